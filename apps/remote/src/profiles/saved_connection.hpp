@@ -1,0 +1,88 @@
+#pragma once
+// A saved connection and the small value types around it.
+#include "profiles/uuid.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace remote {
+
+enum class ConnectionKind : std::uint8_t { Ssh = 0, Vnc = 1, Rdp = 2, Zavo = 3 };
+enum class AuthKind : std::uint8_t { Password = 0, PublicKey = 1, DeviceIdentity = 2 };
+enum class Presence : std::uint8_t { Online = 0, Offline = 1, Unknown = 2 };
+enum class ConnectionReadiness : std::uint8_t {
+    Ready = 0,
+    CapabilityRequired = 1,
+    BackendUnavailable = 2,
+    InvalidProfile = 3,
+};
+
+// ConnectionKind: the name kept in the document, the label shown, the default port (none for
+// a Zavo device) and the authentication kinds it allows, in order.
+std::string_view stored_name(ConnectionKind kind);
+std::string_view label(ConnectionKind kind);
+std::optional<std::uint16_t> default_port(ConnectionKind kind);
+// Parses stored names, case-sensitively; anything unknown ("SSH" included) is Ssh.
+ConnectionKind connection_kind_from_label(std::string_view text);
+std::span<const AuthKind> allowed_auth(ConnectionKind kind);
+bool supports_auth(AuthKind auth, ConnectionKind kind);
+ConnectionReadiness readiness(ConnectionKind kind);
+
+// AuthKind: the stored text is also the label.
+std::string_view label(AuthKind auth);
+AuthKind auth_kind_from_label(std::string_view text);
+
+std::string_view stored_name(Presence presence);
+Presence presence_from_stored_name(std::string_view text);
+
+// Reads REMOTE_LIVE_SESSIONS at every call: set to valid UTF-8 (even empty) means enabled.
+bool live_sessions_enabled();
+
+std::optional<std::string_view> reason_code(ConnectionReadiness readiness);
+std::string_view readiness_notice(ConnectionReadiness readiness, ConnectionKind kind);
+
+// Whether a target fits its protocol and authentication; the message when it does not.
+std::optional<std::string_view> compatibility_problem(ConnectionKind kind, std::string_view host, AuthKind auth);
+
+struct SavedConnection {
+    std::string name;
+    std::string host;
+    std::uint16_t port = 0;
+    std::string user;
+    ConnectionKind kind = ConnectionKind::Ssh;
+    AuthKind auth = AuthKind::Password;
+    std::string last_used;
+    Presence presence = Presence::Unknown;
+    std::string group;
+    Uuid id;
+    bool favorite = false;
+
+    ConnectionReadiness readiness() const;
+    std::optional<std::string_view> compatibility_problem() const;
+
+    friend bool operator==(const SavedConnection&, const SavedConnection&) = default;
+};
+
+bool connections_equal(std::span<const SavedConnection> a, std::span<const SavedConnection> b);
+
+struct SampleConnectionSpec {
+    std::string_view name;
+    std::string_view host;
+    std::string_view user;
+    std::string_view last_used;
+    std::string_view group;
+    std::uint16_t port;
+    ConnectionKind kind;
+    AuthKind auth;
+    Presence presence;
+    bool favorite;
+};
+
+// A record from the spec with a fresh random id.
+SavedConnection sample_connection(const SampleConnectionSpec& spec);
+
+}  // namespace remote

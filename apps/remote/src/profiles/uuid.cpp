@@ -1,0 +1,94 @@
+#include "profiles/uuid.hpp"
+
+#include <uuid/uuid.h>
+
+#include <fmt/format.h>
+
+namespace remote {
+namespace {
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string invalid_char(char c, std::size_t index) {
+    return fmt::format(
+        "invalid character: expected an optional prefix of `urn:uuid:` followed by [0-9a-fA-F-], found `{}` at {}",
+        c, index + 1);
+}
+
+}  // namespace
+
+Uuid Uuid::new_v4() {
+    Uuid id;
+    uuid_generate_random(id.bytes.data());
+    return id;
+}
+
+std::expected<Uuid, std::string> Uuid::parse(std::string_view text) {
+    std::size_t offset = 0;
+    std::string_view body = text;
+    if (body.starts_with("urn:uuid:")) {
+        offset = 9;
+        body.remove_prefix(9);
+    } else if (body.size() >= 2 && body.front() == '{' && body.back() == '}') {
+        offset = 1;
+        body = body.substr(1, body.size() - 2);
+    }
+
+    std::string digits;
+    digits.reserve(32);
+    if (body.size() == 32) {
+        digits = body;
+    } else {
+        // Hyphenated: groups of 8-4-4-4-12.
+        static constexpr std::size_t kGroups[] = {8, 4, 4, 4, 12};
+        std::size_t group = 0, run = 0, count = 1;
+        for (char c : body) count += c == '-';
+        if (count != 5) {
+            for (std::size_t i = 0; i < body.size(); ++i)
+                if (body[i] != '-' && hex_value(body[i]) < 0) return std::unexpected(invalid_char(body[i], offset + i));
+            if (count == 1)
+                return std::unexpected(fmt::format("invalid length: expected length 32 for simple format, found {}", body.size()));
+            return std::unexpected(fmt::format("invalid group count: expected 5, found {}", count));
+        }
+        for (std::size_t i = 0; i <= body.size(); ++i) {
+            if (i == body.size() || body[i] == '-') {
+                if (run != kGroups[group])
+                    return std::unexpected(fmt::format("invalid group length in group {}: expected {}, found {}",
+                                                       group, kGroups[group], run));
+                ++group;
+                run = 0;
+            } else {
+                digits.push_back(body[i]);
+                ++run;
+            }
+        }
+    }
+    for (std::size_t i = 0; i < digits.size(); ++i)
+        if (hex_value(digits[i]) < 0) {
+            std::size_t at = body.find(digits[i]);
+            return std::unexpected(invalid_char(digits[i], offset + at));
+        }
+    Uuid id;
+    for (std::size_t i = 0; i < 16; ++i)
+        id.bytes[i] = static_cast<std::uint8_t>(hex_value(digits[2 * i]) << 4 | hex_value(digits[2 * i + 1]));
+    return id;
+}
+
+std::string Uuid::to_string() const {
+    static const char* hex = "0123456789abcdef";
+    std::string out;
+    out.reserve(36);
+    for (std::size_t i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) out.push_back('-');
+        out.push_back(hex[bytes[i] >> 4]);
+        out.push_back(hex[bytes[i] & 15]);
+    }
+    return out;
+}
+
+}  // namespace remote

@@ -1,0 +1,35 @@
+# remote_module(NAME DIR folder [DIRS more folders] [DEPS ...] [PRIVATE_DEPS ...])
+# One library per folder, made of every .cpp in it; a folder without sources yet is an
+# interface target so that dependants link the same way before and after it is filled.
+function(remote_module name)
+  cmake_parse_arguments(M "" "DIR" "DIRS;DEPS;PRIVATE_DEPS" ${ARGN})
+  set(srcs "")
+  foreach(d ${M_DIR} ${M_DIRS})
+    file(GLOB found CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${d}/*.cpp)
+    list(APPEND srcs ${found})
+  endforeach()
+  if(srcs)
+    add_library(${name} STATIC ${srcs})
+    target_link_libraries(${name} PUBLIC ${M_DEPS} PRIVATE ${M_PRIVATE_DEPS})
+  else()
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE ${M_DEPS})
+  endif()
+endfunction()
+
+# remote_tests(FOLDER LIBS ...): one GoogleTest program per test folder, made of every
+# .cpp in it, each test registered with CTest.
+function(remote_tests folder)
+  cmake_parse_arguments(T "" "" "LIBS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  set(exe test_${folder})
+  add_executable(${exe} ${srcs})
+  target_link_libraries(${exe} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${exe} PRIVATE
+    REMOTE_SOURCE_DIR="${CMAKE_SOURCE_DIR}" REMOTE_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()
