@@ -17,10 +17,11 @@ function(remote_module name)
   endif()
 endfunction()
 
-# remote_tests(FOLDER LIBS ...): one GoogleTest program per test folder, made of every
-# .cpp in it, each test registered with CTest.
+# remote_tests(FOLDER LIBS ... [LABELS ...]): one GoogleTest program per test folder, made of
+# every .cpp in it, each test registered with CTest. The label "threads" marks the folders
+# that `make check-tsan` runs.
 function(remote_tests folder)
-  cmake_parse_arguments(T "" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "" "LIBS;LABELS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
   if(NOT srcs)
     return()
@@ -31,5 +32,5 @@ function(remote_tests folder)
   target_compile_definitions(${exe} PRIVATE
     REMOTE_SOURCE_DIR="${CMAKE_SOURCE_DIR}" REMOTE_BINARY_DIR="${CMAKE_BINARY_DIR}")
   gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" LABELS "${folder};${T_LABELS}")
 endfunction()
