@@ -41,9 +41,12 @@ check-tsan: deps
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && ctest --output-on-failure -j $(JOBS) -L threads $(CTEST_ARGS)
 
-# libFuzzer programs (clang), in build-fuzz/fuzz/fuzz_<name>.
+# libFuzzer programs (clang), in build-fuzz/fuzz/fuzz_<name>. clang 16 compiles libstdc++ 12's
+# <expected> once told that it implements C++20 concepts in full.
+FUZZ_CXXFLAGS = -D__cpp_concepts=202002L -Wno-macro-redefined
 fuzz: deps
-	@CC=clang-14 CXX=clang++-14 $(CONFIGURE) -B build-fuzz -DREMOTE_FUZZ=ON -DREMOTE_SANITIZE=ON >/dev/null
+	@CC=clang-16 CXX=clang++-16 $(CONFIGURE) -B build-fuzz -DREMOTE_FUZZ=ON -DREMOTE_SANITIZE=ON \
+	  -DCMAKE_CXX_FLAGS="$(FUZZ_CXXFLAGS)" >/dev/null
 	cmake --build build-fuzz -j $(JOBS)
 
 clean:
