@@ -1,0 +1,242 @@
+#include "zavo_ui/persist.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace zavo_ui::persist;
+
+namespace {
+
+Bytes bytes_of(std::string_view s) { return Bytes(s.begin(), s.end()); }
+
+std::string text_of(std::span<const std::uint8_t> b) { return std::string(b.begin(), b.end()); }
+
+class TempDir {
+public:
+    TempDir() {
+        std::string tmpl = (fs::temp_directory_path() / "persist-test-XXXXXX").string();
+        path_ = ::mkdtemp(tmpl.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+void write_raw(const fs::path& p, std::span<const std::uint8_t> b) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+void append_raw(const fs::path& p, std::span<const std::uint8_t> b) {
+    std::ofstream out(p, std::ios::binary | std::ios::app);
+    out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+unsigned mode_of(const fs::path& p) {
+    struct stat st{};
+    ::stat(p.c_str(), &st);
+    return st.st_mode & 0777;
+}
+
+std::vector<std::string> records_of(const FolderReader::FileRead& r) {
+    std::vector<std::string> out;
+    for (auto [off, len] : r.records) out.emplace_back(r.bytes.begin() + off, r.bytes.begin() + off + len);
+    return out;
+}
+
+const std::vector<Bytes> kThree = {bytes_of("first"), bytes_of("second record"), bytes_of("third")};
+
+}  // namespace
+
+TEST(PersistLog, EveryCutOfALogKeepsItsCompleteRecords) {
+    const Bytes log = encode_log(kThree);
+    // Record boundaries: magic, then 8 + payload for each.
+    std::vector<std::size_t> ends = {kLogMagic.size()};
+    for (const auto& p : kThree) ends.push_back(ends.back() + 8 + p.size());
+    ASSERT_EQ(ends.back(), log.size());
+    for (std::size_t cut = 0; cut <= log.size(); ++cut) {
+        const ParsedLog parsed = parse_log(std::span(log).first(cut));
+        std::size_t complete = 0;
+        while (complete + 1 < ends.size() && ends[complete + 1] <= cut) ++complete;
+        const bool at_boundary = cut == ends[complete] && cut >= kLogMagic.size();
+        SCOPED_TRACE(cut);
+        EXPECT_EQ(parsed.tail, at_boundary ? LogTail::Clean : LogTail::Torn);
+        ASSERT_EQ(parsed.records.size(), complete);
+        for (std::size_t i = 0; i < complete; ++i) EXPECT_EQ(text_of(parsed.records[i]), text_of(kThree[i]));
+        EXPECT_EQ(parsed.end, cut >= kLogMagic.size() ? ends[complete] : 0u);
+    }
+}
+
+TEST(PersistLog, CorruptionKeepsTheRecordsBeforeIt) {
+    const Bytes log = encode_log(kThree);
+    const std::size_t second = kLogMagic.size() + 8 + kThree[0].size();
+    struct Case {
+        const char* what;
+        std::function<void(Bytes&)> damage;
+        std::size_t kept;
+    };
+    const Case cases[] = {
+        {"bad magic", [](Bytes& b) { b[0] = 'X'; }, 0},
+        {"flipped payload byte", [&](Bytes& b) { b[second + 9] ^= 0x40; }, 1},
+        {"flipped checksum", [&](Bytes& b) { b[second + 4] ^= 1; }, 1},
+        {"zero length", [&](Bytes& b) { std::fill_n(b.begin() + second, 4, 0); }, 1},
+        {"huge length", [&](Bytes& b) { b[second + 3] = 0x7f; }, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes damaged = log;
+        c.damage(damaged);
+        const ParsedLog parsed = parse_log(damaged);
+        EXPECT_EQ(parsed.tail, LogTail::Corrupt);
+        EXPECT_FALSE(parsed.problem.empty());
+        EXPECT_EQ(parsed.records.size(), c.kept);
+    }
+}
+
+TEST(PersistFiles, DefaultLocationsFollowXdg) {
+    const char* saved_data = std::getenv("XDG_DATA_HOME");
+    const char* saved_state = std::getenv("XDG_STATE_HOME");
+    const std::string keep_data = saved_data ? saved_data : "", keep_state = saved_state ? saved_state : "";
+    setenv("XDG_DATA_HOME", "/d", 1);
+    setenv("XDG_STATE_HOME", "relative/is/ignored", 1);
+    auto loc = default_locations("remote");
+    ASSERT_TRUE(loc);
+    EXPECT_EQ(loc->folder, fs::path("/d/zavo/remote"));
+    EXPECT_EQ(loc->private_dir, fs::path(std::getenv("HOME")) / ".local/state/zavo/remote/document");
+    saved_data ? setenv("XDG_DATA_HOME", keep_data.c_str(), 1) : unsetenv("XDG_DATA_HOME");
+    saved_state ? setenv("XDG_STATE_HOME", keep_state.c_str(), 1) : unsetenv("XDG_STATE_HOME");
+}
+
+TEST(PersistFiles, ActorIdIsPrivateStableAndReplacedWhenUnreadable) {
+    TempDir tmp;
+    const fs::path dir = tmp.path() / "state" / "document";
+    auto a = load_or_create_actor(dir);
+    ASSERT_TRUE(a) << a.error();
+    EXPECT_EQ(a->size(), 32u);
+    EXPECT_EQ(mode_of(dir), 0700u);
+    EXPECT_EQ(mode_of(dir / "actor"), 0600u);
+    EXPECT_EQ(*load_or_create_actor(dir), *a);
+
+    write_raw(dir / "actor", bytes_of("garbage"));
+    auto b = load_or_create_actor(dir);
+    ASSERT_TRUE(b);
+    EXPECT_NE(*b, *a);
+    ASSERT_EQ(std::distance(fs::directory_iterator(dir / "set-aside"), fs::directory_iterator()), 1);
+    EXPECT_EQ(text_of(*read_file(fs::directory_iterator(dir / "set-aside")->path())), "garbage");
+}
+
+TEST(PersistFiles, AppendLogAppendsDurablyAndNoticesReplacement) {
+    TempDir tmp;
+    const fs::path path = tmp.path() / "a.log";
+    auto log = AppendLog::create(path, std::span(kThree).first(1));
+    ASSERT_TRUE(log) << log.error();
+    EXPECT_EQ(mode_of(path), 0600u);
+    ASSERT_TRUE(log->append(std::span(kThree).subspan(1)));
+    EXPECT_TRUE(log->intact());
+    const ParsedLog parsed = parse_log(*read_file(path));
+    EXPECT_EQ(parsed.tail, LogTail::Clean);
+    EXPECT_EQ(parsed.records.size(), 3u);
+
+    // Reopening at the known end continues the same file.
+    log = AppendLog::open(path, log->size());
+    ASSERT_TRUE(log);
+    EXPECT_FALSE(AppendLog::open(path, log->size() - 1));
+
+    // A sync tool putting an older copy in its place.
+    write_raw(path, encode_log(std::span(kThree).first(1)));
+    EXPECT_FALSE(log->intact());
+}
+
+TEST(PersistFiles, FolderReaderFollowsGrowingTornAndReplacedFiles) {
+    TempDir tmp;
+    const fs::path changes = tmp.path() / "changes";
+    fs::create_directories(changes);
+    FolderReader reader(changes, tmp.path() / "set-aside", "mine.log");
+    write_raw(changes / "mine.log", encode_log(kThree));
+    write_raw(changes / ".tmp.log", encode_log(kThree));
+    write_raw(changes / "notes.txt", bytes_of("x"));
+
+    // A torn tail is left for later.
+    const Bytes full = encode_log(kThree);
+    write_raw(changes / "other.log", std::span(full).first(full.size() - 2));
+    auto reads = reader.read_new();
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0].name, "other.log");
+    EXPECT_EQ(records_of(reads[0]), (std::vector<std::string>{"first", "second record"}));
+
+    EXPECT_TRUE(reader.read_new().empty());
+    append_raw(changes / "other.log", std::span(full).last(2));
+    reads = reader.read_new();
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_FALSE(reads[0].from_start);
+    EXPECT_EQ(records_of(reads[0]), (std::vector<std::string>{"third"}));
+
+    // A conflict copy is read as input; a replaced file is read again from its start.
+    write_raw(changes / "other.sync-conflict-20260101-000000-ABC.log", encode_log(std::span(kThree).first(1)));
+    const fs::path fresh = changes / "fresh";
+    write_raw(fresh, encode_log(std::span(kThree).last(1)));
+    fs::rename(fresh, changes / "other.log");
+    reads = reader.read_new();
+    ASSERT_EQ(reads.size(), 2u);
+    for (const auto& r : reads) {
+        EXPECT_TRUE(r.from_start);
+        EXPECT_EQ(records_of(r).size(), 1u);
+    }
+    EXPECT_EQ(reader.read_new(true).size(), 1u);  // the skipped file, on request
+}
+
+TEST(PersistFiles, CorruptFileIsSetAsideUntouchedAndOthersStillLoad) {
+    TempDir tmp;
+    const fs::path changes = tmp.path() / "changes";
+    fs::create_directories(changes);
+    Bytes bad = encode_log(kThree);
+    bad[kLogMagic.size() + 8 + kThree[0].size() + 10] ^= 0x20;
+    write_raw(changes / "bad.log", bad);
+    write_raw(changes / "good.log", encode_log(kThree));
+    FolderReader reader(changes, tmp.path() / "set-aside", "mine.log");
+    auto reads = reader.read_new();
+    ASSERT_EQ(reads.size(), 2u);
+    std::map<std::string, std::size_t> counts;
+    for (const auto& r : reads) counts[r.name] = r.records.size();
+    EXPECT_EQ(counts["bad.log"], 1u);
+    EXPECT_EQ(counts["good.log"], 3u);
+    EXPECT_FALSE(fs::exists(changes / "bad.log"));
+    const fs::path moved = fs::directory_iterator(tmp.path() / "set-aside")->path();
+    EXPECT_EQ(*read_file(moved), bad);
+
+    // A second corrupt file of the same name does not overwrite the first one set aside.
+    write_raw(changes / "bad.log", bad);
+    reader.read_new();
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path() / "set-aside"), fs::directory_iterator()), 2);
+}
+
+TEST(PersistFiles, WatcherWakesOnChangesWithAndWithoutInotify) {
+    for (auto mode : {FolderWatcher::Mode::InotifyAndPolling, FolderWatcher::Mode::PollingOnly}) {
+        TempDir tmp;
+        std::atomic<int> wakes{0};
+        {
+            FolderWatcher watcher(tmp.path(), [&] { ++wakes; }, std::chrono::milliseconds(50), mode);
+            EXPECT_EQ(watcher.uses_inotify(), mode == FolderWatcher::Mode::InotifyAndPolling);
+            std::this_thread::sleep_for(std::chrono::milliseconds(120));
+            EXPECT_EQ(wakes.load(), 0) << "an idle folder wakes nobody";
+            write_raw(tmp.path() / "x.log", bytes_of("hello"));
+            for (int i = 0; i < 200 && wakes.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            EXPECT_GE(wakes.load(), 1);
+        }
+    }
+}
