@@ -1,0 +1,411 @@
+#pragma once
+// A DEC/ANSI escape-sequence parser (Paul Williams' state machine) that reports what it finds
+// to a performer. Input may arrive in chunks of any size: a sequence or a UTF-8 character split
+// across chunks is reported once, when its last byte arrives. Memory is bounded: at most 32
+// parameter values, two intermediates, 1 KiB of OSC text and 16 OSC parameters.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace remote::vt {
+
+inline constexpr std::size_t kMaxParams = 32;
+inline constexpr std::size_t kMaxIntermediates = 2;
+inline constexpr std::size_t kMaxOscRaw = 1024;
+inline constexpr std::size_t kMaxOscParams = 16;
+
+// The parameters of a CSI or DCS sequence: groups separated by ';', each group a value with its
+// sub-parameters separated by ':'. An empty parameter is the value 0; values saturate at 65535.
+class Params {
+public:
+    std::size_t size() const { return groups_; }
+    bool empty() const { return groups_ == 0; }
+    std::size_t len() const { return len_; }
+    bool is_full() const { return len_ == kMaxParams; }
+
+    std::span<const std::uint16_t> operator[](std::size_t group) const {
+        std::size_t begin = starts_[group];
+        std::size_t end = group + 1 < groups_ ? starts_[group + 1] : len_;
+        return {values_.data() + begin, end - begin};
+    }
+
+    void clear() { len_ = groups_ = open_ = 0; }
+    // Adds a value to the open group (or a new one) and closes the group.
+    void push(std::uint16_t value) {
+        add(value);
+        open_ = 0;
+    }
+    // Adds a sub-parameter; the group stays open for the next value.
+    void extend(std::uint16_t value) {
+        add(value);
+        ++open_;
+    }
+
+private:
+    void add(std::uint16_t value) {
+        if (open_ == 0) starts_[groups_++] = static_cast<std::uint8_t>(len_);
+        values_[len_++] = value;
+    }
+
+    std::array<std::uint16_t, kMaxParams> values_{};
+    std::array<std::uint8_t, kMaxParams> starts_{};
+    std::size_t len_ = 0;
+    std::size_t groups_ = 0;
+    std::size_t open_ = 0;
+};
+
+using Intermediates = std::span<const std::uint8_t>;
+using OscParams = std::span<const std::span<const std::uint8_t>>;
+
+// Does nothing for every callback; performers derive from it and hide what they handle.
+struct NullPerformer {
+    void print(char32_t) {}
+    void execute(std::uint8_t) {}
+    void csi_dispatch(const Params&, Intermediates, bool /*ignore*/, char) {}
+    void esc_dispatch(Intermediates, bool /*ignore*/, std::uint8_t) {}
+    void hook(const Params&, Intermediates, bool /*ignore*/, char) {}
+    void put(std::uint8_t) {}
+    void unhook() {}
+    void osc_dispatch(OscParams, bool /*bell_terminated*/) {}
+};
+
+class Parser {
+public:
+    template <typename P>
+    void advance(P& performer, std::span<const std::uint8_t> bytes);
+
+    template <typename P>
+    void advance(P& performer, std::uint8_t byte) {
+        advance(performer, std::span<const std::uint8_t>(&byte, 1));
+    }
+
+private:
+    enum class State : std::uint8_t {
+        Ground,
+        Escape,
+        EscapeIntermediate,
+        CsiEntry,
+        CsiParam,
+        CsiIntermediate,
+        CsiIgnore,
+        DcsEntry,
+        DcsParam,
+        DcsIntermediate,
+        DcsPassthrough,
+        DcsIgnore,
+        OscString,
+        SosPmApcString,
+    };
+
+    template <typename P>
+    void ground_utf8(P& p, std::uint8_t b);
+    template <typename P>
+    void byte(P& p, std::uint8_t b);
+    template <typename P>
+    void enter(P& p, State next);
+    template <typename P>
+    void osc_end(P& p, bool bell);
+
+    void clear() {
+        n_intermediates_ = 0;
+        ignoring_ = false;
+        param_ = 0;
+        params_.clear();
+    }
+    void collect(std::uint8_t b) {
+        if (n_intermediates_ == kMaxIntermediates) {
+            ignoring_ = true;
+        } else {
+            intermediates_[n_intermediates_++] = b;
+        }
+    }
+    void param(std::uint8_t b) {
+        if (params_.is_full()) {
+            ignoring_ = true;
+            return;
+        }
+        if (b == ';') {
+            params_.push(param_);
+            param_ = 0;
+        } else if (b == ':') {
+            params_.extend(param_);
+            param_ = 0;
+        } else {
+            unsigned v = param_ * 10u + unsigned(b - '0');
+            param_ = v > 0xFFFFu ? std::uint16_t(0xFFFF) : std::uint16_t(v);
+        }
+    }
+    // An intermediate (0x20-0x2F), parameter (0x30-0x3B) or private-marker (0x3C-0x3F) byte of
+    // a CSI or DCS sequence, given that sequence's entry, parameter, intermediate and ignore states.
+    void sequence_byte(std::uint8_t b, State entry, State params, State intermediate, State ignore) {
+        if (b <= 0x2F) {
+            collect(b);
+            state_ = intermediate;
+        } else if (b <= 0x3B) {
+            if (state_ == intermediate) {
+                state_ = ignore;
+            } else {
+                param(b);
+                state_ = params;
+            }
+        } else if (state_ == entry) {
+            collect(b);
+            state_ = params;
+        } else {
+            state_ = ignore;
+        }
+    }
+    void finish_params() {
+        if (params_.is_full()) {
+            ignoring_ = true;
+        } else {
+            params_.push(param_);
+        }
+    }
+    void osc_put(std::uint8_t b) {
+        if (b == ';') {
+            if (osc_n_params_ == kMaxOscParams) return;
+            osc_bounds_[osc_n_params_++] = static_cast<std::uint16_t>(osc_len_);
+        } else if (osc_len_ < kMaxOscRaw) {
+            osc_raw_[osc_len_++] = b;
+        }
+    }
+
+    State state_ = State::Ground;
+    bool ignoring_ = false;
+    std::uint16_t param_ = 0;
+    Params params_;
+    std::array<std::uint8_t, kMaxIntermediates> intermediates_{};
+    std::size_t n_intermediates_ = 0;
+
+    std::array<std::uint8_t, kMaxOscRaw> osc_raw_{};
+    std::size_t osc_len_ = 0;
+    // End offset of each finished OSC parameter but the last.
+    std::array<std::uint16_t, kMaxOscParams> osc_bounds_{};
+    std::size_t osc_n_params_ = 0;
+
+    // A UTF-8 character in progress: its value so far, the bytes still needed and the range
+    // allowed for the next byte.
+    char32_t utf8_cp_ = 0;
+    std::uint8_t utf8_need_ = 0;
+    std::uint8_t utf8_lo_ = 0x80;
+    std::uint8_t utf8_hi_ = 0xBF;
+};
+
+template <typename P>
+void Parser::advance(P& p, std::span<const std::uint8_t> bytes) {
+    const std::uint8_t* it = bytes.data();
+    const std::uint8_t* end = it + bytes.size();
+    while (it != end) {
+        if (state_ == State::Ground && utf8_need_ == 0) {
+            // Plain text is the common case: keep it in a tight loop.
+            std::uint8_t b = *it;
+            while (b >= 0x20 && b < 0x7F) {
+                p.print(char32_t(b));
+                if (++it == end) return;
+                b = *it;
+            }
+            ++it;
+            if (b < 0x80) {
+                byte(p, b);
+            } else {
+                ground_utf8(p, b);
+            }
+            continue;
+        }
+        std::uint8_t b = *it++;
+        if (utf8_need_ != 0) {
+            ground_utf8(p, b);
+        } else {
+            byte(p, b);
+        }
+    }
+}
+
+template <typename P>
+void Parser::ground_utf8(P& p, std::uint8_t b) {
+    if (utf8_need_ != 0) {
+        if (b >= utf8_lo_ && b <= utf8_hi_) {
+            utf8_cp_ = (utf8_cp_ << 6) | (b & 0x3F);
+            utf8_lo_ = 0x80;
+            utf8_hi_ = 0xBF;
+            if (--utf8_need_ == 0) {
+                if (utf8_cp_ <= 0x9F) {
+                    p.execute(std::uint8_t(utf8_cp_));
+                } else {
+                    p.print(utf8_cp_);
+                }
+            }
+            return;
+        }
+        // The sequence so far is one invalid character; the byte starts afresh.
+        utf8_need_ = 0;
+        p.print(U'\uFFFD');
+        if (b < 0x80) {
+            byte(p, b);
+            return;
+        }
+    }
+    utf8_lo_ = 0x80;
+    utf8_hi_ = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+        utf8_cp_ = b & 0x1F;
+        utf8_need_ = 1;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        utf8_cp_ = b & 0x0F;
+        utf8_need_ = 2;
+        if (b == 0xE0) utf8_lo_ = 0xA0;
+        if (b == 0xED) utf8_hi_ = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        utf8_cp_ = b & 0x07;
+        utf8_need_ = 3;
+        if (b == 0xF0) utf8_lo_ = 0x90;
+        if (b == 0xF4) utf8_hi_ = 0x8F;
+    } else if (b <= 0x9F) {
+        // A stray 8-bit C1 control.
+        p.execute(b);
+    } else {
+        p.print(U'\uFFFD');
+    }
+}
+
+template <typename P>
+void Parser::osc_end(P& p, bool bell) {
+    std::array<std::span<const std::uint8_t>, kMaxOscParams> slices;
+    std::size_t n = 0;
+    std::size_t begin = 0;
+    for (; n < osc_n_params_; ++n) {
+        slices[n] = {osc_raw_.data() + begin, osc_bounds_[n] - begin};
+        begin = osc_bounds_[n];
+    }
+    if (n < kMaxOscParams) slices[n++] = {osc_raw_.data() + begin, osc_len_ - begin};
+    p.osc_dispatch(OscParams(slices.data(), n), bell);
+}
+
+template <typename P>
+void Parser::enter(P& p, State next) {
+    // Exit actions of the state left.
+    if (state_ == State::OscString) {
+        osc_end(p, false);
+    } else if (state_ == State::DcsPassthrough) {
+        p.unhook();
+    }
+    state_ = next;
+    switch (next) {
+        case State::Escape:
+        case State::CsiEntry:
+        case State::DcsEntry:
+            clear();
+            break;
+        case State::OscString:
+            osc_len_ = 0;
+            osc_n_params_ = 0;
+            break;
+        default:
+            break;
+    }
+}
+
+template <typename P>
+void Parser::byte(P& p, std::uint8_t b) {
+    // Transitions from anywhere.
+    if (b == 0x18 || b == 0x1A) {
+        p.execute(b);
+        enter(p, State::Ground);
+        return;
+    }
+    if (b == 0x1B) {
+        enter(p, State::Escape);
+        return;
+    }
+    const bool c0 = b < 0x20;
+    switch (state_) {
+        case State::Ground:
+            // Only bytes below 0x80 come here; the rest go through ground_utf8.
+            if (c0) {
+                p.execute(b);
+            } else {
+                p.print(char32_t(b));
+            }
+            return;
+        case State::Escape:
+            if (c0) {
+                p.execute(b);
+            } else if (b >= 0x20 && b <= 0x2F) {
+                collect(b);
+                state_ = State::EscapeIntermediate;
+            } else if (b == '[') {
+                enter(p, State::CsiEntry);
+            } else if (b == ']') {
+                enter(p, State::OscString);
+            } else if (b == 'P') {
+                enter(p, State::DcsEntry);
+            } else if (b == 'X' || b == '^' || b == '_') {
+                enter(p, State::SosPmApcString);
+            } else if (b >= 0x30 && b <= 0x7E) {
+                p.esc_dispatch(Intermediates(intermediates_.data(), n_intermediates_), ignoring_, b);
+                state_ = State::Ground;
+            }
+            return;
+        case State::EscapeIntermediate:
+            if (c0) {
+                p.execute(b);
+            } else if (b <= 0x2F) {
+                collect(b);
+            } else if (b <= 0x7E) {
+                p.esc_dispatch(Intermediates(intermediates_.data(), n_intermediates_), ignoring_, b);
+                state_ = State::Ground;
+            }
+            return;
+        case State::CsiEntry:
+        case State::CsiParam:
+        case State::CsiIntermediate:
+            if (c0) {
+                p.execute(b);
+            } else if (b >= 0x40 && b <= 0x7E) {
+                finish_params();
+                p.csi_dispatch(params_, Intermediates(intermediates_.data(), n_intermediates_), ignoring_,
+                               char(b));
+                state_ = State::Ground;
+            } else if (b <= 0x3F) {
+                sequence_byte(b, State::CsiEntry, State::CsiParam, State::CsiIntermediate, State::CsiIgnore);
+            }
+            return;
+        case State::CsiIgnore:
+            if (c0) {
+                p.execute(b);
+            } else if (b >= 0x40 && b <= 0x7E) {
+                state_ = State::Ground;
+            }
+            return;
+        case State::DcsEntry:
+        case State::DcsParam:
+        case State::DcsIntermediate:
+            if (c0) return;
+            if (b >= 0x40 && b <= 0x7E) {
+                finish_params();
+                p.hook(params_, Intermediates(intermediates_.data(), n_intermediates_), ignoring_, char(b));
+                state_ = State::DcsPassthrough;
+            } else if (b <= 0x3F) {
+                sequence_byte(b, State::DcsEntry, State::DcsParam, State::DcsIntermediate, State::DcsIgnore);
+            }
+            return;
+        case State::DcsPassthrough:
+            if (b != 0x7F) p.put(b);
+            return;
+        case State::DcsIgnore:
+        case State::SosPmApcString:
+            return;
+        case State::OscString:
+            if (b == 0x07) {
+                osc_end(p, true);
+                state_ = State::Ground;
+            } else if (!c0) {
+                osc_put(b);
+            }
+            return;
+    }
+}
+
+}  // namespace remote::vt

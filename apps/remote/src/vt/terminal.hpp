@@ -1,0 +1,93 @@
+#pragma once
+// The character grid of a terminal session: a cursor, a pen (one of sixteen palette colours or
+// the default colour, and bold), wrapping at the right edge and scrolling by dropping the top
+// row. No scrollback, no scroll region, no alternate screen and no replies to the host.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "vt/parser.hpp"
+
+namespace remote {
+
+// The default colour, or a palette index 0-15 (8-15 are the bright colours).
+class TerminalColour {
+public:
+    constexpr TerminalColour() = default;
+    static constexpr TerminalColour palette(std::uint8_t index) { return TerminalColour(index); }
+    constexpr bool is_default() const { return value_ == kDefault; }
+    // The palette index; meaningful only when not the default colour.
+    constexpr std::uint8_t index() const { return value_; }
+    friend constexpr bool operator==(TerminalColour, TerminalColour) = default;
+
+private:
+    static constexpr std::uint8_t kDefault = 0xFF;
+    constexpr explicit TerminalColour(std::uint8_t v) : value_(v) {}
+    std::uint8_t value_ = kDefault;
+};
+
+struct TerminalCell {
+    char32_t character = U' ';
+    TerminalColour colour;
+    bool bold = false;
+
+    friend bool operator==(const TerminalCell&, const TerminalCell&) = default;
+};
+
+class Terminal {
+public:
+    // Sizes below 1 become 1.
+    Terminal(std::size_t cols, std::size_t rows);
+
+    // Feeds session output; sequences may be split across calls.
+    void feed(std::span<const std::uint8_t> bytes) { parser_.advance(*this, bytes); }
+
+    std::size_t cols() const { return cols_; }
+    std::size_t rows() const { return rows_; }
+    // Row r from the top, 0 <= r < rows().
+    std::span<const TerminalCell> row(std::size_t r) const { return grid_[physical(r)]; }
+    // 0 to cols(); cols() means the next printed character wraps first.
+    std::size_t cursor_col() const { return cursor_col_; }
+    std::size_t cursor_row() const { return cursor_row_; }
+    TerminalColour pen_colour() const { return pen_colour_; }
+    bool pen_bold() const { return pen_bold_; }
+
+    // Parser callbacks.
+    void print(char32_t c);
+    void execute(std::uint8_t byte);
+    void csi_dispatch(const vt::Params& params, vt::Intermediates intermediates, bool ignore, char action);
+    void esc_dispatch(vt::Intermediates, bool, std::uint8_t) {}
+    void hook(const vt::Params&, vt::Intermediates, bool, char) {}
+    void put(std::uint8_t) {}
+    void unhook() {}
+    void osc_dispatch(vt::OscParams, bool) {}
+
+    void line_feed();
+    void erase_to_line_end();
+
+private:
+    // The grid is a ring of rows: scrolling moves the top, not the cells.
+    std::size_t physical(std::size_t r) const {
+        std::size_t i = top_ + r;
+        return i >= rows_ ? i - rows_ : i;
+    }
+    std::vector<TerminalCell>& row_mut(std::size_t r) { return grid_[physical(r)]; }
+    void blank_row(std::size_t r);
+    void set_graphic_rendition(const vt::Params& params);
+
+    std::vector<std::vector<TerminalCell>> grid_;
+    std::size_t top_ = 0;
+    std::size_t cols_;
+    std::size_t rows_;
+    std::size_t cursor_col_ = 0;
+    std::size_t cursor_row_ = 0;
+    TerminalColour pen_colour_;
+    bool pen_bold_ = false;
+    vt::Parser parser_;
+};
+
+// A CSI count: the first value of the first group; missing or 0 gives 1.
+std::uint16_t first_param(const vt::Params& params);
+
+}  // namespace remote

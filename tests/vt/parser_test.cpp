@@ -1,0 +1,178 @@
+#include "vt/parser.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using remote::vt::Intermediates;
+using remote::vt::NullPerformer;
+using remote::vt::OscParams;
+using remote::vt::Params;
+using remote::vt::Parser;
+
+// Records every callback as a line of text.
+struct Recorder : NullPerformer {
+    std::vector<std::string> events;
+
+    void print(char32_t c) { events.push_back("print " + std::to_string(std::uint32_t(c))); }
+    void execute(std::uint8_t b) { events.push_back("exec " + std::to_string(b)); }
+    void csi_dispatch(const Params& params, Intermediates inter, bool ignore, char action) {
+        std::string s = "csi ";
+        for (std::size_t g = 0; g < params.size(); ++g) {
+            if (g) s += ';';
+            bool first = true;
+            for (auto v : params[g]) {
+                if (!first) s += ':';
+                s += std::to_string(v);
+                first = false;
+            }
+        }
+        s += " [";
+        for (auto b : inter) s += char(b);
+        s += "]";
+        if (ignore) s += " ignore";
+        s += ' ';
+        s += action;
+        events.push_back(s);
+    }
+    void esc_dispatch(Intermediates inter, bool, std::uint8_t b) {
+        events.push_back("esc " + std::string(inter.begin(), inter.end()) + char(b));
+    }
+    void osc_dispatch(OscParams params, bool bell) {
+        std::string s = "osc";
+        for (auto p : params) s += " <" + std::string(p.begin(), p.end()) + ">";
+        if (bell) s += " bell";
+        events.push_back(s);
+    }
+    void hook(const Params&, Intermediates, bool, char action) { events.push_back(std::string("hook ") + action); }
+    void put(std::uint8_t b) { events.push_back("put " + std::to_string(b)); }
+    void unhook() { events.push_back("unhook"); }
+};
+
+std::vector<std::string> parse(std::string_view bytes) {
+    Recorder r;
+    Parser p;
+    p.advance(r, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    return r.events;
+}
+
+using Events = std::vector<std::string>;
+
+TEST(Parser, CsiParametersAndIntermediates) {
+    struct Case {
+        std::string_view input;
+        Events expected;
+    };
+    const Case cases[] = {
+        {"\x1b[m", {"csi 0 [] m"}},
+        {"\x1b[1;31m", {"csi 1;31 [] m"}},
+        {"\x1b[;5H", {"csi 0;5 [] H"}},
+        {"\x1b[38:2:1:2:3m", {"csi 38:2:1:2:3 [] m"}},
+        {"\x1b[4:3;1m", {"csi 4:3;1 [] m"}},
+        {"\x1b[?25l", {"csi 25 [?] l"}},
+        {"\x1b[99999999H", {"csi 65535 [] H"}},
+        {"\x1b[1 q", {"csi 1 [ ] q"}},
+        // Three intermediates: the third is dropped and the sequence is marked.
+        {"\x1b[1 !\"p", {"csi 1 [ !] ignore p"}},
+        // A private marker after a parameter makes the sequence invalid: nothing is dispatched.
+        {"\x1b[1?hX", {"print 88"}},
+        // C0 controls inside a sequence run at once; the sequence continues.
+        {"\x1b[1\n2H", {"exec 10", "csi 12 [] H"}},
+        // CAN aborts; ESC restarts.
+        {"\x1b[12\x18", {"exec 24"}},
+        {"\x1b[12\x1b[3A", {"csi 3 [] A"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parse(c.input), c.expected) << c.input.substr(1);
+}
+
+TEST(Parser, ThirtyTwoValuesAtMostThenIgnoreFlag) {
+    std::string thirty_two = "\x1b[";
+    for (int i = 1; i <= 32; ++i) thirty_two += std::to_string(i) + (i < 32 ? ";" : "");
+    auto ev = parse(thirty_two + "m");
+    ASSERT_EQ(ev.size(), 1u);
+    EXPECT_EQ(ev[0].find("ignore"), std::string::npos);
+    EXPECT_NE(ev[0].find(";32 []"), std::string::npos);
+
+    // Thousands of parameters: 32 are kept, the rest are dropped and the sequence is marked.
+    std::string huge = "\x1b[";
+    for (int i = 0; i < 5000; ++i) huge += "7;";
+    ev = parse(huge + "1m");
+    ASSERT_EQ(ev.size(), 1u);
+    std::string expected = "csi ";
+    for (int i = 0; i < 32; ++i) expected += std::string(i ? ";" : "") + "7";
+    EXPECT_EQ(ev[0], expected + " [] ignore m");
+
+    // Sub-parameters count towards the limit too.
+    std::string colons = "\x1b[";
+    for (int i = 0; i < 40; ++i) colons += "1:";
+    ev = parse(colons + "1m");
+    ASSERT_EQ(ev.size(), 1u);
+    EXPECT_NE(ev[0].find("ignore"), std::string::npos);
+}
+
+TEST(Parser, Utf8DecodingAndReplacement) {
+    struct Case {
+        std::string_view input;
+        Events expected;
+    };
+    const Case cases[] = {
+        {"\xc3\xa9", {"print 233"}},
+        {"\xe2\x82\xac", {"print 8364"}},
+        {"\xf0\x9f\x98\x80", {"print 128512"}},
+        // Truncated sequence followed by ASCII: one replacement, then the letter.
+        {"\xe2\x82" "A", {"print 65533", "print 65"}},
+        // Overlong, surrogate and out-of-range lead bytes.
+        {"\xc0\xaf", {"print 65533", "print 65533"}},
+        {"\xed\xa0\x80", {"print 65533", "print 65533", "exec 128"}},
+        {"\xf5", {"print 65533"}},
+        // A lone 8-bit C1 byte is a control, a decoded C1 character too.
+        {"\x85", {"exec 133"}},
+        {"\xc2\x85", {"exec 133"}},
+        // An escape cuts a character short.
+        {"\xe2\x1b[A", {"print 65533", "csi 0 [] A"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parse(c.input), c.expected);
+}
+
+TEST(Parser, SplitAnywhereGivesTheSameEvents) {
+    const std::string_view input =
+        "ab\xe2\x82\xac\x1b[1;31mX\x1b]0;title\x07\x1bP1$qm\x1b\\\xf0\x9f\x98\x80\x1b[38:5:1m\r\n";
+    const Events whole = parse(input);
+    for (std::size_t cut = 1; cut < input.size(); ++cut) {
+        Recorder r;
+        Parser p;
+        auto bytes = reinterpret_cast<const std::uint8_t*>(input.data());
+        p.advance(r, std::span(bytes, cut));
+        p.advance(r, std::span(bytes + cut, input.size() - cut));
+        EXPECT_EQ(r.events, whole) << "cut at " << cut;
+    }
+}
+
+TEST(Parser, OscStringsAreBounded) {
+    EXPECT_EQ(parse("\x1b]2;hello\x07"), (Events{"osc <2> <hello> bell"}));
+    EXPECT_EQ(parse("\x1b]0;a;b\x1b\\"), (Events{"osc <0> <a> <b>", "esc \\"}));
+
+    std::string endless = "\x1b]0;";
+    endless.append(100000, 'x');
+    auto ev = parse(endless + "\x07" + "Z");
+    ASSERT_EQ(ev.size(), 2u);
+    EXPECT_EQ(ev[0].size(), std::string("osc <0> <> bell").size() + remote::vt::kMaxOscRaw - 1);
+    EXPECT_EQ(ev[1], "print 90");
+
+    std::string many = "\x1b]";
+    for (int i = 0; i < 100; ++i) many += "1;";
+    ev = parse(many + "\x07");
+    ASSERT_EQ(ev.size(), 1u);
+}
+
+TEST(Parser, DcsAndStringsSwallowTheirPayload) {
+    EXPECT_EQ(parse("\x1bPq#0\x1b\\A"), (Events{"hook q", "put 35", "put 48", "unhook", "esc \\", "print 65"}));
+    EXPECT_EQ(parse("\x1b_payload\x1b\\B"), (Events{"esc \\", "print 66"}));
+    EXPECT_EQ(parse("\x1b" "7\x1b(B"), (Events{"esc 7", "esc (B"}));
+}
+
+}  // namespace
