@@ -1,0 +1,114 @@
+#include "profiles/connection_list.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace remote;
+
+namespace {
+
+SavedConnection make(std::string name, ConnectionKind kind = ConnectionKind::Ssh, bool favorite = false) {
+    SavedConnection c;
+    c.name = std::move(name);
+    c.kind = kind;
+    c.favorite = favorite;
+    c.id = Uuid::new_v4();
+    return c;
+}
+
+std::vector<std::string> names(const std::vector<const SavedConnection*>& visible) {
+    std::vector<std::string> out;
+    for (const auto* c : visible) out.push_back(c->name);
+    return out;
+}
+
+using Names = std::vector<std::string>;
+
+TEST(ConnectionList, OrdersFavouritesFirstThenLowerCasedNames) {
+    std::vector<SavedConnection> list{
+        make("alpha"), make("zeta", ConnectionKind::Ssh, true), make("Beta"), make("Élan"),
+        make("9lives"), make("BETA"), make("a", ConnectionKind::Ssh, true), make("B", ConnectionKind::Ssh, true),
+        make("beta"),
+    };
+    // Equal lower-cased names keep list order; non-ASCII after ASCII letters; digits first.
+    EXPECT_EQ(names(visible_connections(list, "")),
+              (Names{"a", "B", "zeta", "9lives", "alpha", "Beta", "BETA", "beta", "Élan"}));
+    EXPECT_TRUE(visible_connections({}, "x").empty());
+    std::vector<SavedConnection> one{make("only")};
+    EXPECT_EQ(names(visible_connections(one, "  ")), Names{"only"});
+}
+
+TEST(ConnectionList, SearchesNameHostUserGroupAndStoredKind) {
+    auto with = [](std::string name, auto set) {
+        SavedConnection c = make(std::move(name));
+        set(c);
+        return c;
+    };
+    std::vector<SavedConnection> list{
+        make("plain"),
+        make("desk", ConnectionKind::Vnc),
+        make("tv", ConnectionKind::Zavo),
+        with("by-host", [](auto& c) { c.host = "SSHGATE.example"; c.kind = ConnectionKind::Rdp; }),
+        with("by-user", [](auto& c) { c.user = "MSSH"; c.kind = ConnectionKind::Vnc; }),
+        with("by-group", [](auto& c) { c.group = "Team sSh"; c.kind = ConnectionKind::Vnc; }),
+        with("by-last-used", [](auto& c) { c.last_used = "ssh"; c.kind = ConnectionKind::Vnc; }),
+        with("ΣΊΣΥΦΟΣ", [](auto& c) { c.kind = ConnectionKind::Vnc; }),
+        with("Straße", [](auto& c) { c.kind = ConnectionKind::Vnc; }),
+    };
+    const std::pair<const char*, Names> cases[] = {
+        {"  SSH  ", {"by-group", "by-host", "by-user", "plain"}},
+        {"device", {}},
+        {"zavo", {"tv"}},
+        {"vnc", {"by-group", "by-last-used", "by-user", "desk", "Straße", "ΣΊΣΥΦΟΣ"}},
+        {"σίσυφος", {"ΣΊΣΥΦΟΣ"}},
+        {"STRASSE", {}},
+        {"straße", {"Straße"}},
+        {"İ", {}},
+    };
+    for (const auto& [query, expected] : cases) EXPECT_EQ(names(visible_connections(list, query)), expected) << query;
+}
+
+TEST(ConnectionList, InMemoryEdits) {
+    std::vector<SavedConnection> list{make("a"), make("b")};
+    Uuid a = list[0].id;
+    Uuid absent = Uuid::new_v4();
+
+    EXPECT_TRUE(toggle_favorite(list, a));
+    EXPECT_TRUE(list[0].favorite);
+    EXPECT_TRUE(toggle_favorite(list, a));
+    EXPECT_FALSE(list[0].favorite);
+    EXPECT_FALSE(toggle_favorite(list, absent));
+
+    SavedConnection replacement = make("a2");
+    replacement.id = a;
+    upsert_connection(list, replacement);
+    EXPECT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].name, "a2");
+    upsert_connection(list, make("c"));
+    EXPECT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[2].name, "c");
+
+    EXPECT_EQ(find_connection(list, a), &list[0]);
+    EXPECT_EQ(find_connection(list, absent), nullptr);
+
+    auto before = list;
+    EXPECT_FALSE(remove_connection(list, absent));
+    EXPECT_EQ(list, before);
+    list.push_back(list[0]);  // a duplicate id goes too
+    EXPECT_TRUE(remove_connection(list, a));
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].name, "b");
+    EXPECT_EQ(list[1].name, "c");
+}
+
+TEST(ConnectionList, OnlineCount) {
+    std::vector<SavedConnection> list{make("a"), make("b"), make("c"), make("d")};
+    list[0].presence = Presence::Online;
+    list[1].presence = Presence::Offline;
+    list[3].presence = Presence::Online;
+    EXPECT_EQ(online_count(list), 2u);
+}
+
+}  // namespace
