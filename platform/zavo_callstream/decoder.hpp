@@ -1,0 +1,40 @@
+#pragma once
+// H.264 decoding of a device's video stream into RGBA pictures.
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+class ISVCDecoder;
+
+namespace zavo_callstream::decoder {
+
+// One decoded picture: 4 bytes a pixel (R, G, B, A; A is 255), rows top to bottom, no padding.
+struct DecodedFrame {
+    std::vector<std::uint8_t> rgba;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+
+    friend bool operator==(const DecodedFrame&, const DecodedFrame&) = default;
+};
+
+// Decodes one Annex B access unit at a time. Construction never fails: a decoder that could not
+// be set up yields no pictures.
+class H264Decoder {
+public:
+    H264Decoder();
+    ~H264Decoder();
+    H264Decoder(H264Decoder&& other) noexcept;
+    H264Decoder& operator=(H264Decoder&& other) noexcept;
+    H264Decoder(const H264Decoder&) = delete;
+    H264Decoder& operator=(const H264Decoder&) = delete;
+
+    // The picture the frame completes, or none (parameter sets only, corrupt or truncated data,
+    // or a decoder that could not be created).
+    std::optional<DecodedFrame> decode(std::span<const std::uint8_t> frame);
+
+private:
+    ISVCDecoder* decoder_ = nullptr;
+};
+
+}  // namespace zavo_callstream::decoder
