@@ -1,0 +1,69 @@
+#include "zavo_ui/text_render.hpp"
+
+#include <algorithm>
+
+namespace zavo_ui::text_render {
+
+namespace {
+bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+std::size_t code_points(std::string_view s) {
+    std::size_t n = 0;
+    for (unsigned char c : s)
+        if (!is_continuation(c)) ++n;
+    return n;
+}
+}  // namespace
+
+std::vector<double> TextRenderer::caret_offsets(std::string_view text, const TextStyle& style) const {
+    TextStyle line = style;
+    line.wrap_width.reset();
+    std::vector<double> out{0.0};
+    for (std::size_t i = 1; i <= text.size(); ++i) {
+        if (i < text.size() && is_continuation(static_cast<unsigned char>(text[i]))) continue;
+        out.push_back(measure_styled(text.substr(0, i), line).width);
+    }
+    return out;
+}
+
+void TextRenderer::draw_styled(Scene& scene, const Affine& transform, std::string_view text, const TextStyle& style,
+                               Color color) const {
+    scene.text(scene_item::TextItem{transform, std::string(text), style, style.size * text_scale(), color});
+}
+
+TextMetrics FakeTextRenderer::measure_styled(std::string_view text, const TextStyle& style) const {
+    double px = double(style.size) * scale_;
+    double advance = px * advance_em(style.family);
+    double line_h = px * LINE_HEIGHT_EM;
+    auto width_of = [&](std::string_view s) { return double(code_points(s)) * advance; };
+    std::vector<std::string_view> lines;
+    if (style.wrap_width) {
+        lines = wrap_lines(text, *style.wrap_width, width_of);
+    } else {
+        std::size_t start = 0;
+        while (true) {
+            std::size_t nl = text.find('\n', start);
+            lines.push_back(text.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start));
+            if (nl == std::string_view::npos) break;
+            start = nl + 1;
+        }
+    }
+    double w = 0.0;
+    for (auto l : lines) w = std::max(w, width_of(l));
+    return {w, line_h * double(lines.size())};
+}
+
+std::vector<double> FakeTextRenderer::caret_offsets(std::string_view text, const TextStyle& style) const {
+    double advance = double(style.size) * scale_ * advance_em(style.family);
+    std::vector<double> out;
+    out.reserve(text.size() + 1);
+    out.push_back(0.0);
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i + 1 == text.size() || !is_continuation(static_cast<unsigned char>(text[i + 1])))
+            out.push_back(double(++n) * advance);
+    }
+    return out;
+}
+
+}  // namespace zavo_ui::text_render

@@ -1,0 +1,126 @@
+#pragma once
+// The widget trait. The framework drives the root widget through these operations, in this
+// order; a widget overrides what it needs and the rest keep their default bodies. Most
+// defaults ask the children (visit_children) and fold their answers; without children each
+// gives its neutral answer (nothing, false, none, an empty list).
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zavo_ui/a11y.hpp"
+#include "zavo_ui/clipboard.hpp"
+#include "zavo_ui/events.hpp"
+#include "zavo_ui/geometry.hpp"
+#include "zavo_ui/layout.hpp"
+#include "zavo_ui/operation.hpp"
+#include "zavo_ui/scene.hpp"
+
+namespace zavo_ui::text_render {
+class TextRenderer;
+}
+namespace zavo_ui::theme {
+struct Theme;
+}
+
+namespace zavo_ui {
+
+using Instant = std::chrono::steady_clock::time_point;
+
+// Handed with every paint; widgets pass it on to the widgets they draw.
+struct DrawContext {
+    Instant now = std::chrono::steady_clock::now();
+    double scale_factor = 1.0;  // physical pixels per logical pixel
+};
+
+// Handed with every event and activation; widgets pass it on unchanged.
+struct EventContext {
+    // The system clipboard; null when there is none (copy and paste then do nothing).
+    Clipboard* clipboard = nullptr;
+    // The last pointer position, logical pixels (button events carry no position).
+    Point pointer;
+    Instant now = std::chrono::steady_clock::now();
+};
+
+namespace widget {
+
+// One element that assistive technology may act on, with the actions it accepts.
+struct SemanticActionBinding {
+    std::string element_id;
+    std::uint64_t node_id = 0;
+    a11y::AccessRole role = a11y::AccessRole::Group;
+    std::optional<std::string> label;
+    std::vector<a11y::SemanticActionKind> actions;  // empty: the element takes no action
+
+    friend bool operator==(const SemanticActionBinding&, const SemanticActionBinding&) = default;
+};
+
+// Bindings of every node with an element id, depth first in child order. The actions follow
+// the role: buttons activate; toggle buttons and radio options also toggle; text fields focus
+// and take a value; list items activate and scroll into view; any focusable node also focuses.
+std::vector<SemanticActionBinding> semantic_action_bindings(const a11y::AccessNode& root);
+
+class Widget {
+public:
+    using Visitor = std::function<void(Widget&)>;
+
+    virtual ~Widget() = default;
+
+    // The widget's type name, such as "remote::app::RemoteApp" (from its dynamic type).
+    virtual std::string type_name() const;
+
+    // Creates this widget's layout node and registers it in `widgets`. Default: a leaf with
+    // the default style (auto size).
+    virtual layout::NodeId build_layout(layout::LayoutTree& tree, layout::NodeWidgetMap& widgets);
+    // Reads the node's computed layout; `origin` is the parent's absolute position.
+    virtual void layout(const layout::LayoutTree& tree, layout::NodeId node, Point origin);
+    virtual void paint(Scene& scene, const Affine& transform, text_render::TextRenderer& text,
+                       const theme::Theme& theme, DrawContext& draw);
+    // Sets `handled` when the widget consumed the event. `scale_factor` converts the event's
+    // physical pixels to logical ones.
+    virtual void handle_event(const event::Event& event, event::Modifiers modifiers, EventContext& ctx,
+                              bool& handled, double scale_factor);
+
+    // Operation types the widget itself declares.
+    virtual std::vector<std::string> operation_types();
+    // The declared types together with every child's.
+    virtual std::set<std::string> all_operation_types();
+
+    virtual std::optional<std::string> widget_name();
+    virtual std::optional<Rect> bounds();
+    virtual std::optional<a11y::AccessNode> accessibility_tree();
+    // True when the element id and action were accepted and acted on.
+    virtual bool activate_element(std::string_view element_id, const a11y::SemanticAction& action,
+                                  EventContext& ctx);
+    // The bindings of the widget's own tree (built anew), then every child's.
+    virtual std::vector<SemanticActionBinding> semantic_action_bindings();
+    // True when some binding carries an action.
+    virtual bool has_semantic_actions();
+
+    virtual void set_reduced_motion(bool reduced);
+    // True while the widget waits for its first document.
+    virtual bool awaiting_document();
+
+    // The framework keeps producing frames while this answers true.
+    virtual bool wants_animation_frame();
+    virtual bool needs_redraw();
+    // Appends the rectangles that need repainting.
+    virtual void collect_damage(std::vector<Rect>& damage);
+    virtual void clear_redraw();
+    // The entry the framework paints a frame through; forwards to paint with the same arguments.
+    virtual void paint_frame(Scene& scene, const Affine& transform, text_render::TextRenderer& text,
+                             const theme::Theme& theme, DrawContext& draw);
+
+    // Calls `visit` once per child, in child order. Default: no children.
+    virtual void visit_children(const Visitor& visit);
+};
+
+}  // namespace widget
+
+using widget::Widget;
+
+}  // namespace zavo_ui
