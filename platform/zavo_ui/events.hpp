@@ -40,10 +40,6 @@ enum class KeyCode : std::uint16_t {
 
 constexpr std::uint16_t key_number(KeyCode k) { return static_cast<std::uint16_t>(k); }
 
-// The physical key of a Linux input-event key code (KEY_*; an X11 key code is this + 8), or
-// none for codes without one.
-std::optional<KeyCode> key_code_from_evdev(std::uint32_t evdev_code);
-
 // Logical keys that are not characters. Space counts as named (its text is " ").
 enum class NamedKey : std::uint16_t {
     Enter, Tab, Space, Backspace, Delete, Escape, Insert,

@@ -61,6 +61,12 @@ std::string Widget::type_name() const {
     return status == 0 && demangled ? std::string(demangled.get()) : std::string(mangled);
 }
 
+device_relay::DeviceSessionSink* Widget::device_session_sink() { return nullptr; }
+
+void Widget::sync_document(crdt::Document& document) {
+    visit_children([&](Widget& c) { c.sync_document(document); });
+}
+
 layout::NodeId Widget::build_layout(layout::LayoutTree& tree, layout::NodeWidgetMap& widgets) {
     // Creating a leaf cannot fail in our tree.
     layout::NodeId id = *tree.new_leaf(layout::Style{});

@@ -12,8 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#include "crdt/document.hpp"
 #include "zavo_ui/a11y.hpp"
 #include "zavo_ui/clipboard.hpp"
+#include "zavo_ui/device_relay.hpp"
 #include "zavo_ui/events.hpp"
 #include "zavo_ui/geometry.hpp"
 #include "zavo_ui/layout.hpp"
@@ -39,6 +41,8 @@ struct DrawContext {
 
 // Handed with every event and activation; widgets pass it on unchanged.
 struct EventContext {
+    // The replicated document; commands that change it dispatch actions against it.
+    crdt::Document* document = nullptr;
     // The system clipboard; null when there is none (copy and paste then do nothing).
     Clipboard* clipboard = nullptr;
     // The last pointer position, logical pixels (button events carry no position).
@@ -72,6 +76,11 @@ public:
 
     // The widget's type name, such as "remote::app::RemoteApp" (from its dynamic type).
     virtual std::string type_name() const;
+
+    // The sink through which device requests and events pass, or null (the default).
+    virtual device_relay::DeviceSessionSink* device_session_sink();
+    // Called when the document has been loaded and whenever it changed.
+    virtual void sync_document(crdt::Document& document);
 
     // Creates this widget's layout node and registers it in `widgets`. Default: a leaf with
     // the default style (auto size).

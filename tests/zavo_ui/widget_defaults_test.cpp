@@ -70,6 +70,7 @@ TEST(WidgetDefaults, RootWithoutChildrenGivesNeutralAnswers) {
     EXPECT_FALSE(app.awaiting_document());
     EXPECT_EQ(app.widget_name(), std::nullopt);
     EXPECT_EQ(app.bounds(), std::nullopt);
+    EXPECT_EQ(app.device_session_sink(), nullptr);
     EventContext ctx;
     EXPECT_FALSE(app.activate_element("remote.nav.list", {}, ctx));
     std::vector<Rect> damage;
