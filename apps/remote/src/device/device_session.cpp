@@ -1,0 +1,143 @@
+#include "device/device_session.hpp"
+
+#include <fmt/format.h>
+#include <pthread.h>
+
+#include <limits>
+#include <system_error>
+#include <thread>
+#include <type_traits>
+
+#include "relay_key/relay_key.hpp"
+#include "zavo_callstream/decoder.hpp"
+
+namespace remote {
+
+std::string disconnect_reason_text(const DisconnectReason& reason) {
+    using Kind = DisconnectReason::Kind;
+    switch (reason.kind) {
+        case Kind::Other: return reason.text;
+        case Kind::ControlRevoked: return "Target revoked workspace control";
+        case Kind::TargetDisconnected: return "Target disconnected";
+        case Kind::RelayDisconnected: return "Encrypted relay disconnected";
+        case Kind::ControlClosed: return "Workspace control closed";
+    }
+    return reason.text;
+}
+
+void run_frame_decoder(Receiver<DecoderWake> wake, PendingFrameCell pending_frame, DecodedFrameCell decoded_frame,
+                       DecoderAliveFlag decoder_alive) {
+    {
+        zavo_callstream::decoder::H264Decoder decoder;
+        try {
+            while (wake.recv()) {
+                auto bytes = pending_frame->take();
+                if (!bytes) continue;
+                auto picture = decoder.decode(*bytes);
+                if (!picture) continue;
+                decoded_frame->set(std::move(picture));
+            }
+        } catch (...) {
+            // Out of memory while decoding: the session learns at its next frame that the
+            // decoder stopped.
+        }
+        decoder_alive->store(false, std::memory_order_release);
+        // Close the queue before the decoder goes, so a frame arriving now fails at once.
+        wake.close();
+    }
+}
+
+namespace detail {
+
+void spawn_named_decoder_thread(std::function<void()> body) {
+    std::thread thread([body = std::move(body)] {
+        pthread_setname_np(pthread_self(), "remote-zavo-decode");
+        body();
+    });
+    thread.detach();
+}
+
+std::expected<DeviceSession, std::string> start_device_session(std::string_view host,
+                                                               std::uint64_t& device_session_counter,
+                                                               std::vector<DeviceRequest>& device_requests,
+                                                               const DecoderSpawner& spawn) {
+    auto endpoint = relay_key::PublicKey::from_str(host);
+    if (!endpoint) return std::unexpected("Zavo host must be an exact certified device endpoint id");
+
+    const std::uint64_t session_id = device_session_counter;
+    if (device_session_counter < std::numeric_limits<std::uint64_t>::max()) ++device_session_counter;
+    device_requests.push_back(DeviceRequest::connect(*endpoint, session_id));
+
+    auto [sender, receiver] = make_bounded_channel<DecoderWake>(DEVICE_WAKE_CAPACITY);
+    DeviceSession session;
+    session.pending_frame = make_shared_cell<std::optional<std::vector<std::uint8_t>>>();
+    session.decoded_frame = make_shared_cell<std::optional<DecodedFrame>>();
+    session.decoder_alive = std::make_shared<std::atomic<bool>>(true);
+    session.session_id = session_id;
+
+    auto receiver_box = std::make_shared<Receiver<DecoderWake>>(std::move(receiver));
+    try {
+        spawn([receiver_box, pending = session.pending_frame, decoded = session.decoded_frame,
+               alive = session.decoder_alive] {
+            run_frame_decoder(std::move(*receiver_box), pending, decoded, alive);
+        });
+    } catch (const std::system_error& e) {
+        // No session will ever hold this id: tell the relay to drop the Connect.
+        device_requests.push_back(DeviceRequest::disconnect(session_id));
+        return std::unexpected(fmt::format("could not start Zavo frame decoder: {}", e.code().message()));
+    }
+    session.wake = std::move(sender);
+    return session;
+}
+
+}  // namespace detail
+
+std::expected<DeviceSession, std::string> start_device_session(std::string_view host,
+                                                               std::uint64_t& device_session_counter,
+                                                               std::vector<DeviceRequest>& device_requests) {
+    return detail::start_device_session(host, device_session_counter, device_requests,
+                                        detail::spawn_named_decoder_thread);
+}
+
+bool apply_device_event(DeviceSession& session, const DeviceEvent& event) {
+    if (event.session_id != session.session_id) return false;
+    std::visit(
+        [&](const auto& e) {
+            using T = std::decay_t<decltype(e)>;
+            if constexpr (std::is_same_v<T, DeviceEvent::Pending>) {
+                session.status = SessionStatus::connecting();
+            } else if constexpr (std::is_same_v<T, DeviceEvent::Connected>) {
+                session.frame_size = std::pair{e.width, e.height};
+                session.status = SessionStatus::connected();
+            } else if constexpr (std::is_same_v<T, DeviceEvent::Frame>) {
+                if (!session.decoder_alive->load(std::memory_order_acquire)) {
+                    session.status = SessionStatus::failed("Zavo frame decoder is unavailable");
+                    return;
+                }
+                // An older frame the decoder has not taken is dropped: the newest wins.
+                session.pending_frame->set(e.bytes);
+                auto sent = session.wake.try_send(DecoderWake{});
+                if (!sent && sent.error() == SendError::Closed) {
+                    session.decoder_alive->store(false, std::memory_order_release);
+                    session.status = SessionStatus::failed("Zavo frame decoder stopped");
+                }
+            } else {
+                session.status = SessionStatus::failed(disconnect_reason_text(e.reason));
+            }
+        },
+        event.value);
+    return true;
+}
+
+std::optional<DecodedFrame> take_decoded_frame(DeviceSession& session) {
+    auto picture = session.decoded_frame->take();
+    if (picture) session.frame_size = std::pair{picture->width, picture->height};
+    return picture;
+}
+
+void send_device_input(const DeviceSession& session, DeviceInput input, std::vector<DeviceRequest>& device_requests) {
+    if (!session.status.is_connected()) return;
+    device_requests.push_back(DeviceRequest::input(std::move(input), session.session_id));
+}
+
+}  // namespace remote
