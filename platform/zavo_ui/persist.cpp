@@ -1,5 +1,7 @@
 #include "zavo_ui/persist.hpp"
 
+#include "atomic_file/atomic_file.hpp"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -11,6 +13,7 @@
 #include <spdlog/spdlog.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -209,23 +212,9 @@ std::expected<Bytes, std::string> read_file(const fs::path& path) {
 
 std::expected<void, std::string> replace_file_durably(const fs::path& path, std::span<const std::uint8_t> bytes,
                                                       mode_t mode) {
-    const fs::path dir = path.parent_path();
-    const fs::path tmp = dir / fmt::format(".{}.tmp-{}", path.filename().string(), ::getpid());
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) return std::unexpected(sys_error("cannot create", tmp));
-    bool ok = ::fchmod(fd, mode) == 0 && write_all(fd, bytes) && ::fsync(fd) == 0;
-    const int err = errno;
-    ::close(fd);
-    if (!ok) {
-        ::unlink(tmp.c_str());
-        return std::unexpected(sys_error("cannot write", tmp, err));
-    }
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        const int rerr = errno;
-        ::unlink(tmp.c_str());
-        return std::unexpected(sys_error("cannot replace", path, rerr));
-    }
-    return sync_dir(dir);
+    if (auto ok = atomic_file::write_with_mode(path, bytes, mode); !ok)
+        return std::unexpected(fmt::format("cannot write {}: {}", path.string(), ok.error().message()));
+    return {};
 }
 
 std::expected<fs::path, std::string> set_aside(const fs::path& path, const fs::path& dir) {
@@ -376,6 +365,7 @@ std::vector<FolderReader::FileRead> FolderReader::read_new(bool include_skipped)
             read.records.emplace_back(static_cast<std::size_t>(rec.data() - bytes->data()), rec.size());
         seen.offset = parsed.end;
         if (parsed.tail == LogTail::Corrupt) {
+            read.set_aside = true;
             auto moved = set_aside(entry.path(), set_aside_dir_);
             if (moved) {
                 spdlog::error("document: {} is corrupt ({}); its {} readable records were kept and the file was moved "
@@ -388,7 +378,7 @@ std::vector<FolderReader::FileRead> FolderReader::read_new(bool include_skipped)
                 seen.ignored = true;
             }
         }
-        if (!read.records.empty()) {
+        if (!read.records.empty() || read.set_aside) {
             read.bytes = std::move(*bytes);
             out.push_back(std::move(read));
         }
@@ -456,6 +446,224 @@ void FolderWatcher::run() {
         last = std::move(now);
         if (changed && wake_) wake_();
     }
+}
+
+namespace {
+
+// The changes in one record: a single change chunk, or several (a rewritten log's snapshot).
+std::vector<crdt::Change> changes_of(std::span<const std::uint8_t> payload) {
+    if (auto one = crdt::Change::from_bytes(payload)) return {std::move(*one)};
+    if (auto many = crdt::Document::load(payload)) return many->get_changes({});
+    spdlog::warn("document: skipped a record of {} bytes that holds no readable change", payload.size());
+    return {};
+}
+
+// Applies the changes, one at a time after the first refusal so that one bad change costs
+// only itself.
+void apply_all(crdt::Document& doc, std::vector<crdt::Change>& changes) {
+    if (changes.empty() || doc.apply_changes(changes)) return;
+    for (const crdt::Change& c : changes)
+        if (auto ok = doc.apply_changes(std::span(&c, 1)); !ok)
+            spdlog::warn("document: skipped change {}: {}", c.hash().to_hex(), ok.error().message);
+}
+
+std::expected<bool, std::string> path_exists(const fs::path& path) {
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) == 0) return true;
+    if (errno == ENOENT) return false;
+    return std::unexpected(sys_error("cannot inspect", path));
+}
+
+}  // namespace
+
+std::expected<std::unique_ptr<PersistedDocument>, std::string> open(std::string_view app_id) {
+    const std::string_view app = app_id.substr(app_id.rfind('.') + 1);
+    if (app.empty() || app.find('/') != std::string_view::npos) return std::unexpected(fmt::format("no application name in \"{}\"", app_id));
+    auto locations = default_locations(app);
+    if (!locations) return std::unexpected(locations.error());
+    return open_at(*locations);
+}
+
+std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Locations& locations) {
+    const fs::path changes = locations.folder / "changes";
+    for (const fs::path& dir : {locations.folder, changes})
+        if (auto ok = ensure_private_dir(dir); !ok) return std::unexpected(ok.error());
+    auto actor = load_or_create_actor(locations.private_dir);
+    if (!actor) return std::unexpected(actor.error());
+    auto actor_id = crdt::ActorId::from_hex(*actor);
+    if (!actor_id) return std::unexpected(actor_id.error().message);
+
+    std::unique_ptr<PersistedDocument> self(new PersistedDocument());
+    self->locations_ = locations;
+    self->actor_ = *actor;
+    const std::string own = *actor + ".log";
+    const fs::path shared_path = changes / own;
+    const fs::path private_path = locations.private_dir / own;
+    self->reader_ = std::make_unique<FolderReader>(changes, locations.folder / "set-aside", own);
+
+    // Rewrite this replica's log unless both copies are whole and the same.
+    bool rewrite = false;
+    Bytes private_bytes;
+    ParsedLog private_log;
+    auto private_exists = path_exists(private_path);
+    if (!private_exists) return std::unexpected(private_exists.error());
+    if (*private_exists) {
+        auto read = read_file(private_path);
+        if (!read) return std::unexpected(read.error());
+        private_bytes = std::move(*read);
+        private_log = parse_log(private_bytes);
+        if (private_log.tail == LogTail::Corrupt) {
+            auto moved = set_aside(private_path, locations.private_dir / "set-aside");
+            if (!moved) return std::unexpected(moved.error());
+            spdlog::error("document: {} is corrupt ({}); its {} readable records were kept and the file was moved to {}",
+                          private_path.string(), private_log.problem, private_log.records.size(), moved->string());
+        }
+        rewrite = private_log.tail != LogTail::Clean;
+    } else {
+        rewrite = true;
+    }
+    std::vector<FolderReader::FileRead> reads = self->reader_->read_new(/*include_skipped=*/true);
+    for (auto it = reads.begin(); it != reads.end();) {
+        rewrite = rewrite || it->set_aside;
+        if (it->name == own) {
+            const bool same = !it->set_aside && it->bytes == private_bytes;
+            rewrite = rewrite || !same;
+            // Identical to the private copy, which is read anyway.
+            if (same) {
+                it = reads.erase(it);
+                continue;
+            }
+        }
+        ++it;
+    }
+    if (!rewrite) {
+        auto shared_exists = path_exists(shared_path);
+        rewrite = !shared_exists || !*shared_exists;
+    }
+
+    // One load of every record is the quick way; it refuses the whole input over one bad
+    // change, and then every record is applied on its own.
+    Bytes all;
+    for (auto rec : private_log.records) all.insert(all.end(), rec.begin(), rec.end());
+    for (const auto& r : reads)
+        for (auto [off, len] : r.records) all.insert(all.end(), r.bytes.begin() + off, r.bytes.begin() + off + len);
+    if (auto loaded = crdt::Document::load(all)) {
+        self->doc_ = std::move(*loaded);
+    } else {
+        spdlog::warn("document: the folder does not load in one piece ({}); reading it change by change",
+                     loaded.error().message);
+        std::vector<crdt::Change> found;
+        const auto add = [&](std::span<const std::uint8_t> payload) {
+            for (auto& c : changes_of(payload)) found.push_back(std::move(c));
+        };
+        for (auto rec : private_log.records) add(rec);
+        for (const auto& r : reads)
+            for (auto [off, len] : r.records) add(std::span(r.bytes).subspan(off, len));
+        apply_all(self->doc_, found);
+    }
+    self->doc_.set_actor(std::move(*actor_id));
+
+    if (!rewrite) {
+        auto shared = AppendLog::open(shared_path, private_bytes.size());
+        auto mine = AppendLog::open(private_path, private_bytes.size());
+        if (shared && mine) {
+            self->shared_log_ = std::move(*shared);
+            self->private_log_ = std::move(*mine);
+            self->compact_at_ = std::max(PersistedDocument::kCompactAt, 2 * private_bytes.size());
+        } else {
+            rewrite = true;
+        }
+    }
+    if (rewrite)
+        if (auto ok = self->compact(); !ok) return std::unexpected(ok.error());
+    self->saved_heads_ = self->doc_.get_heads();
+
+    self->watcher_ = std::make_unique<FolderWatcher>(changes, [raw = self.get()] {
+        std::function<void()> listener;
+        {
+            std::lock_guard lock(raw->listener_mutex_);
+            listener = raw->listener_;
+        }
+        if (listener) listener();
+    });
+    return self;
+}
+
+PersistedDocument::~PersistedDocument() {
+    watcher_.reset();
+    if (auto saved = save_changes(); !saved)
+        spdlog::error("document: changes made before closing could not be saved: {}", saved.error());
+}
+
+void PersistedDocument::set_change_listener(std::function<void()> listener) {
+    std::lock_guard lock(listener_mutex_);
+    listener_ = std::move(listener);
+}
+
+std::expected<void, std::string> PersistedDocument::compact() {
+    const fs::path shared_path = locations_.folder / "changes" / (actor_ + ".log");
+    const fs::path private_path = locations_.private_dir / (actor_ + ".log");
+    std::vector<Bytes> payloads;
+    if (Bytes snapshot = doc_.save(); !snapshot.empty()) payloads.push_back(std::move(snapshot));
+    // The private copy first: the shared log never holds what the private one lacks.
+    auto mine = AppendLog::create(private_path, payloads);
+    if (!mine) return std::unexpected(mine.error());
+    private_log_ = std::move(*mine);
+    auto shared = AppendLog::create(shared_path, payloads);
+    if (!shared) return std::unexpected(shared.error());
+    shared_log_ = std::move(*shared);
+    compact_at_ = std::max(kCompactAt, 2 * shared_log_.size());
+    return {};
+}
+
+std::expected<bool, std::string> PersistedDocument::save_changes() {
+    std::vector<crdt::ChangeHash> heads = doc_.get_heads();
+    if (heads == saved_heads_) return false;
+    std::vector<Bytes> own;
+    for (const crdt::Change& c : doc_.get_changes(saved_heads_))
+        if (c.actor_id() == doc_.actor_id()) own.emplace_back(c.raw_bytes().begin(), c.raw_bytes().end());
+    std::expected<void, std::string> ok;
+    if (own.empty()) {
+        ok = {};
+    } else if (!private_log_.intact() || !shared_log_.intact() || shared_log_.size() + 64 > compact_at_) {
+        if (!shared_log_.intact())
+            spdlog::warn("document: {} was changed by something else; writing it again",
+                         shared_log_.path().string());
+        ok = compact();
+    } else {
+        ok = private_log_.append(own);
+        if (ok) ok = shared_log_.append(own);
+    }
+    if (!ok) {
+        if (!reported_failure_) spdlog::error("document: cannot save changes: {}", ok.error());
+        reported_failure_ = true;
+        return std::unexpected(ok.error());
+    }
+    reported_failure_ = false;
+    saved_heads_ = std::move(heads);
+    return !own.empty();
+}
+
+bool PersistedDocument::apply_reads(std::vector<FolderReader::FileRead>& reads) {
+    std::vector<crdt::Change> found;
+    for (const auto& r : reads)
+        for (auto [off, len] : r.records)
+            for (auto& c : changes_of(std::span(r.bytes).subspan(off, len))) found.push_back(std::move(c));
+    const auto before = doc_.get_heads();
+    apply_all(doc_, found);
+    return doc_.get_heads() != before;
+}
+
+bool PersistedDocument::merge_from_folder() {
+    const bool saved = save_changes().has_value();
+    std::vector<FolderReader::FileRead> reads = reader_->read_new();
+    const bool changed = apply_reads(reads);
+    // Records kept from a file that was set aside live on in this replica's log.
+    const bool salvage = std::any_of(reads.begin(), reads.end(), [](const auto& r) { return r.set_aside; });
+    if (salvage)
+        if (auto ok = compact(); !ok) spdlog::error("document: cannot rewrite this replica's log: {}", ok.error());
+    if (saved && changed) saved_heads_ = doc_.get_heads();
+    return changed;
 }
 
 }  // namespace zavo_ui::persist

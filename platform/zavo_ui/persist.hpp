@@ -14,6 +14,8 @@
 // payload (u32 LE), payload. A record cut short at the end of a file is a torn tail: it is
 // ignored, and read again once the file grows. Anything else that does not check out makes
 // the file corrupt.
+#include "crdt/document.hpp"
+
 #include <sys/types.h>
 
 #include <chrono>
@@ -22,6 +24,8 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -62,8 +66,7 @@ Bytes encode_log(std::span<const Bytes> payloads);
 // Creates every missing folder of `dir` with mode 0700 and sets `dir` itself to 0700.
 std::expected<void, std::string> ensure_private_dir(const std::filesystem::path& dir);
 std::expected<Bytes, std::string> read_file(const std::filesystem::path& path);
-// Writes a temporary file beside `path` with `mode`, syncs it, renames it over `path` and
-// syncs the folder: afterwards `path` holds either the old or the new bytes, durably.
+// Replaces `path` in one durable step (atomic_file::write_with_mode) with an error text.
 std::expected<void, std::string> replace_file_durably(const std::filesystem::path& path,
                                                       std::span<const std::uint8_t> bytes, mode_t mode);
 // Moves `path` into `dir` under a new name that overwrites nothing; returns that name.
@@ -113,6 +116,7 @@ public:
         Bytes bytes;                       // the file's new bytes
         std::vector<std::pair<std::size_t, std::size_t>> records;  // (offset, length) in bytes
         bool from_start = false;
+        bool set_aside = false;  // found corrupt and moved (or no longer read)
     };
     // New records of every file; `skip_name` is left out unless `include_skipped`.
     std::vector<FileRead> read_new(bool include_skipped = false);
@@ -154,5 +158,61 @@ private:
     int stop_fd_ = -1;
     std::thread thread_;
 };
+
+// The document of one application, kept in its folder. Opening reads this replica's log, its
+// private copy and every other log in the folder (conflict copies included) and merges them.
+// This replica's new changes are appended to its log and synced by save_changes(); what other
+// replicas write is merged by merge_from_folder(), which the listener's call announces. The
+// log is rewritten in one step (from the whole document) when it grows large, and whenever it
+// no longer holds what this replica wrote: cut, corrupt, replaced or rolled back by a
+// file-sync tool. All calls are made on one thread, apart from the listener's.
+class PersistedDocument {
+public:
+    ~PersistedDocument();  // saves what is not saved yet
+    PersistedDocument(const PersistedDocument&) = delete;
+    PersistedDocument& operator=(const PersistedDocument&) = delete;
+
+    crdt::Document& document() { return doc_; }
+    const Locations& locations() const { return locations_; }
+    const std::string& actor() const { return actor_; }
+
+    // Appends this replica's changes made since the last save and syncs them to disk; true
+    // when there were any. On failure they stay pending and the next call tries again.
+    std::expected<bool, std::string> save_changes();
+    // Merges what other replicas appended since the last look; true when the document changed.
+    // This replica's pending changes are saved first.
+    bool merge_from_folder();
+    // Called on the watcher's thread when the folder changed; the owner then calls
+    // merge_from_folder() on its own thread.
+    void set_change_listener(std::function<void()> listener);
+
+    // Where the log is rewritten from the whole document.
+    static constexpr std::size_t kCompactAt = 4u << 20;
+
+private:
+    friend std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Locations&);
+    PersistedDocument() = default;
+    std::expected<void, std::string> compact();
+    bool apply_reads(std::vector<FolderReader::FileRead>& reads);
+
+    Locations locations_;
+    std::string actor_;
+    crdt::Document doc_;
+    std::unique_ptr<FolderReader> reader_;
+    AppendLog shared_log_;
+    AppendLog private_log_;
+    std::vector<crdt::ChangeHash> saved_heads_;
+    std::size_t compact_at_ = kCompactAt;
+    bool reported_failure_ = false;
+    std::mutex listener_mutex_;
+    std::function<void()> listener_;
+    std::unique_ptr<FolderWatcher> watcher_;
+};
+
+// Opens the document of an application at default_locations of its short name (the last
+// dot-separated part of a reverse-domain id: "remote" for "dev.zavo.remote"), creating the
+// folders and files that are missing.
+std::expected<std::unique_ptr<PersistedDocument>, std::string> open(std::string_view app_id);
+std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Locations& locations);
 
 }  // namespace zavo_ui::persist
