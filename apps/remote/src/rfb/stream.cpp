@@ -1,0 +1,188 @@
+#include "rfb/stream.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace remote::rfb {
+
+namespace {
+
+constexpr std::size_t SOCKET_BUFFER_BYTES = 64 * 1024;
+
+void set_timeout(int fd, int option, std::chrono::milliseconds timeout) {
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+    tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
+    ::setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv);
+}
+
+}  // namespace
+
+StreamError os_error(int err) {
+    switch (err) {
+    case ECONNREFUSED:
+        return {ErrorKind::ConnectionRefused, std::strerror(err)};
+    case EAGAIN:
+    case ETIMEDOUT:
+        return {ErrorKind::TimedOut, std::strerror(ETIMEDOUT)};
+    default:
+        return {ErrorKind::Other, std::strerror(err)};
+    }
+}
+
+Result<void> read_exact(Stream& stream, std::span<std::uint8_t> out) {
+    std::size_t done = 0;
+    while (done < out.size()) {
+        auto buf = stream.fill_buf();
+        if (!buf) return std::unexpected(std::move(buf.error()));
+        if (buf->empty()) return fail(ErrorKind::UnexpectedEof, "failed to fill whole buffer");
+        std::size_t n = std::min(buf->size(), out.size() - done);
+        std::memcpy(out.data() + done, buf->data(), n);
+        stream.consume(n);
+        done += n;
+    }
+    return {};
+}
+
+Result<void> skip_exact(Stream& stream, std::uint64_t n) {
+    while (n > 0) {
+        auto buf = stream.fill_buf();
+        if (!buf) return std::unexpected(std::move(buf.error()));
+        if (buf->empty()) return fail(ErrorKind::UnexpectedEof, "failed to fill whole buffer");
+        std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(buf->size(), n));
+        stream.consume(take);
+        n -= take;
+    }
+    return {};
+}
+
+Result<void> write_all(Stream& stream, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        auto n = stream.write_some(bytes);
+        if (!n) return std::unexpected(std::move(n.error()));
+        if (*n == 0) return fail(ErrorKind::WriteZero, "failed to write whole buffer");
+        bytes = bytes.subspan(*n);
+    }
+    return {};
+}
+
+Result<std::uint8_t> read_u8(Stream& stream) {
+    std::uint8_t b[1];
+    if (auto r = read_exact(stream, b); !r) return std::unexpected(std::move(r.error()));
+    return b[0];
+}
+
+Result<std::uint16_t> read_u16(Stream& stream) {
+    std::uint8_t b[2];
+    if (auto r = read_exact(stream, b); !r) return std::unexpected(std::move(r.error()));
+    return static_cast<std::uint16_t>(b[0] << 8 | b[1]);
+}
+
+Result<std::uint32_t> read_u32(Stream& stream) {
+    std::uint8_t b[4];
+    if (auto r = read_exact(stream, b); !r) return std::unexpected(std::move(r.error()));
+    return std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3];
+}
+
+SocketStream::SocketStream(int fd) : fd_(fd), buf_(SOCKET_BUFFER_BYTES) {}
+
+SocketStream::~SocketStream() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+Result<std::span<const std::uint8_t>> SocketStream::fill_buf() {
+    if (begin_ == end_) {
+        begin_ = end_ = 0;
+        for (;;) {
+            ssize_t n = ::recv(fd_, buf_.data(), buf_.size(), 0);
+            if (n >= 0) {
+                end_ = static_cast<std::size_t>(n);
+                break;
+            }
+            if (errno == EINTR) continue;
+            return std::unexpected(os_error(errno));
+        }
+    }
+    return std::span<const std::uint8_t>(buf_.data() + begin_, end_ - begin_);
+}
+
+void SocketStream::consume(std::size_t n) {
+    begin_ += std::min(n, end_ - begin_);
+}
+
+Result<std::size_t> SocketStream::write_some(std::span<const std::uint8_t> bytes) {
+    for (;;) {
+        ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno == EINTR) continue;
+        return std::unexpected(os_error(errno));
+    }
+}
+
+void SocketStream::set_read_timeout(std::chrono::milliseconds timeout) {
+    if (timeout == read_timeout_) return;
+    set_timeout(fd_, SO_RCVTIMEO, timeout);
+    read_timeout_ = timeout;
+}
+
+void SocketStream::set_write_timeout(std::chrono::milliseconds timeout) {
+    if (timeout == write_timeout_) return;
+    set_timeout(fd_, SO_SNDTIMEO, timeout);
+    write_timeout_ = timeout;
+}
+
+Result<int> connect_tcp(const std::string& host, std::uint16_t port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG;
+    addrinfo* list = nullptr;
+    std::string service = std::to_string(port);
+    int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+    if (rc != 0) {
+        if (rc == EAI_SYSTEM) return std::unexpected(os_error(errno));
+        return fail(ErrorKind::Other, ::gai_strerror(rc));
+    }
+    StreamError last{ErrorKind::Other, "could not resolve to any addresses"};
+    for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+        int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+        if (fd < 0) {
+            last = os_error(errno);
+            continue;
+        }
+        int r = ::connect(fd, ai->ai_addr, ai->ai_addrlen);
+        if (r != 0 && errno == EINTR) {
+            // The connection goes on in the background: wait for it and read its outcome.
+            pollfd p{fd, POLLOUT, 0};
+            while ((r = ::poll(&p, 1, -1)) < 0 && errno == EINTR) {
+            }
+            int err = 0;
+            socklen_t len = sizeof err;
+            if (r > 0 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0) {
+                r = err == 0 ? 0 : -1;
+                errno = err;
+            } else {
+                r = -1;
+            }
+        }
+        if (r == 0) {
+            ::freeaddrinfo(list);
+            int one = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            return fd;
+        }
+        last = os_error(errno);
+        ::close(fd);
+    }
+    ::freeaddrinfo(list);
+    return std::unexpected(std::move(last));
+}
+
+}  // namespace remote::rfb

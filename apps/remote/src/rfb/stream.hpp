@@ -1,0 +1,121 @@
+#pragma once
+// The byte stream the RFB client reads and writes, and the error every stream operation returns.
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace remote::rfb {
+
+enum class ErrorKind : std::uint8_t {
+    InvalidData,        // protocol violation or breached limit
+    Unsupported,        // no usable security type
+    PermissionDenied,   // the server refused us
+    UnexpectedEof,      // the stream ended inside a read
+    WriteZero,          // the stream took no bytes of a write
+    TimedOut,           // a read or write with a time-out made no progress
+    ConnectionRefused,  // the host refused the connection
+    Other,              // any other socket or resolver failure
+};
+
+struct StreamError {
+    ErrorKind kind = ErrorKind::Other;
+    std::string message;
+
+    friend bool operator==(const StreamError&, const StreamError&) = default;
+};
+
+template <typename T>
+using Result = std::expected<T, StreamError>;
+
+inline std::unexpected<StreamError> fail(ErrorKind kind, std::string message) {
+    return std::unexpected(StreamError{kind, std::move(message)});
+}
+inline std::unexpected<StreamError> invalid_data(std::string message) {
+    return fail(ErrorKind::InvalidData, std::move(message));
+}
+
+// A buffered byte stream: reads look at what has arrived (fill_buf) and take it (consume),
+// so decoders can work on received bytes in place.
+class Stream {
+public:
+    virtual ~Stream() = default;
+    // The bytes received and not yet consumed; waits for more only when none are left.
+    // An empty span means the stream has ended.
+    virtual Result<std::span<const std::uint8_t>> fill_buf() = 0;
+    virtual void consume(std::size_t n) = 0;
+    // Writes some of the bytes; 0 means the stream took none.
+    virtual Result<std::size_t> write_some(std::span<const std::uint8_t> bytes) = 0;
+};
+
+// Reads exactly out.size() bytes; "failed to fill whole buffer" when the stream ends first.
+Result<void> read_exact(Stream& stream, std::span<std::uint8_t> out);
+// Reads and drops n bytes.
+Result<void> skip_exact(Stream& stream, std::uint64_t n);
+// Writes every byte; "failed to write whole buffer" when the stream takes none.
+Result<void> write_all(Stream& stream, std::span<const std::uint8_t> bytes);
+
+Result<std::uint8_t> read_u8(Stream& stream);
+Result<std::uint16_t> read_u16(Stream& stream);
+Result<std::uint32_t> read_u32(Stream& stream);
+
+// Reads from memory; written bytes are kept in `written`. For tests, fuzzing and benchmarks.
+class MemoryStream final : public Stream {
+public:
+    explicit MemoryStream(std::span<const std::uint8_t> data) : data_(data) {}
+    Result<std::span<const std::uint8_t>> fill_buf() override { return data_.subspan(pos_); }
+    void consume(std::size_t n) override { pos_ += std::min(n, data_.size() - pos_); }
+    Result<std::size_t> write_some(std::span<const std::uint8_t> bytes) override {
+        written.insert(written.end(), bytes.begin(), bytes.end());
+        return bytes.size();
+    }
+    std::size_t remaining() const { return data_.size() - pos_; }
+    void rewind() { pos_ = 0; }
+
+    std::vector<std::uint8_t> written;
+
+private:
+    std::span<const std::uint8_t> data_;
+    std::size_t pos_ = 0;
+};
+
+// A connected socket, owned and closed on destruction. Reads and writes that a signal
+// interrupts are repeated; a time-out that passes without progress is a TimedOut error.
+class SocketStream final : public Stream {
+public:
+    explicit SocketStream(int fd);
+    ~SocketStream() override;
+    SocketStream(const SocketStream&) = delete;
+    SocketStream& operator=(const SocketStream&) = delete;
+
+    Result<std::span<const std::uint8_t>> fill_buf() override;
+    void consume(std::size_t n) override;
+    Result<std::size_t> write_some(std::span<const std::uint8_t> bytes) override;
+
+    // Read and write time-outs (a zero duration waits without limit); set only when changed.
+    void set_read_timeout(std::chrono::milliseconds timeout);
+    void set_write_timeout(std::chrono::milliseconds timeout);
+    bool has_buffered() const { return begin_ < end_; }
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+    std::vector<std::uint8_t> buf_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    std::chrono::milliseconds read_timeout_{0};
+    std::chrono::milliseconds write_timeout_{0};
+};
+
+// The error of a failed system call, by errno.
+StreamError os_error(int err);
+
+// Connects to host:port, trying each resolved address in order; the last attempt's error
+// when none accepts. No-delay is turned on (a failure to do so is ignored).
+Result<int> connect_tcp(const std::string& host, std::uint16_t port);
+
+}  // namespace remote::rfb

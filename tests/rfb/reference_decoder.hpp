@@ -1,0 +1,110 @@
+#pragma once
+// A straightforward pixel-at-a-time FramebufferUpdate decoder, kept as the yardstick the fast
+// decoder is compared with (tests and the differential fuzz target).
+#include <fmt/format.h>
+
+#include <limits>
+#include <vector>
+
+#include "rfb/framebuffer.hpp"
+
+namespace rfb_test {
+
+using namespace remote::rfb;
+
+inline Result<void> reference_raw(Stream& s, Framebuffer& fb, const RectHeader& r, const PixelFormat& f,
+                                  std::size_t bpp) {
+    std::uint64_t n = std::uint64_t{r.width} * r.height * bpp;
+    if (n > MAX_RAW_RECT_BYTES) return invalid_data("RFB raw rectangle is too large");
+    std::vector<std::uint8_t> bytes(n);
+    if (auto e = read_exact(s, bytes); !e) return e;
+    std::size_t at = 0;
+    for (std::uint32_t row = 0; row < r.height; ++row)
+        for (std::uint32_t col = 0; col < r.width; ++col, at += bpp)
+            fb.set_pixel(saturating_add(r.x, col), saturating_add(r.y, row), f.decode_pixel({&bytes[at], bpp}));
+    return {};
+}
+
+inline Result<void> reference_copy(Stream& s, Framebuffer& fb, const RectHeader& r) {
+    auto sx = read_u16(s);
+    if (!sx) return std::unexpected(sx.error());
+    auto sy = read_u16(s);
+    if (!sy) return std::unexpected(sy.error());
+    if (std::uint64_t{r.width} * r.height > MAX_FRAMEBUFFER_PIXELS) return invalid_data("RFB copy rectangle is too large");
+    std::vector<std::uint32_t> area;
+    for (std::uint32_t row = 0; row < r.height; ++row)
+        for (std::uint32_t col = 0; col < r.width; ++col)
+            area.push_back(fb.pixel(saturating_add(*sx, col), saturating_add(*sy, row)));
+    std::size_t i = 0;
+    for (std::uint32_t row = 0; row < r.height; ++row)
+        for (std::uint32_t col = 0; col < r.width; ++col)
+            fb.set_pixel(saturating_add(r.x, col), saturating_add(r.y, row), area[i++]);
+    return {};
+}
+
+inline Result<void> reference_rre(Stream& s, Framebuffer& fb, const RectHeader& r, const PixelFormat& f,
+                                  std::size_t bpp) {
+    auto count = read_u32(s);
+    if (!count) return std::unexpected(count.error());
+    if (*count > MAX_RRE_SUBRECTANGLES) return invalid_data("RFB RRE update has too many subrectangles");
+    if (auto a = check_pixel_work(r.width, r.height, "RRE background rectangle"); !a) return std::unexpected(a.error());
+    std::vector<std::uint8_t> px(bpp);
+    if (auto e = read_exact(s, px); !e) return e;
+    std::uint32_t background = f.decode_pixel(px);
+    struct Sub {
+        std::uint32_t pixel;
+        std::uint16_t x, y, w, h;
+    };
+    std::vector<Sub> subs;
+    std::uint64_t total = 0;
+    for (std::uint32_t i = 0; i < *count; ++i) {
+        if (auto e = read_exact(s, px); !e) return e;
+        Sub sub{f.decode_pixel(px), 0, 0, 0, 0};
+        for (std::uint16_t* v : {&sub.x, &sub.y, &sub.w, &sub.h}) {
+            auto w = read_u16(s);
+            if (!w) return std::unexpected(w.error());
+            *v = *w;
+        }
+        auto area = check_pixel_work(sub.w, sub.h, "RRE subrectangle");
+        if (!area) return std::unexpected(area.error());
+        total += *area;
+        if (total > MAX_FRAMEBUFFER_PIXELS) return invalid_data("RRE subrectangles exceed the pixel work limit");
+        subs.push_back(sub);
+    }
+    for (std::uint32_t row = 0; row < r.height; ++row)
+        for (std::uint32_t col = 0; col < r.width; ++col)
+            fb.set_pixel(saturating_add(r.x, col), saturating_add(r.y, row), background);
+    for (const Sub& sub : subs) {
+        std::uint16_t ox = saturating_add(r.x, sub.x), oy = saturating_add(r.y, sub.y);
+        for (std::uint32_t row = 0; row < sub.h; ++row)
+            for (std::uint32_t col = 0; col < sub.w; ++col)
+                fb.set_pixel(saturating_add(ox, col), saturating_add(oy, row), sub.pixel);
+    }
+    return {};
+}
+
+inline Result<std::uint16_t> reference_update(Stream& s, Framebuffer& fb, const PixelFormat& f) {
+    if (fb.generation == std::numeric_limits<std::uint64_t>::max())
+        return invalid_data("RFB framebuffer generation exhausted");
+    std::uint8_t head[3];
+    if (auto e = read_exact(s, head); !e) return std::unexpected(e.error());
+    std::uint16_t count = static_cast<std::uint16_t>(head[1] << 8 | head[2]);
+    if (count > MAX_UPDATE_RECTANGLES) return invalid_data("RFB update has too many rectangles");
+    std::size_t bpp = (std::size_t{f.bits_per_pixel} + 7) / 8;
+    if (bpp < 1 || bpp > 4) return invalid_data("invalid RFB pixel format");
+    fb.make_own();
+    for (std::uint16_t i = 0; i < count; ++i) {
+        auto r = read_rect_header(s);
+        if (!r) return std::unexpected(r.error());
+        Result<void> e;
+        if (r->encoding == 0) e = reference_raw(s, fb, *r, f, bpp);
+        else if (r->encoding == 1) e = reference_copy(s, fb, *r);
+        else if (r->encoding == 2) e = reference_rre(s, fb, *r, f, bpp);
+        else return invalid_data(fmt::format("unsupported RFB encoding {}", r->encoding));
+        if (!e) return std::unexpected(e.error());
+    }
+    fb.generation += 1;
+    return count;
+}
+
+}  // namespace rfb_test

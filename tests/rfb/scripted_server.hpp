@@ -1,0 +1,111 @@
+#pragma once
+// A loopback TCP server that plays a script against one client, on its own thread.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "tests/rfb/wire.hpp"
+
+namespace rfb_test {
+
+// The server's end of the connection.
+class Peer {
+public:
+    explicit Peer(int fd) : fd_(fd) {}
+    void send(const Wire& w) const { send(w.bytes); }
+    void send(const std::vector<std::uint8_t>& b) const {
+        std::size_t done = 0;
+        while (done < b.size()) {
+            ssize_t n = ::send(fd_, b.data() + done, b.size() - done, MSG_NOSIGNAL);
+            if (n <= 0) return;
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    // Exactly n bytes from the client, or fewer when it closes or stays silent for `timeout`.
+    std::vector<std::uint8_t> read(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const {
+        std::vector<std::uint8_t> out(n);
+        std::size_t done = 0;
+        while (done < n) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) break;
+            ssize_t got = ::recv(fd_, out.data() + done, n - done, 0);
+            if (got <= 0) break;
+            done += static_cast<std::size_t>(got);
+        }
+        out.resize(done);
+        return out;
+    }
+    // True when the client closes within `timeout`.
+    bool closed_within(std::chrono::milliseconds timeout) const {
+        auto end = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+            std::uint8_t b[256];
+            if (::recv(fd_, b, sizeof b, 0) <= 0) return true;
+        }
+    }
+
+private:
+    int fd_;
+};
+
+class ScriptedServer {
+public:
+    explicit ScriptedServer(std::function<void(Peer&)> script) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(listener_, 1);
+        socklen_t len = sizeof addr;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this, script = std::move(script)] {
+            pollfd p{listener_, POLLIN, 0};
+            if (::poll(&p, 1, 10000) <= 0) return;
+            int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) return;
+            Peer peer(fd);
+            script(peer);
+            ::close(fd);
+        });
+    }
+    ~ScriptedServer() {
+        if (thread_.joinable()) thread_.join();
+        ::close(listener_);
+    }
+    std::uint16_t port() const { return port_; }
+    void join() {
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    int listener_ = -1;
+    std::uint16_t port_ = 0;
+    std::thread thread_;
+};
+
+// Waits until pred() holds, up to `timeout`.
+template <typename Pred>
+bool eventually(Pred pred, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+}  // namespace rfb_test

@@ -1,0 +1,238 @@
+#include "rfb/vnc_session.hpp"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <fstream>
+#include <future>
+
+#include "tests/rfb/scripted_server.hpp"
+
+namespace {
+
+using namespace remote::rfb;
+using namespace std::chrono_literals;
+using remote::SessionStatus;
+using rfb_test::eventually;
+using rfb_test::Peer;
+using rfb_test::ScriptedServer;
+using rfb_test::Wire;
+
+std::vector<std::uint8_t> bytes(const Wire& w) { return w.bytes; }
+
+// Server side of a 3.8 handshake with security None; checks what the client sends after it.
+void handshake(Peer& peer, std::uint16_t w, std::uint16_t h) {
+    peer.send(Wire().text("RFB 003.008\n").u8(1).u8(1));
+    EXPECT_EQ(peer.read(12), bytes(Wire().text("RFB 003.008\n")));
+    EXPECT_EQ(peer.read(1), std::vector<std::uint8_t>{1});
+    peer.send(Wire().u32(0));
+    EXPECT_EQ(peer.read(1), std::vector<std::uint8_t>{1});  // ClientInit: shared
+    peer.send(Wire().server_init(w, h));
+    auto spf = set_pixel_format_message(CLIENT_PIXEL_FORMAT);
+    EXPECT_EQ(peer.read(20), std::vector<std::uint8_t>(spf.begin(), spf.end()));
+    EXPECT_EQ(peer.read(16), set_encodings_message(CLIENT_ENCODINGS));
+    auto full = framebuffer_update_request_message(false, 0, 0, w, h);
+    EXPECT_EQ(peer.read(10), std::vector<std::uint8_t>(full.begin(), full.end()));
+}
+
+std::vector<std::uint8_t> incremental(std::uint16_t w, std::uint16_t h) {
+    auto m = framebuffer_update_request_message(true, 0, 0, w, h);
+    return {m.begin(), m.end()};
+}
+
+bool has_thread_named(const std::string& name) {
+    DIR* dir = ::opendir("/proc/self/task");
+    bool found = false;
+    while (dirent* e = ::readdir(dir)) {
+        std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
+        std::string line;
+        if (std::getline(comm, line) && line == name) found = true;
+    }
+    ::closedir(dir);
+    return found;
+}
+
+TEST(VncSession, PublishesFramesAndEndsWhenTheServerCloses) {
+    std::promise<void> first_frame_seen, update_seen;
+    ScriptedServer server([&](Peer& peer) {
+        handshake(peer, 4, 2);
+        first_frame_seen.get_future().wait();
+        Wire w;
+        w.u8(2);                                    // Bell
+        w.u8(1).u8(0).u16(0).u16(2).fill(12, 9);    // SetColourMapEntries, two colours
+        w.u8(3).fill(3, 0).u32(100000).fill(100000, 'c');  // ServerCutText
+        w.u8(0).u8(0).u16(1).rect(1, 1, 2, 1, 0).bgrx(10, 20, 30).bgrx(40, 50, 60);
+        peer.send(w);
+        EXPECT_EQ(peer.read(10), incremental(4, 2));
+        update_seen.get_future().wait();
+    });
+    auto session = start_vnc_session("127.0.0.1", server.port(), std::nullopt);
+    ASSERT_TRUE(session);
+    EXPECT_TRUE(has_thread_named("remote-vnc"));
+    ASSERT_TRUE(eventually([&] { return session->status().is_connected(); })) << session->status().text;
+
+    ASSERT_TRUE(eventually([&] { return session->framebuffer_size().has_value(); }));
+    EXPECT_EQ(session->framebuffer_size(), (std::pair<std::uint16_t, std::uint16_t>{4, 2}));
+    auto first = session->take_new_frame();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->generation, 0u);
+    EXPECT_EQ(*first->pixels, PixelBuffer(32, 0));
+    EXPECT_FALSE(session->take_new_frame()) << "a generation is handed out once";
+    first_frame_seen.set_value();
+
+    std::optional<Framebuffer> next;
+    ASSERT_TRUE(eventually([&] { return (next = session->take_new_frame()).has_value(); }));
+    EXPECT_EQ(next->generation, 1u) << "bell, colour map and cut text change no frame";
+    EXPECT_EQ(next->pixel(1, 1), rfb_test::rgba(10, 20, 30));
+    EXPECT_EQ(next->pixel(2, 1), rfb_test::rgba(40, 50, 60));
+    EXPECT_EQ(first->pixel(1, 1), 0u) << "the first snapshot never changes";
+    EXPECT_TRUE(session->status().is_connected());
+    update_seen.set_value();
+
+    ASSERT_TRUE(eventually([&] { return session->status() == SessionStatus::ended(); }))
+        << session->status().text;
+}
+
+struct FailureCase {
+    std::string name;
+    std::function<void(Peer&)> script;
+    std::optional<std::string> password;
+    std::string status;
+};
+
+TEST(VncSession, FailuresBecomeFailedWithTheirText) {
+    const std::vector<std::uint8_t> challenge(16, 7);
+    std::vector<FailureCase> cases = {
+        {"closed during security",
+         [](Peer& p) {
+             p.send(Wire().text("RFB 003.008\n"));
+             p.read(12);
+         },
+         {}, "failed to fill whole buffer"},
+        {"bad version", [](Peer& p) { p.send(Wire().text("RFB 003-008\n")); }, {}, "bad ProtocolVersion"},
+        {"wrong password, 3.7 server closes",
+         [&](Peer& p) {
+             p.send(Wire().text("RFB 003.007\n").u8(1).u8(2));
+             p.read(13);
+             p.send(challenge);
+             p.read(16);
+             p.send(Wire().u32(1));
+         },
+         "wrong", "authentication failed"},
+        {"refused with a reason",
+         [](Peer& p) {
+             p.send(Wire().text("RFB 003.008\n").u8(0).reason("Too many security failures"));
+             p.read(12);
+         },
+         {}, "Too many security failures"},
+        {"unknown server message",
+         [](Peer& p) {
+             handshake(p, 2, 2);
+             p.send(Wire().u8(4));
+             p.closed_within(5s);
+         },
+         {}, "unknown server message 4"},
+        {"update error while connected",
+         [](Peer& p) {
+             handshake(p, 2, 2);
+             p.send(Wire().u8(0).u8(0).u16(1).rect(0, 0, 1, 1, 5));
+             p.closed_within(5s);
+         },
+         {}, "unsupported RFB encoding 5"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server(c.script);
+        auto session = start_vnc_session("127.0.0.1", server.port(), c.password);
+        ASSERT_TRUE(session);
+        EXPECT_TRUE(eventually([&] { return session->status().kind == SessionStatus::Kind::Failed; }));
+        EXPECT_EQ(session->status(), SessionStatus::failed(c.status));
+    }
+}
+
+TEST(VncSession, RefusedConnection) {
+    // A bound socket that does not listen refuses connections, and keeps its port from others.
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    auto session = start_vnc_session("127.0.0.1", ntohs(addr.sin_port), std::nullopt);
+    ASSERT_TRUE(session);
+    EXPECT_TRUE(eventually([&] { return !session->status().is_connecting(); }));
+    EXPECT_EQ(session->status(), SessionStatus::failed("Connection refused"));
+    ::close(fd);
+}
+
+TEST(VncSession, InputQueueIsBoundedAndReportsAGoneWorker) {
+    std::promise<void> release;
+    ScriptedServer server([&](Peer&) { release.get_future().wait(); });  // never greets
+    auto session = start_vnc_session("127.0.0.1", server.port(), std::nullopt);
+    ASSERT_TRUE(session);
+    for (std::size_t i = 0; i < VNC_INPUT_CAPACITY; ++i) ASSERT_TRUE(session->send_input(VncInput::key(true, 0x61)));
+    EXPECT_EQ(session->send_input(VncInput::pointer(0, 1, 1)).error(),
+              "VNC input is busy; wait for the remote desktop to catch up");
+    release.set_value();
+    ASSERT_TRUE(eventually([&] { return session->status().kind == SessionStatus::Kind::Failed; }));
+    EXPECT_EQ(session->send_input(VncInput::pointer(0, 1, 1)).error(), "VNC session input channel is closed");
+}
+
+TEST(VncSession, SendsQueuedInputInOrderAndRequestsUpdatesWhileTheServerIsSilent) {
+    std::promise<void> connected;
+    std::vector<std::chrono::steady_clock::time_point> requests;
+    std::vector<std::uint8_t> input_bytes;
+    ScriptedServer server([&](Peer& peer) {
+        handshake(peer, 8, 8);
+        connected.get_future().wait();
+        input_bytes = peer.read(6 + 8 + 8);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(peer.read(10, 3s), incremental(8, 8));
+            requests.push_back(std::chrono::steady_clock::now());
+        }
+    });
+    auto session = start_vnc_session("127.0.0.1", server.port(), std::nullopt);
+    ASSERT_TRUE(session);
+    ASSERT_TRUE(eventually([&] { return session->status().is_connected(); }));
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(session->send_input(VncInput::pointer(5, 300, 2)));
+    ASSERT_TRUE(session->send_input(VncInput::key(true, 0xFF0D)));
+    ASSERT_TRUE(session->send_input(VncInput::key(false, 0xFF0D)));
+    connected.set_value();
+    server.join();
+
+    Wire want;
+    want.raw({5, 5, 1, 44, 0, 2}).raw({4, 1, 0, 0, 0, 0, 0xFF, 0x0D}).raw({4, 0, 0, 0, 0, 0, 0xFF, 0x0D});
+    EXPECT_EQ(input_bytes, want.bytes);
+    ASSERT_EQ(requests.size(), 3u);
+    // One incremental request per 500 ms of silence, taken at the next 100 ms poll.
+    auto prev = start;
+    for (auto t : requests) {
+        EXPECT_GE(t - prev, 400ms);
+        EXPECT_LE(t - prev, 1500ms);
+        prev = t;
+    }
+}
+
+TEST(VncSession, ClosedQueueEndsTheWorkerWithoutTouchingTheStatus) {
+    std::promise<bool> client_closed;
+    ScriptedServer server([&](Peer& peer) {
+        handshake(peer, 2, 2);
+        client_closed.set_value(peer.closed_within(5s));
+    });
+    auto status = remote::make_shared_cell<SessionStatus>(SessionStatus::connecting());
+    auto frame = remote::make_shared_cell<std::optional<Framebuffer>>(std::nullopt);
+    auto [tx, rx] = remote::make_bounded_channel<VncInput>(VNC_INPUT_CAPACITY);
+    auto done = std::async(std::launch::async, [&, rx = std::move(rx)]() mutable {
+        run_vnc_session("127.0.0.1", server.port(), std::nullopt, std::move(rx), status, frame);
+    });
+    ASSERT_TRUE(eventually([&] { return status->get().is_connected(); }));
+    tx.reset();
+    ASSERT_EQ(done.wait_for(2s), std::future_status::ready);
+    EXPECT_TRUE(client_closed.get_future().get());
+    EXPECT_EQ(status->get(), SessionStatus::connected());
+}
+
+}  // namespace
