@@ -1,0 +1,105 @@
+#pragma once
+// The UI side of one live SSH terminal session, and the code that starts it. The worker runs
+// on its own thread "remote-ssh"; the two sides share only the channels and the two cells.
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "known_hosts/known_hosts.hpp"
+#include "shared/bounded_channel.hpp"
+#include "shared/session_status.hpp"
+#include "shared/shared_cell.hpp"
+#include "vt/terminal.hpp"
+
+namespace remote {
+
+struct SshKeyCredentials {
+    std::filesystem::path path;
+    std::optional<std::string> passphrase;
+    friend bool operator==(const SshKeyCredentials&, const SshKeyCredentials&) = default;
+};
+struct SshPasswordCredentials {
+    std::string password;
+    friend bool operator==(const SshPasswordCredentials&, const SshPasswordCredentials&) = default;
+};
+// The one authentication a session tries.
+using SshCredentials = std::variant<SshKeyCredentials, SshPasswordCredentials>;
+
+struct SshSessionRequest {
+    std::string host;
+    std::string user;
+    std::filesystem::path known_hosts;
+    SshCredentials credentials;
+    std::uint16_t port = 22;
+    std::uint16_t cols = 80;
+    std::uint16_t rows = 24;
+};
+
+// The answer to an acknowledged input: written, or the write's failure text.
+using SshAck = std::expected<void, std::string>;
+
+struct SshInput {
+    std::string text;
+    std::optional<Sender<SshAck>> ack;
+};
+
+using SshChunk = std::vector<std::uint8_t>;
+
+inline constexpr std::size_t kSshOutputCapacity = 128;
+inline constexpr std::size_t kSshInputCapacity = 256;
+inline constexpr std::size_t kSshInputLimit = 64 * 1024;
+
+using HostKeyCell = SharedCellPtr<std::optional<HostKeyProblem>>;
+
+class SshSession {
+public:
+    // Lives and is written only on the UI thread.
+    Terminal terminal;
+
+    // Queues text for the shell without waiting and without acknowledgement.
+    std::expected<void, std::string> send_text(std::string text);
+    // Checks and queues one input; never waits.
+    std::expected<void, std::string> send_input(SshInput input);
+    // Queues text with a fresh reply channel and returns its receiving end.
+    std::expected<Receiver<SshAck>, std::string> send_text_acknowledged(std::string text);
+    // Feeds every chunk already waiting into the terminal; whether any arrived. Never waits.
+    bool pump_output();
+
+    SessionStatus status() const { return status_->get(); }
+    std::optional<HostKeyProblem> host_key_problem() const { return host_key_->get(); }
+
+    SshSession(Terminal terminal, SharedCellPtr<SessionStatus> status, Receiver<SshChunk> output,
+               Sender<SshInput> input, HostKeyCell host_key)
+        : terminal(std::move(terminal)),
+          status_(std::move(status)),
+          output_(std::move(output)),
+          input_(std::move(input)),
+          host_key_(std::move(host_key)) {}
+
+private:
+    SharedCellPtr<SessionStatus> status_;
+    Receiver<SshChunk> output_;
+    Sender<SshInput> input_;
+    HostKeyCell host_key_;
+};
+
+// HOME/.ssh/id_ed25519 then HOME/.ssh/id_ecdsa (relative paths when HOME is unset).
+std::vector<std::filesystem::path> default_ssh_key_paths();
+std::filesystem::path home_ssh_key_path(const std::filesystem::path& base, std::string_view file);
+// The variable's value, or nothing when unset or not valid UTF-8.
+std::optional<std::string> optional_env_var(const char* name);
+// REMOTE_SSH_KEY (else the first existing candidate) with REMOTE_SSH_KEY_PASSPHRASE, or
+// REMOTE_SSH_PASSWORD when key_auth is false.
+std::expected<SshCredentials, std::string> load_ssh_credentials(bool key_auth,
+                                                                std::span<const std::filesystem::path> candidates);
+
+// Starts the worker thread; fails only when the thread cannot be spawned.
+std::expected<SshSession, std::string> start_ssh_session(SshSessionRequest request);
+
+}  // namespace remote

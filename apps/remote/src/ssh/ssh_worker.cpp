@@ -1,0 +1,426 @@
+#include "ssh/ssh_worker.hpp"
+
+#include <fcntl.h>
+#include <libssh/callbacks.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <system_error>
+
+#include <fmt/format.h>
+#include <spdlog/spdlog.h>
+
+namespace remote {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// libssh's default host-key offer; a pinned algorithm is moved to its front.
+constexpr std::string_view kDefaultHostKeys =
+    "ssh-ed25519,ecdsa-sha2-nistp521,ecdsa-sha2-nistp384,ecdsa-sha2-nistp256,sk-ssh-ed25519@openssh.com,"
+    "sk-ecdsa-sha2-nistp256@openssh.com,rsa-sha2-512,rsa-sha2-256";
+constexpr std::uint64_t kRekeyBytes = std::uint64_t{1} << 30;
+constexpr std::uint32_t kRekeySeconds = 3600;
+constexpr std::size_t kReadSize = 32768;
+
+std::string os_error(int err) { return std::error_code(err, std::system_category()).message(); }
+
+// libssh logs per thread; the last message is kept for errors it reports only that way.
+thread_local std::string t_last_log;
+
+void log_to_spdlog(int priority, const char* function, const char* buffer, void*) {
+    std::string_view text = buffer ? buffer : "";
+    // libssh prefixes the function's name.
+    if (function) {
+        std::string prefix = std::string(function) + ": ";
+        if (text.starts_with(prefix)) text.remove_prefix(prefix.size());
+    }
+    t_last_log = text;
+    if (priority <= SSH_LOG_WARN) {
+        spdlog::warn("libssh: {}", text);
+    } else {
+        spdlog::debug("libssh: {}", text);
+    }
+}
+
+void set_up_logging() {
+    ssh_set_log_callback(log_to_spdlog);
+    ssh_set_log_level(SSH_LOG_WARN);
+}
+
+struct SessionDeleter {
+    void operator()(ssh_session s) const { ssh_free(s); }
+};
+struct ChannelDeleter {
+    void operator()(ssh_channel c) const { ssh_channel_free(c); }
+};
+struct KeyDeleter {
+    void operator()(ssh_key k) const { ssh_key_free(k); }
+};
+using Session = std::unique_ptr<std::remove_pointer_t<ssh_session>, SessionDeleter>;
+using Channel = std::unique_ptr<std::remove_pointer_t<ssh_channel>, ChannelDeleter>;
+using Key = std::unique_ptr<std::remove_pointer_t<ssh_key>, KeyDeleter>;
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(); }
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+    void reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+// Wakes the session loop when input arrives or the UI lets go; shared with the listener so
+// that a late call never writes to a closed descriptor.
+struct WakeUp {
+    Fd fd{::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)};
+    void notify() const {
+        std::uint64_t one = 1;
+        [[maybe_unused]] auto n = ::write(fd.get(), &one, sizeof one);
+    }
+    void drain() const {
+        std::uint64_t count;
+        [[maybe_unused]] auto n = ::read(fd.get(), &count, sizeof count);
+    }
+};
+
+// Resolves host:port and connects to each address in turn; the last failure is the error.
+std::expected<int, std::string> connect_tcp(const std::string& host, std::uint16_t port, std::string& numeric_host) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG;
+    addrinfo* found = nullptr;
+    std::string service = std::to_string(port);
+    int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+    if (rc != 0) {
+        return std::unexpected(fmt::format("connect: {}", rc == EAI_SYSTEM ? os_error(errno) : gai_strerror(rc)));
+    }
+    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, ::freeaddrinfo);
+    std::string last = "could not resolve to any address";
+    for (addrinfo* ai = found; ai; ai = ai->ai_next) {
+        Fd fd(::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol));
+        if (fd.get() < 0) {
+            last = os_error(errno);
+            continue;
+        }
+        int r;
+        do {
+            r = ::connect(fd.get(), ai->ai_addr, ai->ai_addrlen);
+        } while (r != 0 && errno == EINTR);
+        if (r != 0) {
+            last = os_error(errno);
+            continue;
+        }
+        char name[NI_MAXHOST];
+        if (::getnameinfo(ai->ai_addr, ai->ai_addrlen, name, sizeof name, nullptr, 0, NI_NUMERICHOST) == 0)
+            numeric_host = name;
+        return fd.release();
+    }
+    return std::unexpected(fmt::format("connect: {}", last));
+}
+
+// An empty file of our own for libssh's known-hosts options, so that it reads neither the
+// user's nor the system's files.
+std::expected<fs::path, std::string> empty_known_hosts_file(const fs::path& store) {
+    fs::path dir = store.parent_path();
+    if (dir.empty()) dir = ".";
+    fs::path path = dir / ".libssh-known-hosts-empty";
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return std::unexpected(fmt::format("connect: {}: {}", path.string(), os_error(errno)));
+    struct stat st {};
+    bool empty = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+    if (!empty && S_ISREG(st.st_mode)) empty = ::ftruncate(fd, 0) == 0;
+    ::close(fd);
+    if (!empty) return std::unexpected(fmt::format("connect: {} is not an empty file", path.string()));
+    return path;
+}
+
+// The host-key offer with the pinned algorithm first, or nothing when host:port has no pin.
+std::optional<std::string> pinned_host_keys(const fs::path& store, std::string_view host, std::uint16_t port) {
+    auto known = known_hosts::load(store);
+    if (!known) return std::nullopt;
+    for (const auto& entry : known->entries) {
+        if (entry.host != host || entry.port != port) continue;
+        // An RSA key is named "ssh-rsa" whatever hash signs with it.
+        std::string first = entry.identity.algorithm == "ssh-rsa" ? "rsa-sha2-512,rsa-sha2-256"
+                                                                  : entry.identity.algorithm;
+        if (first.find(',') == std::string::npos && kDefaultHostKeys.find(first) == std::string_view::npos)
+            return std::nullopt;
+        std::string list = first;
+        std::string_view rest = kDefaultHostKeys;
+        while (!rest.empty()) {
+            auto comma = rest.find(',');
+            std::string_view name = rest.substr(0, comma);
+            if (("," + first + ",").find("," + std::string(name) + ",") == std::string::npos) {
+                list += ',';
+                list += name;
+            }
+            rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+        }
+        return list;
+    }
+    return std::nullopt;
+}
+
+void set_status_connected_to_ended(const SharedCellPtr<SessionStatus>& status) {
+    status->with([](SessionStatus& s) {
+        if (s.is_connected()) s = SessionStatus::ended();
+    });
+}
+
+// Writes what the window takes of the pending input; true once all of it was handed over.
+struct PendingInput {
+    SshInput input;
+    std::size_t offset = 0;
+};
+
+}  // namespace
+
+HostKeyIdentity host_key_identity_from_public_key(ssh_key key) {
+    HostKeyIdentity identity;
+    const char* name = ssh_key_type_to_char(ssh_key_type(key));
+    identity.algorithm = name ? name : "unknown";
+    unsigned char* hash = nullptr;
+    size_t len = 0;
+    if (ssh_get_publickey_hash(key, SSH_PUBLICKEY_HASH_SHA256, &hash, &len) == 0) {
+        char* text = ssh_get_fingerprint_hash(SSH_PUBLICKEY_HASH_SHA256, hash, len);
+        if (text) identity.fingerprint = text;
+        ssh_string_free_char(text);
+        ssh_clean_pubkey_hash(&hash);
+    }
+    return identity;
+}
+
+bool check_server_key(const fs::path& known_hosts_file, std::string_view host, std::uint16_t port, ssh_key key,
+                      const HostKeyCell& host_key) {
+    HostKeyIdentity presented = host_key_identity_from_public_key(key);
+    std::optional<HostKeyProblem> problem;
+    auto store = known_hosts::load(known_hosts_file);
+    if (!store) {
+        problem = HostKeyStoreUnavailable{store.error()};
+    } else {
+        auto verdict = known_hosts::verify(*store, host, port, std::move(presented));
+        if (std::holds_alternative<HostKeyTrusted>(verdict)) return true;
+        if (auto* u = std::get_if<HostKeyUnknown>(&verdict)) {
+            problem = std::move(*u);
+        } else {
+            problem = std::move(std::get<HostKeyChanged>(verdict));
+        }
+    }
+    host_key->set(std::move(problem));
+    return false;
+}
+
+std::expected<void, std::string> run_ssh_session(SshSessionRequest request, const SharedCellPtr<SessionStatus>& status,
+                                                 const HostKeyCell& host_key, Sender<SshChunk>& output,
+                                                 Receiver<SshInput>& input) {
+    auto wake = std::make_shared<WakeUp>();
+    if (wake->fd.get() < 0) return std::unexpected(fmt::format("runtime: {}", os_error(errno)));
+    input.set_listener([wake] { wake->notify(); });
+
+    // Connect.
+    auto empty_known = empty_known_hosts_file(request.known_hosts);
+    if (!empty_known) return std::unexpected(empty_known.error());
+    std::string numeric_host = request.host;
+    auto tcp = connect_tcp(request.host, request.port, numeric_host);
+    if (!tcp) return std::unexpected(tcp.error());
+    Fd socket_fd(*tcp);
+
+    Session session(ssh_new());
+    if (!session) return std::unexpected("connect: could not create an SSH session");
+    ssh_session s = session.get();
+    int no = 0;
+    std::uint64_t rekey_bytes = kRekeyBytes;
+    std::uint32_t rekey_seconds = kRekeySeconds;
+    int sock = socket_fd.get();
+    const std::string state_dir = request.known_hosts.parent_path().empty() ? "." : request.known_hosts.parent_path().string();
+    bool options_ok = ssh_options_set(s, SSH_OPTIONS_PROCESS_CONFIG, &no) == SSH_OK &&
+                      ssh_options_set(s, SSH_OPTIONS_SSH_DIR, state_dir.c_str()) == SSH_OK &&
+                      ssh_options_set(s, SSH_OPTIONS_KNOWNHOSTS, empty_known->c_str()) == SSH_OK &&
+                      ssh_options_set(s, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, empty_known->c_str()) == SSH_OK &&
+                      ssh_options_set(s, SSH_OPTIONS_HOST, numeric_host.c_str()) == SSH_OK &&
+                      ssh_options_set(s, SSH_OPTIONS_USER, request.user.c_str()) == SSH_OK &&
+                      ssh_options_set(s, SSH_OPTIONS_REKEY_DATA, &rekey_bytes) == SSH_OK &&
+                      ssh_options_set(s, SSH_OPTIONS_REKEY_TIME, &rekey_seconds) == SSH_OK;
+    int port = request.port;
+    options_ok = options_ok && ssh_options_set(s, SSH_OPTIONS_PORT, &port) == SSH_OK;
+    if (auto hostkeys = pinned_host_keys(request.known_hosts, request.host, request.port))
+        options_ok = options_ok && ssh_options_set(s, SSH_OPTIONS_HOSTKEYS, hostkeys->c_str()) == SSH_OK;
+    if (!options_ok) return std::unexpected(fmt::format("connect: {}", ssh_get_error(s)));
+    // From here on libssh owns the socket and closes it with the session.
+    if (ssh_options_set(s, SSH_OPTIONS_FD, &sock) != SSH_OK)
+        return std::unexpected(fmt::format("connect: {}", ssh_get_error(s)));
+    socket_fd.release();
+
+    if (ssh_connect(s) != SSH_OK) {
+        if (auto problem = host_key->get()) return std::unexpected(message(*problem, request.host, request.port));
+        return std::unexpected(fmt::format("connect: {}", ssh_get_error(s)));
+    }
+
+    // The host key, judged by our store before anything else is sent.
+    {
+        ssh_key raw = nullptr;
+        if (ssh_get_server_publickey(s, &raw) != SSH_OK)
+            return std::unexpected(fmt::format("connect: {}", ssh_get_error(s)));
+        Key server_key(raw);
+        if (!check_server_key(request.known_hosts, request.host, request.port, server_key.get(), host_key)) {
+            ssh_disconnect(s);
+            auto problem = host_key->get();
+            return std::unexpected(message(*problem, request.host, request.port));
+        }
+    }
+
+    // Authenticate exactly once.
+    int auth = SSH_AUTH_ERROR;
+    if (auto* key_credentials = std::get_if<SshKeyCredentials>(&request.credentials)) {
+        ssh_key raw = nullptr;
+        t_last_log.clear();
+        const char* passphrase = key_credentials->passphrase ? key_credentials->passphrase->c_str() : nullptr;
+        int rc = ssh_pki_import_privkey_file(key_credentials->path.c_str(), passphrase, nullptr, nullptr, &raw);
+        if (rc != SSH_OK) {
+            std::string why = t_last_log.empty() ? std::string("could not read the private key") : t_last_log;
+            if (rc == SSH_EOF && t_last_log.empty()) why = "No such file or directory";
+            return std::unexpected(fmt::format("load key {}: {}", key_credentials->path.string(), why));
+        }
+        Key key(raw);
+        auth = ssh_userauth_publickey(s, request.user.c_str(), key.get());
+    } else {
+        const auto& password = std::get<SshPasswordCredentials>(request.credentials).password;
+        auth = ssh_userauth_password(s, request.user.c_str(), password.c_str());
+    }
+    if (auth == SSH_AUTH_ERROR) return std::unexpected(std::string(ssh_get_error(s)));
+    if (auth != SSH_AUTH_SUCCESS) return std::unexpected("Authentication failed");
+
+    // A session channel with a pseudo-terminal and a shell.
+    Channel channel(ssh_channel_new(s));
+    if (!channel) return std::unexpected(std::string(ssh_get_error(s)));
+    ssh_channel ch = channel.get();
+    if (ssh_channel_open_session(ch) != SSH_OK) return std::unexpected(std::string(ssh_get_error(s)));
+    if (ssh_channel_request_pty_size(ch, "xterm-256color", request.cols, request.rows) != SSH_OK)
+        return std::unexpected(std::string(ssh_get_error(s)));
+    if (ssh_channel_request_shell(ch) != SSH_OK) return std::unexpected(std::string(ssh_get_error(s)));
+
+    status->set(SessionStatus::connected());
+
+    // The session loop: server output to the UI, UI input to the server.
+    ssh_set_blocking(s, 0);
+    std::minstd_rand coin(std::random_device{}());
+    std::optional<PendingInput> pending;
+    std::array<std::uint8_t, kReadSize> buffer;
+    bool input_closed = false;
+
+    // Moves what the server sent into the output channel; false when the loop should end.
+    auto read_output = [&](bool& progressed) -> std::expected<bool, std::string> {
+        for (int is_stderr = 0; is_stderr < 2; ++is_stderr) {
+            for (;;) {
+                int n = ssh_channel_read_nonblocking(ch, buffer.data(), buffer.size(), is_stderr);
+                if (n == SSH_EOF) return false;
+                if (n == SSH_ERROR) {
+                    if (!ssh_is_connected(s) || ssh_channel_is_closed(ch)) return false;
+                    return std::unexpected(std::string(ssh_get_error(s)));
+                }
+                if (n == 0) break;
+                progressed = true;
+                if (!output.send(SshChunk(buffer.begin(), buffer.begin() + n))) return false;
+            }
+        }
+        if (ssh_channel_is_eof(ch) || ssh_channel_is_closed(ch) || !ssh_is_connected(s)) return false;
+        return true;
+    };
+
+    // Hands queued input to libssh; false when the loop should end.
+    auto write_input = [&](bool& progressed) -> std::expected<bool, std::string> {
+        for (;;) {
+            if (!pending) {
+                if (input_closed) return false;
+                auto next = input.try_recv();
+                if (!next) {
+                    if (next.error() == RecvError::Closed) {
+                        input_closed = true;
+                        ssh_channel_send_eof(ch);
+                        return false;
+                    }
+                    return true;
+                }
+                pending = PendingInput{std::move(*next), 0};
+            }
+            const std::string& text = pending->input.text;
+            int n = ssh_channel_write(ch, text.data() + pending->offset,
+                                      static_cast<std::uint32_t>(text.size() - pending->offset));
+            if (n == SSH_ERROR) {
+                std::string error = ssh_get_error(s);
+                if (pending->input.ack) (void)pending->input.ack->try_send(std::unexpected(error));
+                return std::unexpected(error);
+            }
+            if (n > 0) progressed = true;
+            pending->offset += static_cast<std::size_t>(n);
+            if (pending->offset < text.size()) return true;  // the window is full; finish later
+            if (pending->input.ack) (void)pending->input.ack->try_send(SshAck{});
+            pending.reset();
+        }
+    };
+
+    std::expected<void, std::string> result;
+    for (;;) {
+        bool progressed = false;
+        bool output_first = coin() & 1;
+        std::expected<bool, std::string> go = true;
+        for (int branch = 0; branch < 2 && go && *go; ++branch) {
+            go = (branch == 0) == output_first ? read_output(progressed) : write_input(progressed);
+        }
+        if (!go) {
+            result = std::unexpected(std::move(go.error()));
+            break;
+        }
+        if (!*go) break;
+        if (progressed) continue;
+
+        // Nothing to do: wait for the server, for room to write, or for input.
+        short events = POLLIN;
+        if (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) events |= POLLOUT;
+        std::array<pollfd, 2> fds{{{ssh_get_fd(s), events, 0}, {wake->fd.get(), POLLIN, 0}}};
+        int r = ::poll(fds.data(), fds.size(), 1000);
+        if (r < 0 && errno != EINTR) {
+            result = std::unexpected(fmt::format("poll: {}", os_error(errno)));
+            break;
+        }
+        if (fds[1].revents & POLLIN) wake->drain();
+    }
+
+    input.set_listener(nullptr);
+    ssh_disconnect(s);
+    if (result) set_status_connected_to_ended(status);
+    return result;
+}
+
+void run_ssh_session_thread(SshSessionRequest request, SharedCellPtr<SessionStatus> status, HostKeyCell host_key,
+                            Sender<SshChunk> output, Receiver<SshInput> input) {
+    set_up_logging();
+    auto result = run_ssh_session(std::move(request), status, host_key, output, input);
+    if (!result) {
+        status->with([&](SessionStatus& s) {
+            if (s.kind != SessionStatus::Kind::Failed) s = SessionStatus::failed(std::move(result.error()));
+        });
+    }
+}
+
+}  // namespace remote

@@ -1,0 +1,213 @@
+#include "ssh/ssh_session.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace remote;
+
+namespace {
+
+// Sets environment variables for one test and restores them afterwards.
+class EnvGuard {
+public:
+    void set(const char* name, const char* value) {
+        remember(name);
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    }
+    ~EnvGuard() {
+        for (auto& [name, v] : saved_) v ? ::setenv(name.c_str(), v->c_str(), 1) : ::unsetenv(name.c_str());
+    }
+
+private:
+    void remember(const char* name) {
+        for (auto& [n, v] : saved_)
+            if (n == name) return;
+        const char* v = std::getenv(name);
+        saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+    }
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        char tmpl[] = "/tmp/ssh_session_test.XXXXXX";
+        path = ::mkdtemp(tmpl);
+    }
+    ~TempDir() { fs::remove_all(path); }
+};
+
+TEST(SshCredentials, DefaultKeyPaths) {
+    EnvGuard env;
+    env.set("HOME", "/home/someone");
+    EXPECT_EQ(default_ssh_key_paths(),
+              (std::vector<fs::path>{"/home/someone/.ssh/id_ed25519", "/home/someone/.ssh/id_ecdsa"}));
+    env.set("HOME", nullptr);
+    EXPECT_EQ(default_ssh_key_paths(), (std::vector<fs::path>{".ssh/id_ed25519", ".ssh/id_ecdsa"}));
+}
+
+TEST(SshCredentials, FromTheEnvironment) {
+    TempDir dir;
+    const fs::path ed = dir.path / "id_ed25519";
+    const fs::path ecdsa = dir.path / "id_ecdsa";
+    std::ofstream(ecdsa) << "key";
+    const std::vector<fs::path> candidates{ed, ecdsa};
+    const std::vector<fs::path> none{dir.path / "missing"};
+
+    struct Case {
+        const char* name;
+        bool key_auth;
+        const char* key;
+        const char* passphrase;
+        const char* password;
+        const std::vector<fs::path>& candidates;
+        std::expected<SshCredentials, std::string> expected;
+    };
+    const Case cases[] = {
+        {"first existing candidate", true, nullptr, nullptr, nullptr, candidates, SshKeyCredentials{ecdsa, std::nullopt}},
+        {"explicit key wins", true, "/elsewhere/key", "secret", nullptr, candidates,
+         SshKeyCredentials{"/elsewhere/key", "secret"}},
+        {"empty key path is kept", true, "", "", nullptr, none, SshKeyCredentials{"", ""}},
+        {"no key", true, nullptr, nullptr, "pw", none,
+         std::unexpected("no SSH key: set REMOTE_SSH_KEY or add ~/.ssh/id_ed25519")},
+        {"not valid UTF-8 is unset", true, "\xff", nullptr, nullptr, none,
+         std::unexpected("no SSH key: set REMOTE_SSH_KEY or add ~/.ssh/id_ed25519")},
+        {"password", false, "/k", nullptr, "hunter2", candidates, SshPasswordCredentials{"hunter2"}},
+        {"empty password", false, nullptr, nullptr, "", none, SshPasswordCredentials{""}},
+        {"no password", false, "/k", nullptr, nullptr, candidates,
+         std::unexpected("no SSH password: set REMOTE_SSH_PASSWORD")},
+    };
+    for (const auto& c : cases) {
+        EnvGuard env;
+        env.set("REMOTE_SSH_KEY", c.key);
+        env.set("REMOTE_SSH_KEY_PASSPHRASE", c.passphrase);
+        env.set("REMOTE_SSH_PASSWORD", c.password);
+        EXPECT_EQ(load_ssh_credentials(c.key_auth, c.candidates), c.expected) << c.name;
+    }
+}
+
+// A session handle whose worker side is held by the test.
+struct Harness {
+    Sender<SshChunk> output_tx;
+    Receiver<SshInput> input_rx;
+    SharedCellPtr<SessionStatus> status = make_shared_cell(SessionStatus::connecting());
+    std::optional<SshSession> session;
+
+    Harness() {
+        auto [otx, orx] = make_bounded_channel<SshChunk>(kSshOutputCapacity);
+        auto [itx, irx] = make_bounded_channel<SshInput>(kSshInputCapacity);
+        output_tx = std::move(otx);
+        input_rx = std::move(irx);
+        session.emplace(Terminal(80, 24), status, std::move(orx), std::move(itx),
+                        make_shared_cell<std::optional<HostKeyProblem>>(std::nullopt));
+    }
+};
+
+TEST(SshSessionInput, ChecksInOrder) {
+    Harness h;
+    EXPECT_EQ(h.session->send_text(""), std::unexpected("SSH input cannot be empty"));
+    EXPECT_EQ(h.session->send_text(std::string(65537, 'x')),
+              std::unexpected("SSH input exceeds the 64 KiB per-operation limit"));
+    // A multi-byte character counts by its bytes: 21,846 three-byte characters are 65,538 bytes.
+    std::string euros;
+    for (int i = 0; i < 21846; ++i) euros += "\xe2\x82\xac";
+    EXPECT_FALSE(h.session->send_text(euros));
+    EXPECT_TRUE(h.session->send_text(std::string(65536, 'x')));
+    for (std::size_t i = 1; i < kSshInputCapacity; ++i) ASSERT_TRUE(h.session->send_text("k")) << i;
+    EXPECT_EQ(h.session->send_text("k"), std::unexpected("SSH input is busy; wait for the remote session to catch up"));
+    EXPECT_EQ(h.input_rx.try_recv()->text.size(), 65536u);
+
+    // A refused acknowledged input drops its reply channel.
+    h.input_rx = Receiver<SshInput>();
+    EXPECT_EQ(h.session->send_text("k"), std::unexpected("SSH session input channel is closed"));
+    EXPECT_EQ(h.session->send_text_acknowledged("k"), std::unexpected("SSH session input channel is closed"));
+}
+
+TEST(SshSessionInput, AcknowledgedInputCarriesItsReplyChannel) {
+    Harness h;
+    auto reply = h.session->send_text_acknowledged("ls\n");
+    ASSERT_TRUE(reply);
+    auto queued = h.input_rx.try_recv();
+    ASSERT_TRUE(queued);
+    EXPECT_EQ(queued->text, "ls\n");
+    ASSERT_TRUE(queued->ack);
+    EXPECT_EQ(reply->try_recv().error(), RecvError::Empty);
+    ASSERT_TRUE(queued->ack->try_send(SshAck{}));
+    EXPECT_TRUE(reply->try_recv().has_value());
+
+    // A worker that drops the input unanswered closes the reply channel.
+    auto second = h.session->send_text_acknowledged("x");
+    ASSERT_TRUE(second);
+    { auto dropped = h.input_rx.try_recv(); }
+    EXPECT_EQ(second->try_recv().error(), RecvError::Closed);
+}
+
+TEST(SshSessionOutput, PumpFeedsEveryWaitingChunkInOrder) {
+    Harness h;
+    EXPECT_FALSE(h.session->pump_output());
+    for (std::string_view part : {"he", "llo\x1b[", "31mX"}) ASSERT_TRUE(h.output_tx.try_send(SshChunk(part.begin(), part.end())));
+    EXPECT_TRUE(h.session->pump_output());
+    EXPECT_FALSE(h.session->pump_output());
+    const auto row = h.session->terminal.row(0);
+    EXPECT_EQ(row[0].character, U'h');
+    EXPECT_EQ(row[5], (TerminalCell{U'X', TerminalColour::palette(1), false}));
+
+    // After the worker is gone the remaining chunks still arrive, then nothing, without failing.
+    ASSERT_TRUE(h.output_tx.try_send(SshChunk{'!'}));
+    h.output_tx.reset();
+    EXPECT_TRUE(h.session->pump_output());
+    EXPECT_FALSE(h.session->pump_output());
+    EXPECT_EQ(h.session->terminal.row(0)[6].character, U'!');
+}
+
+TEST(SshSessionStart, ConnectFailureBecomesFailedStatus) {
+    TempDir dir;
+    fs::permissions(dir.path, fs::perms::owner_all);
+    // A port that nothing listens on: bind one, close it.
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+
+    struct Case {
+        std::string host;
+        std::string expected_prefix;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", "connect: Connection refused"},
+        {"no-such-host.invalid", "connect: "},
+    };
+    for (const auto& c : cases) {
+        SshSessionRequest request{c.host, "user", dir.path / "known-hosts.json", SshPasswordCredentials{"pw"},
+                                  ntohs(addr.sin_port), 80, 24};
+        auto session = start_ssh_session(std::move(request));
+        ASSERT_TRUE(session);
+        EXPECT_EQ(session->status(), SessionStatus::connecting());
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (session->status().is_connecting() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        auto status = session->status();
+        EXPECT_EQ(status.kind, SessionStatus::Kind::Failed) << c.host;
+        EXPECT_TRUE(status.text.starts_with(c.expected_prefix)) << status.text;
+        EXPECT_EQ(session->host_key_problem(), std::nullopt);
+        EXPECT_EQ(session->send_text("x"), std::unexpected("SSH session input channel is closed"));
+    }
+}
+
+}  // namespace
