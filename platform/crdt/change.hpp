@@ -56,11 +56,16 @@ struct ChangeData {
 void encode_change(ChangeData& data);
 
 // One chunk from the front of `input`: a change (type 1 or deflated type 2), its length in
-// bytes consumed, or an error. Document chunks (type 0) yield their changes.
+// bytes consumed, or an error. Document chunks (type 0) yield their changes. Decoding stops
+// with an error once more than `op_budget` operations have been read (the budget shrinks by
+// what was read), so that a small hostile input cannot make the reader allocate without bound.
 struct ChunkResult {
     std::vector<ChangeData> changes;
     std::size_t consumed = 0;
 };
-Result<ChunkResult> decode_chunk(std::span<const std::uint8_t> input);
+Result<ChunkResult> decode_chunk(std::span<const std::uint8_t> input, std::size_t& op_budget);
+
+// How many operations an input of `size` bytes may decode to.
+inline std::size_t op_budget_for(std::size_t size) { return 65536 + 32 * size; }
 
 }  // namespace crdt::detail

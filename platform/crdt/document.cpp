@@ -163,7 +163,8 @@ const ChangeHash& Change::hash() const { return data_->hash; }
 std::span<const std::uint8_t> Change::raw_bytes() const { return data_->bytes; }
 
 Result<Change> Change::from_bytes(std::span<const std::uint8_t> bytes) {
-    auto chunk = detail::decode_chunk(bytes);
+    std::size_t budget = detail::op_budget_for(bytes.size());
+    auto chunk = detail::decode_chunk(bytes, budget);
     if (!chunk) return std::unexpected(chunk.error());
     if (chunk->consumed != bytes.size()) return std::unexpected(err("trailing bytes after the change chunk"));
     if (chunk->changes.size() != 1) return std::unexpected(err("not a single change chunk"));
@@ -236,8 +237,8 @@ std::optional<ObjType> made_type(std::uint64_t action) {
     }
 }
 
-std::int64_t now_millis() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
+std::int64_t now_seconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
@@ -404,6 +405,8 @@ struct Document::Impl {
     }
 
     void apply_op(const DocOp& op) {
+        max_op = std::max(max_op, op.id.counter);
+        if (op.action > detail::MakeTable) return;
         Object& o = objects.find(op.obj)->second;
         if (op.key_str) {
             auto it = o.map.find(*op.key_str);
@@ -426,7 +429,6 @@ struct Document::Impl {
             created.type = *t;
             objects.emplace(op.id, std::move(created));
         }
-        max_op = std::max(max_op, op.id.counter);
     }
 
     // --- local edits
@@ -526,7 +528,7 @@ struct Document::Impl {
         };
         data->seq = last_seq[actor_idx] + 1;
         data->start_op = tx.front().id.counter;
-        data->time = time ? *time : now_millis();
+        data->time = time ? *time : now_seconds();
         data->message = std::move(message);
         data->deps = heads;
         data->ops.reserve(tx.size());
@@ -614,7 +616,11 @@ struct Document::Impl {
             op.insert = co.insert;
             op.action = co.action;
             op.value = co.value;
-            if (co.action > detail::MakeTable) return std::unexpected(err("unsupported operation type " + std::to_string(co.action)));
+            if (co.action > detail::MakeTable) {
+                // An action from a newer format version: kept in the change, no effect here.
+                ops.push_back(std::move(op));
+                continue;
+            }
             const Object* existing = nullptr;
             ObjType type;
             if (auto it = objects.find(op.obj); it != objects.end()) {
@@ -946,7 +952,7 @@ Result<void> Document::splice_text(const ObjId& text, std::size_t pos, std::size
         op.pred = Impl::ids_of(o.seq[i].ops);
         dels.push_back(std::move(op));
     }
-    for (auto& op : dels) impl_->local(std::move(op));
+    // Inserts first, then deletes, as the reference library orders a splice.
     for (auto s : *scalars) {
         DocOp op;
         op.obj = obj_id;
@@ -956,6 +962,7 @@ Result<void> Document::splice_text(const ObjId& text, std::size_t pos, std::size
         ref = impl_->next_id();
         impl_->local(std::move(op));
     }
+    for (auto& op : dels) impl_->local(std::move(op));
     return {};
 }
 
@@ -1013,8 +1020,9 @@ Result<Document> Document::load(std::span<const std::uint8_t> bytes) {
     Document doc;
     std::vector<Change> changes;
     std::size_t offset = 0;
+    std::size_t budget = detail::op_budget_for(bytes.size());
     while (offset < bytes.size()) {
-        auto chunk = detail::decode_chunk(bytes.subspan(offset));
+        auto chunk = detail::decode_chunk(bytes.subspan(offset), budget);
         if (!chunk) return std::unexpected(Error{"at byte " + std::to_string(offset) + ": " + chunk.error().message});
         for (auto& c : chunk->changes) changes.push_back(Change(std::make_shared<const detail::ChangeData>(std::move(c))));
         offset += chunk->consumed;

@@ -148,7 +148,7 @@ public:
     std::uint64_t seq() const;       // 1 for an actor's first change
     std::uint64_t start_op() const;  // counter of its first operation
     std::size_t op_count() const;
-    std::int64_t time() const;  // milliseconds since the Unix epoch, as the author wrote it
+    std::int64_t time() const;  // as the author wrote it (our commits: seconds since the Unix epoch)
     const std::optional<std::string>& message() const;
     const std::vector<ChangeHash>& deps() const;  // sorted
     const ChangeHash& hash() const;
@@ -219,7 +219,8 @@ public:
 
     // --- history
     // Commits the pending edits as one change; returns its hash, or nullopt when nothing is
-    // pending. `time` defaults to now.
+    // pending. `time` defaults to now in seconds since the Unix epoch, as the reference
+    // library writes it.
     std::optional<ChangeHash> commit(std::optional<std::string> message = std::nullopt,
                                      std::optional<std::int64_t> time = std::nullopt);
     // Number of edits not yet committed.
