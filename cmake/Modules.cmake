@@ -31,6 +31,12 @@ function(remote_tests folder)
   target_link_libraries(${exe} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
   target_compile_definitions(${exe} PRIVATE
     REMOTE_SOURCE_DIR="${CMAKE_SOURCE_DIR}" REMOTE_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" LABELS "${folder};${T_LABELS}")
+  gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST TEST_LIST ${exe}_TESTS
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" LABELS ${folder})
+  # The discovery passes one label only; further labels are set once the tests are known.
+  if(T_LABELS)
+    set(script ${CMAKE_CURRENT_BINARY_DIR}/${exe}_labels.cmake)
+    file(WRITE ${script} "foreach(t IN LISTS ${exe}_TESTS)\n  set_tests_properties(\"\${t}\" PROPERTIES LABELS \"${folder};${T_LABELS}\")\nendforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
+  endif()
 endfunction()
