@@ -47,6 +47,9 @@ struct EventContext {
     Clipboard* clipboard = nullptr;
     // The last pointer position, logical pixels (button events carry no position).
     Point pointer;
+    // The renderer of the last frame, for widgets that measure text while handling input
+    // (placing a caret under the pointer); null when there is none yet.
+    const text_render::TextRenderer* text_renderer = nullptr;
     Instant now = std::chrono::steady_clock::now();
 };
 
