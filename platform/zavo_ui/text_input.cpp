@@ -344,7 +344,7 @@ std::size_t TextInput::hit(double x, const text_render::TextRenderer* renderer) 
     std::vector<double> offsets;
     if (renderer) {
         offsets = renderer->caret_offsets(text_, TextStyle::of_size(effective_text_size()));
-    } else if (laid_text_ == text_) {
+    } else if (laid_text_ == text_ && !laid_offsets_.empty()) {
         offsets = laid_offsets_;
     } else {
         return local <= 0.0 ? 0 : text_.size();
@@ -394,13 +394,19 @@ void TextInput::draw(Scene& scene, const Affine& transform, const text_render::T
             scene.stroke_color(transform, Stroke::of_width(2.0), c.focus, RoundedRect::from_rect(frame, 8.0));
     }
 
-    laid_text_ = text_;
-    laid_offsets_ = text.caret_offsets(text_, style);
-    if (laid_offsets_.empty()) laid_offsets_.push_back(0.0);
+    // Measure again only when the text, its size or the text scale changed.
+    if (laid_offsets_.empty() || laid_text_ != text_ || laid_size_ != style.size || laid_scale_ != text.text_scale()) {
+        laid_text_ = text_;
+        laid_size_ = style.size;
+        laid_scale_ = text.text_scale();
+        laid_offsets_ = text.caret_offsets(text_, style);
+        if (laid_offsets_.empty()) laid_offsets_.push_back(0.0);
+        laid_line_height_ = text.measure_styled("Hg", style).height;
+    }
     auto cps = code_point_positions(text_);
     update_scroll(laid_offsets_, cps);
 
-    const double line_h = text.measure_styled("Hg", style).height;
+    const double line_h = laid_line_height_;
     const double top = rect_.center().y - line_h / 2.0;
     auto x_at = [&](std::size_t pos) {
         auto it = std::lower_bound(cps.begin(), cps.end(), pos);

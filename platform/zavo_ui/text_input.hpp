@@ -22,6 +22,7 @@ namespace zavo_ui::widget::text_input {
 
 class TextInput : public Widget {
 public:
+    TextInput() = default;
     // A field that edits its own text.
     static TextInput local() { return TextInput(); }
     TextInput with_placeholder(std::string text) && {
@@ -82,8 +83,6 @@ public:
     float effective_text_size() const { return text_size.value_or(14.0f); }
 
 private:
-    TextInput() = default;
-
     bool on_key(const event::Key& key, event::Modifiers modifiers, EventContext& ctx);
     void insert(std::string_view typed);
     bool delete_selection();
@@ -99,9 +98,13 @@ private:
     Rect rect_;
     double scroll_ = 0.0;
 
-    // The last frame's layout: the text it was for, caret offsets per code point boundary.
+    // The last frame's layout: the text, size and scale it was made for, the caret offset of
+    // every code point boundary and the line height.
     std::string laid_text_;
+    float laid_size_ = 0.0f;
+    float laid_scale_ = 0.0f;
     std::vector<double> laid_offsets_;
+    double laid_line_height_ = 0.0;
 };
 
 // Editing helpers on UTF-8 text, exposed for tests.

@@ -235,6 +235,12 @@ TEST(TextInputDraw, ScrollsToKeepTheCaretInView) {
     feed(in, {Button{PointerButton::Primary, ElementState::Pressed}, {}}, ctx);  // from the last layout
     EXPECT_EQ(in.cursor(), 20u);
 
+    // A larger text scale lays the text out again.
+    fake.set_text_scale(2.0f);
+    draw();
+    EXPECT_DOUBLE_EQ(in.scroll_x(), 280.0 - 50 + 2);
+    fake.set_text_scale(1.0f);
+
     // Shortened text scrolls back so no blank room is left on the right.
     in.set_text_with_cursor_at_end("www");
     draw();

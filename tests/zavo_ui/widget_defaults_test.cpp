@@ -1,5 +1,8 @@
 #include "zavo_ui/widget.hpp"
 
+#include "zavo_ui/text_render.hpp"
+#include "zavo_ui/theme.hpp"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -149,6 +152,41 @@ TEST(WidgetDefaults, ChildrenAreAskedAndFolded) {
     ASSERT_EQ(bindings.size(), 2u);
     EXPECT_EQ(bindings[0].element_id, "remote.a");
     EXPECT_EQ(bindings[1].element_id, "remote.b");
+}
+
+TEST(WidgetDefaults, PaintFrameForwardsAndEventsReachChildren) {
+    struct Painter : Widget {
+        int paints = 0;
+        const Affine* seen = nullptr;
+        void paint(Scene&, const Affine& t, text_render::TextRenderer&, const theme::Theme&, DrawContext&) override {
+            ++paints;
+            seen = &t;
+        }
+        void handle_event(const event::Event&, event::Modifiers, EventContext&, bool& handled, double) override {
+            handled = true;
+        }
+    };
+    struct Holder : Widget {
+        Painter child;
+        void visit_children(const Visitor& v) override { v(child); }
+    };
+    Painter p;
+    Scene scene;
+    Affine t = Affine::translate(3, 4);
+    text_render::FakeTextRenderer text;
+    auto theme = theme::Theme::dark();
+    DrawContext draw;
+    p.paint_frame(scene, t, text, theme, draw);
+    EXPECT_EQ(p.paints, 1);
+    EXPECT_EQ(p.seen, &t);  // the same arguments, not copies
+
+    Holder h;
+    h.paint_frame(scene, t, text, theme, draw);  // default paint broadcasts to the children
+    EXPECT_EQ(h.child.paints, 1);
+    EventContext ctx;
+    bool handled = false;
+    h.handle_event(event::Key{}, {}, ctx, handled, 1.0);
+    EXPECT_TRUE(handled);
 }
 
 TEST(WidgetDefaults, RunAdapter) {
