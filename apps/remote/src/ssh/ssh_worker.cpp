@@ -407,6 +407,8 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
     }
 
     input.set_listener(nullptr);
+    // ssh_disconnect frees the session's channels: let go of ours first.
+    channel.reset();
     ssh_disconnect(s);
     if (result) set_status_connected_to_ended(status);
     return result;

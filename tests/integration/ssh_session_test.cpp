@@ -1,0 +1,177 @@
+// SSH sessions against a real OpenSSH server started by the fixture.
+#include <dirent.h>
+
+#include <fstream>
+
+#include "tests/integration/ssh_fixture.hpp"
+
+namespace {
+
+using namespace ssh_test;
+using remote::SessionStatus;
+using remote::SshKeyCredentials;
+using remote::SshPasswordCredentials;
+
+class SshSessionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (auto why = SshServer::unavailable(); !why.empty()) GTEST_SKIP() << why;
+        server_ = std::make_unique<SshServer>();
+    }
+
+    remote::SshSession start(remote::SshSessionRequest request) {
+        auto session = remote::start_ssh_session(std::move(request));
+        EXPECT_TRUE(session) << session.error();
+        return std::move(*session);
+    }
+    remote::SshSession connected_session() {
+        server_->trust();
+        auto session = start(server_->request(SshKeyCredentials{server_->client_key(), std::nullopt}));
+        EXPECT_TRUE(wait_settled(session));
+        EXPECT_EQ(session.status(), SessionStatus::connected()) << session.status().text;
+        return session;
+    }
+
+    std::unique_ptr<SshServer> server_;
+};
+
+TEST_F(SshSessionTest, UnknownKeyIsRefusedUntilTrusted) {
+    auto session = start(server_->request(SshKeyCredentials{server_->client_key(), std::nullopt}));
+    ASSERT_TRUE(wait_settled(session));
+    const auto identity = server_->identity();
+    EXPECT_EQ(session.status(),
+              SessionStatus::failed("SSH host key for 127.0.0.1:" + std::to_string(server_->port()) +
+                                    " needs explicit trust: ssh-ed25519 " + identity.fingerprint));
+    EXPECT_EQ(session.host_key_problem(), remote::HostKeyProblem(remote::HostKeyUnknown{identity}));
+    // Refused before any authentication was attempted.
+    std::ifstream log(server_->log());
+    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.find("userauth-request"), std::string::npos);
+
+    ASSERT_TRUE(remote::known_hosts::trust(server_->store(), "127.0.0.1", server_->port(), identity));
+    auto trusted = start(server_->request(SshKeyCredentials{server_->client_key(), std::nullopt}));
+    ASSERT_TRUE(wait_settled(trusted));
+    EXPECT_EQ(trusted.status(), SessionStatus::connected()) << trusted.status().text;
+    EXPECT_EQ(trusted.host_key_problem(), std::nullopt);
+}
+
+TEST_F(SshSessionTest, RegeneratedHostKeyIsChanged) {
+    server_->trust();
+    const auto stored = server_->identity();
+    server_->regenerate_host_key();
+    const auto presented = server_->identity();
+    auto session = start(server_->request(SshKeyCredentials{server_->client_key(), std::nullopt}));
+    ASSERT_TRUE(wait_settled(session));
+    EXPECT_EQ(session.status().text, "SSH host key changed for 127.0.0.1:" + std::to_string(server_->port()) +
+                                         ". Expected ssh-ed25519 " + stored.fingerprint + "; received ssh-ed25519 " +
+                                         presented.fingerprint + ". Connection blocked.");
+    EXPECT_EQ(session.host_key_problem(), remote::HostKeyProblem(remote::HostKeyChanged{stored, presented}));
+}
+
+TEST_F(SshSessionTest, StoreOpenToOthersRefusesTheConnection) {
+    server_->trust();
+    ::chmod(server_->store().c_str(), 0644);
+    auto session = start(server_->request(SshKeyCredentials{server_->client_key(), std::nullopt}));
+    ASSERT_TRUE(wait_settled(session));
+    EXPECT_EQ(session.status(), SessionStatus::failed("SSH host-key store is unavailable: SSH host-key store must "
+                                                      "not be accessible to group or other users"));
+}
+
+TEST_F(SshSessionTest, Authentication) {
+    server_->trust();
+    const std::string user = server_->make_user("right-password");
+    const std::string locked = server_->locked_key().string();
+    struct Case {
+        const char* name;
+        remote::SshSessionRequest request;
+        SessionStatus expected;
+    };
+    Case cases[] = {
+        {"right password", server_->request(SshPasswordCredentials{"right-password"}, user), SessionStatus::connected()},
+        {"wrong password", server_->request(SshPasswordCredentials{"wrong"}, user),
+         SessionStatus::failed("Authentication failed")},
+        {"key with its passphrase", server_->request(SshKeyCredentials{locked, "correct horse"}), SessionStatus::connected()},
+        {"key the server does not know", server_->request(SshKeyCredentials{server_->stranger_key(), std::nullopt}),
+         SessionStatus::failed("Authentication failed")},
+    };
+    for (auto& c : cases) {
+        auto session = start(std::move(c.request));
+        ASSERT_TRUE(wait_settled(session)) << c.name;
+        EXPECT_EQ(session.status(), c.expected) << c.name;
+    }
+
+    // Keys that cannot be loaded fail after the host-key check, with the loader's reason.
+    const std::pair<remote::SshKeyCredentials, std::string> unloadable[] = {
+        {{locked, "wrong horse"}, "load key " + locked + ": "},
+        {{locked, std::nullopt}, "load key " + locked + ": "},
+        {{server_->locked_key().string() + ".missing", std::nullopt}, "load key " + locked + ".missing: "},
+        {{"", std::nullopt}, "load key : "},
+    };
+    for (const auto& [credentials, prefix] : unloadable) {
+        auto session = start(server_->request(credentials));
+        ASSERT_TRUE(wait_settled(session));
+        auto status = session.status();
+        EXPECT_EQ(status.kind, SessionStatus::Kind::Failed);
+        EXPECT_TRUE(status.text.starts_with(prefix)) << status.text;
+        EXPECT_GT(status.text.size(), prefix.size()) << status.text;
+    }
+}
+
+TEST_F(SshSessionTest, OutputAndErrorsReachTheTerminalAndExitEnds) {
+    auto session = connected_session();
+    ASSERT_TRUE(session.send_text("echo out$((40+2)); echo err$((50+5)) >&2\n"));
+    EXPECT_TRUE(wait_until(session, [&] {
+        auto s = screen(session);
+        return s.find("out42") != std::string::npos && s.find("err55") != std::string::npos;
+    })) << screen(session);
+    ASSERT_TRUE(session.send_text("exit\n"));
+    EXPECT_TRUE(wait_until(session, [&] { return session.status() == SessionStatus::ended(); }))
+        << session.status().text;
+    EXPECT_EQ(session.send_text("x"), std::unexpected("SSH session input channel is closed"));
+}
+
+TEST_F(SshSessionTest, AcknowledgementComesBeforeTheAnswer) {
+    auto session = connected_session();
+    auto reply = session.send_text_acknowledged("sleep 0.5; echo $((1000+337))\n");
+    ASSERT_TRUE(reply);
+    auto acked = reply->recv_for(10s);
+    ASSERT_TRUE(acked.has_value());
+    EXPECT_TRUE(acked->has_value());
+    session.pump_output();
+    EXPECT_EQ(screen(session).find("1337"), std::string::npos);
+    EXPECT_TRUE(wait_until(session, [&] { return screen(session).find("1337") != std::string::npos; }));
+}
+
+// Whether a process whose command line holds the marker runs.
+bool process_running(const std::string& marker) {
+    DIR* proc = ::opendir("/proc");
+    bool found = false;
+    while (auto* e = proc ? ::readdir(proc) : nullptr) {
+        std::ifstream in(std::string("/proc/") + e->d_name + "/cmdline");
+        std::string cmd((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (cmd.find(marker) != std::string::npos) found = true;
+    }
+    if (proc) ::closedir(proc);
+    return found;
+}
+
+TEST_F(SshSessionTest, DroppingTheSessionWhileOutputWaitsEndsTheWorker) {
+    const std::string marker = "flood" + random_word(10);
+    {
+        auto session = connected_session();
+        ASSERT_TRUE(session.send_text("exec yes " + marker + "\n"));
+        // Let the output channel fill without draining it.
+        auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!process_running(marker) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(20ms);
+        ASSERT_TRUE(process_running(marker));
+        std::this_thread::sleep_for(500ms);
+    }
+    // The worker leaves its loop and disconnects, so the server ends the remote program.
+    auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (process_running(marker) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(process_running(marker));
+}
+
+}  // namespace
