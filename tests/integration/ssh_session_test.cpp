@@ -1,5 +1,6 @@
 // SSH sessions against a real OpenSSH server started by the fixture.
 #include <dirent.h>
+#include <fcntl.h>
 
 #include <fstream>
 
@@ -147,9 +148,13 @@ bool process_running(const std::string& marker) {
     DIR* proc = ::opendir("/proc");
     bool found = false;
     while (auto* e = proc ? ::readdir(proc) : nullptr) {
-        std::ifstream in(std::string("/proc/") + e->d_name + "/cmdline");
-        std::string cmd((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (cmd.find(marker) != std::string::npos) found = true;
+        // Processes come and go while we look: read with plain calls that just fail.
+        int fd = ::open((std::string("/proc/") + e->d_name + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        char buf[4096];
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        ::close(fd);
+        if (n > 0 && std::string_view(buf, std::size_t(n)).find(marker) != std::string_view::npos) found = true;
     }
     if (proc) ::closedir(proc);
     return found;
