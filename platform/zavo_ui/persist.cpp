@@ -23,6 +23,7 @@
 #include <fstream>
 #include <random>
 #include <system_error>
+#include <unordered_set>
 #include <utility>
 
 namespace zavo_ui::persist {
@@ -450,7 +451,7 @@ void FolderWatcher::run() {
 
 namespace {
 
-// The changes in one record: a single change chunk, or several (a rewritten log's snapshot).
+// The changes in one record: a single change chunk, or several (a log written elsewhere).
 std::vector<crdt::Change> changes_of(std::span<const std::uint8_t> payload) {
     if (auto one = crdt::Change::from_bytes(payload)) return {std::move(*one)};
     if (auto many = crdt::Document::load(payload)) return many->get_changes({});
@@ -458,13 +459,26 @@ std::vector<crdt::Change> changes_of(std::span<const std::uint8_t> payload) {
     return {};
 }
 
-// Applies the changes, one at a time after the first refusal so that one bad change costs
-// only itself.
-void apply_all(crdt::Document& doc, std::vector<crdt::Change>& changes) {
+// Applies the records' changes, one at a time after the first refusal so that one bad change
+// costs only itself.
+void apply_records(crdt::Document& doc, std::span<const std::span<const std::uint8_t>> records) {
+    std::vector<crdt::Change> changes;
+    changes.reserve(records.size());
+    for (auto rec : records)
+        for (auto& c : changes_of(rec)) changes.push_back(std::move(c));
     if (changes.empty() || doc.apply_changes(changes)) return;
     for (const crdt::Change& c : changes)
         if (auto ok = doc.apply_changes(std::span(&c, 1)); !ok)
             spdlog::warn("document: skipped change {}: {}", c.hash().to_hex(), ok.error().message);
+}
+
+crdt::Document load_records(std::span<const std::span<const std::uint8_t>> records) {
+    Bytes all;
+    for (auto rec : records) all.insert(all.end(), rec.begin(), rec.end());
+    if (auto loaded = crdt::Document::load(all)) return std::move(*loaded);
+    crdt::Document doc;
+    apply_records(doc, records);
+    return doc;
 }
 
 std::expected<bool, std::string> path_exists(const fs::path& path) {
@@ -501,7 +515,7 @@ std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Loc
     const fs::path private_path = locations.private_dir / own;
     self->reader_ = std::make_unique<FolderReader>(changes, locations.folder / "set-aside", own);
 
-    // Rewrite this replica's log unless both copies are whole and the same.
+    // This replica's log: the private copy, which no file-sync tool touches.
     bool rewrite = false;
     Bytes private_bytes;
     ParsedLog private_log;
@@ -522,45 +536,29 @@ std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Loc
     } else {
         rewrite = true;
     }
-    std::vector<FolderReader::FileRead> reads = self->reader_->read_new(/*include_skipped=*/true);
-    for (auto it = reads.begin(); it != reads.end();) {
-        rewrite = rewrite || it->set_aside;
-        if (it->name == own) {
-            const bool same = !it->set_aside && it->bytes == private_bytes;
-            rewrite = rewrite || !same;
-            // Identical to the private copy, which is read anyway.
-            if (same) {
-                it = reads.erase(it);
-                continue;
-            }
-        }
-        ++it;
-    }
-    if (!rewrite) {
-        auto shared_exists = path_exists(shared_path);
-        rewrite = !shared_exists || !*shared_exists;
-    }
+    self->doc_ = load_records(private_log.records);
+    // What the log already holds; everything else is appended below.
+    std::vector<crdt::ChangeHash> logged_heads = self->doc_.get_heads();
 
-    // One load of every record is the quick way; it refuses the whole input over one bad
-    // change, and then every record is applied on its own.
-    Bytes all;
-    for (auto rec : private_log.records) all.insert(all.end(), rec.begin(), rec.end());
-    for (const auto& r : reads)
-        for (auto [off, len] : r.records) all.insert(all.end(), r.bytes.begin() + off, r.bytes.begin() + off + len);
-    if (auto loaded = crdt::Document::load(all)) {
-        self->doc_ = std::move(*loaded);
-    } else {
-        spdlog::warn("document: the folder does not load in one piece ({}); reading it change by change",
-                     loaded.error().message);
-        std::vector<crdt::Change> found;
-        const auto add = [&](std::span<const std::uint8_t> payload) {
-            for (auto& c : changes_of(payload)) found.push_back(std::move(c));
-        };
-        for (auto rec : private_log.records) add(rec);
-        for (const auto& r : reads)
-            for (auto [off, len] : r.records) add(std::span(r.bytes).subspan(off, len));
-        apply_all(self->doc_, found);
+    // Every log in the shared folder, this replica's own and conflict copies included. The
+    // same record often sits in several logs: each is applied once.
+    std::vector<FolderReader::FileRead> reads = self->reader_->read_new(/*include_skipped=*/true);
+    bool own_seen = false;
+    std::unordered_set<std::string_view> seen;
+    for (auto rec : private_log.records) seen.emplace(reinterpret_cast<const char*>(rec.data()), rec.size());
+    std::vector<std::span<const std::uint8_t>> others;
+    for (const auto& r : reads) {
+        if (r.name == own) {
+            own_seen = true;
+            rewrite = rewrite || r.set_aside || !r.from_start || r.bytes != private_bytes;
+        }
+        for (auto [off, len] : r.records) {
+            auto rec = std::span(r.bytes).subspan(off, len);
+            if (seen.emplace(reinterpret_cast<const char*>(rec.data()), rec.size()).second) others.push_back(rec);
+        }
     }
+    if (!own_seen) rewrite = rewrite || !private_log.records.empty() || !path_exists(shared_path).value_or(false);
+    apply_records(self->doc_, others);
     self->doc_.set_actor(std::move(*actor_id));
 
     if (!rewrite) {
@@ -570,6 +568,8 @@ std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Loc
             self->shared_log_ = std::move(*shared);
             self->private_log_ = std::move(*mine);
             self->compact_at_ = std::max(PersistedDocument::kCompactAt, 2 * private_bytes.size());
+            self->saved_heads_ = std::move(logged_heads);
+            if (auto ok = self->save_changes(); !ok) return std::unexpected(ok.error());
         } else {
             rewrite = true;
         }
@@ -604,7 +604,7 @@ std::expected<void, std::string> PersistedDocument::compact() {
     const fs::path shared_path = locations_.folder / "changes" / (actor_ + ".log");
     const fs::path private_path = locations_.private_dir / (actor_ + ".log");
     std::vector<Bytes> payloads;
-    if (Bytes snapshot = doc_.save(); !snapshot.empty()) payloads.push_back(std::move(snapshot));
+    for (const crdt::Change& c : doc_.get_changes({})) payloads.emplace_back(c.raw_bytes().begin(), c.raw_bytes().end());
     // The private copy first: the shared log never holds what the private one lacks.
     auto mine = AppendLog::create(private_path, payloads);
     if (!mine) return std::unexpected(mine.error());
@@ -619,20 +619,16 @@ std::expected<void, std::string> PersistedDocument::compact() {
 std::expected<bool, std::string> PersistedDocument::save_changes() {
     std::vector<crdt::ChangeHash> heads = doc_.get_heads();
     if (heads == saved_heads_) return false;
-    std::vector<Bytes> own;
-    for (const crdt::Change& c : doc_.get_changes(saved_heads_))
-        if (c.actor_id() == doc_.actor_id()) own.emplace_back(c.raw_bytes().begin(), c.raw_bytes().end());
+    std::vector<Bytes> fresh;
+    for (const crdt::Change& c : doc_.get_changes(saved_heads_)) fresh.emplace_back(c.raw_bytes().begin(), c.raw_bytes().end());
     std::expected<void, std::string> ok;
-    if (own.empty()) {
-        ok = {};
-    } else if (!private_log_.intact() || !shared_log_.intact() || shared_log_.size() + 64 > compact_at_) {
-        if (!shared_log_.intact())
-            spdlog::warn("document: {} was changed by something else; writing it again",
-                         shared_log_.path().string());
+    const bool intact = private_log_.intact() && shared_log_.intact();
+    if (!intact || shared_log_.size() > compact_at_) {
+        if (!intact) spdlog::warn("document: this replica's log was changed by something else; writing it again");
         ok = compact();
     } else {
-        ok = private_log_.append(own);
-        if (ok) ok = shared_log_.append(own);
+        ok = private_log_.append(fresh);
+        if (ok) ok = shared_log_.append(fresh);
     }
     if (!ok) {
         if (!reported_failure_) spdlog::error("document: cannot save changes: {}", ok.error());
@@ -641,29 +637,20 @@ std::expected<bool, std::string> PersistedDocument::save_changes() {
     }
     reported_failure_ = false;
     saved_heads_ = std::move(heads);
-    return !own.empty();
-}
-
-bool PersistedDocument::apply_reads(std::vector<FolderReader::FileRead>& reads) {
-    std::vector<crdt::Change> found;
-    for (const auto& r : reads)
-        for (auto [off, len] : r.records)
-            for (auto& c : changes_of(std::span(r.bytes).subspan(off, len))) found.push_back(std::move(c));
-    const auto before = doc_.get_heads();
-    apply_all(doc_, found);
-    return doc_.get_heads() != before;
+    return !fresh.empty();
 }
 
 bool PersistedDocument::merge_from_folder() {
-    const bool saved = save_changes().has_value();
     std::vector<FolderReader::FileRead> reads = reader_->read_new();
-    const bool changed = apply_reads(reads);
-    // Records kept from a file that was set aside live on in this replica's log.
-    const bool salvage = std::any_of(reads.begin(), reads.end(), [](const auto& r) { return r.set_aside; });
-    if (salvage)
-        if (auto ok = compact(); !ok) spdlog::error("document: cannot rewrite this replica's log: {}", ok.error());
-    if (saved && changed) saved_heads_ = doc_.get_heads();
-    return changed;
+    std::vector<std::span<const std::uint8_t>> records;
+    for (const auto& r : reads)
+        for (auto [off, len] : r.records) records.push_back(std::span(r.bytes).subspan(off, len));
+    const auto before = doc_.get_heads();
+    apply_records(doc_, records);
+    // This replica's log keeps every change it has seen: a file set aside, or removed,
+    // loses nothing that was read from it.
+    if (auto saved = save_changes(); !saved) spdlog::warn("document: merged changes are not saved yet");
+    return doc_.get_heads() != before;
 }
 
 }  // namespace zavo_ui::persist

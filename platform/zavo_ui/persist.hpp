@@ -162,10 +162,12 @@ private:
 // The document of one application, kept in its folder. Opening reads this replica's log, its
 // private copy and every other log in the folder (conflict copies included) and merges them.
 // This replica's new changes are appended to its log and synced by save_changes(); what other
-// replicas write is merged by merge_from_folder(), which the listener's call announces. The
-// log is rewritten in one step (from the whole document) when it grows large, and whenever it
-// no longer holds what this replica wrote: cut, corrupt, replaced or rolled back by a
-// file-sync tool. All calls are made on one thread, apart from the listener's.
+// replicas write is merged by merge_from_folder(), which the listener's call announces.
+// A replica's log holds every change the replica has seen, its own and the ones it merged,
+// so that a log set aside or lost elsewhere takes nothing away that this replica had read.
+// It is rewritten in one step when it grows large, and whenever it no longer holds what this
+// replica wrote: cut, corrupt, removed, replaced or rolled back by a file-sync tool.
+// All calls are made on one thread, apart from the listener's.
 class PersistedDocument {
 public:
     ~PersistedDocument();  // saves what is not saved yet
@@ -179,8 +181,8 @@ public:
     // Appends this replica's changes made since the last save and syncs them to disk; true
     // when there were any. On failure they stay pending and the next call tries again.
     std::expected<bool, std::string> save_changes();
-    // Merges what other replicas appended since the last look; true when the document changed.
-    // This replica's pending changes are saved first.
+    // Merges what other replicas appended since the last look, then saves; true when the
+    // document changed.
     bool merge_from_folder();
     // Called on the watcher's thread when the folder changed; the owner then calls
     // merge_from_folder() on its own thread.
@@ -193,7 +195,6 @@ private:
     friend std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Locations&);
     PersistedDocument() = default;
     std::expected<void, std::string> compact();
-    bool apply_reads(std::vector<FolderReader::FileRead>& reads);
 
     Locations locations_;
     std::string actor_;
