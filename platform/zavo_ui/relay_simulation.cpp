@@ -1,6 +1,7 @@
 #include "zavo_ui/relay_simulation.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <type_traits>
 #include <utility>
 
@@ -82,6 +83,7 @@ void RelaySimulation::submit(const DeviceRequest& request, RelayClock::time_poin
         [&](const auto& in) {
             using T = std::decay_t<decltype(in)>;
             if constexpr (std::is_same_v<T, DeviceInput::PointerMove>) {
+                if (!std::isfinite(in.x) || !std::isfinite(in.y)) return;
                 screen.has_pointer = true;
                 screen.pointer_x = std::clamp(in.x, 0.0, static_cast<double>(it->second->device->width - 1));
                 screen.pointer_y = std::clamp(in.y, 0.0, static_cast<double>(it->second->device->height - 1));

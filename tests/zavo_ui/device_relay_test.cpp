@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -128,6 +130,24 @@ TEST(RelaySimulation, PictureShowsTheSessionsInput) {
     EXPECT_GT(p[0], 200);
     EXPECT_LT(p[1], 140);
     EXPECT_LT(p[2], 140);
+}
+
+TEST(RelaySimulation, NonFinitePointerPositionsAreIgnored) {
+    RelaySimulation sim(OPTIONS);
+    zavo_callstream::decoder::H264Decoder decoder;
+    auto t = streaming(sim, 1, decoder);
+    const double inf = std::numeric_limits<double>::infinity();
+    sim.submit(DeviceRequest::input(DeviceInput::pointer_move(std::nan(""), 10), 1), t);
+    sim.submit(DeviceRequest::input(DeviceInput::pointer_move(10, -inf), 1), t);
+    auto events = sim.advance(t + 1s);
+    ASSERT_EQ(events.size(), 1u);
+    auto picture = decoder.decode(as_frame(events[0])->bytes);
+    ASSERT_TRUE(picture);
+    // No pointer line crosses the bottom row.
+    for (std::uint32_t x = 0; x < picture->width; ++x) {
+        const std::uint8_t* p = &picture->rgba[(std::size_t{719} * 1280 + x) * 4];
+        ASSERT_FALSE(p[0] > 200 && p[1] < 140) << x;
+    }
 }
 
 TEST(RelaySimulation, DisconnectEndsTheSessionAndNewerSessionTakesTheDeviceOver) {
