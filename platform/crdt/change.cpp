@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
+#include <utility>
 
 #include "crdt/encoding.hpp"
 
@@ -66,15 +68,6 @@ void write_bytes(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> b
     out.insert(out.end(), b.begin(), b.end());
 }
 
-struct Columns {
-    std::vector<std::pair<std::uint32_t, std::span<const std::uint8_t>>> list;
-    std::span<const std::uint8_t> get(std::uint32_t spec) const {
-        for (const auto& [s, d] : list)
-            if ((s & ~deflate_bit) == spec) return d;
-        return {};
-    }
-};
-
 Result<std::vector<std::uint8_t>> inflate_raw(std::span<const std::uint8_t> in, std::size_t limit) {
     z_stream zs{};
     if (inflateInit2(&zs, -15) != Z_OK) return std::unexpected(err("cannot start decompression"));
@@ -107,13 +100,24 @@ Result<std::vector<std::uint8_t>> inflate_raw(std::span<const std::uint8_t> in, 
     return out;
 }
 
-// Reads column metadata and slices the column data that follows it.
-Result<Columns> read_columns(Reader& r, bool allow_deflate) {
+struct Columns {
+    std::vector<std::pair<std::uint32_t, std::span<const std::uint8_t>>> list;
+    std::vector<std::vector<std::uint8_t>> inflated;  // owns the data of deflated columns
+    std::span<const std::uint8_t> get(std::uint32_t spec) const {
+        for (const auto& [s, d] : list)
+            if ((s & ~deflate_bit) == spec) return d;
+        return {};
+    }
+};
+
+using ColumnMeta = std::vector<std::pair<std::uint32_t, std::uint64_t>>;
+
+// Column specifications and lengths, unique and in order.
+Result<ColumnMeta> read_column_meta(Reader& r, bool allow_deflate) {
     auto n = r.uleb();
     if (!n) return std::unexpected(n.error());
     if (*n > r.remaining() / 2) return std::unexpected(err("too many columns"));
-    std::vector<std::pair<std::uint32_t, std::uint64_t>> specs;
-    std::uint64_t total = 0;
+    ColumnMeta specs;
     for (std::uint64_t i = 0; i < *n; ++i) {
         auto spec = r.uleb();
         if (!spec) return std::unexpected(spec.error());
@@ -125,12 +129,27 @@ Result<Columns> read_columns(Reader& r, bool allow_deflate) {
         if (!specs.empty() && (specs.back().first & ~deflate_bit) >= (s & ~deflate_bit))
             return std::unexpected(err("columns not in order"));
         if (*len > r.remaining()) return std::unexpected(err("column data too short"));
-        total += *len;
         specs.emplace_back(s, *len);
     }
-    if (total > r.remaining()) return std::unexpected(err("column data too short"));
+    return specs;
+}
+
+// The data of the columns described by `meta`, inflating deflated ones.
+Result<Columns> read_column_data(Reader& r, const ColumnMeta& meta) {
     Columns cols;
-    for (const auto& [s, len] : specs) cols.list.emplace_back(s, *r.bytes(len));
+    for (const auto& [s, len] : meta) {
+        auto data = r.bytes(len);
+        if (!data) return std::unexpected(err("column data too short"));
+        if (s & deflate_bit) {
+            auto z = inflate_raw(*data, std::min<std::size_t>(data->size() * 1032 + 64, std::size_t{1} << 28));
+            if (!z) return std::unexpected(z.error());
+            cols.inflated.push_back(std::move(*z));
+            cols.list.emplace_back(s, cols.inflated.back());
+        } else {
+            cols.list.emplace_back(s, *data);
+        }
+    }
+    // The spans into `inflated` stay valid: its vectors' buffers do not move with the outer vector.
     return cols;
 }
 
@@ -185,7 +204,8 @@ Result<ChangeData> decode_change_body(std::span<const std::uint8_t> body, std::s
         if (bytes->empty()) return std::unexpected(err("empty actor id"));
         c.actors.emplace_back(std::vector<std::uint8_t>(bytes->begin(), bytes->end()));
     }
-    TRY(cols, read_columns(r, false));
+    TRY(meta, read_column_meta(r, false));
+    TRY(cols, read_column_data(r, *meta));
     auto rest = r.rest();
     c.extra.assign(rest.begin(), rest.end());
 
@@ -365,8 +385,311 @@ Result<ChunkResult> decode_chunk(std::span<const std::uint8_t> input, std::size_
     }
 }
 
-Result<std::vector<ChangeData>> decode_document(std::span<const std::uint8_t>, std::size_t&) {
-    return std::unexpected(err("document chunks are not supported yet"));
+namespace {
+
+enum ChangeColumnSpec : std::uint32_t {
+    ChActor = 1,
+    ChSeq = 3,
+    ChMaxOp = 19,
+    ChTime = 35,
+    ChMessage = 53,
+    ChDepsGroup = 64,
+    ChDepsIndex = 67,
+    ChExtraMeta = 86,
+    ChExtraRaw = 87,
+};
+
+struct DocChange {
+    std::uint32_t actor = 0;
+    std::uint64_t seq = 0, max_op = 0;
+    std::int64_t time = 0;
+    std::optional<std::string> message;
+    std::vector<std::uint64_t> deps;
+    std::vector<std::uint8_t> extra;
+    std::vector<std::size_t> ops;  // indices into the operation table
+};
+
+// An operation of a document chunk, actors as indices into the document's actor table.
+struct DocOpRow {
+    OpRef id;
+    ChangeOp op;
+};
+
+struct OpRefHash {
+    std::size_t operator()(const OpRef& r) const noexcept {
+        return std::hash<std::uint64_t>{}(r.counter * 0x9E3779B97F4A7C15ULL ^ r.actor);
+    }
+};
+
+bool lamport_less(const OpRef& a, const OpRef& b) {
+    // Document actor indices follow the byte order of the actors.
+    return a.counter != b.counter ? a.counter < b.counter : a.actor < b.actor;
+}
+
+Result<std::vector<DocChange>> read_doc_changes(const Columns& cols, std::size_t nactors, std::size_t& budget) {
+    RleDecoder<std::uint64_t> actor(cols.get(ChActor)), deps_group(cols.get(ChDepsGroup));
+    DeltaDecoder seq(cols.get(ChSeq)), max_op(cols.get(ChMaxOp)), time(cols.get(ChTime)), deps_index(cols.get(ChDepsIndex));
+    RleDecoder<std::string> message(cols.get(ChMessage));
+    ValueDecoder extra(cols.get(ChExtraMeta), cols.get(ChExtraRaw));
+    std::vector<DocChange> out;
+    while (!(actor.done() && seq.done() && max_op.done() && time.done() && message.done() && deps_group.done() &&
+             deps_index.done() && extra.done())) {
+        if (budget == 0) return std::unexpected(err("too many changes for the size of the input"));
+        --budget;
+        DocChange c;
+        TRY(a, actor_of(actor.next(), nactors, "change actor"));
+        c.actor = *a;
+        TRY(sq, seq.next());
+        TRY(mo, max_op.next());
+        if (!*sq || **sq <= 0 || !*mo || **mo < 0) return std::unexpected(err("change without a sequence number or max op"));
+        c.seq = static_cast<std::uint64_t>(**sq);
+        c.max_op = static_cast<std::uint64_t>(**mo);
+        TRY(t, time.next());
+        c.time = t->value_or(0);
+        TRY(m, message.next());
+        if (*m && !(*m)->empty()) c.message = std::move(**m);
+        TRY(nd, deps_group.next());
+        std::uint64_t n = nd->value_or(0);
+        if (n > budget) return std::unexpected(err("too many dependencies for the size of the input"));
+        budget -= static_cast<std::size_t>(n);
+        for (std::uint64_t k = 0; k < n; ++k) {
+            TRY(d, deps_index.next());
+            if (!*d || **d < 0) return std::unexpected(err("missing dependency index"));
+            c.deps.push_back(static_cast<std::uint64_t>(**d));
+        }
+        TRY(x, extra.next());
+        if (auto b = std::get_if<Bytes>(&*x)) c.extra = std::move(*b);
+        else if (auto u = std::get_if<Unknown>(&*x)) c.extra = std::move(u->bytes);
+        out.push_back(std::move(c));
+    }
+    return out;
+}
+
+Result<std::vector<DocOpRow>> read_doc_ops(const Columns& cols, std::size_t nactors, std::size_t& budget) {
+    RleDecoder<std::uint64_t> obj_actor(cols.get(ObjActor)), obj_ctr(cols.get(ObjCtr)), key_actor(cols.get(KeyActor)),
+        id_actor(cols.get(IdActor)), action(cols.get(ActionCol)), succ_group(cols.get(SuccGroup)),
+        succ_actor(cols.get(SuccActor));
+    DeltaDecoder key_ctr(cols.get(KeyCtr)), id_ctr(cols.get(IdCtr)), succ_ctr(cols.get(SuccCtr));
+    RleDecoder<std::string> key_str(cols.get(KeyStr));
+    BooleanDecoder insert(cols.get(Insert));
+    ValueDecoder value(cols.get(ValMeta), cols.get(ValRaw));
+    std::vector<DocOpRow> rows;
+    // Successors: pairs of (row, successor id), turned into predecessors by the caller.
+    while (!(obj_actor.done() && obj_ctr.done() && key_actor.done() && key_ctr.done() && key_str.done() &&
+             id_actor.done() && id_ctr.done() && insert.done() && action.done() && value.done() && succ_group.done() &&
+             succ_actor.done() && succ_ctr.done())) {
+        if (budget == 0) return std::unexpected(err("too many operations for the size of the input"));
+        --budget;
+        DocOpRow row;
+        auto& op = row.op;
+        TRY(oa, obj_actor.next());
+        TRY(oc, obj_ctr.next());
+        if (oa->has_value() != oc->has_value()) return std::unexpected(err("half an object id"));
+        if (oa->has_value()) {
+            if (**oa >= nactors || **oc == 0) return std::unexpected(err("bad object id"));
+            op.obj = OpRef{**oc, static_cast<std::uint32_t>(**oa)};
+        }
+        TRY(ks, key_str.next());
+        TRY(ka, key_actor.next());
+        TRY(kc, key_ctr.next());
+        if (ks->has_value()) {
+            op.key_str = std::move(**ks);
+        } else {
+            if (!kc->has_value() || **kc < 0) return std::unexpected(err("operation without a key"));
+            if (**kc > 0) {
+                if (!ka->has_value() || **ka >= nactors) return std::unexpected(err("element actor out of range"));
+                op.key_elem = OpRef{static_cast<std::uint64_t>(**kc), static_cast<std::uint32_t>(**ka)};
+            }
+        }
+        TRY(ia, actor_of(id_actor.next(), nactors, "operation actor"));
+        TRY(ic, counter_of(id_ctr.next(), "operation counter"));
+        row.id = OpRef{*ic, *ia};
+        TRY(ins, insert.next());
+        op.insert = *ins;
+        TRY(act, action.next());
+        if (!*act) return std::unexpected(err("operation without an action"));
+        if (**act == Del) return std::unexpected(err("explicit delete in a document chunk"));
+        op.action = **act;
+        TRY(val, value.next());
+        op.value = std::move(*val);
+        TRY(ns, succ_group.next());
+        std::uint64_t n = ns->value_or(0);
+        if (n > budget) return std::unexpected(err("too many successors for the size of the input"));
+        budget -= static_cast<std::size_t>(n);
+        for (std::uint64_t k = 0; k < n; ++k) {
+            TRY(sa, actor_of(succ_actor.next(), nactors, "successor actor"));
+            TRY(sc, counter_of(succ_ctr.next(), "successor counter"));
+            // Kept in pred until the caller inverts the relation.
+            op.pred.push_back(OpRef{*sc, *sa});
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+}  // namespace
+
+// A document chunk stores the operations of all its changes sorted by object and key, with
+// successors instead of predecessors and without delete operations; this rebuilds each change
+// as its author wrote it, so that re-encoding it gives back its hash.
+Result<std::vector<ChangeData>> decode_document(std::span<const std::uint8_t> body, std::size_t& budget) {
+    Reader r(body);
+    TRY(nactors, r.uleb());
+    if (*nactors > r.remaining()) return std::unexpected(err("actor list too short"));
+    std::vector<ActorId> actors;
+    for (std::uint64_t i = 0; i < *nactors; ++i) {
+        TRY(len, r.uleb());
+        TRY(bytes, r.bytes(*len));
+        if (bytes->empty()) return std::unexpected(err("empty actor id"));
+        actors.emplace_back(std::vector<std::uint8_t>(bytes->begin(), bytes->end()));
+        if (actors.size() > 1 && !(actors[actors.size() - 2] < actors.back()))
+            return std::unexpected(err("document actors not in order"));
+    }
+    TRY(nheads, r.uleb());
+    if (*nheads > r.remaining() / 32) return std::unexpected(err("head list too short"));
+    std::vector<ChangeHash> heads(static_cast<std::size_t>(*nheads));
+    for (auto& h : heads) {
+        auto b = *r.bytes(32);
+        std::copy(b.begin(), b.end(), h.bytes.begin());
+    }
+    TRY(change_meta, read_column_meta(r, true));
+    TRY(op_meta, read_column_meta(r, true));
+    TRY(change_cols, read_column_data(r, *change_meta));
+    TRY(op_cols, read_column_data(r, *op_meta));
+    // What follows is the heads index, which is not needed.
+    TRY(changes, read_doc_changes(*change_cols, actors.size(), budget));
+    TRY(rows, read_doc_ops(*op_cols, actors.size(), budget));
+
+    // Successors to predecessors; a successor that is no operation here is a delete.
+    std::unordered_map<OpRef, std::size_t, OpRefHash> by_id;
+    by_id.reserve(rows->size());
+    for (std::size_t i = 0; i < rows->size(); ++i)
+        if (!by_id.emplace((*rows)[i].id, i).second) return std::unexpected(err("operation id appears twice"));
+    std::vector<std::vector<OpRef>> succs(rows->size());
+    for (std::size_t i = 0; i < rows->size(); ++i) succs[i] = std::exchange((*rows)[i].op.pred, {});
+    const std::size_t stored = rows->size();
+    for (std::size_t i = 0; i < stored; ++i) {
+        for (const auto& s : succs[i]) {
+            auto [it, added] = by_id.try_emplace(s, rows->size());
+            if (added) {
+                if (budget == 0) return std::unexpected(err("too many operations for the size of the input"));
+                --budget;
+                DocOpRow del;
+                del.id = s;
+                const auto& target = (*rows)[i].op;
+                del.op.obj = target.obj;
+                del.op.action = Del;
+                if (target.insert) del.op.key_elem = (*rows)[i].id;
+                else {
+                    del.op.key_str = target.key_str;
+                    del.op.key_elem = target.key_elem;
+                }
+                rows->push_back(std::move(del));
+            }
+            (*rows)[it->second].op.pred.push_back((*rows)[i].id);
+        }
+    }
+
+    // Each operation belongs to the change of its actor with the smallest max op >= its counter.
+    std::vector<std::vector<std::size_t>> by_actor(actors.size());
+    for (std::size_t i = 0; i < changes->size(); ++i) by_actor[(*changes)[i].actor].push_back(i);
+    for (auto& list : by_actor) {
+        std::sort(list.begin(), list.end(), [&](auto a, auto b) { return (*changes)[a].seq < (*changes)[b].seq; });
+        for (std::size_t k = 1; k < list.size(); ++k)
+            if ((*changes)[list[k]].max_op <= (*changes)[list[k - 1]].max_op)
+                return std::unexpected(err("max op of an actor's changes does not increase"));
+    }
+    for (std::size_t i = 0; i < rows->size(); ++i) {
+        const auto& id = (*rows)[i].id;
+        const auto& list = by_actor[id.actor];
+        auto it = std::lower_bound(list.begin(), list.end(), id.counter,
+                                   [&](std::size_t c, std::uint64_t ctr) { return (*changes)[c].max_op < ctr; });
+        if (it == list.end()) return std::unexpected(err("operation outside every change"));
+        (*changes)[*it].ops.push_back(i);
+    }
+
+    std::vector<ChangeData> out(changes->size());
+    std::vector<std::uint8_t> state(changes->size(), 0);  // 0 new, 1 in progress, 2 encoded
+    // Hashes need the hashes of the dependencies first: walk the graph depth first.
+    for (std::size_t root = 0; root < changes->size(); ++root) {
+        std::vector<std::size_t> stack{root};
+        while (!stack.empty()) {
+            std::size_t i = stack.back();
+            auto& dc = (*changes)[i];
+            if (state[i] == 2) {
+                stack.pop_back();
+                continue;
+            }
+            if (state[i] == 0) {
+                state[i] = 1;
+                for (auto d : dc.deps) {
+                    if (d >= changes->size()) return std::unexpected(err("dependency index out of range"));
+                    if (state[d] == 1) return std::unexpected(err("changes depend on each other in a cycle"));
+                    if (state[d] == 0) stack.push_back(d);
+                }
+                continue;
+            }
+            stack.pop_back();
+            state[i] = 2;
+            ChangeData& c = out[i];
+            std::sort(dc.ops.begin(), dc.ops.end(),
+                      [&](auto a, auto b) { return (*rows)[a].id.counter < (*rows)[b].id.counter; });
+            std::uint64_t n = dc.ops.size();
+            if (n > dc.max_op) return std::unexpected(err("change has more operations than its max op"));
+            c.start_op = dc.max_op - n + 1;
+            for (std::uint64_t k = 0; k < n; ++k)
+                if ((*rows)[dc.ops[k]].id.counter != c.start_op + k)
+                    return std::unexpected(err("operations of a change are not consecutive"));
+            c.seq = dc.seq;
+            c.time = dc.time;
+            c.message = dc.message;
+            c.extra = dc.extra;
+            for (auto d : dc.deps) c.deps.push_back(out[d].hash);
+            std::sort(c.deps.begin(), c.deps.end());
+            // The change's own actor table: the author, then the others it mentions in order.
+            std::vector<std::uint32_t> used;
+            auto note = [&](const OpRef& ref) {
+                if (ref.counter != 0 && ref.actor != dc.actor) used.push_back(ref.actor);
+            };
+            for (auto k : dc.ops) {
+                auto& op = (*rows)[k].op;
+                note(op.obj);
+                if (!op.key_str) note(op.key_elem);
+                std::sort(op.pred.begin(), op.pred.end(), lamport_less);
+                for (const auto& p : op.pred) note(p);
+            }
+            std::sort(used.begin(), used.end());
+            used.erase(std::unique(used.begin(), used.end()), used.end());
+            c.actors.push_back(actors[dc.actor]);
+            for (auto a : used) c.actors.push_back(actors[a]);
+            auto local = [&](const OpRef& ref) -> OpRef {
+                if (ref.counter == 0) return ref;
+                if (ref.actor == dc.actor) return OpRef{ref.counter, 0};
+                auto pos = std::lower_bound(used.begin(), used.end(), ref.actor) - used.begin();
+                return OpRef{ref.counter, static_cast<std::uint32_t>(pos + 1)};
+            };
+            c.ops.reserve(dc.ops.size());
+            for (auto k : dc.ops) {
+                ChangeOp op = (*rows)[k].op;
+                op.obj = local(op.obj);
+                if (!op.key_str) op.key_elem = local(op.key_elem);
+                for (auto& p : op.pred) p = local(p);
+                c.ops.push_back(std::move(op));
+            }
+            encode_change(c);
+        }
+    }
+
+    std::vector<bool> depended(out.size(), false);
+    for (const auto& dc : *changes)
+        for (auto d : dc.deps) depended[d] = true;
+    std::vector<ChangeHash> computed;
+    for (std::size_t i = 0; i < out.size(); ++i)
+        if (!depended[i]) computed.push_back(out[i].hash);
+    std::sort(computed.begin(), computed.end());
+    std::sort(heads.begin(), heads.end());
+    if (computed != heads) return std::unexpected(err("document heads do not match its changes"));
+    return out;
 }
 
 }  // namespace crdt::detail

@@ -16,6 +16,9 @@
 // Edits go into an open transaction that is committed as one change the next time the history
 // is looked at (get_heads, get_changes, save, fork, merge, apply_changes) or by commit().
 // Reads see uncommitted edits. A Document is not thread-safe.
+//
+// Results are std::expected: bind one to a variable before iterating over its value
+// (`for (auto& k : doc.keys(obj).value())` iterates a destroyed temporary).
 #include <array>
 #include <compare>
 #include <cstddef>

@@ -127,6 +127,14 @@ TEST(Storage, CorruptOrTruncatedInputIsRefused) {
     EXPECT_TRUE(Document::load({}));  // nothing at all is an empty document
 }
 
+TEST(Storage, EmptyDocumentChunkLoads) {
+    // A document chunk without actors, heads or columns.
+    std::vector<std::uint8_t> empty{0x85, 0x6f, 0x4a, 0x83, 0xb8, 0x1a, 0x95, 0x44, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00};
+    auto doc = Document::load(empty);
+    ASSERT_TRUE(doc) << doc.error().message;
+    EXPECT_TRUE(doc->get_heads().empty());
+}
+
 TEST(Storage, ChangeChunkLayout) {
     Document a(crdt::ActorId({1, 2}));
     ASSERT_TRUE(a.put(ROOT, "k", std::string("v")));
