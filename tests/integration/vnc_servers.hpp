@@ -1,0 +1,232 @@
+#pragma once
+// Real VNC servers for the integration tests, started on 127.0.0.1 with free ports and
+// displays, each in a private temp folder, and stopped (SIGTERM to their own pid) on destruction.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace vnc_it {
+
+inline bool on_path(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::stringstream dirs(path ? path : "");
+    std::string dir;
+    while (std::getline(dirs, dir, ':'))
+        if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0) return true;
+    return false;
+}
+
+// A child process with stdout and stderr in files; killed with SIGTERM and reaped on destruction.
+class Process {
+public:
+    Process() = default;
+    Process(const std::vector<std::string>& argv, const std::string& out_path, std::vector<std::string> env = {},
+            int keep_fd = -1) {
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        for (char** e = environ; *e; ++e) env.emplace_back(*e);
+        std::vector<char*> envp;
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+            int devnull = ::open("/dev/null", O_RDONLY);
+            ::dup2(devnull, 0);
+            if (keep_fd >= 0) ::fcntl(keep_fd, F_SETFD, 0);
+            ::execvpe(args[0], args.data(), envp.data());
+            ::_exit(127);
+        }
+        ::close(out);
+    }
+    Process(Process&& o) noexcept : pid_(std::exchange(o.pid_, -1)) {}
+    Process& operator=(Process&& o) noexcept {
+        stop();
+        pid_ = std::exchange(o.pid_, -1);
+        return *this;
+    }
+    ~Process() { stop(); }
+
+    bool running() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
+    void stop() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        for (int i = 0; i < 200 && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (::waitpid(pid_, nullptr, WNOHANG) == 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+inline std::uint16_t free_port() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+inline bool accepts(std::uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Reads the display number an X server writes to its -displayfd.
+inline std::optional<int> read_display(int fd, std::chrono::milliseconds timeout) {
+    std::string text;
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (text.find('\n') == std::string::npos) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
+        char buf[32];
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0) return std::nullopt;
+        text.append(buf, static_cast<std::size_t>(n));
+    }
+    return std::stoi(text);
+}
+
+inline int run(const std::string& command) { return std::system(command.c_str()); }
+
+struct ServerOptions {
+    enum class Kind { TigerVnc, X11vncOnXvfb } kind = Kind::TigerVnc;
+    bool protocol33 = false;              // TigerVNC: greet with 3.3
+    std::optional<std::string> password;  // VNC Authentication with this password, else None
+    int width = 320;
+    int height = 240;
+};
+
+// One VNC server on its own X display.
+class VncServer {
+public:
+    explicit VncServer(const ServerOptions& o) {
+        char tmpl[] = "/tmp/remote-vnc-it-XXXXXX";
+        dir_ = ::mkdtemp(tmpl);
+        for (int attempt = 0; attempt < 5 && port_ == 0; ++attempt) start(o);
+    }
+    ~VncServer() {
+        vnc_.stop();
+        x_.stop();
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    bool ok() const { return port_ != 0; }
+    std::uint16_t port() const { return port_; }
+    int display() const { return display_; }
+    const std::string& dir() const { return dir_; }
+    std::string log() const {
+        std::ifstream in(dir_ + "/server.log");
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    // Runs a shell command with DISPLAY set to this server's display.
+    int on_display(const std::string& command) const {
+        return run("DISPLAY=:" + std::to_string(display_) + " " + command + " 2>>" + dir_ + "/tools.log");
+    }
+
+private:
+    void start(const ServerOptions& o) {
+        std::uint16_t port = free_port();
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) return;
+        const std::string geometry = std::to_string(o.width) + "x" + std::to_string(o.height);
+        const std::string log = dir_ + "/server.log";
+        if (o.kind == ServerOptions::Kind::TigerVnc) {
+            std::vector<std::string> argv = {"Xtigervnc", "-displayfd", std::to_string(fds[1]), "-rfbport",
+                                             std::to_string(port), "-interface", "127.0.0.1", "-UseIPv6=0",
+                                             "-UseBlacklist=0", "-geometry", geometry, "-depth", "24", "-nolisten",
+                                             "tcp"};
+            if (o.password) {
+                const std::string file = dir_ + "/passwd";
+                if (run("printf '%s\\n' '" + *o.password + "' | tigervncpasswd -f > " + file) != 0) return;
+                argv.insert(argv.end(), {"-SecurityTypes", "VncAuth", "-PasswordFile", file});
+            } else {
+                argv.insert(argv.end(), {"-SecurityTypes", "None"});
+            }
+            if (o.protocol33) argv.push_back("-Protocol3.3");
+            x_ = Process(argv, log, {}, fds[1]);
+            ::close(fds[1]);
+            auto display = read_display(fds[0], std::chrono::seconds(10));
+            ::close(fds[0]);
+            if (!display) return x_.stop();
+            display_ = *display;
+        } else {
+            x_ = Process({"Xvfb", "-displayfd", std::to_string(fds[1]), "-noreset", "-nolisten", "tcp", "-screen", "0",
+                          geometry + "x24"},
+                         dir_ + "/xvfb.log", {}, fds[1]);
+            ::close(fds[1]);
+            auto display = read_display(fds[0], std::chrono::seconds(10));
+            ::close(fds[0]);
+            if (!display) return x_.stop();
+            display_ = *display;
+            std::vector<std::string> argv = {"x11vnc", "-display", ":" + std::to_string(display_), "-rfbport",
+                                             std::to_string(port), "-rfbversion", "3.7", "-listen", "127.0.0.1",
+                                             "-noipv6", "-forever", "-shared", "-nocursor"};
+            if (o.password) {
+                const std::string file = dir_ + "/passwd";
+                if (run("x11vnc -storepasswd '" + *o.password + "' " + file + " >/dev/null 2>&1") != 0) return;
+                argv.insert(argv.end(), {"-rfbauth", file});
+            } else {
+                argv.push_back("-nopw");
+            }
+            vnc_ = Process(argv, log);
+        }
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < end) {
+            Process& server = o.kind == ServerOptions::Kind::TigerVnc ? x_ : vnc_;
+            if (!server.running()) break;
+            if (accepts(port)) {
+                port_ = port;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        vnc_.stop();
+        x_.stop();
+    }
+
+    std::string dir_;
+    Process x_;
+    Process vnc_;
+    int display_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+}  // namespace vnc_it
