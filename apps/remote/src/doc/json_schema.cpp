@@ -99,7 +99,7 @@ std::string unknown_variant(std::string_view name, std::span<const VariantShape>
 
 template <class E, std::size_t N>
 Result<E> read_unit_enum(Reader& reader, const std::array<VariantShape, N>& variants) {
-    auto index = read_enum(reader, variants, [](Reader&, std::size_t) -> Result<void> { return {}; });
+    auto index = read_enum(reader, variants, [](Reader&, std::size_t, std::size_t) -> Result<void> { return {}; });
     if (!index) return std::unexpected(std::move(index.error()));
     return static_cast<E>(*index);
 }
@@ -116,7 +116,7 @@ Result<void> read_record(Reader& reader, const RecordShape& shape, const FieldRe
     return std::unexpected(reader.invalid_type(shape.expectation));
 }
 
-Result<std::size_t> read_enum(Reader& reader, std::span<const VariantShape> variants, const FieldReader& field) {
+Result<std::size_t> read_enum(Reader& reader, std::span<const VariantShape> variants, const VariantFieldReader& field) {
     auto find = [&](std::string_view name) -> std::optional<std::size_t> {
         for (std::size_t i = 0; i < variants.size(); ++i)
             if (variants[i].name == name) return i;
@@ -146,7 +146,9 @@ Result<std::size_t> read_enum(Reader& reader, std::span<const VariantShape> vari
     if (!index) return std::unexpected(reader.error(unknown_variant(*name, variants)));
     if (auto colon = reader.colon(); !colon) return std::unexpected(colon.error());
     if (const RecordShape* record = variants[*index].record) {
-        auto content = read_record(reader, *record, field);
+        std::size_t variant = *index;
+        auto content = read_record(reader, *record,
+                                   [&](Reader& r, std::size_t f) { return field(r, variant, f); });
         if (!content) return std::unexpected(content.error());
     } else {
         auto v = reader.peek();

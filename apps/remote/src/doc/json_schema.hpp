@@ -34,9 +34,12 @@ using FieldReader = std::function<Result<void>(Reader&, std::size_t index)>;
 // fields refused) or in array form (the field values in declared order).
 Result<void> read_record(Reader& reader, const RecordShape& shape, const FieldReader& field);
 
+// Reads field `field` of the record of variant `variant`.
+using VariantFieldReader = std::function<Result<void>(Reader&, std::size_t variant, std::size_t field)>;
+
 // An enumeration: a string naming a unit variant, or an object with one member named after
 // the variant holding null (unit) or the variant's record. Returns the variant's index.
-Result<std::size_t> read_enum(Reader& reader, std::span<const VariantShape> variants, const FieldReader& field);
+Result<std::size_t> read_enum(Reader& reader, std::span<const VariantShape> variants, const VariantFieldReader& field);
 
 // An array whose elements `element` reads, one call each.
 Result<void> read_sequence(Reader& reader, const std::function<Result<void>(Reader&)>& element);

@@ -104,6 +104,21 @@ void Writer::null() {
     out_ += "null";
 }
 
+void Writer::string_member(std::string_view name, std::string_view text) {
+    key(name);
+    string(text);
+}
+
+void Writer::number_member(std::string_view name, std::uint64_t value) {
+    key(name);
+    unsigned_number(value);
+}
+
+void Writer::bool_member(std::string_view name, bool value) {
+    key(name);
+    boolean(value);
+}
+
 std::string Writer::take() {
     std::string text = std::move(out_);
     out_.clear();

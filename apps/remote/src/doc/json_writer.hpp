@@ -26,6 +26,10 @@ public:
     void unsigned_number(std::uint64_t value);
     void boolean(bool value);
     void null();
+    // A member of the open object: its key, then the value.
+    void string_member(std::string_view name, std::string_view text);
+    void number_member(std::string_view name, std::uint64_t value);
+    void bool_member(std::string_view name, bool value);
 
     // The text written so far; the writer is left empty.
     std::string take();

@@ -60,10 +60,8 @@ std::string KnownHosts::serialize() const {
     writer.begin_array();
     for (const auto& entry : entries) {
         writer.begin_object();
-        writer.key("host");
-        writer.string(entry.host);
-        writer.key("port");
-        writer.unsigned_number(entry.port);
+        writer.string_member("host", entry.host);
+        writer.number_member("port", entry.port);
         writer.key("identity");
         write_host_key_identity(writer, entry.identity);
         writer.end_object();
@@ -79,10 +77,8 @@ std::expected<KnownHosts, json::Error> KnownHosts::deserialize_json(std::string_
 
 void write_host_key_identity(json::Writer& writer, const HostKeyIdentity& identity) {
     writer.begin_object();
-    writer.key("algorithm");
-    writer.string(identity.algorithm);
-    writer.key("fingerprint");
-    writer.string(identity.fingerprint);
+    writer.string_member("algorithm", identity.algorithm);
+    writer.string_member("fingerprint", identity.fingerprint);
     writer.end_object();
 }
 
