@@ -26,9 +26,21 @@ Terminal::Terminal(std::size_t cols, std::size_t rows)
       cols_(std::max<std::size_t>(cols, 1)),
       rows_(std::max<std::size_t>(rows, 1)) {}
 
+// The parser is instantiated here, where print can be inlined into its text loop.
+void Terminal::feed(std::span<const std::uint8_t> bytes) { parser_.advance(*this, bytes); }
+
 void Terminal::blank_row(std::size_t r) {
     auto& cells = row_mut(r);
     std::fill(cells.begin(), cells.end(), TerminalCell{});
+}
+
+inline void Terminal::print(char32_t c) {
+    if (cursor_col_ >= cols_) {
+        cursor_col_ = 0;
+        line_feed();
+    }
+    if (cursor_row_ < rows_) row_mut(cursor_row_)[cursor_col_] = TerminalCell{c, pen_colour_, pen_bold_};
+    ++cursor_col_;
 }
 
 void Terminal::line_feed() {
@@ -45,15 +57,6 @@ void Terminal::erase_to_line_end() {
     if (cursor_row_ >= rows_ || cursor_col_ >= cols_) return;
     auto& cells = row_mut(cursor_row_);
     std::fill(cells.begin() + static_cast<std::ptrdiff_t>(cursor_col_), cells.end(), TerminalCell{});
-}
-
-void Terminal::print(char32_t c) {
-    if (cursor_col_ >= cols_) {
-        cursor_col_ = 0;
-        line_feed();
-    }
-    if (cursor_row_ < rows_) row_mut(cursor_row_)[cursor_col_] = TerminalCell{c, pen_colour_, pen_bold_};
-    ++cursor_col_;
 }
 
 void Terminal::execute(std::uint8_t byte) {

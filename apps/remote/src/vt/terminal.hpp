@@ -41,7 +41,7 @@ public:
     Terminal(std::size_t cols, std::size_t rows);
 
     // Feeds session output; sequences may be split across calls.
-    void feed(std::span<const std::uint8_t> bytes) { parser_.advance(*this, bytes); }
+    void feed(std::span<const std::uint8_t> bytes);
 
     std::size_t cols() const { return cols_; }
     std::size_t rows() const { return rows_; }

@@ -1,0 +1,215 @@
+#pragma once
+// A private OpenSSH server on 127.0.0.1 for the SSH tests and benchmarks: its own host key,
+// config, authorized keys and free port in a temporary folder; stopped and removed afterwards.
+// Failures to start throw std::runtime_error.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "ssh/ssh_session.hpp"
+
+extern char** environ;
+
+namespace ssh_test {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+inline std::string run(const std::string& command) {
+    std::string out;
+    std::unique_ptr<FILE, decltype(&::pclose)> pipe(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
+    if (!pipe) return out;
+    std::array<char, 512> buf;
+    while (std::fgets(buf.data(), buf.size(), pipe.get())) out += buf.data();
+    return out;
+}
+
+inline std::string random_word(std::size_t n) {
+    static std::mt19937_64 rng{std::random_device{}()};
+    std::string s(n, 'a');
+    for (auto& c : s) c = char('a' + rng() % 26);
+    return s;
+}
+
+inline std::uint16_t free_port() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+inline bool port_open(std::uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+class SshServer {
+public:
+    static constexpr const char* kSshd = "/usr/sbin/sshd";
+
+    // Empty when the server can run here, else why not.
+    static std::string unavailable() {
+        if (!fs::exists(kSshd)) return "OpenSSH sshd is not installed (scripts/install-deps installs openssh-server)";
+        if (::geteuid() != 0) return "sshd needs root to authenticate users";
+        return {};
+    }
+
+    SshServer() {
+        char tmpl[] = "/tmp/remote-sshd.XXXXXX";
+        dir_ = ::mkdtemp(tmpl);
+        ::chmod(dir_.c_str(), 0755);
+        fs::create_directories("/run/sshd");
+        run("ssh-keygen -q -N '' -t ed25519 -f " + host_key().string());
+        run("ssh-keygen -q -N '' -t ed25519 -C client -f " + client_key().string());
+        run("ssh-keygen -q -N 'correct horse' -t ed25519 -C locked -f " + locked_key().string());
+        run("ssh-keygen -q -N '' -t ed25519 -C stranger -f " + stranger_key().string());
+        std::ofstream(dir_ / "authorized_keys") << read(client_key().string() + ".pub") << read(locked_key().string() + ".pub");
+        ::chmod((dir_ / "authorized_keys").c_str(), 0644);
+        store_dir_ = dir_ / "state";
+        fs::create_directory(store_dir_);
+        ::chmod(store_dir_.c_str(), 0700);
+        port_ = free_port();
+        try {
+            start();
+        } catch (...) {
+            fs::remove_all(dir_);
+            throw;
+        }
+    }
+
+    ~SshServer() {
+        stop();
+        if (!user_.empty()) run("userdel -f " + user_);
+        fs::remove_all(dir_);
+    }
+
+    std::uint16_t port() const { return port_; }
+    fs::path host_key() const { return dir_ / "host_ed25519"; }
+    fs::path client_key() const { return dir_ / "client_ed25519"; }
+    fs::path locked_key() const { return dir_ / "locked_ed25519"; }
+    // A key the server does not accept.
+    fs::path stranger_key() const { return dir_ / "stranger_ed25519"; }
+    fs::path store() const { return store_dir_ / "known-hosts.json"; }
+    fs::path log() const { return dir_ / "sshd.log"; }
+
+    // What ssh-keygen shows for the server's key.
+    remote::HostKeyIdentity identity() const {
+        std::string line = run("ssh-keygen -l -E sha256 -f " + host_key().string() + ".pub");
+        auto begin = line.find("SHA256:");
+        return {"ssh-ed25519", line.substr(begin, line.find(' ', begin) - begin)};
+    }
+
+    void trust() const {
+        if (auto r = remote::known_hosts::trust(store(), "127.0.0.1", port_, identity()); !r)
+            throw std::runtime_error("trust: " + r.error());
+    }
+
+    // Restarts the server on the same port with a new host key.
+    void regenerate_host_key() {
+        stop();
+        fs::remove(host_key());
+        fs::remove(host_key().string() + ".pub");
+        run("ssh-keygen -q -N '' -t ed25519 -f " + host_key().string());
+        start();
+    }
+
+    // A throwaway account with this password; removed with the server.
+    std::string make_user(const std::string& password) {
+        user_ = "rmt" + random_word(8);
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            run("useradd -M -d /tmp -s /bin/sh " + user_);
+            if (run("id -u " + user_).find_first_not_of("0123456789\n") == std::string::npos) break;
+            std::this_thread::sleep_for(100ms);  // another test may hold the account files' lock
+        }
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            if (run("echo '" + user_ + ":" + password + "' | chpasswd").empty()) break;
+            std::this_thread::sleep_for(100ms);
+        }
+        return user_;
+    }
+
+    remote::SshSessionRequest request(remote::SshCredentials credentials, std::string user = "root") const {
+        return {"127.0.0.1", std::move(user), store(), std::move(credentials), port_, 80, 24};
+    }
+
+private:
+    static std::string read(const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    void start() {
+        std::ofstream(dir_ / "sshd_config") << "Port " << port_ << "\n"
+                                            << "ListenAddress 127.0.0.1\n"
+                                            << "HostKey " << host_key().string() << "\n"
+                                            << "PidFile " << (dir_ / "sshd.pid").string() << "\n"
+                                            << "AuthorizedKeysFile " << (dir_ / "authorized_keys").string() << "\n"
+                                            << "UsePAM no\nStrictModes no\nPermitRootLogin yes\n"
+                                            << "PasswordAuthentication yes\nKbdInteractiveAuthentication no\n"
+                                            << "PrintMotd no\nPrintLastLog no\nLogLevel DEBUG2\n";
+        std::string config = (dir_ / "sshd_config").string();
+        std::string logfile = log().string();
+        const char* argv[] = {kSshd, "-D", "-f", config.c_str(), "-E", logfile.c_str(), nullptr};
+        posix_spawnattr_t attr;
+        posix_spawnattr_init(&attr);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attr, 0);
+        int rc = posix_spawn(&pid_, kSshd, nullptr, &attr, const_cast<char**>(argv), environ);
+        posix_spawnattr_destroy(&attr);
+        if (rc != 0) throw std::runtime_error("could not start sshd");
+        auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!port_open(port_)) {
+            int status;
+            if (::waitpid(pid_, &status, WNOHANG) != 0) {
+                pid_ = -1;
+                throw std::runtime_error("sshd exited: " + read(logfile));
+            }
+            if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("sshd does not listen: " + read(logfile));
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+
+    void stop() {
+        if (pid_ <= 0) return;
+        ::kill(-pid_, SIGTERM);  // the server and its session processes
+        int status;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+    }
+
+    fs::path dir_;
+    fs::path store_dir_;
+    std::uint16_t port_ = 0;
+    pid_t pid_ = -1;
+    std::string user_;
+};
+
+}  // namespace ssh_test
