@@ -45,9 +45,9 @@ using Sel = std::optional<std::pair<std::size_t, std::size_t>>;
 TEST(TextInputKeys, Sequences) {
     struct Case {
         const char* name;
-        const char* start;  // caret at its end
+        std::string start;  // caret at its end
         std::vector<Step> steps;
-        const char* text;
+        std::string text;
         std::size_t cursor;
         Sel selection;
     };
@@ -84,9 +84,9 @@ TEST(TextInputKeys, Sequences) {
         {"control+backspace deletes a word", "ssh admin", {key(NamedKey::Backspace, CTRL)}, "ssh ", 4, {}},
         {"control+delete deletes a word", "ssh admin", {key(NamedKey::Home), key(NamedKey::Delete, CTRL)}, " admin", 0,
          {}},
-        {"combining mark moves with its letter", (e_acute + "x").c_str(),
-         {key(NamedKey::ArrowLeft), key(NamedKey::ArrowLeft)}, (e_acute + "x").c_str(), 0, {}},
-        {"backspace removes letter and mark", (e_acute + "x").c_str(), {key(NamedKey::ArrowLeft), key(NamedKey::Backspace)},
+        {"combining mark moves with its letter", e_acute + "x",
+         {key(NamedKey::ArrowLeft), key(NamedKey::ArrowLeft)}, e_acute + "x", 0, {}},
+        {"backspace removes letter and mark", e_acute + "x", {key(NamedKey::ArrowLeft), key(NamedKey::Backspace)},
          "x", 0, {}},
         {"backspace removes a 4-byte character", "a\xF0\x9F\x98\x80", {key(NamedKey::Backspace)}, "a", 1, {}},
         {"control+a selects all", "abc", {key(NamedKey::Home), chr("a", CTRL)}, "abc", 3, Sel{{0, 3}}},
