@@ -142,6 +142,61 @@ bool Widget::awaiting_document() {
     return any;
 }
 
+std::vector<zavo_actions::resource::Resource> Widget::action_resources() {
+    std::vector<zavo_actions::resource::Resource> out;
+    visit_children([&](Widget& c) {
+        auto theirs = c.action_resources();
+        out.insert(out.end(), std::make_move_iterator(theirs.begin()), std::make_move_iterator(theirs.end()));
+    });
+    return out;
+}
+
+std::optional<std::vector<crdt::ChangeHash>> Widget::take_host_pending() {
+    std::optional<std::vector<crdt::ChangeHash>> first;
+    visit_children([&](Widget& c) {
+        if (!first) first = c.take_host_pending();
+    });
+    return first;
+}
+
+operation::RunOutcome Widget::run_operation(std::uint8_t kind, const zavo_actions::action::EncodedAction& op) {
+    operation::RunOutcome answer = operation::RunResult{false};
+    bool answered = false;
+    visit_children([&](Widget& c) {
+        if (answered) return;
+        answer = c.run_operation(kind, op);
+        auto* r = std::get_if<operation::RunResult>(&answer);
+        answered = !r || r->handled;
+    });
+    return answer;
+}
+
+operation::StartOutcome Widget::invoke_run(std::uint8_t kind, const zavo_actions::action::EncodedAction& op) {
+    return operation::adapt_run(run_operation(kind, op));
+}
+
+operation::StartOutcome Widget::start_operation(const operation::OperationId& id, std::uint8_t kind,
+                                                const zavo_actions::action::EncodedAction& op) {
+    operation::StartOutcome answer = operation::start::NotHandled{};
+    visit_children([&](Widget& c) {
+        if (std::holds_alternative<operation::start::NotHandled>(answer)) answer = c.start_operation(id, kind, op);
+    });
+    return answer;
+}
+
+operation::StartOutcome Widget::invoke_start(const operation::OperationId& id, std::uint8_t kind,
+                                             const zavo_actions::action::EncodedAction& op) {
+    return start_operation(id, kind, op);
+}
+
+operation::PollOutcome Widget::poll_operation(const operation::OperationId& id, bool cancel) {
+    operation::PollOutcome answer = operation::poll::Pending{};
+    visit_children([&](Widget& c) {
+        if (std::holds_alternative<operation::poll::Pending>(answer)) answer = c.poll_operation(id, cancel);
+    });
+    return answer;
+}
+
 bool Widget::wants_animation_frame() {
     bool any = false;
     visit_children([&](Widget& c) {

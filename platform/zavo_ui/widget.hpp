@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "crdt/document.hpp"
+#include "zavo_actions/action.hpp"
+#include "zavo_actions/resource.hpp"
 #include "zavo_ui/a11y.hpp"
 #include "zavo_ui/clipboard.hpp"
 #include "zavo_ui/device_relay.hpp"
@@ -116,6 +118,29 @@ public:
     virtual void set_reduced_motion(bool reduced);
     // True while the widget waits for its first document.
     virtual bool awaiting_document();
+
+    // What the widget offers the action framework: its own resources, then every child's.
+    virtual std::vector<zavo_actions::resource::Resource> action_resources();
+    // Takes the document heads from before the first action dispatched since the last call
+    // (the action host's pending item), leaving none; the first child's answer by default.
+    virtual std::optional<std::vector<crdt::ChangeHash>> take_host_pending();
+
+    // Performs an operation at once. `kind` is the operation kind the action declared.
+    virtual operation::RunOutcome run_operation(std::uint8_t kind, const zavo_actions::action::EncodedAction& op);
+    // The framework runs operations through this: run_operation's outcome as a start outcome
+    // (a failure is refused with its message, a handled run completes, an unhandled one stays
+    // unhandled).
+    virtual operation::StartOutcome invoke_run(std::uint8_t kind, const zavo_actions::action::EncodedAction& op);
+    // Starts an operation that may take time; Pending means the framework polls it by `id`.
+    virtual operation::StartOutcome start_operation(const operation::OperationId& id, std::uint8_t kind,
+                                                    const zavo_actions::action::EncodedAction& op);
+    // The framework starts operations through this; it calls start_operation with the same
+    // arguments.
+    virtual operation::StartOutcome invoke_start(const operation::OperationId& id, std::uint8_t kind,
+                                                 const zavo_actions::action::EncodedAction& op);
+    // Reports on (or, with `cancel`, cancels) a started operation; Pending when there is
+    // nothing to report.
+    virtual operation::PollOutcome poll_operation(const operation::OperationId& id, bool cancel);
 
     // The framework keeps producing frames while this answers true.
     virtual bool wants_animation_frame();

@@ -189,6 +189,38 @@ TEST(WidgetDefaults, PaintFrameForwardsAndEventsReachChildren) {
     EXPECT_TRUE(handled);
 }
 
+TEST(WidgetDefaults, OperationSlots) {
+    using namespace operation;
+    // An application that handles runs of kind 1, refuses kind 3 and answers nothing else.
+    struct Runner : Widget {
+        std::vector<std::uint8_t> started;
+        RunOutcome run_operation(std::uint8_t kind, const zavo_actions::action::EncodedAction&) override {
+            if (kind == 3) return RunFailure{"refused"};
+            return RunResult{kind == 1};
+        }
+        StartOutcome start_operation(const OperationId& id, std::uint8_t kind,
+                                     const zavo_actions::action::EncodedAction&) override {
+            started.push_back(id[0]);
+            return kind == 1 ? StartOutcome(start::Pending{}) : StartOutcome(start::NotHandled{});
+        }
+    } r;
+    zavo_actions::action::EncodedAction op{"remote.operation", {}};
+    EXPECT_EQ(r.invoke_run(1, op), StartOutcome(start::Completed{}));
+    EXPECT_EQ(r.invoke_run(2, op), StartOutcome(start::NotHandled{}));  // unhandled is not a refusal
+    EXPECT_EQ(r.invoke_run(3, op), StartOutcome(start::Refused{"refused"}));
+    OperationId id{};
+    id[0] = 7;
+    EXPECT_EQ(r.invoke_start(id, 1, op), StartOutcome(start::Pending{}));
+    EXPECT_EQ(r.started, std::vector<std::uint8_t>{7});  // forwarded with the same arguments
+
+    remote::app::RemoteApp app;
+    EXPECT_EQ(app.invoke_run(1, op), StartOutcome(start::NotHandled{}));
+    EXPECT_EQ(app.invoke_start(id, 1, op), StartOutcome(start::NotHandled{}));
+    EXPECT_EQ(app.poll_operation(id, true), PollOutcome(poll::Pending{}));
+    EXPECT_TRUE(app.action_resources().empty());
+    EXPECT_EQ(app.take_host_pending(), std::nullopt);
+}
+
 TEST(WidgetDefaults, RunAdapter) {
     using namespace operation;
     EXPECT_EQ(adapt_run(RunFailure{"no"}), StartOutcome(start::Refused{"no"}));
