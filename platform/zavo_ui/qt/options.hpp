@@ -6,13 +6,11 @@
 #include <span>
 #include <string>
 
+#include "zavo_ui/launch.hpp"
+
 namespace zavo_ui::qt {
 
-struct WindowSize {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  bool operator==(const WindowSize&) const = default;
-};
+using launch::WindowSize;
 
 struct FrameworkOptions {
   std::optional<std::string> view_state;  // --view-state NAME
