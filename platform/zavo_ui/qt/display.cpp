@@ -24,7 +24,7 @@ std::string shown(const std::optional<std::string>& value) {
 struct GuardState {
   std::mutex mutex;
   std::string program;
-  std::string last_warning;
+  std::string first_warning;
   QtMessageHandler previous = nullptr;
 };
 
@@ -38,7 +38,10 @@ void startup_message_handler(QtMsgType type, const QMessageLogContext& context, 
   if (type != QtFatalMsg) {
     {
       std::lock_guard lock(state.mutex);
-      if (type == QtWarningMsg || type == QtCriticalMsg) state.last_warning = message.toStdString();
+      // The first warning names the cause (such as "could not connect to display :1").
+      if ((type == QtWarningMsg || type == QtCriticalMsg) && state.first_warning.empty()) {
+        state.first_warning = message.toStdString();
+      }
     }
     if (state.previous != nullptr) state.previous(type, context, message);
     return;
@@ -47,8 +50,7 @@ void startup_message_handler(QtMsgType type, const QMessageLogContext& context, 
   std::string detail;
   {
     std::lock_guard lock(state.mutex);
-    detail = state.last_warning.empty() ? message.toStdString()
-                                        : state.last_warning + "; " + message.toStdString();
+    detail = state.first_warning.empty() ? message.toStdString() : state.first_warning;
   }
   std::fprintf(stderr,
                "%s: cannot open a window: the display could not be opened (DISPLAY %s, "
@@ -81,7 +83,7 @@ StartupFailureGuard::StartupFailureGuard(std::string program) {
   GuardState& state = guard_state();
   std::lock_guard lock(state.mutex);
   state.program = std::move(program);
-  state.last_warning.clear();
+  state.first_warning.clear();
   state.previous = qInstallMessageHandler(startup_message_handler);
 }
 

@@ -5,103 +5,82 @@
 namespace zavo_ui::qt {
 namespace {
 
+using K = event::KeyCode;
+
 struct KeyEntry {
-  std::string_view name;
-  std::uint16_t evdev;  // 0: no evdev key produces it
+  K key;
+  std::uint16_t evdev;
 };
 
-// Indexed by physical key number.
+// Every physical key that an evdev key code produces.
 constexpr KeyEntry kKeys[] = {
-    {"Backquote", 41}, {"Backslash", 43}, {"BracketLeft", 26}, {"BracketRight", 27},
-    {"Comma", 51},
-    {"Digit0", 11}, {"Digit1", 2}, {"Digit2", 3}, {"Digit3", 4}, {"Digit4", 5},
-    {"Digit5", 6}, {"Digit6", 7}, {"Digit7", 8}, {"Digit8", 9}, {"Digit9", 10},
-    {"Equal", 13}, {"IntlBackslash", 86}, {"IntlRo", 89}, {"IntlYen", 124},
-    {"KeyA", 30}, {"KeyB", 48}, {"KeyC", 46}, {"KeyD", 32}, {"KeyE", 18}, {"KeyF", 33},
-    {"KeyG", 34}, {"KeyH", 35}, {"KeyI", 23}, {"KeyJ", 36}, {"KeyK", 37}, {"KeyL", 38},
-    {"KeyM", 50}, {"KeyN", 49}, {"KeyO", 24}, {"KeyP", 25}, {"KeyQ", 16}, {"KeyR", 19},
-    {"KeyS", 31}, {"KeyT", 20}, {"KeyU", 22}, {"KeyV", 47}, {"KeyW", 17}, {"KeyX", 45},
-    {"KeyY", 21}, {"KeyZ", 44},
-    {"Minus", 12}, {"Period", 52}, {"Quote", 40}, {"Semicolon", 39}, {"Slash", 53},
-    {"AltLeft", 56}, {"AltRight", 100}, {"Backspace", 14}, {"CapsLock", 58},
-    {"ContextMenu", 127}, {"ControlLeft", 29}, {"ControlRight", 97}, {"Enter", 28},
-    {"MetaLeft", 125}, {"MetaRight", 126}, {"ShiftLeft", 42}, {"ShiftRight", 54},
-    {"Space", 57}, {"Tab", 15},
-    {"Convert", 92}, {"KanaMode", 93}, {"Lang1", 122}, {"Lang2", 123}, {"Lang3", 90},
-    {"Lang4", 91}, {"Lang5", 85}, {"NonConvert", 94},
-    {"Delete", 111}, {"End", 107}, {"Help", 138}, {"Home", 102}, {"Insert", 110},
-    {"PageDown", 109}, {"PageUp", 104},
-    {"ArrowDown", 108}, {"ArrowLeft", 105}, {"ArrowRight", 106}, {"ArrowUp", 103},
-    {"NumLock", 69},
-    {"Numpad0", 82}, {"Numpad1", 79}, {"Numpad2", 80}, {"Numpad3", 81}, {"Numpad4", 75},
-    {"Numpad5", 76}, {"Numpad6", 77}, {"Numpad7", 71}, {"Numpad8", 72}, {"Numpad9", 73},
-    {"NumpadAdd", 78}, {"NumpadBackspace", 0}, {"NumpadClear", 0}, {"NumpadClearEntry", 0},
-    {"NumpadComma", 121}, {"NumpadDecimal", 83}, {"NumpadDivide", 98}, {"NumpadEnter", 96},
-    {"NumpadEqual", 117}, {"NumpadHash", 0}, {"NumpadMemoryAdd", 0},
-    {"NumpadMemoryClear", 0}, {"NumpadMemoryRecall", 0}, {"NumpadMemoryStore", 0},
-    {"NumpadMemorySubtract", 0}, {"NumpadMultiply", 55}, {"NumpadParenLeft", 179},
-    {"NumpadParenRight", 180}, {"NumpadStar", 0}, {"NumpadSubtract", 74},
-    {"Escape", 1},
-    {"Fn", 464}, {"FnLock", 0}, {"PrintScreen", 99}, {"ScrollLock", 70}, {"Pause", 119},
-    {"BrowserBack", 158}, {"BrowserFavorites", 156}, {"BrowserForward", 159},
-    {"BrowserHome", 172}, {"BrowserRefresh", 173}, {"BrowserSearch", 217},
-    {"BrowserStop", 128}, {"Eject", 161}, {"LaunchApp1", 157}, {"LaunchApp2", 140},
-    {"LaunchMail", 155}, {"MediaPlayPause", 164}, {"MediaSelect", 226}, {"MediaStop", 166},
-    {"MediaTrackNext", 163}, {"MediaTrackPrevious", 165}, {"Power", 116}, {"Sleep", 142},
-    {"AudioVolumeDown", 114}, {"AudioVolumeMute", 113}, {"AudioVolumeUp", 115},
-    {"WakeUp", 143},
-    {"Hyper", 0}, {"Super", 0}, {"Turbo", 0}, {"Abort", 0}, {"Resume", 0}, {"Suspend", 0},
-    {"Again", 129}, {"Copy", 133}, {"Cut", 137}, {"Find", 136}, {"Open", 134},
-    {"Paste", 135}, {"Props", 130}, {"Select", 353}, {"Undo", 131}, {"Hiragana", 0},
-    {"Katakana", 0},
-    {"F1", 59}, {"F2", 60}, {"F3", 61}, {"F4", 62}, {"F5", 63}, {"F6", 64}, {"F7", 65},
-    {"F8", 66}, {"F9", 67}, {"F10", 68}, {"F11", 87}, {"F12", 88}, {"F13", 183},
-    {"F14", 184}, {"F15", 185}, {"F16", 186}, {"F17", 187}, {"F18", 188}, {"F19", 189},
-    {"F20", 190}, {"F21", 191}, {"F22", 192}, {"F23", 193}, {"F24", 194},
+    {K::Backquote, 41}, {K::Backslash, 43}, {K::BracketLeft, 26}, {K::BracketRight, 27},
+    {K::Comma, 51}, {K::Digit0, 11}, {K::Digit1, 2}, {K::Digit2, 3}, {K::Digit3, 4},
+    {K::Digit4, 5}, {K::Digit5, 6}, {K::Digit6, 7}, {K::Digit7, 8}, {K::Digit8, 9},
+    {K::Digit9, 10}, {K::Equal, 13}, {K::IntlBackslash, 86}, {K::IntlRo, 89}, {K::IntlYen, 124},
+    {K::KeyA, 30}, {K::KeyB, 48}, {K::KeyC, 46}, {K::KeyD, 32}, {K::KeyE, 18}, {K::KeyF, 33},
+    {K::KeyG, 34}, {K::KeyH, 35}, {K::KeyI, 23}, {K::KeyJ, 36}, {K::KeyK, 37}, {K::KeyL, 38},
+    {K::KeyM, 50}, {K::KeyN, 49}, {K::KeyO, 24}, {K::KeyP, 25}, {K::KeyQ, 16}, {K::KeyR, 19},
+    {K::KeyS, 31}, {K::KeyT, 20}, {K::KeyU, 22}, {K::KeyV, 47}, {K::KeyW, 17}, {K::KeyX, 45},
+    {K::KeyY, 21}, {K::KeyZ, 44}, {K::Minus, 12}, {K::Period, 52}, {K::Quote, 40},
+    {K::Semicolon, 39}, {K::Slash, 53}, {K::AltLeft, 56}, {K::AltRight, 100}, {K::Backspace, 14},
+    {K::CapsLock, 58}, {K::ContextMenu, 127}, {K::ControlLeft, 29}, {K::ControlRight, 97},
+    {K::Enter, 28}, {K::MetaLeft, 125}, {K::MetaRight, 126}, {K::ShiftLeft, 42},
+    {K::ShiftRight, 54}, {K::Space, 57}, {K::Tab, 15}, {K::Convert, 92}, {K::KanaMode, 93},
+    {K::Lang1, 122}, {K::Lang2, 123}, {K::Lang3, 90}, {K::Lang4, 91}, {K::Lang5, 85},
+    {K::NonConvert, 94}, {K::Delete, 111}, {K::End, 107}, {K::Help, 138}, {K::Home, 102},
+    {K::Insert, 110}, {K::PageDown, 109}, {K::PageUp, 104}, {K::ArrowDown, 108},
+    {K::ArrowLeft, 105}, {K::ArrowRight, 106}, {K::ArrowUp, 103}, {K::NumLock, 69},
+    {K::Numpad0, 82}, {K::Numpad1, 79}, {K::Numpad2, 80}, {K::Numpad3, 81}, {K::Numpad4, 75},
+    {K::Numpad5, 76}, {K::Numpad6, 77}, {K::Numpad7, 71}, {K::Numpad8, 72}, {K::Numpad9, 73},
+    {K::NumpadAdd, 78}, {K::NumpadComma, 121}, {K::NumpadDecimal, 83}, {K::NumpadDivide, 98},
+    {K::NumpadEnter, 96}, {K::NumpadEqual, 117}, {K::NumpadMultiply, 55},
+    {K::NumpadParenLeft, 179}, {K::NumpadParenRight, 180}, {K::NumpadSubtract, 74}, {K::Escape, 1},
+    {K::Fn, 464}, {K::PrintScreen, 99}, {K::ScrollLock, 70}, {K::Pause, 119},
+    {K::BrowserBack, 158}, {K::BrowserFavorites, 156}, {K::BrowserForward, 159},
+    {K::BrowserHome, 172}, {K::BrowserRefresh, 173}, {K::BrowserSearch, 217},
+    {K::BrowserStop, 128}, {K::Eject, 161}, {K::LaunchApp1, 157}, {K::LaunchApp2, 140},
+    {K::LaunchMail, 155}, {K::MediaPlayPause, 164}, {K::MediaSelect, 226}, {K::MediaStop, 166},
+    {K::MediaTrackNext, 163}, {K::MediaTrackPrevious, 165}, {K::Power, 116}, {K::Sleep, 142},
+    {K::AudioVolumeDown, 114}, {K::AudioVolumeMute, 113}, {K::AudioVolumeUp, 115},
+    {K::WakeUp, 143}, {K::Again, 129}, {K::Copy, 133}, {K::Cut, 137}, {K::Find, 136},
+    {K::Open, 134}, {K::Paste, 135}, {K::Props, 130}, {K::Select, 353}, {K::Undo, 131},
+    {K::F1, 59}, {K::F2, 60}, {K::F3, 61}, {K::F4, 62}, {K::F5, 63}, {K::F6, 64}, {K::F7, 65},
+    {K::F8, 66}, {K::F9, 67}, {K::F10, 68}, {K::F11, 87}, {K::F12, 88}, {K::F13, 183},
+    {K::F14, 184}, {K::F15, 185}, {K::F16, 186}, {K::F17, 187}, {K::F18, 188}, {K::F19, 189},
+    {K::F20, 190}, {K::F21, 191}, {K::F22, 192}, {K::F23, 193}, {K::F24, 194},
 };
 
 constexpr std::size_t kEvdevLimit = 512;
 
 constexpr bool evdev_codes_unique() {
   for (std::size_t a = 0; a < std::size(kKeys); ++a) {
-    if (kKeys[a].evdev >= kEvdevLimit) return false;
+    if (kKeys[a].evdev == 0 || kKeys[a].evdev >= kEvdevLimit) return false;
     for (std::size_t b = a + 1; b < std::size(kKeys); ++b) {
-      if (kKeys[a].evdev != 0 && kKeys[a].evdev == kKeys[b].evdev) return false;
+      if (kKeys[a].evdev == kKeys[b].evdev || kKeys[a].key == kKeys[b].key) return false;
     }
   }
   return true;
 }
-static_assert(evdev_codes_unique(), "an evdev code belongs to one physical key");
+static_assert(evdev_codes_unique(), "an evdev code belongs to one physical key and back");
 
-// evdev code -> physical key number + 1 (0: none), built once at compile time.
+// evdev code -> key number + 1 (0: none).
 constexpr auto kByEvdev = [] {
   std::array<std::uint16_t, kEvdevLimit> table{};
-  for (std::size_t key = 0; key < std::size(kKeys); ++key) {
-    if (kKeys[key].evdev != 0) table[kKeys[key].evdev] = static_cast<std::uint16_t>(key + 1);
-  }
+  for (const KeyEntry& e : kKeys) table[e.evdev] = static_cast<std::uint16_t>(event::key_number(e.key) + 1);
   return table;
 }();
 
-static_assert(kKeys[5].name == "Digit0" && kKeys[19].name == "KeyA" && kKeys[50].name == "AltLeft");
-static_assert(kKeys[62].name == "Space" && kKeys[72].name == "Delete" && kKeys[84].name == "Numpad0");
-static_assert(kKeys[113].name == "NumpadSubtract" && kKeys[114].name == "Escape");
-
 }  // namespace
 
-std::optional<std::uint16_t> physical_key_from_evdev(std::uint32_t evdev_code) {
-  if (evdev_code == 0 || evdev_code >= kEvdevLimit) return std::nullopt;
-  const std::uint16_t entry = kByEvdev[evdev_code];
-  if (entry == 0) return std::nullopt;
-  return static_cast<std::uint16_t>(entry - 1);
+std::optional<event::KeyCode> key_code_from_evdev(std::uint32_t evdev_code) {
+  if (evdev_code >= kEvdevLimit || kByEvdev[evdev_code] == 0) return std::nullopt;
+  return static_cast<event::KeyCode>(kByEvdev[evdev_code] - 1);
 }
 
-std::optional<std::uint16_t> physical_key_from_x11(std::uint32_t x11_keycode) {
+std::optional<event::KeyCode> key_code_from_x11(std::uint32_t x11_keycode) {
   if (x11_keycode < 8) return std::nullopt;
-  return physical_key_from_evdev(x11_keycode - 8);
-}
-
-std::string_view physical_key_name(std::uint16_t key) {
-  return key < std::size(kKeys) ? kKeys[key].name : std::string_view{};
+  return key_code_from_evdev(x11_keycode - 8);
 }
 
 }  // namespace zavo_ui::qt

@@ -4,12 +4,13 @@
 #include <QFontInfo>
 #include <QPainter>
 #include <QTextLayout>
-#include <QTextOption>
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <functional>
+
+#include "zavo_ui/text_render.hpp"
 
 namespace zavo_ui::qt {
 namespace {
@@ -23,65 +24,32 @@ QFont::Weight qt_weight(std::uint8_t weight) {
   }
 }
 
-QString to_qstring(std::string_view utf8) {
-  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
-bool needs_layout(const QString& text, std::optional<float> wrap_width) {
-  return wrap_width.has_value() || text.contains(QChar('\n'));
-}
-
-// Newlines break lines in a text layout only as line separators.
-QString prepared(QString text) {
-  text.replace(QChar('\n'), QChar::LineSeparator);
-  return text;
-}
-
-std::optional<qreal> scaled_wrap(std::optional<float> wrap_width, qreal scale) {
-  if (!wrap_width) return std::nullopt;
-  return std::max<qreal>(*wrap_width, 1.0) / scale;
-}
-
-// Lays the text out in lines one font height apart, so that n lines measure n times a single
-// line; returns the size of the laid-out box.
-QSizeF lay_out(QTextLayout& layout, const QFontMetricsF& metrics, std::optional<qreal> wrap_width) {
-  QTextOption option;
-  option.setWrapMode(wrap_width ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
-  layout.setTextOption(option);
-  qreal y = 0;
-  qreal widest = 0;
-  layout.beginLayout();
-  for (;;) {
-    QTextLine line = layout.createLine();
-    if (!line.isValid()) break;
-    if (wrap_width) line.setLineWidth(*wrap_width);
-    line.setPosition(QPointF(0, y));
-    y += metrics.height();
-    widest = std::max(widest, line.naturalTextWidth());
-  }
-  layout.endLayout();
-  return {widest, y};
-}
-
 bool resolves_to(const char* family) {
   QFont font(QString::fromLatin1(family));
   return QFontInfo(font).family().compare(QString::fromLatin1(family), Qt::CaseInsensitive) == 0;
 }
 
+bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
 }  // namespace
+
+QString to_qstring(std::string_view utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
 
 std::size_t TextEngine::KeyHash::operator()(const Key& k) const noexcept {
   return std::hash<std::uint32_t>{}(std::bit_cast<std::uint32_t>(k.size)) ^
-         (static_cast<std::size_t>(k.weight) << 1) ^ (static_cast<std::size_t>(k.face) << 4);
+         (static_cast<std::size_t>(k.weight) << 1) ^ (static_cast<std::size_t>(k.family) << 4);
 }
 
-TextEngine::Entry& TextEngine::entry(FontFace face, float size_px, std::uint8_t weight) {
-  const float size = std::isfinite(size_px) && size_px > 0.01f ? size_px : 0.01f;
+TextEngine::Entry& TextEngine::entry(FontFamily family, float pixel_size, std::uint8_t weight) {
+  const float size = std::isfinite(pixel_size) && pixel_size > 0.25f ? pixel_size : 0.25f;
   weight = std::min<std::uint8_t>(weight, 3);
-  const Key key{face, weight, size};
+  const Key key{family, weight, size};
   if (auto it = fonts_.find(key); it != fonts_.end()) return it->second;
-  QFont font(QString::fromLatin1(face == FontFace::Mono ? kMonoFamily : kUiFamily));
-  font.setStyleHint(face == FontFace::Mono ? QFont::Monospace : QFont::SansSerif);
+  const bool mono = family == FontFamily::Mono;
+  QFont font(QString::fromLatin1(mono ? kMonoFamily : kUiFamily));
+  font.setStyleHint(mono ? QFont::Monospace : QFont::SansSerif);
   const bool whole = std::fabs(size - std::round(size)) < 1e-3f;
   const qreal scale = whole ? 1.0 : 0.25;
   font.setPixelSize(std::max(1, static_cast<int>(std::lround(size / scale))));
@@ -92,37 +60,71 @@ TextEngine::Entry& TextEngine::entry(FontFace face, float size_px, std::uint8_t 
   return it->second;
 }
 
-const QFont& TextEngine::font(FontFace face, float size_px, std::uint8_t weight) {
-  return entry(face, size_px, weight).font;
+const QFont& TextEngine::font(FontFamily family, float pixel_size, std::uint8_t weight) {
+  return entry(family, pixel_size, weight).font;
 }
 
-QSizeF TextEngine::measure(std::string_view utf8, FontFace face, float size_px,
-                           std::uint8_t weight, std::optional<float> wrap_width) {
-  Entry& e = entry(face, size_px, weight);
-  const QString text = to_qstring(utf8);
-  if (!needs_layout(text, wrap_width)) {
-    return QSizeF(e.metrics.horizontalAdvance(text), e.metrics.height()) * e.scale;
+double TextEngine::line_width(std::string_view utf8, FontFamily family, float pixel_size,
+                              std::uint8_t weight) {
+  if (utf8.empty()) return 0.0;
+  Entry& e = entry(family, pixel_size, weight);
+  return e.metrics.horizontalAdvance(to_qstring(utf8)) * e.scale;
+}
+
+double TextEngine::line_height(FontFamily family, float pixel_size, std::uint8_t weight) {
+  Entry& e = entry(family, pixel_size, weight);
+  return e.metrics.height() * e.scale;
+}
+
+std::vector<double> TextEngine::caret_offsets(std::string_view utf8, FontFamily family,
+                                              float pixel_size, std::uint8_t weight) {
+  std::vector<double> out{0.0};
+  if (utf8.empty()) return out;
+  Entry& e = entry(family, pixel_size, weight);
+  QTextLayout layout(to_qstring(utf8), e.font);
+  layout.beginLayout();
+  QTextLine line = layout.createLine();
+  layout.endLayout();
+  int utf16 = 0;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (is_continuation(c)) continue;
+    utf16 += c >= 0xF0 ? 2 : 1;  // four-byte sequences are surrogate pairs in UTF-16
+    out.push_back(line.isValid() ? line.cursorToX(utf16) * e.scale : 0.0);
   }
-  QTextLayout layout(prepared(text), e.font);
-  return lay_out(layout, e.metrics, scaled_wrap(wrap_width, e.scale)) * e.scale;
+  return out;
 }
 
-void TextEngine::draw(QPainter& painter, std::string_view utf8, FontFace face, float size_px,
-                      std::uint8_t weight, std::optional<float> wrap_width, const QColor& color) {
-  Entry& e = entry(face, size_px, weight);
-  const QString text = to_qstring(utf8);
+void TextEngine::draw_line(QPainter& painter, QPointF top_left, std::string_view utf8,
+                           FontFamily family, float pixel_size, std::uint8_t weight,
+                           const QColor& color) {
+  if (utf8.empty()) return;
+  Entry& e = entry(family, pixel_size, weight);
   painter.save();
+  painter.translate(top_left);
   if (e.scale != 1.0) painter.scale(e.scale, e.scale);
   painter.setPen(color);
   painter.setFont(e.font);
-  if (!needs_layout(text, wrap_width)) {
-    painter.drawText(QPointF(0, e.metrics.ascent()), text);
-  } else {
-    QTextLayout layout(prepared(text), e.font);
-    lay_out(layout, e.metrics, scaled_wrap(wrap_width, e.scale));
-    layout.draw(&painter, QPointF(0, 0));
-  }
+  painter.drawText(QPointF(0, e.metrics.ascent()), to_qstring(utf8));
   painter.restore();
+}
+
+std::vector<std::string_view> TextEngine::lines(std::string_view utf8, FontFamily family,
+                                                float pixel_size, std::uint8_t weight,
+                                                std::optional<double> wrap_width) {
+  if (wrap_width) {
+    return text_render::wrap_lines(utf8, *wrap_width, [&](std::string_view s) {
+      return line_width(s, family, pixel_size, weight);
+    });
+  }
+  std::vector<std::string_view> out;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t nl = utf8.find('\n', start);
+    out.push_back(utf8.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start));
+    if (nl == std::string_view::npos) return out;
+    start = nl + 1;
+  }
 }
 
 bool TextEngine::ui_font_available() { return resolves_to(kUiFamily); }

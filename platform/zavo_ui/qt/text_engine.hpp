@@ -1,55 +1,52 @@
 #pragma once
-// Fonts, measuring and drawing of text with Qt. The user interface uses Inter
+// Fonts, measuring and drawing of text lines with Qt. The user interface uses Inter
 // (fonts-inter), the terminal DejaVu Sans Mono (fonts-dejavu-core).
 #include <QFont>
 #include <QFontMetricsF>
-#include <QSizeF>
 #include <QString>
 
 #include <cstdint>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
+
+#include "zavo_ui/scene.hpp"
 
 class QPainter;
 class QColor;
 
 namespace zavo_ui::qt {
 
-enum class FontFace : std::uint8_t { Ui, Mono };
-
 inline constexpr const char* kUiFamily = "Inter";
 inline constexpr const char* kMonoFamily = "DejaVu Sans Mono";
+
+QString to_qstring(std::string_view utf8);
 
 class TextEngine {
  public:
   // Weight numbers 0-3: regular, medium, semi-bold, bold.
-  const QFont& font(FontFace face, float size_px, std::uint8_t weight);
+  const QFont& font(FontFamily family, float pixel_size, std::uint8_t weight);
 
-  // The box of the text: its widest line and the height of its lines. A wrap width breaks
-  // lines at word boundaries (or anywhere inside a word longer than the width); a newline
-  // always breaks.
-  QSizeF measure(std::string_view utf8, FontFace face, float size_px, std::uint8_t weight,
-                 std::optional<float> wrap_width);
+  double line_width(std::string_view utf8, FontFamily family, float pixel_size, std::uint8_t weight);
+  double line_height(FontFamily family, float pixel_size, std::uint8_t weight);
+  // x of every caret position of one line: one entry per code point boundary, 0 first.
+  std::vector<double> caret_offsets(std::string_view utf8, FontFamily family, float pixel_size,
+                                    std::uint8_t weight);
+  // Draws one line with its box's top-left corner at `top_left` of the painter's transform.
+  void draw_line(QPainter& painter, QPointF top_left, std::string_view utf8, FontFamily family,
+                 float pixel_size, std::uint8_t weight, const QColor& color);
 
-  // Draws the text with its box's top-left corner at (0, 0) of the painter's transform.
-  void draw(QPainter& painter, std::string_view utf8, FontFace face, float size_px,
-            std::uint8_t weight, std::optional<float> wrap_width, const QColor& color);
+  // The lines a text is set in: split at newlines, and wrapped at spaces when a wrap width
+  // is given (the same rule as every text renderer of the framework).
+  std::vector<std::string_view> lines(std::string_view utf8, FontFamily family, float pixel_size,
+                                      std::uint8_t weight, std::optional<double> wrap_width);
 
   // Whether the two font families resolve to themselves (the packages are installed).
   static bool ui_font_available();
   static bool mono_font_available();
 
  private:
-  struct Key {
-    FontFace face;
-    std::uint8_t weight;
-    float size;
-    bool operator==(const Key&) const = default;
-  };
-  struct KeyHash {
-    std::size_t operator()(const Key& k) const noexcept;
-  };
   // Qt renders whole pixel sizes only: a fractional size uses a font four times as large,
   // measured and drawn at a quarter.
   struct Entry {
@@ -57,7 +54,16 @@ class TextEngine {
     QFontMetricsF metrics;
     qreal scale = 1.0;
   };
-  Entry& entry(FontFace face, float size_px, std::uint8_t weight);
+  struct Key {
+    FontFamily family;
+    std::uint8_t weight;
+    float size;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    std::size_t operator()(const Key& k) const noexcept;
+  };
+  Entry& entry(FontFamily family, float pixel_size, std::uint8_t weight);
 
   std::unordered_map<Key, Entry, KeyHash> fonts_;
 };

@@ -1,0 +1,162 @@
+#include "zavo_ui/qt/scene_painter.hpp"
+
+#include <QImage>
+#include <gtest/gtest.h>
+
+#include "qt_test_app.hpp"
+#include "zavo_ui/qt/qt_text_renderer.hpp"
+
+namespace zavo_ui::qt {
+namespace {
+
+constexpr Color kRed = Color::from_hex(0xFF0000);
+constexpr Color kGreen = Color::from_hex(0x00FF00);
+constexpr Color kBlue = Color::from_hex(0x0000FF);
+constexpr Color kWhite = Color::from_hex(0xFFFFFF);
+
+struct Probe {
+  double x, y;       // logical pixels
+  QRgb expected;
+  const char* what;
+};
+
+class QtScenePainter : public ::testing::Test {
+ protected:
+  void SetUp() override { testing::offscreen_app(); }
+
+  QImage render(const Scene& scene, Size size, double scale = 1.0) {
+    return render_scene(scene, size, scale, Qt::black, engine, images);
+  }
+
+  static void expect_probes(const QImage& image, double scale, std::initializer_list<Probe> probes) {
+    for (const Probe& p : probes) {
+      SCOPED_TRACE(p.what);
+      const QRgb got = image.pixel(int(p.x * scale), int(p.y * scale));
+      EXPECT_NEAR(qRed(got), qRed(p.expected), 8);
+      EXPECT_NEAR(qGreen(got), qGreen(p.expected), 8);
+      EXPECT_NEAR(qBlue(got), qBlue(p.expected), 8);
+    }
+  }
+
+  TextEngine engine;
+  ImageCache images;
+};
+
+TEST_F(QtScenePainter, FillsStrokesAndTransformsLandWhereTheyWereDrawn) {
+  Scene scene;
+  scene.fill_color(Affine::identity(), kRed, Rect{10, 10, 50, 30});
+  scene.fill_color(Affine::translate(100, 0), kGreen, RoundedRect::from_rect(Rect{0, 0, 40, 40}, 20));
+  scene.fill_color(Affine::identity(), kBlue, Circle{Point{40, 80}, 10});
+  scene.stroke_color(Affine::identity(), Stroke::of_width(4), kWhite, Line{Point{100, 80}, Point{180, 80}});
+  BezPath triangle;
+  triangle.move_to({150, 10});
+  triangle.line_to({190, 10});
+  triangle.line_to({190, 50});
+  triangle.close_path();
+  scene.fill_color(Affine::identity(), kRed, triangle);
+  const QImage image = render(scene, Size{200, 100});
+  ASSERT_EQ(image.size(), QSize(200, 100));
+  expect_probes(image, 1.0,
+                {{30, 20, qRgb(255, 0, 0), "inside the rectangle"},
+                 {55, 20, qRgb(0, 0, 0), "right of the rectangle"},
+                 {120, 20, qRgb(0, 255, 0), "centre of the rounded rectangle"},
+                 {101, 1, qRgb(0, 0, 0), "its rounded-off corner"},
+                 {40, 80, qRgb(0, 0, 255), "centre of the circle"},
+                 {40, 92, qRgb(0, 0, 0), "below the circle"},
+                 {140, 80, qRgb(255, 255, 255), "on the stroked line"},
+                 {140, 85, qRgb(0, 0, 0), "beside the 4-pixel line"},
+                 {185, 15, qRgb(255, 0, 0), "inside the path"},
+                 {155, 45, qRgb(0, 0, 0), "outside the path's diagonal"}});
+}
+
+TEST_F(QtScenePainter, EdgesAreAntialiased) {
+  Scene scene;
+  scene.fill_color(Affine::identity(), kWhite, Rect{10.5, 10, 30, 30});
+  const QImage image = render(scene, Size{40, 40});
+  const int half = qRed(image.pixel(10, 20));
+  EXPECT_GT(half, 90);
+  EXPECT_LT(half, 165);
+}
+
+TEST_F(QtScenePainter, ClipLayersClipUntilPopped) {
+  Scene scene;
+  scene.push_clip(Affine::identity(), Rect{0, 0, 50, 100});
+  scene.fill_color(Affine::identity(), kRed, Rect{0, 0, 100, 50});
+  scene.pop_layer();
+  scene.fill_color(Affine::identity(), kGreen, Rect{0, 50, 100, 100});
+  scene.push_clip(Affine::identity(), Rect{0, 0, 100, 100});
+  scene.push_clip(Affine::translate(60, 0), Rect{0, 0, 10, 100});
+  scene.fill_color(Affine::identity(), kBlue, Rect{0, 0, 100, 20});
+  // Left open: the replay closes it.
+  const QImage image = render(scene, Size{100, 100});
+  expect_probes(image, 1.0,
+                {{25, 25, qRgb(255, 0, 0), "inside the first clip"},
+                 {75, 25, qRgb(0, 0, 0), "clipped away"},
+                 {75, 75, qRgb(0, 255, 0), "after the pop"},
+                 {65, 10, qRgb(0, 0, 255), "inside both nested clips"},
+                 {55, 10, qRgb(0, 0, 0), "outside the inner clip"},
+                 {45, 10, qRgb(255, 0, 0), "under the inner clip, outside it"}});
+}
+
+TEST_F(QtScenePainter, ImagesFollowTheBrushTransformWithoutCopies) {
+  // A 2 x 1 picture: red, then blue.
+  std::vector<std::uint8_t> pixels = {255, 0, 0, 255, 0, 0, 255, 255};
+  const Image picture = Image::from_vector(std::move(pixels), 2, 1);
+  Scene scene;
+  // Covers (20, 10)-(60, 30): each source pixel becomes 20 x 20.
+  const Rect target{20, 10, 60, 30};
+  scene.fill(Fill::NonZero, Affine::identity(), ImageBrush{picture},
+             Affine::translate(target.x0, target.y0) * Affine::scale_non_uniform(20, 20), target);
+  const QImage image = render(scene, Size{80, 40});
+  expect_probes(image, 1.0,
+                {{25, 20, qRgb(255, 0, 0), "left half"},
+                 {55, 20, qRgb(0, 0, 255), "right half"},
+                 {10, 20, qRgb(0, 0, 0), "left of the target"},
+                 {70, 20, qRgb(0, 0, 0), "right of the target"}});
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(images.get(picture).constBits(), picture.data->data()) << "the pixels were copied";
+  images.end_frame();  // used in the frame: kept
+  images.end_frame();  // not used since: dropped
+  EXPECT_EQ(images.size(), 0u);
+}
+
+TEST_F(QtScenePainter, TextIsDrawnInsideItsMeasuredBox) {
+  QtTextRenderer text(engine);
+  Scene scene;
+  const Affine at = Affine::translate(20, 10);
+  text.draw_text_weighted(scene, at, "Remote", 20, 2, kWhite);
+  const auto box = text.measure_weighted("Remote", 20, 2);
+  const QImage image = render(scene, Size{200, 60});
+  int inked = 0;
+  int min_x = 1000, max_x = -1, min_y = 1000, max_y = -1;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      if (qRed(image.pixel(x, y)) < 128) continue;
+      ++inked;
+      min_x = std::min(min_x, x), max_x = std::max(max_x, x);
+      min_y = std::min(min_y, y), max_y = std::max(max_y, y);
+    }
+  }
+  ASSERT_GT(inked, 50);
+  EXPECT_GE(min_x, 20);
+  EXPECT_LE(min_x, 23);
+  EXPECT_LE(max_x, 20 + box.width);
+  EXPECT_GE(max_x, 20 + box.width - 4);
+  EXPECT_GE(min_y, 10);
+  EXPECT_LE(max_y, 10 + box.height);
+}
+
+TEST_F(QtScenePainter, ScaleRendersAtDevicePixels) {
+  Scene scene;
+  scene.fill_color(Affine::identity(), kRed, Rect{10, 10, 20, 20});
+  const QImage image = render(scene, Size{40, 30}, 2.0);
+  EXPECT_EQ(image.size(), QSize(80, 60));
+  EXPECT_EQ(image.devicePixelRatio(), 2.0);
+  EXPECT_EQ(qRed(image.pixel(21, 21)), 255);
+  EXPECT_EQ(qRed(image.pixel(39, 39)), 255);
+  EXPECT_EQ(qRed(image.pixel(41, 41)), 0);
+  EXPECT_EQ(qRed(image.pixel(19, 19)), 0);
+}
+
+}  // namespace
+}  // namespace zavo_ui::qt
