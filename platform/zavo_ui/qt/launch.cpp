@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "crdt/document.hpp"
+#include "zavo_actions/registry.hpp"
 #include "zavo_ui/app.hpp"
 #include "zavo_ui/device_relay.hpp"
 #include "zavo_ui/persist.hpp"
@@ -189,6 +190,13 @@ void run_or_exit(const LaunchSpec& spec) {
     root = spec.new_default_state();
   }
   if (!root) fail(program, "the launch record builds no application state");
+
+  // The application's action handlers.
+  zavo_actions::ActionRegistry registry;
+  if (spec.register_actions) {
+    app::App application(registry);
+    spec.register_actions(application);
+  }
 
   // Sizes and settings.
   WindowSize size = options.size ? *options.size : spec.window_size ? spec.window_size() : kDefaultSize;
