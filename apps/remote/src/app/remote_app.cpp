@@ -1,0 +1,235 @@
+#include "app/remote_app.hpp"
+
+#include "doc/profile_document.hpp"
+#include "profiles/connection_list.hpp"
+#include "zavo_ui/simulated_devices.hpp"
+
+#include <fmt/format.h>
+#include <spdlog/spdlog.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <utility>
+
+namespace remote {
+
+std::string confirmation_key(const SavedConnection& c) {
+    return fmt::format("{}|{}|{}|{}|{}", stored_name(c.kind), c.host, c.port, c.user, label(c.auth));
+}
+
+}  // namespace remote
+
+namespace remote::app {
+
+namespace {
+
+constexpr double kNarrowBelow = 720.0;
+
+std::optional<Uuid> first_visible(const std::vector<SavedConnection>& connections, std::string_view query) {
+    const auto visible = visible_connections(connections, query);
+    if (visible.empty()) return std::nullopt;
+    return visible.front()->id;
+}
+
+zavo_ui::widget::text_input::TextInput make_form_input(InputSlot slot) {
+    auto input = zavo_ui::widget::text_input::TextInput::local().with_placeholder(std::string(field_placeholder(slot)));
+    input.text_size = 14.0f;
+    input.external_frame = true;  // painting draws the card and focus ring around it
+    return input;
+}
+
+SavedConnection sample(std::string_view name, ConnectionKind kind, std::string_view host, std::uint16_t port,
+                       std::string_view user, AuthKind auth, Presence presence, bool favorite,
+                       std::string_view last_used, std::string_view group) {
+    return sample_connection(SampleConnectionSpec{name, host, user, last_used, group, port, kind, auth, presence,
+                                                  favorite});
+}
+
+}  // namespace
+
+std::unique_ptr<RemoteApp> RemoteApp::with_data(std::vector<SavedConnection> connections,
+                                                std::vector<DiscoveredDevice> devices) {
+    std::unique_ptr<RemoteApp> app(new RemoteApp());
+    app->connections = std::move(connections);
+    app->devices = std::move(devices);
+    for (std::size_t i = 0; i < app->inputs.size(); ++i) app->inputs[i] = make_form_input(static_cast<InputSlot>(i));
+    app->selected = first_visible(app->connections, "");
+    return app;
+}
+
+std::unique_ptr<RemoteApp> RemoteApp::new_() { return with_data({}, {}); }
+
+std::unique_ptr<RemoteApp> RemoteApp::with_sample_data() {
+    using K = ConnectionKind;
+    using A = AuthKind;
+    using P = Presence;
+    namespace sim = zavo_ui::simulated_devices;
+    const std::string device1 = sim::SIMULATED_DEVICES[0].endpoint_id();
+    const std::string device2 = sim::SIMULATED_DEVICES[1].endpoint_id();
+    std::vector<SavedConnection> connections;
+    for (SavedConnection c : {
+             sample("Build Box", K::Ssh, "build.lab.internal", 22, "admin", A::PublicKey, P::Online, true, "12m ago", "lab"),
+             sample("Studio Node", K::Zavo, device1, 0, "", A::DeviceIdentity, P::Online, true, "just now", "Zavo"),
+             sample("Office NAS", K::Vnc, "192.168.1.20", 5900, "media", A::Password, P::Online, false, "2h ago", "home"),
+             sample("Win Workstation", K::Rdp, "10.0.0.45", 3389, "maria", A::Password, P::Offline, false, "yesterday",
+                    "work"),
+             sample("Edge Gateway", K::Ssh, "edge.example.net", 2222, "root", A::PublicKey, P::Online, false, "3d ago",
+                    "prod"),
+             sample("Pi Cluster Head", K::Ssh, "192.168.1.50", 22, "pi", A::Password, P::Offline, false, "1w ago", "lab"),
+             sample("Workshop Laptop", K::Zavo, device2, 0, "", A::DeviceIdentity, P::Online, false, "5h ago", "Zavo"),
+             sample("Backup Vault", K::Vnc, "vault.example.com", 5901, "ops", A::Password, P::Unknown, false, "Never",
+                    "prod"),
+         })
+        upsert_connection(connections, std::move(c));
+    std::vector<DiscoveredDevice> devices;
+    for (const auto& d : sim::SIMULATED_DEVICES) devices.push_back({std::string(d.name), d.endpoint_id(), d.online});
+    return with_data(std::move(connections), std::move(devices));
+}
+
+void RemoteApp::apply_view_state(std::string_view name) {
+    if (name == "narrow") forced_nav = false;
+    if (name == "narrow-open") forced_nav = true;
+}
+
+void RemoteApp::apply_demo_scene(std::string_view name) {
+    if (name == "session-rdp") {
+        show_preview_session(ConnectionKind::Rdp,
+                             SessionStatus::unavailable(
+                                 "RDP profiles are preserved, but this Zavo build has no RDP client backend."));
+    } else if (name == "session-zavo") {
+        show_preview_session(ConnectionKind::Zavo, SessionStatus::connecting());
+    } else if (name == "session-connecting") {
+        show_preview_session(ConnectionKind::Ssh, SessionStatus::connecting());
+    } else if (name == "session-failed") {
+        show_preview_session(ConnectionKind::Vnc, SessionStatus::failed("Connection refused"));
+    } else if (name == "confirm-ssh-trust") {
+        const auto id = first_connection_of_kind(ConnectionKind::Ssh);
+        if (!id) return;
+        const SavedConnection* c = find_connection(connections, *id);
+        confirmation = ConfirmationRequest{ConfirmationRequest::Kind::TrustHostKey, confirmation_key(*c),
+                                           HostKeyIdentity{"ssh-ed25519", "SHA256:DemoFingerprintForVisualReviewOnly"},
+                                           *id};
+    }
+}
+
+std::optional<Uuid> RemoteApp::first_connection_of_kind(ConnectionKind kind) const {
+    for (const auto& c : connections)
+        if (c.kind == kind) return c.id;
+    return std::nullopt;
+}
+
+void RemoteApp::show_preview_session(ConnectionKind kind, SessionStatus status) {
+    const auto id = first_connection_of_kind(kind);
+    if (!id) return;
+    session_target = *id;
+    live_session.reset();
+    live_session = LiveSession{LiveSession::Preview{std::move(status)}};
+    screen = Screen::session(*id);
+}
+
+void RemoteApp::end_session() {
+    if (live_session)
+        if (const auto* device = std::get_if<DeviceSession>(&live_session->value))
+            device_requests.push_back(DeviceRequest::disconnect(device->session_id));
+    live_session.reset();
+    frame_image.reset();
+    surface_rect.reset();
+    session_target.reset();
+    if (session_counter != std::numeric_limits<std::uint64_t>::max()) ++session_counter;
+    fullscreen = false;
+    screen = Screen::list();
+}
+
+void RemoteApp::repair_selection() {
+    if (selected && find_connection(connections, *selected)) return;
+    selected = first_visible(connections, search_query);
+}
+
+void RemoteApp::sync_document(crdt::Document& document) {
+    std::vector<SavedConnection> stored = load_connections(document);
+    if (!loaded) {
+        if (stored.empty()) {
+            for (const SavedConnection& c : connections) store_connection(document, SavedConnection(c));
+        } else {
+            connections = std::move(stored);
+            repair_selection();
+        }
+        redraw_needed = true;
+        loaded = true;
+        return;
+    }
+    if (connections_equal(stored, connections)) return;
+    connections = std::move(stored);
+    repair_selection();
+    if (session_target && !find_connection(connections, *session_target)) end_session();
+    redraw_needed = true;
+}
+
+zavo_ui::layout::NodeId RemoteApp::build_layout(zavo_ui::layout::LayoutTree& tree,
+                                                zavo_ui::layout::NodeWidgetMap& widgets) {
+    using zavo_ui::layout::Dimension;
+    auto node = tree.new_leaf({Dimension::percent(1.0f), Dimension::percent(1.0f)});
+    if (!node) {
+        spdlog::critical("layout node for the application: {}", node.error());
+        std::abort();
+    }
+    widgets[*node] = this;
+    return *node;
+}
+
+void RemoteApp::layout(const zavo_ui::layout::LayoutTree& tree, zavo_ui::layout::NodeId node, zavo_ui::Point origin) {
+    const auto placed = tree.layout(node).value_or(zavo_ui::layout::Layout{});
+    const double x0 = origin.x + placed.x;
+    const double y0 = origin.y + placed.y;
+    window_bounds = {x0, y0, x0 + placed.width, y0 + placed.height};
+    narrow = window_bounds.width() < kNarrowBelow;
+    if (const auto forced = std::exchange(forced_nav, std::nullopt)) {
+        nav_choice = *forced;
+        flap.set_progress(*forced ? 1.0 : 0.0);
+    }
+    if (!last_narrow) {
+        last_narrow = narrow;
+        snap_nav_flap();  // no animation on the first frame
+    } else if (*last_narrow != narrow) {
+        // Crossing the threshold forgets the user's choice; painting animates to the new target.
+        last_narrow = narrow;
+        nav_choice.reset();
+    }
+}
+
+void RemoteApp::snap_nav_flap() { flap.set_progress(flap_target()); }
+
+void RemoteApp::set_reduced_motion(bool reduced) {
+    reduced_motion = reduced;
+    if (reduced) snap_nav_flap();
+}
+
+bool RemoteApp::wants_animation_frame() {
+    if (!reduced_motion && std::abs(flap.progress - flap_target()) >= 0.001) return true;
+    if (tooltip.pending()) return true;
+    if (live_session) {
+        const SessionStatus status = live_session->status();
+        return status.is_connecting() || status.is_connected();
+    }
+    return false;
+}
+
+double RemoteApp::flap_target() const {
+    const bool open = nav_choice.value_or(narrow ? false : nav_default_open);
+    return open ? 1.0 : 0.0;
+}
+
+void RemoteApp::collect_damage(std::vector<zavo_ui::Rect>& damage) {
+    if (redraw_needed) damage.push_back(window_bounds);
+}
+
+std::vector<DeviceRequest> RemoteApp::take_device_requests() { return std::exchange(device_requests, {}); }
+
+void RemoteApp::handle_device_event(const DeviceEvent& event) {
+    if (!live_session) return;
+    if (auto* device = std::get_if<DeviceSession>(&live_session->value))
+        if (apply_device_event(*device, event)) redraw_needed = true;
+}
+
+}  // namespace remote::app

@@ -1,0 +1,138 @@
+#pragma once
+// The application's whole state and the framework's root widget. It lives on the UI thread;
+// the controller, session launch, operations, painting and input change its fields.
+#include "app/app_types.hpp"
+#include "app/live_session.hpp"
+#include "crdt/document.hpp"
+#include "profiles/connection_form.hpp"
+#include "profiles/saved_connection.hpp"
+#include "zavo_ui/device_relay.hpp"
+#include "zavo_ui/geometry.hpp"
+#include "zavo_ui/image.hpp"
+#include "zavo_ui/nav_split.hpp"
+#include "zavo_ui/text_input.hpp"
+#include "zavo_ui/tooltip.hpp"
+#include "zavo_ui/widget.hpp"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace remote::app {
+
+class RemoteApp final : public zavo_ui::Widget, public zavo_ui::device_relay::DeviceSessionSink {
+public:
+    // Every field at its initial value; the selection is the first connection in display order.
+    static std::unique_ptr<RemoteApp> with_data(std::vector<SavedConnection> connections,
+                                                std::vector<DiscoveredDevice> devices);
+    // No connections and no devices.
+    static std::unique_ptr<RemoteApp> new_();
+    // The eight sample connections and the four sample devices.
+    static std::unique_ptr<RemoteApp> with_sample_data();
+
+    // "narrow" and "narrow-open" choose the navigation's state at the first layout.
+    void apply_view_state(std::string_view name);
+    // The review scenes, applied with sample data only.
+    void apply_demo_scene(std::string_view name);
+    // Shows the first connection of `kind` as a session with `status`; nothing else moves.
+    void show_preview_session(ConnectionKind kind, SessionStatus status);
+    std::optional<Uuid> first_connection_of_kind(ConnectionKind kind) const;
+
+    // Ends whatever session there is.
+    void end_session();
+    // 1.0 (open) or 0.0 (closed): where the navigation flap is heading.
+    double flap_target() const;
+    // Puts the flap where it is heading, without animation.
+    void snap_nav_flap();
+
+    zavo_ui::widget::text_input::TextInput& input_mut(InputSlot slot) { return inputs[static_cast<std::size_t>(slot)]; }
+
+    // --- the framework's widget trait
+    zavo_ui::device_relay::DeviceSessionSink* device_session_sink() override { return this; }
+    void sync_document(crdt::Document& document) override;
+    zavo_ui::layout::NodeId build_layout(zavo_ui::layout::LayoutTree& tree,
+                                         zavo_ui::layout::NodeWidgetMap& widgets) override;
+    void layout(const zavo_ui::layout::LayoutTree& tree, zavo_ui::layout::NodeId node, zavo_ui::Point origin) override;
+    std::optional<std::string> widget_name() override { return "RemoteApp"; }
+    std::optional<zavo_ui::Rect> bounds() override { return window_bounds; }
+    void set_reduced_motion(bool reduced) override;
+    bool awaiting_document() override { return !loaded; }
+    bool wants_animation_frame() override;
+    bool needs_redraw() override { return redraw_needed; }
+    void collect_damage(std::vector<zavo_ui::Rect>& damage) override;
+    void clear_redraw() override { redraw_needed = false; }
+
+    // --- the device relay's sink
+    std::vector<DeviceRequest> take_device_requests() override;
+    void handle_device_event(const DeviceEvent& event) override;
+
+    // Fields, in the order they are declared and released.
+    std::vector<SavedConnection> connections;
+    std::string search_query;
+    ConnectionForm form;
+    std::array<zavo_ui::widget::text_input::TextInput, 6> inputs;  // indexed by InputSlot
+    std::optional<LiveSession> live_session;
+    std::optional<zavo_ui::Image> frame_image;
+    std::vector<DiscoveredDevice> devices;
+    std::vector<DeviceRequest> device_requests;
+    std::vector<HitRegion> hit_regions;
+    PendingOperation pending_operation;
+    std::optional<ConfirmationRequest> confirmation;
+    std::optional<std::string> notice;
+    zavo_ui::widget::tooltip::TooltipHost tooltip;
+
+    Screen screen = Screen::list();
+    std::optional<Uuid> selected;
+    std::optional<Uuid> session_target;
+    std::optional<InputSlot> focused;
+    struct Touched {
+        bool show_all = false;
+        bool name = false;
+        bool host = false;
+        bool port = false;
+        friend bool operator==(const Touched&, const Touched&) = default;
+    } touched;
+    std::uint64_t session_counter = 0;
+    std::uint64_t device_session_counter = 1;
+    bool redraw_needed = true;  // answered by needs_redraw()
+    bool loaded = false;        // the first document sync has run
+    bool scale_to_fit = true;
+    bool fullscreen = false;
+    std::uint8_t vnc_buttons = 0;
+    zavo_ui::Rect window_bounds;  // from the last layout, answered by bounds()
+    bool narrow = false;          // the last layout was narrower than 720 logical pixels
+    zavo_ui::widget::nav_split::FlapState flap{1.0};
+    std::optional<bool> nav_choice;
+    std::optional<bool> last_narrow;
+    bool nav_default_open = true;
+    std::optional<bool> forced_nav;
+    bool reduced_motion = false;
+    std::chrono::steady_clock::time_point last_frame = std::chrono::steady_clock::now();
+    zavo_ui::Point pointer;
+    std::optional<zavo_ui::Rect> surface_rect;
+    std::optional<double> metrics_scale;
+    RowMetrics row_metrics;
+    double list_scroll = 0.0;
+    double list_scroll_max = 0.0;
+    double list_top = 124.0;
+    bool compact_rows = false;
+
+private:
+    RemoteApp() = default;
+    void repair_selection();
+};
+
+}  // namespace remote::app
+
+namespace remote {
+using app::RemoteApp;
+
+// The change-detection key of an open confirmation: kind, host, port, user and
+// authentication, joined by "|".
+std::string confirmation_key(const SavedConnection& connection);
+}  // namespace remote
