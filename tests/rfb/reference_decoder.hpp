@@ -16,12 +16,13 @@ inline Result<void> reference_raw(Stream& s, Framebuffer& fb, const RectHeader& 
                                   std::size_t bpp) {
     std::uint64_t n = std::uint64_t{r.width} * r.height * bpp;
     if (n > MAX_RAW_RECT_BYTES) return invalid_data("RFB raw rectangle is too large");
-    std::vector<std::uint8_t> bytes(n);
-    if (auto e = read_exact(s, bytes); !e) return e;
-    std::size_t at = 0;
+    // Read a pixel at a time: a short stream fails the same way without a large buffer first.
+    std::uint8_t px[4];
     for (std::uint32_t row = 0; row < r.height; ++row)
-        for (std::uint32_t col = 0; col < r.width; ++col, at += bpp)
-            fb.set_pixel(saturating_add(r.x, col), saturating_add(r.y, row), f.decode_pixel({&bytes[at], bpp}));
+        for (std::uint32_t col = 0; col < r.width; ++col) {
+            if (auto e = read_exact(s, std::span(px, bpp)); !e) return e;
+            fb.set_pixel(saturating_add(r.x, col), saturating_add(r.y, row), f.decode_pixel({px, bpp}));
+        }
     return {};
 }
 

@@ -80,34 +80,12 @@ Result<void> session(const std::string& host, std::uint16_t port, const std::opt
         stream.consume(1);
         stream.set_read_timeout(IO_STALL_TIMEOUT);
 
-        switch (type) {
-        case 0: {  // FramebufferUpdate
-            if (auto r = read_framebuffer_update(stream, fb, CLIENT_PIXEL_FORMAT); !r)
-                return std::unexpected(std::move(r.error()));
+        auto handled = handle_server_message(stream, type, fb);
+        if (!handled) return std::unexpected(std::move(handled.error()));
+        if (*handled) {
             publish(frame, fb);
             if (auto r = send(stream, framebuffer_update_request_message(true, 0, 0, width, height)); !r) return r;
             last_request = Clock::now();
-            break;
-        }
-        case 1: {  // SetColourMapEntries
-            std::uint8_t b[5];
-            if (auto r = read_exact(stream, b); !r) return r;
-            const std::uint32_t colours = static_cast<std::uint32_t>(b[3] << 8 | b[4]);
-            if (auto r = skip_exact(stream, std::uint64_t{colours} * 6); !r) return r;
-            break;
-        }
-        case 2:  // Bell
-            break;
-        case 3: {  // ServerCutText: read and dropped
-            std::uint8_t b[7];
-            if (auto r = read_exact(stream, b); !r) return r;
-            const std::uint32_t len = std::uint32_t{b[3]} << 24 | std::uint32_t{b[4]} << 16 |
-                                      std::uint32_t{b[5]} << 8 | b[6];
-            if (auto r = skip_exact(stream, len); !r) return r;
-            break;
-        }
-        default:
-            return invalid_data(fmt::format("unknown server message {}", type));
         }
     }
 }
@@ -133,6 +111,33 @@ void record_failure(const StatusCell& status, const StreamError& error) {
 }
 
 }  // namespace
+
+Result<bool> handle_server_message(Stream& stream, std::uint8_t type, Framebuffer& fb) {
+    switch (type) {
+    case 0:  // FramebufferUpdate
+        if (auto r = read_framebuffer_update(stream, fb, CLIENT_PIXEL_FORMAT); !r)
+            return std::unexpected(std::move(r.error()));
+        return true;
+    case 1: {  // SetColourMapEntries
+        std::uint8_t b[5];
+        if (auto r = read_exact(stream, b); !r) return std::unexpected(std::move(r.error()));
+        const std::uint32_t colours = static_cast<std::uint32_t>(b[3] << 8 | b[4]);
+        if (auto r = skip_exact(stream, std::uint64_t{colours} * 6); !r) return std::unexpected(std::move(r.error()));
+        return false;
+    }
+    case 2:  // Bell
+        return false;
+    case 3: {  // ServerCutText: read and dropped
+        std::uint8_t b[7];
+        if (auto r = read_exact(stream, b); !r) return std::unexpected(std::move(r.error()));
+        const std::uint32_t len = std::uint32_t{b[3]} << 24 | std::uint32_t{b[4]} << 16 | std::uint32_t{b[5]} << 8 | b[6];
+        if (auto r = skip_exact(stream, len); !r) return std::unexpected(std::move(r.error()));
+        return false;
+    }
+    default:
+        return invalid_data(fmt::format("unknown server message {}", type));
+    }
+}
 
 VncShared::VncShared(Sender<VncInput> input, StatusCell status, FrameCell frame)
     : input_(std::move(input)), status_(std::move(status)), frame_(std::move(frame)) {}

@@ -77,6 +77,10 @@ private:
 std::expected<VncShared, std::string> start_vnc_session(const std::string& host, std::uint16_t port,
                                                        std::optional<std::string> password);
 
+// Reads the body of one server message whose type byte has been read; true when it was a
+// FramebufferUpdate (applied to fb).
+Result<bool> handle_server_message(Stream& stream, std::uint8_t type, Framebuffer& fb);
+
 // The worker's body: connect, handshake, then input and server messages until the queue closes
 // or an error ends it (which sets the status).
 void run_vnc_session(const std::string& host, std::uint16_t port, const std::optional<std::string>& password,
