@@ -1,6 +1,7 @@
-#include <cstdio>
+#include "app/launch_record.hpp"
+#include "zavo_ui/launch.hpp"
 
 int main() {
-    std::puts("Remote");
-    return 0;
+    const zavo_ui::launch::LaunchSpec spec = remote::app::launch_spec();
+    zavo_ui::launch::run_or_exit(spec);
 }

@@ -6,6 +6,7 @@
 #include "crdt/document.hpp"
 #include "profiles/connection_form.hpp"
 #include "profiles/saved_connection.hpp"
+#include "zavo_ui/action_host.hpp"
 #include "zavo_ui/device_relay.hpp"
 #include "zavo_ui/geometry.hpp"
 #include "zavo_ui/image.hpp"
@@ -66,6 +67,7 @@ public:
     bool needs_redraw() override { return redraw_needed; }
     void collect_damage(std::vector<zavo_ui::Rect>& damage) override;
     void clear_redraw() override { redraw_needed = false; }
+    std::optional<std::vector<crdt::ChangeHash>> take_host_pending() override { return action_host.take_pending_heads(); }
 
     // --- the device relay's sink
     std::vector<DeviceRequest> take_device_requests() override;
@@ -81,6 +83,7 @@ public:
     std::vector<DiscoveredDevice> devices;
     std::vector<DeviceRequest> device_requests;
     std::vector<HitRegion> hit_regions;
+    zavo_ui::action_host::ActionHost action_host;
     PendingOperation pending_operation;
     std::optional<ConfirmationRequest> confirmation;
     std::optional<std::string> notice;
