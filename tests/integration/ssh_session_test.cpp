@@ -36,9 +36,15 @@ protected:
     std::unique_ptr<SshServer> server_;
 };
 
+std::size_t open_descriptors() {
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+}
+
 TEST_F(SshSessionTest, UnknownKeyIsRefusedUntilTrusted) {
+    const std::size_t descriptors = open_descriptors();
     auto session = start(server_->request(SshKeyCredentials{server_->client_key(), std::nullopt}));
     ASSERT_TRUE(wait_settled(session));
+    EXPECT_EQ(open_descriptors(), descriptors);  // the refused connection's socket is closed
     const auto identity = server_->identity();
     EXPECT_EQ(session.status(),
               SessionStatus::failed("SSH host key for 127.0.0.1:" + std::to_string(server_->port()) +
@@ -119,6 +125,7 @@ TEST_F(SshSessionTest, Authentication) {
 }
 
 TEST_F(SshSessionTest, OutputAndErrorsReachTheTerminalAndExitEnds) {
+    const std::size_t descriptors = open_descriptors();
     auto session = connected_session();
     ASSERT_TRUE(session.send_text("echo out$((40+2)); echo err$((50+5)) >&2\n"));
     EXPECT_TRUE(wait_until(session, [&] {
@@ -128,7 +135,11 @@ TEST_F(SshSessionTest, OutputAndErrorsReachTheTerminalAndExitEnds) {
     ASSERT_TRUE(session.send_text("exit\n"));
     EXPECT_TRUE(wait_until(session, [&] { return session.status() == SessionStatus::ended(); }))
         << session.status().text;
-    EXPECT_EQ(session.send_text("x"), std::unexpected("SSH session input channel is closed"));
+    // The worker lets go of its input queue right after.
+    EXPECT_TRUE(wait_until(session, [&] {
+        return session.send_text("x") == std::unexpected("SSH session input channel is closed");
+    }));
+    EXPECT_EQ(open_descriptors(), descriptors);
 }
 
 TEST_F(SshSessionTest, AcknowledgementComesBeforeTheAnswer) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -32,6 +33,7 @@ constexpr std::string_view kDefaultHostKeys =
 constexpr std::uint64_t kRekeyBytes = std::uint64_t{1} << 30;
 constexpr std::uint32_t kRekeySeconds = 3600;
 constexpr std::size_t kReadSize = 32768;
+constexpr auto kInactivityTimeout = std::chrono::hours(1);
 
 std::string os_error(int err) { return std::error_code(err, std::system_category()).message(); }
 
@@ -59,6 +61,7 @@ void set_up_logging() {
 }
 
 struct SessionDeleter {
+    // ssh_free closes the socket that the session still holds.
     void operator()(ssh_session s) const { ssh_free(s); }
 };
 struct ChannelDeleter {
@@ -181,13 +184,20 @@ std::optional<std::string> pinned_host_keys(const fs::path& store, std::string_v
     return std::nullopt;
 }
 
+// ssh_disconnect lets go of a socket given with SSH_OPTIONS_FD without closing it.
+void disconnect(ssh_session s) {
+    socket_t fd = ssh_get_fd(s);
+    ssh_disconnect(s);
+    if (fd != SSH_INVALID_SOCKET && ssh_get_fd(s) == SSH_INVALID_SOCKET) ::close(fd);
+}
+
 void set_status_connected_to_ended(const SharedCellPtr<SessionStatus>& status) {
     status->with([](SessionStatus& s) {
         if (s.is_connected()) s = SessionStatus::ended();
     });
 }
 
-// Writes what the window takes of the pending input; true once all of it was handed over.
+// An input being written: the window may take it in several parts.
 struct PendingInput {
     SshInput input;
     std::size_t offset = 0;
@@ -283,7 +293,7 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
             return std::unexpected(fmt::format("connect: {}", ssh_get_error(s)));
         Key server_key(raw);
         if (!check_server_key(request.known_hosts, request.host, request.port, server_key.get(), host_key)) {
-            ssh_disconnect(s);
+            disconnect(s);
             auto problem = host_key->get();
             return std::unexpected(message(*problem, request.host, request.port));
         }
@@ -330,10 +340,15 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
 
     // Moves what the server sent into the output channel; false when the loop should end.
     auto read_output = [&](bool& progressed) -> std::expected<bool, std::string> {
+        bool eof = false;
+        // Both streams are drained before an end of file ends the loop.
         for (int is_stderr = 0; is_stderr < 2; ++is_stderr) {
             for (;;) {
                 int n = ssh_channel_read_nonblocking(ch, buffer.data(), buffer.size(), is_stderr);
-                if (n == SSH_EOF) return false;
+                if (n == SSH_EOF) {
+                    eof = true;
+                    break;
+                }
                 if (n == SSH_ERROR) {
                     if (!ssh_is_connected(s) || ssh_channel_is_closed(ch)) return false;
                     return std::unexpected(std::string(ssh_get_error(s)));
@@ -343,7 +358,7 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
                 if (!output.send(SshChunk(buffer.begin(), buffer.begin() + n))) return false;
             }
         }
-        if (ssh_channel_is_eof(ch) || ssh_channel_is_closed(ch) || !ssh_is_connected(s)) return false;
+        if (eof || ssh_channel_is_eof(ch) || ssh_channel_is_closed(ch) || !ssh_is_connected(s)) return false;
         return true;
     };
 
@@ -380,6 +395,7 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
     };
 
     std::expected<void, std::string> result;
+    auto last_activity = std::chrono::steady_clock::now();
     for (;;) {
         bool progressed = false;
         bool output_first = coin() & 1;
@@ -392,7 +408,12 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
             break;
         }
         if (!*go) break;
-        if (progressed) continue;
+        if (progressed) {
+            last_activity = std::chrono::steady_clock::now();
+            continue;
+        }
+        // A connection silent for an hour is over.
+        if (std::chrono::steady_clock::now() - last_activity >= kInactivityTimeout) break;
 
         // Nothing to do: wait for the server, for room to write, or for input.
         short events = POLLIN;
@@ -409,7 +430,7 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
     input.set_listener(nullptr);
     // ssh_disconnect frees the session's channels: let go of ours first.
     channel.reset();
-    ssh_disconnect(s);
+    disconnect(s);
     if (result) set_status_connected_to_ended(status);
     return result;
 }
