@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -500,14 +501,25 @@ std::expected<std::unique_ptr<PersistedDocument>, std::string> open(std::string_
 
 std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Locations& locations) {
     const fs::path changes = locations.folder / "changes";
-    for (const fs::path& dir : {locations.folder, changes})
+    for (const fs::path& dir : {locations.folder, changes, locations.private_dir})
         if (auto ok = ensure_private_dir(dir); !ok) return std::unexpected(ok.error());
+    // One process per replica: two writing as the same actor would undo each other's log.
+    const fs::path lock_path = locations.private_dir / "lock";
+    FileLock lock(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (lock.fd < 0) return std::unexpected(sys_error("cannot open", lock_path));
+    if (::flock(lock.fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            return std::unexpected(fmt::format("the document is already open in another process (it holds {})",
+                                               lock_path.string()));
+        return std::unexpected(sys_error("cannot lock", lock_path));
+    }
     auto actor = load_or_create_actor(locations.private_dir);
     if (!actor) return std::unexpected(actor.error());
     auto actor_id = crdt::ActorId::from_hex(*actor);
     if (!actor_id) return std::unexpected(actor_id.error().message);
 
     std::unique_ptr<PersistedDocument> self(new PersistedDocument());
+    self->lock_ = std::move(lock);
     self->locations_ = locations;
     self->actor_ = *actor;
     const std::string own = *actor + ".log";
@@ -587,6 +599,10 @@ std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Loc
         if (listener) listener();
     });
     return self;
+}
+
+FileLock::~FileLock() {
+    if (fd >= 0) ::close(fd);
 }
 
 PersistedDocument::~PersistedDocument() {

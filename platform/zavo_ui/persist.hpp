@@ -30,6 +30,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace zavo_ui::persist {
@@ -159,6 +160,19 @@ private:
     std::thread thread_;
 };
 
+// Closes its descriptor, which releases a lock held on it.
+struct FileLock {
+    int fd = -1;
+    FileLock() = default;
+    explicit FileLock(int f) : fd(f) {}
+    FileLock(FileLock&& o) noexcept : fd(std::exchange(o.fd, -1)) {}
+    FileLock& operator=(FileLock&& o) noexcept {
+        std::swap(fd, o.fd);
+        return *this;
+    }
+    ~FileLock();
+};
+
 // The document of one application, kept in its folder. Opening reads this replica's log, its
 // private copy and every other log in the folder (conflict copies included) and merges them.
 // This replica's new changes are appended to its log and synced by save_changes(); what other
@@ -167,7 +181,8 @@ private:
 // so that a log set aside or lost elsewhere takes nothing away that this replica had read.
 // It is rewritten in one step when it grows large, and whenever it no longer holds what this
 // replica wrote: cut, corrupt, removed, replaced or rolled back by a file-sync tool.
-// All calls are made on one thread, apart from the listener's.
+// Only one process at a time opens a replica. All calls are made on one thread, apart from
+// the listener's.
 class PersistedDocument {
 public:
     ~PersistedDocument();  // saves what is not saved yet
@@ -196,6 +211,7 @@ private:
     PersistedDocument() = default;
     std::expected<void, std::string> compact();
 
+    FileLock lock_;  // held while open: one process per replica
     Locations locations_;
     std::string actor_;
     crdt::Document doc_;

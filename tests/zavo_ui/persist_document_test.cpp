@@ -233,3 +233,13 @@ TEST_F(Folder, ConflictCopiesAreReadAsInput) {
     auto a = opened(replica("a"));
     EXPECT_EQ(get(*a, "k"), "from the copy");
 }
+
+TEST_F(Folder, OneProcessAtATimePerReplica) {
+    auto first = opened(replica("a"));
+    auto second = open_at(replica("a"));
+    ASSERT_FALSE(second);
+    EXPECT_NE(second.error().find("already open in another process"), std::string::npos) << second.error();
+    EXPECT_TRUE(open_at(replica("b"))) << "another replica on the same folder is fine";
+    first.reset();
+    EXPECT_TRUE(open_at(replica("a")));
+}
