@@ -245,7 +245,8 @@ TEST(DocumentSync, LaterSyncsFollowTheDocumentWithoutWritingToIt) {
     EXPECT_EQ(app->selected, elsewhere);
 
     // The in-memory "just now" differs from the document: the stored text comes back.
-    const SavedConnection first = app->connections[0];
+    const SavedConnection first = *std::find_if(app->connections.begin(), app->connections.end(),
+                                                [](const auto& c) { return c.last_used != "just now"; });
     app->selected = first.id;
     find_connection(app->connections, first.id)->last_used = "just now";
     app->sync_document(doc);
