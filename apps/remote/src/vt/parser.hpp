@@ -199,11 +199,29 @@ void Parser::advance(P& p, std::span<const std::uint8_t> bytes) {
     const std::uint8_t* end = it + bytes.size();
     while (it != end) {
         if (state_ == State::Ground && utf8_need_ == 0) {
-            // Plain text is the common case: keep it in a tight loop.
+            // Plain text is the common case: keep it, and whole two- and three-byte characters,
+            // in a tight loop; everything else goes byte by byte.
             std::uint8_t b = *it;
-            while (b >= 0x20 && b < 0x7F) {
-                p.print(char32_t(b));
-                if (++it == end) return;
+            for (;;) {
+                if (b >= 0x20 && b < 0x7F) {
+                    p.print(char32_t(b));
+                    ++it;
+                } else if (b >= 0xC2 && b <= 0xDF && end - it >= 2 && (it[1] & 0xC0) == 0x80) {
+                    char32_t cp = (char32_t(b & 0x1F) << 6) | (it[1] & 0x3F);
+                    if (cp <= 0x9F) {
+                        p.execute(std::uint8_t(cp));
+                    } else {
+                        p.print(cp);
+                    }
+                    it += 2;
+                } else if (b >= 0xE1 && b <= 0xEF && b != 0xED && end - it >= 3 && (it[1] & 0xC0) == 0x80 &&
+                           (it[2] & 0xC0) == 0x80) {
+                    p.print((char32_t(b & 0x0F) << 12) | (char32_t(it[1] & 0x3F) << 6) | (it[2] & 0x3F));
+                    it += 3;
+                } else {
+                    break;
+                }
+                if (it == end) return;
                 b = *it;
             }
             ++it;
