@@ -210,4 +210,48 @@ TEST(SshSessionStart, ConnectFailureBecomesFailedStatus) {
     }
 }
 
+// How many threads of this process carry the name.
+int threads_named(const std::string& name) {
+    int n = 0;
+    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+        std::ifstream in(task.path() / "comm");
+        std::string comm;
+        std::getline(in, comm);
+        if (comm == name) ++n;
+    }
+    return n;
+}
+
+TEST(SshSessionStart, WorkerThreadOutlivesTheHandleUntilItsConnectionEnds) {
+    TempDir dir;
+    fs::permissions(dir.path, fs::perms::owner_all);
+    // A server that accepts and then says nothing keeps the worker connecting.
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+
+    const int before = threads_named("remote-ssh");
+    {
+        auto session = start_ssh_session(SshSessionRequest{"127.0.0.1", "u", dir.path / "known-hosts.json",
+                                                           SshPasswordCredentials{"pw"}, ntohs(addr.sin_port), 80, 24});
+        ASSERT_TRUE(session);
+        EXPECT_EQ(threads_named("remote-ssh"), before + 1);
+    }
+    int peer = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(threads_named("remote-ssh"), before + 1);  // still connecting after the handle went
+    ::close(peer);
+    ::close(listener);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (threads_named("remote-ssh") > before && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(threads_named("remote-ssh"), before);
+}
+
 }  // namespace
