@@ -172,17 +172,23 @@ TEST(SshSessionOutput, PumpFeedsEveryWaitingChunkInOrder) {
     EXPECT_EQ(h.session->terminal.row(0)[6].character, U'!');
 }
 
-TEST(SshSessionStart, ConnectFailureBecomesFailedStatus) {
-    TempDir dir;
-    fs::permissions(dir.path, fs::perms::owner_all);
-    // A port that nothing listens on: bind one, close it.
+// A TCP socket bound to a free loopback port, and that port.
+std::pair<int, std::uint16_t> bound_loopback_socket() {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     socklen_t len = sizeof addr;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    return {fd, ntohs(addr.sin_port)};
+}
+
+TEST(SshSessionStart, ConnectFailureBecomesFailedStatus) {
+    TempDir dir;
+    fs::permissions(dir.path, fs::perms::owner_all);
+    // A port that nothing listens on.
+    auto [fd, port] = bound_loopback_socket();
     ::close(fd);
 
     struct Case {
@@ -195,7 +201,7 @@ TEST(SshSessionStart, ConnectFailureBecomesFailedStatus) {
     };
     for (const auto& c : cases) {
         SshSessionRequest request{c.host, "user", dir.path / "known-hosts.json", SshPasswordCredentials{"pw"},
-                                  ntohs(addr.sin_port), 80, 24};
+                                  port, 80, 24};
         auto session = start_ssh_session(std::move(request));
         ASSERT_TRUE(session);
         EXPECT_EQ(session->status(), SessionStatus::connecting());
@@ -226,19 +232,13 @@ TEST(SshSessionStart, WorkerThreadOutlivesTheHandleUntilItsConnectionEnds) {
     TempDir dir;
     fs::permissions(dir.path, fs::perms::owner_all);
     // A server that accepts and then says nothing keeps the worker connecting.
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    auto [listener, port] = bound_loopback_socket();
     ASSERT_EQ(::listen(listener, 1), 0);
-    socklen_t len = sizeof addr;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
 
     const int before = threads_named("remote-ssh");
     {
         auto session = start_ssh_session(SshSessionRequest{"127.0.0.1", "u", dir.path / "known-hosts.json",
-                                                           SshPasswordCredentials{"pw"}, ntohs(addr.sin_port), 80, 24});
+                                                           SshPasswordCredentials{"pw"}, port, 80, 24});
         ASSERT_TRUE(session);
         EXPECT_EQ(threads_named("remote-ssh"), before + 1);
     }
