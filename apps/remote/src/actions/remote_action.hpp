@@ -1,8 +1,10 @@
 #pragma once
 // Changes of the saved-connection document, as they travel under "remote.action".
+#include "crdt/document.hpp"
 #include "doc/json_reader.hpp"
 #include "profiles/saved_connection.hpp"
 #include "profiles/uuid.hpp"
+#include "zavo_actions/action.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -53,6 +55,9 @@ struct RemoteAction {
     static std::expected<RemoteAction, json::Error> deserialize_json(std::string_view bytes);
     // RenameConnection { id: 00000000-…, name: "abc" }
     std::string to_debug_string() const;
+    // Applies the change to the profile document. Never fails: an id the document does not
+    // hold leaves it unchanged (an upsert creates the record).
+    std::expected<void, zavo_actions::action::ActionError> apply(crdt::Document& document) const;
 
     friend bool operator==(const RemoteAction&, const RemoteAction&) = default;
 };
