@@ -1,5 +1,6 @@
 #include "actions/remote_action.hpp"
 
+#include "actions/overloaded.hpp"
 #include "doc/json_schema.hpp"
 
 #include <fmt/format.h>
@@ -8,13 +9,6 @@
 
 namespace remote {
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-    using F::operator()...;
-};
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
 
 constexpr std::array<std::string_view, 8> kUpsertFields{"id", "name", "host", "port", "user", "kind", "auth", "group"};
 constexpr std::array<std::string_view, 2> kRenameFields{"id", "name"};

@@ -1,16 +1,10 @@
 #include "actions/codecs.hpp"
+#include "actions/overloaded.hpp"
 #include "doc/profile_document.hpp"
 #include "framework_support/action_specs.hpp"
 
 namespace remote {
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-    using F::operator()...;
-};
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
 
 void upsert(ProfileDocument& document, const RemoteAction::UpsertConnection& a) {
     // Favourite, presence and last use are not part of the action: keep the stored ones.

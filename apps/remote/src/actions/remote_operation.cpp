@@ -1,18 +1,12 @@
 #include "actions/remote_operation.hpp"
 
+#include "actions/overloaded.hpp"
 #include "doc/json_schema.hpp"
 
 #include <array>
 
 namespace remote {
 namespace {
-
-template <class... F>
-struct Overloaded : F... {
-    using F::operator()...;
-};
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
 
 constexpr std::array<std::string_view, 1> kIdFields{"connection_id"};
 constexpr std::array<std::string_view, 2> kTextFields{"connection_id", "text"};
