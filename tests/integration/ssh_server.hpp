@@ -22,6 +22,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ssh/ssh_session.hpp"
 
@@ -120,11 +121,22 @@ public:
     fs::path store() const { return store_dir_ / "known-hosts.json"; }
     fs::path log() const { return dir_ / "sshd.log"; }
 
-    // What ssh-keygen shows for the server's key.
-    remote::HostKeyIdentity identity() const {
-        std::string line = run("ssh-keygen -l -E sha256 -f " + host_key().string() + ".pub");
+    // What ssh-keygen shows for a key of the server (its Ed25519 key unless told).
+    remote::HostKeyIdentity identity(const fs::path& key, std::string algorithm) const {
+        std::string line = run("ssh-keygen -l -E sha256 -f " + key.string() + ".pub");
         auto begin = line.find("SHA256:");
-        return {"ssh-ed25519", line.substr(begin, line.find(' ', begin) - begin)};
+        return {std::move(algorithm), line.substr(begin, line.find(' ', begin) - begin)};
+    }
+    remote::HostKeyIdentity identity() const { return identity(host_key(), "ssh-ed25519"); }
+
+    // Restarts the server with one more host key of the type ("ecdsa", "rsa"); returns its file.
+    fs::path add_host_key(const std::string& type) {
+        stop();
+        fs::path key = dir_ / ("host_" + type);
+        run("ssh-keygen -q -N '' -t " + type + " -f " + key.string());
+        extra_host_keys_.push_back(key);
+        start();
+        return key;
     }
 
     void trust() const {
@@ -170,6 +182,7 @@ private:
         std::ofstream(dir_ / "sshd_config") << "Port " << port_ << "\n"
                                             << "ListenAddress 127.0.0.1\n"
                                             << "HostKey " << host_key().string() << "\n"
+                                            << extra_host_keys()
                                             << "PidFile " << (dir_ / "sshd.pid").string() << "\n"
                                             << "AuthorizedKeysFile " << (dir_ / "authorized_keys").string() << "\n"
                                             << "UsePAM no\nStrictModes no\nPermitRootLogin yes\n"
@@ -197,6 +210,12 @@ private:
         }
     }
 
+    std::string extra_host_keys() const {
+        std::string lines;
+        for (const auto& key : extra_host_keys_) lines += "HostKey " + key.string() + "\n";
+        return lines;
+    }
+
     void stop() {
         if (pid_ <= 0) return;
         ::kill(-pid_, SIGTERM);  // the server and its session processes
@@ -210,6 +229,7 @@ private:
     std::uint16_t port_ = 0;
     pid_t pid_ = -1;
     std::string user_;
+    std::vector<fs::path> extra_host_keys_;
 };
 
 }  // namespace ssh_test

@@ -36,6 +36,8 @@ protected:
     std::unique_ptr<SshServer> server_;
 };
 
+void reset_store(const fs::path& store) { ASSERT_TRUE(remote::known_hosts::save(store, remote::KnownHosts{})); }
+
 std::size_t open_descriptors() {
     return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
 }
@@ -73,6 +75,23 @@ TEST_F(SshSessionTest, RegeneratedHostKeyIsChanged) {
                                          ". Expected ssh-ed25519 " + stored.fingerprint + "; received ssh-ed25519 " +
                                          presented.fingerprint + ". Connection blocked.");
     EXPECT_EQ(session.host_key_problem(), remote::HostKeyProblem(remote::HostKeyChanged{stored, presented}));
+}
+
+TEST_F(SshSessionTest, PinnedKeyTypeIsAskedForFirst) {
+    // Without a pin libssh prefers Ed25519; a pin of another of the server's keys must still match.
+    const auto ecdsa = server_->identity(server_->add_host_key("ecdsa"), "ecdsa-sha2-nistp256");
+    const auto rsa = server_->identity(server_->add_host_key("rsa"), "ssh-rsa");
+    for (const auto& pinned : {ecdsa, rsa}) {
+        reset_store(server_->store());
+        ASSERT_TRUE(remote::known_hosts::trust(server_->store(), "127.0.0.1", server_->port(), pinned));
+        auto session = start(server_->request(SshKeyCredentials{server_->client_key(), std::nullopt}));
+        ASSERT_TRUE(wait_settled(session));
+        EXPECT_EQ(session.status(), SessionStatus::connected()) << pinned.algorithm << ": " << session.status().text;
+    }
+    reset_store(server_->store());
+    auto unpinned = start(server_->request(SshKeyCredentials{server_->client_key(), std::nullopt}));
+    ASSERT_TRUE(wait_settled(unpinned));
+    EXPECT_EQ(unpinned.host_key_problem(), remote::HostKeyProblem(remote::HostKeyUnknown{server_->identity()}));
 }
 
 TEST_F(SshSessionTest, StoreOpenToOthersRefusesTheConnection) {
