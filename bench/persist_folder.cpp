@@ -33,9 +33,7 @@ struct TempRoot {
     }
 };
 
-Locations replica(const fs::path& root, const std::string& name) {
-    return {root / "shared", root / name / "document"};
-}
+Locations replica(const fs::path& root, const std::string& name) { return {root / "shared", root / name / "document"}; }
 
 // Three replicas, each saving its share of 10,000 small changes one by one, then opening the
 // folder once more so that each log holds what its replica has seen, as it does in use.
@@ -100,7 +98,8 @@ void BM_ReferenceReadFolderBytes(benchmark::State& state) {
     std::size_t bytes = 0;
     for (auto _ : state) {
         bytes = 0;
-        for (const auto& e : fs::directory_iterator(root.path / "shared" / "changes")) bytes += read_file(e.path())->size();
+        for (const auto& e : fs::directory_iterator(root.path / "shared" / "changes"))
+            bytes += read_file(e.path())->size();
     }
     state.counters["bytes"] = static_cast<double>(bytes);
 }

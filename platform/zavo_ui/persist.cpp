@@ -196,7 +196,7 @@ std::expected<void, std::string> ensure_private_dir(const fs::path& dir) {
         if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
             return std::unexpected(sys_error("cannot create folder", partial));
     }
-    struct stat st{};
+    struct stat st {};
     if (::lstat(dir.c_str(), &st) != 0) return std::unexpected(sys_error("cannot inspect folder", dir));
     if (!S_ISDIR(st.st_mode)) return std::unexpected(fmt::format("{} is not a folder", dir.string()));
     if ((st.st_mode & 0777) != 0700 && ::chmod(dir.c_str(), 0700) != 0)
@@ -237,7 +237,7 @@ std::expected<fs::path, std::string> set_aside(const fs::path& path, const fs::p
 std::expected<std::string, std::string> load_or_create_actor(const fs::path& dir) {
     if (auto ok = ensure_private_dir(dir); !ok) return std::unexpected(ok.error());
     const fs::path path = dir / "actor";
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) {
         auto bytes = read_file(path);
         if (!bytes) return std::unexpected(bytes.error());
@@ -245,8 +245,8 @@ std::expected<std::string, std::string> load_or_create_actor(const fs::path& dir
         while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
         if (is_actor_id(text)) return text;
         auto moved = set_aside(path, dir / "set-aside");
-        spdlog::error("document: the actor id in {} is unreadable; {}, and this device starts a new one",
-                      path.string(), moved ? "it was moved to " + moved->string() : "it could not be moved aside");
+        spdlog::error("document: the actor id in {} is unreadable; {}, and this device starts a new one", path.string(),
+                      moved ? "it was moved to " + moved->string() : "it could not be moved aside");
         if (!moved) return std::unexpected(moved.error());
     } else if (errno != ENOENT) {
         return std::unexpected(sys_error("cannot inspect", path));
@@ -255,14 +255,14 @@ std::expected<std::string, std::string> load_or_create_actor(const fs::path& dir
     std::string id;
     for (int i = 0; i < 4; ++i) id += fmt::format("{:08x}", rd());
     const std::string text = id + "\n";
-    if (auto ok = replace_file_durably(path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0600);
+    if (auto ok = replace_file_durably(path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+                                       0600);
         !ok)
         return std::unexpected(ok.error());
     return id;
 }
 
-AppendLog::AppendLog(AppendLog&& o) noexcept
-    : path_(std::move(o.path_)), fd_(std::exchange(o.fd_, -1)), end_(o.end_) {}
+AppendLog::AppendLog(AppendLog&& o) noexcept : path_(std::move(o.path_)), fd_(std::exchange(o.fd_, -1)), end_(o.end_) {}
 
 AppendLog& AppendLog::operator=(AppendLog&& o) noexcept {
     if (this != &o) {
@@ -289,7 +289,7 @@ std::expected<AppendLog, std::string> AppendLog::open(const fs::path& path, std:
     log.path_ = path;
     log.fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (log.fd_ < 0) return std::unexpected(sys_error("cannot open", path));
-    struct stat st{};
+    struct stat st {};
     if (::fstat(log.fd_, &st) != 0) return std::unexpected(sys_error("cannot inspect", path));
     if (static_cast<std::size_t>(st.st_size) != end)
         return std::unexpected(fmt::format("{} is {} bytes long, expected {}", path.string(), st.st_size, end));
@@ -315,7 +315,8 @@ std::expected<void, std::string> AppendLog::append(std::span<const Bytes> payloa
 
 bool AppendLog::intact() const {
     if (fd_ < 0) return false;
-    struct stat mine{}, named{};
+    struct stat mine {
+    }, named{};
     if (::fstat(fd_, &mine) != 0 || ::stat(path_.c_str(), &named) != 0) return false;
     return mine.st_dev == named.st_dev && mine.st_ino == named.st_ino &&
            static_cast<std::size_t>(named.st_size) == end_;
@@ -338,7 +339,7 @@ std::vector<FolderReader::FileRead> FolderReader::read_new(bool include_skipped)
         if (name == skip_name_ && !include_skipped) continue;
         const int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
         if (fd < 0) continue;
-        struct stat st{};
+        struct stat st {};
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(fd);
             continue;
@@ -370,9 +371,10 @@ std::vector<FolderReader::FileRead> FolderReader::read_new(bool include_skipped)
             read.set_aside = true;
             auto moved = set_aside(entry.path(), set_aside_dir_);
             if (moved) {
-                spdlog::error("document: {} is corrupt ({}); its {} readable records were kept and the file was moved "
-                              "to {}",
-                              entry.path().string(), parsed.problem, parsed.records.size(), moved->string());
+                spdlog::error(
+                    "document: {} is corrupt ({}); its {} readable records were kept and the file was moved "
+                    "to {}",
+                    entry.path().string(), parsed.problem, parsed.records.size(), moved->string());
                 seen_.erase(name);
             } else {
                 spdlog::error("document: {} is corrupt ({}) and could not be moved aside ({}); it is no longer read",
@@ -393,10 +395,9 @@ FolderWatcher::FolderWatcher(fs::path dir, std::function<void()> wake, std::chro
     : dir_(std::move(dir)), wake_(std::move(wake)), poll_interval_(poll_interval) {
     stop_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (mode == Mode::InotifyAndPolling) inotify_fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (inotify_fd_ >= 0 &&
-        ::inotify_add_watch(inotify_fd_, dir_.c_str(),
-                            IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE |
-                                IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF) < 0) {
+    if (inotify_fd_ >= 0 && ::inotify_add_watch(inotify_fd_, dir_.c_str(),
+                                                IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE |
+                                                    IN_DELETE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF) < 0) {
         spdlog::warn("document: cannot watch {} ({}); polling it instead", dir_.string(), errno_text(errno));
         ::close(inotify_fd_);
         inotify_fd_ = -1;
@@ -418,7 +419,7 @@ void FolderWatcher::run() {
         std::string text;
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(dir_, ec)) {
-            struct stat st{};
+            struct stat st {};
             if (::lstat(entry.path().c_str(), &st) != 0) continue;
             text += fmt::format("{}\n{} {} {} {}\n", entry.path().filename().string(), st.st_size, st.st_mtim.tv_sec,
                                 st.st_mtim.tv_nsec, st.st_ino);
@@ -483,7 +484,7 @@ crdt::Document load_records(std::span<const std::span<const std::uint8_t>> recor
 }
 
 std::expected<bool, std::string> path_exists(const fs::path& path) {
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) return true;
     if (errno == ENOENT) return false;
     return std::unexpected(sys_error("cannot inspect", path));
@@ -493,7 +494,8 @@ std::expected<bool, std::string> path_exists(const fs::path& path) {
 
 std::expected<std::unique_ptr<PersistedDocument>, std::string> open(std::string_view app_id) {
     const std::string_view app = app_id.substr(app_id.rfind('.') + 1);
-    if (app.empty() || app.find('/') != std::string_view::npos) return std::unexpected(fmt::format("no application name in \"{}\"", app_id));
+    if (app.empty() || app.find('/') != std::string_view::npos)
+        return std::unexpected(fmt::format("no application name in \"{}\"", app_id));
     auto locations = default_locations(app);
     if (!locations) return std::unexpected(locations.error());
     return open_at(*locations);
@@ -509,8 +511,8 @@ std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Loc
     if (lock.fd < 0) return std::unexpected(sys_error("cannot open", lock_path));
     if (::flock(lock.fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK)
-            return std::unexpected(fmt::format("the document is already open in another process (it holds {})",
-                                               lock_path.string()));
+            return std::unexpected(
+                fmt::format("the document is already open in another process (it holds {})", lock_path.string()));
         return std::unexpected(sys_error("cannot lock", lock_path));
     }
     auto actor = load_or_create_actor(locations.private_dir);
@@ -541,8 +543,9 @@ std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Loc
         if (private_log.tail == LogTail::Corrupt) {
             auto moved = set_aside(private_path, locations.private_dir / "set-aside");
             if (!moved) return std::unexpected(moved.error());
-            spdlog::error("document: {} is corrupt ({}); its {} readable records were kept and the file was moved to {}",
-                          private_path.string(), private_log.problem, private_log.records.size(), moved->string());
+            spdlog::error(
+                "document: {} is corrupt ({}); its {} readable records were kept and the file was moved to {}",
+                private_path.string(), private_log.problem, private_log.records.size(), moved->string());
         }
         rewrite = private_log.tail != LogTail::Clean;
     } else {
@@ -620,7 +623,8 @@ std::expected<void, std::string> PersistedDocument::compact() {
     const fs::path shared_path = locations_.folder / "changes" / (actor_ + ".log");
     const fs::path private_path = locations_.private_dir / (actor_ + ".log");
     std::vector<Bytes> payloads;
-    for (const crdt::Change& c : doc_.get_changes({})) payloads.emplace_back(c.raw_bytes().begin(), c.raw_bytes().end());
+    for (const crdt::Change& c : doc_.get_changes({}))
+        payloads.emplace_back(c.raw_bytes().begin(), c.raw_bytes().end());
     // The private copy first: the shared log never holds what the private one lacks.
     auto mine = AppendLog::create(private_path, payloads);
     if (!mine) return std::unexpected(mine.error());
@@ -636,7 +640,8 @@ std::expected<bool, std::string> PersistedDocument::save_changes() {
     std::vector<crdt::ChangeHash> heads = doc_.get_heads();
     if (heads == saved_heads_) return false;
     std::vector<Bytes> fresh;
-    for (const crdt::Change& c : doc_.get_changes(saved_heads_)) fresh.emplace_back(c.raw_bytes().begin(), c.raw_bytes().end());
+    for (const crdt::Change& c : doc_.get_changes(saved_heads_))
+        fresh.emplace_back(c.raw_bytes().begin(), c.raw_bytes().end());
     std::expected<void, std::string> ok;
     const bool intact = private_log_.intact() && shared_log_.intact();
     if (!intact || shared_log_.size() > compact_at_) {

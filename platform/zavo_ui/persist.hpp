@@ -53,7 +53,7 @@ enum class LogTail { Clean, Torn, Corrupt };
 
 struct ParsedLog {
     std::vector<std::span<const std::uint8_t>> records;  // views into the parsed bytes
-    std::size_t end = 0;  // offset just past the last complete record (or the magic)
+    std::size_t end = 0;                                 // offset just past the last complete record (or the magic)
     LogTail tail = LogTail::Clean;
     std::string problem;  // why the file is corrupt
 };
@@ -89,7 +89,8 @@ public:
     ~AppendLog();
 
     // Replaces the file at `path` by a log of `payloads` and opens it for appending.
-    static std::expected<AppendLog, std::string> create(const std::filesystem::path& path, std::span<const Bytes> payloads);
+    static std::expected<AppendLog, std::string> create(const std::filesystem::path& path,
+                                                        std::span<const Bytes> payloads);
     // Opens an existing log whose complete records end at `end` (the file must be that long).
     static std::expected<AppendLog, std::string> open(const std::filesystem::path& path, std::size_t end);
 
@@ -114,7 +115,7 @@ public:
 
     struct FileRead {
         std::string name;
-        Bytes bytes;                       // the file's new bytes
+        Bytes bytes;                                               // the file's new bytes
         std::vector<std::pair<std::size_t, std::size_t>> records;  // (offset, length) in bytes
         bool from_start = false;
         bool set_aside = false;  // found corrupt and moved (or no longer read)

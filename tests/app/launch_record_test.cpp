@@ -36,8 +36,8 @@ RemoteApp& as_app(const zavo_ui::launch::RootWidget& root) {
 
 TEST(LaunchRecord, SampleModeOnlyForExactlyOne) {
     const std::pair<const char*, bool> cases[] = {
-        {"1", true}, {nullptr, false}, {"", false}, {"01", false}, {" 1", false}, {"1 ", false}, {"yes", false},
-        {"\xff", false},
+        {"1", true},   {nullptr, false}, {"", false},    {"01", false},
+        {" 1", false}, {"1 ", false},    {"yes", false}, {"\xff", false},
     };
     for (auto [value, on] : cases) {
         SampleSwitch sample(value);

@@ -79,9 +79,12 @@ TEST(RemoteAppState, NewStartsEmptyOnTheListWaitingForTheDocument) {
     EXPECT_EQ(app->widget_name(), "RemoteApp");
     EXPECT_EQ(app->device_session_sink(), app.get());
     const std::pair<InputSlot, const char*> placeholders[] = {
-        {InputSlot::Search, "Search machines…  ( / )"}, {InputSlot::Name, "My machine"},
-        {InputSlot::Host, "hostname or IP"},            {InputSlot::Port, "Port"},
-        {InputSlot::User, "username"},                  {InputSlot::Group, "group (optional)"},
+        {InputSlot::Search, "Search machines…  ( / )"},
+        {InputSlot::Name, "My machine"},
+        {InputSlot::Host, "hostname or IP"},
+        {InputSlot::Port, "Port"},
+        {InputSlot::User, "username"},
+        {InputSlot::Group, "group (optional)"},
     };
     for (auto [slot, text] : placeholders) {
         EXPECT_EQ(app->input_mut(slot).placeholder, text);
@@ -155,7 +158,8 @@ TEST(RemoteAppState, TrustSceneOpensTheDialogForTheFirstSshConnection) {
     EXPECT_EQ(app->confirmation->kind, ConfirmationRequest::Kind::TrustHostKey);
     EXPECT_EQ(name_of(*app, app->confirmation->id), "Build Box");
     EXPECT_EQ(app->confirmation->key, "SSH|build.lab.internal|22|admin|Public key");
-    EXPECT_EQ(app->confirmation->identity, (HostKeyIdentity{"ssh-ed25519", "SHA256:DemoFingerprintForVisualReviewOnly"}));
+    EXPECT_EQ(app->confirmation->identity,
+              (HostKeyIdentity{"ssh-ed25519", "SHA256:DemoFingerprintForVisualReviewOnly"}));
     EXPECT_EQ(app->notice, std::nullopt);
     EXPECT_EQ(app->focused, std::nullopt);
     EXPECT_EQ(app->screen, Screen::list());
@@ -338,7 +342,7 @@ TEST(FrameworkHooks, AnimationFollowsTooltipsAndLiveSessions) {
     EXPECT_FALSE(app->wants_animation_frame()) << "a shown tooltip is settled";
 
     const std::pair<SessionStatus, bool> statuses[] = {
-        {SessionStatus::connecting(), true}, {SessionStatus::connected(), true}, {SessionStatus::ended(), false},
+        {SessionStatus::connecting(), true}, {SessionStatus::connected(), true},       {SessionStatus::ended(), false},
         {SessionStatus::failed("x"), false}, {SessionStatus::unavailable("y"), false},
     };
     for (const auto& [status, animates] : statuses) {

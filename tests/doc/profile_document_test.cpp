@@ -39,7 +39,8 @@ crdt::ObjId connection_map(ProfileDocument& doc, std::string_view key) {
 }
 
 // A document whose connections map holds one map under `key`, filled by `fill`.
-ProfileDocument with_entry(std::string_view key, const std::function<void(ProfileDocument&, const crdt::ObjId&)>& fill) {
+ProfileDocument with_entry(std::string_view key,
+                           const std::function<void(ProfileDocument&, const crdt::ObjId&)>& fill) {
     ProfileDocument doc;
     ensure_connections_map(doc);
     const crdt::ObjId map = connection_map(doc, key);

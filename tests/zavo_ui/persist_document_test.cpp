@@ -53,7 +53,7 @@ std::string get(PersistedDocument& d, std::string_view key) {
 }
 
 unsigned mode_of(const fs::path& p) {
-    struct stat st{};
+    struct stat st {};
     ::stat(p.c_str(), &st);
     return st.st_mode & 0777;
 }
@@ -61,8 +61,8 @@ unsigned mode_of(const fs::path& p) {
 Bytes file_bytes(const fs::path& p) { return *read_file(p); }
 
 void write_bytes(const fs::path& p, const Bytes& b) {
-    std::ofstream(p, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(b.data()),
-                                                              static_cast<std::streamsize>(b.size()));
+    std::ofstream(p, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
 }  // namespace

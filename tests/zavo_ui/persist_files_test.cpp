@@ -48,7 +48,7 @@ void append_raw(const fs::path& p, std::span<const std::uint8_t> b) {
 }
 
 unsigned mode_of(const fs::path& p) {
-    struct stat st{};
+    struct stat st {};
     ::stat(p.c_str(), &st);
     return st.st_mode & 0777;
 }
@@ -230,12 +230,14 @@ TEST(PersistFiles, WatcherWakesOnChangesWithAndWithoutInotify) {
         TempDir tmp;
         std::atomic<int> wakes{0};
         {
-            FolderWatcher watcher(tmp.path(), [&] { ++wakes; }, std::chrono::milliseconds(50), mode);
+            FolderWatcher watcher(
+                tmp.path(), [&] { ++wakes; }, std::chrono::milliseconds(50), mode);
             EXPECT_EQ(watcher.uses_inotify(), mode == FolderWatcher::Mode::InotifyAndPolling);
             std::this_thread::sleep_for(std::chrono::milliseconds(120));
             EXPECT_EQ(wakes.load(), 0) << "an idle folder wakes nobody";
             write_raw(tmp.path() / "x.log", bytes_of("hello"));
-            for (int i = 0; i < 200 && wakes.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            for (int i = 0; i < 200 && wakes.load() == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
             EXPECT_GE(wakes.load(), 1);
         }
     }

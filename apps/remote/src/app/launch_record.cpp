@@ -13,7 +13,8 @@ bool sample_mode_from_environment() {
     return value != nullptr && std::strcmp(value, "1") == 0;
 }
 
-std::expected<zavo_ui::launch::RootWidget, std::string> build_initial_state(const zavo_ui::launch::LaunchOptions& options) {
+std::expected<zavo_ui::launch::RootWidget, std::string> build_initial_state(
+    const zavo_ui::launch::LaunchOptions& options) {
     const std::string view_state = options.view_state.value_or("");
     return sample_mode_from_environment() ? new_sample_app_state(view_state) : new_app_state(view_state);
 }

@@ -15,16 +15,27 @@ namespace remote::app {
 inline constexpr std::string_view kApplicationId = "dev.zavo.remote";
 
 inline constexpr std::array<std::string_view, 13> kViewStates = {
-    "narrow",        "narrow-open",        "form",           "form-zavo",       "session-ssh",
-    "session-vnc",   "session-rdp",        "session-zavo",   "session-connecting", "session-failed",
-    "confirm-connect", "confirm-delete",   "confirm-ssh-trust",
+    "narrow",
+    "narrow-open",
+    "form",
+    "form-zavo",
+    "session-ssh",
+    "session-vnc",
+    "session-rdp",
+    "session-zavo",
+    "session-connecting",
+    "session-failed",
+    "confirm-connect",
+    "confirm-delete",
+    "confirm-ssh-trust",
 };
 
 // Sample mode is on only for ZAVO_REMOTE_SAMPLE set to exactly "1".
 bool sample_mode_from_environment();
 
 // Reads the sample switch once and builds the state for the view-state name (absent: "").
-std::expected<zavo_ui::launch::RootWidget, std::string> build_initial_state(const zavo_ui::launch::LaunchOptions& options);
+std::expected<zavo_ui::launch::RootWidget, std::string> build_initial_state(
+    const zavo_ui::launch::LaunchOptions& options);
 zavo_ui::launch::RootWidget new_app_state(std::string_view view_state);
 zavo_ui::launch::RootWidget new_sample_app_state(std::string_view view_state);
 // No view state, no sample data; the environment is not read.

@@ -42,8 +42,8 @@ zavo_ui::widget::text_input::TextInput make_form_input(InputSlot slot) {
 SavedConnection sample(std::string_view name, ConnectionKind kind, std::string_view host, std::uint16_t port,
                        std::string_view user, AuthKind auth, Presence presence, bool favorite,
                        std::string_view last_used, std::string_view group) {
-    return sample_connection(SampleConnectionSpec{name, host, user, last_used, group, port, kind, auth, presence,
-                                                  favorite});
+    return sample_connection(
+        SampleConnectionSpec{name, host, user, last_used, group, port, kind, auth, presence, favorite});
 }
 
 }  // namespace
@@ -69,14 +69,17 @@ std::unique_ptr<RemoteApp> RemoteApp::with_sample_data() {
     const std::string device2 = sim::SIMULATED_DEVICES[1].endpoint_id();
     std::vector<SavedConnection> connections;
     for (SavedConnection c : {
-             sample("Build Box", K::Ssh, "build.lab.internal", 22, "admin", A::PublicKey, P::Online, true, "12m ago", "lab"),
+             sample("Build Box", K::Ssh, "build.lab.internal", 22, "admin", A::PublicKey, P::Online, true, "12m ago",
+                    "lab"),
              sample("Studio Node", K::Zavo, device1, 0, "", A::DeviceIdentity, P::Online, true, "just now", "Zavo"),
-             sample("Office NAS", K::Vnc, "192.168.1.20", 5900, "media", A::Password, P::Online, false, "2h ago", "home"),
+             sample("Office NAS", K::Vnc, "192.168.1.20", 5900, "media", A::Password, P::Online, false, "2h ago",
+                    "home"),
              sample("Win Workstation", K::Rdp, "10.0.0.45", 3389, "maria", A::Password, P::Offline, false, "yesterday",
                     "work"),
              sample("Edge Gateway", K::Ssh, "edge.example.net", 2222, "root", A::PublicKey, P::Online, false, "3d ago",
                     "prod"),
-             sample("Pi Cluster Head", K::Ssh, "192.168.1.50", 22, "pi", A::Password, P::Offline, false, "1w ago", "lab"),
+             sample("Pi Cluster Head", K::Ssh, "192.168.1.50", 22, "pi", A::Password, P::Offline, false, "1w ago",
+                    "lab"),
              sample("Workshop Laptop", K::Zavo, device2, 0, "", A::DeviceIdentity, P::Online, false, "5h ago", "Zavo"),
              sample("Backup Vault", K::Vnc, "vault.example.com", 5901, "ops", A::Password, P::Unknown, false, "Never",
                     "prod"),
@@ -94,9 +97,9 @@ void RemoteApp::apply_view_state(std::string_view name) {
 
 void RemoteApp::apply_demo_scene(std::string_view name) {
     if (name == "session-rdp") {
-        show_preview_session(ConnectionKind::Rdp,
-                             SessionStatus::unavailable(
-                                 "RDP profiles are preserved, but this Zavo build has no RDP client backend."));
+        show_preview_session(
+            ConnectionKind::Rdp,
+            SessionStatus::unavailable("RDP profiles are preserved, but this Zavo build has no RDP client backend."));
     } else if (name == "session-zavo") {
         show_preview_session(ConnectionKind::Zavo, SessionStatus::connecting());
     } else if (name == "session-connecting") {
@@ -107,9 +110,9 @@ void RemoteApp::apply_demo_scene(std::string_view name) {
         const auto id = first_connection_of_kind(ConnectionKind::Ssh);
         if (!id) return;
         const SavedConnection* c = find_connection(connections, *id);
-        confirmation = ConfirmationRequest{ConfirmationRequest::Kind::TrustHostKey, confirmation_key(*c),
-                                           HostKeyIdentity{"ssh-ed25519", "SHA256:DemoFingerprintForVisualReviewOnly"},
-                                           *id};
+        confirmation =
+            ConfirmationRequest{ConfirmationRequest::Kind::TrustHostKey, confirmation_key(*c),
+                                HostKeyIdentity{"ssh-ed25519", "SHA256:DemoFingerprintForVisualReviewOnly"}, *id};
     }
 }
 

@@ -67,7 +67,9 @@ public:
     bool needs_redraw() override { return redraw_needed; }
     void collect_damage(std::vector<zavo_ui::Rect>& damage) override;
     void clear_redraw() override { redraw_needed = false; }
-    std::optional<std::vector<crdt::ChangeHash>> take_host_pending() override { return action_host.take_pending_heads(); }
+    std::optional<std::vector<crdt::ChangeHash>> take_host_pending() override {
+        return action_host.take_pending_heads();
+    }
 
     // --- the device relay's sink
     std::vector<DeviceRequest> take_device_requests() override;

@@ -124,8 +124,8 @@ std::vector<SavedConnection> load_connections(const ProfileDocument& doc) {
 void store_connection(ProfileDocument& doc, const SavedConnection& c) {
     using zavo_ui::doc::put_scalar_if_changed;
     const crdt::ObjId connections = ensure_connections_map(doc);
-    const crdt::ObjId map = object_or_new(doc, connections, c.id.to_string(), crdt::ObjType::Map,
-                                          "put_object connection map never fails");
+    const crdt::ObjId map =
+        object_or_new(doc, connections, c.id.to_string(), crdt::ObjType::Map, "put_object connection map never fails");
     set_name(doc, map, c.name);
     put_scalar_if_changed(doc, map, "host", std::string_view(c.host));
     put_scalar_if_changed(doc, map, "port", std::int64_t{c.port});
