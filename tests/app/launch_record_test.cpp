@@ -1,6 +1,7 @@
 #include "app/launch_record.hpp"
 
 #include "app/remote_app.hpp"
+#include "zavo_actions/registry.hpp"
 
 #include <gtest/gtest.h>
 
@@ -79,4 +80,9 @@ TEST(LaunchRecord, SpecNamesTheScenesHooksAndWindowSize) {
                                         "confirm-connect", "confirm-delete", "confirm-ssh-trust"}));
     EXPECT_EQ(spec.window_size(), (zavo_ui::launch::WindowSize{1280, 800}));
     EXPECT_TRUE(spec.new_default_state && spec.build_initial_state && spec.open_document);
+    zavo_actions::ActionRegistry registry;
+    zavo_ui::app::App application(registry);
+    spec.register_actions(application);
+    EXPECT_TRUE(registry.contains("remote.action"));
+    EXPECT_EQ(registry.size(), 1u);
 }

@@ -1,5 +1,6 @@
 #include "app/launch_record.hpp"
 
+#include "actions/codecs.hpp"
 #include "app/remote_app.hpp"
 #include "zavo_ui/persist.hpp"
 
@@ -34,6 +35,8 @@ zavo_ui::launch::RootWidget new_sample_app_state(std::string_view view_state) {
 
 zavo_ui::launch::RootWidget new_default_app_state() { return RemoteApp::new_(); }
 
+void register_actions(zavo_ui::app::App& app) { register_remote_actions(app.action_registry_mut()); }
+
 zavo_ui::launch::WindowSize default_window_size() { return {1280, 800}; }
 
 zavo_ui::launch::LaunchSpec launch_spec() {
@@ -42,6 +45,7 @@ zavo_ui::launch::LaunchSpec launch_spec() {
     spec.view_states.assign(kViewStates.begin(), kViewStates.end());
     spec.new_default_state = new_default_app_state;
     spec.build_initial_state = build_initial_state;
+    spec.register_actions = register_actions;
     spec.window_size = default_window_size;
     spec.open_document = [](std::string_view app_id) { return zavo_ui::persist::open(app_id); };
     return spec;

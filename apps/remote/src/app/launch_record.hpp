@@ -1,6 +1,6 @@
 #pragma once
 // What the program hands the framework at launch: its id, the review scenes it may start in,
-// the two state factories and the first window size.
+// the two state factories, the action-registration hook and the first window size.
 #include "zavo_ui/app.hpp"
 #include "zavo_ui/launch.hpp"
 
@@ -40,6 +40,8 @@ zavo_ui::launch::RootWidget new_app_state(std::string_view view_state);
 zavo_ui::launch::RootWidget new_sample_app_state(std::string_view view_state);
 // No view state, no sample data; the environment is not read.
 zavo_ui::launch::RootWidget new_default_app_state();
+// Registers the decoder and handler of "remote.action".
+void register_actions(zavo_ui::app::App& app);
 zavo_ui::launch::WindowSize default_window_size();
 
 // The whole launch record.
