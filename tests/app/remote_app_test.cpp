@@ -365,3 +365,19 @@ TEST(FrameworkHooks, DamageIsTheWindowWhileARedrawIsPending) {
     app->collect_damage(damage);
     EXPECT_TRUE(damage.empty());
 }
+
+TEST(DeviceSink, EventsReachOnlyTheLiveDeviceSession) {
+    auto app = RemoteApp::with_sample_data();
+    app->handle_device_event({1, DeviceEvent::Connected{640, 480}});  // no session: ignored
+    app->live_session = LiveSession{device_session(*app)};
+    const std::uint64_t id = std::get<DeviceSession>(app->live_session->value).session_id;
+    app->redraw_needed = false;
+    app->handle_device_event({id + 1, DeviceEvent::Connected{640, 480}});
+    EXPECT_FALSE(app->needs_redraw()) << "an earlier session's event";
+    EXPECT_EQ(app->live_session->status(), SessionStatus::connecting());
+    app->handle_device_event({id, DeviceEvent::Connected{640, 480}});
+    EXPECT_TRUE(app->needs_redraw());
+    EXPECT_EQ(app->live_session->status(), SessionStatus::connected());
+    app->handle_device_event({id, DeviceEvent::Disconnected{DisconnectReason::control_closed()}});
+    EXPECT_EQ(app->live_session->status().kind, SessionStatus::Kind::Failed);
+}
