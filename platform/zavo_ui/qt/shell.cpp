@@ -127,6 +127,9 @@ void Shell::exchange_relay() {
 
 void Shell::after_change() {
   if (document_ == nullptr) return;
+  // The host's pending heads only say that actions were dispatched; the heads tell what
+  // changed, whoever changed it.
+  root_->take_host_pending();
   document_->commit();
   auto heads = document_->get_heads();
   if (heads == heads_) return;
