@@ -24,6 +24,7 @@
 #include "zavo_ui/app.hpp"
 #include "zavo_ui/device_relay.hpp"
 #include "zavo_ui/persist.hpp"
+#include "zavo_ui/qt/accessibility.hpp"
 #include "zavo_ui/qt/clipboard.hpp"
 #include "zavo_ui/qt/display.hpp"
 #include "zavo_ui/qt/options.hpp"
@@ -238,6 +239,8 @@ void run_or_exit(const LaunchSpec& spec) {
   }
 
   qt::AppWindow window(shell);
+  qt::AccessBridge access(window, shell, [&window] { window.schedule(); });
+  window.set_access_bridge(&access);
   window.setTitle(QString::fromStdString(window_title(spec)));
   window.resize(int(size.width), int(size.height));
 
@@ -266,6 +269,7 @@ void run_or_exit(const LaunchSpec& spec) {
 
   window.show();
   QGuiApplication::exec();
+  window.set_access_bridge(nullptr);
   relay.set_wake({});
   if (store != nullptr) store->set_change_listener({});
   save();

@@ -29,6 +29,10 @@ void AppWindow::schedule() {
   update(region);
 }
 
+QAccessibleInterface* AppWindow::accessibleRoot() const {
+  return access_ != nullptr ? access_->root() : QRasterWindow::accessibleRoot();
+}
+
 void AppWindow::paintEvent(QPaintEvent*) {
   shell_.resize(Size{double(width()), double(height())}, devicePixelRatio());
   {
@@ -36,6 +40,7 @@ void AppWindow::paintEvent(QPaintEvent*) {
     shell_.paint(painter);
   }
   spdlog::debug("frame {} painted", shell_.frames_painted());
+  if (access_ != nullptr) access_->refresh();
   schedule();
 }
 

@@ -3,6 +3,7 @@
 // another while the widget animates, none while it is idle.
 #include <QRasterWindow>
 
+#include "zavo_ui/qt/accessibility.hpp"
 #include "zavo_ui/qt/shell.hpp"
 
 namespace zavo_ui::qt {
@@ -13,6 +14,9 @@ class AppWindow : public QRasterWindow {
 
   // Asks for a frame when the widget wants one.
   void schedule();
+  // Exports the widget's accessibility tree through `bridge` (kept up to date after frames).
+  void set_access_bridge(AccessBridge* bridge) { access_ = bridge; }
+  QAccessibleInterface* accessibleRoot() const override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -32,6 +36,7 @@ class AppWindow : public QRasterWindow {
   void button(QMouseEvent* event, event::ElementState state);
 
   Shell& shell_;
+  AccessBridge* access_ = nullptr;
   std::optional<QPointF> last_pointer_;  // logical pixels
 };
 

@@ -100,6 +100,9 @@ class Gallery : public Widget {
     }
     if (const auto* b = std::get_if<event::Button>(&e);
         b && b->button == event::PointerButton::Primary && b->state == event::ElementState::Pressed) {
+      for (std::size_t i = 0; i < buttons_.size() && i < 4; ++i) {
+        if (buttons_[i].first.contains(pointer_)) status_ = "Pressed " + buttons_[i].second;
+      }
       TextInput& live = inputs_[3];
       if (live.rect().contains(pointer_) || (live_card_.contains(pointer_))) {
         live.focus();
@@ -116,6 +119,55 @@ class Gallery : public Widget {
       if (used) redraw_ = true;
       handled = handled || used;
     }
+  }
+
+  // The resting buttons, the field to type in and a live status line, for assistive technology.
+  std::optional<a11y::AccessNode> accessibility_tree() override {
+    using a11y::AccessNode;
+    using a11y::AccessRole;
+    std::vector<AccessNode> buttons;
+    for (std::size_t i = 0; i < buttons_.size() && i < 4; ++i) {
+      const std::string label = buttons_[i].second;
+      AccessNode b = AccessNode(AccessRole::Button).with_label(label).with_element_id("gallery.button:" + label);
+      b.bounds = buttons_[i].first;
+      b.focusable = true;
+      buttons.push_back(std::move(b));
+    }
+    AccessNode field = AccessNode(AccessRole::TextField)
+                           .with_label("Type here")
+                           .with_value(inputs_[3].text())
+                           .with_element_id("gallery.field:live");
+    field.bounds = live_card_;
+    field.focusable = true;
+    field.focused = inputs_[3].focused;
+    AccessNode status = AccessNode(AccessRole::StaticText).with_label(status_).with_node_id("gallery.status");
+    status.live = a11y::Live::Polite;
+    std::vector<AccessNode> children;
+    children.push_back(AccessNode(AccessRole::Group).with_label("Buttons").with_node_id("gallery.buttons")
+                           .with_children(std::move(buttons)));
+    children.push_back(std::move(field));
+    children.push_back(std::move(status));
+    AccessNode root = AccessNode(AccessRole::Window).with_label("Widget gallery").with_children(std::move(children));
+    root.bounds = bounds_;
+    return root;
+  }
+
+  bool activate_element(std::string_view id, const a11y::SemanticAction& action, EventContext&) override {
+    using a11y::SemanticActionKind;
+    if (id.starts_with("gallery.button:") && action.kind == SemanticActionKind::Activate) {
+      status_ = "Pressed " + std::string(id.substr(15));
+    } else if (id == "gallery.field:live" && action.kind == SemanticActionKind::SetValue && action.text) {
+      inputs_[3].set_text_with_cursor_at_end(*action.text);
+      status_ = "Typed " + *action.text;
+    } else if (id == "gallery.field:live" &&
+               (action.kind == SemanticActionKind::Focus || action.kind == SemanticActionKind::Activate)) {
+      inputs_[3].focus();
+      inputs_[3].caret_visible = true;
+    } else {
+      return false;
+    }
+    redraw_ = true;
+    return true;
   }
 
   bool wants_animation_frame() override { return tooltip_.pending(); }
@@ -136,6 +188,7 @@ class Gallery : public Widget {
     const auto& c = theme.colors;
     double y = bounds_.y0 + 24;
     text.draw_text_weighted(scene, t.pre_translate(kMargin, y), "Widget gallery", 22, 3, c.text_primary);
+    text.draw_text(scene, t.pre_translate(kMargin + 240, y + 7), status_, 13, c.text_secondary);
     y += 44;
 
     // Buttons: every style, resting and hovered.
@@ -289,6 +342,7 @@ class Gallery : public Widget {
   Rect live_card_;
   TooltipHost tooltip_;
   std::vector<std::pair<Rect, std::string>> buttons_;
+  std::string status_ = "Nothing pressed yet";
 };
 
 }  // namespace

@@ -1,0 +1,418 @@
+#include "zavo_ui/qt/accessibility.hpp"
+
+#include <QGuiApplication>
+#include <QTimer>
+#include <QWindow>
+
+#include <cmath>
+
+#include "zavo_ui/qt/shell.hpp"
+#include "zavo_ui/qt/text_engine.hpp"
+
+namespace zavo_ui::qt {
+
+using a11y::AccessRole;
+using a11y::SemanticActionKind;
+
+namespace {
+
+std::uint64_t mix(std::uint64_t a, std::uint64_t b) {
+  // splitmix64 of the pair: keys of nodes without an id of their own.
+  std::uint64_t z = a ^ (b + 0x9e3779b97f4a7c15ull + (a << 6) + (a >> 2));
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+  return (z ^ (z >> 31)) | 1;  // never 0, the "no parent" key
+}
+
+const QString& scroll_into_view_action() {
+  static const QString name = QStringLiteral("Scroll into view");
+  return name;
+}
+
+QString qs(const std::optional<std::string>& text) {
+  return text ? QString::fromStdString(*text) : QString();
+}
+
+}  // namespace
+
+QAccessible::Role qt_role(const a11y::AccessNode& node) {
+  if (node.live) return QAccessible::Notification;
+  switch (node.role) {
+    case AccessRole::Window: return QAccessible::Window;
+    case AccessRole::Dialog: return QAccessible::Dialog;
+    case AccessRole::Group: return QAccessible::Grouping;
+    case AccessRole::Toolbar: return QAccessible::ToolBar;
+    case AccessRole::List: return QAccessible::List;
+    case AccessRole::ListItem: return QAccessible::ListItem;
+    case AccessRole::Button:
+    case AccessRole::ToggleButton: return QAccessible::Button;
+    case AccessRole::RadioButton: return QAccessible::RadioButton;
+    case AccessRole::TextField: return QAccessible::EditableText;
+    case AccessRole::StaticText: return QAccessible::StaticText;
+    case AccessRole::Heading: return QAccessible::Heading;
+    case AccessRole::Terminal: return QAccessible::Terminal;
+    case AccessRole::Canvas: return QAccessible::Canvas;
+  }
+  return QAccessible::Grouping;
+}
+
+QAccessible::State qt_state(const a11y::AccessNode& node) {
+  QAccessible::State s;
+  s.focusable = node.focusable;
+  s.focused = node.focused;
+  s.selected = node.selected;
+  s.selectable = node.role == AccessRole::ListItem;
+  s.modal = node.modal;
+  s.disabled = !node.enabled;
+  s.editable = node.role == AccessRole::TextField;
+  s.selectableText = node.role == AccessRole::TextField || node.role == AccessRole::StaticText;
+  s.invisible = false;
+  if (node.checked || node.role == AccessRole::ToggleButton || node.role == AccessRole::RadioButton) {
+    s.checkable = true;
+    s.checked = node.checked == a11y::Toggled::True;
+  }
+  if (node.expanded) {
+    s.expandable = true;
+    s.expanded = *node.expanded == a11y::Toggled::True;
+    s.collapsed = !s.expanded;
+  }
+  return s;
+}
+
+QStringList action_names(const std::vector<SemanticActionKind>& kinds) {
+  QStringList names;
+  for (SemanticActionKind k : kinds) {
+    switch (k) {
+      case SemanticActionKind::Activate: names << QAccessibleActionInterface::pressAction(); break;
+      case SemanticActionKind::Toggle: names << QAccessibleActionInterface::toggleAction(); break;
+      case SemanticActionKind::Focus: names << QAccessibleActionInterface::setFocusAction(); break;
+      case SemanticActionKind::ScrollIntoView: names << scroll_into_view_action(); break;
+      default: break;  // a value is set through the text, not as an action
+    }
+  }
+  return names;
+}
+
+std::optional<SemanticActionKind> action_kind(const QString& name) {
+  if (name == QAccessibleActionInterface::pressAction()) return SemanticActionKind::Activate;
+  if (name == QAccessibleActionInterface::toggleAction()) return SemanticActionKind::Toggle;
+  if (name == QAccessibleActionInterface::setFocusAction()) return SemanticActionKind::Focus;
+  if (name == scroll_into_view_action()) return SemanticActionKind::ScrollIntoView;
+  return std::nullopt;
+}
+
+// One node of the tree as Qt sees it. It looks its data up by key, so a rebuilt tree updates
+// it in place.
+class NodeInterface : public QAccessibleInterface,
+                      public QAccessibleActionInterface,
+                      public QAccessibleTextInterface,
+                      public QAccessibleEditableTextInterface {
+ public:
+  NodeInterface(AccessBridge& bridge, std::uint64_t key) : bridge_(bridge), key_(key) {}
+
+  bool isValid() const override { return bridge_.entry(key_) != nullptr; }
+  QObject* object() const override { return key_ == bridge_.root_key() ? &bridge_.window() : nullptr; }
+  QWindow* window() const override { return &bridge_.window(); }
+
+  QAccessibleInterface* parent() const override {
+    const auto* e = bridge_.entry(key_);
+    if (e == nullptr || e->parent == 0) return QAccessible::queryAccessibleInterface(qApp);
+    const auto* p = bridge_.entry(e->parent);
+    return p ? p->iface : nullptr;
+  }
+  QAccessibleInterface* child(int index) const override {
+    const auto* e = bridge_.entry(key_);
+    if (e == nullptr || index < 0 || index >= int(e->children.size())) return nullptr;
+    const auto* c = bridge_.entry(e->children[size_t(index)]);
+    return c ? c->iface : nullptr;
+  }
+  int childCount() const override {
+    const auto* e = bridge_.entry(key_);
+    return e ? int(e->children.size()) : 0;
+  }
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    for (int i = 0; i < childCount(); ++i) {
+      if (this->child(i) == child) return i;
+    }
+    return -1;
+  }
+  QAccessibleInterface* childAt(int x, int y) const override {
+    for (int i = childCount() - 1; i >= 0; --i) {
+      QAccessibleInterface* c = child(i);
+      if (c != nullptr && c->rect().contains(x, y)) return c;
+    }
+    return nullptr;
+  }
+  QAccessibleInterface* focusChild() const override {
+    for (int i = 0; i < childCount(); ++i) {
+      QAccessibleInterface* c = child(i);
+      if (c == nullptr) continue;
+      if (c->state().focused) return c;
+      if (QAccessibleInterface* inner = c->focusChild()) return inner;
+    }
+    return nullptr;
+  }
+
+  QString text(QAccessible::Text t) const override {
+    const auto* e = bridge_.entry(key_);
+    if (e == nullptr) return {};
+    switch (t) {
+      case QAccessible::Name: return qs(e->node.label);
+      case QAccessible::Description: return qs(e->node.description);
+      case QAccessible::Value: return qs(e->node.value);
+      default: return {};
+    }
+  }
+  void setText(QAccessible::Text t, const QString& text) override {
+    if (t == QAccessible::Value) set_value(text);
+  }
+  QRect rect() const override {
+    const auto* e = bridge_.entry(key_);
+    return e ? bridge_.global_rect(*e) : QRect();
+  }
+  QAccessible::Role role() const override {
+    const auto* e = bridge_.entry(key_);
+    return e ? qt_role(e->node) : QAccessible::NoRole;
+  }
+  QAccessible::State state() const override {
+    const auto* e = bridge_.entry(key_);
+    QAccessible::State s;
+    if (e == nullptr) {
+      s.invalid = true;
+      return s;
+    }
+    s = qt_state(e->node);
+    if (key_ == bridge_.root_key()) s.active = bridge_.window().isActive();
+    return s;
+  }
+
+  void* interface_cast(QAccessible::InterfaceType type) override {
+    const auto* e = bridge_.entry(key_);
+    if (e == nullptr) return nullptr;
+    const bool field = e->node.role == AccessRole::TextField;
+    switch (type) {
+      case QAccessible::ActionInterface:
+        return e->actions.empty() ? nullptr : static_cast<QAccessibleActionInterface*>(this);
+      case QAccessible::TextInterface: return field ? static_cast<QAccessibleTextInterface*>(this) : nullptr;
+      case QAccessible::EditableTextInterface:
+        return field ? static_cast<QAccessibleEditableTextInterface*>(this) : nullptr;
+      default: return nullptr;
+    }
+  }
+
+  // Actions.
+  QStringList actionNames() const override {
+    const auto* e = bridge_.entry(key_);
+    return e ? action_names(e->actions) : QStringList();
+  }
+  void doAction(const QString& name) override {
+    if (auto kind = action_kind(name)) bridge_.perform(key_, a11y::SemanticAction{*kind, std::nullopt});
+  }
+  QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+  // Text of a field: its value.
+  QString value() const { return text(QAccessible::Value); }
+  void selection(int, int* start, int* end) const override { *start = *end = 0; }
+  int selectionCount() const override { return 0; }
+  void addSelection(int, int) override {}
+  void removeSelection(int) override {}
+  void setSelection(int, int, int) override {}
+  int cursorPosition() const override { return int(value().size()); }
+  void setCursorPosition(int) override {}
+  QString text(int start, int end) const override { return value().mid(start, end - start); }
+  int characterCount() const override { return int(value().size()); }
+  QRect characterRect(int) const override { return rect(); }
+  int offsetAtPoint(const QPoint&) const override { return -1; }
+  void scrollToSubstring(int, int) override {}
+  QString attributes(int offset, int* start, int* end) const override {
+    *start = *end = offset;
+    return {};
+  }
+  void deleteText(int start, int end) override {
+    QString v = value();
+    v.remove(start, end - start);
+    set_value(v);
+  }
+  void insertText(int offset, const QString& text) override {
+    QString v = value();
+    v.insert(std::clamp(offset, 0, int(v.size())), text);
+    set_value(v);
+  }
+  void replaceText(int start, int end, const QString& text) override {
+    QString v = value();
+    v.replace(start, end - start, text);
+    set_value(v);
+  }
+
+ private:
+  void set_value(const QString& text) {
+    bridge_.perform(key_, a11y::SemanticAction{SemanticActionKind::SetValue, text.toStdString()});
+  }
+
+  AccessBridge& bridge_;
+  std::uint64_t key_;
+};
+
+AccessBridge::AccessBridge(QWindow& window, Shell& shell, std::function<void()> activated)
+    : window_(window), shell_(shell), activated_(std::move(activated)) {}
+
+AccessBridge::~AccessBridge() {
+  for (auto& [_, e] : entries_) {
+    if (e.id != 0) QAccessible::deleteAccessibleInterface(e.id);
+  }
+}
+
+const AccessBridge::Entry* AccessBridge::entry(std::uint64_t key) const {
+  auto it = entries_.find(key);
+  return it == entries_.end() ? nullptr : &it->second;
+}
+
+QAccessibleInterface* AccessBridge::root() {
+  if (entries_.empty()) refresh(true);
+  const Entry* e = entry(root_key_);
+  return e ? e->iface : nullptr;
+}
+
+QRect AccessBridge::global_rect(const Entry& e) const {
+  std::optional<Rect> r = e.node.bounds;
+  if (!r && e.parent == 0) {
+    return QRect(window_.mapToGlobal(QPoint(0, 0)), window_.size());
+  }
+  if (!r) return {};
+  const QPoint origin = window_.mapToGlobal(QPoint(int(std::floor(r->x0)), int(std::floor(r->y0))));
+  return QRect(origin, QSize(int(std::ceil(r->width())), int(std::ceil(r->height()))));
+}
+
+NodeInterface* AccessBridge::create(std::uint64_t key) {
+  auto* iface = new NodeInterface(*this, key);
+  entries_.at(key).iface = iface;
+  entries_.at(key).id = QAccessible::registerAccessibleInterface(iface);
+  return iface;
+}
+
+void AccessBridge::walk(a11y::AccessNode& node, std::uint64_t parent, std::size_t index,
+                        std::unordered_map<std::uint64_t, int>& seen,
+                        std::vector<const widget::SemanticActionBinding*>& bindings, std::size_t& next_binding,
+                        std::unordered_map<std::uint64_t, Entry>& out, std::vector<std::uint64_t>& order) {
+  // A node keeps its key from one tree to the next through its node id; nodes that share an
+  // id (two controls for one command) are told apart by their order.
+  std::uint64_t key = node.node_id ? mix(*node.node_id, std::uint64_t(seen[*node.node_id]++))
+                                   : mix(parent, (std::uint64_t(index) << 8) | std::uint64_t(node.role));
+  Entry e;
+  e.parent = parent;
+  if (node.element_id && next_binding < bindings.size() && bindings[next_binding]->element_id == *node.element_id) {
+    e.actions = bindings[next_binding++]->actions;
+  }
+  std::vector<a11y::AccessNode> children = std::move(node.children);
+  node.children.clear();
+  e.node = std::move(node);
+  order.push_back(key);
+  out[key] = std::move(e);
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    const std::size_t before = order.size();
+    walk(children[i], key, i, seen, bindings, next_binding, out, order);
+    out[key].children.push_back(order[before]);
+  }
+}
+
+void AccessBridge::refresh(bool force) {
+  if (!force && !QAccessible::isActive()) return;
+  std::optional<a11y::AccessNode> tree = shell_.root().accessibility_tree();
+  if (!tree) {
+    tree = a11y::AccessNode(AccessRole::Window).with_label(shell_.root().widget_name().value_or(""));
+  }
+  bindings_ = widget::semantic_action_bindings(*tree);
+  std::vector<const widget::SemanticActionBinding*> bindings;
+  for (const auto& b : bindings_) bindings.push_back(&b);
+  std::unordered_map<std::uint64_t, Entry> fresh;
+  std::vector<std::uint64_t> order;
+  std::unordered_map<std::uint64_t, int> seen;
+  std::size_t next_binding = 0;
+  walk(*tree, 0, 0, seen, bindings, next_binding, fresh, order);
+
+  // Gone: announced while they still answer, removed at the end.
+  std::vector<QAccessible::Id> removed;
+  for (auto& [key, old] : entries_) {
+    if (fresh.count(key) != 0) continue;
+    QAccessibleEvent gone(old.iface, QAccessible::ObjectDestroyed);
+    QAccessible::updateAccessibility(&gone);
+    removed.push_back(old.id);
+  }
+
+  std::unordered_map<std::uint64_t, Entry> previous = std::move(entries_);
+  entries_ = std::move(fresh);
+  root_key_ = order.front();
+  std::optional<std::uint64_t> focused;
+  for (std::uint64_t key : order) {
+    Entry& now = entries_.at(key);
+    if (now.node.focused) focused = key;
+    auto old = previous.find(key);
+    if (old == previous.end()) {
+      NodeInterface* iface = create(key);
+      QAccessibleEvent created(iface, QAccessible::ObjectCreated);
+      QAccessible::updateAccessibility(&created);
+      if (now.node.live && now.node.label) {
+        QAccessibleEvent announce(iface, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&announce);
+      }
+      continue;
+    }
+    now.iface = old->second.iface;
+    now.id = old->second.id;
+    const a11y::AccessNode& before = old->second.node;
+    if (now.node.label != before.label) {
+      QAccessibleEvent e(now.iface, QAccessible::NameChanged);
+      QAccessible::updateAccessibility(&e);
+    }
+    if (now.node.description != before.description) {
+      QAccessibleEvent e(now.iface, QAccessible::DescriptionChanged);
+      QAccessible::updateAccessibility(&e);
+    }
+    if (now.node.value != before.value) {
+      QAccessibleEvent e(now.iface, QAccessible::ValueChanged);
+      QAccessible::updateAccessibility(&e);
+    }
+    if (now.node.bounds != before.bounds) {
+      QAccessibleEvent e(now.iface, QAccessible::LocationChanged);
+      QAccessible::updateAccessibility(&e);
+    }
+    const QAccessible::State was = qt_state(before);
+    const QAccessible::State is = qt_state(now.node);
+    QAccessible::State changed;
+    changed.focused = was.focused != is.focused;
+    changed.selected = was.selected != is.selected;
+    changed.checked = was.checked != is.checked;
+    changed.expanded = was.expanded != is.expanded;
+    changed.collapsed = was.collapsed != is.collapsed;
+    changed.modal = was.modal != is.modal;
+    if (changed.focused || changed.selected || changed.checked || changed.expanded || changed.modal) {
+      QAccessibleStateChangeEvent e(now.iface, changed);
+      QAccessible::updateAccessibility(&e);
+    }
+  }
+  if (focused) {
+    auto was = std::find_if(previous.begin(), previous.end(), [](const auto& kv) { return kv.second.node.focused; });
+    if (was == previous.end() || was->first != *focused) {
+      QAccessibleEvent e(entries_.at(*focused).iface, QAccessible::Focus);
+      QAccessible::updateAccessibility(&e);
+    }
+  }
+  for (QAccessible::Id id : removed) QAccessible::deleteAccessibleInterface(id);
+}
+
+bool AccessBridge::perform(std::uint64_t key, const a11y::SemanticAction& action) {
+  const Entry* e = entry(key);
+  if (e == nullptr || !e->node.element_id) return false;
+  const bool accepted = shell_.activate(*e->node.element_id, action);
+  // Edits can come in pairs (delete, then insert) before the tree is rebuilt: the second one
+  // works on the value the first one set.
+  if (accepted && action.kind == a11y::SemanticActionKind::SetValue) entries_.at(key).node.value = action.text;
+  // The tree is rebuilt after the caller (the accessibility bridge) is done with this node.
+  QTimer::singleShot(0, &window_, [this] {
+    refresh();
+    if (activated_) activated_();
+  });
+  return accepted;
+}
+
+}  // namespace zavo_ui::qt
