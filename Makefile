@@ -47,7 +47,7 @@ FUZZ_CXXFLAGS = -D__cpp_concepts=202002L -Wno-macro-redefined
 fuzz: deps
 	@CC=clang-16 CXX=clang++-16 $(CONFIGURE) -B build-fuzz -DREMOTE_FUZZ=ON -DREMOTE_SANITIZE=ON \
 	  -DCMAKE_CXX_FLAGS="$(FUZZ_CXXFLAGS)" >/dev/null
-	cmake --build build-fuzz -j $(JOBS)
+	cmake --build build-fuzz --target fuzzers -j $(JOBS)
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan build-fuzz
