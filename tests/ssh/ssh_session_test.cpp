@@ -1,6 +1,7 @@
 #include "ssh/ssh_session.hpp"
 
 #include <gtest/gtest.h>
+#include <spdlog/spdlog.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -172,6 +173,29 @@ TEST(SshSessionOutput, PumpFeedsEveryWaitingChunkInOrder) {
     EXPECT_EQ(h.session->terminal.row(0)[6].character, U'!');
 }
 
+// How many threads of this process carry the name.
+int threads_named(const std::string& name) {
+    int n = 0;
+    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+        std::ifstream in(task.path() / "comm");
+        std::string comm;
+        std::getline(in, comm);
+        if (comm == name) ++n;
+    }
+    return n;
+}
+
+// Waits until no session worker of an earlier test is left; whether none is.
+bool no_workers_left() {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (threads_named("remote-ssh") > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // A worker that has gone logged last under the logger's lock; taking that lock here orders
+    // this thread after it (ThreadSanitizer cannot see the thread end through /proc).
+    spdlog::default_logger()->flush();
+    return threads_named("remote-ssh") == 0;
+}
+
 // A TCP socket bound to a free loopback port, and that port.
 std::pair<int, std::uint16_t> bound_loopback_socket() {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -204,7 +228,6 @@ TEST(SshSessionStart, ConnectFailureBecomesFailedStatus) {
                                   port, 80, 24};
         auto session = start_ssh_session(std::move(request));
         ASSERT_TRUE(session);
-        EXPECT_EQ(session->status(), SessionStatus::connecting());
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (session->status().is_connecting() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -214,18 +237,7 @@ TEST(SshSessionStart, ConnectFailureBecomesFailedStatus) {
         EXPECT_EQ(session->host_key_problem(), std::nullopt);
         EXPECT_EQ(session->send_text("x"), std::unexpected("SSH session input channel is closed"));
     }
-}
-
-// How many threads of this process carry the name.
-int threads_named(const std::string& name) {
-    int n = 0;
-    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
-        std::ifstream in(task.path() / "comm");
-        std::string comm;
-        std::getline(in, comm);
-        if (comm == name) ++n;
-    }
-    return n;
+    EXPECT_TRUE(no_workers_left());
 }
 
 TEST(SshSessionStart, WorkerThreadOutlivesTheHandleUntilItsConnectionEnds) {
@@ -235,7 +247,8 @@ TEST(SshSessionStart, WorkerThreadOutlivesTheHandleUntilItsConnectionEnds) {
     auto [listener, port] = bound_loopback_socket();
     ASSERT_EQ(::listen(listener, 1), 0);
 
-    const int before = threads_named("remote-ssh");
+    ASSERT_TRUE(no_workers_left());
+    const int before = 0;
     {
         auto session = start_ssh_session(SshSessionRequest{"127.0.0.1", "u", dir.path / "known-hosts.json",
                                                            SshPasswordCredentials{"pw"}, port, 80, 24});
@@ -248,10 +261,7 @@ TEST(SshSessionStart, WorkerThreadOutlivesTheHandleUntilItsConnectionEnds) {
     EXPECT_EQ(threads_named("remote-ssh"), before + 1);  // still connecting after the handle went
     ::close(peer);
     ::close(listener);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (threads_named("remote-ssh") > before && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(threads_named("remote-ssh"), before);
+    EXPECT_TRUE(no_workers_left());
 }
 
 }  // namespace
