@@ -12,6 +12,20 @@ namespace rfb_test {
 
 using namespace remote::rfb;
 
+// Positions only grow along a row or column (saturating at 65535, which no framebuffer
+// reaches), so a loop may stop at the first one outside the framebuffer.
+inline bool outside(std::uint16_t origin, std::uint32_t offset, std::uint16_t size) {
+    return saturating_add(origin, offset) >= size;
+}
+
+// Writes value over the w x h area at (x, y), a pixel at a time.
+inline void fill_pixels(Framebuffer& fb, std::uint16_t x, std::uint16_t y, std::uint16_t w, std::uint16_t h,
+                        std::uint32_t value) {
+    for (std::uint32_t row = 0; row < h && !outside(y, row, fb.height); ++row)
+        for (std::uint32_t col = 0; col < w && !outside(x, col, fb.width); ++col)
+            fb.set_pixel(saturating_add(x, col), saturating_add(y, row), value);
+}
+
 inline Result<void> reference_raw(Stream& s, Framebuffer& fb, const RectHeader& r, const PixelFormat& f,
                                   std::size_t bpp) {
     std::uint64_t n = std::uint64_t{r.width} * r.height * bpp;
@@ -32,14 +46,16 @@ inline Result<void> reference_copy(Stream& s, Framebuffer& fb, const RectHeader&
     auto sy = read_u16(s);
     if (!sy) return std::unexpected(sy.error());
     if (std::uint64_t{r.width} * r.height > MAX_FRAMEBUFFER_PIXELS) return invalid_data("RFB copy rectangle is too large");
-    std::vector<std::uint32_t> area;
-    for (std::uint32_t row = 0; row < r.height; ++row)
-        for (std::uint32_t col = 0; col < r.width; ++col)
-            area.push_back(fb.pixel(saturating_add(*sx, col), saturating_add(*sy, row)));
-    std::size_t i = 0;
-    for (std::uint32_t row = 0; row < r.height; ++row)
-        for (std::uint32_t col = 0; col < r.width; ++col)
-            fb.set_pixel(saturating_add(r.x, col), saturating_add(r.y, row), area[i++]);
+    // Every source pixel is read from the framebuffer as it was before the copy.
+    const Framebuffer before = [&] {
+        Framebuffer copy = fb;
+        copy.pixels = std::make_shared<PixelBuffer>(*fb.pixels);
+        return copy;
+    }();
+    for (std::uint32_t row = 0; row < r.height && !outside(r.y, row, fb.height); ++row)
+        for (std::uint32_t col = 0; col < r.width && !outside(r.x, col, fb.width); ++col)
+            fb.set_pixel(saturating_add(r.x, col), saturating_add(r.y, row),
+                         before.pixel(saturating_add(*sx, col), saturating_add(*sy, row)));
     return {};
 }
 
@@ -72,15 +88,9 @@ inline Result<void> reference_rre(Stream& s, Framebuffer& fb, const RectHeader& 
         if (total > MAX_FRAMEBUFFER_PIXELS) return invalid_data("RRE subrectangles exceed the pixel work limit");
         subs.push_back(sub);
     }
-    for (std::uint32_t row = 0; row < r.height; ++row)
-        for (std::uint32_t col = 0; col < r.width; ++col)
-            fb.set_pixel(saturating_add(r.x, col), saturating_add(r.y, row), background);
-    for (const Sub& sub : subs) {
-        std::uint16_t ox = saturating_add(r.x, sub.x), oy = saturating_add(r.y, sub.y);
-        for (std::uint32_t row = 0; row < sub.h; ++row)
-            for (std::uint32_t col = 0; col < sub.w; ++col)
-                fb.set_pixel(saturating_add(ox, col), saturating_add(oy, row), sub.pixel);
-    }
+    fill_pixels(fb, r.x, r.y, r.width, r.height, background);
+    for (const Sub& sub : subs)
+        fill_pixels(fb, saturating_add(r.x, sub.x), saturating_add(r.y, sub.y), sub.w, sub.h, sub.pixel);
     return {};
 }
 
