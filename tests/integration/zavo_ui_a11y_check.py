@@ -1,6 +1,7 @@
 # Drives the widget gallery through AT-SPI: run inside dbus-run-session with the gallery's path.
 # Starts the accessibility bus, an X server and the gallery, then reads the tree and acts on it.
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -84,6 +85,20 @@ def main():
     wait_for("the text to reach the gallery", lambda: status.name == "Typed hello Zürich")
     text = wait_for("the field to show it", lambda: field.queryText().getText(0, -1) == "hello Zürich")
     print("edit ok", text)
+
+    # Real input through the X server: a click focuses the field, Control+A selects its text and
+    # typing replaces it (key codes, text and modifiers all come from X).
+    if shutil.which("xdotool"):
+        box = field.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        xdo = ["xdotool"]
+        x_env = dict(env)
+        subprocess.run(xdo + ["mousemove", str(box.x + box.width // 2), str(box.y + box.height // 2), "click", "1"],
+                       env=x_env, check=True)
+        wait_for("the click to focus the field", lambda: field.getState().contains(pyatspi.STATE_FOCUSED))
+        subprocess.run(xdo + ["key", "ctrl+a"], env=x_env, check=True)
+        subprocess.run(xdo + ["type", "--delay", "20", "typed on X"], env=x_env, check=True)
+        wait_for("the typed text", lambda: field.queryText().getText(0, -1) == "typed on X")
+        print("keyboard ok")
 
 
 try:

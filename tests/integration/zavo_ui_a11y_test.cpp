@@ -1,5 +1,6 @@
 // The accessibility bridge end to end: the widget gallery under Xvfb with a private D-Bus
-// session and AT-SPI bus, read and driven by pyatspi (zavo_ui_a11y_check.py).
+// session and AT-SPI bus, read and driven by pyatspi (zavo_ui_a11y_check.py), then typed into
+// through the X server with xdotool.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -58,6 +59,7 @@ TEST(ZavoUiAccessibility, TheTreeReachesAtSpiAndActionsComeBack) {
   EXPECT_NE(text.find("tree ok"), std::string::npos) << text;
   EXPECT_NE(text.find("press ok"), std::string::npos) << text;
   EXPECT_NE(text.find("edit ok"), std::string::npos) << text;
+  if (on_path("xdotool")) EXPECT_NE(text.find("keyboard ok"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <QColor>
 #include <QFontInfo>
+#include <QGlyphRun>
 #include <QPainter>
+#include <QRawFont>
 #include <QTextLayout>
 
 #include <algorithm>
@@ -100,13 +102,27 @@ void TextEngine::draw_line(QPainter& painter, QPointF top_left, std::string_view
                            const QColor& color) {
   if (utf8.empty()) return;
   Entry& e = entry(family, pixel_size, weight);
-  painter.save();
-  painter.translate(top_left);
-  if (e.scale != 1.0) painter.scale(e.scale, e.scale);
   painter.setPen(color);
-  painter.setFont(e.font);
-  painter.drawText(QPointF(0, e.metrics.ascent()), to_qstring(utf8));
-  painter.restore();
+  if (e.scale == 1.0) {
+    painter.setFont(e.font);
+    painter.drawText(top_left + QPointF(0, e.metrics.ascent()), to_qstring(utf8));
+    return;
+  }
+  // A fractional size: shaped with the large font, drawn with its glyphs at the real size
+  // (a scaled painter would draw outlines, visibly lighter than glyphs of the same size).
+  QTextLayout layout(to_qstring(utf8), e.font);
+  layout.beginLayout();
+  layout.createLine();
+  layout.endLayout();
+  for (QGlyphRun run : layout.glyphRuns()) {
+    QRawFont raw = run.rawFont();
+    raw.setPixelSize(raw.pixelSize() * e.scale);
+    QList<QPointF> positions = run.positions();
+    for (QPointF& p : positions) p *= e.scale;
+    run.setRawFont(raw);
+    run.setPositions(positions);
+    painter.drawGlyphRun(top_left, run);
+  }
 }
 
 std::vector<std::string_view> TextEngine::lines(std::string_view utf8, FontFamily family,
