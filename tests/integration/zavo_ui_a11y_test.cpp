@@ -59,7 +59,9 @@ TEST(ZavoUiAccessibility, TheTreeReachesAtSpiAndActionsComeBack) {
   EXPECT_NE(text.find("tree ok"), std::string::npos) << text;
   EXPECT_NE(text.find("press ok"), std::string::npos) << text;
   EXPECT_NE(text.find("edit ok"), std::string::npos) << text;
-  if (on_path("xdotool")) EXPECT_NE(text.find("keyboard ok"), std::string::npos) << text;
+  if (on_path("xdotool")) {
+    EXPECT_NE(text.find("keyboard ok"), std::string::npos) << text;
+  }
 }
 
 }  // namespace
