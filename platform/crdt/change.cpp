@@ -42,15 +42,27 @@ enum ColumnSpec : std::uint32_t {
 constexpr std::uint32_t deflate_bit = 8;
 
 ChangeHash sha256(std::uint8_t type, std::span<const std::uint8_t> body) {
-    std::vector<std::uint8_t> head{type};
-    write_uleb(head, body.size());
+    // Fetching the algorithm is costly in OpenSSL 3: once per thread, with one context.
+    struct Hasher {
+        EVP_MD* md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+        EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+        ~Hasher() {
+            EVP_MD_CTX_free(ctx);
+            EVP_MD_free(md);
+        }
+    };
+    thread_local Hasher hasher;
+    std::uint8_t head[11] = {type};
+    std::size_t n = 1;
+    for (std::uint64_t v = body.size();; v >>= 7) {
+        head[n++] = static_cast<std::uint8_t>((v & 0x7f) | (v >> 7 ? 0x80 : 0));
+        if (!(v >> 7)) break;
+    }
     ChangeHash h;
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);
-    EVP_DigestUpdate(ctx, head.data(), head.size());
-    EVP_DigestUpdate(ctx, body.data(), body.size());
-    EVP_DigestFinal_ex(ctx, h.bytes.data(), nullptr);
-    EVP_MD_CTX_free(ctx);
+    EVP_DigestInit_ex2(hasher.ctx, hasher.md, nullptr);
+    EVP_DigestUpdate(hasher.ctx, head, n);
+    EVP_DigestUpdate(hasher.ctx, body.data(), body.size());
+    EVP_DigestFinal_ex(hasher.ctx, h.bytes.data(), nullptr);
     return h;
 }
 
@@ -216,6 +228,7 @@ Result<ChangeData> decode_change_body(std::span<const std::uint8_t> body, std::s
     BooleanDecoder insert(cols->get(Insert));
     ValueDecoder value(cols->get(ValMeta), cols->get(ValRaw));
     const std::size_t nact = c.actors.size();
+    if (auto n = count_uleb_rle(cols->get(ActionCol)); n && *n <= op_budget) c.ops.reserve(static_cast<std::size_t>(*n));
     auto more = [&] {
         return !(obj_actor.done() && obj_ctr.done() && key_actor.done() && key_ctr.done() && key_str.done() &&
                  insert.done() && action.done() && value.done() && pred_group.done() && pred_actor.done() &&
@@ -267,6 +280,7 @@ Result<ChangeData> decode_change_body(std::span<const std::uint8_t> body, std::s
         }
         c.ops.push_back(std::move(op));
     }
+    c.op_count = c.ops.size();
     return c;
 }
 
@@ -340,9 +354,26 @@ void encode_change(ChangeData& c) {
     body.insert(body.end(), c.extra.begin(), c.extra.end());
     c.hash = sha256(chunk_change, body);
     c.bytes = frame(chunk_change, body, c.hash);
+    c.op_count = c.ops.size();
 }
 
 Result<std::vector<ChangeData>> decode_document(std::span<const std::uint8_t> body, std::size_t& op_budget);
+
+std::optional<std::pair<ChangeHash, std::size_t>> peek_change_hash(std::span<const std::uint8_t> input) {
+    Reader r(input);
+    auto m = r.bytes(4);
+    if (!m || !std::equal(m->begin(), m->end(), magic)) return std::nullopt;
+    auto checksum = r.bytes(4);
+    auto type = r.byte();
+    if (!checksum || !type || *type != chunk_change) return std::nullopt;
+    auto len = r.uleb();
+    if (!len) return std::nullopt;
+    auto body = r.bytes(*len);
+    if (!body) return std::nullopt;
+    auto hash = sha256(chunk_change, *body);
+    if (!std::equal(checksum->begin(), checksum->end(), hash.bytes.begin())) return std::nullopt;
+    return std::pair{hash, r.pos()};
+}
 
 Result<ChunkResult> decode_chunk(std::span<const std::uint8_t> input, std::size_t& op_budget) {
     Reader r(input);

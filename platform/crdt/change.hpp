@@ -46,13 +46,16 @@ struct ChangeData {
     std::int64_t time = 0;
     std::optional<std::string> message;
     std::vector<ChangeHash> deps;
+    // The operations while the change is being built or applied; a document keeps only the
+    // bytes and decodes them again when the change goes to another document.
     std::vector<ChangeOp> ops;
+    std::uint64_t op_count = 0;
     std::vector<std::uint8_t> extra;  // trailing header bytes kept as they came
     std::vector<std::uint8_t> bytes;  // the uncompressed chunk
     ChangeHash hash;
 };
 
-// Fills data.bytes and data.hash from the other fields.
+// Fills data.bytes, data.hash and data.op_count from the other fields.
 void encode_change(ChangeData& data);
 
 // One chunk from the front of `input`: a change (type 1 or deflated type 2), its length in
@@ -64,6 +67,10 @@ struct ChunkResult {
     std::size_t consumed = 0;
 };
 Result<ChunkResult> decode_chunk(std::span<const std::uint8_t> input, std::size_t& op_budget);
+
+// The hash and length of the change chunk (type 1) at the front of `input`, from its framing
+// alone; nullopt for other chunks or malformed framing.
+std::optional<std::pair<ChangeHash, std::size_t>> peek_change_hash(std::span<const std::uint8_t> input);
 
 // How many operations an input of `size` bytes may decode to.
 inline std::size_t op_budget_for(std::size_t size) { return 65536 + 32 * size; }

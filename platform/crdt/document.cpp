@@ -155,7 +155,7 @@ std::string to_debug_string(const ScalarValue& value) {
 const ActorId& Change::actor_id() const { return data_->actors.front(); }
 std::uint64_t Change::seq() const { return data_->seq; }
 std::uint64_t Change::start_op() const { return data_->start_op; }
-std::size_t Change::op_count() const { return data_->ops.size(); }
+std::size_t Change::op_count() const { return static_cast<std::size_t>(data_->op_count); }
 std::int64_t Change::time() const { return data_->time; }
 const std::optional<std::string>& Change::message() const { return data_->message; }
 const std::vector<ChangeHash>& Change::deps() const { return data_->deps; }
@@ -168,7 +168,9 @@ Result<Change> Change::from_bytes(std::span<const std::uint8_t> bytes) {
     if (!chunk) return std::unexpected(chunk.error());
     if (chunk->consumed != bytes.size()) return std::unexpected(err("trailing bytes after the change chunk"));
     if (chunk->changes.size() != 1) return std::unexpected(err("not a single change chunk"));
-    return Change(std::make_shared<const detail::ChangeData>(std::move(chunk->changes.front())));
+    auto& c = chunk->changes.front();
+    c.ops = {};  // decoded again by the document it is applied to
+    return Change(std::make_shared<const detail::ChangeData>(std::move(c)));
 }
 
 // ---------------------------------------------------------------- the engine
@@ -210,20 +212,88 @@ struct DocOp {
     std::vector<OpId> pred;
 };
 
+struct Object;
+
+// An operation to apply, pointing into the change or transaction that holds its data.
+struct OpView {
+    OpId id;
+    OpId obj;
+    const std::string* key_str = nullptr;  // null: key_elem is the list element
+    OpId key_elem;
+    bool insert = false;
+    std::uint64_t action = detail::Set;
+    const ScalarValue* value = nullptr;
+    std::span<const OpId> pred;
+    Object* object = nullptr;  // the target when already known
+};
+
+OpView view_of(const DocOp& op) {
+    return OpView{op.id, op.obj, op.key_str ? &*op.key_str : nullptr, op.key_elem, op.insert, op.action, &op.value,
+                  op.pred, nullptr};
+}
+
 // A value that no later operation has overwritten or deleted.
 struct LiveOp {
     OpId id;
     Value value;
 };
 
+// The live values at one key or element, sorted by op id. Almost always one: that one is kept
+// inline, more go to the heap.
+class LiveOps {
+public:
+    std::size_t size() const { return heap_.empty() ? has_one_ : heap_.size(); }
+    bool empty() const { return size() == 0; }
+    LiveOp* begin() { return heap_.empty() ? &one_ : heap_.data(); }
+    LiveOp* end() { return begin() + size(); }
+    const LiveOp* begin() const { return heap_.empty() ? &one_ : heap_.data(); }
+    const LiveOp* end() const { return begin() + size(); }
+    const LiveOp& back() const { return *(end() - 1); }
+
+    template <class Pred>
+    void erase_if(Pred pred) {
+        if (heap_.empty()) {
+            if (has_one_ && pred(one_)) has_one_ = false;
+            return;
+        }
+        std::erase_if(heap_, pred);
+        if (heap_.size() == 1) {
+            one_ = std::move(heap_.front());
+            heap_.clear();
+            has_one_ = true;
+        }
+    }
+
+    // Inserts before the first value for which `before(value)` holds.
+    template <class Before>
+    void insert(LiveOp op, Before before) {
+        if (heap_.empty() && !has_one_) {
+            one_ = std::move(op);
+            has_one_ = true;
+            return;
+        }
+        if (heap_.empty()) {
+            heap_.push_back(std::move(one_));
+            has_one_ = false;
+        }
+        auto pos = std::find_if(heap_.begin(), heap_.end(), before);
+        heap_.insert(pos, std::move(op));
+    }
+
+private:
+    LiveOp one_;
+    bool has_one_ = false;
+    std::vector<LiveOp> heap_;  // used for two or more
+};
+
 struct Element {
-    OpId id;                   // the inserting operation
-    std::vector<LiveOp> ops;   // empty once deleted; sorted by op id
+    OpId id;      // the inserting operation
+    LiveOps ops;  // empty once deleted
 };
 
 struct Object {
     ObjType type = ObjType::Map;
-    std::map<std::string, std::vector<LiveOp>, std::less<>> map;
+    std::map<std::string, LiveOps, std::less<>> map;
     std::vector<Element> seq;
 };
 
@@ -270,6 +340,14 @@ struct Document::Impl {
 
     std::vector<DocOp> tx;
 
+    // Buffers reused from change to change while applying.
+    struct Scratch {
+        std::vector<std::uint32_t> doc_actor;
+        std::vector<OpId> preds;
+        std::vector<OpView> ops;
+        std::vector<std::pair<OpId, ObjType>> new_objs;
+    } scratch;
+
     explicit Impl(ActorId a) {
         objects.emplace(root_id, Object{});
         set_actor(std::move(a));
@@ -283,16 +361,21 @@ struct Document::Impl {
     }
 
     std::uint32_t intern(const ActorId& a) {
-        auto [it, added] = actor_index.try_emplace(key_of(a), static_cast<std::uint32_t>(actors.size()));
-        if (added) {
-            actors.push_back(a);
-            last_seq.push_back(0);
-            last_op.push_back(0);
-        }
-        return it->second;
+        if (auto known = find_actor(a)) return *known;
+        actor_index.emplace(key_of(a), static_cast<std::uint32_t>(actors.size()));
+        actors.push_back(a);
+        last_seq.push_back(0);
+        last_op.push_back(0);
+        return static_cast<std::uint32_t>(actors.size() - 1);
     }
 
     std::optional<std::uint32_t> find_actor(const ActorId& a) const {
+        // Documents have few actors: a scan beats building a key to hash.
+        if (actors.size() <= 16) {
+            for (std::size_t i = 0; i < actors.size(); ++i)
+                if (actors[i] == a) return static_cast<std::uint32_t>(i);
+            return std::nullopt;
+        }
         auto it = actor_index.find(key_of(a));
         if (it == actor_index.end()) return std::nullopt;
         return it->second;
@@ -382,14 +465,14 @@ struct Document::Impl {
 
     // --- applying operations (already checked)
 
-    void update(std::vector<LiveOp>& ops, const DocOp& op) {
+    void update(LiveOps& ops, const OpView& op) {
         auto in_pred = [&](const OpId& id) {
             return std::find(op.pred.begin(), op.pred.end(), id) != op.pred.end();
         };
         if (op.action == detail::Inc) {
             std::int64_t by = 0;
-            if (auto i = std::get_if<std::int64_t>(&op.value)) by = *i;
-            else if (auto u = std::get_if<std::uint64_t>(&op.value)) by = static_cast<std::int64_t>(*u);
+            if (auto i = std::get_if<std::int64_t>(op.value)) by = *i;
+            else if (auto u = std::get_if<std::uint64_t>(op.value)) by = static_cast<std::int64_t>(*u);
             for (auto& live : ops) {
                 if (!in_pred(live.id) || !is_counter(live)) continue;
                 auto& c = std::get<Counter>(std::get<ScalarValue>(live.value.data));
@@ -397,24 +480,24 @@ struct Document::Impl {
             }
             return;
         }
-        std::erase_if(ops, [&](const LiveOp& live) { return in_pred(live.id); });
+        if (!op.pred.empty()) ops.erase_if([&](const LiveOp& live) { return in_pred(live.id); });
         if (op.action == detail::Del) return;
-        LiveOp live{op.id, made_type(op.action) ? Value{*made_type(op.action)} : Value{op.value}};
-        auto pos = std::find_if(ops.begin(), ops.end(), [&](const LiveOp& l) { return op_less(op.id, l.id); });
-        ops.insert(pos, std::move(live));
+        auto made = made_type(op.action);
+        ops.insert(LiveOp{op.id, made ? Value{*made} : Value{*op.value}},
+                   [&](const LiveOp& l) { return op_less(op.id, l.id); });
     }
 
-    void apply_op(const DocOp& op) {
+    void apply_op(const OpView& op) {
         max_op = std::max(max_op, op.id.counter);
         if (op.action > detail::MakeTable) return;
-        Object& o = objects.find(op.obj)->second;
+        Object& o = op.object ? *op.object : objects.find(op.obj)->second;
         if (op.key_str) {
-            auto it = o.map.find(*op.key_str);
-            if (it != o.map.end()) {
+            auto it = o.map.lower_bound(*op.key_str);
+            if (it != o.map.end() && it->first == *op.key_str) {
                 update(it->second, op);
                 if (it->second.empty()) o.map.erase(it);
             } else if (op.action != detail::Del && op.action != detail::Inc) {
-                update(o.map[*op.key_str], op);
+                update(o.map.emplace_hint(it, *op.key_str, LiveOps{})->second, op);
             }
         } else if (op.insert) {
             auto pos = insert_position(o, op.key_elem, op.id);
@@ -437,11 +520,11 @@ struct Document::Impl {
 
     void local(DocOp op) {
         op.id = next_id();
-        apply_op(op);
+        apply_op(view_of(op));
         tx.push_back(std::move(op));
     }
 
-    static std::vector<OpId> ids_of(const std::vector<LiveOp>& ops) {
+    static std::vector<OpId> ids_of(const LiveOps& ops) {
         std::vector<OpId> ids;
         ids.reserve(ops.size());
         for (const auto& o : ops) ids.push_back(o.id);
@@ -550,6 +633,7 @@ struct Document::Impl {
         }
         tx.clear();
         detail::encode_change(*data);
+        data->ops = {};  // applied already; the bytes keep them
         record(data);
         return data->hash;
     }
@@ -557,7 +641,7 @@ struct Document::Impl {
     void record(std::shared_ptr<const detail::ChangeData> data) {
         auto author = intern(data->actors.front());
         last_seq[author] = data->seq;
-        if (!data->ops.empty()) last_op[author] = data->start_op + data->ops.size() - 1;
+        if (data->op_count != 0) last_op[author] = data->start_op + data->op_count - 1;
         for (const auto& d : data->deps) {
             auto it = std::lower_bound(heads.begin(), heads.end(), d);
             if (it != heads.end() && *it == d) heads.erase(it);
@@ -569,12 +653,13 @@ struct Document::Impl {
 
     // Checks a remote change against the document and applies it, or fails without changing
     // anything.
-    Result<void> apply_remote(const std::shared_ptr<const detail::ChangeData>& data) {
-        const auto& c = *data;
+    // `ops` are the change's operations (decoded again from its bytes when it came without).
+    Result<void> apply_remote(const detail::ChangeData& c, const std::vector<detail::ChangeOp>& change_ops) {
         if (c.actors.empty() || c.actors.front().to_bytes().empty())
             return std::unexpected(err("change without an actor"));
         // Actors not yet known get the indices they will have once added.
-        std::vector<std::uint32_t> doc_actor(c.actors.size());
+        auto& doc_actor = scratch.doc_actor;
+        doc_actor.assign(c.actors.size(), 0);
         std::vector<ActorId> fresh;
         for (std::size_t i = 0; i < c.actors.size(); ++i) {
             if (auto a = find_actor(c.actors[i])) {
@@ -592,7 +677,7 @@ struct Document::Impl {
         if (c.seq != prev_seq + 1)
             return std::unexpected(err("change " + c.hash.to_hex() + " has sequence number " + std::to_string(c.seq) +
                                        ", expected " + std::to_string(prev_seq + 1)));
-        if (!c.ops.empty() && (c.start_op <= prev_op || c.start_op > UINT64_MAX - c.ops.size()))
+        if (!change_ops.empty() && (c.start_op <= prev_op || c.start_op > UINT64_MAX - change_ops.size()))
             return std::unexpected(err("change " + c.hash.to_hex() + " reuses operation counters"));
 
         auto map_ref = [&](const detail::OpRef& r) -> Result<OpId> {
@@ -601,39 +686,46 @@ struct Document::Impl {
             return OpId{r.counter, doc_actor[r.actor]};
         };
 
-        std::vector<DocOp> ops;
-        ops.reserve(c.ops.size());
+        std::size_t npred = 0;
+        for (const auto& co : change_ops) npred += co.pred.size();
+        auto& preds = scratch.preds;  // every op's predecessors, back to back
+        preds.clear();
+        preds.reserve(npred);
+        auto& ops = scratch.ops;
+        ops.clear();
+        ops.reserve(change_ops.size());
         // Objects and elements this change creates, before they exist.
-        std::unordered_map<OpId, ObjType, OpIdHash> new_objs;
+        auto& new_objs = scratch.new_objs;
+        new_objs.clear();
         std::unordered_map<OpId, OpId, OpIdHash> new_elems;  // element -> its object
-        for (std::size_t i = 0; i < c.ops.size(); ++i) {
-            const auto& co = c.ops[i];
-            DocOp op;
+        for (std::size_t i = 0; i < change_ops.size(); ++i) {
+            const auto& co = change_ops[i];
+            OpView op;
             op.id = OpId{c.start_op + i, author};
             auto obj = map_ref(co.obj);
             if (!obj) return std::unexpected(obj.error());
             op.obj = *obj;
             op.insert = co.insert;
             op.action = co.action;
-            op.value = co.value;
+            op.value = &co.value;
             if (co.action > detail::MakeTable) {
                 // An action from a newer format version: kept in the change, no effect here.
-                ops.push_back(std::move(op));
+                ops.push_back(op);
                 continue;
             }
-            const Object* existing = nullptr;
             ObjType type;
             if (auto it = objects.find(op.obj); it != objects.end()) {
-                existing = &it->second;
-                type = existing->type;
-            } else if (auto n = new_objs.find(op.obj); n != new_objs.end()) {
+                op.object = &it->second;  // node-based: stays valid while objects are added
+                type = op.object->type;
+            } else if (auto n = std::find_if(new_objs.begin(), new_objs.end(), [&](const auto& o) { return o.first == op.obj; });
+                       n != new_objs.end()) {
                 type = n->second;
             } else {
                 return std::unexpected(err("operation on a missing object"));
             }
             if (co.key_str) {
                 if (type != ObjType::Map || co.insert) return std::unexpected(err("map key on a list or text"));
-                op.key_str = co.key_str;
+                op.key_str = &*co.key_str;
             } else {
                 if (type == ObjType::Map) return std::unexpected(err("list element on a map"));
                 auto elem = map_ref(co.key_elem);
@@ -644,7 +736,7 @@ struct Document::Impl {
                 } else {
                     auto n = new_elems.find(*elem);
                     bool found = n != new_elems.end() ? n->second == op.obj
-                                                      : existing && find_element(*existing, *elem).has_value();
+                                                      : op.object && find_element(*op.object, *elem).has_value();
                     if (!found) return std::unexpected(err("operation on a missing list element"));
                 }
                 if (co.insert) {
@@ -656,17 +748,43 @@ struct Document::Impl {
             if (co.action == detail::Inc && !std::holds_alternative<std::int64_t>(co.value) &&
                 !std::holds_alternative<std::uint64_t>(co.value))
                 return std::unexpected(err("increment without an integer"));
+            std::size_t first = preds.size();
             for (const auto& p : co.pred) {
                 auto id = map_ref(p);
                 if (!id) return std::unexpected(id.error());
-                op.pred.push_back(*id);
+                preds.push_back(*id);
             }
-            if (auto t = made_type(co.action)) new_objs.emplace(op.id, *t);
-            ops.push_back(std::move(op));
+            op.pred = std::span<const OpId>(preds).subspan(first);
+            if (auto t = made_type(co.action)) new_objs.emplace_back(op.id, *t);
+            ops.push_back(op);
         }
         for (const auto& a : fresh) intern(a);
         for (const auto& op : ops) apply_op(op);
-        record(data);
+        return {};
+    }
+
+    // Applies a change whose dependencies are present and records it without its operations.
+    Result<void> apply_one(std::shared_ptr<const detail::ChangeData> data) {
+        if (data->ops.size() != data->op_count) {
+            std::size_t budget = detail::op_budget_for(data->bytes.size());
+            auto chunk = detail::decode_chunk(data->bytes, budget);
+            if (!chunk) return std::unexpected(chunk.error());
+            if (chunk->changes.size() != 1) return std::unexpected(err("not a single change chunk"));
+            if (auto r = apply_remote(*data, chunk->changes.front().ops); !r) return r;
+        } else {
+            if (auto r = apply_remote(*data, data->ops); !r) return r;
+            if (!data->ops.empty()) {
+                if (data.use_count() == 1) {
+                    // Only this document holds it, and it was made mutable: drop the ops in place.
+                    const_cast<detail::ChangeData&>(*data).ops = {};
+                } else {
+                    auto copy = std::make_shared<detail::ChangeData>(*data);
+                    copy->ops = {};
+                    data = std::move(copy);
+                }
+            }
+        }
+        record(std::move(data));
         return {};
     }
 
@@ -674,17 +792,19 @@ struct Document::Impl {
         return std::all_of(c.deps.begin(), c.deps.end(), [&](const ChangeHash& d) { return by_hash.contains(d); });
     }
 
-    Result<void> receive(const std::shared_ptr<const detail::ChangeData>& data) {
+    Result<void> receive(std::shared_ptr<const detail::ChangeData> data) {
         if (by_hash.contains(data->hash) || queued.contains(data->hash)) return {};
+        auto hash = data->hash;
         if (!deps_present(*data)) {
             for (const auto& d : data->deps)
-                if (!by_hash.contains(d)) waiting[d].push_back(data->hash);
-            queued.emplace(data->hash, data);
+                if (!by_hash.contains(d)) waiting[d].push_back(hash);
+            queued.emplace(hash, std::move(data));
             return {};
         }
-        if (auto r = apply_remote(data); !r) return r;
+        if (auto r = apply_one(std::move(data)); !r) return r;
+        if (waiting.empty()) return {};
         // Changes that waited for this one.
-        std::vector<ChangeHash> ready{data->hash};
+        std::vector<ChangeHash> ready{hash};
         while (!ready.empty()) {
             auto h = ready.back();
             ready.pop_back();
@@ -697,8 +817,8 @@ struct Document::Impl {
                 if (it == queued.end() || !deps_present(*it->second)) continue;
                 auto change = std::move(it->second);
                 queued.erase(it);
-                if (auto r = apply_remote(change); !r) return r;
-                ready.push_back(change->hash);
+                if (auto r = apply_one(std::move(change)); !r) return r;
+                ready.push_back(q);
             }
         }
         return {};
@@ -873,7 +993,7 @@ Result<void> Document::delete_index(const ObjId& list, std::size_t index) {
 }
 
 namespace {
-Result<void> check_counter(const std::vector<LiveOp>* ops) {
+Result<void> check_counter(const LiveOps* ops) {
     if (!ops || std::none_of(ops->begin(), ops->end(), is_counter)) return std::unexpected(err("no counter to increment"));
     return {};
 }
@@ -1018,18 +1138,35 @@ Result<void> Document::merge(Document& other) {
 
 Result<Document> Document::load(std::span<const std::uint8_t> bytes) {
     Document doc;
-    std::vector<Change> changes;
-    std::size_t offset = 0;
-    std::size_t budget = detail::op_budget_for(bytes.size());
-    while (offset < bytes.size()) {
-        auto chunk = detail::decode_chunk(bytes.subspan(offset), budget);
-        if (!chunk) return std::unexpected(Error{"at byte " + std::to_string(offset) + ": " + chunk.error().message});
-        for (auto& c : chunk->changes) changes.push_back(Change(std::make_shared<const detail::ChangeData>(std::move(c))));
-        offset += chunk->consumed;
-    }
-    if (auto r = doc.apply_changes(changes); !r) return std::unexpected(r.error());
+    if (auto r = doc.load_incremental(bytes); !r) return std::unexpected(r.error());
     if (doc.queued_changes() != 0) return std::unexpected(err("changes are missing from the file"));
     return doc;
+}
+
+Result<std::size_t> Document::load_incremental(std::span<const std::uint8_t> bytes) {
+    commit();
+    std::size_t before = impl_->history.size();
+    std::size_t offset = 0;
+    std::size_t budget = detail::op_budget_for(bytes.size());
+    std::vector<std::shared_ptr<const detail::ChangeData>> changes;
+    while (offset < bytes.size()) {
+        auto rest = bytes.subspan(offset);
+        // A change chunk already here is skipped on its hash, without decoding it.
+        if (auto known = impl_->by_hash.empty() ? std::nullopt : detail::peek_change_hash(rest);
+            known && impl_->by_hash.contains(known->first)) {
+            offset += known->second;
+            continue;
+        }
+        auto chunk = detail::decode_chunk(rest, budget);
+        if (!chunk) return std::unexpected(Error{"at byte " + std::to_string(offset) + ": " + chunk.error().message});
+        for (auto& c : chunk->changes) changes.push_back(std::make_shared<detail::ChangeData>(std::move(c)));
+        offset += chunk->consumed;
+    }
+    impl_->history.reserve(impl_->history.size() + changes.size());
+    impl_->by_hash.reserve(impl_->by_hash.size() + changes.size());
+    for (auto& c : changes)
+        if (auto r = impl_->receive(std::move(c)); !r) return std::unexpected(r.error());
+    return impl_->history.size() - before;
 }
 
 std::vector<std::uint8_t> Document::save() {

@@ -178,6 +178,10 @@ public:
     // Reads every change chunk in `bytes` (and document chunks), in any order; the result has a
     // random actor. Corrupt, truncated or inconsistent input fails and yields no document.
     static Result<Document> load(std::span<const std::uint8_t> bytes);
+    // Applies the changes in `bytes` (a saved file or chunks appended to one) that this document
+    // lacks; returns how many were applied. Fails like load; the changes before the failure stay
+    // applied.
+    Result<std::size_t> load_incremental(std::span<const std::uint8_t> bytes);
     // Every change as one uncompressed change chunk, in history order.
     std::vector<std::uint8_t> save();
 

@@ -1,5 +1,6 @@
 #include "crdt/encoding.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -10,6 +11,8 @@ Error err(std::string m) { return Error{std::move(m)}; }
 
 // Replaces invalid UTF-8 sequences by U+FFFD.
 std::string sanitize_utf8(std::span<const std::uint8_t> b) {
+    if (std::all_of(b.begin(), b.end(), [](std::uint8_t c) { return c < 0x80; }))
+        return std::string(reinterpret_cast<const char*>(b.data()), b.size());
     std::string out;
     out.reserve(b.size());
     std::size_t i = 0;
@@ -276,6 +279,30 @@ Result<std::optional<T>> RleDecoder<T>::next() {
         case Mode::Nulls: break;
     }
     return std::optional<T>{};
+}
+
+std::optional<std::uint64_t> count_uleb_rle(std::span<const std::uint8_t> data) {
+    Reader in(data);
+    std::uint64_t total = 0;
+    while (!in.done()) {
+        auto n = in.sleb();
+        if (!n) return std::nullopt;
+        std::uint64_t items;
+        if (*n > 0) {
+            items = static_cast<std::uint64_t>(*n);
+            if (!in.uleb()) return std::nullopt;
+        } else if (*n < 0) {
+            items = static_cast<std::uint64_t>(0) - static_cast<std::uint64_t>(*n);
+            for (std::uint64_t k = 0; k < items; ++k)
+                if (!in.uleb()) return std::nullopt;
+        } else {
+            auto nulls = in.uleb();
+            if (!nulls) return std::nullopt;
+            items = *nulls;
+        }
+        if (__builtin_add_overflow(total, items, &total)) return std::nullopt;
+    }
+    return total;
 }
 
 template class RleEncoder<std::uint64_t>;

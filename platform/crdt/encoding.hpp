@@ -90,6 +90,9 @@ private:
     std::vector<std::uint8_t> raw_;
 };
 
+// The number of items in a run-length encoded column of uLEB values; nullopt when malformed.
+std::optional<std::uint64_t> count_uleb_rle(std::span<const std::uint8_t> data);
+
 template <class T>
 class RleDecoder {
 public:
