@@ -1,19 +1,21 @@
 #pragma once
-// The persisted document and the files under it: where they live, the append-only replica logs, the
-// folder reader that follows every replica's log, and the folder watcher.
+// The persisted document and the files under it: where they live, the append-only replica
+// logs, the folder reader that follows every replica's log, and the folder watcher.
 //
 //   <data>/zavo/<app>/                 0700  the shared folder (a file-sync tool may replicate it)
 //     changes/<actor>.log              0600  this replica's log; only this replica writes it
 //     changes/<other>.log                    other replicas' logs, and conflict copies: input only
-//     set-aside/<name>.<time>          0600  files found corrupt, moved here and never overwritten
+//     set-aside/<name>.<time>                files found corrupt, moved here and never overwritten
 //   <state>/zavo/<app>/document/       0700  this device only
 //     actor                            0600  this replica's actor id (32 hex digits)
 //     <actor>.log                      0600  a private copy of this replica's log
+//     lock                             0600  held by the process that has the replica open
+//     set-aside/                             its own unreadable files
 //
 // A log is the magic "ZVDLOG01" followed by records: payload length (u32 LE), CRC-32 of the
-// payload (u32 LE), payload. A record cut short at the end of a file is a torn tail: it is
-// ignored, and read again once the file grows. Anything else that does not check out makes
-// the file corrupt.
+// payload (u32 LE), payload (one automerge change chunk). A record cut short at the end of a
+// file is a torn tail: it is ignored, and read again once the file grows. Anything else that
+// does not check out makes the file corrupt.
 #include "crdt/document.hpp"
 
 #include <sys/types.h>
@@ -204,7 +206,7 @@ public:
     // merge_from_folder() on its own thread.
     void set_change_listener(std::function<void()> listener);
 
-    // Where the log is rewritten from the whole document.
+    // The log size from which it is rewritten (then twice the size it was rewritten at).
     static constexpr std::size_t kCompactAt = 4u << 20;
 
 private:
