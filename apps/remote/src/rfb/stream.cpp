@@ -142,7 +142,6 @@ Result<int> connect_tcp(const std::string& host, std::uint16_t port) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG;
     addrinfo* list = nullptr;
     std::string service = std::to_string(port);
     int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
