@@ -214,19 +214,19 @@ void run_or_exit(const LaunchSpec& spec) {
   // Every change the widget makes to the document is saved at once; a failed save is tried
   // again with the next change and every few seconds until it succeeds.
   persist::PersistedDocument* store = document.persisted();
-  auto save_retry = std::make_shared<QTimer>();
-  save_retry->setInterval(5000);
-  save_retry->setSingleShot(true);
-  auto save = [store, save_retry, program] {
+  QTimer save_retry;
+  save_retry.setInterval(5000);
+  save_retry.setSingleShot(true);
+  auto save = [store, &save_retry, program] {
     if (store == nullptr) return;
     if (auto saved = store->save_changes(); !saved) {
       spdlog::warn("could not save the document: {}", saved.error());
       std::fprintf(stderr, "%s: could not save the document (will try again): %s\n", program.c_str(),
                    saved.error().c_str());
-      save_retry->start();
+      save_retry.start();
     }
   };
-  QObject::connect(save_retry.get(), &QTimer::timeout, save);
+  QObject::connect(&save_retry, &QTimer::timeout, save);
   shell.attach_document(document.document(), save);
 
   device_relay::DeviceRelay relay;
