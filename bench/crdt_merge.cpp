@@ -132,6 +132,29 @@ void BM_LoadMergedFile(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadMergedFile)->Unit(benchmark::kMillisecond);
 
+// One text of 50,000 characters typed in 5,000 changes at random places: element lookups by id
+// keep this linear in the number of operations.
+void BM_LoadLongText(benchmark::State& state) {
+    static const std::vector<std::uint8_t> file = [] {
+        std::mt19937 rng(3);
+        Document d(crdt::ActorId({1}));
+        auto t = d.put_object(ROOT, "t", ObjType::Text).value();
+        std::size_t len = 0;
+        for (int i = 0; i < 5000; ++i) {
+            (void)d.splice_text(t, rng() % (len + 1), 0, "abcdefghij");
+            len += 10;
+            d.commit();
+        }
+        return d.save();
+    }();
+    for (auto _ : state) {
+        auto doc = Document::load(file);
+        benchmark::DoNotOptimize(doc);
+    }
+    state.counters["input_bytes"] = static_cast<double>(file.size());
+}
+BENCHMARK(BM_LoadLongText)->Unit(benchmark::kMillisecond);
+
 void BM_SaveMerged(benchmark::State& state) {
     auto doc = load_and_merge();
     std::size_t size = 0;

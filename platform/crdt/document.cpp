@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <list>
 #include <map>
 #include <unordered_map>
 #include <unordered_set>
@@ -291,10 +292,60 @@ struct Element {
     LiveOps ops;  // empty once deleted
 };
 
+// The elements of a list or text in order, deleted ones included (they anchor inserts). Lookup
+// by element id goes through a hash index once the sequence is longer than a few elements, so
+// that applying n operations stays linear.
+class Sequence {
+public:
+    using List = std::list<Element>;
+
+    Sequence() = default;
+    Sequence(const Sequence& other) : list_(other.list_) {}
+    Sequence& operator=(const Sequence& other) {
+        if (this != &other) {
+            list_ = other.list_;
+            index_.clear();
+            indexed_ = false;
+        }
+        return *this;
+    }
+    Sequence(Sequence&&) noexcept = default;  // list nodes, and so the index, move along
+    Sequence& operator=(Sequence&&) noexcept = default;
+
+    List::iterator begin() const { return list_.begin(); }
+    List::iterator end() const { return list_.end(); }
+    std::size_t size() const { return list_.size(); }
+
+    List::iterator find(const OpId& id) const {
+        if (!indexed_ && list_.size() > 16) {
+            index_.reserve(list_.size());
+            for (auto it = list_.begin(); it != list_.end(); ++it) index_.emplace(it->id, it);
+            indexed_ = true;
+        }
+        if (indexed_) {
+            auto it = index_.find(id);
+            return it == index_.end() ? list_.end() : it->second;
+        }
+        return std::find_if(list_.begin(), list_.end(), [&](const Element& e) { return e.id == id; });
+    }
+
+    List::iterator insert(List::iterator pos, Element e) {
+        auto it = list_.insert(pos, std::move(e));
+        if (indexed_) index_.emplace(it->id, it);
+        return it;
+    }
+
+private:
+    // Mutable so that reads may build the index.
+    mutable List list_;
+    mutable std::unordered_map<OpId, List::iterator, OpIdHash> index_;
+    mutable bool indexed_ = false;
+};
+
 struct Object {
     ObjType type = ObjType::Map;
     std::map<std::string, LiveOps, std::less<>> map;
-    std::vector<Element> seq;
+    Sequence seq;
 };
 
 std::optional<ObjType> made_type(std::uint64_t action) {
@@ -433,19 +484,13 @@ struct Document::Impl {
         return 1;
     }
 
-    std::optional<std::size_t> find_element(const Object& o, const OpId& id) const {
-        for (std::size_t i = 0; i < o.seq.size(); ++i)
-            if (o.seq[i].id == id) return i;
-        return std::nullopt;
-    }
-
-    // Raw index of the visible element number `index`, or nullopt when out of range.
-    static std::optional<std::size_t> nth_visible(const Object& o, std::size_t index) {
-        for (std::size_t i = 0; i < o.seq.size(); ++i) {
-            if (o.seq[i].ops.empty()) continue;
-            if (index-- == 0) return i;
+    // The visible element number `index`, or null when out of range.
+    static Element* nth_visible(const Object& o, std::size_t index) {
+        for (auto& e : o.seq) {
+            if (e.ops.empty()) continue;
+            if (index-- == 0) return &e;
         }
-        return std::nullopt;
+        return nullptr;
     }
 
     static std::size_t visible_count(const Object& o) {
@@ -456,11 +501,11 @@ struct Document::Impl {
 
     // Where an element inserted after `ref` with id `id` goes: after the reference, past every
     // element with a greater id (later concurrent inserts at the same place come first).
-    std::size_t insert_position(const Object& o, const OpId& ref, const OpId& id) const {
-        std::size_t i = 0;
-        if (ref.counter != 0) i = *find_element(o, ref) + 1;
-        while (i < o.seq.size() && op_less(id, o.seq[i].id)) ++i;
-        return i;
+    Sequence::List::iterator insert_position(const Object& o, const OpId& ref, const OpId& id) const {
+        auto it = o.seq.begin();
+        if (ref.counter != 0) it = std::next(o.seq.find(ref));
+        while (it != o.seq.end() && op_less(id, it->id)) ++it;
+        return it;
     }
 
     // --- applying operations (already checked)
@@ -503,9 +548,9 @@ struct Document::Impl {
             auto pos = insert_position(o, op.key_elem, op.id);
             Element e{op.id, {}};
             update(e.ops, op);
-            o.seq.insert(o.seq.begin() + static_cast<std::ptrdiff_t>(pos), std::move(e));
+            o.seq.insert(pos, std::move(e));
         } else {
-            update(o.seq[*find_element(o, op.key_elem)].ops, op);
+            update(o.seq.find(op.key_elem)->ops, op);
         }
         if (auto t = made_type(op.action)) {
             Object created;
@@ -551,7 +596,7 @@ struct Document::Impl {
         if (!r) return std::unexpected(r.error());
         auto raw = nth_visible(*r->second, index);
         if (!raw) return std::unexpected(err("index " + std::to_string(index) + " out of bounds"));
-        const auto& e = r->second->seq[*raw];
+        const auto& e = *raw;
         DocOp op;
         op.obj = r->first;
         op.key_elem = e.id;
@@ -570,7 +615,7 @@ struct Document::Impl {
         if (index > 0) {
             auto raw = nth_visible(*r->second, index - 1);
             if (!raw) return std::unexpected(err("index " + std::to_string(index) + " out of bounds"));
-            ref = r->second->seq[*raw].id;
+            ref = raw->id;
         }
         DocOp op;
         op.obj = r->first;
@@ -736,7 +781,7 @@ struct Document::Impl {
                 } else {
                     auto n = new_elems.find(*elem);
                     bool found = n != new_elems.end() ? n->second == op.obj
-                                                      : op.object && find_element(*op.object, *elem).has_value();
+                                                      : op.object && op.object->seq.find(*elem) != op.object->seq.end();
                     if (!found) return std::unexpected(err("operation on a missing list element"));
                 }
                 if (co.insert) {
@@ -888,7 +933,7 @@ Result<std::vector<Entry>> Document::get_all(const ObjId& obj, std::size_t index
     std::vector<Entry> out;
     auto raw = Impl::nth_visible(*r->second, index);
     if (!raw) return out;
-    for (const auto& op : r->second->seq[*raw].ops) out.push_back(Entry{op.value, impl_->public_id(op.id)});
+    for (const auto& op : raw->ops) out.push_back(Entry{op.value, impl_->public_id(op.id)});
     return out;
 }
 
@@ -1020,7 +1065,7 @@ Result<void> Document::increment(const ObjId& obj, std::size_t index, std::int64
     if (!r) return std::unexpected(r.error());
     auto raw = Impl::nth_visible(*r->second, index);
     if (!raw) return std::unexpected(err("index " + std::to_string(index) + " out of bounds"));
-    const auto& e = r->second->seq[*raw];
+    const auto& e = *raw;
     if (auto c = check_counter(&e.ops); !c) return c;
     DocOp op;
     op.obj = r->first;
@@ -1045,10 +1090,10 @@ Result<void> Document::splice_text(const ObjId& text, std::size_t pos, std::size
     // Find the visible elements covering [pos, pos + del) and the one before pos.
     std::size_t at = 0;
     OpId ref = root_id;
-    std::vector<std::size_t> doomed;
+    std::vector<const Element*> doomed;
     std::size_t removed = 0;
-    for (std::size_t i = 0; i < o.seq.size() && (at < pos || removed < del); ++i) {
-        const auto& e = o.seq[i];
+    for (auto it = o.seq.begin(); it != o.seq.end() && (at < pos || removed < del); ++it) {
+        const auto& e = *it;
         if (e.ops.empty()) continue;
         std::size_t w = Impl::width(e, o.type);
         if (at < pos) {
@@ -1056,7 +1101,7 @@ Result<void> Document::splice_text(const ObjId& text, std::size_t pos, std::size
             at += w;
             ref = e.id;
         } else {
-            doomed.push_back(i);
+            doomed.push_back(&e);
             removed += w;
         }
     }
@@ -1064,12 +1109,12 @@ Result<void> Document::splice_text(const ObjId& text, std::size_t pos, std::size
     if (removed < del) return std::unexpected(err("deletion past the end of the text"));
 
     std::vector<DocOp> dels;
-    for (auto i : doomed) {
+    for (const Element* e : doomed) {
         DocOp op;
         op.obj = obj_id;
-        op.key_elem = o.seq[i].id;
+        op.key_elem = e->id;
         op.action = detail::Del;
-        op.pred = Impl::ids_of(o.seq[i].ops);
+        op.pred = Impl::ids_of(e->ops);
         dels.push_back(std::move(op));
     }
     // Inserts first, then deletes, as the reference library orders a splice.
