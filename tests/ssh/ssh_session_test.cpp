@@ -211,9 +211,9 @@ std::pair<int, std::uint16_t> bound_loopback_socket() {
 TEST(SshSessionStart, ConnectFailureBecomesFailedStatus) {
     TempDir dir;
     fs::permissions(dir.path, fs::perms::owner_all);
-    // A port that nothing listens on.
+    // A port that nothing listens on: bound but not listening, and held until the end so
+    // that no other program can take it in between.
     auto [fd, port] = bound_loopback_socket();
-    ::close(fd);
 
     struct Case {
         std::string host;
@@ -237,6 +237,7 @@ TEST(SshSessionStart, ConnectFailureBecomesFailedStatus) {
         EXPECT_EQ(session->host_key_problem(), std::nullopt);
         EXPECT_EQ(session->send_text("x"), std::unexpected("SSH session input channel is closed"));
     }
+    ::close(fd);
     EXPECT_TRUE(no_workers_left());
 }
 
