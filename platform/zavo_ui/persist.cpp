@@ -402,6 +402,7 @@ FolderWatcher::FolderWatcher(fs::path dir, std::function<void()> wake, std::chro
         ::close(inotify_fd_);
         inotify_fd_ = -1;
     }
+    first_listing_ = listing();
     thread_ = std::thread([this] { run(); });
 }
 
@@ -413,20 +414,20 @@ FolderWatcher::~FolderWatcher() {
     if (stop_fd_ >= 0) ::close(stop_fd_);
 }
 
+std::string FolderWatcher::listing() const {
+    std::string text;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(dir_, ec)) {
+        struct stat st{};
+        if (::lstat(entry.path().c_str(), &st) != 0) continue;
+        text += fmt::format("{}\n{} {} {} {}\n", entry.path().filename().string(), st.st_size, st.st_mtim.tv_sec,
+                            st.st_mtim.tv_nsec, st.st_ino);
+    }
+    return text;
+}
+
 void FolderWatcher::run() {
-    // The listing as seen by polling: name, size, modification time and inode of every entry.
-    const auto listing = [this] {
-        std::string text;
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(dir_, ec)) {
-            struct stat st {};
-            if (::lstat(entry.path().c_str(), &st) != 0) continue;
-            text += fmt::format("{}\n{} {} {} {}\n", entry.path().filename().string(), st.st_size, st.st_mtim.tv_sec,
-                                st.st_mtim.tv_nsec, st.st_ino);
-        }
-        return text;
-    };
-    std::string last = listing();
+    std::string last = std::move(first_listing_);
     for (;;) {
         pollfd fds[2] = {{stop_fd_, POLLIN, 0}, {inotify_fd_, POLLIN, 0}};
         const int n = ::poll(fds, inotify_fd_ >= 0 ? 2 : 1, static_cast<int>(poll_interval_.count()));
@@ -528,6 +529,16 @@ std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Loc
     const fs::path shared_path = changes / own;
     const fs::path private_path = locations.private_dir / own;
     self->reader_ = std::make_unique<FolderReader>(changes, locations.folder / "set-aside", own);
+    // Watching starts before the folder is read: its first look at the listing is older than
+    // what is read below, so a change made meanwhile is announced.
+    self->watcher_ = std::make_unique<FolderWatcher>(changes, [raw = self.get()] {
+        std::function<void()> listener;
+        {
+            std::lock_guard lock(raw->listener_mutex_);
+            listener = raw->listener_;
+        }
+        if (listener) listener();
+    });
 
     // This replica's log: the private copy, which no file-sync tool touches.
     bool rewrite = false;
@@ -593,14 +604,6 @@ std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Loc
         if (auto ok = self->compact(); !ok) return std::unexpected(ok.error());
     self->saved_heads_ = self->doc_.get_heads();
 
-    self->watcher_ = std::make_unique<FolderWatcher>(changes, [raw = self.get()] {
-        std::function<void()> listener;
-        {
-            std::lock_guard lock(raw->listener_mutex_);
-            listener = raw->listener_;
-        }
-        if (listener) listener();
-    });
     return self;
 }
 

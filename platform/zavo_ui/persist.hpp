@@ -155,11 +155,14 @@ public:
 
 private:
     void run();
+    // Name, size, modification time and inode of every entry, as polling compares them.
+    std::string listing() const;
     std::filesystem::path dir_;
     std::function<void()> wake_;
     std::chrono::milliseconds poll_interval_;
     int inotify_fd_ = -1;
     int stop_fd_ = -1;
+    std::string first_listing_;  // taken before the thread starts
     std::thread thread_;
 };
 
