@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,6 +44,12 @@ class QtLaunch : public ::testing::Test {
 
   // Runs the gallery with `args` in an environment without any display variable, plus `env`.
   ProcessResult run(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
+    const pid_t pid = start(std::move(args), std::move(env));
+    return pid > 0 ? finish(pid) : ProcessResult{};
+  }
+
+  // Starts the gallery as run() does, its standard output going to `out` below the test folder.
+  pid_t start(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
     const std::string program = std::string(REMOTE_BINARY_DIR) + "/zavo_ui_gallery";
     std::vector<std::string> envs;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -66,14 +73,20 @@ class QtLaunch : public ::testing::Test {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    const std::string out_path = (dir / "out").string();
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = 0;
-    ProcessResult out;
     if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
       ADD_FAILURE() << "cannot start " << program;
-      return out;
+      return -1;
     }
     posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+
+  ProcessResult finish(pid_t pid) {
+    const std::string err_path = (dir / "stderr").string();
+    ProcessResult out;
     int status = 0;
     waitpid(pid, &status, 0);
     out.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -139,6 +152,23 @@ TEST_F(QtLaunch, BadInputIsRefusedWithAMessage) {
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
   }
+}
+
+TEST_F(QtLaunch, AWindowClosesCleanlyOnTerminate) {
+  const pid_t pid = start({}, {{"QT_QPA_PLATFORM", "offscreen"}, {"SPDLOG_LEVEL", "debug"}});
+  ASSERT_GT(pid, 0);
+  // Wait for the first frame in the log (a loaded machine may take a while).
+  const auto painted = [&] {
+    std::ifstream in(dir / "out");
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str().find("frame 1 painted") != std::string::npos;
+  };
+  for (int i = 0; i < 500 && !painted(); ++i) usleep(10'000);
+  EXPECT_TRUE(painted());
+  kill(pid, SIGTERM);
+  const ProcessResult r = finish(pid);
+  EXPECT_EQ(r.status, 0) << r.err;
 }
 
 TEST_F(QtLaunch, AnUnknownViewStateIsNamedAndTheProgramGoesOn) {

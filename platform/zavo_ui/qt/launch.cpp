@@ -4,10 +4,12 @@
 #include <QGuiApplication>
 #include <QImageWriter>
 #include <QSaveFile>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +19,8 @@
 #include <spdlog/cfg/env.h>
 #include <spdlog/spdlog.h>
 #include <string>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 #include "crdt/document.hpp"
@@ -87,6 +91,28 @@ std::string window_title(const LaunchSpec& spec) {
   if (title.empty()) title = "Application";
   title[0] = char(std::toupper(static_cast<unsigned char>(title[0])));
   return title;
+}
+
+// SIGINT and SIGTERM end the event loop like closing the window, so that the document is
+// saved and every thread is stopped before the process ends.
+int quit_pipe[2] = {-1, -1};
+
+void on_quit_signal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const auto n = ::write(quit_pipe[1], &byte, 1);
+}
+
+std::unique_ptr<QSocketNotifier> quit_on_signals() {
+  if (::pipe2(quit_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return nullptr;
+  auto notifier = std::make_unique<QSocketNotifier>(quit_pipe[0], QSocketNotifier::Read);
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, [] { QGuiApplication::quit(); });
+  struct sigaction action {};
+  action.sa_handler = on_quit_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  return notifier;
 }
 
 bool write_png(const QImage& image, const std::string& path, std::string& error) {
@@ -267,6 +293,7 @@ void run_or_exit(const LaunchSpec& spec) {
     window.update();
   });
 
+  const auto quit_notifier = quit_on_signals();
   window.show();
   QGuiApplication::exec();
   window.set_access_bridge(nullptr);
