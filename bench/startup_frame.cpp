@@ -6,7 +6,13 @@
 //   first_frame_ms   process start to the first painted frame
 //   idle_paints      frames painted during two idle seconds after the first frame settled
 //   peak_rss_mb      peak resident memory of the idle program
+//
+// In process: the cost of one frame of the Qt backend (a list-like scene with cards, texts and
+// a remote picture replayed into a 1280 x 800 image), against filling the same image.
 #include <benchmark/benchmark.h>
+
+#include <QGuiApplication>
+#include <QImage>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -22,6 +28,11 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "zavo_ui/qt/qt_text_renderer.hpp"
+#include "zavo_ui/qt/scene_painter.hpp"
+#include "zavo_ui/surface.hpp"
+#include "zavo_ui/theme.hpp"
 
 extern char** environ;
 
@@ -170,6 +181,67 @@ void BM_RemoteWithSampleData(benchmark::State& state) {
   for (auto _ : state) report(state, measure(kBin + "/remote", {}, true, std::chrono::seconds(2)));
 }
 BENCHMARK(BM_RemoteWithSampleData)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+QGuiApplication& offscreen_app() {
+  static int argc = 1;
+  static char name[] = "bench_startup_frame";
+  static char* argv[] = {name, nullptr};
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  static QGuiApplication app(argc, argv);
+  return app;
+}
+
+// Forty cards with a name, a target line and a chip, and a 1920 x 1080 picture scaled into a
+// quarter of the window.
+zavo_ui::Scene list_scene(zavo_ui::text_render::TextRenderer& text) {
+  using namespace zavo_ui;
+  const theme::Theme theme = theme::Theme::dark();
+  const auto& c = theme.colors;
+  Scene scene;
+  scene.fill_color(Affine::identity(), c.background, Rect{0, 0, 1280, 800});
+  for (int i = 0; i < 40; ++i) {
+    const double x = 80 + (i % 2) * 560, y = 20 + (i / 2) * 38;
+    surface::card(scene, Affine::identity(), Rect{x, y, x + 540, y + 34}, c.surface, 10);
+    text.draw_text_weighted(scene, Affine::translate(x + 12, y + 8), "Build box " + std::to_string(i), 16, 2,
+                            c.text_primary);
+    text.draw_text(scene, Affine::translate(x + 200, y + 10), "admin@10.0.0." + std::to_string(i) + ":22", 13,
+                   c.text_secondary);
+    surface::pill(scene, Affine::identity(), Rect{x + 440, y + 8, x + 480, y + 26}, c.success.with_alpha(0.18f));
+  }
+  static const Image picture = [] {
+    std::vector<std::uint8_t> px(std::size_t(1920) * 1080 * 4, 200);
+    return Image::from_vector(std::move(px), 1920, 1080);
+  }();
+  const Rect d{640, 400, 1280, 760};
+  scene.fill(Fill::NonZero, Affine::identity(), ImageBrush{picture},
+             Affine::translate(d.x0, d.y0) * Affine::scale_non_uniform(d.width() / 1920, d.height() / 1080), d);
+  return scene;
+}
+
+void BM_ReplayListFrame(benchmark::State& state) {
+  offscreen_app();
+  zavo_ui::qt::TextEngine engine;
+  zavo_ui::qt::QtTextRenderer text(engine);
+  zavo_ui::qt::ImageCache images;
+  const zavo_ui::Scene scene = list_scene(text);
+  for (auto _ : state) {
+    QImage frame = zavo_ui::qt::render_scene(scene, zavo_ui::Size{1280, 800}, 1.0, Qt::black, engine, images);
+    benchmark::DoNotOptimize(frame.constBits());
+    images.end_frame();
+  }
+  state.counters["items"] = double(scene.items().size());
+}
+BENCHMARK(BM_ReplayListFrame)->Unit(benchmark::kMillisecond);
+
+void BM_FillFrameReference(benchmark::State& state) {
+  offscreen_app();
+  for (auto _ : state) {
+    QImage frame(1280, 800, QImage::Format_ARGB32_Premultiplied);
+    frame.fill(Qt::black);
+    benchmark::DoNotOptimize(frame.constBits());
+  }
+}
+BENCHMARK(BM_FillFrameReference)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

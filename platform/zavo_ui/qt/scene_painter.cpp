@@ -132,6 +132,14 @@ QtSceneBackend::QtSceneBackend(QPainter& painter, TextEngine& text, ImageCache& 
     : painter_(painter), text_(text), images_(images), base_(painter.worldTransform()) {}
 
 void QtSceneBackend::fill(const scene_item::FillItem& item) {
+  const Rect* rect = std::get_if<Rect>(&item.shape);
+  if (rect != nullptr && std::holds_alternative<Color>(item.brush) && item.transform.is_axis_aligned()) {
+    // Rectangles take the painter's fast path.
+    painter_.setWorldTransform(to_qtransform(item.transform) * base_);
+    painter_.fillRect(QRectF(QPointF(rect->x0, rect->y0), QPointF(rect->x1, rect->y1)).normalized(),
+                      to_qcolor(std::get<Color>(item.brush)));
+    return;
+  }
   QPainterPath path = to_path(item.shape);
   path.setFillRule(item.fill == Fill::EvenOdd ? Qt::OddEvenFill : Qt::WindingFill);
   const QTransform shape_transform = to_qtransform(item.transform) * base_;
