@@ -130,6 +130,7 @@ Result<ColumnMeta> read_column_meta(Reader& r, bool allow_deflate) {
     if (!n) return std::unexpected(n.error());
     if (*n > r.remaining() / 2) return std::unexpected(err("too many columns"));
     ColumnMeta specs;
+    specs.reserve(static_cast<std::size_t>(*n));
     for (std::uint64_t i = 0; i < *n; ++i) {
         auto spec = r.uleb();
         if (!spec) return std::unexpected(spec.error());
@@ -149,6 +150,7 @@ Result<ColumnMeta> read_column_meta(Reader& r, bool allow_deflate) {
 // The data of the columns described by `meta`, inflating deflated ones.
 Result<Columns> read_column_data(Reader& r, const ColumnMeta& meta) {
     Columns cols;
+    cols.list.reserve(meta.size());
     for (const auto& [s, len] : meta) {
         auto data = r.bytes(len);
         if (!data) return std::unexpected(err("column data too short"));
@@ -237,7 +239,7 @@ Result<ChangeData> decode_change_body(std::span<const std::uint8_t> body, std::s
     while (more()) {
         if (op_budget == 0) return std::unexpected(err("too many operations for the size of the input"));
         --op_budget;
-        ChangeOp op;
+        ChangeOp& op = c.ops.emplace_back();
         TRY(oa, obj_actor.next());
         TRY(oc, obj_ctr.next());
         if (oa->has_value() != oc->has_value()) return std::unexpected(err("half an object id"));
@@ -278,7 +280,6 @@ Result<ChangeData> decode_change_body(std::span<const std::uint8_t> body, std::s
             TRY(pc, counter_of(pred_ctr.next(), "predecessor counter"));
             op.pred.push_back(OpRef{*pc, *pa});
         }
-        c.ops.push_back(std::move(op));
     }
     c.op_count = c.ops.size();
     return c;

@@ -759,7 +759,11 @@ struct Document::Impl {
                 continue;
             }
             ObjType type;
-            if (auto it = objects.find(op.obj); it != objects.end()) {
+            if (i > 0 && ops.back().object && ops.back().obj == op.obj) {
+                // Runs of operations on one object are the rule.
+                op.object = ops.back().object;
+                type = op.object->type;
+            } else if (auto it = objects.find(op.obj); it != objects.end()) {
                 op.object = &it->second;  // node-based: stays valid while objects are added
                 type = op.object->type;
             } else if (auto n = std::find_if(new_objs.begin(), new_objs.end(), [&](const auto& o) { return o.first == op.obj; });

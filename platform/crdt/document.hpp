@@ -175,8 +175,10 @@ public:
     Document(const Document&) = delete;
     Document& operator=(const Document&) = delete;
 
-    // Reads every change chunk in `bytes` (and document chunks), in any order; the result has a
-    // random actor. Corrupt, truncated or inconsistent input fails and yields no document.
+    // Reads every chunk in `bytes`: change chunks (plain or deflated) in any order, and document
+    // chunks; the result has a random actor. Corrupt, truncated or inconsistent input fails and
+    // yields no document, as does input that decodes to more than 65,536 + 32 x its size in
+    // operations (the bound on what a small file can make the reader allocate).
     static Result<Document> load(std::span<const std::uint8_t> bytes);
     // Applies the changes in `bytes` (a saved file or chunks appended to one) that this document
     // lacks; returns how many were applied. Fails like load; the changes before the failure stay
