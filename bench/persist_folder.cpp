@@ -3,6 +3,7 @@
 // files' bytes; and one appended change made durable (median reported) against two bare
 // writes and syncs of about as many bytes (the log and its private copy).
 #include "zavo_ui/persist.hpp"
+#include "support/temp_dir.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -21,28 +22,16 @@ using namespace zavo_ui::persist;
 
 namespace {
 
-struct TempRoot {
-    fs::path path;
-    TempRoot() {
-        std::string tmpl = (fs::temp_directory_path() / "persist-bench-XXXXXX").string();
-        path = ::mkdtemp(tmpl.data());
-    }
-    ~TempRoot() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
-
 Locations replica(const fs::path& root, const std::string& name) { return {root / "shared", root / name / "document"}; }
 
 // Three replicas, each saving its share of 10,000 small changes one by one, then opening the
 // folder once more so that each log holds what its replica has seen, as it does in use.
-const TempRoot& folder_of_10k() {
-    static TempRoot root;
+const test_support::TempDir& folder_of_10k() {
+    static test_support::TempDir root("persist-bench-");
     static bool made = false;
     if (!made) {
         for (int r = 0; r < 3; ++r) {
-            auto d = open_at(replica(root.path, "r" + std::to_string(r)));
+            auto d = open_at(replica(root.path(), "r" + std::to_string(r)));
             if (!d) std::abort();
             auto& doc = (*d)->document();
             auto map = doc.put_object(crdt::ROOT, "r" + std::to_string(r), crdt::ObjType::Map).value();
@@ -53,7 +42,7 @@ const TempRoot& folder_of_10k() {
             (void)(*d)->save_changes();
         }
         for (int r = 0; r < 3; ++r)
-            if (!open_at(replica(root.path, "r" + std::to_string(r)))) std::abort();
+            if (!open_at(replica(root.path(), "r" + std::to_string(r)))) std::abort();
         made = true;
     }
     return root;
@@ -64,7 +53,7 @@ void BM_OpenFolder10kChanges3Replicas(benchmark::State& state) {
     const auto& root = folder_of_10k();
     std::size_t changes = 0;
     for (auto _ : state) {
-        auto d = open_at(replica(root.path, "r0"));
+        auto d = open_at(replica(root.path(), "r0"));
         if (!d) return state.SkipWithError(d.error().c_str());
         changes = (*d)->document().get_changes({}).size();
         state.PauseTiming();
@@ -77,17 +66,17 @@ void BM_OpenFolder10kChanges3Replicas(benchmark::State& state) {
 // A fourth device joining: it reads the three logs and writes its own.
 void BM_JoinFolder10kChanges3Replicas(benchmark::State& state) {
     const auto& root = folder_of_10k();
-    const TempRoot joiner;
+    const test_support::TempDir joiner("persist-bench-");
     std::size_t changes = 0;
     for (auto _ : state) {
-        auto d = open_at({root.path / "shared", joiner.path / "new" / "document"});
+        auto d = open_at({root.path() / "shared", joiner.path() / "new" / "document"});
         if (!d) return state.SkipWithError(d.error().c_str());
         state.PauseTiming();
         changes = (*d)->document().get_changes({}).size();
-        const fs::path log = root.path / "shared" / "changes" / ((*d)->actor() + ".log");
+        const fs::path log = root.path() / "shared" / "changes" / ((*d)->actor() + ".log");
         d->reset();
         fs::remove(log);
-        fs::remove_all(joiner.path / "new");
+        fs::remove_all(joiner.path() / "new");
         state.ResumeTiming();
     }
     state.counters["changes"] = static_cast<double>(changes);
@@ -98,7 +87,7 @@ void BM_ReferenceReadFolderBytes(benchmark::State& state) {
     std::size_t bytes = 0;
     for (auto _ : state) {
         bytes = 0;
-        for (const auto& e : fs::directory_iterator(root.path / "shared" / "changes"))
+        for (const auto& e : fs::directory_iterator(root.path() / "shared" / "changes"))
             bytes += read_file(e.path())->size();
     }
     state.counters["bytes"] = static_cast<double>(bytes);
@@ -110,8 +99,8 @@ double median(std::vector<double> v) {
 }
 
 void BM_AppendOneChangeDurably(benchmark::State& state) {
-    const TempRoot root;
-    auto d = open_at(replica(root.path, "a"));
+    const test_support::TempDir root("persist-bench-");
+    auto d = open_at(replica(root.path(), "a"));
     if (!d) return state.SkipWithError(d.error().c_str());
     auto& doc = (*d)->document();
     std::vector<double> micros;
@@ -127,8 +116,8 @@ void BM_AppendOneChangeDurably(benchmark::State& state) {
 }
 
 void BM_ReferenceWriteAndSync(benchmark::State& state) {
-    const TempRoot root;
-    const fs::path path = root.path / "ref";
+    const test_support::TempDir root("persist-bench-");
+    const fs::path path = root.path() / "ref";
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     const std::vector<std::uint8_t> record(120, 7);  // about one record of a small change
     std::vector<double> micros;

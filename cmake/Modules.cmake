@@ -29,6 +29,7 @@ function(remote_tests folder)
   set(exe test_${folder})
   add_executable(${exe} ${srcs})
   target_link_libraries(${exe} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+  target_include_directories(${exe} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   target_compile_definitions(${exe} PRIVATE
     REMOTE_SOURCE_DIR="${CMAKE_SOURCE_DIR}" REMOTE_BINARY_DIR="${CMAKE_BINARY_DIR}")
   gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST TEST_LIST ${exe}_TESTS

@@ -5,6 +5,7 @@
 #include "doc/profile_document.hpp"
 #include "profiles/connection_list.hpp"
 #include "zavo_ui/persist.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -21,19 +22,12 @@ namespace {
 
 class SavedDocument : public ::testing::Test {
 protected:
-    SavedDocument() {
-        std::string tmpl = (fs::temp_directory_path() / "saved-document-XXXXXX").string();
-        root_ = ::mkdtemp(tmpl.data());
-    }
-    ~SavedDocument() override {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
     // One device: its own private state, the shared folder.
     zavo_ui::persist::Locations device(const std::string& name) const {
         return {root_ / "shared", root_ / name / "document"};
     }
-    fs::path root_;
+    test_support::TempDir tmp_{"saved-document-"};
+    fs::path root_ = tmp_.path();
 };
 
 std::unique_ptr<zavo_ui::persist::PersistedDocument> open_device(const zavo_ui::persist::Locations& at) {

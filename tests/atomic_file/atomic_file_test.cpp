@@ -1,4 +1,5 @@
 #include "atomic_file/atomic_file.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -14,13 +15,6 @@ namespace {
 
 class AtomicFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/atomic_file_test.XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     static std::string read(const fs::path& p) {
         std::ifstream in(p, std::ios::binary);
         std::stringstream ss;
@@ -34,7 +28,8 @@ protected:
     }
     std::size_t entries() const { return std::distance(fs::directory_iterator(dir_), fs::directory_iterator()); }
 
-    fs::path dir_;
+    test_support::TempDir tmp_{"atomic_file_test.", "/tmp"};
+    fs::path dir_ = tmp_.path();
 };
 
 TEST_F(AtomicFile, CreatesAndReplacesWithExactMode) {

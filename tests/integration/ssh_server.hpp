@@ -7,9 +7,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <netinet/in.h>
-#include <arpa/inet.h>
-#include <sys/socket.h>
 
 #include <array>
 #include <chrono>
@@ -25,6 +22,8 @@
 #include <vector>
 
 #include "ssh/ssh_session.hpp"
+#include "support/loopback.hpp"
+#include "support/temp_dir.hpp"
 
 extern char** environ;
 
@@ -49,29 +48,6 @@ inline std::string random_word(std::size_t n) {
     return s;
 }
 
-inline std::uint16_t free_port() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
-inline bool port_open(std::uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
-
 class SshServer {
 public:
     static constexpr const char* kSshd = "/usr/sbin/sshd";
@@ -84,8 +60,6 @@ public:
     }
 
     SshServer() {
-        char tmpl[] = "/tmp/remote-sshd.XXXXXX";
-        dir_ = ::mkdtemp(tmpl);
         ::chmod(dir_.c_str(), 0755);
         fs::create_directories("/run/sshd");
         run("ssh-keygen -q -N '' -t ed25519 -f " + host_key().string());
@@ -97,19 +71,13 @@ public:
         store_dir_ = dir_ / "state";
         fs::create_directory(store_dir_);
         ::chmod(store_dir_.c_str(), 0700);
-        port_ = free_port();
-        try {
-            start();
-        } catch (...) {
-            fs::remove_all(dir_);
-            throw;
-        }
+        port_ = test_support::free_port();
+        start();  // if it throws, tmp_ removes the folder
     }
 
     ~SshServer() {
         stop();
         if (!user_.empty()) run("userdel -f " + user_);
-        fs::remove_all(dir_);
     }
 
     std::uint16_t port() const { return port_; }
@@ -199,7 +167,7 @@ private:
         posix_spawnattr_destroy(&attr);
         if (rc != 0) throw std::runtime_error("could not start sshd");
         auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (!port_open(port_)) {
+        while (!test_support::accepts(port_)) {
             int status;
             if (::waitpid(pid_, &status, WNOHANG) != 0) {
                 pid_ = -1;
@@ -224,7 +192,8 @@ private:
         pid_ = -1;
     }
 
-    fs::path dir_;
+    test_support::TempDir tmp_{"remote-sshd.", "/tmp"};
+    fs::path dir_ = tmp_.path();
     fs::path store_dir_;
     std::uint16_t port_ = 0;
     pid_t pid_ = -1;

@@ -1,13 +1,10 @@
 #pragma once
 // Real VNC servers for the integration tests, started on 127.0.0.1 with free ports and
 // displays, each in a private temp folder, and stopped (SIGTERM to their own pid) on destruction.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +17,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/loopback.hpp"
+#include "support/temp_dir.hpp"
 
 extern char** environ;
 
@@ -86,29 +86,6 @@ private:
     pid_t pid_ = -1;
 };
 
-inline std::uint16_t free_port() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
-inline bool accepts(std::uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
-
 // Reads the display number an X server writes to its -displayfd.
 inline std::optional<int> read_display(int fd, std::chrono::milliseconds timeout) {
     std::string text;
@@ -139,15 +116,11 @@ struct ServerOptions {
 class VncServer {
 public:
     explicit VncServer(const ServerOptions& o) {
-        char tmpl[] = "/tmp/remote-vnc-it-XXXXXX";
-        dir_ = ::mkdtemp(tmpl);
         for (int attempt = 0; attempt < 5 && port_ == 0; ++attempt) start(o);
     }
     ~VncServer() {
         vnc_.stop();
         x_.stop();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
     }
 
     bool ok() const { return port_ != 0; }
@@ -165,7 +138,7 @@ public:
 
 private:
     void start(const ServerOptions& o) {
-        std::uint16_t port = free_port();
+        std::uint16_t port = test_support::free_port();
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0) return;
         const std::string geometry = std::to_string(o.width) + "x" + std::to_string(o.height);
@@ -214,7 +187,7 @@ private:
         while (std::chrono::steady_clock::now() < end) {
             Process& server = o.kind == ServerOptions::Kind::TigerVnc ? x_ : vnc_;
             if (!server.running()) break;
-            if (accepts(port)) {
+            if (test_support::accepts(port)) {
                 port_ = port;
                 return;
             }
@@ -224,7 +197,8 @@ private:
         x_.stop();
     }
 
-    std::string dir_;
+    test_support::TempDir tmp_{"remote-vnc-it-", "/tmp"};
+    std::string dir_ = tmp_.path().string();
     Process x_;
     Process vnc_;
     int display_ = -1;

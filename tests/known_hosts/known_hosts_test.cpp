@@ -1,4 +1,5 @@
 #include "known_hosts/known_hosts.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -20,9 +21,6 @@ const HostKeyIdentity kRsa{"ssh-rsa", "SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJ
 class StoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/known_hosts_test.XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
         for (const char* name : {"REMOTE_SSH_KNOWN_HOSTS", "XDG_STATE_HOME", "HOME"}) {
             const char* v = std::getenv(name);
             saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
@@ -35,7 +33,6 @@ protected:
     }
     void TearDown() override {
         for (auto& [name, v] : saved_) v ? ::setenv(name.c_str(), v->c_str(), 1) : ::unsetenv(name.c_str());
-        fs::remove_all(root_);
     }
     static std::string read(const fs::path& p) {
         std::ifstream in(p, std::ios::binary);
@@ -54,7 +51,8 @@ protected:
         return st.st_ino;
     }
 
-    fs::path root_, private_, file_;
+    test_support::TempDir tmp_{"known_hosts_test.", "/tmp"};
+    fs::path root_ = tmp_.path(), private_, file_;
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 

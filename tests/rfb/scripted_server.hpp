@@ -1,7 +1,5 @@
 #pragma once
 // A loopback TCP server that plays a script against one client, on its own thread.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,8 +8,10 @@
 #include <cstdint>
 #include <functional>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "support/loopback.hpp"
 #include "tests/rfb/wire.hpp"
 
 namespace rfb_test {
@@ -63,15 +63,8 @@ private:
 class ScriptedServer {
 public:
     explicit ScriptedServer(std::function<void(Peer&)> script) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        std::tie(listener_, port_) = test_support::bound_loopback_socket();
         ::listen(listener_, 1);
-        socklen_t len = sizeof addr;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
         thread_ = std::thread([this, script = std::move(script)] {
             pollfd p{listener_, POLLIN, 0};
             if (::poll(&p, 1, 10000) <= 0) return;

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <future>
 
+#include "support/loopback.hpp"
 #include "tests/rfb/scripted_server.hpp"
 
 namespace {
@@ -153,14 +154,9 @@ TEST(VncSession, FailuresBecomeFailedWithTheirText) {
 
 TEST(VncSession, RefusedConnection) {
     // A bound socket that does not listen refuses connections, and keeps its port from others.
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    auto session = start_vnc_session("127.0.0.1", ntohs(addr.sin_port), std::nullopt);
+    auto [fd, port] = test_support::bound_loopback_socket();
+    ASSERT_GE(fd, 0);
+    auto session = start_vnc_session("127.0.0.1", port, std::nullopt);
     ASSERT_TRUE(session);
     EXPECT_TRUE(eventually([&] { return !session->status().is_connecting(); }));
     EXPECT_EQ(session->status(), SessionStatus::failed("Connection refused"));

@@ -1,4 +1,5 @@
 #include "ssh/ssh_worker.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -27,12 +28,6 @@ class HostKeyTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!fs::exists("/usr/bin/ssh-keygen")) GTEST_SKIP() << "ssh-keygen is not installed";
-        char tmpl[] = "/tmp/host_key_test.XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override {
-        if (!dir_.empty()) fs::remove_all(dir_);
     }
 
     // A fresh key of the type; its public half as libssh reads it.
@@ -51,7 +46,8 @@ protected:
         return line.substr(begin, line.find(' ', begin) - begin);
     }
 
-    fs::path dir_;
+    test_support::TempDir tmp_{"host_key_test.", "/tmp"};
+    fs::path dir_ = tmp_.path();
     std::vector<std::unique_ptr<std::remove_pointer_t<ssh_key>, decltype(&ssh_key_free)>> keys_;
 };
 

@@ -1,4 +1,6 @@
 #include "ssh/ssh_session.hpp"
+#include "support/loopback.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
@@ -10,13 +12,12 @@
 #include <optional>
 #include <thread>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace remote;
+using test_support::bound_loopback_socket;
 
 namespace {
 
@@ -41,15 +42,6 @@ private:
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char tmpl[] = "/tmp/ssh_session_test.XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
-
 TEST(SshCredentials, DefaultKeyPaths) {
     EnvGuard env;
     env.set("HOME", "/home/someone");
@@ -60,12 +52,12 @@ TEST(SshCredentials, DefaultKeyPaths) {
 }
 
 TEST(SshCredentials, FromTheEnvironment) {
-    TempDir dir;
-    const fs::path ed = dir.path / "id_ed25519";
-    const fs::path ecdsa = dir.path / "id_ecdsa";
+    test_support::TempDir dir("ssh_session_test.", "/tmp");
+    const fs::path ed = dir.path() / "id_ed25519";
+    const fs::path ecdsa = dir.path() / "id_ecdsa";
     std::ofstream(ecdsa) << "key";
     const std::vector<fs::path> candidates{ed, ecdsa};
-    const std::vector<fs::path> none{dir.path / "missing"};
+    const std::vector<fs::path> none{dir.path() / "missing"};
 
     struct Case {
         const char* name;
@@ -196,24 +188,13 @@ bool no_workers_left() {
     return threads_named("remote-ssh") == 0;
 }
 
-// A TCP socket bound to a free loopback port, and that port.
-std::pair<int, std::uint16_t> bound_loopback_socket() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    return {fd, ntohs(addr.sin_port)};
-}
-
 TEST(SshSessionStart, ConnectFailureBecomesFailedStatus) {
-    TempDir dir;
-    fs::permissions(dir.path, fs::perms::owner_all);
+    test_support::TempDir dir("ssh_session_test.", "/tmp");
+    fs::permissions(dir.path(), fs::perms::owner_all);
     // A port that nothing listens on: bound but not listening, and held until the end so
     // that no other program can take it in between.
     auto [fd, port] = bound_loopback_socket();
+    ASSERT_GE(fd, 0);
 
     struct Case {
         std::string host;
@@ -224,7 +205,7 @@ TEST(SshSessionStart, ConnectFailureBecomesFailedStatus) {
         {"no-such-host.invalid", "connect: "},
     };
     for (const auto& c : cases) {
-        SshSessionRequest request{c.host, "user", dir.path / "known-hosts.json", SshPasswordCredentials{"pw"},
+        SshSessionRequest request{c.host, "user", dir.path() / "known-hosts.json", SshPasswordCredentials{"pw"},
                                   port, 80, 24};
         auto session = start_ssh_session(std::move(request));
         ASSERT_TRUE(session);
@@ -242,16 +223,17 @@ TEST(SshSessionStart, ConnectFailureBecomesFailedStatus) {
 }
 
 TEST(SshSessionStart, WorkerThreadOutlivesTheHandleUntilItsConnectionEnds) {
-    TempDir dir;
-    fs::permissions(dir.path, fs::perms::owner_all);
+    test_support::TempDir dir("ssh_session_test.", "/tmp");
+    fs::permissions(dir.path(), fs::perms::owner_all);
     // A server that accepts and then says nothing keeps the worker connecting.
     auto [listener, port] = bound_loopback_socket();
+    ASSERT_GE(listener, 0);
     ASSERT_EQ(::listen(listener, 1), 0);
 
     ASSERT_TRUE(no_workers_left());
     const int before = 0;
     {
-        auto session = start_ssh_session(SshSessionRequest{"127.0.0.1", "u", dir.path / "known-hosts.json",
+        auto session = start_ssh_session(SshSessionRequest{"127.0.0.1", "u", dir.path() / "known-hosts.json",
                                                            SshPasswordCredentials{"pw"}, port, 80, 24});
         ASSERT_TRUE(session);
         EXPECT_EQ(threads_named("remote-ssh"), before + 1);

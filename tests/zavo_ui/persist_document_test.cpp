@@ -1,4 +1,5 @@
 #include "zavo_ui/persist.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -19,20 +20,13 @@ namespace {
 
 class Folder : public ::testing::Test {
 protected:
-    Folder() {
-        std::string tmpl = (fs::temp_directory_path() / "persist-doc-XXXXXX").string();
-        root_ = ::mkdtemp(tmpl.data());
-    }
-    ~Folder() override {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
     // Replicas share the folder; each has its own private state.
     Locations replica(const std::string& name) const { return {root_ / "shared", root_ / name / "document"}; }
     fs::path changes() const { return root_ / "shared" / "changes"; }
     fs::path own_log(const PersistedDocument& d) const { return changes() / (d.actor() + ".log"); }
 
-    fs::path root_;
+    test_support::TempDir tmp_{"persist-doc-"};
+    fs::path root_ = tmp_.path();
 };
 
 std::unique_ptr<PersistedDocument> opened(const Locations& at) {

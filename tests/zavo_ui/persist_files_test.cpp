@@ -1,4 +1,5 @@
 #include "zavo_ui/persist.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -20,22 +21,6 @@ namespace {
 Bytes bytes_of(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
 std::string text_of(std::span<const std::uint8_t> b) { return std::string(b.begin(), b.end()); }
-
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "persist-test-XXXXXX").string();
-        path_ = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 void write_raw(const fs::path& p, std::span<const std::uint8_t> b) {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
@@ -123,7 +108,7 @@ TEST(PersistFiles, DefaultLocationsFollowXdg) {
 }
 
 TEST(PersistFiles, ActorIdIsPrivateStableAndReplacedWhenUnreadable) {
-    TempDir tmp;
+    test_support::TempDir tmp("persist-test-");
     const fs::path dir = tmp.path() / "state" / "document";
     auto a = load_or_create_actor(dir);
     ASSERT_TRUE(a) << a.error();
@@ -141,7 +126,7 @@ TEST(PersistFiles, ActorIdIsPrivateStableAndReplacedWhenUnreadable) {
 }
 
 TEST(PersistFiles, AppendLogAppendsDurablyAndNoticesReplacement) {
-    TempDir tmp;
+    test_support::TempDir tmp("persist-test-");
     const fs::path path = tmp.path() / "a.log";
     auto log = AppendLog::create(path, std::span(kThree).first(1));
     ASSERT_TRUE(log) << log.error();
@@ -163,7 +148,7 @@ TEST(PersistFiles, AppendLogAppendsDurablyAndNoticesReplacement) {
 }
 
 TEST(PersistFiles, FolderReaderFollowsGrowingTornAndReplacedFiles) {
-    TempDir tmp;
+    test_support::TempDir tmp("persist-test-");
     const fs::path changes = tmp.path() / "changes";
     fs::create_directories(changes);
     FolderReader reader(changes, tmp.path() / "set-aside", "mine.log");
@@ -201,7 +186,7 @@ TEST(PersistFiles, FolderReaderFollowsGrowingTornAndReplacedFiles) {
 }
 
 TEST(PersistFiles, CorruptFileIsSetAsideUntouchedAndOthersStillLoad) {
-    TempDir tmp;
+    test_support::TempDir tmp("persist-test-");
     const fs::path changes = tmp.path() / "changes";
     fs::create_directories(changes);
     Bytes bad = encode_log(kThree);
@@ -227,7 +212,7 @@ TEST(PersistFiles, CorruptFileIsSetAsideUntouchedAndOthersStillLoad) {
 
 TEST(PersistFiles, WatcherWakesOnChangesWithAndWithoutInotify) {
     for (auto mode : {FolderWatcher::Mode::InotifyAndPolling, FolderWatcher::Mode::PollingOnly}) {
-        TempDir tmp;
+        test_support::TempDir tmp("persist-test-");
         std::atomic<int> wakes{0};
         {
             FolderWatcher watcher(
