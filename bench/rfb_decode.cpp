@@ -17,6 +17,21 @@ using rfb_test::Wire;
 constexpr std::uint16_t W = 1920;
 constexpr std::uint16_t H = 1080;
 
+// Decodes the update into one screen-sized framebuffer, once an iteration.
+void decode_each_iteration(benchmark::State& state, const Wire& w) {
+    Framebuffer fb(W, H);
+    for (auto _ : state) {
+        MemoryStream s(w.bytes);
+        auto r = read_framebuffer_update(s, fb, CLIENT_PIXEL_FORMAT);
+        benchmark::DoNotOptimize(r);
+        benchmark::DoNotOptimize(fb.pixels->data());
+    }
+}
+
+void set_bytes_per_iteration(benchmark::State& state, std::int64_t bytes) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * bytes);
+}
+
 const Wire& raw_update() {
     static const Wire w = [] {
         Wire u;
@@ -34,14 +49,8 @@ const Wire& raw_update() {
 
 void BM_RawDecode(benchmark::State& state) {
     const Wire& w = raw_update();
-    Framebuffer fb(W, H);
-    for (auto _ : state) {
-        MemoryStream s(w.bytes);
-        auto r = read_framebuffer_update(s, fb, CLIENT_PIXEL_FORMAT);
-        benchmark::DoNotOptimize(r);
-        benchmark::DoNotOptimize(fb.pixels->data());
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * W * H * 4);
+    decode_each_iteration(state, w);
+    set_bytes_per_iteration(state, W * H * 4);
 }
 BENCHMARK(BM_RawDecode)->Unit(benchmark::kMillisecond);
 
@@ -56,7 +65,7 @@ void BM_RawDecodeWithSnapshot(benchmark::State& state) {
         benchmark::DoNotOptimize(r);
         benchmark::DoNotOptimize(snapshot.pixels->data());
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * W * H * 4);
+    set_bytes_per_iteration(state, W * H * 4);
 }
 BENCHMARK(BM_RawDecodeWithSnapshot)->Unit(benchmark::kMillisecond);
 
@@ -68,7 +77,7 @@ void BM_RawPixelAtATimeReference(benchmark::State& state) {
         auto r = rfb_test::reference_update(s, fb, CLIENT_PIXEL_FORMAT);
         benchmark::DoNotOptimize(r);
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * W * H * 4);
+    set_bytes_per_iteration(state, W * H * 4);
 }
 BENCHMARK(BM_RawPixelAtATimeReference)->Unit(benchmark::kMillisecond);
 
@@ -81,7 +90,7 @@ void BM_RawMemcpyReference(benchmark::State& state) {
         benchmark::DoNotOptimize(dst.data());
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * W * H * 4);
+    set_bytes_per_iteration(state, W * H * 4);
 }
 BENCHMARK(BM_RawMemcpyReference)->Unit(benchmark::kMillisecond);
 
@@ -89,14 +98,8 @@ BENCHMARK(BM_RawMemcpyReference)->Unit(benchmark::kMillisecond);
 void BM_CopyRectScroll(benchmark::State& state) {
     Wire w;
     w.u8(0).u16(1).rect(0, 0, W, H - 1, 1).u16(0).u16(1);
-    Framebuffer fb(W, H);
-    for (auto _ : state) {
-        MemoryStream s(w.bytes);
-        auto r = read_framebuffer_update(s, fb, CLIENT_PIXEL_FORMAT);
-        benchmark::DoNotOptimize(r);
-        benchmark::DoNotOptimize(fb.pixels->data());
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * W * (H - 1) * 4);
+    decode_each_iteration(state, w);
+    set_bytes_per_iteration(state, W * (H - 1) * 4);
 }
 BENCHMARK(BM_CopyRectScroll)->Unit(benchmark::kMillisecond);
 
@@ -104,14 +107,8 @@ BENCHMARK(BM_CopyRectScroll)->Unit(benchmark::kMillisecond);
 void BM_CopyRectScrollRows(benchmark::State& state) {
     Wire w;
     w.u8(0).u16(1).rect(1, 0, W - 1, H - 1, 1).u16(1).u16(1);
-    Framebuffer fb(W, H);
-    for (auto _ : state) {
-        MemoryStream s(w.bytes);
-        auto r = read_framebuffer_update(s, fb, CLIENT_PIXEL_FORMAT);
-        benchmark::DoNotOptimize(r);
-        benchmark::DoNotOptimize(fb.pixels->data());
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (W - 1) * (H - 1) * 4);
+    decode_each_iteration(state, w);
+    set_bytes_per_iteration(state, (W - 1) * (H - 1) * 4);
 }
 BENCHMARK(BM_CopyRectScrollRows)->Unit(benchmark::kMillisecond);
 
@@ -123,7 +120,7 @@ void BM_CopyRectMemmoveReference(benchmark::State& state) {
         benchmark::DoNotOptimize(buf.data());
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * W * (H - 1) * 4);
+    set_bytes_per_iteration(state, W * (H - 1) * 4);
 }
 BENCHMARK(BM_CopyRectMemmoveReference)->Unit(benchmark::kMillisecond);
 
@@ -138,12 +135,7 @@ void BM_Rre10000(benchmark::State& state) {
         w.bgrx(std::uint8_t(i), std::uint8_t(i >> 8), 9).u16(rng() % (W - sw)).u16(rng() % (H - sh)).u16(sw).u16(sh);
         pixels += std::uint64_t{sw} * sh;
     }
-    Framebuffer fb(W, H);
-    for (auto _ : state) {
-        MemoryStream s(w.bytes);
-        auto r = read_framebuffer_update(s, fb, CLIENT_PIXEL_FORMAT);
-        benchmark::DoNotOptimize(r);
-    }
+    decode_each_iteration(state, w);
     state.counters["Mpixel/s"] = benchmark::Counter(static_cast<double>(pixels) * static_cast<double>(state.iterations()) / 1e6,
                                                     benchmark::Counter::kIsRate);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "qt_test_app.hpp"
+#include "support/full_size_leaf.hpp"
 #include "zavo_ui/theme.hpp"
 
 namespace zavo_ui::qt {
@@ -13,13 +14,10 @@ namespace {
 class ProbeWidget : public Widget, public device_relay::DeviceSessionSink {
  public:
   layout::NodeId build_layout(layout::LayoutTree& tree, layout::NodeWidgetMap& widgets) override {
-    auto id = *tree.new_leaf({layout::Dimension::percent(1.0f), layout::Dimension::percent(1.0f)});
-    widgets[id] = this;
-    return id;
+    return test_support::full_size_leaf(tree, widgets, this);
   }
   void layout(const layout::LayoutTree& tree, layout::NodeId node, Point origin) override {
-    const auto l = *tree.layout(node);
-    rect = Rect{origin.x + l.x, origin.y + l.y, origin.x + l.x + l.width, origin.y + l.y + l.height};
+    rect = test_support::placed_rect(tree, node, origin);
     ++layouts;
   }
   void paint(Scene& scene, const Affine& transform, text_render::TextRenderer&, const theme::Theme&,

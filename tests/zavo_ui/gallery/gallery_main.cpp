@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/full_size_leaf.hpp"
 #include "zavo_ui/button.hpp"
 #include "zavo_ui/launch.hpp"
 #include "zavo_ui/nav_split.hpp"
@@ -49,14 +50,11 @@ class Gallery : public Widget {
   }
 
   layout::NodeId build_layout(layout::LayoutTree& tree, layout::NodeWidgetMap& widgets) override {
-    auto id = *tree.new_leaf({layout::Dimension::percent(1.0f), layout::Dimension::percent(1.0f)});
-    widgets[id] = this;
-    return id;
+    return test_support::full_size_leaf(tree, widgets, this);
   }
 
   void layout(const layout::LayoutTree& tree, layout::NodeId node, Point origin) override {
-    const auto l = *tree.layout(node);
-    bounds_ = Rect{origin.x + l.x, origin.y + l.y, origin.x + l.x + l.width, origin.y + l.y + l.height};
+    bounds_ = test_support::placed_rect(tree, node, origin);
     redraw_ = true;
   }
 
