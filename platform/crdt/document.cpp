@@ -1198,6 +1198,7 @@ Result<std::size_t> Document::load_incremental(std::span<const std::uint8_t> byt
     std::size_t offset = 0;
     std::size_t budget = detail::op_budget_for(bytes.size());
     std::vector<std::shared_ptr<const detail::ChangeData>> changes;
+    std::optional<Error> failure;
     while (offset < bytes.size()) {
         auto rest = bytes.subspan(offset);
         // A change chunk already here is skipped on its hash, without decoding it.
@@ -1207,7 +1208,11 @@ Result<std::size_t> Document::load_incremental(std::span<const std::uint8_t> byt
             continue;
         }
         auto chunk = detail::decode_chunk(rest, budget);
-        if (!chunk) return std::unexpected(Error{"at byte " + std::to_string(offset) + ": " + chunk.error().message});
+        if (!chunk) {
+            // The chunks before a torn or corrupt one are still applied.
+            failure = Error{"at byte " + std::to_string(offset) + ": " + chunk.error().message};
+            break;
+        }
         for (auto& c : chunk->changes) changes.push_back(std::make_shared<detail::ChangeData>(std::move(c)));
         offset += chunk->consumed;
     }
@@ -1215,6 +1220,7 @@ Result<std::size_t> Document::load_incremental(std::span<const std::uint8_t> byt
     impl_->by_hash.reserve(impl_->by_hash.size() + changes.size());
     for (auto& c : changes)
         if (auto r = impl_->receive(std::move(c)); !r) return std::unexpected(r.error());
+    if (failure) return std::unexpected(*failure);
     return impl_->history.size() - before;
 }
 

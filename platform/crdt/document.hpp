@@ -181,8 +181,8 @@ public:
     // operations (the bound on what a small file can make the reader allocate).
     static Result<Document> load(std::span<const std::uint8_t> bytes);
     // Applies the changes in `bytes` (a saved file or chunks appended to one) that this document
-    // lacks; returns how many were applied. Fails like load; the changes before the failure stay
-    // applied.
+    // lacks; returns how many were applied. Fails like load, but what came before the failure
+    // stays applied: every whole chunk before a torn or corrupt one.
     Result<std::size_t> load_incremental(std::span<const std::uint8_t> bytes);
     // Every change as one uncompressed change chunk, in history order.
     std::vector<std::uint8_t> save();

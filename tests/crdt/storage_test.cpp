@@ -127,6 +127,24 @@ TEST(Storage, CorruptOrTruncatedInputIsRefused) {
     EXPECT_TRUE(Document::load({}));  // nothing at all is an empty document
 }
 
+TEST(Storage, IncrementalLoadKeepsTheWholeChunksBeforeATornTail) {
+    Document a = sample();
+    auto bytes = a.save();
+    auto changes = a.get_changes({});
+    auto torn = std::span(bytes).first(bytes.size() - 3);
+    EXPECT_FALSE(Document::load(torn));
+    Document b;
+    auto r = b.load_incremental(torn);
+    ASSERT_FALSE(r);
+    EXPECT_NE(r.error().message.find("at byte"), std::string::npos);
+    EXPECT_EQ(b.get_changes({}).size(), changes.size() - 1);
+    // The rest arrives later; what is already there is skipped.
+    auto more = b.load_incremental(bytes);
+    ASSERT_TRUE(more) << more.error().message;
+    EXPECT_EQ(*more, 1u);
+    expect_same(a, b);
+}
+
 TEST(Storage, EmptyDocumentChunkLoads) {
     // A document chunk without actors, heads or columns.
     std::vector<std::uint8_t> empty{0x85, 0x6f, 0x4a, 0x83, 0xb8, 0x1a, 0x95, 0x44, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00};
