@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.hpp"
 #include "zavo_ui/qt/qt_text_renderer.hpp"
 #include "zavo_ui/qt/scene_painter.hpp"
 #include "zavo_ui/surface.hpp"
@@ -66,8 +67,8 @@ Measured measure(const std::string& program, std::vector<std::string> args, bool
     m.error = program + " is not built";
     return m;
   }
-  const fs::path home = fs::temp_directory_path() / ("zavo-startup-bench-" + std::to_string(getpid()));
-  fs::remove_all(home);
+  const test_support::TempDir tmp("zavo-startup-bench-");
+  const fs::path home = tmp.path();
   fs::create_directories(home / "runtime");
   fs::permissions(home / "runtime", fs::perms::owner_all);
 
@@ -155,7 +156,6 @@ Measured measure(const std::string& program, std::vector<std::string> args, bool
   int status = 0;
   waitpid(pid, &status, 0);
   close(pipe_fds[0]);
-  fs::remove_all(home);
   return m;
 }
 

@@ -11,6 +11,19 @@ std::uint64_t blob(const Brush& b) {
     if (auto* i = std::get_if<ImageBrush>(&b)) return i->image.blob_id;
     return 0;
 }
+// What fills and strokes record alike: the shape, where it lands, and its brush.
+template <class Item>
+DrawRecord painted(DrawRecord::Kind kind, const Item& item) {
+    DrawRecord r;
+    r.kind = kind;
+    r.shape = item.shape;
+    r.transform = item.transform;
+    r.bounds = item.transform.transform_rect_bbox(bounding_box(item.shape));
+    r.color = solid(item.brush);
+    r.image_blob_id = blob(item.brush);
+    r.brush_transform = item.brush_transform;
+    return r;
+}
 }  // namespace
 
 void RecordingBackend::add(DrawRecord rec) {
@@ -20,26 +33,12 @@ void RecordingBackend::add(DrawRecord rec) {
 }
 
 void RecordingBackend::fill(const scene_item::FillItem& item) {
-    DrawRecord r;
-    r.kind = std::holds_alternative<ImageBrush>(item.brush) ? DrawRecord::Kind::Image : DrawRecord::Kind::Fill;
-    r.shape = item.shape;
-    r.transform = item.transform;
-    r.bounds = item.transform.transform_rect_bbox(bounding_box(item.shape));
-    r.color = solid(item.brush);
-    r.image_blob_id = blob(item.brush);
-    r.brush_transform = item.brush_transform;
-    add(std::move(r));
+    add(painted(std::holds_alternative<ImageBrush>(item.brush) ? DrawRecord::Kind::Image : DrawRecord::Kind::Fill,
+                item));
 }
 
 void RecordingBackend::stroke(const scene_item::StrokeItem& item) {
-    DrawRecord r;
-    r.kind = DrawRecord::Kind::Stroke;
-    r.shape = item.shape;
-    r.transform = item.transform;
-    r.bounds = item.transform.transform_rect_bbox(bounding_box(item.shape));
-    r.color = solid(item.brush);
-    r.image_blob_id = blob(item.brush);
-    r.brush_transform = item.brush_transform;
+    DrawRecord r = painted(DrawRecord::Kind::Stroke, item);
     r.stroke_width = item.stroke.width;
     add(std::move(r));
 }

@@ -1,4 +1,5 @@
 #include "atomic_file/atomic_file.hpp"
+#include "support/files.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -10,17 +11,12 @@
 #include <string>
 
 namespace fs = std::filesystem;
+using test_support::read_text;
 
 namespace {
 
 class AtomicFile : public ::testing::Test {
 protected:
-    static std::string read(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
     static mode_t mode_of(const fs::path& p) {
         struct stat st {};
         EXPECT_EQ(::lstat(p.c_str(), &st), 0);
@@ -37,17 +33,17 @@ TEST_F(AtomicFile, CreatesAndReplacesWithExactMode) {
     mode_t old_mask = ::umask(0077);
     ASSERT_TRUE(atomic_file::write_with_mode(file, std::string_view("first"), 0644));
     ::umask(old_mask);
-    EXPECT_EQ(read(file), "first");
+    EXPECT_EQ(read_text(file), "first");
     EXPECT_EQ(mode_of(file), 0644u);  // not narrowed by the umask
 
     ::chmod(file.c_str(), 0666);
     std::string big(1 << 20, 'x');
     ASSERT_TRUE(atomic_file::write_with_mode(file, big, 0600));
-    EXPECT_EQ(read(file), big);
+    EXPECT_EQ(read_text(file), big);
     EXPECT_EQ(mode_of(file), 0600u);  // a replaced file takes the new mode
 
     ASSERT_TRUE(atomic_file::write_with_mode(file, std::string_view(""), 0600));
-    EXPECT_EQ(read(file), "");
+    EXPECT_EQ(read_text(file), "");
     EXPECT_EQ(entries(), 1u);  // no temporary left behind
 }
 
@@ -59,7 +55,7 @@ TEST_F(AtomicFile, FailureLeavesTheOldFileAndNoTemporary) {
     auto r = atomic_file::write_with_mode(target, std::string_view("new"), 0600);
     ASSERT_FALSE(r);
     EXPECT_FALSE(r.error().message().empty());
-    EXPECT_EQ(read(target / "keep"), "old");
+    EXPECT_EQ(read_text(target / "keep"), "old");
     EXPECT_EQ(entries(), 1u);
 
     // A missing directory gives the operating system's error.
@@ -74,9 +70,9 @@ TEST_F(AtomicFile, ReplacesASymbolicLinkRatherThanItsTarget) {
     const fs::path link = dir_ / "link";
     fs::create_symlink(target, link);
     ASSERT_TRUE(atomic_file::write_with_mode(link, std::string_view("new"), 0600));
-    EXPECT_EQ(read(target), "target");
+    EXPECT_EQ(read_text(target), "target");
     EXPECT_FALSE(fs::is_symlink(link));
-    EXPECT_EQ(read(link), "new");
+    EXPECT_EQ(read_text(link), "new");
 }
 
 }  // namespace

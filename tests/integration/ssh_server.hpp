@@ -22,7 +22,9 @@
 #include <vector>
 
 #include "ssh/ssh_session.hpp"
+#include "support/files.hpp"
 #include "support/loopback.hpp"
+#include "support/process.hpp"
 #include "support/temp_dir.hpp"
 
 extern char** environ;
@@ -31,15 +33,10 @@ namespace ssh_test {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using test_support::read_text;
 
-inline std::string run(const std::string& command) {
-    std::string out;
-    std::unique_ptr<FILE, decltype(&::pclose)> pipe(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
-    if (!pipe) return out;
-    std::array<char, 512> buf;
-    while (std::fgets(buf.data(), buf.size(), pipe.get())) out += buf.data();
-    return out;
-}
+// What the command writes to its standard output and error.
+inline std::string run(const std::string& command) { return test_support::output_of(command + " 2>&1"); }
 
 inline std::string random_word(std::size_t n) {
     static std::mt19937_64 rng{std::random_device{}()};
@@ -66,7 +63,7 @@ public:
         run("ssh-keygen -q -N '' -t ed25519 -C client -f " + client_key().string());
         run("ssh-keygen -q -N 'correct horse' -t ed25519 -C locked -f " + locked_key().string());
         run("ssh-keygen -q -N '' -t ed25519 -C stranger -f " + stranger_key().string());
-        std::ofstream(dir_ / "authorized_keys") << read(client_key().string() + ".pub") << read(locked_key().string() + ".pub");
+        std::ofstream(dir_ / "authorized_keys") << read_text(client_key().string() + ".pub") << read_text(locked_key().string() + ".pub");
         ::chmod((dir_ / "authorized_keys").c_str(), 0644);
         store_dir_ = dir_ / "state";
         fs::create_directory(store_dir_);
@@ -141,11 +138,6 @@ public:
     }
 
 private:
-    static std::string read(const std::string& path) {
-        std::ifstream in(path);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-
     void start() {
         std::ofstream(dir_ / "sshd_config") << "Port " << port_ << "\n"
                                             << "ListenAddress 127.0.0.1\n"
@@ -171,9 +163,9 @@ private:
             int status;
             if (::waitpid(pid_, &status, WNOHANG) != 0) {
                 pid_ = -1;
-                throw std::runtime_error("sshd exited: " + read(logfile));
+                throw std::runtime_error("sshd exited: " + read_text(logfile));
             }
-            if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("sshd does not listen: " + read(logfile));
+            if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("sshd does not listen: " + read_text(logfile));
             std::this_thread::sleep_for(20ms);
         }
     }

@@ -53,8 +53,7 @@ TEST_F(SshSessionTest, UnknownKeyIsRefusedUntilTrusted) {
                                     " needs explicit trust: ssh-ed25519 " + identity.fingerprint));
     EXPECT_EQ(session.host_key_problem(), remote::HostKeyProblem(remote::HostKeyUnknown{identity}));
     // Refused before any authentication was attempted.
-    std::ifstream log(server_->log());
-    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    const std::string text = read_text(server_->log());
     EXPECT_EQ(text.find("userauth-request"), std::string::npos);
 
     ASSERT_TRUE(remote::known_hosts::trust(server_->store(), "127.0.0.1", server_->port(), identity));

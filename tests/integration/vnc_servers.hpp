@@ -18,21 +18,16 @@
 #include <thread>
 #include <vector>
 
+#include "support/files.hpp"
 #include "support/loopback.hpp"
+#include "support/process.hpp"
 #include "support/temp_dir.hpp"
 
 extern char** environ;
 
 namespace vnc_it {
 
-inline bool on_path(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::stringstream dirs(path ? path : "");
-    std::string dir;
-    while (std::getline(dirs, dir, ':'))
-        if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0) return true;
-    return false;
-}
+using test_support::on_path;
 
 // A child process with stdout and stderr in files; killed with SIGTERM and reaped on destruction.
 class Process {
@@ -127,10 +122,7 @@ public:
     std::uint16_t port() const { return port_; }
     int display() const { return display_; }
     const std::string& dir() const { return dir_; }
-    std::string log() const {
-        std::ifstream in(dir_ + "/server.log");
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    std::string log() const { return test_support::read_text(dir_ + "/server.log"); }
     // Runs a shell command with DISPLAY set to this server's display.
     int on_display(const std::string& command) const {
         return run("DISPLAY=:" + std::to_string(display_) + " " + command + " 2>>" + dir_ + "/tools.log");

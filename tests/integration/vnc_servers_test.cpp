@@ -137,8 +137,7 @@ TEST(VncServerInput, PointerAndKeyEventsReachTheServer) {
     const std::string where = server.dir() + "/where";
     auto pointer_at = [&](int x, int y) {
         server.on_display("xdotool getmouselocation --shell > " + where);
-        std::ifstream in(where);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string text = test_support::read_text(where);
         return text.find("X=" + std::to_string(x) + "\n") != std::string::npos &&
                text.find("Y=" + std::to_string(y) + "\n") != std::string::npos;
     };
@@ -147,9 +146,7 @@ TEST(VncServerInput, PointerAndKeyEventsReachTheServer) {
     EXPECT_TRUE(eventually([&] { return pointer_at(123, 45); }, 5s, 200ms)) << "the pointer did not move";
 
     auto seen = [&](const std::string& needle) {
-        std::ifstream in(events);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        return text.find(needle) != std::string::npos;
+        return test_support::read_text(events).find(needle) != std::string::npos;
     };
     // xev may still be starting: repeat the events until it reports them.
     EXPECT_TRUE(eventually([&] {

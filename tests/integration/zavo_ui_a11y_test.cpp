@@ -14,17 +14,17 @@
 #include <string>
 #include <vector>
 
+#include "support/files.hpp"
+#include "support/process.hpp"
+
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::on_path;
 
 bool have_pyatspi() { return std::system("/usr/bin/python3 -c 'import pyatspi' >/dev/null 2>&1") == 0; }
-
-bool on_path(const std::string& name) {
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 TEST(ZavoUiAccessibility, TheTreeReachesAtSpiAndActionsComeBack) {
   for (const char* tool : {"Xvfb", "dbus-run-session", "timeout"}) {
@@ -50,11 +50,8 @@ TEST(ZavoUiAccessibility, TheTreeReachesAtSpiAndActionsComeBack) {
   posix_spawn_file_actions_destroy(&actions);
   int status = 0;
   waitpid(pid, &status, 0);
-  std::ifstream in(out);
-  std::stringstream log;
-  log << in.rdbuf();
+  const std::string text = test_support::read_text(out);
   fs::remove(out);
-  const std::string text = log.str();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
   EXPECT_NE(text.find("tree ok"), std::string::npos) << text;
   EXPECT_NE(text.find("press ok"), std::string::npos) << text;

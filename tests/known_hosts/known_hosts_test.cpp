@@ -1,4 +1,5 @@
 #include "known_hosts/known_hosts.hpp"
+#include "support/files.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 
 namespace fs = std::filesystem;
 using namespace remote;
+using test_support::read_text;
 
 namespace {
 
@@ -33,12 +35,6 @@ protected:
     }
     void TearDown() override {
         for (auto& [name, v] : saved_) v ? ::setenv(name.c_str(), v->c_str(), 1) : ::unsetenv(name.c_str());
-    }
-    static std::string read(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
     }
     static mode_t mode_of(const fs::path& p) {
         struct stat st {};
@@ -129,7 +125,7 @@ TEST_F(StoreTest, PrivacyChecksRefuseAndRepairNothing) {
     auto shared = private_ / "shared.json";
     EXPECT_EQ(known_hosts::load(shared).error(), "SSH host-key store must not be accessible to group or other users");
     EXPECT_FALSE(known_hosts::trust(shared, "h", 22, kEd));
-    EXPECT_EQ(read(shared), "{\"entries\":[]}");
+    EXPECT_EQ(read_text(shared), "{\"entries\":[]}");
 }
 
 TEST_F(StoreTest, MissingFileIsAnEmptyStore) {
@@ -144,7 +140,7 @@ TEST_F(StoreTest, MissingFileIsAnEmptyStore) {
 TEST_F(StoreTest, TrustForgetAndVerify) {
     ASSERT_TRUE(known_hosts::trust(file_, "example.org", 22, kEd));
     EXPECT_EQ(mode_of(file_), 0600u);
-    EXPECT_EQ(read(file_), (KnownHosts{{{"example.org", 22, kEd}}}.serialize()));
+    EXPECT_EQ(read_text(file_), (KnownHosts{{{"example.org", 22, kEd}}}.serialize()));
 
     // The same identity again writes nothing (the file is not replaced).
     ino_t before = inode_of(file_);
@@ -152,10 +148,10 @@ TEST_F(StoreTest, TrustForgetAndVerify) {
     EXPECT_EQ(inode_of(file_), before);
 
     // Another key for the same pin is refused and leaves the file.
-    std::string content = read(file_);
+    std::string content = read_text(file_);
     EXPECT_EQ(known_hosts::trust(file_, "example.org", 22, kRsa),
               std::unexpected("a different trusted host key already exists; forget it before retrusting"));
-    EXPECT_EQ(read(file_), content);
+    EXPECT_EQ(read_text(file_), content);
 
     // Another port or another spelling of the host is another pin.
     ASSERT_TRUE(known_hosts::trust(file_, "example.org", 2222, kRsa));
@@ -176,7 +172,7 @@ TEST_F(StoreTest, TrustForgetAndVerify) {
     // Forgetting the last pins leaves a file with an empty list.
     EXPECT_EQ(known_hosts::forget(file_, "example.org", 22), true);
     EXPECT_EQ(known_hosts::forget(file_, "EXAMPLE.org", 22), true);
-    EXPECT_EQ(read(file_), KnownHosts{}.serialize());
+    EXPECT_EQ(read_text(file_), KnownHosts{}.serialize());
 }
 
 TEST_F(StoreTest, FirstOfDuplicatePinsDecidesAndForgetRemovesAll) {
@@ -198,7 +194,7 @@ TEST_F(StoreTest, CorruptFileKeepsFailing) {
     EXPECT_NE(store.error().find(" at line 1 column"), std::string::npos) << store.error();
     EXPECT_FALSE(known_hosts::trust(file_, "h", 22, kEd));
     EXPECT_FALSE(known_hosts::forget(file_, "h", 22));
-    EXPECT_EQ(read(file_), "{\"entries\": [");
+    EXPECT_EQ(read_text(file_), "{\"entries\": [");
 }
 
 TEST(HostKeyProblemTest, Messages) {

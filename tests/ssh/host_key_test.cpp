@@ -1,4 +1,5 @@
 #include "ssh/ssh_worker.hpp"
+#include "support/process.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -15,15 +16,6 @@ using namespace remote;
 
 namespace {
 
-std::string run(const std::string& command) {
-    std::string out;
-    std::unique_ptr<FILE, decltype(&::pclose)> pipe(::popen(command.c_str(), "r"), ::pclose);
-    if (!pipe) return out;
-    std::array<char, 512> buf;
-    while (std::fgets(buf.data(), buf.size(), pipe.get())) out += buf.data();
-    return out;
-}
-
 class HostKeyTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -33,7 +25,7 @@ protected:
     // A fresh key of the type; its public half as libssh reads it.
     ssh_key make_key(const std::string& type, const std::string& name) {
         fs::path file = dir_ / name;
-        run("ssh-keygen -q -N '' -t " + type + " -f " + file.string() + " 2>&1");
+        test_support::output_of("ssh-keygen -q -N '' -t " + type + " -f " + file.string() + " 2>&1");
         ssh_key key = nullptr;
         EXPECT_EQ(ssh_pki_import_pubkey_file((file.string() + ".pub").c_str(), &key), SSH_OK);
         keys_.emplace_back(key, ssh_key_free);
@@ -41,7 +33,7 @@ protected:
     }
     std::string keygen_fingerprint(const std::string& name) {
         // "256 SHA256:... comment (ED25519)"
-        std::string line = run("ssh-keygen -l -E sha256 -f " + (dir_ / (name + ".pub")).string());
+        std::string line = test_support::output_of("ssh-keygen -l -E sha256 -f " + (dir_ / (name + ".pub")).string());
         auto begin = line.find("SHA256:");
         return line.substr(begin, line.find(' ', begin) - begin);
     }

@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "qt_test_app.hpp"
+#include "support/files.hpp"
+#include "support/temp_dir.hpp"
 #include "zavo_ui/theme.hpp"
 
 extern char** environ;
@@ -35,12 +37,9 @@ class QtLaunch : public ::testing::Test {
  protected:
   void SetUp() override {
     testing::offscreen_app();
-    dir = fs::temp_directory_path() / ("zavo-ui-launch-" + std::to_string(getpid()) + "-" +
-                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir / "runtime");
     fs::permissions(dir / "runtime", fs::perms::owner_all);
   }
-  void TearDown() override { fs::remove_all(dir); }
 
   // Runs the gallery with `args` in an environment without any display variable, plus `env`.
   ProcessResult run(std::vector<std::string> args, std::map<std::string, std::string> env = {}) {
@@ -90,14 +89,12 @@ class QtLaunch : public ::testing::Test {
     int status = 0;
     waitpid(pid, &status, 0);
     out.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::ifstream in(err_path);
-    std::stringstream text;
-    text << in.rdbuf();
-    out.err = text.str();
+    out.err = test_support::read_text(err_path);
     return out;
   }
 
-  fs::path dir;
+  test_support::TempDir tmp_{"zavo-ui-launch-"};
+  fs::path dir = tmp_.path();
 };
 
 TEST_F(QtLaunch, WithoutADisplayItSaysWhichVariablesToSet) {
@@ -159,10 +156,7 @@ TEST_F(QtLaunch, AWindowClosesCleanlyOnTerminate) {
   ASSERT_GT(pid, 0);
   // Wait for the first frame in the log (a loaded machine may take a while).
   const auto painted = [&] {
-    std::ifstream in(dir / "out");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str().find("frame 1 painted") != std::string::npos;
+    return test_support::read_text(dir / "out").find("frame 1 painted") != std::string::npos;
   };
   for (int i = 0; i < 500 && !painted(); ++i) usleep(10'000);
   EXPECT_TRUE(painted());
