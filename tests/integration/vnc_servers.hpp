@@ -131,15 +131,12 @@ public:
 private:
     void start(const ServerOptions& o) {
         std::uint16_t port = test_support::free_port();
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) return;
         const std::string geometry = std::to_string(o.width) + "x" + std::to_string(o.height);
         const std::string log = dir_ + "/server.log";
         if (o.kind == ServerOptions::Kind::TigerVnc) {
-            std::vector<std::string> argv = {"Xtigervnc", "-displayfd", std::to_string(fds[1]), "-rfbport",
-                                             std::to_string(port), "-interface", "127.0.0.1", "-UseIPv6=0",
-                                             "-UseBlacklist=0", "-geometry", geometry, "-depth", "24", "-nolisten",
-                                             "tcp"};
+            std::vector<std::string> argv = {"-rfbport", std::to_string(port), "-interface", "127.0.0.1",
+                                             "-UseIPv6=0", "-UseBlacklist=0", "-geometry", geometry, "-depth", "24",
+                                             "-nolisten", "tcp"};
             if (o.password) {
                 const std::string file = dir_ + "/passwd";
                 if (run("printf '%s\\n' '" + *o.password + "' | tigervncpasswd -f > " + file) != 0) return;
@@ -148,21 +145,10 @@ private:
                 argv.insert(argv.end(), {"-SecurityTypes", "None"});
             }
             if (o.protocol33) argv.push_back("-Protocol3.3");
-            x_ = Process(argv, log, {}, fds[1]);
-            ::close(fds[1]);
-            auto display = read_display(fds[0], std::chrono::seconds(10));
-            ::close(fds[0]);
-            if (!display) return x_.stop();
-            display_ = *display;
+            if (!start_x("Xtigervnc", std::move(argv), log)) return;
         } else {
-            x_ = Process({"Xvfb", "-displayfd", std::to_string(fds[1]), "-noreset", "-nolisten", "tcp", "-screen", "0",
-                          geometry + "x24"},
-                         dir_ + "/xvfb.log", {}, fds[1]);
-            ::close(fds[1]);
-            auto display = read_display(fds[0], std::chrono::seconds(10));
-            ::close(fds[0]);
-            if (!display) return x_.stop();
-            display_ = *display;
+            if (!start_x("Xvfb", {"-noreset", "-nolisten", "tcp", "-screen", "0", geometry + "x24"}, dir_ + "/xvfb.log"))
+                return;
             std::vector<std::string> argv = {"x11vnc", "-display", ":" + std::to_string(display_), "-rfbport",
                                              std::to_string(port), "-rfbversion", "3.7", "-listen", "127.0.0.1",
                                              "-noipv6", "-forever", "-shared", "-nocursor"};
@@ -187,6 +173,23 @@ private:
         }
         vnc_.stop();
         x_.stop();
+    }
+
+    // Starts the X server with -displayfd and takes its display; false when it names none in time.
+    bool start_x(const std::string& program, std::vector<std::string> args, const std::string& log) {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+        args.insert(args.begin(), {program, "-displayfd", std::to_string(fds[1])});
+        x_ = Process(args, log, {}, fds[1]);
+        ::close(fds[1]);
+        auto display = read_display(fds[0], std::chrono::seconds(10));
+        ::close(fds[0]);
+        if (!display) {
+            x_.stop();
+            return false;
+        }
+        display_ = *display;
+        return true;
     }
 
     test_support::TempDir tmp_{"remote-vnc-it-", "/tmp"};
