@@ -1,6 +1,7 @@
 #include "app/launch_record.hpp"
 
 #include "app/remote_app.hpp"
+#include "support/env.hpp"
 #include "zavo_actions/registry.hpp"
 
 #include <gtest/gtest.h>
@@ -15,16 +16,8 @@ using namespace remote::app;
 namespace {
 
 // Sets or clears ZAVO_REMOTE_SAMPLE for one test and restores it afterwards.
-class SampleSwitch {
-public:
-    explicit SampleSwitch(const char* value) {
-        if (const char* old = std::getenv("ZAVO_REMOTE_SAMPLE")) saved_ = old;
-        value ? setenv("ZAVO_REMOTE_SAMPLE", value, 1) : unsetenv("ZAVO_REMOTE_SAMPLE");
-    }
-    ~SampleSwitch() { saved_ ? setenv("ZAVO_REMOTE_SAMPLE", saved_->c_str(), 1) : unsetenv("ZAVO_REMOTE_SAMPLE"); }
-
-private:
-    std::optional<std::string> saved_;
+struct SampleSwitch : test_support::EnvGuard {
+    explicit SampleSwitch(const char* value) { set("ZAVO_REMOTE_SAMPLE", value); }
 };
 
 RemoteApp& as_app(const zavo_ui::launch::RootWidget& root) {

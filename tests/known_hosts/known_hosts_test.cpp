@@ -1,4 +1,5 @@
 #include "known_hosts/known_hosts.hpp"
+#include "support/env.hpp"
 #include "support/files.hpp"
 #include "support/temp_dir.hpp"
 
@@ -23,18 +24,11 @@ const HostKeyIdentity kRsa{"ssh-rsa", "SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJ
 class StoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* name : {"REMOTE_SSH_KNOWN_HOSTS", "XDG_STATE_HOME", "HOME"}) {
-            const char* v = std::getenv(name);
-            saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-            ::unsetenv(name);
-        }
+        for (const char* name : {"REMOTE_SSH_KNOWN_HOSTS", "XDG_STATE_HOME", "HOME"}) env_.set(name, nullptr);
         private_ = root_ / "private";
         fs::create_directory(private_);
         ::chmod(private_.c_str(), 0700);
         file_ = private_ / "known-hosts.json";
-    }
-    void TearDown() override {
-        for (auto& [name, v] : saved_) v ? ::setenv(name.c_str(), v->c_str(), 1) : ::unsetenv(name.c_str());
     }
     static mode_t mode_of(const fs::path& p) {
         struct stat st {};
@@ -49,7 +43,7 @@ protected:
 
     test_support::TempDir tmp_{"known_hosts_test.", "/tmp"};
     fs::path root_ = tmp_.path(), private_, file_;
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+    test_support::EnvGuard env_;
 };
 
 TEST_F(StoreTest, PathFromTheEnvironment) {

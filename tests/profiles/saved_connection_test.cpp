@@ -1,4 +1,5 @@
 #include "profiles/saved_connection.hpp"
+#include "support/env.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,24 +14,8 @@ namespace {
 constexpr const char* kEndpoint = "d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a";
 
 // Sets or clears REMOTE_LIVE_SESSIONS for one test and restores it afterwards.
-class LiveSessions {
-public:
-    explicit LiveSessions(const char* value) {
-        if (const char* old = std::getenv("REMOTE_LIVE_SESSIONS")) saved_ = old;
-        if (value)
-            setenv("REMOTE_LIVE_SESSIONS", value, 1);
-        else
-            unsetenv("REMOTE_LIVE_SESSIONS");
-    }
-    ~LiveSessions() {
-        if (saved_)
-            setenv("REMOTE_LIVE_SESSIONS", saved_->c_str(), 1);
-        else
-            unsetenv("REMOTE_LIVE_SESSIONS");
-    }
-
-private:
-    std::optional<std::string> saved_;
+struct LiveSessions : test_support::EnvGuard {
+    explicit LiveSessions(const char* value) { set("REMOTE_LIVE_SESSIONS", value); }
 };
 
 SavedConnection record(ConnectionKind kind, AuthKind auth, std::string host = "example.org") {

@@ -1,4 +1,5 @@
 #include "ssh/ssh_session.hpp"
+#include "support/env.hpp"
 #include "support/loopback.hpp"
 #include "support/temp_dir.hpp"
 
@@ -18,29 +19,9 @@
 namespace fs = std::filesystem;
 using namespace remote;
 using test_support::bound_loopback_socket;
+using test_support::EnvGuard;
 
 namespace {
-
-// Sets environment variables for one test and restores them afterwards.
-class EnvGuard {
-public:
-    void set(const char* name, const char* value) {
-        remember(name);
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
-    }
-    ~EnvGuard() {
-        for (auto& [name, v] : saved_) v ? ::setenv(name.c_str(), v->c_str(), 1) : ::unsetenv(name.c_str());
-    }
-
-private:
-    void remember(const char* name) {
-        for (auto& [n, v] : saved_)
-            if (n == name) return;
-        const char* v = std::getenv(name);
-        saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
-    }
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
 
 TEST(SshCredentials, DefaultKeyPaths) {
     EnvGuard env;

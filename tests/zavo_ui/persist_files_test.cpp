@@ -1,4 +1,5 @@
 #include "zavo_ui/persist.hpp"
+#include "support/env.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -94,17 +95,13 @@ TEST(PersistLog, CorruptionKeepsTheRecordsBeforeIt) {
 }
 
 TEST(PersistFiles, DefaultLocationsFollowXdg) {
-    const char* saved_data = std::getenv("XDG_DATA_HOME");
-    const char* saved_state = std::getenv("XDG_STATE_HOME");
-    const std::string keep_data = saved_data ? saved_data : "", keep_state = saved_state ? saved_state : "";
-    setenv("XDG_DATA_HOME", "/d", 1);
-    setenv("XDG_STATE_HOME", "relative/is/ignored", 1);
+    test_support::EnvGuard env;
+    env.set("XDG_DATA_HOME", "/d");
+    env.set("XDG_STATE_HOME", "relative/is/ignored");
     auto loc = default_locations("remote");
     ASSERT_TRUE(loc);
     EXPECT_EQ(loc->folder, fs::path("/d/zavo/remote"));
     EXPECT_EQ(loc->private_dir, fs::path(std::getenv("HOME")) / ".local/state/zavo/remote/document");
-    saved_data ? setenv("XDG_DATA_HOME", keep_data.c_str(), 1) : unsetenv("XDG_DATA_HOME");
-    saved_state ? setenv("XDG_STATE_HOME", keep_state.c_str(), 1) : unsetenv("XDG_STATE_HOME");
 }
 
 TEST(PersistFiles, ActorIdIsPrivateStableAndReplacedWhenUnreadable) {
