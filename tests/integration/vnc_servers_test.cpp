@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "rfb/vnc_session.hpp"
+#include "support/wait.hpp"
 #include "tests/integration/vnc_servers.hpp"
 
 namespace remote {
@@ -16,14 +17,10 @@ using remote::SessionStatus;
 using vnc_it::ServerOptions;
 using vnc_it::VncServer;
 
+// Real servers get more time than the scripted ones.
 template <typename Pred>
 bool eventually(Pred pred, std::chrono::milliseconds timeout = 10s, std::chrono::milliseconds poll = 5ms) {
-    auto end = std::chrono::steady_clock::now() + timeout;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(poll);
-    }
-    return true;
+    return test_support::eventually(std::move(pred), timeout, poll);
 }
 
 bool have(const ServerOptions& o) {

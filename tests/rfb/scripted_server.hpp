@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/loopback.hpp"
+#include "support/wait.hpp"
 #include "tests/rfb/wire.hpp"
 
 namespace rfb_test {
@@ -90,15 +91,6 @@ private:
     std::thread thread_;
 };
 
-// Waits until pred() holds, up to `timeout`.
-template <typename Pred>
-bool eventually(Pred pred, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-    auto end = std::chrono::steady_clock::now() + timeout;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using test_support::eventually;
 
 }  // namespace rfb_test
