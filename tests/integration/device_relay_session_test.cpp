@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 
+#include "app/remote_app.hpp"
 #include "device/device_session.hpp"
 #include "zavo_ui/device_relay.hpp"
 #include "zavo_ui/simulated_devices.hpp"
@@ -51,7 +52,7 @@ public:
     ~Pump() { relay_.set_wake(nullptr); }
 
     template <typename F>
-    bool until(SessionSink& sink, F done) {
+    bool until(DeviceSessionSink& sink, F done) {
         const auto deadline = std::chrono::steady_clock::now() + 20s;
         while (std::chrono::steady_clock::now() < deadline) {
             relay_.exchange(sink);
@@ -123,6 +124,41 @@ TEST(DeviceRelaySession, UnreachableDevicesFailTheSessionWithTheRelaysReason) {
             << text;
         EXPECT_EQ(sink.session->status, SessionStatus::failed(text));
     }
+}
+
+// Through the application's own sink: the launch's device branch with the application's
+// counter and request queue, events handled by the application, pictures taken from its
+// live session's slot as painting does.
+TEST(DeviceRelaySession, ApplicationSinkCarriesASampleDeviceSession) {
+    DeviceRelay relay(FAST);
+    Pump pump(relay);
+    auto app = RemoteApp::with_sample_data();
+    const SavedConnection& studio = app->connections[1];
+    ASSERT_EQ(studio.name, "Studio Node");
+
+    auto started = start_device_session(studio.host, app->device_session_counter, app->device_requests);
+    ASSERT_TRUE(started) << started.error();
+    app->live_session = LiveSession{std::move(*started)};
+    auto& session = std::get<DeviceSession>(app->live_session->value);
+    EXPECT_EQ(session.session_id, 1u);
+
+    app->redraw_needed = false;
+    std::optional<DecodedFrame> picture;
+    ASSERT_TRUE(pump.until(*app, [&] {
+        if (auto p = take_decoded_frame(session)) picture = std::move(p);
+        return picture.has_value();
+    }));
+    EXPECT_TRUE(app->device_requests.empty()) << "the relay took the Connect";
+    EXPECT_TRUE(app->redraw_needed);
+    EXPECT_EQ(app->live_session->status(), SessionStatus::connected());
+    EXPECT_EQ(picture->width, 1280u);
+    EXPECT_EQ(picture->height, 720u);
+
+    // Ending the session queues its Disconnect; the relay stops sending and the decoder ends.
+    auto alive = session.decoder_alive;
+    app->end_session();
+    ASSERT_EQ(app->device_requests, (std::vector{DeviceRequest::disconnect(1)}));
+    EXPECT_TRUE(pump.until(*app, [&] { return app->device_requests.empty() && !alive->load(std::memory_order_acquire); }));
 }
 
 }  // namespace
