@@ -2,12 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
-#include <fstream>
 #include <future>
 
 #include "support/loopback.hpp"
+#include "support/threads.hpp"
 #include "tests/rfb/scripted_server.hpp"
 
 namespace {
@@ -42,17 +40,7 @@ std::vector<std::uint8_t> incremental(std::uint16_t w, std::uint16_t h) {
     return {m.begin(), m.end()};
 }
 
-bool has_thread_named(const std::string& name) {
-    DIR* dir = ::opendir("/proc/self/task");
-    bool found = false;
-    while (dirent* e = ::readdir(dir)) {
-        std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
-        std::string line;
-        if (std::getline(comm, line) && line == name) found = true;
-    }
-    ::closedir(dir);
-    return found;
-}
+bool has_thread_named(const std::string& name) { return test_support::threads_named(name) > 0; }
 
 TEST(VncSession, PublishesFramesAndEndsWhenTheServerCloses) {
     std::promise<void> first_frame_seen, update_seen;

@@ -2,6 +2,7 @@
 #include "support/env.hpp"
 #include "support/loopback.hpp"
 #include "support/temp_dir.hpp"
+#include "support/threads.hpp"
 
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
@@ -20,6 +21,7 @@ namespace fs = std::filesystem;
 using namespace remote;
 using test_support::bound_loopback_socket;
 using test_support::EnvGuard;
+using test_support::threads_named;
 
 namespace {
 
@@ -144,18 +146,6 @@ TEST(SshSessionOutput, PumpFeedsEveryWaitingChunkInOrder) {
     EXPECT_TRUE(h.session->pump_output());
     EXPECT_FALSE(h.session->pump_output());
     EXPECT_EQ(h.session->terminal.row(0)[6].character, U'!');
-}
-
-// How many threads of this process carry the name.
-int threads_named(const std::string& name) {
-    int n = 0;
-    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
-        std::ifstream in(task.path() / "comm");
-        std::string comm;
-        std::getline(in, comm);
-        if (comm == name) ++n;
-    }
-    return n;
 }
 
 // Waits until no session worker of an earlier test is left; whether none is.
