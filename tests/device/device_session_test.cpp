@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "device/device_session.hpp"
+#include "support/wait.hpp"
 #include "zavo_callstream/encoder.hpp"
 #include "zavo_ui/simulated_devices.hpp"
 
@@ -13,6 +14,7 @@ namespace {
 
 using namespace remote;
 using namespace std::chrono_literals;
+using test_support::eventually;
 using zavo_ui::simulated_devices::SIMULATED_DEVICES;
 
 const std::string STUDIO = SIMULATED_DEVICES[0].endpoint_id();
@@ -40,16 +42,6 @@ DeviceEvent event(std::uint64_t id, DeviceEvent::Value value) { return DeviceEve
 std::vector<std::uint8_t> key_frame(std::uint32_t w, std::uint32_t h, std::uint8_t shade) {
     zavo_callstream::encoder::H264Encoder encoder(w, h);
     return encoder.encode_rgba(std::vector<std::uint8_t>(std::size_t{w} * h * 4, shade));
-}
-
-template <typename F>
-bool eventually(F condition) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
 }
 
 TEST(DeviceLaunch, QueuesConnectWithIdsFromTheCounter) {
@@ -207,7 +199,7 @@ TEST(DeviceDecoderThread, DecodesFramesAndEndsWithItsSession) {
         (void)apply_device_event(*session, event(1, DeviceEvent::Frame{encoder.encode_rgba(picture)}));
         taken = take_decoded_frame(*session);
         return taken.has_value();
-    }));
+    }, 10s));
     EXPECT_EQ(taken->width, 1280u);
     EXPECT_EQ(taken->height, 720u);
     EXPECT_EQ(session->frame_size, (std::pair<std::uint32_t, std::uint32_t>{1280, 720}));
@@ -215,7 +207,7 @@ TEST(DeviceDecoderThread, DecodesFramesAndEndsWithItsSession) {
 
     auto alive = session->decoder_alive;
     { DeviceSession dropped = std::move(*session); }
-    EXPECT_TRUE(eventually([&] { return !alive->load(std::memory_order_acquire); }));
+    EXPECT_TRUE(eventually([&] { return !alive->load(std::memory_order_acquire); }, 10s));
 }
 
 }  // namespace
