@@ -1,4 +1,5 @@
 #include "zavo_ui/persist.hpp"
+#include "support/files.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,8 @@
 
 namespace fs = std::filesystem;
 using namespace zavo_ui::persist;
+using test_support::permission_bits;
+using test_support::write_bytes;
 
 namespace {
 
@@ -46,18 +49,7 @@ std::string get(PersistedDocument& d, std::string_view key) {
     return s ? *s : "<not text>";
 }
 
-unsigned mode_of(const fs::path& p) {
-    struct stat st {};
-    ::stat(p.c_str(), &st);
-    return st.st_mode & 0777;
-}
-
 Bytes file_bytes(const fs::path& p) { return *read_file(p); }
-
-void write_bytes(const fs::path& p, const Bytes& b) {
-    std::ofstream(p, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
 
 }  // namespace
 
@@ -75,9 +67,9 @@ TEST_F(Folder, ChangesSurviveReopeningAndFilesArePrivate) {
     EXPECT_EQ(d->actor(), actor);
     EXPECT_EQ(get(*d, "host"), "one");
     EXPECT_EQ(get(*d, "user"), "two");
-    for (const fs::path& dir : {root_ / "shared", changes(), root_ / "a" / "document"}) EXPECT_EQ(mode_of(dir), 0700u);
-    EXPECT_EQ(mode_of(own_log(*d)), 0600u);
-    EXPECT_EQ(mode_of(root_ / "a" / "document" / (actor + ".log")), 0600u);
+    for (const fs::path& dir : {root_ / "shared", changes(), root_ / "a" / "document"}) EXPECT_EQ(permission_bits(dir), 0700u);
+    EXPECT_EQ(permission_bits(own_log(*d)), 0600u);
+    EXPECT_EQ(permission_bits(root_ / "a" / "document" / (actor + ".log")), 0600u);
     EXPECT_FALSE(fs::exists(root_ / "shared" / "actor")) << "the actor id stays out of the shared folder";
 }
 

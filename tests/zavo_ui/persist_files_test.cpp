@@ -1,5 +1,6 @@
 #include "zavo_ui/persist.hpp"
 #include "support/env.hpp"
+#include "support/files.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -16,28 +17,15 @@
 
 namespace fs = std::filesystem;
 using namespace zavo_ui::persist;
+using test_support::append_bytes;
+using test_support::permission_bits;
+using test_support::write_bytes;
 
 namespace {
 
 Bytes bytes_of(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
 std::string text_of(std::span<const std::uint8_t> b) { return std::string(b.begin(), b.end()); }
-
-void write_raw(const fs::path& p, std::span<const std::uint8_t> b) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
-void append_raw(const fs::path& p, std::span<const std::uint8_t> b) {
-    std::ofstream out(p, std::ios::binary | std::ios::app);
-    out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
-unsigned mode_of(const fs::path& p) {
-    struct stat st {};
-    ::stat(p.c_str(), &st);
-    return st.st_mode & 0777;
-}
 
 std::vector<std::string> records_of(const FolderReader::FileRead& r) {
     std::vector<std::string> out;
@@ -110,11 +98,11 @@ TEST(PersistFiles, ActorIdIsPrivateStableAndReplacedWhenUnreadable) {
     auto a = load_or_create_actor(dir);
     ASSERT_TRUE(a) << a.error();
     EXPECT_EQ(a->size(), 32u);
-    EXPECT_EQ(mode_of(dir), 0700u);
-    EXPECT_EQ(mode_of(dir / "actor"), 0600u);
+    EXPECT_EQ(permission_bits(dir), 0700u);
+    EXPECT_EQ(permission_bits(dir / "actor"), 0600u);
     EXPECT_EQ(*load_or_create_actor(dir), *a);
 
-    write_raw(dir / "actor", bytes_of("garbage"));
+    write_bytes(dir / "actor", bytes_of("garbage"));
     auto b = load_or_create_actor(dir);
     ASSERT_TRUE(b);
     EXPECT_NE(*b, *a);
@@ -127,7 +115,7 @@ TEST(PersistFiles, AppendLogAppendsDurablyAndNoticesReplacement) {
     const fs::path path = tmp.path() / "a.log";
     auto log = AppendLog::create(path, std::span(kThree).first(1));
     ASSERT_TRUE(log) << log.error();
-    EXPECT_EQ(mode_of(path), 0600u);
+    EXPECT_EQ(permission_bits(path), 0600u);
     ASSERT_TRUE(log->append(std::span(kThree).subspan(1)));
     EXPECT_TRUE(log->intact());
     const ParsedLog parsed = parse_log(*read_file(path));
@@ -140,7 +128,7 @@ TEST(PersistFiles, AppendLogAppendsDurablyAndNoticesReplacement) {
     EXPECT_FALSE(AppendLog::open(path, log->size() - 1));
 
     // A sync tool putting an older copy in its place.
-    write_raw(path, encode_log(std::span(kThree).first(1)));
+    write_bytes(path, encode_log(std::span(kThree).first(1)));
     EXPECT_FALSE(log->intact());
 }
 
@@ -149,29 +137,29 @@ TEST(PersistFiles, FolderReaderFollowsGrowingTornAndReplacedFiles) {
     const fs::path changes = tmp.path() / "changes";
     fs::create_directories(changes);
     FolderReader reader(changes, tmp.path() / "set-aside", "mine.log");
-    write_raw(changes / "mine.log", encode_log(kThree));
-    write_raw(changes / ".tmp.log", encode_log(kThree));
-    write_raw(changes / "notes.txt", bytes_of("x"));
+    write_bytes(changes / "mine.log", encode_log(kThree));
+    write_bytes(changes / ".tmp.log", encode_log(kThree));
+    write_bytes(changes / "notes.txt", bytes_of("x"));
 
     // A torn tail is left for later.
     const Bytes full = encode_log(kThree);
-    write_raw(changes / "other.log", std::span(full).first(full.size() - 2));
+    write_bytes(changes / "other.log", std::span(full).first(full.size() - 2));
     auto reads = reader.read_new();
     ASSERT_EQ(reads.size(), 1u);
     EXPECT_EQ(reads[0].name, "other.log");
     EXPECT_EQ(records_of(reads[0]), (std::vector<std::string>{"first", "second record"}));
 
     EXPECT_TRUE(reader.read_new().empty());
-    append_raw(changes / "other.log", std::span(full).last(2));
+    append_bytes(changes / "other.log", std::span(full).last(2));
     reads = reader.read_new();
     ASSERT_EQ(reads.size(), 1u);
     EXPECT_FALSE(reads[0].from_start);
     EXPECT_EQ(records_of(reads[0]), (std::vector<std::string>{"third"}));
 
     // A conflict copy is read as input; a replaced file is read again from its start.
-    write_raw(changes / "other.sync-conflict-20260101-000000-ABC.log", encode_log(std::span(kThree).first(1)));
+    write_bytes(changes / "other.sync-conflict-20260101-000000-ABC.log", encode_log(std::span(kThree).first(1)));
     const fs::path fresh = changes / "fresh";
-    write_raw(fresh, encode_log(std::span(kThree).last(1)));
+    write_bytes(fresh, encode_log(std::span(kThree).last(1)));
     fs::rename(fresh, changes / "other.log");
     reads = reader.read_new();
     ASSERT_EQ(reads.size(), 2u);
@@ -188,8 +176,8 @@ TEST(PersistFiles, CorruptFileIsSetAsideUntouchedAndOthersStillLoad) {
     fs::create_directories(changes);
     Bytes bad = encode_log(kThree);
     bad[kLogMagic.size() + 8 + kThree[0].size() + 10] ^= 0x20;
-    write_raw(changes / "bad.log", bad);
-    write_raw(changes / "good.log", encode_log(kThree));
+    write_bytes(changes / "bad.log", bad);
+    write_bytes(changes / "good.log", encode_log(kThree));
     FolderReader reader(changes, tmp.path() / "set-aside", "mine.log");
     auto reads = reader.read_new();
     ASSERT_EQ(reads.size(), 2u);
@@ -202,7 +190,7 @@ TEST(PersistFiles, CorruptFileIsSetAsideUntouchedAndOthersStillLoad) {
     EXPECT_EQ(*read_file(moved), bad);
 
     // A second corrupt file of the same name does not overwrite the first one set aside.
-    write_raw(changes / "bad.log", bad);
+    write_bytes(changes / "bad.log", bad);
     reader.read_new();
     EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path() / "set-aside"), fs::directory_iterator()), 2);
 }
@@ -217,7 +205,7 @@ TEST(PersistFiles, WatcherWakesOnChangesWithAndWithoutInotify) {
             EXPECT_EQ(watcher.uses_inotify(), mode == FolderWatcher::Mode::InotifyAndPolling);
             std::this_thread::sleep_for(std::chrono::milliseconds(120));
             EXPECT_EQ(wakes.load(), 0) << "an idle folder wakes nobody";
-            write_raw(tmp.path() / "x.log", bytes_of("hello"));
+            write_bytes(tmp.path() / "x.log", bytes_of("hello"));
             for (int i = 0; i < 200 && wakes.load() == 0; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             EXPECT_GE(wakes.load(), 1);
