@@ -237,6 +237,7 @@ OpView view_of(const DocOp& op) {
 struct LiveOp {
     OpId id;
     Value value;
+    Object* object = nullptr;  // the object when the value is one
 };
 
 // The live values at one key or element, sorted by op id. Almost always one: that one is kept
@@ -391,6 +392,19 @@ struct Document::Impl {
 
     std::vector<DocOp> tx;
 
+    // The object a read last handed out, so that reading it next skips the table. Not copied.
+    struct Recent {
+        OpId id;
+        const Object* object = nullptr;
+        Recent() = default;
+        Recent(const Recent&) {}
+        Recent& operator=(const Recent&) {
+            object = nullptr;
+            return *this;
+        }
+    };
+    mutable Recent recent;
+
     // Buffers reused from change to change while applying.
     struct Scratch {
         std::vector<std::uint32_t> doc_actor;
@@ -459,6 +473,7 @@ struct Document::Impl {
     Result<std::pair<OpId, const Object*>> lookup(const ObjId& obj) const {
         auto id = internal_id(obj);
         if (!id) return std::unexpected(id.error());
+        if (recent.object && recent.id == *id) return std::pair{*id, recent.object};
         auto it = objects.find(*id);
         if (it == objects.end()) return std::unexpected(err("object " + obj.to_string() + " not found"));
         return std::pair{*id, &it->second};
@@ -510,7 +525,7 @@ struct Document::Impl {
 
     // --- applying operations (already checked)
 
-    void update(LiveOps& ops, const OpView& op) {
+    void update(LiveOps& ops, const OpView& op, Object* made_object) {
         auto in_pred = [&](const OpId& id) {
             return std::find(op.pred.begin(), op.pred.end(), id) != op.pred.end();
         };
@@ -528,34 +543,47 @@ struct Document::Impl {
         if (!op.pred.empty()) ops.erase_if([&](const LiveOp& live) { return in_pred(live.id); });
         if (op.action == detail::Del) return;
         auto made = made_type(op.action);
-        ops.insert(LiveOp{op.id, made ? Value{*made} : Value{*op.value}},
+        ops.insert(LiveOp{op.id, made ? Value{*made} : Value{*op.value}, made_object},
                    [&](const LiveOp& l) { return op_less(op.id, l.id); });
     }
 
     void apply_op(const OpView& op) {
         max_op = std::max(max_op, op.id.counter);
         if (op.action > detail::MakeTable) return;
+        Object* created = nullptr;
+        if (auto t = made_type(op.action)) {
+            Object fresh;
+            fresh.type = *t;
+            created = &objects.emplace(op.id, std::move(fresh)).first->second;
+        }
         Object& o = op.object ? *op.object : objects.find(op.obj)->second;
         if (op.key_str) {
             auto it = o.map.lower_bound(*op.key_str);
             if (it != o.map.end() && it->first == *op.key_str) {
-                update(it->second, op);
+                update(it->second, op, created);
                 if (it->second.empty()) o.map.erase(it);
             } else if (op.action != detail::Del && op.action != detail::Inc) {
-                update(o.map.emplace_hint(it, *op.key_str, LiveOps{})->second, op);
+                update(o.map.emplace_hint(it, *op.key_str, LiveOps{})->second, op, created);
             }
         } else if (op.insert) {
             auto pos = insert_position(o, op.key_elem, op.id);
             Element e{op.id, {}};
-            update(e.ops, op);
+            update(e.ops, op, created);
             o.seq.insert(pos, std::move(e));
         } else {
-            update(o.seq.find(op.key_elem)->ops, op);
+            update(o.seq.find(op.key_elem)->ops, op, created);
         }
-        if (auto t = made_type(op.action)) {
-            Object created;
-            created.type = *t;
-            objects.emplace(op.id, std::move(created));
+    }
+
+    // After copying: values that are objects point at this document's objects.
+    void relink_objects() {
+        auto relink = [&](LiveOps& ops) {
+            for (auto& live : ops)
+                if (live.object) live.object = &objects.find(live.id)->second;
+        };
+        for (auto& [id, o] : objects) {
+            for (auto& [k, ops] : o.map) relink(ops);
+            for (auto& e : o.seq) relink(e.ops);
         }
     }
 
@@ -962,6 +990,25 @@ Result<std::vector<std::string>> Document::keys(const ObjId& obj) const {
     return out;
 }
 
+Result<void> Document::for_each_entry(const ObjId& map, const EntryVisitor& visit) const {
+    auto r = impl_->lookup_as(map, true);
+    if (!r) return std::unexpected(r.error());
+    ObjId id;  // reused: assigning the actor bytes keeps its buffer
+    for (const auto& [k, ops] : r->second->map) {
+        const LiveOp& win = ops.back();
+        if (win.value.is_object()) {
+            id.counter = win.id.counter;
+            id.actor = impl_->actors[win.id.actor];
+            impl_->recent.id = win.id;
+            impl_->recent.object = win.object;
+            visit(k, win.value, &id);
+        } else {
+            visit(k, win.value, nullptr);
+        }
+    }
+    return {};
+}
+
 Result<std::size_t> Document::length(const ObjId& obj) const {
     auto r = impl_->lookup(obj);
     if (!r) return std::unexpected(r.error());
@@ -1172,6 +1219,7 @@ std::size_t Document::queued_changes() const { return impl_->queued.size(); }
 Document Document::fork() {
     commit();
     auto copy = std::make_unique<Impl>(*impl_);
+    copy->relink_objects();
     copy->set_actor(ActorId::random());
     return Document(std::move(copy));
 }

@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -202,6 +203,12 @@ public:
     Result<std::vector<Entry>> get_all(const ObjId& obj, std::size_t index) const;
     // The keys of a map that hold a value, in byte order.
     Result<std::vector<std::string>> keys(const ObjId& obj) const;
+    // Calls `visit(key, value, object)` for every key of a map that holds a value, in byte
+    // order, with the winning value; `object` is the value's id when it is an object, null for
+    // a scalar. Nothing is copied: the arguments live for the call only, and `visit` must not
+    // edit the document.
+    using EntryVisitor = std::function<void(std::string_view key, const Value& value, const ObjId* object)>;
+    Result<void> for_each_entry(const ObjId& map, const EntryVisitor& visit) const;
     // Keys of a map; elements of a list; Unicode scalar values of a text.
     Result<std::size_t> length(const ObjId& obj) const;
     // The content of a text object (U+FFFC for an element that is not a string).

@@ -93,6 +93,46 @@ TEST(Document, ConcurrentPutsKeepEveryValueAndGreatestOpIdWins) {
     EXPECT_EQ(a.get_all(ROOT, "k").value().size(), 1u);
 }
 
+// for_each_entry agrees with keys() and get(), and the ids it hands out read the visiting
+// document's own objects, also in a fork edited afterwards.
+TEST(Document, ForEachEntryVisitsTheWinnersInKeyOrder) {
+    Document a(crdt::ActorId({1}));
+    auto name = a.put_object(ROOT, "name", ObjType::Text).value();
+    ASSERT_TRUE(a.splice_text(name, 0, 0, "first"));
+    ASSERT_TRUE(a.put(ROOT, "k", std::string("base")));
+    ASSERT_TRUE(a.put(ROOT, "gone", true));
+    ASSERT_TRUE(a.delete_key(ROOT, "gone"));
+    Document b = a.fork();
+    b.set_actor(crdt::ActorId({2}));
+    ASSERT_TRUE(a.put(ROOT, "k", std::string("from a")));
+    ASSERT_TRUE(b.put(ROOT, "k", std::string("from b")));
+    ASSERT_TRUE(a.merge(b));
+    Document c = a.fork();
+    ASSERT_TRUE(c.splice_text(name, 0, 5, "second"));
+    ASSERT_TRUE(c.put_object(ROOT, "list", ObjType::List));
+
+    for (auto [doc, text] : {std::pair<Document*, const char*>{&a, "first"}, {&c, "second"}}) {
+        std::vector<std::string> keys;
+        auto visited = doc->for_each_entry(ROOT, [&](std::string_view key, const crdt::Value& value,
+                                                      const crdt::ObjId* object) {
+            keys.emplace_back(key);
+            auto expected = doc->get(ROOT, key).value().value();
+            EXPECT_EQ(value, expected.value) << key;
+            EXPECT_EQ(object != nullptr, value.is_object()) << key;
+            if (object) {
+                EXPECT_EQ(*object, expected.id) << key;
+            }
+            if (value.is_object(ObjType::Text)) {
+                EXPECT_EQ(doc->text(*object).value(), text);
+            }
+        });
+        ASSERT_TRUE(visited);
+        EXPECT_EQ(keys, doc->keys(ROOT).value());
+    }
+    EXPECT_EQ(scalar_at(a, ROOT, "k"), ScalarValue(std::string("from b")));
+    EXPECT_FALSE(a.for_each_entry(name, [](std::string_view, const crdt::Value&, const crdt::ObjId*) {}));
+}
+
 TEST(Document, DeleteRemovesOnlyWhatItSaw) {
     Document a;
     ASSERT_TRUE(a.put(ROOT, "k", std::int64_t{1}));

@@ -89,35 +89,54 @@ std::vector<SavedConnection> load_connections(const ProfileDocument& doc) {
     std::vector<SavedConnection> out;
     const auto connections = object_at(doc, crdt::ROOT, kConnections, crdt::ObjType::Map);
     if (!connections) return out;
-    auto keys = doc.keys(*connections);
-    if (!keys) return out;
-    out.reserve(keys->size());
-    for (const std::string& key : *keys) {
+    auto length = doc.length(*connections);
+    if (!length) return out;
+    out.reserve(*length);
+    // One pass over each map, reading the winning values in place.
+    (void)doc.for_each_entry(*connections, [&](std::string_view key, const crdt::Value& value, const crdt::ObjId* map) {
+        if (!map || !value.is_object(crdt::ObjType::Map)) return;
         auto id = Uuid::parse(key);
-        if (!id) continue;
-        const auto map = object_at(doc, *connections, key, crdt::ObjType::Map);
-        if (!map) continue;
-        SavedConnection c;
-        if (auto name = object_at(doc, *map, "name", crdt::ObjType::Text)) {
-            if (auto text = doc.text(*name)) c.name = std::move(*text);
-        }
-        c.host = read_string_property(doc, *map, "host");
-        c.user = read_string_property(doc, *map, "user");
-        c.group = read_string_property(doc, *map, "group");
-        c.last_used = read_string_property(doc, *map, "last_used");
-        c.kind = connection_kind_from_label(read_string_property(doc, *map, "kind"));
-        c.auth = auth_kind_from_label(read_string_property(doc, *map, "auth"));
-        c.presence = presence_from_stored_name(read_string_property(doc, *map, "presence"));
-        if (auto port = doc.get(*map, "port"); port && *port) {
-            if (const crdt::ScalarValue* s = (*port)->value.scalar()) c.port = port_of(*s);
-        }
-        if (auto fav = doc.get(*map, "favorite"); fav && *fav) {
-            if (const crdt::ScalarValue* s = (*fav)->value.scalar())
-                if (const bool* b = std::get_if<bool>(s)) c.favorite = *b;
-        }
+        if (!id) return;
+        struct Read {
+            const ProfileDocument& doc;
+            SavedConnection c;
+            std::string_view kind, auth, presence;
+        } r{doc, {}, {}, {}, {}};
+        auto& c = r.c;
+        // One reference captured: the visitor is not allocated.
+        (void)doc.for_each_entry(*map, [&r](std::string_view field, const crdt::Value& v, const crdt::ObjId* object) {
+            auto& c = r.c;
+            const crdt::ScalarValue* scalar = v.scalar();
+            const std::string* text = scalar ? std::get_if<std::string>(scalar) : nullptr;
+            if (field == "name") {
+                if (object && v.is_object(crdt::ObjType::Text))
+                    if (auto name = r.doc.text(*object)) c.name = std::move(*name);
+            } else if (field == "host") {
+                if (text) c.host = *text;
+            } else if (field == "user") {
+                if (text) c.user = *text;
+            } else if (field == "group") {
+                if (text) c.group = *text;
+            } else if (field == "last_used") {
+                if (text) c.last_used = *text;
+            } else if (field == "kind") {
+                if (text) r.kind = *text;
+            } else if (field == "auth") {
+                if (text) r.auth = *text;
+            } else if (field == "presence") {
+                if (text) r.presence = *text;
+            } else if (field == "port") {
+                if (scalar) c.port = port_of(*scalar);
+            } else if (field == "favorite") {
+                if (const bool* b = scalar ? std::get_if<bool>(scalar) : nullptr) c.favorite = *b;
+            }
+        });
+        c.kind = connection_kind_from_label(r.kind);
+        c.auth = auth_kind_from_label(r.auth);
+        c.presence = presence_from_stored_name(r.presence);
         c.id = *id;
         out.push_back(std::move(c));
-    }
+    });
     return out;
 }
 

@@ -2,6 +2,8 @@
 
 #include <uuid/uuid.h>
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 namespace remote {
@@ -39,10 +41,12 @@ std::expected<Uuid, std::string> Uuid::parse(std::string_view text) {
         body = body.substr(1, body.size() - 2);
     }
 
-    std::string digits;
-    digits.reserve(32);
+    // The hex digits; only a well-formed text has exactly 32, and no other reaches the decoding.
+    char buffer[32];
+    std::size_t count_digits = 0;
     if (body.size() == 32) {
-        digits = body;
+        std::copy(body.begin(), body.end(), buffer);
+        count_digits = 32;
     } else {
         // Hyphenated: groups of 8-4-4-4-12.
         static constexpr std::size_t kGroups[] = {8, 4, 4, 4, 12};
@@ -63,11 +67,13 @@ std::expected<Uuid, std::string> Uuid::parse(std::string_view text) {
                 ++group;
                 run = 0;
             } else {
-                digits.push_back(body[i]);
+                if (count_digits < sizeof buffer) buffer[count_digits] = body[i];
+                ++count_digits;
                 ++run;
             }
         }
     }
+    const std::string_view digits(buffer, std::min(count_digits, sizeof buffer));
     for (std::size_t i = 0; i < digits.size(); ++i)
         if (hex_value(digits[i]) < 0) {
             std::size_t at = body.find(digits[i]);
