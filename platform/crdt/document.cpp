@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <list>
 #include <map>
 #include <unordered_map>
@@ -404,6 +405,9 @@ struct Document::Impl {
         }
     };
     mutable Recent recent;
+    // Ids handed to map visitors, one per nesting level: reusing them keeps their actor buffers.
+    mutable std::deque<ObjId> visit_ids;
+    mutable std::size_t visit_depth = 0;
 
     // Buffers reused from change to change while applying.
     struct Scratch {
@@ -993,7 +997,14 @@ Result<std::vector<std::string>> Document::keys(const ObjId& obj) const {
 Result<void> Document::for_each_entry(const ObjId& map, const EntryVisitor& visit) const {
     auto r = impl_->lookup_as(map, true);
     if (!r) return std::unexpected(r.error());
-    ObjId id;  // reused: assigning the actor bytes keeps its buffer
+    auto& impl = *impl_;
+    if (impl.visit_depth == impl.visit_ids.size()) impl.visit_ids.emplace_back();
+    ObjId& id = impl.visit_ids[impl.visit_depth];
+    struct Nesting {
+        std::size_t& depth;
+        explicit Nesting(std::size_t& d) : depth(d) { ++depth; }
+        ~Nesting() { --depth; }
+    } nesting(impl.visit_depth);
     for (const auto& [k, ops] : r->second->map) {
         const LiveOp& win = ops.back();
         if (win.value.is_object()) {
