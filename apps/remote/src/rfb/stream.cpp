@@ -1,5 +1,7 @@
 #include "rfb/stream.hpp"
 
+#include "shared/connect.hpp"
+
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
@@ -156,22 +158,7 @@ Result<int> connect_tcp(const std::string& host, std::uint16_t port) {
             last = os_error(errno);
             continue;
         }
-        int r = ::connect(fd, ai->ai_addr, ai->ai_addrlen);
-        if (r != 0 && errno == EINTR) {
-            // The connection goes on in the background: wait for it and read its outcome.
-            pollfd p{fd, POLLOUT, 0};
-            while ((r = ::poll(&p, 1, -1)) < 0 && errno == EINTR) {
-            }
-            int err = 0;
-            socklen_t len = sizeof err;
-            if (r > 0 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0) {
-                r = err == 0 ? 0 : -1;
-                errno = err;
-            } else {
-                r = -1;
-            }
-        }
-        if (r == 0) {
+        if (connect_blocking(fd, ai->ai_addr, ai->ai_addrlen) == 0) {
             ::freeaddrinfo(list);
             int one = 1;
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

@@ -1,5 +1,7 @@
 #include "ssh/ssh_worker.hpp"
 
+#include "shared/connect.hpp"
+
 #include <fcntl.h>
 #include <libssh/callbacks.h>
 #include <netdb.h>
@@ -125,11 +127,7 @@ std::expected<int, std::string> connect_tcp(const std::string& host, std::uint16
             last = os_error(errno);
             continue;
         }
-        int r;
-        do {
-            r = ::connect(fd.get(), ai->ai_addr, ai->ai_addrlen);
-        } while (r != 0 && errno == EINTR);
-        if (r != 0) {
+        if (connect_blocking(fd.get(), ai->ai_addr, ai->ai_addrlen) != 0) {
             last = os_error(errno);
             continue;
         }
