@@ -82,7 +82,7 @@ struct SampleConnectionSpec {
     bool favorite;
 };
 
-// A record from the spec with a fresh random id.
+// A record made from a sample description, with a fresh random id.
 SavedConnection sample_connection(const SampleConnectionSpec& spec);
 
 }  // namespace remote
