@@ -994,7 +994,7 @@ Result<std::vector<std::string>> Document::keys(const ObjId& obj) const {
     return out;
 }
 
-Result<void> Document::for_each_entry(const ObjId& map, const EntryVisitor& visit) const {
+Result<void> Document::for_each_entry(const ObjId& map, EntryVisitor visit) const {
     auto r = impl_->lookup_as(map, true);
     if (!r) return std::unexpected(r.error());
     auto& impl = *impl_;

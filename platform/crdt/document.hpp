@@ -24,7 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
-#include <functional>
+#include <type_traits>
 #include <memory>
 #include <optional>
 #include <span>
@@ -207,8 +207,8 @@ public:
     // order, with the winning value; `object` is the value's id when it is an object, null for
     // a scalar. Nothing is copied: the arguments live for the call only, and `visit` must not
     // edit the document.
-    using EntryVisitor = std::function<void(std::string_view key, const Value& value, const ObjId* object)>;
-    Result<void> for_each_entry(const ObjId& map, const EntryVisitor& visit) const;
+    class EntryVisitor;
+    Result<void> for_each_entry(const ObjId& map, EntryVisitor visit) const;
     // Keys of a map; elements of a list; Unicode scalar values of a text.
     Result<std::size_t> length(const ObjId& obj) const;
     // The content of a text object (U+FFFC for an element that is not a string).
@@ -265,6 +265,26 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
     explicit Document(std::unique_ptr<Impl> impl);
+};
+
+// A callable borrowed for one for_each_entry call: called in place, never copied or stored.
+class Document::EntryVisitor {
+public:
+    template <class F>
+        requires(!std::is_same_v<std::remove_cvref_t<F>, EntryVisitor> &&
+                 std::is_invocable_v<F&, std::string_view, const Value&, const ObjId*>)
+    EntryVisitor(F&& f) noexcept
+        : callable_(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
+          call_([](void* c, std::string_view key, const Value& value, const ObjId* object) {
+              (*static_cast<std::remove_reference_t<F>*>(c))(key, value, object);
+          }) {}
+    void operator()(std::string_view key, const Value& value, const ObjId* object) const {
+        call_(callable_, key, value, object);
+    }
+
+private:
+    void* callable_;
+    void (*call_)(void*, std::string_view, const Value&, const ObjId*);
 };
 
 }  // namespace crdt
