@@ -131,19 +131,6 @@ void RemoteApp::show_preview_session(ConnectionKind kind, SessionStatus status) 
     screen = Screen::session(*id);
 }
 
-void RemoteApp::end_session() {
-    if (live_session)
-        if (const auto* device = std::get_if<DeviceSession>(&live_session->value))
-            device_requests.push_back(DeviceRequest::disconnect(device->session_id));
-    live_session.reset();
-    frame_image.reset();
-    surface_rect.reset();
-    session_target.reset();
-    if (session_counter != std::numeric_limits<std::uint64_t>::max()) ++session_counter;
-    fullscreen = false;
-    screen = Screen::list();
-}
-
 void RemoteApp::repair_selection() {
     if (selected && find_connection(connections, *selected)) return;
     selected = first_visible(connections, search_query);

@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace remote::app {
@@ -44,8 +45,39 @@ public:
     void show_preview_session(ConnectionKind kind, SessionStatus status);
     std::optional<Uuid> first_connection_of_kind(ConnectionKind kind) const;
 
+    // --- the controller (app/controller.cpp)
+    // Carries out one command; actions it dispatches go against `document`.
+    void execute(const UiCommand& command, crdt::Document& document);
+    void request_connect(const Uuid& id);
+    void request_delete(const Uuid& id);
+    void focus_input(InputSlot slot);
+    void blur_input();
+    // Hands the event to the focused input; whether it consumed the event.
+    bool route_text_input(const zavo_ui::event::Event& event, zavo_ui::event::Modifiers modifiers,
+                          zavo_ui::EventContext& ctx, double scale_factor);
+    // Copies the model's texts into every input but the focused one.
+    void refresh_inputs();
+    // Copies the model's texts into every input, cursors at the end.
+    void load_form_into_inputs();
+    // The form problems that may be shown now.
+    std::vector<std::string> form_problems() const;
+    void push_hit_region(const zavo_ui::Rect& rect, UiCommand command);
+    // The rectangle of the last region drawn for `command`.
+    std::optional<zavo_ui::Rect> hit_region_rect(const UiCommand& command) const;
+    void close_nav_when_narrow();
+    // The live SSH session's host-key problem, when that session belongs to `id`.
+    std::optional<HostKeyProblem> ssh_host_key_verdict(const Uuid& id) const;
+
+    // --- session launch and end (app/session_launch.cpp)
+    void start_session(const Uuid& id);
     // Ends whatever session there is.
     void end_session();
+    // The live VNC session when it is connected.
+    const rfb::VncShared* connected_vnc_session() const;
+    std::optional<std::pair<std::uint16_t, std::uint16_t>> vnc_pointer_position(zavo_ui::Point point) const;
+    void send_vnc_pointer(zavo_ui::Point point);
+    std::optional<zavo_ui::Point> device_pointer_position(zavo_ui::Point point) const;
+    void send_device_input(DeviceInput input);
     // 1.0 (open) or 0.0 (closed): where the navigation flap is heading.
     double flap_target() const;
     // Puts the flap where it is heading, without animation.
@@ -70,6 +102,24 @@ public:
     std::optional<std::vector<crdt::ChangeHash>> take_host_pending() override {
         return action_host.take_pending_heads();
     }
+
+    // --- painting, input and accessibility (views/)
+    void paint(zavo_ui::Scene& scene, const zavo_ui::Affine& transform, zavo_ui::text_render::TextRenderer& text,
+               const zavo_ui::theme::Theme& theme, zavo_ui::DrawContext& draw) override;
+    void handle_event(const zavo_ui::event::Event& event, zavo_ui::event::Modifiers modifiers,
+                      zavo_ui::EventContext& ctx, bool& handled, double scale_factor) override;
+    std::optional<zavo_ui::a11y::AccessNode> accessibility_tree() override;
+    bool activate_element(std::string_view element_id, const zavo_ui::a11y::SemanticAction& action,
+                          zavo_ui::EventContext& ctx) override;
+
+    // --- action resources and operations (actions/)
+    std::vector<zavo_actions::resource::Resource> action_resources() override;
+    std::vector<std::string> operation_types() override;
+    zavo_ui::operation::RunOutcome run_operation(std::uint8_t kind,
+                                                 const zavo_actions::action::EncodedAction& op) override;
+    zavo_ui::operation::StartOutcome start_operation(const zavo_ui::operation::OperationId& id, std::uint8_t kind,
+                                                     const zavo_actions::action::EncodedAction& op) override;
+    zavo_ui::operation::PollOutcome poll_operation(const zavo_ui::operation::OperationId& id, bool cancel) override;
 
     // --- the device relay's sink
     std::vector<DeviceRequest> take_device_requests() override;
