@@ -171,3 +171,47 @@ TEST(SavedConnection, SampleCopiesTheSpecWithAFreshVersion4Id) {
     EXPECT_EQ(one.id.bytes[6] >> 4, 4);          // version 4
     EXPECT_EQ(one.id.bytes[8] & 0xc0, 0x80);     // RFC 4122 variant
 }
+
+TEST(SavedConnection, TargetLabelsAndShortIds) {
+    EXPECT_EQ(shorten_id("123456789012"), "123456789012");
+    EXPECT_EQ(shorten_id("1234567890123"), "123456789012…");
+    EXPECT_EQ(shorten_id("ééééééééééééé"), "éééééééééééé…");  // counts characters, not bytes
+
+    struct Case {
+        ConnectionKind kind;
+        const char* host;
+        std::uint16_t port;
+        const char* user;
+        const char* label;
+    } cases[] = {
+        {ConnectionKind::Ssh, "h", 22, "ann", "ann@h:22"},
+        {ConnectionKind::Ssh, "h", 0, "ann", "ann@h"},
+        {ConnectionKind::Ssh, "h", 2222, "", "h:2222"},
+        {ConnectionKind::Vnc, "h", 5900, "ann", "h:5900"},
+        {ConnectionKind::Rdp, "h", 0, "ann", "h"},
+        {ConnectionKind::Zavo, kEndpoint, 0, "ann", "Zavo device d75a980182b1…"},
+        {ConnectionKind::Zavo, "short", 7, "", "Zavo device short"},
+    };
+    for (const auto& c : cases) {
+        SavedConnection r = record(c.kind, AuthKind::Password, c.host);
+        r.port = c.port;
+        r.user = c.user;
+        EXPECT_EQ(target_label(r), c.label) << c.host << ":" << c.port;
+    }
+}
+
+TEST(SavedConnection, ConfirmationKeyIgnoresNameGroupFavouriteAndPresence) {
+    SavedConnection a = record(ConnectionKind::Ssh, AuthKind::PublicKey, "h");
+    a.port = 22;
+    a.user = "ann";
+    EXPECT_EQ(confirmation_key(a), "SSH|h|22|ann|Public key");
+    SavedConnection b = a;
+    b.name = "other";
+    b.group = "g";
+    b.favorite = true;
+    b.presence = Presence::Offline;
+    b.last_used = "just now";
+    EXPECT_EQ(confirmation_key(b), confirmation_key(a));
+    b.port = 23;
+    EXPECT_NE(confirmation_key(b), confirmation_key(a));
+}

@@ -12,14 +12,6 @@
 #include <limits>
 #include <utility>
 
-namespace remote {
-
-std::string confirmation_key(const SavedConnection& c) {
-    return fmt::format("{}|{}|{}|{}|{}", stored_name(c.kind), c.host, c.port, c.user, label(c.auth));
-}
-
-}  // namespace remote
-
 namespace remote::app {
 
 namespace {

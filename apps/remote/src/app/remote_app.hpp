@@ -186,8 +186,4 @@ private:
 
 namespace remote {
 using app::RemoteApp;
-
-// The change-detection key of an open confirmation: kind, host, port, user and
-// authentication, joined by "|".
-std::string confirmation_key(const SavedConnection& connection);
 }  // namespace remote

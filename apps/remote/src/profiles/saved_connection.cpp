@@ -3,6 +3,8 @@
 #include "profiles/text.hpp"
 #include "relay_key/relay_key.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -178,6 +180,30 @@ SavedConnection sample_connection(const SampleConnectionSpec& spec) {
         .id = Uuid::new_v4(),
         .favorite = spec.favorite,
     };
+}
+
+std::string shorten_id(std::string_view text) {
+    // Twelve scalar values: count lead bytes, never cutting a sequence.
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+        if (count == 12) return std::string(text.substr(0, i)) + "…";
+        ++count;
+    }
+    return std::string(text);
+}
+
+std::string target_label(const SavedConnection& c) {
+    if (c.kind == ConnectionKind::Zavo) return "Zavo device " + shorten_id(c.host);
+    std::string out;
+    if (c.kind == ConnectionKind::Ssh && !c.user.empty()) out = c.user + "@";
+    out += c.host;
+    if (c.port != 0) out += fmt::format(":{}", c.port);
+    return out;
+}
+
+std::string confirmation_key(const SavedConnection& c) {
+    return fmt::format("{}|{}|{}|{}|{}", stored_name(c.kind), c.host, c.port, c.user, label(c.auth));
 }
 
 }  // namespace remote

@@ -69,6 +69,15 @@ struct SavedConnection {
 
 bool connections_equal(std::span<const SavedConnection> a, std::span<const SavedConnection> b);
 
+// The text when it has at most 12 characters, else its first 12 followed by "…".
+std::string shorten_id(std::string_view text);
+// Where a connection goes, as shown: "Zavo device <id…>", "user@host:port" (SSH with a user),
+// "host:port", or the host alone when the port is 0.
+std::string target_label(const SavedConnection& connection);
+// The change-detection key of an open confirmation: kind, host, port, user and
+// authentication, joined by "|". Name, group, favourite, presence and last use stay out.
+std::string confirmation_key(const SavedConnection& connection);
+
 struct SampleConnectionSpec {
     std::string_view name;
     std::string_view host;
