@@ -88,7 +88,22 @@ void RemoteApp::apply_view_state(std::string_view name) {
 }
 
 void RemoteApp::apply_demo_scene(std::string_view name) {
-    if (name == "session-rdp") {
+    // Commands run against a scratch document: the scenes dispatch nothing that must last.
+    crdt::Document scratch;
+    auto run = [&](UiCommand command) { execute(command, scratch); };
+    if (name == "form") {
+        run(UiCommand::plain(UiCommand::Kind::NewConnectionForm));
+    } else if (name == "form-zavo") {
+        run(UiCommand::plain(UiCommand::Kind::NewConnectionForm));
+        run(UiCommand::set_kind(ConnectionKind::Zavo));
+    } else if (name == "session-ssh" || name == "session-vnc") {
+        if (const auto id = first_connection_of_kind(name == "session-ssh" ? ConnectionKind::Ssh : ConnectionKind::Vnc))
+            run(UiCommand::with_id(UiCommand::Kind::Connect, *id));
+    } else if (name == "confirm-connect") {
+        if (const auto id = first_connection_of_kind(ConnectionKind::Zavo)) request_connect(*id);
+    } else if (name == "confirm-delete") {
+        if (!connections.empty()) request_delete(connections.front().id);
+    } else if (name == "session-rdp") {
         show_preview_session(
             ConnectionKind::Rdp,
             SessionStatus::unavailable("RDP profiles are preserved, but this Zavo build has no RDP client backend."));

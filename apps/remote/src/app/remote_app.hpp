@@ -180,6 +180,12 @@ public:
 private:
     RemoteApp() = default;
     void repair_selection();
+    // Parts of execute.
+    void confirm(const ConfirmationRequest& request, crdt::Document& document);
+    void set_form_kind(ConnectionKind kind);
+    void save_form(crdt::Document& document);
+    // Drops the live session; a device session is told to disconnect.
+    void drop_live_session();
 };
 
 }  // namespace remote::app
