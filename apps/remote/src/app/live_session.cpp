@@ -18,4 +18,9 @@ SessionStatus LiveSession::status() const {
     return std::visit(Status{}, value);
 }
 
+std::string ssh_user_for(const SavedConnection& connection) {
+    if (!connection.user.empty()) return connection.user;
+    return optional_env_var("USER").value_or("root");
+}
+
 }  // namespace remote

@@ -33,4 +33,8 @@ struct LiveSession {
     SessionStatus status() const;
 };
 
+// The user an SSH session logs in as: the connection's, else USER as it is (also when empty),
+// else "root".
+std::string ssh_user_for(const SavedConnection& connection);
+
 }  // namespace remote

@@ -21,10 +21,8 @@ LiveSession launch_ssh(const SavedConnection& c) {
     const auto candidates = default_ssh_key_paths();
     auto credentials = load_ssh_credentials(c.auth == AuthKind::PublicKey, candidates);
     if (!credentials) return failed(std::move(credentials.error()));
-    std::string user = c.user;
-    if (user.empty()) user = optional_env_var("USER").value_or("root");
     auto session = start_ssh_session(
-        SshSessionRequest{c.host, std::move(user), std::move(*store), std::move(*credentials), c.port, 80, 24});
+        SshSessionRequest{c.host, ssh_user_for(c), std::move(*store), std::move(*credentials), c.port, 80, 24});
     if (!session) return failed(std::move(session.error()));
     return LiveSession{std::make_unique<SshSession>(std::move(*session))};
 }
