@@ -204,6 +204,12 @@ TEST(DeviceDecoderThread, DecodesFramesAndEndsWithItsSession) {
     EXPECT_EQ(taken->height, 720u);
     EXPECT_EQ(session->frame_size, (std::pair<std::uint32_t, std::uint32_t>{1280, 720}));
     EXPECT_EQ(session->status, SessionStatus::connected());
+    const std::uint8_t* bytes = taken->rgba.data();
+    const zavo_ui::Image image = decoded_frame_image(std::move(*taken));
+    EXPECT_EQ(image.data->data(), bytes) << "the picture's bytes move into the image";
+    EXPECT_EQ(image.width, 1280u);
+    EXPECT_EQ(image.height, 720u);
+    EXPECT_TRUE(image.is_valid());
 
     auto alive = session->decoder_alive;
     { DeviceSession dropped = std::move(*session); }

@@ -63,6 +63,18 @@ TEST(Framebuffer, SnapshotKeepsItsPixelsAndBufferIsCopiedOnlyWhenShared) {
     EXPECT_EQ(fb.pixel(1, 1), 0u);
 }
 
+TEST(Framebuffer, SnapshotImageSharesThePixelBytes) {
+    Framebuffer fb(3, 2);
+    ASSERT_TRUE(decode(fb, update(1).rect(0, 0, 1, 1, 0).bgrx(255, 0, 0)));
+    const Framebuffer snapshot = fb;
+    const zavo_ui::Image a = snapshot_image(snapshot), b = snapshot_image(snapshot);
+    EXPECT_EQ(a.data.get(), snapshot.pixels.get()) << "no copy";
+    EXPECT_EQ(a.width, 3u);
+    EXPECT_EQ(a.height, 2u);
+    EXPECT_TRUE(a.is_valid());
+    EXPECT_NE(a.blob_id, b.blob_id);
+}
+
 TEST(Framebuffer, UpdateHeaderErrors) {
     Framebuffer fb(4, 4);
     EXPECT_EQ(error_of(decode(fb, update(0))), "ok");

@@ -135,6 +135,10 @@ std::optional<DecodedFrame> take_decoded_frame(DeviceSession& session) {
     return picture;
 }
 
+zavo_ui::Image decoded_frame_image(DecodedFrame&& frame) {
+    return zavo_ui::Image::from_vector(std::move(frame.rgba), frame.width, frame.height);
+}
+
 void send_device_input(const DeviceSession& session, DeviceInput input, std::vector<DeviceRequest>& device_requests) {
     if (!session.status.is_connected()) return;
     device_requests.push_back(DeviceRequest::input(std::move(input), session.session_id));

@@ -17,6 +17,7 @@
 #include "shared/session_status.hpp"
 #include "shared/shared_cell.hpp"
 #include "zavo_ui/device_relay.hpp"
+#include "zavo_ui/image.hpp"
 
 namespace remote {
 
@@ -78,6 +79,10 @@ bool apply_device_event(DeviceSession& session, const DeviceEvent& event);
 
 // Painting's take of the newest decoded picture; its size becomes the session's frame size.
 std::optional<DecodedFrame> take_decoded_frame(DeviceSession& session);
+
+// The image painting shows for a picture taken with `take_decoded_frame`: the picture's bytes
+// move into the image (never copied), width x height, with a new blob id.
+zavo_ui::Image decoded_frame_image(DecodedFrame&& frame);
 
 // Queues the input for a connected session; drops it otherwise.
 void send_device_input(const DeviceSession& session, DeviceInput input, std::vector<DeviceRequest>& device_requests);

@@ -117,6 +117,10 @@ std::uint8_t* Framebuffer::bulk_data() {
     return pixels->data();
 }
 
+zavo_ui::Image snapshot_image(const Framebuffer& snapshot) {
+    return zavo_ui::Image::from_shared(snapshot.pixels, snapshot.width, snapshot.height);
+}
+
 Result<std::uint64_t> check_pixel_work(std::uint16_t width, std::uint16_t height, std::string_view subject) {
     std::uint64_t area = std::uint64_t{width} * height;
     if (area > MAX_FRAMEBUFFER_PIXELS) return invalid_data(fmt::format("{} exceeds the pixel work limit", subject));

@@ -8,6 +8,7 @@
 
 #include "rfb/messages.hpp"
 #include "rfb/stream.hpp"
+#include "zavo_ui/image.hpp"
 
 namespace remote::rfb {
 
@@ -61,6 +62,10 @@ Result<void> read_rre_rect(Stream& stream, Framebuffer& fb, const RectHeader& re
                            std::size_t bytes_per_pixel);
 // The area, or "{subject} exceeds the pixel work limit" when it is over MAX_FRAMEBUFFER_PIXELS.
 Result<std::uint64_t> check_pixel_work(std::uint16_t width, std::uint16_t height, std::string_view subject);
+
+// The image painting shows for a snapshot: over the snapshot's own pixel bytes (shared, never
+// copied; the worker never writes them again), width x height, with a new blob id.
+zavo_ui::Image snapshot_image(const Framebuffer& snapshot);
 
 // u16 sum that stops at 65535.
 inline std::uint16_t saturating_add(std::uint16_t a, std::uint32_t b) {
