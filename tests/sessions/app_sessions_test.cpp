@@ -1,0 +1,192 @@
+// Sessions started the way the window starts them, through RemoteApp::execute, against real
+// peers: a private sshd, Xtigervnc, and the relay's simulated devices.
+#include "app/remote_app.hpp"
+
+#include "doc/profile_document.hpp"
+#include "profiles/connection_list.hpp"
+#include "support/env.hpp"
+#include "support/threads.hpp"
+#include "support/wait.hpp"
+#include "tests/integration/ssh_fixture.hpp"
+#include "tests/integration/vnc_servers.hpp"
+#include "zavo_ui/device_relay.hpp"
+#include "zavo_ui/simulated_devices.hpp"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace remote;
+using namespace std::chrono_literals;
+using K = UiCommand::Kind;
+
+template <typename Pred>
+bool eventually(Pred pred) {
+    return test_support::eventually(std::move(pred), 20s, 5ms);
+}
+
+SavedConnection saved(std::string name, ConnectionKind kind, std::string host, std::uint16_t port, std::string user,
+                      AuthKind auth) {
+    SavedConnection c;
+    c.name = std::move(name);
+    c.kind = kind;
+    c.host = std::move(host);
+    c.port = port;
+    c.user = std::move(user);
+    c.auth = auth;
+    c.id = Uuid::new_v4();
+    return c;
+}
+
+// The application with the given connections, its document loaded, live sessions allowed.
+class AppSessions : public ::testing::Test {
+protected:
+    void start(std::vector<SavedConnection> connections) {
+        env.set("REMOTE_LIVE_SESSIONS", "");
+        env.set("REMOTE_VNC_PASSWORD", nullptr);
+        app = RemoteApp::with_data(std::move(connections), {});
+        app->sync_document(doc);
+    }
+    void run(K kind) { app->execute(UiCommand::plain(kind), doc); }
+    void run(K kind, const Uuid& id) { app->execute(UiCommand::with_id(kind, id), doc); }
+    SshSession* ssh() {
+        auto* s = app->live_session ? std::get_if<std::unique_ptr<SshSession>>(&app->live_session->value) : nullptr;
+        return s ? s->get() : nullptr;
+    }
+    SessionStatus settled() {
+        EXPECT_TRUE(eventually([&] { return !app->live_session->status().is_connecting(); }));
+        return app->live_session->status();
+    }
+
+    test_support::EnvGuard env;
+    ProfileDocument doc;
+    std::unique_ptr<RemoteApp> app;
+};
+
+class SshAppSessions : public AppSessions {
+protected:
+    void SetUp() override {
+        if (auto why = ssh_test::SshServer::unavailable(); !why.empty()) GTEST_SKIP() << why;
+        server = std::make_unique<ssh_test::SshServer>();
+        env.set("REMOTE_SSH_KNOWN_HOSTS", server->store().c_str());
+        env.set("REMOTE_SSH_KEY", server->client_key().c_str());
+        env.set("REMOTE_SSH_KEY_PASSPHRASE", nullptr);
+        start({saved("Lab", ConnectionKind::Ssh, "127.0.0.1", server->port(), "root", AuthKind::PublicKey)});
+        id = app->connections[0].id;
+    }
+    // The workers outlive their sessions briefly; the test waits for them before the server goes.
+    void TearDown() override {
+        app.reset();
+        EXPECT_TRUE(eventually([] { return test_support::threads_named("remote-ssh") == 0; }));
+    }
+    std::unique_ptr<ssh_test::SshServer> server;
+    Uuid id;
+};
+
+TEST_F(SshAppSessions, ConfirmedConnectReachesTheShell) {
+    server->trust();
+    run(K::RequestConnect, id);
+    ASSERT_TRUE(app->confirmation);
+    EXPECT_FALSE(app->live_session) << "nothing starts before the confirmation";
+    run(K::Confirm);
+    EXPECT_EQ(app->screen, Screen::session(id));
+    EXPECT_EQ(app->connections[0].last_used, "just now");
+    ASSERT_EQ(settled(), SessionStatus::connected()) << app->live_session->status().text;
+    ASSERT_TRUE(ssh()->send_text("echo remote-$((6*7))\n"));
+    EXPECT_TRUE(ssh_test::wait_until(*ssh(), [&] { return ssh_test::screen(*ssh()).find("remote-42") != std::string::npos; }));
+    EXPECT_EQ(test_support::threads_named("remote-ssh"), 1);
+
+    run(K::Disconnect);
+    EXPECT_FALSE(app->live_session);
+    EXPECT_TRUE(eventually([] { return test_support::threads_named("remote-ssh") == 0; })) << "the worker ends";
+}
+
+TEST_F(SshAppSessions, AnUnknownKeyIsTrustedThroughItsDialog) {
+    run(K::Connect, id);
+    ASSERT_EQ(settled().kind, SessionStatus::Kind::Failed);
+    run(K::RequestTrustHostKey, id);
+    ASSERT_TRUE(app->confirmation);
+    EXPECT_EQ(app->confirmation->kind, ConfirmationRequest::Kind::TrustHostKey);
+    EXPECT_EQ(app->confirmation->identity, server->identity());
+    const std::uint64_t counter = app->session_counter;
+    run(K::Confirm);
+    EXPECT_EQ(app->session_counter, counter + 1) << "a new session";
+    EXPECT_EQ(settled(), SessionStatus::connected()) << app->live_session->status().text;
+    const auto store = known_hosts::load(server->store());
+    ASSERT_TRUE(store);
+    EXPECT_EQ(known_hosts::verify(*store, "127.0.0.1", server->port(), server->identity()),
+              HostKeyVerdict(HostKeyTrusted{}));
+}
+
+TEST_F(SshAppSessions, AChangedKeyIsForgottenThroughItsDialog) {
+    server->trust();
+    server->regenerate_host_key();
+    run(K::Connect, id);
+    ASSERT_EQ(settled().kind, SessionStatus::Kind::Failed);
+    ASSERT_TRUE(app->ssh_host_key_verdict(id));
+    EXPECT_TRUE(std::holds_alternative<HostKeyChanged>(*app->ssh_host_key_verdict(id)));
+
+    run(K::RequestTrustHostKey, id);  // a changed key cannot be trusted over the pin
+    EXPECT_FALSE(app->confirmation);
+    run(K::RequestForgetHostKey, id);
+    ASSERT_TRUE(app->confirmation);
+    run(K::Confirm);
+    EXPECT_EQ(app->notice, "Forgot the local SSH host-key pin. Reconnect to review the next key before trusting it.");
+    EXPECT_FALSE(app->live_session);
+    EXPECT_EQ(app->screen, Screen::list());
+
+    // The next connection sees the new key as unknown.
+    run(K::Connect, id);
+    ASSERT_EQ(settled().kind, SessionStatus::Kind::Failed);
+    ASSERT_TRUE(app->ssh_host_key_verdict(id));
+    EXPECT_TRUE(std::holds_alternative<HostKeyUnknown>(*app->ssh_host_key_verdict(id)));
+}
+
+TEST_F(AppSessions, VncConnectShowsAFirstPictureAndASecondLaunchReplacesIt) {
+    vnc_it::ServerOptions options;
+    if (!vnc_it::on_path("Xtigervnc")) GTEST_SKIP() << "Xtigervnc is not installed (scripts/install-deps installs it)";
+    vnc_it::VncServer server(options);
+    ASSERT_TRUE(server.ok()) << server.log();
+    const auto endpoint = zavo_ui::simulated_devices::SIMULATED_DEVICES[0].endpoint_id();
+    start({saved("Desk", ConnectionKind::Vnc, "127.0.0.1", server.port(), "", AuthKind::Password),
+           saved("Studio", ConnectionKind::Zavo, endpoint, 0, "", AuthKind::DeviceIdentity)});
+    const Uuid desk = app->connections[0].id;
+    run(K::Connect, desk);
+    ASSERT_EQ(settled(), SessionStatus::connected()) << app->live_session->status().text;
+    auto& vnc = std::get<rfb::VncShared>(app->live_session->value);
+    std::optional<rfb::Framebuffer> picture;
+    ASSERT_TRUE(eventually([&] { return (picture = vnc.take_new_frame()).has_value(); }));
+    EXPECT_EQ(picture->width, options.width);
+    EXPECT_EQ(picture->height, options.height);
+    EXPECT_EQ(test_support::threads_named("remote-vnc"), 1);
+
+    run(K::Connect, app->connections[1].id);
+    EXPECT_TRUE(eventually([] { return test_support::threads_named("remote-vnc") == 0; })) << "the replaced worker ends";
+}
+
+TEST_F(AppSessions, DeviceConnectReachesConnectedWithAPicture) {
+    zavo_ui::device_relay::DeviceRelay relay({30ms, 60ms, 33'333us});
+    const auto endpoint = zavo_ui::simulated_devices::SIMULATED_DEVICES[0].endpoint_id();
+    start({saved("Studio", ConnectionKind::Zavo, endpoint, 0, "", AuthKind::DeviceIdentity)});
+    run(K::RequestConnect, app->connections[0].id);
+    run(K::Confirm);
+    auto& device = std::get<DeviceSession>(app->live_session->value);
+    std::optional<DecodedFrame> picture;
+    ASSERT_TRUE(eventually([&] {
+        relay.exchange(*app);
+        if (auto p = take_decoded_frame(device)) picture = std::move(p);
+        return picture.has_value();
+    }));
+    EXPECT_EQ(app->live_session->status(), SessionStatus::connected());
+    EXPECT_EQ(picture->width, 1280u);
+
+    auto alive = device.decoder_alive;
+    run(K::Disconnect);
+    EXPECT_EQ(app->device_requests, std::vector{DeviceRequest::disconnect(1)});
+    EXPECT_TRUE(eventually([&] {
+        relay.exchange(*app);
+        return app->device_requests.empty() && !alive->load(std::memory_order_acquire);
+    })) << "the relay took the disconnect and the decoder ended";
+}
+
+}  // namespace
