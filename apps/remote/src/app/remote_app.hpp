@@ -17,6 +17,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -111,6 +112,8 @@ public:
     std::optional<zavo_ui::a11y::AccessNode> accessibility_tree() override;
     bool activate_element(std::string_view element_id, const zavo_ui::a11y::SemanticAction& action,
                           zavo_ui::EventContext& ctx) override;
+    // Scrolls the list so that row `index` of `count` visible rows is in view.
+    void scroll_row_into_view(std::size_t index, std::size_t count);
 
     // --- action resources and operations (actions/)
     std::vector<zavo_actions::resource::Resource> action_resources() override;

@@ -1,0 +1,188 @@
+#include "views/paint_primitives.hpp"
+
+#include "zavo_ui/color_compat.hpp"
+#include "zavo_ui/surface.hpp"
+#include "zavo_ui/toggle_group.hpp"
+
+#include <algorithm>
+#include <fmt/format.h>
+
+namespace remote::views {
+
+using zavo_ui::Color;
+using zavo_ui::Rect;
+
+double text_line_height(const zavo_ui::text_render::TextRenderer& text, float size) {
+    return text.measure_weighted("Hg", size, 2).height;
+}
+
+double text_width(const zavo_ui::text_render::TextRenderer& text, std::string_view s, float size) {
+    return text.measure_weighted(s, size, 2).width;
+}
+
+Color rgba8_to_color(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a) {
+    return Color{r / 255.0f, g / 255.0f, b / 255.0f, a / 255.0f};
+}
+
+Color color_with_alpha(const Color& color, float alpha) {
+    const auto c = zavo_ui::color_compat::ColorCompat::of(color);
+    const float scaled = std::clamp(alpha, 0.0f, 1.0f) * 255.0f;
+    const auto a = static_cast<std::uint8_t>(std::min(255.0f, scaled));
+    return rgba8_to_color(c.r, c.g, c.b, a);
+}
+
+std::pair<Color, Color> surface_edges(const Color& color) {
+    return {zavo_ui::surface::edge_on(color), zavo_ui::surface::edge_on_with(color, 92)};
+}
+
+bool hovered(const RemoteApp& app, const Rect& rect) { return rect.contains(app.pointer); }
+
+void paint_input_card(RemoteApp& app, const PaintContext& ctx, const Rect& rect, InputSlot slot) {
+    zavo_ui::surface::card(ctx.scene, ctx.transform, rect, ctx.colors().background, 8.0);
+    if (app.focused == slot) ctx.stroke(ctx.colors().focus, PaintContext::rounded(rect, 8.0), 2.0);
+    auto& input = app.input_mut(slot);
+    input.apply_layout_external(Rect{rect.x0 + 12.0, rect.y0, rect.x1 - 12.0, rect.y1});
+    input.draw(ctx.scene, ctx.transform, ctx.text, ctx.theme, ctx.draw);
+}
+
+void paint_button(const RemoteApp& app, const PaintContext& ctx, const ButtonSpec& spec) {
+    zavo_ui::widget::button::Button button;
+    button.label = std::string(spec.label);
+    button.rect = spec.rect;
+    button.hovered = hovered(app, spec.rect);
+    button.text_size = 13.0f;
+    button.style = spec.style;
+    button.paint(ctx.scene, ctx.transform, ctx.text, ctx.theme);
+}
+
+void paint_segmented_control(const RemoteApp& app, const PaintContext& ctx, std::vector<Rect> segments,
+                             std::vector<std::string> labels, std::optional<std::size_t> selected) {
+    zavo_ui::widget::toggle_group::ToggleGroup group;
+    const auto under = std::find_if(segments.begin(), segments.end(), [&](const Rect& r) { return hovered(app, r); });
+    if (under != segments.end()) group.hovered = static_cast<std::size_t>(under - segments.begin());
+    group.selected = selected.value_or(segments.size());
+    group.segments = std::move(segments);
+    group.labels = std::move(labels);
+    group.radius = 8.0;
+    group.text_size = 13.0f;
+    group.paint(ctx.scene, ctx.transform, ctx.text, ctx.theme);
+}
+
+double paint_field_label(const PaintContext& ctx, std::string_view label, double x, double y) {
+    const auto m = ctx.measure(label, 12.0f, 2);
+    ctx.draw_text(label, x, y, 12.0f, 2, ctx.colors().text_secondary);
+    return y + m.height + 4.0;
+}
+
+Rect paint_rail_item(const RemoteApp& app, const PaintContext& ctx, const RailItem& item) {
+    const auto& c = ctx.colors();
+    const double y0 = item.rail.y0 + 72.0 + 56.0 * item.index;
+    const Rect rect{item.rail.x0 + 12.0, y0, item.rail.x1 - 12.0, y0 + 40.0};
+    Color glyph = c.text_secondary;
+    if (item.selected) {
+        ctx.fill(zavo_ui::surface::edge_on(c.surface), PaintContext::rounded(rect, 8.0));
+        ctx.stroke(zavo_ui::surface::edge_on_with(c.surface, 92), zavo_ui::surface::edge_outline(rect, 8.0));
+        glyph = c.text_primary;
+    } else if (hovered(app, rect)) {
+        ctx.fill(c.lift(0.5f), PaintContext::rounded(rect, 8.0));
+    }
+    const auto m = ctx.measure(item.glyph, 22.0f);
+    ctx.draw_text(item.glyph, rect.center().x - m.width / 2.0, y0 + 6.0, 22.0f, 0, glyph);
+    return rect;
+}
+
+Rect paint_header_button(const RemoteApp& app, const PaintContext& ctx, const HeaderButtonSpec& spec) {
+    const double w = ctx.measure(spec.label, 13.0f, 2).width;
+    const double mid = spec.bar.center().y;
+    const Rect rect{spec.right - (w + 24.0), mid - 16.0, spec.right, mid + 16.0};
+    paint_button(app, ctx, {spec.label, rect, zavo_ui::widget::button::SECONDARY});
+    return rect;
+}
+
+void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCard& card) {
+    const auto& c = ctx.colors();
+    const Rect& area = card.area;
+    ctx.fill(c.background, area);
+
+    const double n = static_cast<double>(card.paragraphs.size());
+    const double w = std::min(area.width() - 40.0, 460.0);
+    const double h = 336.0 + 22.0 * n;
+    const double left = area.x0 + (area.width() - w) / 2.0;
+    const double top = area.y0 + std::max((area.height() - h) / 2.0, 16.0);
+    const double cx = left + w / 2.0;
+    zavo_ui::surface::card(ctx.scene, ctx.transform, Rect{left, top, left + w, top + h}, c.surface, 16.0);
+
+    const Color mode = card.mode == 1 ? c.warning : card.mode == 2 ? c.danger : c.text_secondary;
+    const SavedConnection& connection = card.connection;
+
+    const zavo_ui::Circle badge{{cx, top + 68.0}, 34.0};
+    ctx.fill(color_with_alpha(mode, 0.14f), badge);
+    ctx.stroke(color_with_alpha(mode, 0.9f), badge, 2.0);
+    ctx.draw_text_centered(stored_name(connection.kind), cx, top + 58.0, 15.0f, 3, c.text_primary);
+    ctx.draw_text_centered(connection.name, cx, top + 124.0, 20.0f, 3, c.text_primary);
+    ctx.draw_text_centered(fmt::format("{} · {}", target_label(connection), label(connection.kind)), cx, top + 154.0,
+                           13.0f, 0, c.text_secondary);
+
+    const double tw = ctx.measure(card.title, 13.0f, 2).width;
+    const Rect pill{cx - (tw + 44.0) / 2.0, top + 184.0, cx + (tw + 44.0) / 2.0, top + 214.0};
+    zavo_ui::surface::pill(ctx.scene, ctx.transform, pill, color_with_alpha(mode, 0.16f),
+                           color_with_alpha(mode, 0.55f));
+    const double pill_mid = pill.center().y;
+    ctx.fill(mode, zavo_ui::Circle{{pill.x0 + 16.0, pill_mid}, 4.0});
+    ctx.draw_text(card.title, pill.x0 + 28.0, pill_mid - 8.0, 13.0f, 2, c.text_primary);
+
+    for (std::size_t i = 0; i < card.paragraphs.size(); ++i)
+        ctx.draw_text_centered(card.paragraphs[i], cx, top + 230.0 + 22.0 * static_cast<double>(i), 13.0f, 0,
+                               c.text_secondary);
+
+    struct CardButton {
+        std::string_view label;
+        UiCommand command;
+    };
+    using K = UiCommand::Kind;
+    std::vector<CardButton> buttons;
+    if (connection.kind == ConnectionKind::Ssh) {
+        if (const auto problem = app.ssh_host_key_verdict(connection.id)) {
+            if (std::holds_alternative<HostKeyUnknown>(*problem))
+                buttons.push_back({"Trust key", UiCommand::with_id(K::RequestTrustHostKey, connection.id)});
+            else if (std::holds_alternative<HostKeyChanged>(*problem))
+                buttons.push_back({"Forget key", UiCommand::with_id(K::RequestForgetHostKey, connection.id)});
+        }
+    }
+    if (card.mode == 2 && buttons.empty())
+        buttons.push_back({"Retry", UiCommand::with_id(K::RequestConnect, connection.id)});
+    if (card.offer_edit) buttons.push_back({"Edit profile", UiCommand::with_id(K::EditConnection, connection.id)});
+
+    const double row_top = top + 244.0 + 22.0 * n;
+    double x = buttons.empty() ? cx - 66.0 : cx - 124.0;
+    for (auto& b : buttons) {
+        const Rect rect{x, row_top, x + 104.0, row_top + 38.0};
+        paint_button(app, ctx, {b.label, rect, zavo_ui::widget::button::SECONDARY});
+        app.push_hit_region(rect, std::move(b.command));
+        x += 116.0;
+    }
+    const Rect back{x, row_top, x + 132.0, row_top + 38.0};
+    paint_button(app, ctx, {"Back to list", back, zavo_ui::widget::button::PRIMARY});
+    app.push_hit_region(back, UiCommand::plain(K::Disconnect));
+}
+
+}  // namespace remote::views
+
+namespace remote::app {
+
+void RemoteApp::scroll_row_into_view(std::size_t index, std::size_t count) {
+    const double content_width = std::max(window_bounds.width() - 64.0, 0.0);
+    const double h = content_width < 620.0 * row_metrics.scale ? row_metrics.compact_row_height
+                                                                 : row_metrics.wide_row_height;
+    const double pitch = h + 8.0;
+    const double viewport = std::max(window_bounds.height() - list_top, h);
+    list_scroll_max = std::max(pitch * static_cast<double>(count) - 8.0 - viewport, 0.0);
+    const double top = pitch * static_cast<double>(index);
+    if (top < list_scroll)
+        list_scroll = top;
+    else if (top + h > list_scroll + viewport)
+        list_scroll = top + h - viewport;
+    list_scroll = std::clamp(list_scroll, 0.0, list_scroll_max);
+}
+
+}  // namespace remote::app

@@ -1,0 +1,174 @@
+#include "views/paint_primitives.hpp"
+
+#include "view_frame.hpp"
+#include "zavo_ui/surface.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace remote;
+using remote::views::PaintContext;
+using view_test::ViewFrame;
+using zavo_ui::DrawRecord;
+using zavo_ui::Rect;
+using K = UiCommand::Kind;
+
+namespace {
+
+SavedConnection connection(ConnectionKind kind, std::string name = "Build Box") {
+    SavedConnection c;
+    c.name = std::move(name);
+    c.kind = kind;
+    c.host = "build.lab";
+    c.port = 22;
+    c.user = "admin";
+    c.id = Uuid::new_v4();
+    return c;
+}
+
+// The first filled shape in `color`.
+std::optional<Rect> filled(const zavo_ui::RecordingBackend& rec, const zavo_ui::Color& color) {
+    for (const auto* r : rec.of_kind(DrawRecord::Kind::Fill))
+        if (r->color == color) return r->bounds;
+    return std::nullopt;
+}
+
+}  // namespace
+
+TEST(PaintHelpers, ColorWithAlphaTruncatesTheClampedAlphaByte) {
+    const zavo_ui::Color c = zavo_ui::Color::from_rgba8(200, 100, 50);
+    const std::vector<std::pair<float, int>> cases{{0.10f, 25}, {0.12f, 30}, {0.18f, 45}, {0.25f, 63}, {0.6f, 153},
+                                                   {0.62f, 158}, {0.75f, 191}, {0.8f, 204}, {1.7f, 255}, {-0.2f, 0}};
+    for (auto [alpha, byte] : cases) {
+        const zavo_ui::Color got = views::color_with_alpha(c, alpha);
+        EXPECT_EQ(got, views::rgba8_to_color(200, 100, 50, std::uint8_t(byte))) << alpha;
+    }
+}
+
+TEST(PaintHelpers, TextMetricsAreSemiboldAndUnwrapped) {
+    zavo_ui::text_render::FakeTextRenderer text(1.5f);
+    EXPECT_DOUBLE_EQ(views::text_line_height(text, 16), 16 * 1.5 * 1.25);
+    EXPECT_DOUBLE_EQ(views::text_width(text, "Connect", 13), 7 * 13 * 1.5 * 0.5);
+}
+
+TEST(PaintPrimitives, RailItemHeaderButtonAndFieldLabelGeometry) {
+    ViewFrame f(RemoteApp::new_());
+    auto ctx = f.context();
+    EXPECT_EQ(views::paint_rail_item(*f.app, ctx, {"+", Rect{0, 0, 64, 800}, 1, false}), (Rect{12, 128, 52, 168}));
+    // "Fullscreen" is 65 wide at 13 px in the fake renderer.
+    EXPECT_EQ(views::paint_header_button(*f.app, ctx, {"Fullscreen", 900, Rect{0, 0, 1000, 48}}),
+              (Rect{900 - 89, 8, 900, 40}));
+    EXPECT_DOUBLE_EQ(views::paint_field_label(ctx, "Name", 10, 100), 119.0);  // 15 high at 12 px
+    const auto rec = f.records();
+    EXPECT_EQ(rec.find_text("Name")->color, f.colors().text_secondary);
+    EXPECT_EQ(rec.find_text("+")->color, f.colors().text_secondary);
+}
+
+TEST(PaintPrimitives, RailItemShowsSelectionAndHover) {
+    ViewFrame f(RemoteApp::new_());
+    const Rect rail{0, 0, 64, 800};
+    views::paint_rail_item(*f.app, f.context(), {"≡", rail, 0, true});
+    EXPECT_EQ(f.records().find_text("≡")->color, f.colors().text_primary);
+    EXPECT_EQ(filled(f.records(), zavo_ui::surface::edge_on(f.colors().surface)), (Rect{12, 72, 52, 112}));
+
+    f.app->pointer = {30, 80};
+    views::paint_rail_item(*f.app, f.context(), {"≡", rail, 0, false});
+    EXPECT_EQ(filled(f.records(), f.colors().lift(0.5f)), (Rect{12, 72, 52, 112}));
+}
+
+TEST(PaintPrimitives, InputCardRingsOnlyTheFocusedSlot) {
+    ViewFrame f(RemoteApp::new_());
+    for (std::optional<InputSlot> focus : {std::optional<InputSlot>{}, std::optional(InputSlot::Name),
+                                           std::optional(InputSlot::Host)}) {
+        f.app->focused = focus;
+        auto ctx = f.context();
+        views::paint_input_card(*f.app, ctx, Rect{100, 50, 400, 90}, InputSlot::Name);
+        int rings = 0;
+        for (const auto* r : f.records().of_kind(DrawRecord::Kind::Stroke))
+            if (r->color == f.colors().focus && r->stroke_width == 2.0) ++rings;
+        EXPECT_EQ(rings, focus == InputSlot::Name ? 1 : 0);
+        EXPECT_EQ(f.app->input_mut(InputSlot::Name).rect(), (Rect{112, 50, 388, 90}));
+    }
+}
+
+TEST(PaintPrimitives, ProblemCardGeometryAndButtons) {
+    struct Case {
+        const char* what;
+        Rect area;
+        int paragraphs;
+        std::uint8_t mode;
+        bool offer_edit;
+        Rect card;
+        std::vector<std::pair<K, Rect>> buttons;
+    };
+    // Card top T = area top + max((height - H) / 2, 16), H = 336 + 22 n; buttons at T + 244 + 22 n.
+    const std::vector<Case> cases{
+        {"alone, no paragraphs", {0, 0, 1000, 800}, 0, 0, false, {270, 232, 730, 568},
+         {{K::Disconnect, {434, 476, 566, 514}}}},
+        {"two paragraphs", {0, 0, 1000, 800}, 2, 0, false, {270, 210, 730, 590},
+         {{K::Disconnect, {434, 498, 566, 536}}}},
+        {"narrow area, retry", {100, 0, 400, 800}, 1, 2, false, {120, 221, 380, 579},
+         {{K::RequestConnect, {126, 487, 230, 525}}, {K::Disconnect, {242, 487, 374, 525}}}},
+        {"short area, edit", {0, 100, 1000, 300}, 2, 0, true, {270, 116, 730, 496},
+         {{K::EditConnection, {376, 404, 480, 442}}, {K::Disconnect, {492, 404, 624, 442}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ViewFrame f(RemoteApp::new_());
+        const SavedConnection conn = connection(ConnectionKind::Vnc);
+        auto ctx = f.context();
+        std::vector<std::string> paragraphs(std::size_t(c.paragraphs), "Some words.");
+        views::paint_problem_card(*f.app, ctx, {c.area, "Connecting…", paragraphs, conn, c.mode, c.offer_edit});
+        const auto rec = f.records();
+        EXPECT_EQ(filled(rec, f.colors().background), c.area);
+        EXPECT_EQ(filled(rec, f.colors().surface), c.card);
+        ASSERT_EQ(f.app->hit_regions.size(), c.buttons.size());
+        for (std::size_t i = 0; i < c.buttons.size(); ++i) {
+            EXPECT_EQ(f.app->hit_regions[i].command.kind, c.buttons[i].first);
+            EXPECT_EQ(f.app->hit_regions[i].rect, c.buttons[i].second);
+        }
+        if (c.buttons.size() > 1) {
+            EXPECT_EQ(*f.app->hit_regions[0].command.id(), conn.id);
+        }
+    }
+}
+
+TEST(PaintPrimitives, ProblemCardTexts) {
+    ViewFrame f(RemoteApp::new_());
+    SavedConnection conn = connection(ConnectionKind::Ssh);
+    auto ctx = f.context();
+    views::paint_problem_card(*f.app, ctx,
+                              {Rect{0, 0, 1000, 800}, "Connection failed", {"Connection refused", "Second."}, conn, 2,
+                               false});
+    const auto rec = f.records();
+    std::vector<std::string> texts;
+    for (const auto* t : rec.texts()) texts.push_back(t->text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"SSH", "Build Box", "admin@build.lab:22 · SSH", "Connection failed",
+                                               "Connection refused", "Second.", "Retry", "Back to list"}));
+    // Centred texts sit on the card's centre line.
+    const auto* name = rec.find_text("Build Box");
+    EXPECT_DOUBLE_EQ((name->bounds.x0 + name->bounds.x1) / 2, 500);
+    const auto* second = rec.find_text("Second.");
+    EXPECT_DOUBLE_EQ(second->bounds.y0 - rec.find_text("Connection refused")->bounds.y0, 22);
+}
+
+TEST(ScrollRowIntoView, KeepsTheRowInsideTheViewport) {
+    auto app = RemoteApp::new_();
+    app->window_bounds = {0, 0, 1280, 524};  // wide rows: 72 high, pitch 80
+    app->list_top = 124;                     // viewport 400 high
+    app->scroll_row_into_view(9, 10);        // content 792
+    EXPECT_DOUBLE_EQ(app->list_scroll_max, 392);
+    EXPECT_DOUBLE_EQ(app->list_scroll, 792 - 400);  // the last row's bottom on the viewport's bottom
+    app->scroll_row_into_view(4, 10);
+    EXPECT_DOUBLE_EQ(app->list_scroll, 320);  // row 4 starts above: it moves to the top
+    app->scroll_row_into_view(0, 10);
+    EXPECT_DOUBLE_EQ(app->list_scroll, 0);
+    app->scroll_row_into_view(2, 3);  // shorter than the viewport
+    EXPECT_DOUBLE_EQ(app->list_scroll_max, 0);
+    EXPECT_DOUBLE_EQ(app->list_scroll, 0);
+    app->window_bounds = {0, 0, 600, 524};  // compact below 620 + 64
+    app->scroll_row_into_view(9, 10);
+    EXPECT_DOUBLE_EQ(app->list_scroll_max, 124 * 10 - 8 - 400);
+}

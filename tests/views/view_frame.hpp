@@ -1,0 +1,57 @@
+#pragma once
+// A window for view tests: the application in a window of a chosen size, painted with the
+// deterministic text renderer into a scene that the recording backend replays.
+#include "app/remote_app.hpp"
+#include "views/paint_primitives.hpp"
+#include "zavo_ui/recording_backend.hpp"
+#include "zavo_ui/scene.hpp"
+#include "zavo_ui/text_render.hpp"
+#include "zavo_ui/theme.hpp"
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace view_test {
+
+struct ViewFrame {
+    std::unique_ptr<remote::RemoteApp> app;
+    zavo_ui::text_render::FakeTextRenderer text{1.0f};
+    zavo_ui::theme::Theme theme = zavo_ui::theme::Theme::dark();
+    zavo_ui::DrawContext draw;
+    zavo_ui::Scene scene;
+
+    explicit ViewFrame(std::unique_ptr<remote::RemoteApp> a, double width = 1280, double height = 800)
+        : app(std::move(a)) {
+        resize(width, height);
+    }
+    // What a layout of the window at this size leaves behind, the flap settled.
+    void resize(double width, double height) {
+        app->window_bounds = {0, 0, width, height};
+        app->narrow = width < 720;
+        app->last_narrow = app->narrow;
+        app->snap_nav_flap();
+    }
+    // One frame, replayed into records.
+    zavo_ui::RecordingBackend paint() {
+        scene.reset();
+        app->paint(scene, zavo_ui::Affine::identity(), text, theme, draw);
+        return zavo_ui::RecordingBackend::of(scene, &text);
+    }
+    // A context for calling one painter directly (into `scene`, emptied first).
+    remote::views::PaintContext context() {
+        scene.reset();
+        return remote::views::PaintContext{scene, zavo_ui::Affine::identity(), text, theme, draw};
+    }
+    zavo_ui::RecordingBackend records() const { return zavo_ui::RecordingBackend::of(scene, &text); }
+    const zavo_ui::tokens::colors::Colors& colors() const { return theme.colors; }
+};
+
+// The hit regions of the last paint, as (command kind, rectangle) pairs.
+inline std::vector<remote::UiCommand::Kind> region_kinds(const remote::RemoteApp& app) {
+    std::vector<remote::UiCommand::Kind> out;
+    for (const auto& r : app.hit_regions) out.push_back(r.command.kind);
+    return out;
+}
+
+}  // namespace view_test
