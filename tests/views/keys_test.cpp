@@ -2,24 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/views/key_events.hpp"
+
 #include <string>
 #include <vector>
 
 using namespace remote;
 using namespace remote::views;
-namespace ev = zavo_ui::event;
+using namespace views_test;
 using ev::KeyCode;
 using ev::NamedKey;
 
 namespace {
 
-constexpr ev::Modifiers NONE{};
-constexpr ev::Modifiers CONTROL{ev::Modifiers::CONTROL};
-constexpr ev::Modifiers SUPER{ev::Modifiers::SUPER};
-constexpr ev::Modifiers CONTROL_SHIFT{ev::Modifiers::CONTROL | ev::Modifiers::SHIFT};
-
 ev::Key key_with_text(ev::LogicalKey logical, std::optional<std::string> text) {
-    return ev::Key{std::move(logical), std::nullopt, std::move(text), ev::ElementState::Pressed};
+    return key_event(std::nullopt, std::move(logical), std::move(text));
 }
 
 }  // namespace

@@ -1,8 +1,363 @@
+// Pointer, wheel, button and key events: hit regions become commands, keys become shortcuts or
+// are translated for the live session, and the rest goes to the focused text input.
+#include <algorithm>
+#include <limits>
+
+#include "actions/overloaded.hpp"
 #include "app/remote_app.hpp"
+#include "profiles/connection_list.hpp"
+#include "views/keys.hpp"
 
 namespace remote::app {
 
-void RemoteApp::handle_event(const zavo_ui::event::Event&, zavo_ui::event::Modifiers, zavo_ui::EventContext&, bool&,
-                             double) {}
+namespace {
+
+namespace ev = zavo_ui::event;
+using Kind = UiCommand::Kind;
+
+constexpr double LOGICAL_PIXELS_PER_LINE = 48.0;
+constexpr double NAV_STRIP_WIDTH = 64.0;
+
+// The region drawn last under the point.
+const HitRegion* topmost_region(const std::vector<HitRegion>& regions, zavo_ui::Point p) {
+    for (auto it = regions.rbegin(); it != regions.rend(); ++it)
+        if (it->rect.contains(p)) return &*it;
+    return nullptr;
+}
+
+bool is_form(const Screen& screen) { return screen.kind == Screen::Kind::NewForm || screen.kind == Screen::Kind::EditForm; }
+
+bool nav_shown_open(const RemoteApp& app) { return app.nav_choice.value_or(!app.narrow && app.nav_default_open); }
+
+std::optional<std::string> hover_tooltip_text(const RemoteApp& app, const UiCommand& command) {
+    switch (command.kind) {
+        case Kind::ShowConnections: return "Connections";
+        case Kind::NewConnectionForm: return "Add connection (Ctrl+N)";
+        case Kind::ToggleFavorite: {
+            const SavedConnection* c = command.id() ? find_connection(app.connections, *command.id()) : nullptr;
+            if (!c) return std::nullopt;
+            return c->favorite ? "Remove from favourites" : "Add to favourites";
+        }
+        case Kind::ToggleNavigation: return nav_shown_open(app) ? "Close navigation" : "Open navigation";
+        default: return std::nullopt;
+    }
+}
+
+template <class T>
+T* session_as(RemoteApp& app) {
+    return app.live_session ? std::get_if<T>(&app.live_session->value) : nullptr;
+}
+
+DeviceSession* connected_device(RemoteApp& app) {
+    auto* device = session_as<DeviceSession>(app);
+    return device && device->status.is_connected() ? device : nullptr;
+}
+
+class EventHandler {
+public:
+    EventHandler(RemoteApp& app, const ev::Event& event, ev::Modifiers modifiers, zavo_ui::EventContext& ctx,
+                 bool& handled, double scale)
+        : app_(app), event_(event), modifiers_(modifiers), ctx_(ctx), handled_(handled), scale_(scale) {}
+
+    void run() {
+        if (const auto* moved = std::get_if<ev::PointerMoved>(&event_)) return pointer_moved(*moved);
+        if (app_.tooltip.dismiss()) app_.redraw_needed = true;
+        std::visit(Overloaded{
+                       [&](const ev::Wheel& wheel) { this->wheel(wheel); },
+                       [&](const ev::Button& button) { this->button(button); },
+                       [&](const ev::Key& key) { this->key(key); },
+                       // Composed text (dead keys, input methods) goes where typing goes.
+                       [&](const ev::TextCommit&) { route_to_input(); },
+                       [](const auto&) {},
+                   },
+                   event_);
+    }
+
+private:
+    void execute(const UiCommand& command) {
+        if (ctx_.document) return app_.execute(command, *ctx_.document);
+        crdt::Document scratch;
+        app_.execute(command, scratch);
+    }
+
+    bool route_text_input() { return app_.route_text_input(event_, modifiers_, ctx_, scale_); }
+
+    void route_to_input() {
+        if (!handled_ && app_.focused) handled_ = route_text_input();
+    }
+
+    void pointer_moved(const ev::PointerMoved& moved) {
+        const zavo_ui::Point position{moved.x / scale_, moved.y / scale_};
+        if (position.x != app_.pointer.x || position.y != app_.pointer.y) {
+            app_.pointer = position;
+            app_.redraw_needed = true;
+            if (!app_.confirmation) {
+                app_.send_vnc_pointer(position);
+                if (const auto device = app_.device_pointer_position(position))
+                    app_.send_device_input(DeviceInput::pointer_move(device->x, device->y));
+            }
+        }
+        std::optional<zavo_ui::widget::tooltip::HoverTarget> target;
+        if (const HitRegion* region = topmost_region(app_.hit_regions, position))
+            if (auto text = hover_tooltip_text(app_, region->command)) target = {{region->rect, std::move(*text)}};
+        if (app_.tooltip.on_pointer(std::move(target), ctx_.now)) app_.redraw_needed = true;
+        if (app_.focused) route_text_input();  // drag selection
+    }
+
+    void wheel(const ev::Wheel& wheel) {
+        if (app_.confirmation || app_.screen.kind != Screen::Kind::List) return;
+        const double delta =
+            std::visit(Overloaded{
+                           [&](const ev::PixelDelta& d) { return -d.y / scale_; },
+                           [](const ev::LineDelta& d) { return static_cast<double>(d.y) * -LOGICAL_PIXELS_PER_LINE; },
+                       },
+                       wheel.delta);
+        const double scrolled = std::max(0.0, std::min(app_.list_scroll + delta, app_.list_scroll_max));
+        if (std::abs(scrolled - app_.list_scroll) > std::numeric_limits<double>::epsilon()) {
+            app_.list_scroll = scrolled;
+            app_.redraw_needed = true;
+        }
+        handled_ = true;
+    }
+
+    void button(const ev::Button& button) {
+        const bool pressed = button.state == ev::ElementState::Pressed;
+        const zavo_ui::Point at = app_.pointer;
+        if (!app_.confirmation && app_.device_pointer_position(at)) {
+            switch (button.button) {
+                case ev::PointerButton::Primary:
+                    if (pressed) app_.send_device_input(DeviceInput::primary_press(true));
+                    app_.send_device_input(DeviceInput::button(pressed, views::BTN_LEFT));
+                    break;
+                case ev::PointerButton::Secondary: app_.send_device_input(DeviceInput::button(pressed, views::BTN_RIGHT)); break;
+                case ev::PointerButton::Middle: app_.send_device_input(DeviceInput::button(pressed, views::BTN_MIDDLE)); break;
+                case ev::PointerButton::Other: break;
+            }
+            handled_ = true;
+            return;
+        }
+        if (!app_.confirmation && app_.vnc_pointer_position(at)) {
+            std::uint8_t bit = 0;
+            switch (button.button) {
+                case ev::PointerButton::Primary: bit = 1; break;
+                case ev::PointerButton::Middle: bit = 2; break;
+                case ev::PointerButton::Secondary: bit = 4; break;
+                case ev::PointerButton::Other: break;
+            }
+            app_.vnc_buttons = pressed ? (app_.vnc_buttons | bit) : (app_.vnc_buttons & ~bit);
+            app_.send_vnc_pointer(at);
+            handled_ = true;
+            return;
+        }
+        if (!pressed) {
+            if (app_.focused) route_text_input();  // ends a drag selection
+            return;
+        }
+        if (button.button != ev::PointerButton::Primary) return;
+        if (app_.confirmation) {
+            if (const HitRegion* region = topmost_region(app_.hit_regions, at)) {
+                const UiCommand command = region->command;
+                if (command.kind == Kind::Confirm || command.kind == Kind::CancelConfirmation) execute(command);
+            }
+            handled_ = true;
+            return;
+        }
+        if (app_.narrow && app_.nav_choice == true) {
+            const zavo_ui::Rect& b = app_.window_bounds;
+            if (!zavo_ui::Rect{b.x0, b.y0, b.x0 + NAV_STRIP_WIDTH, b.y1}.contains(at)) {
+                app_.nav_choice = false;
+                app_.redraw_needed = true;
+                handled_ = true;
+                return;
+            }
+        }
+        const HitRegion* region = topmost_region(app_.hit_regions, at);
+        if (!region) {
+            app_.blur_input();
+            return;
+        }
+        const UiCommand command = region->command;
+        if (command.kind == Kind::FocusInput) {
+            app_.focus_input(std::get<InputSlot>(command.value));
+            route_text_input();  // places the caret under the pointer
+        } else {
+            execute(command);
+        }
+        handled_ = true;
+    }
+
+    void key(const ev::Key& key) {
+        if (forward_to_device(key)) return;
+        if (!key.pressed()) return;
+        if (app_.confirmation) {
+            if (key.is_named(ev::NamedKey::Escape)) return done_with(UiCommand::plain(Kind::CancelConfirmation));
+            if (key.is_named(ev::NamedKey::Enter)) return done_with(UiCommand::plain(Kind::Confirm));
+            return route_to_input();
+        }
+        if (shortcut(key)) return;
+        if (key.is_named(ev::NamedKey::Escape) && app_.fullscreen) return escape();
+        if (forward_to_session(key)) return;
+        if (key.character()) {
+            if (key.text == "/" && app_.screen.kind == Screen::Kind::List && !app_.focused) {
+                app_.focus_input(InputSlot::Search);
+                handled_ = true;
+                return;
+            }
+            return route_to_input();
+        }
+        if (const auto* named = std::get_if<ev::NamedKey>(&key.logical)) return named_key(*named);
+        route_to_input();
+    }
+
+    void done_with(const UiCommand& command) {
+        execute(command);
+        handled_ = true;
+    }
+
+    // Keys go to a connected device by physical key, on every screen; true when the walk ends.
+    bool forward_to_device(const ev::Key& key) {
+        if (!key.physical || app_.confirmation || !connected_device(app_)) return false;
+        if (app_.fullscreen && *key.physical == ev::KeyCode::Escape) return false;
+        if (const auto code = views::device_key_code(*key.physical)) {
+            app_.send_device_input(DeviceInput::key(key.pressed(), *code));
+            handled_ = true;
+        }
+        return true;  // an unlisted key is dropped
+    }
+
+    bool shortcut(const ev::Key& key) {
+        const std::string* character = key.character();
+        if (!character || !(modifiers_.control() || modifiers_.super_key())) return false;
+        std::string lower = *character;
+        std::ranges::transform(lower, lower.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; });
+        if (lower == "n") {
+            done_with(UiCommand::plain(Kind::NewConnectionForm));
+        } else if (lower == "f") {
+            execute(UiCommand::focus_input(InputSlot::Search));
+            if (app_.screen.kind != Screen::Kind::List) {
+                execute(UiCommand::plain(Kind::ShowConnections));
+                execute(UiCommand::focus_input(InputSlot::Search));
+            }
+            handled_ = true;
+        } else if (lower == "w" && app_.screen.kind == Screen::Kind::Session) {
+            done_with(UiCommand::plain(Kind::Disconnect));
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    bool forward_to_session(const ev::Key& key) {
+        if (app_.screen.kind != Screen::Kind::Session || !app_.live_session) return false;
+        if (auto* ssh = session_as<std::unique_ptr<SshSession>>(app_)) {
+            if (!(*ssh)->status().is_connected()) return false;
+            auto bytes = views::ssh_bytes_for_key(key, modifiers_);
+            if (!bytes) return false;
+            (void)(*ssh)->send_text(std::move(*bytes));
+        } else if (auto* vnc = session_as<rfb::VncShared>(app_)) {
+            if (!vnc->status().is_connected()) return false;
+            const auto keysym = views::vnc_keysym_for_key(key);
+            if (!keysym) return false;
+            (void)vnc->send_input(rfb::VncInput::key(true, *keysym));
+            (void)vnc->send_input(rfb::VncInput::key(false, *keysym));
+        } else {
+            return false;
+        }
+        app_.redraw_needed = true;
+        handled_ = true;
+        return true;
+    }
+
+    void escape() {
+        handled_ = true;
+        if (app_.narrow && app_.nav_choice == true) {
+            app_.nav_choice = false;
+            app_.redraw_needed = true;
+            return;
+        }
+        switch (app_.screen.kind) {
+            case Screen::Kind::List:
+                if (app_.focused == InputSlot::Search) {
+                    app_.search_query.clear();
+                    app_.blur_input();
+                    app_.refresh_inputs();
+                }
+                return;
+            case Screen::Kind::NewForm:
+            case Screen::Kind::EditForm: return execute(UiCommand::plain(Kind::CancelForm));
+            case Screen::Kind::Session:
+                if (app_.fullscreen) {
+                    app_.fullscreen = false;
+                    app_.redraw_needed = true;
+                    return;
+                }
+                return execute(UiCommand::plain(Kind::CancelForm));
+        }
+    }
+
+    void named_key(ev::NamedKey key) {
+        switch (key) {
+            case ev::NamedKey::Enter:
+                if (app_.screen.kind == Screen::Kind::List && app_.selected) {
+                    execute(UiCommand::with_id(Kind::RequestConnect, *app_.selected));
+                } else if (is_form(app_.screen)) {
+                    execute(UiCommand::plain(Kind::SaveForm));
+                }
+                handled_ = true;
+                return;
+            case ev::NamedKey::Tab:
+                if (is_form(app_.screen)) return tab();
+                break;
+            case ev::NamedKey::ArrowDown:
+            case ev::NamedKey::ArrowUp:
+                if (app_.screen.kind == Screen::Kind::List && !app_.focused) return walk_rows(key == ev::NamedKey::ArrowDown);
+                break;
+            case ev::NamedKey::Escape: return escape();
+            default: break;
+        }
+        route_to_input();
+    }
+
+    void tab() {
+        const auto order = views::form_tab_order(app_.form.kind);
+        InputSlot next = order.front();
+        if (app_.focused) {
+            const auto it = std::ranges::find(order, *app_.focused);
+            next = it == order.end() ? order[1] : (it + 1 == order.end() ? order.front() : *(it + 1));
+        }
+        app_.focus_input(next);
+        handled_ = true;
+    }
+
+    void walk_rows(bool down) {
+        handled_ = true;
+        const auto rows = visible_connections(app_.connections, app_.search_query);
+        const std::size_t n = rows.size();
+        if (n == 0) return;
+        std::size_t i = 0;
+        if (app_.selected) {
+            const auto it = std::ranges::find_if(rows, [&](const SavedConnection* c) { return c->id == *app_.selected; });
+            if (it != rows.end()) i = static_cast<std::size_t>(it - rows.begin());
+        }
+        const std::size_t j = down ? std::min(i + 1, n - 1) : (i == 0 ? 0 : i - 1);
+        app_.selected = rows[j]->id;
+        app_.scroll_row_into_view(j, n);
+        app_.redraw_needed = true;
+    }
+
+    RemoteApp& app_;
+    const ev::Event& event_;
+    ev::Modifiers modifiers_;
+    zavo_ui::EventContext& ctx_;
+    bool& handled_;
+    double scale_;
+};
+
+}  // namespace
+
+void RemoteApp::handle_event(const zavo_ui::event::Event& event, zavo_ui::event::Modifiers modifiers,
+                             zavo_ui::EventContext& ctx, bool& handled, double scale_factor) {
+    EventHandler(*this, event, modifiers, ctx, handled, scale_factor).run();
+}
 
 }  // namespace remote::app

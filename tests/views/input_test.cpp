@@ -1,0 +1,467 @@
+// RemoteApp::handle_event: hit regions, hover, the wheel, buttons and keys per session kind.
+#include <gtest/gtest.h>
+
+#include "doc/profile_document.hpp"
+#include "profiles/connection_list.hpp"
+#include "support/env.hpp"
+#include "tests/views/key_events.hpp"
+#include "tests/views/session_harness.hpp"
+
+using namespace remote;
+using namespace views_test;
+using K = UiCommand::Kind;
+using ev::KeyCode;
+using ev::NamedKey;
+
+namespace {
+
+class Input : public ::testing::Test {
+protected:
+    void SetUp() override {
+        env.set("REMOTE_LIVE_SESSIONS", nullptr);
+        app = RemoteApp::with_sample_data();
+        app->sync_document(doc);
+        app->window_bounds = {0, 0, 1280, 800};
+    }
+
+    // Handles one event; whether it was consumed.
+    bool send(const ev::Event& event, ev::Modifiers modifiers = NONE, double scale = 1.0) {
+        zavo_ui::EventContext ctx;
+        ctx.document = &doc;
+        ctx.now = now;
+        bool handled = false;
+        app->handle_event(event, modifiers, ctx, handled, scale);
+        return handled;
+    }
+    bool move_to(double x, double y) { return send(ev::PointerMoved{x, y}); }
+    bool press(ev::PointerButton b = ev::PointerButton::Primary) { return send(ev::Button{b, ev::ElementState::Pressed}); }
+    bool release(ev::PointerButton b = ev::PointerButton::Primary) { return send(ev::Button{b, ev::ElementState::Released}); }
+    bool click(double x, double y) {
+        move_to(x, y);
+        return press();
+    }
+
+    Uuid id_of(std::string_view name) const {
+        for (const auto& c : app->connections)
+            if (c.name == name) return c.id;
+        ADD_FAILURE() << "no connection " << name;
+        return {};
+    }
+    std::string selected_name() const {
+        const SavedConnection* c = app->selected ? find_connection(app->connections, *app->selected) : nullptr;
+        return c ? c->name : "<none>";
+    }
+    // Shows the session screen of the first connection of `kind`, with its picture at (100, 100)-(740, 580).
+    void on_session_screen(ConnectionKind kind) {
+        const auto id = app->first_connection_of_kind(kind);
+        ASSERT_TRUE(id);
+        app->session_target = *id;
+        app->screen = Screen::session(*id);
+        app->surface_rect = zavo_ui::Rect{100, 100, 740, 580};
+    }
+
+    test_support::EnvGuard env;
+    ProfileDocument doc;
+    std::unique_ptr<RemoteApp> app;
+    zavo_ui::Instant now = std::chrono::steady_clock::now();
+};
+
+TEST_F(Input, ClicksRunTheRegionDrawnLastAndHoverShowsItsTooltip) {
+    const Uuid build = id_of("Build Box");
+    app->push_hit_region({0, 0, 400, 100}, UiCommand::with_id(K::Select, build));
+    app->push_hit_region({300, 0, 400, 100}, UiCommand::plain(K::NewConnectionForm));
+    app->push_hit_region({0, 200, 400, 300}, UiCommand::with_id(K::ToggleFavorite, build));
+    app->push_hit_region({350, 200, 400, 300}, UiCommand::with_id(K::Select, build));
+
+    // The hover target follows the topmost region; logical pixels are physical / scale.
+    send(ev::PointerMoved{620, 100}, NONE, 2.0);
+    EXPECT_EQ(app->pointer, (zavo_ui::Point{310, 50}));
+    ASSERT_TRUE(app->tooltip.target());
+    EXPECT_EQ(app->tooltip.target()->text, "Add connection (Ctrl+N)");
+    EXPECT_EQ(app->tooltip.target()->anchor, (zavo_ui::Rect{300, 0, 400, 100}));
+    move_to(10, 250);
+    EXPECT_EQ(app->tooltip.target()->text, find_connection(app->connections, build)->favorite
+                                               ? "Remove from favourites"
+                                               : "Add to favourites");
+    // A region without a tooltip on top hides the favourite star below it.
+    move_to(360, 250);
+    EXPECT_FALSE(app->tooltip.target());
+    // A favourite whose connection vanished has no tooltip.
+    app->push_hit_region({0, 400, 100, 500}, UiCommand::with_id(K::ToggleFavorite, Uuid::new_v4()));
+    EXPECT_FALSE(move_to(10, 450));
+    EXPECT_FALSE(app->tooltip.target());
+
+    // Pointer moves are never consumed; the click on the overlap runs the command drawn last.
+    move_to(350, 50);
+    app->redraw_needed = false;
+    EXPECT_TRUE(press());
+    EXPECT_EQ(app->screen, Screen::new_form());
+    EXPECT_TRUE(app->needs_redraw());
+    // Releases and other buttons pass through; a press on nothing blurs the focused input.
+    EXPECT_FALSE(release());
+    EXPECT_FALSE(press(ev::PointerButton::Secondary));
+    EXPECT_EQ(app->focused, InputSlot::Name);
+    EXPECT_FALSE(click(900, 700));
+    EXPECT_EQ(app->focused, std::nullopt);
+}
+
+TEST_F(Input, TooltipTextsForNavigation) {
+    app->push_hit_region({0, 0, 50, 50}, UiCommand::plain(K::ToggleNavigation));
+    app->push_hit_region({0, 100, 50, 150}, UiCommand::plain(K::ShowConnections));
+    struct Case {
+        bool narrow;
+        std::optional<bool> choice;
+        const char* text;
+    } cases[] = {
+        {false, std::nullopt, "Close navigation"},
+        {true, std::nullopt, "Open navigation"},
+        {true, true, "Close navigation"},
+        {false, false, "Open navigation"},
+    };
+    for (const auto& c : cases) {
+        app->narrow = c.narrow;
+        app->nav_choice = c.choice;
+        move_to(500, 500);
+        EXPECT_FALSE(app->tooltip.target());
+        move_to(10, 10);
+        ASSERT_TRUE(app->tooltip.target());
+        EXPECT_EQ(app->tooltip.target()->text, c.text) << c.narrow;
+    }
+    move_to(10, 120);
+    EXPECT_EQ(app->tooltip.target()->text, "Connections");
+    // Any other event hides the tooltip.
+    now += std::chrono::seconds(1);
+    EXPECT_TRUE(app->tooltip.tick(now));
+    send(ev::PointerLeft{});
+    EXPECT_FALSE(app->tooltip.shown());
+}
+
+TEST_F(Input, ADialogSwallowsClicksAndTakesEnterAndEscape) {
+    VncHarness vnc(*app);
+    on_session_screen(ConnectionKind::Vnc);
+    vnc.publish(640, 480);
+    app->request_connect(id_of("Studio Node"));
+    ASSERT_TRUE(app->confirmation);
+    app->push_hit_region({0, 0, 1280, 800}, UiCommand::plain(K::NewConnectionForm));
+    app->push_hit_region({10, 10, 50, 50}, UiCommand::plain(K::CancelConfirmation));
+
+    // Motion and clicks reach no remote session while the dialog is open.
+    move_to(300, 300);
+    EXPECT_TRUE(press());
+    EXPECT_TRUE(vnc.sent().empty());
+    EXPECT_EQ(app->vnc_buttons, 0);
+    EXPECT_EQ(app->screen.kind, Screen::Kind::Session);  // the region below was not run
+    EXPECT_TRUE(app->confirmation);
+    EXPECT_FALSE(send(ev::Wheel{ev::LineDelta{0, -1}}));
+    EXPECT_FALSE(send(ev::character_key("x")));
+    EXPECT_TRUE(click(20, 20));
+    EXPECT_FALSE(app->confirmation);
+    EXPECT_EQ(app->notice, "Action cancelled. No connection or profile was changed.");
+
+    app->request_connect(id_of("Studio Node"));
+    EXPECT_TRUE(send(escape()));
+    EXPECT_FALSE(app->confirmation);
+    // Enter confirms: here the connection changed meanwhile, which Confirm reports.
+    app->request_connect(id_of("Studio Node"));
+    find_connection(app->connections, id_of("Studio Node"))->port = 1;
+    EXPECT_TRUE(send(ev::named_key(NamedKey::Enter)));
+    EXPECT_FALSE(app->confirmation);
+    EXPECT_EQ(app->notice,
+              "This connection changed while confirmation was open. Review the current profile, then try again.");
+}
+
+TEST_F(Input, NarrowNavigationClosesOnAClickBesideIt) {
+    app->narrow = true;
+    app->nav_choice = true;
+    app->push_hit_region({0, 0, 1280, 800}, UiCommand::plain(K::NewConnectionForm));
+    EXPECT_TRUE(click(64, 400));
+    EXPECT_EQ(app->nav_choice, false);
+    EXPECT_EQ(app->screen, Screen::list());
+    // Inside the strip the click goes on to the regions.
+    app->nav_choice = true;
+    EXPECT_TRUE(click(63, 400));
+    EXPECT_EQ(app->screen, Screen::new_form());
+}
+
+TEST_F(Input, WheelScrollsTheListWithinItsRange) {
+    app->list_scroll = 30;
+    app->list_scroll_max = 500;
+    EXPECT_TRUE(send(ev::Wheel{ev::LineDelta{0, -2}}));
+    EXPECT_EQ(app->list_scroll, 126);
+    EXPECT_TRUE(send(ev::Wheel{ev::PixelDelta{0, -200}}, NONE, 2.0));
+    EXPECT_EQ(app->list_scroll, 226);
+    EXPECT_TRUE(send(ev::Wheel{ev::LineDelta{0, -100}}));
+    EXPECT_EQ(app->list_scroll, 500);
+    EXPECT_TRUE(send(ev::Wheel{ev::LineDelta{0, 20}}));
+    EXPECT_EQ(app->list_scroll, 0);
+    // At the top a further step is consumed and changes nothing.
+    app->redraw_needed = false;
+    EXPECT_TRUE(send(ev::Wheel{ev::LineDelta{0, 1}}));
+    EXPECT_EQ(app->list_scroll, 0);
+    EXPECT_FALSE(app->needs_redraw());
+    // Not on the list.
+    app->execute(UiCommand::plain(K::NewConnectionForm), doc);
+    EXPECT_FALSE(send(ev::Wheel{ev::LineDelta{0, -1}}));
+}
+
+TEST_F(Input, ArrowsWalkTheVisibleRows) {
+    const auto rows = visible_connections(app->connections, "");
+    ASSERT_GE(rows.size(), 3u);
+    app->selected.reset();
+    EXPECT_TRUE(send(ev::named_key(NamedKey::ArrowDown)));
+    EXPECT_EQ(app->selected, rows[1]->id);
+    app->selected.reset();
+    EXPECT_TRUE(send(ev::named_key(NamedKey::ArrowUp)));
+    EXPECT_EQ(app->selected, rows[0]->id);
+    EXPECT_TRUE(send(ev::named_key(NamedKey::ArrowUp)));
+    EXPECT_EQ(app->selected, rows[0]->id);
+    app->selected = rows.back()->id;
+    EXPECT_TRUE(send(ev::named_key(NamedKey::ArrowDown)));
+    EXPECT_EQ(app->selected, rows.back()->id);
+
+    // A search with one match: Down selects it.
+    app->search_query = "build";
+    const auto matches = visible_connections(app->connections, app->search_query);
+    ASSERT_EQ(matches.size(), 1u);
+    app->selected.reset();
+    EXPECT_TRUE(send(ev::named_key(NamedKey::ArrowDown)));
+    EXPECT_EQ(app->selected, matches[0]->id);
+    // No match: consumed, the selection stays.
+    app->search_query = "no such connection";
+    EXPECT_TRUE(send(ev::named_key(NamedKey::ArrowDown)));
+    EXPECT_EQ(app->selected, matches[0]->id);
+
+    // With the search field focused the arrows go to the field.
+    app->search_query.clear();
+    app->focus_input(InputSlot::Search);
+    send(ev::named_key(NamedKey::ArrowDown));
+    EXPECT_EQ(app->selected, matches[0]->id);
+}
+
+TEST_F(Input, TabWalksTheFormInputsOfItsKind) {
+    app->execute(UiCommand::plain(K::NewConnectionForm), doc);
+    app->execute(UiCommand::set_kind(ConnectionKind::Zavo), doc);
+    std::vector<InputSlot> seen;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(send(ev::named_key(NamedKey::Tab)));
+        seen.push_back(*app->focused);
+    }
+    EXPECT_EQ(seen, (std::vector<InputSlot>{InputSlot::Host, InputSlot::Name, InputSlot::Host}));
+
+    app->execute(UiCommand::set_kind(ConnectionKind::Vnc), doc);
+    app->focus_input(InputSlot::User);  // not in the VNC order: the second entry follows
+    send(ev::named_key(NamedKey::Tab), ev::Modifiers{ev::Modifiers::SHIFT});
+    EXPECT_EQ(app->focused, InputSlot::Host);
+    app->focus_input(InputSlot::Group);
+    send(ev::named_key(NamedKey::Tab));
+    EXPECT_EQ(app->focused, InputSlot::Name);
+    app->blur_input();
+    send(ev::named_key(NamedKey::Tab));
+    EXPECT_EQ(app->focused, InputSlot::Name);
+}
+
+TEST_F(Input, ListKeysSlashEnterAndEscape) {
+    app->selected = id_of("Studio Node");
+    EXPECT_TRUE(send(ev::character_key("/")));
+    EXPECT_EQ(app->focused, InputSlot::Search);
+    // Typing goes to the field; Escape empties the search and leaves the field.
+    EXPECT_TRUE(send(ev::TextCommit{"bu"}));
+    EXPECT_EQ(app->search_query, "bu");
+    EXPECT_TRUE(send(ev::character_key("i")));
+    EXPECT_EQ(app->search_query, "bui");
+    EXPECT_TRUE(send(escape()));
+    EXPECT_EQ(app->search_query, "");
+    EXPECT_EQ(app->focused, std::nullopt);
+    // Enter asks to connect the selection.
+    EXPECT_TRUE(send(ev::named_key(NamedKey::Enter)));
+    ASSERT_TRUE(app->confirmation);
+    EXPECT_EQ(app->confirmation->id, id_of("Studio Node"));
+    // Releases are not consumed.
+    EXPECT_FALSE(send(ev::Key{NamedKey::Enter, std::nullopt, std::nullopt, ev::ElementState::Released}));
+}
+
+TEST_F(Input, ShortcutsWithControlOrSuper) {
+    EXPECT_TRUE(send(ev::character_key("N"), SUPER));
+    EXPECT_EQ(app->screen, Screen::new_form());
+    EXPECT_EQ(app->focused, InputSlot::Name);
+    EXPECT_TRUE(send(ev::character_key("f"), CONTROL));
+    EXPECT_EQ(app->screen, Screen::list());
+    EXPECT_EQ(app->focused, InputSlot::Search);
+    // Control+W off the session screen is no shortcut: it goes to the focused field.
+    send(ev::character_key("w"), CONTROL);
+    EXPECT_EQ(app->screen, Screen::list());
+    // On a form, Escape cancels and Enter saves.
+    app->execute(UiCommand::plain(K::NewConnectionForm), doc);
+    EXPECT_TRUE(send(escape()));
+    EXPECT_EQ(app->screen, Screen::list());
+    app->execute(UiCommand::plain(K::NewConnectionForm), doc);
+    EXPECT_TRUE(send(ev::named_key(NamedKey::Enter)));
+    EXPECT_TRUE(app->touched.show_all);  // an empty form shows its problems
+}
+
+TEST_F(Input, ConnectedSshSessionGetsBytesExceptShortcuts) {
+    SshHarness ssh(*app);
+    on_session_screen(ConnectionKind::Ssh);
+    EXPECT_TRUE(send(ev::character_key("c"), CONTROL));
+    EXPECT_TRUE(send(ev::character_key("l")));
+    EXPECT_TRUE(send(ev::named_key(NamedKey::Enter)));
+    EXPECT_TRUE(send(escape()));
+    EXPECT_TRUE(send(ev::named_key(NamedKey::ArrowUp)));
+    // A held key repeats as fresh presses.
+    EXPECT_TRUE(send(ev::character_key("l")));
+    EXPECT_FALSE(send(ev::named_key(NamedKey::PageUp)));  // nothing to send
+    EXPECT_EQ(ssh.sent(), (std::vector<std::string>{"\x03", "l", "\r", "\x1b", "\x1b[A", "l"}));
+    EXPECT_EQ(app->screen.kind, Screen::Kind::Session);
+
+    // Escape in fullscreen leaves fullscreen and sends nothing.
+    app->fullscreen = true;
+    EXPECT_TRUE(send(escape()));
+    EXPECT_FALSE(app->fullscreen);
+    EXPECT_TRUE(ssh.sent().empty());
+
+    // Control+N opens the form instead of sending 0x0E.
+    EXPECT_TRUE(send(ev::character_key("n"), CONTROL));
+    EXPECT_EQ(app->screen, Screen::new_form());
+    EXPECT_TRUE(ssh.sent().empty());
+
+    // Control+W on the session screen disconnects.
+    on_session_screen(ConnectionKind::Ssh);
+    EXPECT_TRUE(send(ev::character_key("w"), CONTROL));
+    EXPECT_FALSE(app->live_session);
+    EXPECT_EQ(app->screen, Screen::list());
+}
+
+TEST_F(Input, SshKeysReachTheShellOnlyWhileConnectedOnTheSessionScreen) {
+    SshHarness ssh(*app);
+    on_session_screen(ConnectionKind::Ssh);
+    ssh.status->set(SessionStatus::connecting());
+    send(ev::character_key("x"));
+    ssh.status->set(SessionStatus::connected());
+    app->screen = Screen::list();
+    send(ev::character_key("y"));
+    EXPECT_TRUE(ssh.sent().empty());
+    // Escape on the session screen of a connected session both sends and, after that, nothing else.
+    on_session_screen(ConnectionKind::Ssh);
+    send(escape());
+    EXPECT_EQ(ssh.sent(), std::vector<std::string>{"\x1b"});
+    EXPECT_EQ(app->screen.kind, Screen::Kind::Session);
+}
+
+TEST_F(Input, EscapeInFullscreenWithTheNarrowNavigationOpen) {
+    SshHarness ssh(*app);
+    on_session_screen(ConnectionKind::Ssh);
+    app->fullscreen = true;
+    app->narrow = true;
+    app->nav_choice = true;
+    EXPECT_TRUE(send(escape()));
+    EXPECT_EQ(app->nav_choice, false);
+    EXPECT_TRUE(app->fullscreen);
+    EXPECT_TRUE(send(escape()));
+    EXPECT_FALSE(app->fullscreen);
+    EXPECT_TRUE(ssh.sent().empty());
+    // Not fullscreen: Escape reaches the shell.
+    send(escape());
+    EXPECT_EQ(ssh.sent(), std::vector<std::string>{"\x1b"});
+}
+
+TEST_F(Input, VncKeysAndButtons) {
+    VncHarness vnc(*app);
+    on_session_screen(ConnectionKind::Vnc);
+    vnc.publish(640, 480);
+    using rfb::VncInput;
+
+    // Keys: down then up with the same keysym; Control is not applied.
+    EXPECT_TRUE(send(ev::character_key("a"), CONTROL));
+    EXPECT_TRUE(send(ev::named_key(NamedKey::Enter)));
+    EXPECT_FALSE(send(ev::named_key(NamedKey::Home)));  // no keysym and no text
+    EXPECT_EQ(vnc.sent(), (std::vector<VncInput>{VncInput::key(true, 0x61), VncInput::key(false, 0x61),
+                                                 VncInput::key(true, 0xFF0D), VncInput::key(false, 0xFF0D)}));
+
+    // The picture lies at (100, 100)-(740, 580): one picture pixel per logical pixel.
+    move_to(420, 340);
+    EXPECT_TRUE(press(ev::PointerButton::Secondary));
+    EXPECT_TRUE(release(ev::PointerButton::Secondary));
+    EXPECT_TRUE(press(ev::PointerButton::Primary));
+    EXPECT_TRUE(press(ev::PointerButton::Middle));
+    EXPECT_TRUE(release(ev::PointerButton::Primary));
+    EXPECT_EQ(vnc.sent(), (std::vector<VncInput>{VncInput::pointer(0, 320, 240), VncInput::pointer(4, 320, 240),
+                                                 VncInput::pointer(0, 320, 240), VncInput::pointer(1, 320, 240),
+                                                 VncInput::pointer(3, 320, 240), VncInput::pointer(2, 320, 240)}));
+    // The same position again sends nothing; outside the picture nothing is sent.
+    move_to(420, 340);
+    move_to(50, 50);
+    EXPECT_TRUE(vnc.sent().empty());
+    EXPECT_FALSE(release(ev::PointerButton::Middle));
+    EXPECT_EQ(app->vnc_buttons, 2);
+
+    // Escape in fullscreen leaves fullscreen; otherwise it goes to the server.
+    app->fullscreen = true;
+    send(escape());
+    EXPECT_FALSE(app->fullscreen);
+    send(escape());
+    EXPECT_EQ(vnc.sent(), (std::vector<VncInput>{VncInput::key(true, 0xFF1B), VncInput::key(false, 0xFF1B)}));
+}
+
+TEST_F(Input, DeviceSessionTakesKeysByPhysicalKeyOnEveryScreen) {
+    install_device_session(*app);
+    app->focus_input(InputSlot::Search);
+    using Di = DeviceInput;
+
+    // On the list, with the search field focused: mapped keys go to the device, unmapped nowhere.
+    EXPECT_TRUE(send(letter('a')));
+    EXPECT_TRUE(send(letter('a', ev::ElementState::Released)));
+    EXPECT_FALSE(send(key_event(KeyCode::Slash, ev::CharacterKey{"/"}, "/")));
+    EXPECT_TRUE(send(letter('n'), CONTROL));  // no shortcut while a device takes the keys
+    EXPECT_EQ(device_inputs(*app), (std::vector<Di>{Di::key(true, 30), Di::key(false, 30), Di::key(true, 49)}));
+    EXPECT_EQ(app->search_query, "");
+    EXPECT_EQ(app->screen, Screen::list());
+    // Keys without a physical key follow the usual path.
+    EXPECT_TRUE(send(ev::character_key("q")));
+    EXPECT_EQ(app->search_query, "q");
+
+    // Escape in fullscreen leaves fullscreen instead of reaching the device.
+    on_session_screen(ConnectionKind::Zavo);
+    app->fullscreen = true;
+    EXPECT_TRUE(send(escape()));
+    EXPECT_FALSE(app->fullscreen);
+    EXPECT_TRUE(send(escape()));
+    EXPECT_EQ(device_inputs(*app), std::vector<Di>{Di::key(true, 1)});
+    EXPECT_EQ(app->screen.kind, Screen::Kind::Session);
+
+    // A dialog keeps the keys.
+    app->request_connect(id_of("Studio Node"));
+    ASSERT_TRUE(app->confirmation);
+    send(letter('a'));
+    EXPECT_TRUE(device_inputs(*app).empty());
+}
+
+TEST_F(Input, DevicePointerAndButtons) {
+    install_device_session(*app, 1280, 960);
+    on_session_screen(ConnectionKind::Zavo);
+    using Di = DeviceInput;
+    // (100, 100)-(740, 580) shows 1280 x 960: two device pixels per logical pixel.
+    EXPECT_FALSE(move_to(420, 340));
+    EXPECT_TRUE(press());
+    EXPECT_TRUE(release());
+    EXPECT_TRUE(press(ev::PointerButton::Secondary));
+    EXPECT_TRUE(release(ev::PointerButton::Middle));
+    EXPECT_TRUE(press(ev::PointerButton::Other));
+    EXPECT_EQ(device_inputs(*app),
+              (std::vector<Di>{Di::pointer_move(640, 480), Di::primary_press(true), Di::button(true, 272),
+                               Di::button(false, 272), Di::button(true, 273), Di::button(false, 274)}));
+    // Off the picture the regions take the click again.
+    app->push_hit_region({0, 0, 50, 50}, UiCommand::plain(K::Disconnect));
+    EXPECT_TRUE(click(10, 10));
+    EXPECT_TRUE(device_inputs(*app).empty());
+    EXPECT_FALSE(app->live_session);
+
+    // Before it connects a device takes nothing.
+    install_device_session(*app, 1280, 960, false);
+    on_session_screen(ConnectionKind::Zavo);
+    move_to(300, 300);
+    press();
+    send(letter('a'));
+    EXPECT_TRUE(device_inputs(*app).empty());
+}
+
+}  // namespace
