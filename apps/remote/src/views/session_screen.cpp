@@ -1,59 +1,255 @@
+// The session screen: a status card until the session is connected, then a header over the
+// terminal grid or the remote picture.
 #include "views/session_screen.hpp"
 
-#include "profiles/connection_list.hpp"
+#include <unicode/utf8.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "profiles/connection_list.hpp"
+#include "zavo_ui/surface.hpp"
+
 namespace remote::views {
 
-void poll_live_session(RemoteApp&) {}
+namespace {
 
-void paint_session_screen(RemoteApp& app, const PaintContext& ctx, const zavo_ui::Rect& pane) {
-    const SavedConnection* found = find_connection(app.connections, app.screen.id);
-    if (found == nullptr) {
-        ctx.draw_text("Connection no longer exists.", pane.x0 + 24.0, pane.y0 + 24.0, 14.0f, 0,
-                      ctx.colors().text_secondary);
-        return;
-    }
-    const SavedConnection connection = *found;
-    const std::optional<SessionStatus> status =
-        app.live_session ? std::optional(app.live_session->status()) : std::nullopt;
+using zavo_ui::Rect;
+using zavo_ui::tokens::terminal_palette::TerminalPalette;
+
+constexpr double HEADER_HEIGHT = 48.0;
+constexpr double CELL_WIDTH = 8.4;
+constexpr double LINE_HEIGHT = 21.0;
+constexpr double GRID_INSET = 16.0;
+constexpr float GRID_TEXT_SIZE = 14.0f;
+constexpr double CURSOR_HEIGHT = 16.8;
+
+template <class T>
+T* session_as(RemoteApp& app) {
+    return app.live_session ? std::get_if<T>(&app.live_session->value) : nullptr;
+}
+
+const TerminalPalette& terminal_palette() {
+    static const TerminalPalette palette = TerminalPalette::dark();
+    return palette;
+}
+
+// The status card for a session that is not connected; none when it is.
+std::optional<ProblemCard> status_card(const std::optional<SessionStatus>& status, const SavedConnection& connection,
+                                       const Rect& pane) {
     ProblemCard card{.area = pane, .title = "Not connected", .paragraphs = {}, .connection = connection};
     using S = SessionStatus::Kind;
     if (!status) {
         card.paragraphs = {"This transport is unavailable in this build.", "Your saved connection is unchanged."};
-    } else if (status->kind == S::Connecting) {
-        card.mode = 1;
-        if (connection.kind == ConnectionKind::Zavo) {
-            card.title = "Waiting for consent…";
-            card.paragraphs = {"Opening an authenticated route to the exact target, then waiting for it to share a "
-                               "workspace surface…"};
-        } else {
-            card.title = "Connecting…";
-            card.paragraphs = {"Negotiating the transport and authenticating…"};
-        }
-    } else if (status->kind == S::Failed) {
-        card.mode = 2;
-        card.title = "Connection failed";
-        card.paragraphs = {status->text, "This is the real error — nothing is simulated."};
-    } else if (status->kind == S::Ended) {
-        card.title = "Session ended";
-        card.paragraphs = {"The remote closed the session."};
-    } else if (status->kind == S::Unavailable) {
-        card.title = "Connection not available";
-        card.offer_edit = true;
-        const char* second = connection.kind == ConnectionKind::Rdp
-                                 ? "Edit this saved profile to use SSH, VNC, or Zavo device control."
-                             : connection.kind == ConnectionKind::Zavo
-                                 ? "No connection was attempted."
-                                 : "Use Zavo device control now, or install Remote with live network and host-key "
-                                   "trust access.";
-        card.paragraphs = {status->text, second};
-    } else {
-        return;  // connected: the session surface
+        return card;
     }
-    paint_problem_card(app, ctx, card);
+    switch (status->kind) {
+        case S::Connecting:
+            card.mode = 1;
+            if (connection.kind == ConnectionKind::Zavo) {
+                card.title = "Waiting for consent…";
+                card.paragraphs = {"Opening an authenticated route to the exact target, then waiting for it to "
+                                   "share a workspace surface…"};
+            } else {
+                card.title = "Connecting…";
+                card.paragraphs = {"Negotiating the transport and authenticating…"};
+            }
+            return card;
+        case S::Failed:
+            card.mode = 2;
+            card.title = "Connection failed";
+            card.paragraphs = {status->text, "This is the real error — nothing is simulated."};
+            return card;
+        case S::Ended:
+            card.title = "Session ended";
+            card.paragraphs = {"The remote closed the session."};
+            return card;
+        case S::Unavailable: {
+            card.title = "Connection not available";
+            card.offer_edit = true;
+            const char* next = connection.kind == ConnectionKind::Rdp
+                                   ? "Edit this saved profile to use SSH, VNC, or Zavo device control."
+                               : connection.kind == ConnectionKind::Zavo
+                                   ? "No connection was attempted."
+                                   : "Use Zavo device control now, or install Remote with live network and "
+                                     "host-key trust access.";
+            card.paragraphs = {status->text, next};
+            return card;
+        }
+        case S::Connected: break;
+    }
+    return std::nullopt;
+}
+
+const char* detail_suffix(ConnectionKind kind) {
+    switch (kind) {
+        case ConnectionKind::Ssh: return "shell";
+        case ConnectionKind::Zavo: return "workspace stream";
+        case ConnectionKind::Vnc:
+        case ConnectionKind::Rdp: break;
+    }
+    return "framebuffer";
+}
+
+void paint_header(RemoteApp& app, const PaintContext& ctx, const SavedConnection& connection, const Rect& pane) {
+    const auto& colors = ctx.colors();
+    const double x0 = pane.x0, y0 = pane.y0, x1 = pane.x1;
+    const double ym = y0 + HEADER_HEIGHT / 2.0;
+    const Rect bar{x0, y0, x1, y0 + HEADER_HEIGHT};
+    ctx.fill(colors.surface, bar);
+    ctx.fill(zavo_ui::chrome::shell::chrome_hairline(ctx.theme), Rect{x0, y0 + HEADER_HEIGHT - 1.0, x1, y0 + HEADER_HEIGHT});
+    ctx.fill(colors.success, zavo_ui::Circle{{x0 + 18.0, ym}, 5.0});
+
+    const auto name = ctx.measure(connection.name, 14.0f, 2);
+    ctx.draw_text(connection.name, x0 + 32.0, ym - name.height / 2.0, 14.0f, 2, colors.text_primary);
+    const std::string detail = "· " + target_label(connection) + " · " + detail_suffix(connection.kind);
+    const auto detail_box = ctx.measure(detail, 12.0f);
+    ctx.draw_text(detail, x0 + 40.0 + name.width, ym - detail_box.height / 2.0, 12.0f, 0, colors.text_secondary);
+
+    const Rect disconnect{x1 - 122.0, y0 + 8.0, x1 - 12.0, y0 + 40.0};
+    paint_button(app, ctx, {"Disconnect", disconnect, zavo_ui::widget::button::DESTRUCTIVE_OUTLINE});
+    app.push_hit_region(disconnect, UiCommand::plain(UiCommand::Kind::Disconnect));
+    if (connection.kind == ConnectionKind::Ssh) return;
+    const Rect fullscreen = paint_header_button(app, ctx, {"Fullscreen", disconnect.x0 - 12.0, bar});
+    app.push_hit_region(fullscreen, UiCommand::plain(UiCommand::Kind::ToggleFullscreen));
+    const Rect scale =
+        paint_header_button(app, ctx, {app.scale_to_fit ? "Scale: Fit" : "Scale: 1:1", fullscreen.x0 - 8.0, bar});
+    app.push_hit_region(scale, UiCommand::plain(UiCommand::Kind::ToggleScale));
+}
+
+bool same_style(const TerminalCell& a, const TerminalCell& b) { return a.bold == b.bold && a.colour == b.colour; }
+
+void append_utf8(std::string& out, char32_t c) {
+    char buf[U8_MAX_LENGTH];
+    std::int32_t n = 0;
+    UBool error = false;
+    U8_APPEND(buf, n, U8_MAX_LENGTH, static_cast<UChar32>(c), error);
+    if (error) {
+        out += "\xEF\xBF\xBD";  // U+FFFD
+        return;
+    }
+    out.append(buf, static_cast<std::size_t>(n));
+}
+
+void paint_terminal(const PaintContext& ctx, const Terminal& terminal, const Rect& surface) {
+    const TerminalPalette& palette = terminal_palette();
+    ctx.fill(palette.background, surface);
+    ctx.scene.push_clip(ctx.transform, surface);
+    const double ox = surface.x0 + GRID_INSET;
+    const double oy = surface.y0 + GRID_INSET;
+    std::string text;
+    for (std::size_t r = 0; r < terminal.rows(); ++r) {
+        const auto row = trim_terminal_rows(terminal.row(r));
+        const double y = oy + LINE_HEIGHT * static_cast<double>(r);
+        double x = ox;
+        for (std::size_t start = 0; start < row.size();) {
+            std::size_t end = start + 1;
+            while (end < row.size() && same_style(row[end], row[start])) ++end;
+            text.clear();
+            for (std::size_t i = start; i < end; ++i) append_utf8(text, row[i].character);
+            const TerminalColour colour = row[start].colour;
+            const zavo_ui::Color& color =
+                colour.is_default() ? palette.foreground : palette.colors[std::min<std::size_t>(colour.index(), 15)];
+            zavo_ui::TextStyle style = zavo_ui::TextStyle::of_size(GRID_TEXT_SIZE, row[start].bold ? 3 : 0);
+            style.family = zavo_ui::FontFamily::Mono;
+            ctx.text.draw_styled(ctx.scene, ctx.transform.pre_translate(x, y), text, style, color);
+            x += CELL_WIDTH * static_cast<double>(end - start);
+            start = end;
+        }
+    }
+    const double cx = ox + CELL_WIDTH * static_cast<double>(terminal.cursor_col());
+    const double cy = oy + LINE_HEIGHT * static_cast<double>(terminal.cursor_row());
+    ctx.fill(color_with_alpha(palette.foreground, 0.6f), Rect{cx, cy, cx + CELL_WIDTH, cy + CURSOR_HEIGHT});
+    ctx.scene.pop_layer();
+}
+
+void paint_picture(RemoteApp& app, const PaintContext& ctx, const Rect& surface) {
+    ctx.fill(zavo_ui::Color{0.0f, 0.0f, 0.0f, 1.0f}, surface);
+    if (!app.frame_image) {
+        ctx.draw_text("Connected — waiting for the first framebuffer update…", surface.x0 + 24.0, surface.y0 + 24.0,
+                      13.0f, 0, ctx.colors().text_secondary);
+        return;
+    }
+    const zavo_ui::Image& image = *app.frame_image;
+    const Rect d = picture_rect(surface, image.width, image.height, app.scale_to_fit);
+    app.surface_rect = d;
+    const double iw = std::max<std::uint32_t>(image.width, 1);
+    const double ih = std::max<std::uint32_t>(image.height, 1);
+    const zavo_ui::Affine brush =
+        zavo_ui::Affine::translate(d.x0, d.y0) * zavo_ui::Affine::scale_non_uniform(d.width() / iw, d.height() / ih);
+    ctx.scene.fill(zavo_ui::Fill::NonZero, ctx.transform,
+                   zavo_ui::ImageBrush{image, 1.0f, zavo_ui::ImageQuality::Medium, zavo_ui::Extend::Pad}, brush, d);
+    if (app.fullscreen)
+        ctx.draw_text("Esc to exit fullscreen", surface.x1 - 170.0, surface.y0 + 12.0, 12.0f, 0,
+                      ctx.colors().text_secondary);
+}
+
+}  // namespace
+
+std::span<const TerminalCell> trim_terminal_rows(std::span<const TerminalCell> row) {
+    std::size_t end = row.size();
+    while (end > 0 && row[end - 1].character == U' ' && row[end - 1].colour.is_default()) --end;
+    return row.first(end);
+}
+
+Rect picture_rect(const Rect& surface, std::uint32_t width, std::uint32_t height, bool scale_to_fit) {
+    const double iw = std::max<std::uint32_t>(width, 1);
+    const double ih = std::max<std::uint32_t>(height, 1);
+    const double sw = surface.width();
+    const double sh = surface.height();
+    double dw = std::min(iw, sw);
+    double dh = std::min(ih, sh);
+    if (scale_to_fit) {
+        const double s = std::min(sw / iw, sh / ih);
+        dw = s * iw;
+        dh = s * ih;
+    }
+    const zavo_ui::Point c = surface.center();
+    return {c.x - dw / 2.0, c.y - dh / 2.0, c.x + dw / 2.0, c.y + dh / 2.0};
+}
+
+void poll_live_session(RemoteApp& app) {
+    if (auto* ssh = session_as<std::unique_ptr<SshSession>>(app)) {
+        if ((*ssh)->pump_output()) app.redraw_needed = true;
+    } else if (auto* vnc = session_as<rfb::VncShared>(app)) {
+        if (auto snapshot = vnc->take_new_frame()) {
+            app.frame_image = rfb::snapshot_image(*snapshot);
+            app.redraw_needed = true;
+        }
+    } else if (auto* device = session_as<DeviceSession>(app)) {
+        if (auto picture = take_decoded_frame(*device)) {
+            app.frame_image = decoded_frame_image(std::move(*picture));
+            app.redraw_needed = true;
+        }
+    }
+    if (!app.live_session || !app.session_target) return;
+    if (!app.live_session->status().is_connected()) return;
+    SavedConnection* connection = find_connection(app.connections, *app.session_target);
+    if (connection && connection->presence != Presence::Online) {
+        connection->presence = Presence::Online;
+        app.redraw_needed = true;
+    }
+}
+
+void paint_session_screen(RemoteApp& app, const PaintContext& ctx, const Rect& pane) {
+    const SavedConnection* found = find_connection(app.connections, app.screen.id);
+    if (!found) {
+        ctx.draw_text("Connection no longer exists.", pane.x0 + 24.0, pane.y0 + 24.0, 14.0f, 0,
+                      ctx.colors().text_secondary);
+        return;
+    }
+    const std::optional<SessionStatus> status =
+        app.live_session ? std::optional(app.live_session->status()) : std::nullopt;
+    if (auto card = status_card(status, *found, pane)) return paint_problem_card(app, ctx, *card);
+
+    Rect surface = pane;
+    if (!app.fullscreen) {
+        paint_header(app, ctx, *found, pane);
+        surface.y0 += HEADER_HEIGHT;
+    }
+    if (auto* ssh = session_as<std::unique_ptr<SshSession>>(app)) return paint_terminal(ctx, (*ssh)->terminal, surface);
+    paint_picture(app, ctx, surface);
 }
 
 }  // namespace remote::views
