@@ -433,6 +433,46 @@ TEST_F(Accessibility, TheSessionScreenFollowsTheStatus) {
     EXPECT_EQ(session.children.at(4).label, "Exit fullscreen");
 }
 
+// The session card's host-key decision is reachable without a pointer.
+TEST_F(Accessibility, AnSshHostKeyWaitingForADecisionCanBeTrustedOrForgotten) {
+    const Uuid id = id_of("Build box");
+    auto [otx, orx] = make_bounded_channel<SshChunk>(kSshOutputCapacity);
+    auto [itx, irx] = make_bounded_channel<SshInput>(kSshInputCapacity);
+    auto host_key = make_shared_cell<std::optional<HostKeyProblem>>(std::nullopt);
+    app->live_session = LiveSession{std::make_unique<SshSession>(Terminal(80, 24),
+                                                                 make_shared_cell(SessionStatus::failed("unknown key")),
+                                                                 std::move(orx), std::move(itx), host_key)};
+    app->session_target = id;
+    app->screen = Screen::session(id);
+    const HostKeyIdentity presented{"ssh-ed25519", "SHA256:new"};
+    const struct {
+        std::optional<HostKeyProblem> problem;
+        const char* button;  // between the status and Retry
+        std::string element;
+        std::optional<ConfirmationRequest::Kind> dialog;
+    } cases[] = {
+        {std::nullopt, nullptr, "", std::nullopt},
+        {HostKeyUnknown{presented}, "Trust SSH host key", "trust-host-key", ConfirmationRequest::Kind::TrustHostKey},
+        {HostKeyChanged{{"ssh-rsa", "SHA256:old"}, presented}, "Forget SSH host key", "forget-host-key",
+         ConfirmationRequest::Kind::ForgetHostKey},
+        {HostKeyStoreUnavailable{"no store"}, nullptr, "", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        host_key->set(c.problem);
+        app->confirmation.reset();
+        const AccessNode session = content();
+        ASSERT_EQ(session.children.size(), c.button ? 5u : 4u);
+        EXPECT_EQ(session.children[2].label, c.button ? c.button : "Retry connection");
+        if (!c.button) continue;
+        const std::string element = "remote.connection:" + id.to_string() + ":" + c.element;
+        EXPECT_EQ(session.children[2].element_id, element);
+        EXPECT_FALSE(activate(element, SemanticActionKind::Focus));
+        EXPECT_TRUE(activate(element));
+        ASSERT_TRUE(app->confirmation);
+        EXPECT_EQ(app->confirmation->kind, *c.dialog);
+    }
+}
+
 TEST_F(Accessibility, DialogsAreModalAndNoticesLive) {
     const Uuid id = id_of("Build box");
     const struct {

@@ -7,7 +7,7 @@
 
 #include <charconv>
 #include <initializer_list>
-#include <limits>
+#include <variant>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -326,6 +326,19 @@ AccessNode session_screen(const RemoteApp& app) {
                                                   app.hit_region_rect(UiCommand::plain(Cmd::ToggleFullscreen))));
         }
     }
+    // The host-key decision the session card offers, so that it can be made without a pointer too.
+    if (terminal) {
+        if (const auto problem = app.ssh_host_key_verdict(id)) {
+            if (std::holds_alternative<HostKeyUnknown>(*problem))
+                children.push_back(
+                    button_access_node("Trust SSH host key", connection_element_id(id, "trust-host-key"),
+                                       app.hit_region_rect(UiCommand::with_id(Cmd::RequestTrustHostKey, id))));
+            else if (std::holds_alternative<HostKeyChanged>(*problem))
+                children.push_back(
+                    button_access_node("Forget SSH host key", connection_element_id(id, "forget-host-key"),
+                                       app.hit_region_rect(UiCommand::with_id(Cmd::RequestForgetHostKey, id))));
+        }
+    }
     if (is(SessionStatus::Kind::Failed))
         children.push_back(button_access_node("Retry connection", connection_element_id(id, "connect"),
                                               app.hit_region_rect(UiCommand::with_id(Cmd::RequestConnect, id))));
@@ -444,6 +457,8 @@ std::optional<UiCommand> connection_command(const Uuid& id, std::string_view act
     if (action == "edit") return with(Cmd::EditConnection);
     if (action == "connect") return with(Cmd::RequestConnect);
     if (action == "delete") return with(Cmd::RequestDelete);
+    if (action == "trust-host-key") return with(Cmd::RequestTrustHostKey);
+    if (action == "forget-host-key") return with(Cmd::RequestForgetHostKey);
     return std::nullopt;
 }
 
