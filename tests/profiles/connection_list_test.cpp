@@ -1,5 +1,7 @@
 #include "profiles/connection_list.hpp"
 
+#include "support/env.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -112,3 +114,46 @@ TEST(ConnectionList, OnlineCount) {
 }
 
 }  // namespace
+
+TEST(ListCache, FollowsEveryChangeOfTheList) {
+    ConnectionList list;
+    list = std::vector<SavedConnection>{make("beta"), make("alpha"), make("gamma")};
+    ListCache cache;
+    auto order = [&](std::string_view query = "") {
+        Names out;
+        for (std::size_t i : cache.visible(list, query)) out.push_back(list[i].name);
+        return out;
+    };
+    EXPECT_EQ(order(), (Names{"alpha", "beta", "gamma"}));
+    EXPECT_EQ(order("ph"), Names{"alpha"});
+
+    ASSERT_TRUE(toggle_favorite(list, list[2].id));
+    EXPECT_EQ(order(), (Names{"gamma", "alpha", "beta"}));
+    SavedConnection renamed = list[1];
+    renamed.name = "zulu";
+    upsert_connection(list, renamed);
+    EXPECT_EQ(order(), (Names{"gamma", "beta", "zulu"}));
+    ASSERT_TRUE(remove_connection(list, list[0].id));
+    EXPECT_EQ(order(), (Names{"gamma", "zulu"}));
+    list.push_back(make("delta"));  // a plain vector change: the size tells
+    EXPECT_EQ(order(), (Names{"gamma", "delta", "zulu"}));
+    list = std::vector<SavedConnection>{make("omega")};
+    EXPECT_EQ(order(), Names{"omega"});
+}
+
+TEST(ListCache, CountsFollowTheListAndTheLiveSessionSwitch) {
+    ConnectionList list;
+    list = std::vector<SavedConnection>{make("a", ConnectionKind::Ssh), make("b", ConnectionKind::Rdp)};
+    list[0].presence = Presence::Online;
+    list.touch();
+    ListCache cache;
+    test_support::EnvGuard env;
+    env.set("REMOTE_LIVE_SESSIONS", nullptr);
+    EXPECT_EQ(cache.counts(list), (ListCache::Counts{2, 1, 0}));
+    env.set("REMOTE_LIVE_SESSIONS", "");
+    EXPECT_EQ(cache.counts(list), (ListCache::Counts{2, 1, 1}));
+    env.set("REMOTE_LIVE_SESSIONS", nullptr);
+    list[1].presence = Presence::Online;
+    list.touch();
+    EXPECT_EQ(cache.counts(list), (ListCache::Counts{2, 2, 0}));
+}

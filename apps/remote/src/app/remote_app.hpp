@@ -5,6 +5,7 @@
 #include "app/live_session.hpp"
 #include "crdt/document.hpp"
 #include "profiles/connection_form.hpp"
+#include "profiles/connection_list.hpp"
 #include "profiles/saved_connection.hpp"
 #include "zavo_ui/action_host.hpp"
 #include "zavo_ui/device_relay.hpp"
@@ -129,7 +130,7 @@ public:
     void handle_device_event(const DeviceEvent& event) override;
 
     // Fields, in the order they are declared and released.
-    std::vector<SavedConnection> connections;
+    ConnectionList connections;
     std::string search_query;
     ConnectionForm form;
     std::array<zavo_ui::widget::text_input::TextInput, 6> inputs;  // indexed by InputSlot
@@ -179,6 +180,7 @@ public:
     double list_scroll_max = 0.0;
     double list_top = 124.0;
     bool compact_rows = false;
+    ListCache list_cache;  // the list's display order and counts, kept between frames
 
 private:
     RemoteApp() = default;

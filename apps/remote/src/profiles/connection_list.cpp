@@ -3,6 +3,7 @@
 #include "profiles/text.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 
 namespace remote {
@@ -106,6 +107,52 @@ void upsert_connection(std::vector<SavedConnection>& connections, SavedConnectio
         *existing = std::move(connection);
     else
         connections.push_back(std::move(connection));
+}
+
+void ConnectionList::touch() {
+    static std::atomic<std::uint64_t> next{1};
+    revision_ = next.fetch_add(1, std::memory_order_relaxed);
+}
+
+bool toggle_favorite(ConnectionList& connections, const Uuid& id) {
+    const bool found = toggle_favorite(static_cast<std::vector<SavedConnection>&>(connections), id);
+    if (found) connections.touch();
+    return found;
+}
+
+bool remove_connection(ConnectionList& connections, const Uuid& id) {
+    const bool removed = remove_connection(static_cast<std::vector<SavedConnection>&>(connections), id);
+    if (removed) connections.touch();
+    return removed;
+}
+
+void upsert_connection(ConnectionList& connections, SavedConnection connection) {
+    upsert_connection(static_cast<std::vector<SavedConnection>&>(connections), std::move(connection));
+    connections.touch();
+}
+
+const std::vector<std::size_t>& ListCache::visible(const ConnectionList& list, std::string_view query) {
+    const Key key = key_of(list);
+    if (visible_key_ == key && query_ == query) return visible_;
+    visible_.clear();
+    for (const SavedConnection* c : visible_connections(list, query))
+        visible_.push_back(static_cast<std::size_t>(c - list.data()));
+    visible_key_ = key;
+    query_ = query;
+    return visible_;
+}
+
+const ListCache::Counts& ListCache::counts(const ConnectionList& list) {
+    const Key key = key_of(list);
+    const bool live = live_sessions_enabled();
+    if (counts_key_ == key && counts_live_ == live) return counts_;
+    counts_ = {list.size(), online_count(list),
+               static_cast<std::size_t>(std::count_if(list.begin(), list.end(), [](const SavedConnection& c) {
+                   return c.readiness() == ConnectionReadiness::Ready;
+               }))};
+    counts_key_ = key;
+    counts_live_ = live;
+    return counts_;
 }
 
 }  // namespace remote

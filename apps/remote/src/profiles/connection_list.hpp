@@ -5,10 +5,33 @@
 
 #include <compare>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 namespace remote {
+
+// The application's in-memory saved connections: a vector with a revision that assignment and
+// the list operations below renew, so that what is derived from the list (its display order,
+// its counts) can be kept until the list changes. A revision names one content: copies keep
+// it, and a record changed in place by other means calls touch().
+class ConnectionList : public std::vector<SavedConnection> {
+public:
+    ConnectionList() = default;
+    explicit ConnectionList(std::vector<SavedConnection> list) : std::vector<SavedConnection>(std::move(list)) {}
+    ConnectionList& operator=(std::vector<SavedConnection> list) {
+        std::vector<SavedConnection>::operator=(std::move(list));
+        touch();
+        return *this;
+    }
+    std::uint64_t revision() const { return revision_; }
+    void touch();
+
+private:
+    std::uint64_t revision_ = 0;
+};
 
 // The records matching `query` (trimmed and lower-cased here), favourites first, then by
 // lower-cased name; equal records keep their list order. Pointers into `connections`,
@@ -31,9 +54,44 @@ const SavedConnection* find_connection(const std::vector<SavedConnection>& conne
 
 // Flips the first match's favourite flag; false when there is none.
 bool toggle_favorite(std::vector<SavedConnection>& connections, const Uuid& id);
+bool toggle_favorite(ConnectionList& connections, const Uuid& id);
 // Removes every record with `id`; true when one was removed.
 bool remove_connection(std::vector<SavedConnection>& connections, const Uuid& id);
+bool remove_connection(ConnectionList& connections, const Uuid& id);
 // Replaces the first record with the same id in place, or appends.
 void upsert_connection(std::vector<SavedConnection>& connections, SavedConnection connection);
+void upsert_connection(ConnectionList& connections, SavedConnection connection);
+
+// The display order of a list for a query and the list's counts, kept until the list's
+// revision, its size or storage, the query or the live-session switch change; the list view
+// asks for them every frame.
+class ListCache {
+public:
+    struct Counts {
+        std::size_t saved = 0;
+        std::size_t online = 0;
+        std::size_t ready = 0;  // readiness Ready
+        friend bool operator==(const Counts&, const Counts&) = default;
+    };
+    // visible_connections of `query`, as indices into `list`.
+    const std::vector<std::size_t>& visible(const ConnectionList& list, std::string_view query);
+    const Counts& counts(const ConnectionList& list);
+
+private:
+    struct Key {
+        std::uint64_t revision = 0;
+        const SavedConnection* data = nullptr;
+        std::size_t size = 0;
+        friend bool operator==(const Key&, const Key&) = default;
+    };
+    static Key key_of(const ConnectionList& list) { return {list.revision(), list.data(), list.size()}; }
+
+    std::optional<Key> visible_key_;
+    std::string query_;
+    std::vector<std::size_t> visible_;
+    std::optional<Key> counts_key_;
+    bool counts_live_ = false;
+    Counts counts_;
+};
 
 }  // namespace remote

@@ -37,6 +37,26 @@ std::pair<Color, Color> surface_edges(const Color& color) {
 
 bool hovered(const RemoteApp& app, const Rect& rect) { return rect.contains(app.pointer); }
 
+std::string elide(const zavo_ui::text_render::TextRenderer& text, std::string_view s, float size,
+                  std::uint8_t weight, double max_width) {
+    if (text.measure_weighted(s, size, weight).width <= max_width) return std::string(s);
+    static constexpr std::string_view kEllipsis = "…";
+    const double room = max_width - text.measure_weighted(kEllipsis, size, weight).width;
+    const std::vector<double> offsets = text.caret_offsets(s, zavo_ui::TextStyle::of_size(size, weight));
+    // offsets[k] is the width of the first k code points; find the byte end of the longest fit.
+    std::size_t end = 0;
+    std::size_t k = 0;
+    for (std::size_t i = 0; i <= s.size() && k < offsets.size(); ++i) {
+        if (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) continue;
+        if (offsets[k] > room) break;
+        end = i;
+        ++k;
+    }
+    std::string_view kept = s.substr(0, end);
+    while (!kept.empty() && kept.back() == ' ') kept.remove_suffix(1);
+    return std::string(kept) + std::string(kEllipsis);
+}
+
 void paint_input_card(RemoteApp& app, const PaintContext& ctx, const Rect& rect, InputSlot slot) {
     zavo_ui::surface::card(ctx.scene, ctx.transform, rect, ctx.colors().background, 8.0);
     if (app.focused == slot) ctx.stroke(ctx.colors().focus, PaintContext::rounded(rect, 8.0), 2.0);
@@ -104,8 +124,14 @@ void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCa
     const Rect& area = card.area;
     ctx.fill(c.background, area);
 
-    const double n = static_cast<double>(card.paragraphs.size());
     const double w = std::min(area.width() - 40.0, 460.0);
+    const double room = w - 48.0;
+    std::vector<std::string_view> lines;
+    for (const std::string& p : card.paragraphs)
+        for (std::string_view line : zavo_ui::text_render::wrap_lines(
+                 p, room, [&](std::string_view l) { return ctx.measure(l, 13.0f).width; }))
+            lines.push_back(line);
+    const double n = static_cast<double>(lines.size());
     const double h = 336.0 + 22.0 * n;
     const double left = area.x0 + (area.width() - w) / 2.0;
     const double top = area.y0 + std::max((area.height() - h) / 2.0, 16.0);
@@ -119,9 +145,10 @@ void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCa
     ctx.fill(color_with_alpha(mode, 0.14f), badge);
     ctx.stroke(color_with_alpha(mode, 0.9f), badge, 2.0);
     ctx.draw_text_centered(stored_name(connection.kind), cx, top + 58.0, 15.0f, 3, c.text_primary);
-    ctx.draw_text_centered(connection.name, cx, top + 124.0, 20.0f, 3, c.text_primary);
-    ctx.draw_text_centered(fmt::format("{} · {}", target_label(connection), label(connection.kind)), cx, top + 154.0,
-                           13.0f, 0, c.text_secondary);
+    ctx.draw_text_centered(elide(ctx.text, connection.name, 20.0f, 3, room), cx, top + 124.0, 20.0f, 3,
+                           c.text_primary);
+    const std::string target = fmt::format("{} · {}", target_label(connection), label(connection.kind));
+    ctx.draw_text_centered(elide(ctx.text, target, 13.0f, 0, room), cx, top + 154.0, 13.0f, 0, c.text_secondary);
 
     const double tw = ctx.measure(card.title, 13.0f, 2).width;
     const Rect pill{cx - (tw + 44.0) / 2.0, top + 184.0, cx + (tw + 44.0) / 2.0, top + 214.0};
@@ -131,9 +158,8 @@ void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCa
     ctx.fill(mode, zavo_ui::Circle{{pill.x0 + 16.0, pill_mid}, 4.0});
     ctx.draw_text(card.title, pill.x0 + 28.0, pill_mid - 8.0, 13.0f, 2, c.text_primary);
 
-    for (std::size_t i = 0; i < card.paragraphs.size(); ++i)
-        ctx.draw_text_centered(card.paragraphs[i], cx, top + 230.0 + 22.0 * static_cast<double>(i), 13.0f, 0,
-                               c.text_secondary);
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        ctx.draw_text_centered(lines[i], cx, top + 230.0 + 22.0 * static_cast<double>(i), 13.0f, 0, c.text_secondary);
 
     struct CardButton {
         std::string_view label;

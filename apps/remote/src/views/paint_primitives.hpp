@@ -77,6 +77,10 @@ zavo_ui::Color color_with_alpha(const zavo_ui::Color& color, float alpha);
 std::pair<zavo_ui::Color, zavo_ui::Color> surface_edges(const zavo_ui::Color& color);
 // The last pointer position lies in `rect` (x0 <= x < x1, y0 <= y < y1).
 bool hovered(const RemoteApp& app, const zavo_ui::Rect& rect);
+// `s` when it is at most `max_width` wide at this size and weight, else its longest prefix
+// that fits followed by "…" (or "…" alone).
+std::string elide(const zavo_ui::text_render::TextRenderer& text, std::string_view s, float size,
+                  std::uint8_t weight, double max_width);
 
 struct ButtonSpec {
     std::string_view label;
@@ -119,7 +123,8 @@ double paint_field_label(const PaintContext& ctx, std::string_view label, double
 zavo_ui::Rect paint_rail_item(const RemoteApp& app, const PaintContext& ctx, const RailItem& item);
 // A secondary button sized to its label, right-aligned; returns its rectangle.
 zavo_ui::Rect paint_header_button(const RemoteApp& app, const PaintContext& ctx, const HeaderButtonSpec& spec);
-// The large status card of the session screen; pushes the hit regions of its buttons.
+// The large status card of the session screen; pushes the hit regions of its buttons. A
+// paragraph wider than the card is wrapped, each of its lines taking a paragraph's place.
 void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCard& card);
 
 }  // namespace remote::views

@@ -1,0 +1,281 @@
+// The connection list: heading with counts, the search input, and the rows that meet the
+// clipped viewport, laid out from row metrics measured once per text scale.
+#include "profiles/connection_list.hpp"
+#include "views/paint_primitives.hpp"
+#include "views/screens.hpp"
+#include "zavo_ui/surface.hpp"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <string>
+
+namespace remote::views {
+namespace {
+
+using zavo_ui::Color;
+using zavo_ui::Rect;
+using K = UiCommand::Kind;
+
+constexpr double kRowGap = 8.0;
+
+Color kind_color(const zavo_ui::tokens::colors::Colors& c, ConnectionKind kind) {
+    switch (kind) {
+    case ConnectionKind::Ssh: return c.success;
+    case ConnectionKind::Vnc: return c.info;
+    case ConnectionKind::Rdp: return c.warning;
+    case ConnectionKind::Zavo: return c.device_accent;
+    }
+    return c.text_secondary;
+}
+
+Color presence_color(const zavo_ui::tokens::colors::Colors& c, Presence presence) {
+    switch (presence) {
+    case Presence::Online: return c.success;
+    case Presence::Offline: return c.danger;
+    case Presence::Unknown: break;
+    }
+    return c.text_secondary;
+}
+
+// The five-pointed favourite star centred on (cx, cy).
+zavo_ui::BezPath star(double cx, double cy) {
+    zavo_ui::BezPath path;
+    for (int k = 0; k < 10; ++k) {
+        const double a = k * std::numbers::pi / 5.0 - std::numbers::pi / 2.0;
+        const double r = k % 2 == 0 ? 7.0 : 2.94;
+        const zavo_ui::Point p{cx + r * std::cos(a), cy + r * std::sin(a)};
+        k == 0 ? path.move_to(p) : path.line_to(p);
+    }
+    path.close_path();
+    return path;
+}
+
+struct Heading {
+    double viewport_top;
+};
+
+Heading paint_heading(RemoteApp& app, const PaintContext& ctx, const Rect& pane) {
+    const auto& c = ctx.colors();
+    const bool small = pane.width() < 520.0;
+    const double x = pane.x0 + 24.0;
+
+    const std::string_view title = small ? "Remote" : "Remote Machines";
+    const double th = ctx.measure(title, 22.0f, 3).height;
+    ctx.draw_text(title, x, pane.y0 + 16.0, 22.0f, 3, c.text_primary);
+
+    const ListCache::Counts& counts = app.list_cache.counts(app.connections);
+    const std::string line = counts.ready == counts.saved
+                                 ? fmt::format("{} saved · {} online", counts.saved, counts.online)
+                                 : fmt::format("{} saved · {} online · {} connectable here", counts.saved,
+                                               counts.online, counts.ready);
+    ctx.draw_text(line, x, pane.y0 + 16.0 + th + 4.0, 13.0f, 0, c.text_secondary);
+
+    const std::string_view label = small ? "+ New" : "+ New connection";
+    const double bw = std::max(ctx.measure(label, 13.0f, 2).width + 28.0, small ? 88.0 : 150.0);
+    const double mid = pane.y0 + 16.0 + th / 2.0;
+    const Rect button{pane.x1 - 24.0 - bw, mid - 16.0, pane.x1 - 24.0, mid + 16.0};
+    paint_button(app, ctx, {label, button, zavo_ui::widget::button::PRIMARY});
+    app.push_hit_region(button, UiCommand::plain(K::NewConnectionForm));
+
+    const double lh = ctx.measure("0", 13.0f).height;
+    const double search_top = pane.y0 + std::max(16.0 + th + 4.0 + lh + 12.0, 64.0) + 8.0;
+    const Rect search{x, search_top, pane.x1 - 24.0, search_top + 36.0};
+    paint_input_card(app, ctx, search, InputSlot::Search);
+    app.push_hit_region(search, UiCommand::focus_input(InputSlot::Search));
+    return {search.y1 + 16.0};
+}
+
+void paint_empty_state(RemoteApp& app, const PaintContext& ctx, const Rect& pane, double viewport_top) {
+    const auto& c = ctx.colors();
+    const double cx = (pane.x0 + pane.x1) / 2.0;
+    const double v = viewport_top + std::max((pane.y1 - viewport_top) * 0.3, 24.0);
+    const zavo_ui::Circle circle{{cx, v + 36.0}, 36.0};
+    ctx.fill(color_with_alpha(c.accent, 0.12f), circle);
+    ctx.stroke(color_with_alpha(c.accent, 0.8f), circle, 2.0);
+    ctx.stroke(c.accent, zavo_ui::Line{{cx - 12.0, v + 36.0}, {cx + 12.0, v + 36.0}}, 2.6);
+    ctx.stroke(c.accent, zavo_ui::Line{{cx, v + 24.0}, {cx, v + 48.0}}, 2.6);
+
+    const double h1 = ctx.draw_text_centered("No machines yet", cx, v + 96.0, 19.0f, 3, c.text_primary).height;
+    const double wrap = std::max(pane.width() - 48.0, 120.0);
+    const double h2 = ctx.draw_text_centered("Add one to reach it over SSH, VNC, or the Zavo relay.", cx,
+                                             v + 96.0 + h1 + 6.0, 13.5f, 0, c.text_secondary, wrap)
+                          .height;
+    static constexpr std::string_view kLabel = "+ New connection";
+    const double bw = std::max(ctx.measure(kLabel, 13.0f, 2).width + 32.0, 168.0);
+    const double top = v + 96.0 + h1 + 6.0 + h2 + 16.0;
+    const Rect button{cx - bw / 2.0, top, cx + bw / 2.0, top + 40.0};
+    paint_button(app, ctx, {kLabel, button, zavo_ui::widget::button::PRIMARY});
+    app.push_hit_region(button, UiCommand::plain(K::NewConnectionForm));
+}
+
+struct RowPill {
+    std::string_view label;
+    Color color;
+};
+
+RowPill readiness_pill(const zavo_ui::tokens::colors::Colors& c, ConnectionReadiness readiness) {
+    switch (readiness) {
+    case ConnectionReadiness::CapabilityRequired: return {"Needs access", c.warning};
+    case ConnectionReadiness::BackendUnavailable: return {"Not supported", c.text_secondary};
+    case ConnectionReadiness::InvalidProfile:
+    case ConnectionReadiness::Ready: break;
+    }
+    return {"Fix profile", c.warning};
+}
+
+void paint_row(RemoteApp& app, const PaintContext& ctx, const SavedConnection& row, const Rect& rect) {
+    const auto& c = ctx.colors();
+    const RowMetrics& m = app.row_metrics;
+    const bool compact = app.compact_rows;
+    const double top = rect.y0;
+    const double mid = rect.center().y;
+    const double tx = rect.x0 + 44.0;
+
+    zavo_ui::surface::card(ctx.scene, ctx.transform, rect, c.surface, 12.0);
+    const auto [selected_fill, outline] = surface_edges(c.surface);
+    if (app.selected == row.id) {
+        ctx.fill(selected_fill, PaintContext::rounded(rect, 12.0));
+        ctx.stroke(outline, zavo_ui::surface::edge_outline(rect, 12.0));
+    } else if (hovered(app, rect)) {
+        ctx.stroke(outline, zavo_ui::surface::edge_outline(rect, 12.0));
+    }
+    app.push_hit_region(rect, UiCommand::with_id(K::Select, row.id));
+
+    const Color presence = presence_color(c, row.presence);
+    ctx.fill(presence, zavo_ui::Circle{{rect.x0 + 22.0, mid}, 5.0});
+    if (row.presence == Presence::Online)
+        ctx.fill(color_with_alpha(c.success, 0.25f), zavo_ui::Circle{{rect.x0 + 22.0, mid}, 9.0});
+
+    // The controls on the right: the action (Connect or a readiness pill) and Edit.
+    const double bh = m.button_height;
+    const double by0 = compact ? top + m.block_height : mid - bh / 2.0;
+    const double ar = compact ? rect.x1 - 12.0 : rect.x1 - 16.0;
+    const Rect action{ar - m.action_width, by0, ar, by0 + bh};
+    const Rect edit{action.x0 - 12.0 - m.edit_width, by0, action.x0 - 12.0, by0 + bh};
+    const auto group = ctx.measure(row.group, 12.0f);
+    const double group_x = compact ? tx : edit.x0 - 16.0 - group.width;
+
+    // Texts on the two upper lines end before what shares their height: the group text and
+    // the buttons of a wide row, the row's edge in a compact one.
+    const double text_end = compact ? rect.x1 - 16.0 : (row.group.empty() ? edit.x0 : group_x) - 12.0;
+
+    const std::string name = elide(ctx.text, row.name, 16.0f, 2, std::max(text_end - tx - 27.0, 0.0));
+    const double nw = ctx.measure(name, 16.0f, 2).width;
+    ctx.draw_text(name, tx, top + 13.0, 16.0f, 2, c.text_primary);
+
+    const double sx = tx + nw + 16.0;
+    const double sy = top + 21.0;
+    if (row.favorite)
+        ctx.fill(c.warning, star(sx, sy));
+    else
+        ctx.stroke(c.text_secondary, star(sx, sy), 1.2);
+    app.push_hit_region(Rect{sx - 11.0, sy - 11.0, sx + 11.0, sy + 11.0}, UiCommand::with_id(K::ToggleFavorite, row.id));
+
+    const Color kind = kind_color(c, row.kind);
+    const std::string_view kind_name = stored_name(row.kind);
+    const auto chip_text = ctx.measure(kind_name, 11.0f, 2);
+    const double cy0 = top + m.second_line_offset;
+    const Rect chip{tx, cy0, tx + chip_text.width + 16.0, cy0 + chip_text.height + 4.0};
+    zavo_ui::surface::pill(ctx.scene, ctx.transform, chip, color_with_alpha(kind, 0.18f));
+    ctx.draw_text(kind_name, chip.x0 + 8.0, chip.y0 + 2.0, 11.0f, 2, kind);
+
+    const double target_x = chip.x1 + 12.0;
+    const std::string target = elide(ctx.text, target_label(row), 13.0f, 0, std::max(text_end - target_x, 0.0));
+    const double gw = ctx.measure(target, 13.0f).width;
+    ctx.draw_text(target, target_x, chip.y0, 13.0f, 0, c.text_secondary);
+    if (!compact && !row.last_used.empty()) {
+        const std::string used = fmt::format("· {}", row.last_used);
+        const double ux = target_x + gw + 14.0;
+        if (ux + ctx.measure(used, 12.0f).width <= text_end)
+            ctx.draw_text(used, ux, chip.y0 + 1.0, 12.0f, 0, c.text_secondary);
+    }
+
+    if (const ConnectionReadiness readiness = row.readiness(); readiness == ConnectionReadiness::Ready) {
+        paint_button(app, ctx, {"Connect", action, zavo_ui::widget::button::PRIMARY});
+        app.push_hit_region(action, UiCommand::with_id(K::RequestConnect, row.id));
+    } else {
+        const RowPill pill = readiness_pill(c, readiness);
+        zavo_ui::surface::pill(ctx.scene, ctx.transform, action, color_with_alpha(pill.color, 0.12f),
+                               color_with_alpha(pill.color, 0.75f), 8.0);
+        const auto lm = ctx.measure(pill.label, 11.5f, 2);
+        const auto [px, py] = action.center();
+        ctx.draw_text(pill.label, px - lm.width / 2.0, py - lm.height / 2.0, 11.5f, 2, pill.color);
+    }
+    paint_button(app, ctx, {"Edit", edit, zavo_ui::widget::button::SECONDARY});
+    app.push_hit_region(edit, UiCommand::with_id(K::EditConnection, row.id));
+
+    if (!compact)
+        ctx.draw_text(row.group, group_x, mid - group.height / 2.0, 12.0f, 0, c.text_secondary);
+    else if (tx + group.width <= edit.x0 - 12.0)
+        ctx.draw_text(row.group, group_x, edit.center().y - group.height / 2.0, 12.0f, 0, c.text_secondary);
+}
+
+}  // namespace
+
+RowMetrics measure_row_metrics(const zavo_ui::text_render::TextRenderer& text) {
+    const auto h = [&](float size) { return text_line_height(text, size); };
+    const auto w = [&](std::string_view s, float size) { return text_width(text, s, size); };
+    RowMetrics m;
+    m.scale = text.text_scale();
+    m.second_line_offset = 13.0 + h(16.0f) + 5.0;
+    m.chip_height = h(11.0f) + 4.0;
+    m.button_height = std::max(h(13.0f) + 12.0, 32.0);
+    m.action_width = std::max(std::max({w("Connect", 13.0f), w("Needs access", 11.5f), w("Not supported", 11.5f),
+                                        w("Fix profile", 11.5f)}) +
+                                  18.0,
+                              100.0);
+    m.edit_width = std::max(w("Edit", 13.0f) + 24.0, 76.0);
+    m.block_height = m.second_line_offset + m.chip_height + 16.0;
+    m.wide_row_height = std::max(m.block_height, 72.0);
+    m.compact_row_height = std::max(m.block_height + m.button_height + 12.0, 116.0);
+    return m;
+}
+
+void paint_list_screen(RemoteApp& app, const PaintContext& ctx, const Rect& pane) {
+    const double viewport_top = paint_heading(app, ctx, pane).viewport_top;
+    app.list_top = viewport_top - pane.y0;
+
+    const std::vector<std::size_t>& visible = app.list_cache.visible(app.connections, app.search_query);
+    if (visible.empty()) {
+        app.list_scroll = 0.0;
+        app.list_scroll_max = 0.0;
+        if (app.connections.empty()) {
+            paint_empty_state(app, ctx, pane, viewport_top);
+        } else {
+            ctx.draw_text_centered("No machines match your search.", (pane.x0 + pane.x1) / 2.0, viewport_top + 48.0,
+                                   14.0f, 0, ctx.colors().text_secondary);
+        }
+        return;
+    }
+
+    const double scale = ctx.text.text_scale();
+    if (app.metrics_scale != scale) {
+        app.row_metrics = measure_row_metrics(ctx.text);
+        app.metrics_scale = scale;
+    }
+    app.compact_rows = pane.width() < 620.0 * app.row_metrics.scale;
+    const double rh = app.compact_rows ? app.row_metrics.compact_row_height : app.row_metrics.wide_row_height;
+    const double pitch = rh + kRowGap;
+    const double n = static_cast<double>(visible.size());
+    app.list_scroll_max = std::max(n * pitch - kRowGap - (pane.y1 - viewport_top), 0.0);
+    app.list_scroll = std::clamp(app.list_scroll, 0.0, app.list_scroll_max);
+
+    ctx.scene.push_clip(ctx.transform, Rect{pane.x0, viewport_top, pane.x1, pane.y1});
+    // Only the rows that meet the viewport: from the first whose bottom reaches its top to the
+    // last whose top is above its bottom.
+    const double origin = viewport_top - app.list_scroll;
+    const auto first = static_cast<std::size_t>(std::max(std::floor((app.list_scroll - rh) / pitch), 0.0));
+    for (std::size_t i = first; i < visible.size(); ++i) {
+        const double top = origin + static_cast<double>(i) * pitch;
+        if (top > pane.y1) break;
+        if (top + rh < viewport_top) continue;
+        const SavedConnection row = app.connections[visible[i]];
+        paint_row(app, ctx, row, Rect{pane.x0 + 24.0, top, pane.x1 - 24.0, top + rh});
+    }
+    ctx.scene.pop_layer();
+}
+
+}  // namespace remote::views
