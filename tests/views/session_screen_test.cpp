@@ -24,7 +24,10 @@ constexpr double OX = 16.0, OY = 48.0 + 16.0;  // the grid's origin under the he
 
 class SessionScreen : public ::testing::Test {
 protected:
-    void SetUp() override { env.set("REMOTE_LIVE_SESSIONS", nullptr); }
+    void SetUp() override {
+        env.set("REMOTE_LIVE_SESSIONS", nullptr);
+        frame.close_navigation();  // the pane at the window's origin
+    }
 
     // The session screen of the first connection of `kind`.
     Uuid show(ConnectionKind kind) {
@@ -42,8 +45,12 @@ protected:
         for (const DrawRecord* t : records.texts()) out.push_back(t->text);
         return out;
     }
+    // Whether `text` was drawn; a paragraph the card wrapped is drawn one line at a time.
     static bool has_text(const zavo_ui::RecordingBackend& records, std::string_view text) {
-        return records.find_text(text) != nullptr;
+        std::string all;
+        for (const DrawRecord* t : records.texts()) all += t->text + "\n";
+        std::replace(all.begin(), all.end(), '\n', ' ');
+        return records.find_text(text) != nullptr || all.find(std::string(text) + " ") != std::string::npos;
     }
 
     test_support::EnvGuard env;

@@ -32,6 +32,12 @@ struct ViewFrame {
         app->last_narrow = app->narrow;
         app->snap_nav_flap();
     }
+    // The wide layout with the navigation closed: the main pane is the whole window and the
+    // frame pushes no navigation regions.
+    void close_navigation() {
+        app->nav_choice = false;
+        app->snap_nav_flap();
+    }
     // One frame, replayed into records.
     zavo_ui::RecordingBackend paint() {
         scene.reset();
