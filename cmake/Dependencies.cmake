@@ -9,7 +9,7 @@ find_package(spdlog REQUIRED)
 find_package(ICU REQUIRED COMPONENTS uc i18n)
 find_package(GTest REQUIRED)
 find_package(benchmark REQUIRED)
-find_package(Qt6 REQUIRED COMPONENTS Gui)
+find_package(Qt6 REQUIRED COMPONENTS Gui DBus)
 
 pkg_check_modules(LIBSSH REQUIRED IMPORTED_TARGET libssh)
 pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)

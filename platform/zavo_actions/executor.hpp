@@ -1,13 +1,20 @@
 #pragma once
-// Applies actions to a document and hands what was applied to a transport.
+// Applies actions to a document and hands what was applied to a transport; finds the action a
+// request names in an application's resources and checks its arguments.
 #include "crdt/document.hpp"
 #include "zavo_actions/action.hpp"
 #include "zavo_actions/context.hpp"
+#include "zavo_actions/params.hpp"
+#include "zavo_actions/registry.hpp"
+#include "zavo_actions/resource.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace zavo_actions::executor {
@@ -36,5 +43,49 @@ std::expected<void, action::ActionError> dispatch_by_with_context(crdt::Document
                                                                   LocalTransport& transport,
                                                                   std::span<const std::uint8_t> actor,
                                                                   const context::ActionContext& context);
+
+// Why the executor turned a request down. Nothing was changed.
+struct Refusal {
+    enum class Kind : std::uint8_t {
+        UnknownResource,
+        UnknownAction,
+        Unavailable,       // the action's reason code and message
+        InvalidArguments,  // unknown, repeated, missing or oversized arguments
+        Refused,           // the application would not start or run the operation
+        NotHandled,        // the application does not handle the operation
+        UnknownOperation,  // no started operation has that id
+        Failed,            // the action could not be decoded or applied
+    };
+    Kind kind = Kind::Failed;
+    std::string message;
+    std::string reason_code;  // Unavailable only
+
+    friend bool operator==(const Refusal&, const Refusal&) = default;
+};
+
+// The most bytes one argument value may have.
+inline constexpr std::size_t kMaxArgumentBytes = 64 * 1024;
+
+// The resource with `id`, searched depth first through the roots and their children.
+const resource::Resource* find_resource(const std::vector<resource::Resource>& roots, std::string_view id);
+const resource::ActionSpec* find_action(const resource::Resource& resource, std::string_view id);
+
+// The action `action_id` of the resource `resource_id`, when it exists, is available, and
+// `args` names only its parameters, gives every required one and no value over
+// kMaxArgumentBytes.
+std::expected<const resource::ActionSpec*, Refusal> resolve(const std::vector<resource::Resource>& roots,
+                                                          std::string_view resource_id, std::string_view action_id,
+                                                          const params::ActionArgs& args);
+
+// Decodes a plain action with the registry and applies it to `document` as one committed
+// change labelled with the context.
+std::expected<void, Refusal> apply_plain(const ActionRegistry& registry, crdt::Document& document,
+                                         const action::EncodedAction& encoded,
+                                         const context::ActionContext& context);
+
+// The resources as JSON: an array of {id, kind, title, actions, children}; each action with
+// its id, title, description, operation type and kind, availability, destructive mark,
+// contract words, parameters and input hint.
+std::string resources_json(const std::vector<resource::Resource>& roots);
 
 }  // namespace zavo_actions::executor

@@ -142,10 +142,10 @@ bool Widget::awaiting_document() {
     return any;
 }
 
-std::vector<zavo_actions::resource::Resource> Widget::action_resources() {
+std::vector<zavo_actions::resource::Resource> Widget::action_resources(const crdt::Document& document) {
     std::vector<zavo_actions::resource::Resource> out;
     visit_children([&](Widget& c) {
-        auto theirs = c.action_resources();
+        auto theirs = c.action_resources(document);
         out.insert(out.end(), std::make_move_iterator(theirs.begin()), std::make_move_iterator(theirs.end()));
     });
     return out;

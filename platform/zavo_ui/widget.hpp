@@ -119,8 +119,9 @@ public:
     // True while the widget waits for its first document.
     virtual bool awaiting_document();
 
-    // What the widget offers the action framework: its own resources, then every child's.
-    virtual std::vector<zavo_actions::resource::Resource> action_resources();
+    // What the widget offers the action framework, judged on `document` (the replicated
+    // document, read only): its own resources, then every child's.
+    virtual std::vector<zavo_actions::resource::Resource> action_resources(const crdt::Document& document);
     // Takes the document heads from before the first action dispatched since the last call
     // (the action host's pending item), leaving none; the first child's answer by default.
     virtual std::optional<std::vector<crdt::ChangeHash>> take_host_pending();

@@ -217,7 +217,8 @@ TEST(WidgetDefaults, OperationSlots) {
     EXPECT_EQ(app.invoke_run(1, op), StartOutcome(start::NotHandled{}));
     EXPECT_EQ(app.invoke_start(id, 1, op), StartOutcome(start::NotHandled{}));
     EXPECT_EQ(app.poll_operation(id, true), PollOutcome(poll::Pending{}));
-    EXPECT_TRUE(app.action_resources().empty());
+    const crdt::Document document;
+    EXPECT_TRUE(app.action_resources(document).empty());
     EXPECT_EQ(app.take_host_pending(), std::nullopt);
 }
 

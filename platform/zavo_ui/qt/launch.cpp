@@ -25,10 +25,12 @@
 
 #include "crdt/document.hpp"
 #include "zavo_actions/registry.hpp"
+#include "zavo_ui/action_executor.hpp"
 #include "zavo_ui/app.hpp"
 #include "zavo_ui/device_relay.hpp"
 #include "zavo_ui/persist.hpp"
 #include "zavo_ui/qt/accessibility.hpp"
+#include "zavo_ui/qt/action_door.hpp"
 #include "zavo_ui/qt/clipboard.hpp"
 #include "zavo_ui/qt/display.hpp"
 #include "zavo_ui/qt/options.hpp"
@@ -292,6 +294,13 @@ void run_or_exit(const LaunchSpec& spec) {
     shell.set_text_scale(gnome.text_scale);
     window.update();
   });
+
+  // Actions and operations invoked from outside the process: the executor and its door.
+  action_executor::ActionExecutor executor(shell.root(), document.document(), std::move(registry), [&shell, &window] {
+    shell.after_change();
+    window.schedule();
+  });
+  const qt::ActionDoor door(spec.app_id, executor, program);
 
   const auto quit_notifier = quit_on_signals();
   window.show();

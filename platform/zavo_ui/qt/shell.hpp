@@ -68,11 +68,14 @@ class Shell {
 
   std::uint64_t frames_painted() const { return frames_; }
 
+  // Commits what the widget, or an action applied from outside, changed in the document; when
+  // the document changed, keeps it and lets the widget sync.
+  void after_change();
+
  private:
   void ensure_layout();
   void paint_scene_frame();
   EventContext event_context();
-  void after_change();
 
   std::unique_ptr<Widget> root_;
   const theme::Theme& theme_;

@@ -1,20 +1,245 @@
+#include "actions/codecs.hpp"
+#include "actions/overloaded.hpp"
 #include "app/remote_app.hpp"
+#include "known_hosts/known_hosts.hpp"
+#include "profiles/connection_list.hpp"
+
+#include <fmt/format.h>
 
 namespace remote::app {
+namespace {
 
-std::vector<std::string> RemoteApp::operation_types() { return {}; }
+using zavo_actions::action::EncodedAction;
+using zavo_ui::operation::Completion;
+using zavo_ui::operation::OperationId;
+using zavo_ui::operation::PollOutcome;
+using zavo_ui::operation::RunFailure;
+using zavo_ui::operation::RunOutcome;
+using zavo_ui::operation::RunResult;
+using zavo_ui::operation::StartOutcome;
+namespace start = zavo_ui::operation::start;
+namespace poll = zavo_ui::operation::poll;
 
-zavo_ui::operation::RunOutcome RemoteApp::run_operation(std::uint8_t, const zavo_actions::action::EncodedAction&) {
-    return zavo_ui::operation::RunResult{false};
+constexpr auto kSessionKind = static_cast<std::uint8_t>(OperationKind::Session);
+
+constexpr std::string_view kMissingConnection = "saved connection no longer exists";
+constexpr std::string_view kSessionInactive = "that remote session is no longer active";
+constexpr std::string_view kNeedsTerminal = "text input requires a connected SSH terminal";
+
+RunOutcome failure(std::string_view message) { return RunFailure{std::string(message)}; }
+RunOutcome handled() { return RunResult{true}; }
+
+poll::Failed poll_failure(std::string_view code, std::string message, const OperationId& id) {
+    return poll::Failed{std::string(code), std::move(message), id, std::nullopt, false};
 }
 
-zavo_ui::operation::StartOutcome RemoteApp::start_operation(const zavo_ui::operation::OperationId&, std::uint8_t,
-                                                            const zavo_actions::action::EncodedAction&) {
-    return zavo_ui::operation::start::NotHandled{};
+// The connected SSH terminal of the live session of `id`; else why text cannot go there.
+std::expected<SshSession*, std::string_view> connected_terminal(RemoteApp& app, const Uuid& id) {
+    if (app.session_target != id) return std::unexpected(kSessionInactive);
+    auto* ssh = app.live_session ? std::get_if<std::unique_ptr<SshSession>>(&app.live_session->value) : nullptr;
+    if (ssh == nullptr || !(*ssh)->status().is_connected()) return std::unexpected(kNeedsTerminal);
+    return ssh->get();
 }
 
-zavo_ui::operation::PollOutcome RemoteApp::poll_operation(const zavo_ui::operation::OperationId&, bool) {
-    return zavo_ui::operation::poll::Pending{};
+}  // namespace
+
+std::vector<std::string> RemoteApp::operation_types() { return {std::string(kRemoteOperationType)}; }
+
+StartOutcome RemoteApp::start_operation(const OperationId& operation_id, std::uint8_t kind, const EncodedAction& op) {
+    if (kind != kSessionKind) return start::NotHandled{};
+    auto decoded = decode_remote_operation(op);
+    if (!decoded) return start::NotHandled{};
+    if (!*decoded) return start::Refused{decoded->error()};
+    if (!pending_operation.is_idle()) return start::Refused{"another remote operation is still running"};
+
+    return std::visit(
+        Overloaded{
+            [](const RemoteOperation::ShowConnections&) -> StartOutcome {
+                return start::Refused{"view operations do not start background work"};
+            },
+            [](const RemoteOperation::NewConnectionForm&) -> StartOutcome {
+                return start::Refused{"view operations do not start background work"};
+            },
+            [](const RemoteOperation::EditConnection&) -> StartOutcome {
+                return start::Refused{"view operations do not start background work"};
+            },
+            [&](const RemoteOperation::Connect& connect) -> StartOutcome {
+                const SavedConnection* record = find_connection(connections, connect.connection_id);
+                if (record == nullptr) return start::Refused{std::string(kMissingConnection)};
+                const ConnectionReadiness readiness = record->readiness();
+                if (readiness != ConnectionReadiness::Ready) {
+                    std::string_view text = readiness_notice(readiness, record->kind);
+                    if (readiness == ConnectionReadiness::InvalidProfile)
+                        text = record->compatibility_problem().value_or(text);
+                    return start::Refused{std::string(text)};
+                }
+                start_session(connect.connection_id);
+                if (!live_session) return start::Refused{"remote transport did not start"};
+                const SessionStatus status = live_session->status();
+                switch (status.kind) {
+                    case SessionStatus::Kind::Ended: return start::Refused{"remote transport did not start"};
+                    case SessionStatus::Kind::Unavailable:
+                    case SessionStatus::Kind::Failed: return start::Refused{status.text};
+                    case SessionStatus::Kind::Connected: return start::Completed{Completion{}};
+                    case SessionStatus::Kind::Connecting: break;
+                }
+                pending_operation.state =
+                    PendingOperation::Connect{operation_id, connect.connection_id, session_counter};
+                return start::Pending{};
+            },
+            [&](const RemoteOperation::SendText& send) -> StartOutcome {
+                auto ssh = connected_terminal(*this, send.connection_id);
+                if (!ssh) return start::Refused{std::string(ssh.error())};
+                auto ack = (*ssh)->send_text_acknowledged(send.text);
+                if (!ack) return start::Refused{std::move(ack.error())};
+                pending_operation.state =
+                    PendingOperation::SendText{std::move(*ack), operation_id, send.connection_id, session_counter};
+                return start::Pending{};
+            },
+            [&](const auto&) -> StartOutcome {
+                // Disconnect and the host-key operations finish at once.
+                return std::visit(
+                    Overloaded{
+                        [](const RunFailure& f) -> StartOutcome { return start::Refused{f.message}; },
+                        [](const RunResult& r) -> StartOutcome {
+                            if (r.handled) return start::Completed{Completion{}};
+                            return start::NotHandled{};
+                        },
+                    },
+                    run_operation(kind, op));
+            },
+        },
+        (*decoded)->value);
+}
+
+RunOutcome RemoteApp::run_operation(std::uint8_t kind, const EncodedAction& op) {
+    if (kind == static_cast<std::uint8_t>(OperationKind::None)) return RunResult{false};
+    auto decoded = decode_remote_operation(op);
+    if (!decoded) return RunResult{false};
+    if (!*decoded) return RunFailure{decoded->error()};
+    const RemoteOperation& operation = **decoded;
+    if (static_cast<std::uint8_t>(operation.kind()) != kind)
+        return failure("remote operation kind does not match its declared contract");
+
+    // View commands change only what the window shows; whatever they would dispatch goes to a
+    // scratch document that is dropped.
+    auto execute_on_scratch = [this](const UiCommand& command) {
+        crdt::Document scratch;
+        execute(command, scratch);
+    };
+
+    return std::visit(
+        Overloaded{
+            [&](const RemoteOperation::ShowConnections&) {
+                execute_on_scratch(UiCommand::plain(UiCommand::Kind::ShowConnections));
+                return handled();
+            },
+            [&](const RemoteOperation::NewConnectionForm&) {
+                execute_on_scratch(UiCommand::plain(UiCommand::Kind::NewConnectionForm));
+                return handled();
+            },
+            [&](const RemoteOperation::EditConnection& edit) {
+                if (find_connection(connections, edit.connection_id) == nullptr) return failure(kMissingConnection);
+                execute_on_scratch(UiCommand::with_id(UiCommand::Kind::EditConnection, edit.connection_id));
+                return handled();
+            },
+            [&](const RemoteOperation::Connect& connect) {
+                if (find_connection(connections, connect.connection_id) == nullptr) return failure(kMissingConnection);
+                start_session(connect.connection_id);
+                return handled();
+            },
+            [&](const RemoteOperation::Disconnect& disconnect) {
+                if (session_target != disconnect.connection_id) return failure(kSessionInactive);
+                end_session();
+                return handled();
+            },
+            [&](const RemoteOperation::SendText& send) {
+                auto ssh = connected_terminal(*this, send.connection_id);
+                if (!ssh) return failure(ssh.error());
+                if (auto sent = (*ssh)->send_text(send.text); !sent) return failure(sent.error());
+                redraw_needed = true;
+                return handled();
+            },
+            [&](const RemoteOperation::TrustSshHostKey& trust) {
+                const SavedConnection* record = find_connection(connections, trust.connection_id);
+                if (record == nullptr) return failure(kMissingConnection);
+                const auto verdict = ssh_host_key_verdict(trust.connection_id);
+                const auto* unknown = verdict ? std::get_if<HostKeyUnknown>(&*verdict) : nullptr;
+                if (unknown == nullptr || unknown->presented != trust.observed)
+                    return failure("the observed SSH host key is stale; reconnect to inspect the current key");
+                const auto path = known_hosts_path();
+                if (!path) return failure(fmt::format("private SSH host-key storage is unavailable: {}", path.error()));
+                if (auto saved = known_hosts::trust(*path, record->host, record->port, trust.observed); !saved)
+                    return failure(fmt::format("could not save SSH host-key trust: {}", saved.error()));
+                start_session(trust.connection_id);
+                return handled();
+            },
+            [&](const RemoteOperation::ForgetSshHostKey& forget) {
+                const SavedConnection* record = find_connection(connections, forget.connection_id);
+                if (record == nullptr) return failure(kMissingConnection);
+                const auto verdict = ssh_host_key_verdict(forget.connection_id);
+                if (!verdict || !std::holds_alternative<HostKeyChanged>(*verdict))
+                    return failure("only the currently observed changed SSH host key can be forgotten");
+                const auto path = known_hosts_path();
+                if (!path) return failure(fmt::format("private SSH host-key storage is unavailable: {}", path.error()));
+                if (auto removed = known_hosts::forget(*path, record->host, record->port); !removed)
+                    return failure(fmt::format("could not forget SSH host-key trust: {}", removed.error()));
+                end_session();
+                return handled();
+            },
+        },
+        operation.value);
+}
+
+PollOutcome RemoteApp::poll_operation(const OperationId& operation_id, bool cancel) {
+    // Whether the session the operation started on was replaced or ended since.
+    auto replaced = [this](const Uuid& connection_id, std::uint64_t counter) {
+        return session_target != connection_id || session_counter != counter;
+    };
+    PollOutcome outcome = std::visit(
+        Overloaded{
+            [](PendingOperation::Idle&) -> PollOutcome { return poll::Pending{}; },
+            [&](PendingOperation::Connect& connect) -> PollOutcome {
+                if (connect.operation_id != operation_id) return poll::Pending{};
+                if (cancel) {
+                    if (!replaced(connect.connection_id, connect.session_counter)) end_session();
+                    return poll::Cancelled{"remote connection attempt cancelled", operation_id};
+                }
+                if (replaced(connect.connection_id, connect.session_counter))
+                    return poll_failure("remote.session_replaced",
+                                        "the connection attempt was superseded by a newer session", operation_id);
+                const SessionStatus status = live_session ? live_session->status() : SessionStatus::ended();
+                switch (status.kind) {
+                    case SessionStatus::Kind::Connecting: return poll::Pending{};
+                    case SessionStatus::Kind::Connected: return poll::Completed{Completion{}, operation_id};
+                    case SessionStatus::Kind::Ended:
+                        return poll_failure("remote.connection_closed",
+                                            "remote connection closed before it became ready", operation_id);
+                    case SessionStatus::Kind::Unavailable:
+                        return poll_failure("remote.transport_unavailable", status.text, operation_id);
+                    case SessionStatus::Kind::Failed:
+                        return poll_failure("remote.connect_failed", status.text, operation_id);
+                }
+                return poll::Pending{};
+            },
+            [&](PendingOperation::SendText& send) -> PollOutcome {
+                if (send.operation_id != operation_id) return poll::Pending{};
+                if (replaced(send.connection_id, send.session_counter))
+                    return poll_failure("remote.session_replaced",
+                                        "the SSH session ended before input delivery was acknowledged", operation_id);
+                auto reply = send.ack.try_recv();
+                if (reply) {
+                    if (*reply) return poll::Completed{Completion{}, operation_id};
+                    return poll_failure("remote.input_failed", std::move(reply->error()), operation_id);
+                }
+                if (reply.error() == RecvError::Empty) return poll::Pending{};
+                return poll_failure("remote.input_worker_lost", "remote input worker stopped before acknowledgement",
+                                    operation_id);
+            },
+        },
+        pending_operation.state);
+    if (!std::holds_alternative<poll::Pending>(outcome)) pending_operation.state = PendingOperation::Idle{};
+    return outcome;
 }
 
 }  // namespace remote::app

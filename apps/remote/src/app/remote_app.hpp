@@ -117,7 +117,7 @@ public:
     void scroll_row_into_view(std::size_t index, std::size_t count);
 
     // --- action resources and operations (actions/)
-    std::vector<zavo_actions::resource::Resource> action_resources() override;
+    std::vector<zavo_actions::resource::Resource> action_resources(const crdt::Document& document) override;
     std::vector<std::string> operation_types() override;
     zavo_ui::operation::RunOutcome run_operation(std::uint8_t kind,
                                                  const zavo_actions::action::EncodedAction& op) override;

@@ -1,0 +1,140 @@
+#include "zavo_ui/action_executor.hpp"
+
+#include <fmt/format.h>
+
+#include <random>
+
+namespace zavo_ui::action_executor {
+namespace {
+
+using Kind = Refusal::Kind;
+
+Refusal refusal(Kind kind, std::string message) { return Refusal{kind, std::move(message), {}}; }
+
+}  // namespace
+
+std::string_view state_name(Invoked::State state) {
+    switch (state) {
+        case Invoked::State::Applied: return "applied";
+        case Invoked::State::Completed: return "completed";
+        case Invoked::State::Pending: return "pending";
+    }
+    return "";
+}
+
+std::string_view state_name(Polled::State state) {
+    switch (state) {
+        case Polled::State::Pending: return "pending";
+        case Polled::State::Completed: return "completed";
+        case Polled::State::Cancelled: return "cancelled";
+        case Polled::State::Failed: return "failed";
+    }
+    return "";
+}
+
+std::string operation_id_text(const operation::OperationId& id) {
+    std::string out;
+    for (std::uint8_t b : id) out += fmt::format("{:02x}", b);
+    return out;
+}
+
+std::optional<operation::OperationId> parse_operation_id(std::string_view text) {
+    if (text.size() != 32) return std::nullopt;
+    auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    operation::OperationId id{};
+    for (std::size_t i = 0; i < id.size(); ++i) {
+        const int hi = digit(text[2 * i]);
+        const int lo = digit(text[2 * i + 1]);
+        if (hi < 0 || lo < 0) return std::nullopt;
+        id[i] = static_cast<std::uint8_t>(hi * 16 + lo);
+    }
+    return id;
+}
+
+ActionExecutor::ActionExecutor(Widget& root, crdt::Document& document, zavo_actions::ActionRegistry registry,
+                               std::function<void()> changed)
+    : root_(root), document_(document), registry_(std::move(registry)), changed_(std::move(changed)) {}
+
+std::string ActionExecutor::list_resources() {
+    return zavo_actions::executor::resources_json(root_.action_resources(document_));
+}
+
+std::expected<Invoked, Refusal> ActionExecutor::invoke(std::string_view resource_id, std::string_view action_id,
+                                                       const zavo_actions::params::ActionArgs& args) {
+    // The resources are judged as they are now; the specification is used before anything
+    // changes them.
+    const auto resources = root_.action_resources(document_);
+    auto spec = zavo_actions::executor::resolve(resources, resource_id, action_id, args);
+    if (!spec) return std::unexpected(std::move(spec.error()));
+    const auto encoded = (*spec)->invoke(args);
+
+    std::expected<Invoked, Refusal> done;
+    if ((*spec)->operation_type) {
+        done = invoke_operation(**spec, encoded);
+    } else {
+        zavo_actions::context::ActionContext context;
+        context.label = (*spec)->title;
+        auto applied = zavo_actions::executor::apply_plain(registry_, document_, encoded, context);
+        if (applied)
+            done = Invoked{Invoked::State::Applied, {}};
+        else
+            done = std::unexpected(std::move(applied.error()));
+    }
+    if (changed_) changed_();
+    return done;
+}
+
+std::expected<Invoked, Refusal> ActionExecutor::invoke_operation(const zavo_actions::resource::ActionSpec& spec,
+                                                                 const zavo_actions::action::EncodedAction& encoded) {
+    const operation::OperationId id = new_operation_id();
+    operation::StartOutcome outcome = root_.invoke_start(id, spec.kind, encoded);
+    // An operation the widget does not start may be one it runs at once.
+    if (std::holds_alternative<operation::start::NotHandled>(outcome)) outcome = root_.invoke_run(spec.kind, encoded);
+
+    if (std::holds_alternative<operation::start::Pending>(outcome)) {
+        started_.insert(id);
+        return Invoked{Invoked::State::Pending, operation_id_text(id)};
+    }
+    if (std::holds_alternative<operation::start::Completed>(outcome)) return Invoked{Invoked::State::Completed, {}};
+    if (const auto* refused = std::get_if<operation::start::Refused>(&outcome))
+        return std::unexpected(refusal(Kind::Refused, refused->message));
+    return std::unexpected(
+        refusal(Kind::NotHandled, fmt::format("the application does not handle the operation of \"{}\"", spec.id)));
+}
+
+std::expected<Polled, Refusal> ActionExecutor::poll(std::string_view operation_id, bool cancel) {
+    const auto id = parse_operation_id(operation_id);
+    if (!id || !started_.contains(*id)) {
+        std::string shown(operation_id.substr(0, 64));
+        return std::unexpected(refusal(
+            Kind::UnknownOperation,
+            fmt::format("no started operation \"{}\" (it finished, or was never started here)", shown)));
+    }
+    const operation::PollOutcome outcome = root_.poll_operation(*id, cancel);
+    Polled polled;
+    if (std::holds_alternative<operation::poll::Completed>(outcome)) {
+        polled.state = Polled::State::Completed;
+    } else if (const auto* cancelled = std::get_if<operation::poll::Cancelled>(&outcome)) {
+        polled = Polled{Polled::State::Cancelled, {}, cancelled->message};
+    } else if (const auto* failed = std::get_if<operation::poll::Failed>(&outcome)) {
+        polled = Polled{Polled::State::Failed, failed->code, failed->message};
+    }
+    if (polled.state != Polled::State::Pending) started_.erase(*id);
+    if (changed_) changed_();
+    return polled;
+}
+
+operation::OperationId ActionExecutor::new_operation_id() const {
+    static std::random_device device;
+    operation::OperationId id{};
+    do {
+        for (auto& b : id) b = static_cast<std::uint8_t>(device());
+    } while (started_.contains(id));
+    return id;
+}
+
+}  // namespace zavo_ui::action_executor

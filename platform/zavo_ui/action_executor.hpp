@@ -1,0 +1,83 @@
+#pragma once
+// The action executor: keeps the registry the launch fills, offers the root widget's resources,
+// applies plain actions to the live document through the registered decoders, and starts, runs
+// and polls operations through the widget trait. Used on the UI thread only.
+#include "crdt/document.hpp"
+#include "zavo_actions/executor.hpp"
+#include "zavo_actions/params.hpp"
+#include "zavo_actions/registry.hpp"
+#include "zavo_ui/operation.hpp"
+#include "zavo_ui/widget.hpp"
+
+#include <expected>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace zavo_ui::action_executor {
+
+using zavo_actions::executor::Refusal;
+
+// What an invocation did.
+struct Invoked {
+    enum class State : std::uint8_t {
+        Applied,    // a plain action, applied to the document
+        Completed,  // an operation, done at once
+        Pending,    // an operation that runs on; poll it by `operation`
+    };
+    State state = State::Applied;
+    std::string operation;  // Pending only: the operation id as text
+
+    friend bool operator==(const Invoked&, const Invoked&) = default;
+};
+
+// How a started operation is going.
+struct Polled {
+    enum class State : std::uint8_t { Pending, Completed, Cancelled, Failed };
+    State state = State::Pending;
+    std::string code;     // Failed only
+    std::string message;  // Cancelled and Failed
+
+    friend bool operator==(const Polled&, const Polled&) = default;
+};
+
+std::string_view state_name(Invoked::State state);
+std::string_view state_name(Polled::State state);
+
+// An operation id as text: 32 lower-case hex digits; and back (none for anything else).
+std::string operation_id_text(const operation::OperationId& id);
+std::optional<operation::OperationId> parse_operation_id(std::string_view text);
+
+class ActionExecutor {
+public:
+    // `root` and `document` must outlive the executor. `changed` runs after every request that
+    // reached the widget or the document (to commit, save and repaint).
+    ActionExecutor(Widget& root, crdt::Document& document, zavo_actions::ActionRegistry registry,
+                   std::function<void()> changed);
+
+    // The root widget's resources as JSON (zavo_actions::executor::resources_json).
+    std::string list_resources();
+    // Invokes the action `action_id` of the resource `resource_id` with `args`.
+    std::expected<Invoked, Refusal> invoke(std::string_view resource_id, std::string_view action_id,
+                                           const zavo_actions::params::ActionArgs& args);
+    // Reports on, or with `cancel` cancels, an operation this executor started and that has
+    // not finished; an id it does not know is refused.
+    std::expected<Polled, Refusal> poll(std::string_view operation_id, bool cancel);
+
+    const zavo_actions::ActionRegistry& registry() const { return registry_; }
+
+private:
+    std::expected<Invoked, Refusal> invoke_operation(const zavo_actions::resource::ActionSpec& spec,
+                                                     const zavo_actions::action::EncodedAction& encoded);
+    operation::OperationId new_operation_id() const;
+
+    Widget& root_;
+    crdt::Document& document_;
+    zavo_actions::ActionRegistry registry_;
+    std::function<void()> changed_;
+    std::set<operation::OperationId> started_;  // started and not yet finished
+};
+
+}  // namespace zavo_ui::action_executor

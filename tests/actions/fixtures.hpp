@@ -1,0 +1,45 @@
+#pragma once
+// Saved connections and a live SSH session for the resource and operation tests.
+#include "app/remote_app.hpp"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace actions_test {
+
+// A connection with a fresh id; a device connection authenticates by device identity.
+inline remote::SavedConnection connection(std::string name, remote::ConnectionKind kind, std::string host,
+                                          std::uint16_t port) {
+    remote::SavedConnection c;
+    c.id = remote::Uuid::new_v4();
+    c.name = std::move(name);
+    c.kind = kind;
+    c.host = std::move(host);
+    c.port = port;
+    c.auth = kind == remote::ConnectionKind::Zavo ? remote::AuthKind::DeviceIdentity : remote::AuthKind::Password;
+    return c;
+}
+
+// A live SSH session whose worker side the test plays: it sets the status and the host-key
+// cell, reads the queued input and answers acknowledgements.
+struct FakeSsh {
+    remote::SharedCellPtr<remote::SessionStatus> status = remote::make_shared_cell(remote::SessionStatus::connecting());
+    remote::HostKeyCell host_key = remote::make_shared_cell<std::optional<remote::HostKeyProblem>>(std::nullopt);
+    remote::Receiver<remote::SshInput> input;
+    remote::Sender<remote::SshChunk> output;
+
+    // Makes the session `app` holds for `id`, as a launch would.
+    void attach(remote::RemoteApp& app, const remote::Uuid& id) {
+        auto [otx, orx] = remote::make_bounded_channel<remote::SshChunk>(remote::kSshOutputCapacity);
+        auto [itx, irx] = remote::make_bounded_channel<remote::SshInput>(remote::kSshInputCapacity);
+        output = std::move(otx);
+        input = std::move(irx);
+        app.session_target = id;
+        app.live_session = remote::LiveSession{std::make_unique<remote::SshSession>(
+            remote::Terminal(80, 24), status, std::move(orx), std::move(itx), host_key)};
+    }
+};
+
+}  // namespace actions_test
