@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <QPainter>
+
+#include <string>
+
 #include "qt_test_app.hpp"
 #include "zavo_ui/qt/qt_text_renderer.hpp"
 
@@ -57,6 +62,26 @@ TEST_F(QtText, CaretOffsetsFollowEveryCodePoint) {
   for (std::size_t i = 1; i < offsets.size(); ++i) EXPECT_GT(offsets[i], offsets[i - 1]) << i;
   EXPECT_NEAR(offsets.back(), text.measure_styled(s, style).width, 0.5);
   EXPECT_NEAR(offsets[1], text.measure_styled("a", style).width, 0.5);
+}
+
+// A line drawn again comes from the shaped-line cache, also after the cache was emptied: it
+// looks the same as the first time, at whole and fractional sizes.
+TEST_F(QtText, LinesDrawnAgainLookTheSame) {
+  auto draw = [&](std::string_view line, float size) {
+    QImage image(240, 40, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::black);
+    QPainter painter(&image);
+    engine.draw_line(painter, QPointF(3.4, 5), line, FontFamily::Mono, size, 3, Qt::white);
+    painter.end();
+    return image;
+  };
+  for (const float size : {14.0f, 12.5f}) {
+    const QImage first = draw("root@host:~# ls -la", size);
+    EXPECT_NE(first, draw("root@host:~# ls -lb", size));
+    EXPECT_EQ(first, draw("root@host:~# ls -la", size));
+    for (int i = 0; i < 5000; ++i) draw(std::to_string(i), size);
+    EXPECT_EQ(first, draw("root@host:~# ls -la", size));
+  }
 }
 
 }  // namespace

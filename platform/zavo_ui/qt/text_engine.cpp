@@ -44,10 +44,14 @@ std::size_t TextEngine::KeyHash::operator()(const Key& k) const noexcept {
          (static_cast<std::size_t>(k.weight) << 1) ^ (static_cast<std::size_t>(k.family) << 4);
 }
 
-TextEngine::Entry& TextEngine::entry(FontFamily family, float pixel_size, std::uint8_t weight) {
+TextEngine::Key TextEngine::key_of(FontFamily family, float pixel_size, std::uint8_t weight) {
   const float size = std::isfinite(pixel_size) && pixel_size > 0.25f ? pixel_size : 0.25f;
-  weight = std::min<std::uint8_t>(weight, 3);
-  const Key key{family, weight, size};
+  return Key{family, std::min<std::uint8_t>(weight, 3), size};
+}
+
+TextEngine::Entry& TextEngine::entry(FontFamily family, float pixel_size, std::uint8_t weight) {
+  const Key key = key_of(family, pixel_size, weight);
+  const float size = key.size;
   if (auto it = fonts_.find(key); it != fonts_.end()) return it->second;
   const bool mono = family == FontFamily::Mono;
   QFont font(QString::fromLatin1(mono ? kMonoFamily : kUiFamily));
@@ -55,7 +59,7 @@ TextEngine::Entry& TextEngine::entry(FontFamily family, float pixel_size, std::u
   const bool whole = std::fabs(size - std::round(size)) < 1e-3f;
   const qreal scale = whole ? 1.0 : 0.25;
   font.setPixelSize(std::max(1, static_cast<int>(std::lround(size / scale))));
-  font.setWeight(qt_weight(weight));
+  font.setWeight(qt_weight(key.weight));
   font.setHintingPreference(QFont::PreferNoHinting);
   font.setKerning(true);
   auto [it, _] = fonts_.emplace(key, Entry{font, QFontMetricsF(font), scale});
@@ -97,32 +101,41 @@ std::vector<double> TextEngine::caret_offsets(std::string_view utf8, FontFamily 
   return out;
 }
 
-void TextEngine::draw_line(QPainter& painter, QPointF top_left, std::string_view utf8,
-                           FontFamily family, float pixel_size, std::uint8_t weight,
-                           const QColor& color) {
-  if (utf8.empty()) return;
-  Entry& e = entry(family, pixel_size, weight);
-  painter.setPen(color);
-  if (e.scale == 1.0) {
-    painter.setFont(e.font);
-    painter.drawText(top_left + QPointF(0, e.metrics.ascent()), to_qstring(utf8));
-    return;
-  }
-  // A fractional size: shaped with the large font, drawn with its glyphs at the real size
-  // (a scaled painter would draw outlines, visibly lighter than glyphs of the same size).
+std::size_t TextEngine::ShapedKeyHash::operator()(const ShapedKey& k) const noexcept {
+  return std::hash<std::string>{}(k.text) ^ (KeyHash{}(k.font) << 1);
+}
+
+const QList<QGlyphRun>& TextEngine::shaped(std::string_view utf8, const Key& key, const Entry& e) {
+  ShapedKey lookup{std::string(utf8), key};
+  if (auto it = shaped_.find(lookup); it != shaped_.end()) return it->second;
+  if (shaped_.size() >= kShapedLimit) shaped_.clear();
   QTextLayout layout(to_qstring(utf8), e.font);
   layout.beginLayout();
   layout.createLine();
   layout.endLayout();
-  for (QGlyphRun run : layout.glyphRuns()) {
-    QRawFont raw = run.rawFont();
-    raw.setPixelSize(raw.pixelSize() * e.scale);
-    QList<QPointF> positions = run.positions();
-    for (QPointF& p : positions) p *= e.scale;
-    run.setRawFont(raw);
-    run.setPositions(positions);
-    painter.drawGlyphRun(top_left, run);
+  QList<QGlyphRun> runs = layout.glyphRuns();
+  if (e.scale != 1.0) {
+    // A fractional size: shaped with the large font, drawn with its glyphs at the real size
+    // (a scaled painter would draw outlines, visibly lighter than glyphs of the same size).
+    for (QGlyphRun& run : runs) {
+      QRawFont raw = run.rawFont();
+      raw.setPixelSize(raw.pixelSize() * e.scale);
+      QList<QPointF> positions = run.positions();
+      for (QPointF& p : positions) p *= e.scale;
+      run.setRawFont(raw);
+      run.setPositions(positions);
+    }
   }
+  return shaped_.emplace(std::move(lookup), std::move(runs)).first->second;
+}
+
+void TextEngine::draw_line(QPainter& painter, QPointF top_left, std::string_view utf8,
+                           FontFamily family, float pixel_size, std::uint8_t weight,
+                           const QColor& color) {
+  if (utf8.empty()) return;
+  const Entry& e = entry(family, pixel_size, weight);
+  painter.setPen(color);
+  for (const QGlyphRun& run : shaped(utf8, key_of(family, pixel_size, weight), e)) painter.drawGlyphRun(top_left, run);
 }
 
 std::vector<std::string_view> TextEngine::lines(std::string_view utf8, FontFamily family,

@@ -3,10 +3,13 @@
 // (fonts-inter), the terminal DejaVu Sans Mono (fonts-dejavu-core).
 #include <QFont>
 #include <QFontMetricsF>
+#include <QGlyphRun>
+#include <QList>
 #include <QString>
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -63,9 +66,24 @@ class TextEngine {
   struct KeyHash {
     std::size_t operator()(const Key& k) const noexcept;
   };
+  static Key key_of(FontFamily family, float pixel_size, std::uint8_t weight);
   Entry& entry(FontFamily family, float pixel_size, std::uint8_t weight);
+  // The glyphs of one line, shaped once: texts drawn again in later frames (labels, terminal
+  // rows) skip the shaping. The cache is emptied whenever it reaches kShapedLimit lines.
+  const QList<QGlyphRun>& shaped(std::string_view utf8, const Key& key, const Entry& e);
+
+  struct ShapedKey {
+    std::string text;
+    Key font;
+    bool operator==(const ShapedKey&) const = default;
+  };
+  struct ShapedKeyHash {
+    std::size_t operator()(const ShapedKey& k) const noexcept;
+  };
+  static constexpr std::size_t kShapedLimit = 4096;
 
   std::unordered_map<Key, Entry, KeyHash> fonts_;
+  std::unordered_map<ShapedKey, QList<QGlyphRun>, ShapedKeyHash> shaped_;
 };
 
 }  // namespace zavo_ui::qt

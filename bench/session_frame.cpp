@@ -1,0 +1,153 @@
+// One frame of a connected session, as the window paints it: RemoteApp::paint builds the scene
+// (polling the session first) and the Qt backend replays it into a 1280 x 800 image.
+//
+//   BM_RemotePictureFrame   a VNC session with a new 1920 x 1080 picture each frame, scaled to fit;
+//                           each frame is followed by the reference, a bare QPainter::drawImage of
+//                           the same picture into the same rectangle (counters reference_ms, ratio)
+//   BM_TerminalFrame        an SSH session with a full 80 x 24 grid of coloured text
+//
+// Goals: ratio at most 1.3; the terminal frame under 2 ms.
+#include <benchmark/benchmark.h>
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+
+#include <chrono>
+#include <random>
+#include <string>
+
+#include "tests/views/session_harness.hpp"
+#include "zavo_ui/qt/qt_text_renderer.hpp"
+#include "zavo_ui/qt/scene_painter.hpp"
+#include "zavo_ui/theme.hpp"
+
+namespace {
+
+using namespace remote;
+
+QGuiApplication& offscreen_app() {
+    static int argc = 1;
+    static char name[] = "bench_session_frame";
+    static char* argv[] = {name, nullptr};
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static QGuiApplication app(argc, argv);
+    return app;
+}
+
+// The application in a 1280 x 800 window showing the session screen of its first connection
+// of `kind`, and the Qt side that paints it.
+struct Window {
+    std::unique_ptr<RemoteApp> app = RemoteApp::with_sample_data();
+    zavo_ui::qt::TextEngine engine;
+    zavo_ui::qt::QtTextRenderer text{engine};
+    zavo_ui::qt::ImageCache images;
+    zavo_ui::theme::Theme theme = zavo_ui::theme::Theme::dark();
+    zavo_ui::DrawContext draw;
+    zavo_ui::Scene scene;
+    QImage target{1280, 800, QImage::Format_ARGB32_Premultiplied};
+
+    explicit Window(ConnectionKind kind) {
+        offscreen_app();
+        app->window_bounds = {0, 0, 1280, 800};
+        app->last_narrow = false;
+        app->snap_nav_flap();
+        const Uuid id = *app->first_connection_of_kind(kind);
+        app->session_target = id;
+        app->screen = Screen::session(id);
+    }
+
+    void frame() {
+        scene.reset();
+        app->paint(scene, zavo_ui::Affine::identity(), text, theme, draw);
+        QPainter painter(&target);
+        zavo_ui::qt::paint_scene(painter, scene, engine, images);
+        painter.end();
+        images.end_frame();
+        benchmark::DoNotOptimize(target.constBits());
+    }
+};
+
+std::shared_ptr<rfb::PixelBuffer> noise_picture(std::size_t width, std::size_t height) {
+    auto pixels = std::make_shared<rfb::PixelBuffer>(width * height * 4);
+    std::mt19937 rng(7);
+    for (std::size_t i = 0; i < pixels->size(); i += 4) {
+        const auto v = rng();
+        (*pixels)[i] = std::uint8_t(v);
+        (*pixels)[i + 1] = std::uint8_t(v >> 8);
+        (*pixels)[i + 2] = std::uint8_t(v >> 16);
+        (*pixels)[i + 3] = 255;
+    }
+    return pixels;
+}
+
+void BM_RemotePictureFrame(benchmark::State& state) {
+    using Clock = std::chrono::steady_clock;
+    Window window(ConnectionKind::Vnc);
+    views_test::VncHarness vnc(*window.app);
+    rfb::Framebuffer fb(1920, 1080);
+    fb.pixels = noise_picture(1920, 1080);
+    const QImage picture(fb.pixels->data(), 1920, 1080, 1920 * 4, QImage::Format_RGBA8888);
+    std::uint64_t generation = 0;
+    double frames = 0, references = 0;
+    for (auto _ : state) {
+        // The worker publishes a newer generation over the same pixels each frame.
+        fb.generation = ++generation;
+        vnc.frame->set(fb);
+        const auto start = Clock::now();
+        window.frame();
+        const auto painted = Clock::now();
+        // The reference draws into the rectangle the frame drew the picture in.
+        const zavo_ui::Rect d = *window.app->surface_rect;
+        QPainter painter(&window.target);
+        painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+        painter.drawImage(QRectF(d.x0, d.y0, d.width(), d.height()), picture);
+        painter.end();
+        benchmark::DoNotOptimize(window.target.constBits());
+        const auto drawn = Clock::now();
+        const double frame = std::chrono::duration<double>(painted - start).count();
+        frames += frame;
+        references += std::chrono::duration<double>(drawn - painted).count();
+        state.SetIterationTime(frame);
+    }
+    state.counters["reference_ms"] = 1000.0 * references / double(state.iterations());
+    state.counters["ratio"] = frames / references;
+    state.counters["items"] = double(window.scene.items().size());
+}
+BENCHMARK(BM_RemotePictureFrame)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// 24 rows of 80 columns: words in the sixteen colours and the default one, some bold.
+std::string coloured_screen() {
+    std::mt19937 rng(11);
+    std::string out;
+    for (int row = 0; row < 24; ++row) {
+        int col = 0;
+        while (col < 80) {
+            const int len = std::min<int>(80 - col, 2 + int(rng() % 9));
+            const int colour = int(rng() % 17);
+            out += colour == 16 ? "\x1b[0m" : "\x1b[" + std::string(rng() % 4 == 0 ? "1;" : "0;") +
+                                                  std::to_string(colour < 8 ? 30 + colour : 90 + colour - 8) + "m";
+            for (int i = 0; i < len; ++i) out += char(i + 1 == len && col + len < 80 ? ' ' : 'a' + rng() % 26);
+            col += len;
+        }
+        out += "\x1b[0m";
+        if (row < 23) out += "\r\n";
+    }
+    return out;
+}
+
+void BM_TerminalFrame(benchmark::State& state) {
+    Window window(ConnectionKind::Ssh);
+    views_test::SshHarness ssh(*window.app);
+    ssh.write(coloured_screen());
+    window.frame();  // drains the output into the grid
+    for (auto _ : state) window.frame();
+    std::size_t texts = 0;
+    for (const auto& item : window.scene.items()) texts += std::holds_alternative<zavo_ui::scene_item::TextItem>(item);
+    state.counters["texts"] = double(texts);
+}
+BENCHMARK(BM_TerminalFrame)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
