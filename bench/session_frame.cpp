@@ -9,7 +9,6 @@
 // Goals: ratio at most 1.3; the terminal frame under 2 ms.
 #include <benchmark/benchmark.h>
 
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 
@@ -17,6 +16,7 @@
 #include <random>
 #include <string>
 
+#include "support/offscreen_app.hpp"
 #include "tests/views/session_harness.hpp"
 #include "zavo_ui/qt/qt_text_renderer.hpp"
 #include "zavo_ui/qt/scene_painter.hpp"
@@ -26,14 +26,7 @@ namespace {
 
 using namespace remote;
 
-QGuiApplication& offscreen_app() {
-    static int argc = 1;
-    static char name[] = "bench_session_frame";
-    static char* argv[] = {name, nullptr};
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static QGuiApplication app(argc, argv);
-    return app;
-}
+using test_support::offscreen_app;
 
 // The application in a 1280 x 800 window showing the session screen of its first connection
 // of `kind`, and the Qt side that paints it.

@@ -11,7 +11,6 @@
 // a remote picture replayed into a 1280 x 800 image), against filling the same image.
 #include <benchmark/benchmark.h>
 
-#include <QGuiApplication>
 #include <QImage>
 
 #include <fcntl.h>
@@ -29,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "support/offscreen_app.hpp"
 #include "support/temp_dir.hpp"
 #include "zavo_ui/qt/qt_text_renderer.hpp"
 #include "zavo_ui/qt/scene_painter.hpp"
@@ -182,14 +182,7 @@ void BM_RemoteWithSampleData(benchmark::State& state) {
 }
 BENCHMARK(BM_RemoteWithSampleData)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
-QGuiApplication& offscreen_app() {
-  static int argc = 1;
-  static char name[] = "bench_startup_frame";
-  static char* argv[] = {name, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static QGuiApplication app(argc, argv);
-  return app;
-}
+using test_support::offscreen_app;
 
 // Forty cards with a name, a target line and a chip, and a 1920 x 1080 picture scaled into a
 // quarter of the window.
