@@ -414,7 +414,7 @@ struct Document::Impl {
         std::vector<std::uint32_t> doc_actor;
         std::vector<OpId> preds;
         std::vector<OpView> ops;
-        std::vector<std::pair<OpId, ObjType>> new_objs;
+        std::vector<Object*> made;
     } scratch;
 
     explicit Impl(ActorId a) {
@@ -551,9 +551,10 @@ struct Document::Impl {
                    [&](const LiveOp& l) { return op_less(op.id, l.id); });
     }
 
-    void apply_op(const OpView& op) {
+    // Returns the object the operation made, if it made one.
+    Object* apply_op(const OpView& op) {
         max_op = std::max(max_op, op.id.counter);
-        if (op.action > detail::MakeTable) return;
+        if (op.action > detail::MakeTable) return nullptr;
         Object* created = nullptr;
         if (auto t = made_type(op.action)) {
             Object fresh;
@@ -577,6 +578,7 @@ struct Document::Impl {
         } else {
             update(o.seq.find(op.key_elem)->ops, op, created);
         }
+        return created;
     }
 
     // After copying: values that are objects point at this document's objects.
@@ -771,10 +773,13 @@ struct Document::Impl {
         auto& ops = scratch.ops;
         ops.clear();
         ops.reserve(change_ops.size());
-        // Objects and elements this change creates, before they exist.
-        auto& new_objs = scratch.new_objs;
-        new_objs.clear();
-        std::unordered_map<OpId, OpId, OpIdHash> new_elems;  // element -> its object
+        // The op this change made earlier with `id`, if any: objects and elements it creates are
+        // found there before they exist.
+        std::size_t made_count = 0;
+        auto earlier = [&](const OpId& id, std::size_t i) -> const OpView* {
+            if (id.actor != author || id.counter < c.start_op || id.counter - c.start_op >= i) return nullptr;
+            return &ops[id.counter - c.start_op];
+        };
         for (std::size_t i = 0; i < change_ops.size(); ++i) {
             const auto& co = change_ops[i];
             OpView op;
@@ -798,9 +803,8 @@ struct Document::Impl {
             } else if (auto it = objects.find(op.obj); it != objects.end()) {
                 op.object = &it->second;  // node-based: stays valid while objects are added
                 type = op.object->type;
-            } else if (auto n = std::find_if(new_objs.begin(), new_objs.end(), [&](const auto& o) { return o.first == op.obj; });
-                       n != new_objs.end()) {
-                type = n->second;
+            } else if (auto maker = earlier(op.obj, i); maker && made_type(maker->action)) {
+                type = *made_type(maker->action);
             } else {
                 return std::unexpected(err("operation on a missing object"));
             }
@@ -815,15 +819,15 @@ struct Document::Impl {
                 if (elem->counter == 0) {
                     if (!co.insert) return std::unexpected(err("update of the list head"));
                 } else {
-                    auto n = new_elems.find(*elem);
-                    bool found = n != new_elems.end() ? n->second == op.obj
-                                                      : op.object && op.object->seq.find(*elem) != op.object->seq.end();
+                    auto inserter = earlier(*elem, i);
+                    bool found = inserter ? inserter->insert && inserter->action <= detail::MakeTable &&
+                                                inserter->obj == op.obj
+                                          : op.object && op.object->seq.find(*elem) != op.object->seq.end();
                     if (!found) return std::unexpected(err("operation on a missing list element"));
                 }
                 if (co.insert) {
                     if (co.action == detail::Del || co.action == detail::Inc)
                         return std::unexpected(err("insert with a delete or increment"));
-                    new_elems.emplace(op.id, op.obj);
                 }
             }
             if (co.action == detail::Inc && !std::holds_alternative<std::int64_t>(co.value) &&
@@ -836,11 +840,19 @@ struct Document::Impl {
                 preds.push_back(*id);
             }
             op.pred = std::span<const OpId>(preds).subspan(first);
-            if (auto t = made_type(co.action)) new_objs.emplace_back(op.id, *t);
+            made_count += made_type(co.action).has_value();
             ops.push_back(op);
         }
         for (const auto& a : fresh) intern(a);
-        for (const auto& op : ops) apply_op(op);
+        // Objects this change makes are found through the op that made them, without hashing.
+        auto& made = scratch.made;
+        made.assign(ops.size(), nullptr);
+        objects.reserve(objects.size() + made_count);
+        for (std::size_t i = 0; i < ops.size(); ++i) {
+            OpView& op = ops[i];
+            if (!op.object && earlier(op.obj, i)) op.object = made[op.obj.counter - c.start_op];
+            made[i] = apply_op(op);
+        }
         return {};
     }
 

@@ -1,9 +1,12 @@
 // Reads and writes documents with the reference library for the interop tests.
 //   node check.mjs describe FILE   prints FILE as the library sees it (see describe())
+//   node check.mjs merge FILE...   loads each FILE as a replica, merges them in order into the
+//                                  first and prints the description of the result
 //   node check.mjs make DIR        writes DIR/doc.bin (library save), DIR/changes.bin (every
 //                                  change chunk) and prints the description of that document
 //   node check.mjs edits           prints, as hex, the change chunks of a fixed script of edits
 //                                  (fixed actors and times) that the C++ side repeats
+//   node check.mjs time FILE N     loads FILE N times and prints the median load time in ms
 import * as A from "@automerge/automerge";
 import fs from "fs";
 import path from "path";
@@ -74,6 +77,9 @@ if (cmd === "describe") {
   // change encoding is the canonical one.
   out.resaved_heads = A.getHeads(A.load(A.save(doc))).slice().sort();
   console.log(JSON.stringify(out));
+} else if (cmd === "merge") {
+  const [first, ...rest] = process.argv.slice(3).map((f) => A.load(new Uint8Array(fs.readFileSync(f))));
+  console.log(JSON.stringify(describe(rest.reduce((all, doc) => A.merge(all, doc), first))));
 } else if (cmd === "make") {
   let a = A.init({ actor: "aa01" });
   a = A.change(a, { time: 1, message: "seed" }, (d) => {
@@ -144,7 +150,18 @@ if (cmd === "describe") {
   r = A.change(r, { time: 0 }, (x) => { x.p = 2; x.q = 2; });
   last(r);
   console.log(JSON.stringify(out));
+} else if (cmd === "time") {
+  const bytes = new Uint8Array(fs.readFileSync(arg));
+  const times = [];
+  for (let i = 0; i < Number(process.argv[4] || 3); i++) {
+    const start = performance.now();
+    const doc = A.load(bytes);
+    times.push(performance.now() - start);
+    A.free(doc);
+  }
+  times.sort((x, y) => x - y);
+  console.log(JSON.stringify({ median_ms: times[Math.floor(times.length / 2)] }));
 } else {
-  console.error("usage: check.mjs describe FILE | make DIR | edits");
+  console.error("usage: check.mjs describe FILE | merge FILE... | make DIR | edits | time FILE N");
   process.exit(2);
 }
