@@ -1,5 +1,6 @@
 // A document from another replica, whatever its shape: loading the saved connections never
-// fails, and storing what was loaded never trips an assertion.
+// fails, repairing maps made concurrently changes none of them, and storing what was loaded
+// never trips an assertion.
 #include "doc/profile_document.hpp"
 
 #include <algorithm>
@@ -11,6 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto doc = crdt::Document::load(std::span(data, size));
     if (!doc) return 0;
     const auto loaded = remote::load_connections(*doc);
+    // Repairing maps made concurrently keeps what was read, and a second repair does nothing.
+    remote::repair_connections_map(*doc);
+    if (remote::repair_connections_map(*doc) || remote::load_connections(*doc) != loaded) std::abort();
     for (const auto& c : loaded) remote::store_connection(*doc, c);
     // Every connection loaded before is still there (keys in other text forms of one id all
     // write to its canonical key, so only the ids are compared).

@@ -73,3 +73,26 @@ TEST_F(SavedDocument, ConnectionsSurviveARestartAndReachASecondCopy) {
     laptop->sync_document(laptop_store->document());
     EXPECT_EQ(find_connection(laptop->connections, renamed.id)->name, "Renamed on the desk");
 }
+
+TEST_F(SavedDocument, TwoDevicesStartingOnAnEmptyFolderBothKeepTheirConnections) {
+    // Both open the empty folder before either has written anything.
+    auto laptop_store = open_device(device("laptop"));
+    auto desk_store = open_device(device("desk"));
+    auto laptop = RemoteApp::new_();
+    auto desk = RemoteApp::new_();
+    const std::pair<RemoteApp*, zavo_ui::persist::PersistedDocument*> devices[] = {{laptop.get(), laptop_store.get()},
+                                                                                   {desk.get(), desk_store.get()}};
+    for (auto [app, store] : devices) {
+        app->sync_document(store->document());
+        SavedConnection c = RemoteApp::with_sample_data()->connections[0];
+        c.id = Uuid::new_v4();
+        c.name = app == laptop.get() ? "From the laptop" : "From the desk";
+        app->action_host.dispatch_with_context(store->document(), "remote.action", upsert_action(c));
+        ASSERT_TRUE(store->save_changes());
+    }
+    for (auto [app, store] : devices) {
+        store->merge_from_folder();
+        app->sync_document(store->document());
+        EXPECT_EQ(sorted_names(*app), (std::vector<std::string>{"From the desk", "From the laptop"}));
+    }
+}

@@ -224,3 +224,83 @@ TEST(ProfileDocument, ReadStringPropertyIsEmptyForEverythingButAString) {
     auto list = doc.put_object(crdt::ROOT, "l", crdt::ObjType::List);
     EXPECT_EQ(read_string_property(doc, *list, "s"), "") << "a failed read";
 }
+
+namespace {
+
+// Two documents that each made their own connections map with a plain put_object, as replicas
+// did before the map was made alike everywhere, merged into one with both maps in conflict.
+// The second replica's map wins (equal counters, greater actor); the first one's is hidden.
+ProfileDocument concurrent_maps(const std::vector<SavedConnection>& first, const std::vector<SavedConnection>& second) {
+    ProfileDocument merged;
+    std::uint8_t actor = 1;
+    for (const auto* list : {&first, &second}) {
+        ProfileDocument replica(crdt::ActorId({actor++}));
+        EXPECT_TRUE(replica.put_object(crdt::ROOT, "connections", crdt::ObjType::Map));
+        for (const auto& c : *list) store_connection(replica, c);
+        EXPECT_TRUE(merged.merge(replica));
+    }
+    return merged;
+}
+
+std::vector<Uuid> ids_of(const std::vector<SavedConnection>& list) {
+    std::vector<Uuid> ids;
+    for (const auto& c : list) ids.push_back(c.id);
+    return ids;
+}
+
+}  // namespace
+
+TEST(ProfileDocument, ReplicasThatStartApartShareOneConnectionsMap) {
+    ProfileDocument a, b;
+    ASSERT_TRUE(b.put(crdt::ROOT, "settings", crdt::ScalarValue(true)));  // a history of its own first
+    store_connection(a, sample(kId));
+    store_connection(b, sample(kOther));
+    ASSERT_TRUE(a.merge(b));
+    ASSERT_TRUE(b.merge(a));
+    EXPECT_EQ(ids_of(load_connections(a)), (std::vector<Uuid>{kId, kOther}));
+    EXPECT_EQ(load_connections(a), load_connections(b));
+    EXPECT_EQ(a.get_all(crdt::ROOT, "connections")->size(), 1u) << "one map, made by the same change on both";
+    EXPECT_FALSE(repair_connections_map(a));
+}
+
+TEST(ProfileDocument, ConcurrentConnectionsMapsReadAsOneAndRepairStably) {
+    SavedConnection both = sample(kId);
+    const Uuid third = *Uuid::parse("3f2504e0-4f89-11d3-9a0c-0305e82c3301");
+    SavedConnection renamed = sample(kId);
+    renamed.name = "Renamed elsewhere";
+    ProfileDocument doc = concurrent_maps({both, sample(kOther)}, {renamed, sample(third)});
+    ASSERT_EQ(doc.get_all(crdt::ROOT, "connections")->size(), 2u);
+    const auto before = load_connections(doc);
+    EXPECT_EQ(ids_of(before), (std::vector<Uuid>{kId, third, kOther})) << "each id once, in key order";
+
+    // Two replicas repair apart, then meet: the same list, once, and nothing left to repair.
+    ProfileDocument other = doc.fork();
+    EXPECT_TRUE(repair_connections_map(doc));
+    EXPECT_TRUE(repair_connections_map(other));
+    EXPECT_EQ(load_connections(doc), before);
+    ASSERT_TRUE(doc.merge(other));
+    ASSERT_TRUE(other.merge(doc));
+    EXPECT_EQ(load_connections(doc), before);
+    EXPECT_EQ(load_connections(other), before);
+    const std::size_t changes = history(doc);
+    EXPECT_FALSE(repair_connections_map(doc));
+    EXPECT_EQ(history(doc), changes);
+
+    // The map that wins holds everything now, as any reader of the document sees it.
+    const auto winner = (*doc.get(crdt::ROOT, "connections"))->id;
+    EXPECT_EQ(doc.length(winner).value(), 3u);
+    // A connection that came from the hidden map stays deleted.
+    for (const Uuid& id : {kOther, third}) delete_connection(doc, id);
+    EXPECT_EQ(ids_of(load_connections(doc)), std::vector<Uuid>{kId});
+}
+
+TEST(ProfileDocument, WritesRepairConcurrentMapsFirst) {
+    ProfileDocument doc = concurrent_maps({sample(kId)}, {sample(kOther)});
+    rename_connection(doc, kId, "Renamed");  // kId sits in the hidden map
+    auto loaded = load_connections(doc);
+    ASSERT_EQ(ids_of(loaded), (std::vector<Uuid>{kId, kOther}));
+    EXPECT_EQ(loaded[0].name, "Renamed");
+    EXPECT_FALSE(repair_connections_map(doc)) << "the write repaired it";
+    delete_connection(doc, kId);
+    EXPECT_EQ(ids_of(load_connections(doc)), std::vector<Uuid>{kOther});
+}

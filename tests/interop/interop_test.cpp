@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "crdt/document.hpp"
+#include "doc/profile_document.hpp"
 
 namespace {
 
@@ -238,6 +239,71 @@ TEST(Interop, SameEditsGiveTheSameChangeBytes) {
     json theirs = node("edits");
     ASSERT_EQ(theirs.size(), ours.size());
     for (std::size_t i = 0; i < ours.size(); ++i) EXPECT_EQ(ours[i], theirs[i].get<std::string>()) << "change " << i;
+}
+
+remote::SavedConnection connection(const char* id, const char* name) {
+    remote::SavedConnection c;
+    c.id = *remote::Uuid::parse(id);
+    c.name = name;
+    c.host = std::string(name) + ".lan";
+    return c;
+}
+
+// The library's view of our replicas' files merged in the given order, next to ours; the map
+// it shows holds `expected_ids`.
+void expect_same_merge(std::vector<Document>& replicas, const std::vector<std::string>& expected_ids,
+                       std::size_t maps) {
+    TempDir dir;
+    std::string files;
+    for (std::size_t i = 0; i < replicas.size(); ++i) {
+        const fs::path file = dir.path / ("r" + std::to_string(i) + ".bin");
+        write_file(file, replicas[i].save());
+        files += " '" + file.string() + "'";
+    }
+    json theirs = node("merge" + files);
+    for (std::size_t i = 1; i < replicas.size(); ++i) ASSERT_TRUE(replicas[0].merge(replicas[i]));
+    json ours = describe(replicas[0]);
+    EXPECT_EQ(theirs["root"], ours["root"]) << "library: " << theirs["root"].dump() << "\nours:    " << ours["root"].dump();
+    EXPECT_EQ(theirs["heads"], ours["heads"]);
+    const json& connections = theirs["root"]["map"]["connections"];
+    ASSERT_EQ(connections.size(), maps) << connections.dump();
+    std::vector<std::string> ids;
+    for (const auto& [id, value] : connections.back()["map"].items()) ids.push_back(id);
+    EXPECT_EQ(ids, expected_ids);
+}
+
+TEST(Interop, ReplicasThatStartApartShowEveryConnectionInTheLibrary) {
+    std::vector<Document> replicas;
+    replicas.emplace_back(crdt::ActorId::from_hex("aa01").value());
+    replicas.emplace_back(crdt::ActorId::from_hex("bb02").value());
+    replicas.emplace_back(crdt::ActorId::from_hex("cc03").value());
+    ASSERT_TRUE(replicas[2].put(ROOT, "settings", true));  // history before its first connection
+    replicas[2].commit(std::nullopt, 1);
+    remote::store_connection(replicas[0], connection("11111111-1111-4111-8111-111111111111", "a"));
+    remote::store_connection(replicas[1], connection("22222222-2222-4222-8222-222222222222", "b"));
+    remote::store_connection(replicas[2], connection("33333333-3333-4333-8333-333333333333", "c"));
+    for (auto& r : replicas) r.commit(std::nullopt, 2);
+    expect_same_merge(replicas, {"11111111-1111-4111-8111-111111111111", "22222222-2222-4222-8222-222222222222",
+                                 "33333333-3333-4333-8333-333333333333"},
+                      1);
+}
+
+TEST(Interop, RepairedConcurrentMapsShowEveryConnectionInTheLibrary) {
+    // Two replicas that each made a map of their own before they met.
+    std::vector<Document> replicas;
+    for (const char* actor : {"aa01", "bb02"}) {
+        Document& r = replicas.emplace_back(crdt::ActorId::from_hex(actor).value());
+        ASSERT_TRUE(r.put_object(ROOT, "connections", ObjType::Map));
+    }
+    remote::store_connection(replicas[0], connection("11111111-1111-4111-8111-111111111111", "a"));
+    remote::store_connection(replicas[1], connection("22222222-2222-4222-8222-222222222222", "b"));
+    for (auto& r : replicas) r.commit(std::nullopt, 1);
+    ASSERT_TRUE(replicas[0].merge(replicas[1]));
+    ASSERT_TRUE(remote::repair_connections_map(replicas[0]));
+    replicas[0].commit(std::nullopt, 2);
+    // The emptied map stays in conflict, hidden; the one shown holds both connections.
+    expect_same_merge(replicas, {"11111111-1111-4111-8111-111111111111", "22222222-2222-4222-8222-222222222222"},
+                      2);
 }
 
 }  // namespace

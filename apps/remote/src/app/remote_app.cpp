@@ -144,6 +144,7 @@ void RemoteApp::repair_selection() {
 }
 
 void RemoteApp::sync_document(crdt::Document& document) {
+    repair_connections_map(document);  // maps that replicas made before they met become one
     std::vector<SavedConnection> stored = load_connections(document);
     if (!loaded) {
         if (stored.empty()) {

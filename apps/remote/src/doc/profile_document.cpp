@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <map>
+#include <span>
 #include <optional>
 #include <variant>
 
@@ -17,6 +19,8 @@ namespace remote {
 namespace {
 
 constexpr std::string_view kConnections = "connections";
+// The actor of the change that makes the connections map on every replica.
+constexpr std::string_view kMapActor = "zavo/connections";
 
 [[noreturn]] void assertion_failed(const char* message) {
     spdlog::critical("{}", message);
@@ -69,9 +73,97 @@ void set_name(ProfileDocument& doc, const crdt::ObjId& connection, std::string_v
     (void)zavo_ui::doc::splice_text_diffed(doc, text, name);  // reads exactly `name` afterwards
 }
 
+// The change that makes the connections map, the same on every replica (one actor, time 0, no
+// dependencies), so that replicas which start apart share one map instead of hiding each
+// other's behind a conflict.
+const crdt::Change& first_connections_change() {
+    static const crdt::Change change = [] {
+        ProfileDocument made(crdt::ActorId(std::vector<std::uint8_t>(kMapActor.begin(), kMapActor.end())));
+        (void)made.put_object(crdt::ROOT, kConnections, crdt::ObjType::Map);
+        return *made.get_change(*made.commit(std::nullopt, 0));
+    }();
+    return change;
+}
+
+// The connections maps under ROOT . "connections", the winner first, then the concurrent ones
+// it hides in descending op id order.
+std::vector<crdt::ObjId> connection_maps(const ProfileDocument& doc) {
+    std::vector<crdt::ObjId> maps;
+    auto all = doc.get_all(crdt::ROOT, kConnections);
+    if (!all || all->empty() || !all->back().value.is_object(crdt::ObjType::Map)) return maps;
+    for (auto it = all->rbegin(); it != all->rend(); ++it)
+        if (it->value.is_object(crdt::ObjType::Map)) maps.push_back(it->id);
+    return maps;
+}
+
+// Puts a copy of `entry` under `key` of `map`. Nested objects are copied through a work list,
+// not by recursion, however deep they are.
+void copy_entry(ProfileDocument& doc, const crdt::ObjId& map, const std::string& key, const crdt::Entry& entry) {
+    std::vector<std::pair<crdt::ObjId, crdt::ObjId>> work;  // (from, to) objects made empty so far
+    // A scalar is put at once; an object is made empty where `make` makes it and filled later.
+    const auto copy = [&](const crdt::Entry& e, const auto& make, const auto& put) {
+        if (const crdt::ObjType* type = e.value.object_type()) {
+            if (auto made = make(*type)) work.emplace_back(e.id, *made);
+        } else {
+            (void)put(*e.value.scalar());
+        }
+    };
+    const auto into_map = [&](const crdt::ObjId& to, const std::string& k, const crdt::Entry& e) {
+        copy(e, [&](crdt::ObjType t) { return doc.put_object(to, k, t); }, [&](const crdt::ScalarValue& v) { return doc.put(to, k, v); });
+    };
+    into_map(map, key, entry);
+    while (!work.empty()) {
+        const auto [from, to] = std::move(work.back());
+        work.pop_back();
+        switch (doc.object_type(from).value_or(crdt::ObjType::Map)) {
+            case crdt::ObjType::Text:
+                (void)doc.splice_text(to, 0, 0, doc.text(from).value_or(""));
+                break;
+            case crdt::ObjType::List:
+                for (std::size_t i = 0, n = doc.length(from).value_or(0); i < n; ++i)
+                    if (auto e = doc.get(from, i); e && *e)
+                        copy(**e, [&](crdt::ObjType t) { return doc.insert_object(to, i, t); },
+                             [&](const crdt::ScalarValue& v) { return doc.insert(to, i, v); });
+                break;
+            case crdt::ObjType::Map:
+                for (const std::string& k : doc.keys(from).value_or(std::vector<std::string>{}))
+                    if (auto e = doc.get(from, k); e && *e) into_map(to, k, **e);
+                break;
+        }
+    }
+}
+
 }  // namespace
 
+bool repair_connections_map(ProfileDocument& doc) {
+    const std::vector<crdt::ObjId> maps = connection_maps(doc);
+    bool changed = false;
+    // Every entry of a hidden map moves to the winner, unless the winner (or a map that ranks
+    // higher) already holds its key; the hidden maps end empty, so that repairing again, or on
+    // another replica, finds nothing to do.
+    for (std::size_t m = 1; m < maps.size(); ++m) {
+        for (const std::string& key : doc.keys(maps[m]).value_or(std::vector<std::string>{})) {
+            auto entry = doc.get(maps[m], key);
+            if (!entry || !*entry) continue;
+            auto there = doc.get(maps[0], key);
+            if (!there) continue;
+            if (!*there) copy_entry(doc, maps[0], key, **entry);
+            (void)doc.delete_key(maps[m], key);
+            changed = true;
+        }
+    }
+    return changed;
+}
+
 crdt::ObjId ensure_connections_map(ProfileDocument& doc) {
+    if (auto found = object_at(doc, crdt::ROOT, kConnections, crdt::ObjType::Map)) {
+        repair_connections_map(doc);
+        return *found;
+    }
+    if (auto entry = doc.get(crdt::ROOT, kConnections); entry && !*entry) {
+        (void)doc.apply_changes(std::span(&first_connections_change(), 1));
+        if (auto found = object_at(doc, crdt::ROOT, kConnections, crdt::ObjType::Map)) return *found;
+    }
     return object_or_new(doc, crdt::ROOT, kConnections, crdt::ObjType::Map,
                          "put_object connections on root never fails");
 }
@@ -85,58 +177,78 @@ std::string read_string_property(const ProfileDocument& doc, const crdt::ObjId& 
     return text ? std::move(*text) : std::string();
 }
 
+namespace {
+
+// The connection under `key`, unless the key is no id or its value is no map.
+std::optional<SavedConnection> read_connection(const ProfileDocument& doc, std::string_view key,
+                                               const crdt::Value& value, const crdt::ObjId* map) {
+    if (!map || !value.is_object(crdt::ObjType::Map)) return std::nullopt;
+    auto id = Uuid::parse(key);
+    if (!id) return std::nullopt;
+    struct Read {
+        const ProfileDocument& doc;
+        SavedConnection c;
+        std::string_view kind, auth, presence;
+    } r{doc, {}, {}, {}, {}};
+    auto& c = r.c;
+    // One reference captured: the visitor is not allocated.
+    (void)doc.for_each_entry(*map, [&r](std::string_view field, const crdt::Value& v, const crdt::ObjId* object) {
+        auto& c = r.c;
+        const crdt::ScalarValue* scalar = v.scalar();
+        const std::string* text = scalar ? std::get_if<std::string>(scalar) : nullptr;
+        if (field == "name") {
+            if (object && v.is_object(crdt::ObjType::Text))
+                if (auto name = r.doc.text(*object)) c.name = std::move(*name);
+        } else if (field == "host") {
+            if (text) c.host = *text;
+        } else if (field == "user") {
+            if (text) c.user = *text;
+        } else if (field == "group") {
+            if (text) c.group = *text;
+        } else if (field == "last_used") {
+            if (text) c.last_used = *text;
+        } else if (field == "kind") {
+            if (text) r.kind = *text;
+        } else if (field == "auth") {
+            if (text) r.auth = *text;
+        } else if (field == "presence") {
+            if (text) r.presence = *text;
+        } else if (field == "port") {
+            if (scalar) c.port = port_of(*scalar);
+        } else if (field == "favorite") {
+            if (const bool* b = scalar ? std::get_if<bool>(scalar) : nullptr) c.favorite = *b;
+        }
+    });
+    c.kind = connection_kind_from_label(r.kind);
+    c.auth = auth_kind_from_label(r.auth);
+    c.presence = presence_from_stored_name(r.presence);
+    c.id = *id;
+    return std::move(c);
+}
+
+}  // namespace
+
 std::vector<SavedConnection> load_connections(const ProfileDocument& doc) {
     std::vector<SavedConnection> out;
-    const auto connections = object_at(doc, crdt::ROOT, kConnections, crdt::ObjType::Map);
-    if (!connections) return out;
-    auto length = doc.length(*connections);
-    if (!length) return out;
-    out.reserve(*length);
-    // One pass over each map, reading the winning values in place.
-    (void)doc.for_each_entry(*connections, [&](std::string_view key, const crdt::Value& value, const crdt::ObjId* map) {
-        if (!map || !value.is_object(crdt::ObjType::Map)) return;
-        auto id = Uuid::parse(key);
-        if (!id) return;
-        struct Read {
-            const ProfileDocument& doc;
-            SavedConnection c;
-            std::string_view kind, auth, presence;
-        } r{doc, {}, {}, {}, {}};
-        auto& c = r.c;
-        // One reference captured: the visitor is not allocated.
-        (void)doc.for_each_entry(*map, [&r](std::string_view field, const crdt::Value& v, const crdt::ObjId* object) {
-            auto& c = r.c;
-            const crdt::ScalarValue* scalar = v.scalar();
-            const std::string* text = scalar ? std::get_if<std::string>(scalar) : nullptr;
-            if (field == "name") {
-                if (object && v.is_object(crdt::ObjType::Text))
-                    if (auto name = r.doc.text(*object)) c.name = std::move(*name);
-            } else if (field == "host") {
-                if (text) c.host = *text;
-            } else if (field == "user") {
-                if (text) c.user = *text;
-            } else if (field == "group") {
-                if (text) c.group = *text;
-            } else if (field == "last_used") {
-                if (text) c.last_used = *text;
-            } else if (field == "kind") {
-                if (text) r.kind = *text;
-            } else if (field == "auth") {
-                if (text) r.auth = *text;
-            } else if (field == "presence") {
-                if (text) r.presence = *text;
-            } else if (field == "port") {
-                if (scalar) c.port = port_of(*scalar);
-            } else if (field == "favorite") {
-                if (const bool* b = scalar ? std::get_if<bool>(scalar) : nullptr) c.favorite = *b;
-            }
+    const std::vector<crdt::ObjId> maps = connection_maps(doc);
+    if (maps.empty()) return out;
+    if (maps.size() == 1) {
+        out.reserve(doc.length(maps[0]).value_or(0));
+        // One pass over the map, reading the winning values in place.
+        (void)doc.for_each_entry(maps[0], [&](std::string_view key, const crdt::Value& value, const crdt::ObjId* map) {
+            if (auto c = read_connection(doc, key, value, map)) out.push_back(std::move(*c));
         });
-        c.kind = connection_kind_from_label(r.kind);
-        c.auth = auth_kind_from_label(r.auth);
-        c.presence = presence_from_stored_name(r.presence);
-        c.id = *id;
-        out.push_back(std::move(c));
-    });
+        return out;
+    }
+    // Maps made concurrently before they were repaired: their union, read as the repair will
+    // leave it (a key belongs to the highest-ranked map that holds it).
+    std::map<std::string, std::optional<SavedConnection>, std::less<>> keyed;
+    for (const crdt::ObjId& m : maps)
+        (void)doc.for_each_entry(m, [&](std::string_view key, const crdt::Value& value, const crdt::ObjId* map) {
+            if (!keyed.contains(key)) keyed.emplace(key, read_connection(doc, key, value, map));
+        });
+    for (auto& [key, c] : keyed)
+        if (c) out.push_back(std::move(*c));
     return out;
 }
 

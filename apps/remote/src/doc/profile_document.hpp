@@ -21,8 +21,15 @@ namespace remote {
 // The framework's document, committing automatically.
 using ProfileDocument = crdt::Document;
 
-// ROOT . "connections", created (replacing whatever is there) unless it is a map.
+// ROOT . "connections", created (replacing whatever is there) unless it is a map. Where the
+// key is absent it is made by one change that every replica makes alike, so that replicas
+// starting apart share the map. Maps made concurrently are repaired first.
 crdt::ObjId ensure_connections_map(ProfileDocument& doc);
+// Moves the connections of "connections" maps made concurrently (each replica its own, before
+// they met) into the one the document shows; returns whether anything changed. Every replica
+// repairs to the same result, and a repaired document is left as it is. Reading needs no
+// repair: load_connections reads such maps as one.
+bool repair_connections_map(ProfileDocument& doc);
 std::vector<SavedConnection> load_connections(const ProfileDocument& doc);
 void store_connection(ProfileDocument& doc, const SavedConnection& connection);
 // These three change nothing in the connection maps when the id is not stored.
