@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <random>
 #include <system_error>
 #include <unordered_set>
@@ -129,53 +130,104 @@ std::expected<Locations, std::string> default_locations(std::string_view app) {
     return Locations{*data / "zavo" / std::string(app), *state / "zavo" / std::string(app) / "document"};
 }
 
+namespace {
+
+constexpr std::size_t kHeader = 8;  // length and checksum
+constexpr std::size_t kPage = 4096;
+
+// The payload length of the whole record at `pos`: a possible length that fits in `bytes` and a
+// payload that matches its checksum. `work` counts the checksummed bytes down; nullopt also
+// when it would run out.
+std::optional<std::size_t> record_at(std::span<const std::uint8_t> bytes, std::size_t pos, std::size_t& work) {
+    if (bytes.size() - pos < kHeader) return std::nullopt;
+    const std::uint32_t len = read_u32(bytes.data() + pos);
+    if (len == 0 || len > kMaxRecord || len > bytes.size() - pos - kHeader || len > work) return std::nullopt;
+    work -= len;
+    if (crc32_of(bytes.subspan(pos + kHeader, len)) != read_u32(bytes.data() + pos + 4)) return std::nullopt;
+    return len;
+}
+
+// Where a crash leaves the end of a file unwritten it reads as zeros, from the place the
+// unfinished write began or from a page boundary after it up to the end.
+bool unwritten_tail(std::span<const std::uint8_t> bytes, std::size_t pos, std::size_t from) {
+    std::size_t zeros = bytes.size();
+    while (zeros > pos && bytes[zeros - 1] == 0) --zeros;
+    if (zeros == bytes.size()) return false;
+    if (zeros == pos) return true;
+    const std::size_t page = (from + zeros + kPage - 1) / kPage * kPage;  // first page boundary in the zeros
+    return page < from + bytes.size();
+}
+
+}  // namespace
+
 ParsedLog parse_log(std::span<const std::uint8_t> bytes, std::size_t from) {
     ParsedLog out;
+    std::size_t damaged = 0;  // places found damaged
+    auto damage = [&](std::string what) {
+        if (damaged++ == 0) out.problem = std::move(what);
+        out.tail = LogTail::Corrupt;
+    };
     std::size_t pos = 0;
     if (from == 0) {
-        const std::size_t n = std::min(bytes.size(), kLogMagic.size());
-        if (std::memcmp(bytes.data(), kLogMagic.data(), n) != 0) {
-            out.tail = LogTail::Corrupt;
-            out.problem = "not a document log (bad magic)";
-            return out;
-        }
-        if (n < kLogMagic.size()) {
+        pos = std::min(bytes.size(), kLogMagic.size());
+        if (std::memcmp(bytes.data(), kLogMagic.data(), pos) != 0) {
+            if (unwritten_tail(bytes, 0, 0)) {
+                out.tail = LogTail::Torn;
+                return out;
+            }
+            damage("not a document log (bad magic)");
+        } else if (pos < kLogMagic.size()) {
             out.tail = LogTail::Torn;
             return out;
         }
-        pos = kLogMagic.size();
     }
     out.end = from + pos;
+    // Checksumming while looking past damage is bounded, so that no input makes it quadratic.
+    std::size_t work = 16 * bytes.size() + (1u << 20);
     while (pos < bytes.size()) {
-        if (bytes.size() - pos < 8) {
-            out.tail = LogTail::Torn;
+        if (auto len = record_at(bytes, pos, work)) {
+            out.records.push_back(bytes.subspan(pos + kHeader, *len));
+            pos += kHeader + *len;
+            out.end = from + pos;
+            continue;
+        }
+        const std::size_t rest = bytes.size() - pos;
+        const std::uint32_t len = rest >= kHeader ? read_u32(bytes.data() + pos) : 0;
+        if (unwritten_tail(bytes, pos, from)) {
+            out.tail = damaged ? LogTail::Corrupt : LogTail::Torn;
             return out;
         }
-        const std::uint32_t len = read_u32(bytes.data() + pos);
-        const std::uint32_t crc = read_u32(bytes.data() + pos + 4);
-        if (len == 0 || len > kMaxRecord) {
-            out.tail = LogTail::Corrupt;
-            out.problem = fmt::format("record at offset {} has an impossible length {}", from + pos, len);
-            return out;
+        // Damage, when a whole record follows somewhere: right after this one's length first.
+        std::optional<std::size_t> next;
+        if (rest >= kHeader && len > 0 && len <= rest - kHeader && record_at(bytes, pos + kHeader + len, work))
+            next = pos + kHeader + len;
+        for (std::size_t q = pos + 1; !next && q + kHeader < bytes.size() && work > 0; ++q)
+            if (record_at(bytes, q, work)) next = q;
+        if (next) {
+            damage(fmt::format("bytes {} to {} hold no whole record", from + pos, from + *next));
+            pos = *next;
+            continue;
         }
-        if (bytes.size() - pos - 8 < len) {
-            out.tail = LogTail::Torn;
-            return out;
+        // Nothing whole follows: a record cut short is an unfinished write; anything else is
+        // damage at the end.
+        const bool cut_short = rest < kHeader || (len > rest - kHeader && len <= kMaxRecord);
+        if (work == 0) {
+            damage(fmt::format("bytes {} to the end are too damaged to search for records", from + pos));
+        } else if (cut_short) {
+            out.tail = damaged ? LogTail::Corrupt : LogTail::Torn;
+        } else if (len == 0 || len > kMaxRecord) {
+            damage(fmt::format("record at offset {} has an impossible length {}", from + pos, len));
+        } else {
+            damage(fmt::format("record at offset {} fails its checksum", from + pos));
         }
-        const auto payload = bytes.subspan(pos + 8, len);
-        if (crc32_of(payload) != crc) {
-            out.tail = LogTail::Corrupt;
-            out.problem = fmt::format("record at offset {} fails its checksum", from + pos);
-            return out;
-        }
-        out.records.push_back(payload);
-        pos += 8 + len;
-        out.end = from + pos;
+        break;
     }
+    if (damaged > 1) out.problem += fmt::format(", and {} more places are damaged", damaged - 1);
     return out;
 }
 
 void append_record(Bytes& out, std::span<const std::uint8_t> payload) {
+    if (payload.empty()) return;  // a record holds a change: never empty
     put_u32(out, static_cast<std::uint32_t>(payload.size()));
     put_u32(out, crc32_of(payload));
     out.insert(out.end(), payload.begin(), payload.end());
@@ -187,13 +239,23 @@ Bytes encode_log(std::span<const Bytes> payloads) {
     return out;
 }
 
-std::expected<void, std::string> ensure_private_dir(const fs::path& dir) {
+namespace {
+
+// Makes every missing folder of `dir` with mode 0700.
+std::expected<void, std::string> make_folders(const fs::path& dir) {
     fs::path partial;
     for (const auto& part : dir) {
         partial /= part;
         if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
             return std::unexpected(sys_error("cannot create folder", partial));
     }
+    return {};
+}
+
+}  // namespace
+
+std::expected<void, std::string> ensure_private_dir(const fs::path& dir) {
+    if (auto ok = make_folders(dir); !ok) return ok;
     struct stat st {};
     if (::lstat(dir.c_str(), &st) != 0) return std::unexpected(sys_error("cannot inspect folder", dir));
     if (!S_ISDIR(st.st_mode)) return std::unexpected(fmt::format("{} is not a folder", dir.string()));
@@ -237,9 +299,12 @@ std::expected<std::string, std::string> load_or_create_actor(const fs::path& dir
     const fs::path path = dir / "actor";
     struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) {
-        auto bytes = read_file(path);
-        if (!bytes) return std::unexpected(bytes.error());
-        std::string text(bytes->begin(), bytes->end());
+        std::string text;  // a folder or the like holds no id
+        if (S_ISREG(st.st_mode)) {
+            auto bytes = read_file(path);
+            if (!bytes) return std::unexpected(bytes.error());
+            text.assign(bytes->begin(), bytes->end());
+        }
         while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
         if (is_actor_id(text)) return text;
         auto moved = set_aside(path, dir / "set-aside");
@@ -328,30 +393,43 @@ std::vector<FolderReader::FileRead> FolderReader::read_new(bool include_skipped)
     std::error_code ec;
     fs::directory_iterator it(dir_, ec);
     if (ec) {
-        spdlog::warn("document: cannot list {}: {}", dir_.string(), ec.message());
+        // A folder not made yet holds nothing to read.
+        if (ec.message() != list_error_ && ec != std::errc::no_such_file_or_directory)
+            spdlog::warn("document: cannot read the folder {}: {}", dir_.string(), ec.message());
+        list_error_ = ec.message();
         return out;
     }
+    list_error_.clear();
     for (const auto& entry : it) {
         const std::string name = entry.path().filename().string();
         if (name.empty() || name[0] == '.' || !name.ends_with(".log")) continue;
         if (name == skip_name_ && !include_skipped) continue;
-        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-        if (fd < 0) continue;
+        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) {
+            if (errno != ENOENT && !seen_[name].reported)
+                spdlog::warn("document: cannot read {}: {}", entry.path().string(), errno_text(errno));
+            seen_[name].reported = true;
+            continue;
+        }
         struct stat st {};
         if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             ::close(fd);
             continue;
         }
         Seen& seen = seen_[name];
+        const auto size = static_cast<std::size_t>(st.st_size);
         const bool same_file = seen.dev == st.st_dev && seen.ino == st.st_ino;
-        if (same_file && (seen.ignored || static_cast<std::size_t>(st.st_size) == seen.offset)) {
+        if (same_file && size == seen.size && st.st_mtim.tv_sec == seen.mtime.tv_sec &&
+            st.st_mtim.tv_nsec == seen.mtime.tv_nsec) {
             ::close(fd);
             continue;
         }
         // A replaced or shortened file is read again from its start; records are addressed by
         // their content, so reading one twice does no harm.
-        const std::size_t from = same_file && static_cast<std::size_t>(st.st_size) > seen.offset ? seen.offset : 0;
-        if (!same_file) seen = Seen{st.st_dev, st.st_ino, 0, false};
+        const std::size_t from = same_file && size > seen.offset ? seen.offset : 0;
+        if (!same_file) seen = Seen{st.st_dev, st.st_ino, 0, 0, {}, false};
+        seen.size = size;
+        seen.mtime = st.st_mtim;
         auto bytes = read_from(fd, from, entry.path());
         ::close(fd);
         if (!bytes) {
@@ -365,27 +443,35 @@ std::vector<FolderReader::FileRead> FolderReader::read_new(bool include_skipped)
         for (auto rec : parsed.records)
             read.records.emplace_back(static_cast<std::size_t>(rec.data() - bytes->data()), rec.size());
         seen.offset = parsed.end;
-        if (parsed.tail == LogTail::Corrupt) {
-            read.set_aside = true;
-            auto moved = set_aside(entry.path(), set_aside_dir_);
-            if (moved) {
-                spdlog::error(
-                    "document: {} is corrupt ({}); its {} readable records were kept and the file was moved "
-                    "to {}",
-                    entry.path().string(), parsed.problem, parsed.records.size(), moved->string());
-                seen_.erase(name);
-            } else {
-                spdlog::error("document: {} is corrupt ({}) and could not be moved aside ({}); it is no longer read",
-                              entry.path().string(), parsed.problem, moved.error());
-                seen.ignored = true;
-            }
-        }
+        if (parsed.tail == LogTail::Corrupt) read.set_aside = set_aside_damaged(name, parsed.problem, parsed.records.size());
         if (!read.records.empty() || read.set_aside) {
             read.bytes = std::move(*bytes);
             out.push_back(std::move(read));
         }
     }
     return out;
+}
+
+bool FolderReader::set_aside_damaged(const std::string& name, std::string_view problem, std::size_t intact) {
+    auto it = seen_.find(name);
+    if (it == seen_.end()) return false;
+    const fs::path path = dir_ / name;
+    struct stat st {};
+    // Only the file that was read: one put in its place meanwhile is read in its turn.
+    if (::lstat(path.c_str(), &st) != 0 || st.st_dev != it->second.dev || st.st_ino != it->second.ino) return false;
+    auto moved = set_aside(path, set_aside_dir_);
+    if (moved) {
+        spdlog::error("document: {} is damaged ({}); its {} intact records were read and the file was moved to {}",
+                      path.string(), problem, intact, moved->string());
+        seen_.erase(it);
+        return true;
+    }
+    if (!it->second.reported)
+        spdlog::error("document: {} is damaged ({}); its {} intact records were read, but the file could not be "
+                      "moved aside ({})",
+                      path.string(), problem, intact, moved.error());
+    it->second.reported = true;
+    return false;
 }
 
 FolderWatcher::FolderWatcher(fs::path dir, std::function<void()> wake, std::chrono::milliseconds poll_interval,
@@ -396,7 +482,8 @@ FolderWatcher::FolderWatcher(fs::path dir, std::function<void()> wake, std::chro
     if (inotify_fd_ >= 0 && ::inotify_add_watch(inotify_fd_, dir_.c_str(),
                                                 IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE |
                                                     IN_DELETE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF) < 0) {
-        spdlog::warn("document: cannot watch {} ({}); polling it instead", dir_.string(), errno_text(errno));
+        if (errno != ENOENT)
+            spdlog::warn("document: cannot watch {} ({}); polling it instead", dir_.string(), errno_text(errno));
         ::close(inotify_fd_);
         inotify_fd_ = -1;
     }
@@ -414,6 +501,14 @@ FolderWatcher::~FolderWatcher() {
 
 std::string FolderWatcher::listing() const {
     std::string text;
+    // The folder and the one holding it, so that one made, or made writable, wakes too.
+    for (const fs::path& dir : {dir_, dir_.parent_path()}) {
+        struct stat st {};
+        if (::stat(dir.c_str(), &st) == 0)
+            text += fmt::format("{} {} {}\n", st.st_ino, st.st_mode, st.st_uid);
+        else
+            text += "-\n";
+    }
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(dir_, ec)) {
         struct stat st{};
@@ -452,34 +547,101 @@ void FolderWatcher::run() {
 
 namespace {
 
-// The changes in one record: a single change chunk, or several (a log written elsewhere).
-std::vector<crdt::Change> changes_of(std::span<const std::uint8_t> payload) {
-    if (auto one = crdt::Change::from_bytes(payload)) return {std::move(*one)};
-    if (auto many = crdt::Document::load(payload)) return many->get_changes({});
-    spdlog::warn("document: skipped a record of {} bytes that holds no readable change", payload.size());
-    return {};
+// The changes in one record: a single change chunk, or several (a log written elsewhere);
+// nullopt when it holds none.
+std::optional<std::vector<crdt::Change>> changes_of(std::span<const std::uint8_t> payload) {
+    if (auto one = crdt::Change::from_bytes(payload)) return std::vector<crdt::Change>{std::move(*one)};
+    if (auto many = crdt::Document::load(payload)) {
+        auto changes = many->get_changes({});
+        if (!changes.empty()) return changes;
+    }
+    return std::nullopt;
 }
 
-// Applies the records' changes, one at a time after the first refusal so that one bad change
-// costs only itself.
-void apply_records(crdt::Document& doc, std::span<const std::span<const std::uint8_t>> records) {
-    std::vector<crdt::Change> changes;
-    changes.reserve(records.size());
-    for (auto rec : records)
-        for (auto& c : changes_of(rec)) changes.push_back(std::move(c));
+// Applies the changes, one at a time after the first refusal so that one bad change costs
+// only itself.
+void apply_changes(crdt::Document& doc, std::span<const crdt::Change> changes) {
     if (changes.empty() || doc.apply_changes(changes)) return;
     for (const crdt::Change& c : changes)
         if (auto ok = doc.apply_changes(std::span(&c, 1)); !ok)
             spdlog::warn("document: skipped change {}: {}", c.hash().to_hex(), ok.error().message);
 }
 
-crdt::Document load_records(std::span<const std::span<const std::uint8_t>> records) {
+// The private copy's records, in one load when they fit together; `damaged` is set when a
+// record holds no change.
+crdt::Document load_records(std::span<const std::span<const std::uint8_t>> records, bool& damaged) {
     Bytes all;
     for (auto rec : records) all.insert(all.end(), rec.begin(), rec.end());
     if (auto loaded = crdt::Document::load(all)) return std::move(*loaded);
     crdt::Document doc;
-    apply_records(doc, records);
+    std::vector<crdt::Change> changes;
+    for (auto rec : records) {
+        auto found = changes_of(rec);
+        if (!found) damaged = true;
+        else changes.insert(changes.end(), found->begin(), found->end());
+    }
+    apply_changes(doc, changes);
     return doc;
+}
+
+// The changes of the records that `seen` does not hold yet, each record once; a file holding
+// a record that is no change is set aside by `reader`. Returns the names of files set aside.
+std::vector<std::string> take_changes(const std::vector<FolderReader::FileRead>& reads, FolderReader& reader,
+                                      std::unordered_set<std::string_view>& seen, std::vector<crdt::Change>& out) {
+    std::unordered_set<std::string_view> bad;
+    std::vector<std::string> moved;
+    for (const auto& r : reads) {
+        std::size_t bad_here = 0;
+        for (auto [off, len] : r.records) {
+            const std::string_view key(reinterpret_cast<const char*>(r.bytes.data() + off), len);
+            if (bad.contains(key)) ++bad_here;
+            if (!seen.emplace(key).second) continue;
+            if (auto found = changes_of(std::span(r.bytes).subspan(off, len))) {
+                out.insert(out.end(), found->begin(), found->end());
+            } else {
+                bad.insert(key);
+                ++bad_here;
+            }
+        }
+        if (bad_here != 0 && !r.set_aside &&
+            reader.set_aside_damaged(r.name, fmt::format("{} of its records hold no change", bad_here),
+                                     r.records.size() - bad_here))
+            moved.push_back(r.name);
+    }
+    return moved;
+}
+
+// Moves whatever stands at `path` into `dir` unless it is a regular file (or nothing).
+std::expected<void, std::string> move_aside_unless_file(const fs::path& path, const fs::path& dir) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return {};
+        return std::unexpected(sys_error("cannot inspect", path));
+    }
+    if (S_ISREG(st.st_mode)) return {};
+    auto moved = set_aside(path, dir);
+    if (!moved) return std::unexpected(fmt::format("{} is not a file and {}", path.string(), moved.error()));
+    spdlog::error("document: {} is not a file; it was moved to {}", path.string(), moved->string());
+    return {};
+}
+
+// Makes a folder of the shared tree where it is missing, moves a file standing in its place
+// aside, and takes group and other access away from one this user owns. A folder of another
+// user is left as it is.
+std::expected<void, std::string> prepare_shared_dir(const fs::path& dir, const fs::path& aside) {
+    if (auto ok = make_folders(dir); !ok) return ok;
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0) return std::unexpected(sys_error("cannot inspect folder", dir));
+    if (!S_ISDIR(st.st_mode)) {
+        auto moved = set_aside(dir, aside);
+        if (!moved) return std::unexpected(fmt::format("{} is not a folder and {}", dir.string(), moved.error()));
+        spdlog::error("document: {} is not a folder; it was moved to {}", dir.string(), moved->string());
+        if (::mkdir(dir.c_str(), 0700) != 0) return std::unexpected(sys_error("cannot create folder", dir));
+        return {};
+    }
+    if (st.st_uid == ::geteuid() && (st.st_mode & 077) != 0 && ::chmod(dir.c_str(), st.st_mode & 0700) != 0)
+        spdlog::warn("document: cannot make {} private: {}", dir.string(), errno_text(errno));
+    return {};
 }
 
 std::expected<bool, std::string> path_exists(const fs::path& path) {
@@ -487,6 +649,16 @@ std::expected<bool, std::string> path_exists(const fs::path& path) {
     if (::lstat(path.c_str(), &st) == 0) return true;
     if (errno == ENOENT) return false;
     return std::unexpected(sys_error("cannot inspect", path));
+}
+
+// Why nothing can be written in `dir`, if so.
+std::optional<std::string> unwritable(const fs::path& dir) {
+    if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) == 0) return std::nullopt;
+    const int err = errno;
+    struct stat st {};
+    if (err == EACCES && ::stat(dir.c_str(), &st) == 0 && st.st_uid != ::geteuid())
+        return fmt::format("{} belongs to another user and this user may not write in it", dir.string());
+    return sys_error("cannot write in", dir, err);
 }
 
 }  // namespace
@@ -501,12 +673,13 @@ std::expected<std::unique_ptr<PersistedDocument>, std::string> open(std::string_
 }
 
 std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Locations& locations) {
-    const fs::path changes = locations.folder / "changes";
-    for (const fs::path& dir : {locations.folder, changes, locations.private_dir})
-        if (auto ok = ensure_private_dir(dir); !ok) return std::unexpected(ok.error());
+    // This device's own state: without it there is no replica to open.
+    if (auto ok = ensure_private_dir(locations.private_dir); !ok) return std::unexpected(ok.error());
+    const fs::path private_aside = locations.private_dir / "set-aside";
     // One process per replica: two writing as the same actor would undo each other's log.
     const fs::path lock_path = locations.private_dir / "lock";
-    FileLock lock(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (auto ok = move_aside_unless_file(lock_path, private_aside); !ok) return std::unexpected(ok.error());
+    FileLock lock(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (lock.fd < 0) return std::unexpected(sys_error("cannot open", lock_path));
     if (::flock(lock.fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK)
@@ -524,9 +697,18 @@ std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Loc
     self->locations_ = locations;
     self->actor_ = *actor;
     const std::string own = *actor + ".log";
-    const fs::path shared_path = changes / own;
-    const fs::path private_path = locations.private_dir / own;
-    self->reader_ = std::make_unique<FolderReader>(changes, locations.folder / "set-aside", own);
+    const fs::path changes = locations.folder / "changes";
+    const fs::path shared_aside = locations.folder / "set-aside";
+    const fs::path private_path = self->private_path();
+
+    // The shared folder: whatever is wrong with it, the document opens from what can be read.
+    std::string shared_problem;
+    for (const fs::path& dir : {locations.folder, changes})
+        if (auto ok = prepare_shared_dir(dir, shared_aside); !ok) {
+            shared_problem = ok.error();
+            break;
+        }
+    self->reader_ = std::make_unique<FolderReader>(changes, shared_aside, own);
     // Watching starts before the folder is read: its first look at the listing is older than
     // what is read below, so a change made meanwhile is announced.
     self->watcher_ = std::make_unique<FolderWatcher>(changes, [raw = self.get()] {
@@ -539,9 +721,10 @@ std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Loc
     });
 
     // This replica's log: the private copy, which no file-sync tool touches.
-    bool rewrite = false;
+    if (auto ok = move_aside_unless_file(private_path, private_aside); !ok) return std::unexpected(ok.error());
     Bytes private_bytes;
     ParsedLog private_log;
+    bool private_intact = false;
     auto private_exists = path_exists(private_path);
     if (!private_exists) return std::unexpected(private_exists.error());
     if (*private_exists) {
@@ -549,59 +732,55 @@ std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Loc
         if (!read) return std::unexpected(read.error());
         private_bytes = std::move(*read);
         private_log = parse_log(private_bytes);
-        if (private_log.tail == LogTail::Corrupt) {
-            auto moved = set_aside(private_path, locations.private_dir / "set-aside");
-            if (!moved) return std::unexpected(moved.error());
-            spdlog::error(
-                "document: {} is corrupt ({}); its {} readable records were kept and the file was moved to {}",
-                private_path.string(), private_log.problem, private_log.records.size(), moved->string());
-        }
-        rewrite = private_log.tail != LogTail::Clean;
-    } else {
-        rewrite = true;
+        private_intact = private_log.tail == LogTail::Clean;
     }
-    self->doc_ = load_records(private_log.records);
-    // What the log already holds; everything else is appended below.
+    bool private_damaged = private_log.tail == LogTail::Corrupt;
+    self->doc_ = load_records(private_log.records, private_damaged);
+    if (private_damaged) {
+        private_intact = false;
+        auto moved = set_aside(private_path, private_aside);
+        if (!moved) return std::unexpected(moved.error());
+        spdlog::error("document: {} is damaged ({}); its intact records were read and the file was moved to {}",
+                      private_path.string(),
+                      private_log.problem.empty() ? std::string("a record holds no change") : private_log.problem,
+                      moved->string());
+    }
+    // What the private copy already holds; everything else is appended below.
     std::vector<crdt::ChangeHash> logged_heads = self->doc_.get_heads();
 
     // Every log in the shared folder, this replica's own and conflict copies included. The
     // same record often sits in several logs: each is applied once.
     std::vector<FolderReader::FileRead> reads = self->reader_->read_new(/*include_skipped=*/true);
-    bool own_seen = false;
+    bool shared_same = false;  // this replica's shared log holds what its private copy holds
     std::unordered_set<std::string_view> seen;
     for (auto rec : private_log.records) seen.emplace(reinterpret_cast<const char*>(rec.data()), rec.size());
-    std::vector<std::span<const std::uint8_t>> others;
-    for (const auto& r : reads) {
-        if (r.name == own) {
-            own_seen = true;
-            rewrite = rewrite || r.set_aside || !r.from_start || r.bytes != private_bytes;
-        }
-        for (auto [off, len] : r.records) {
-            auto rec = std::span(r.bytes).subspan(off, len);
-            if (seen.emplace(reinterpret_cast<const char*>(rec.data()), rec.size()).second) others.push_back(rec);
-        }
-    }
-    if (!own_seen) rewrite = rewrite || !private_log.records.empty() || !path_exists(shared_path).value_or(false);
-    apply_records(self->doc_, others);
+    for (const auto& r : reads)
+        if (r.name == own) shared_same = !r.set_aside && r.from_start && r.bytes == private_bytes;
+    std::vector<crdt::Change> others;
+    for (const std::string& name : take_changes(reads, *self->reader_, seen, others))
+        if (name == own) shared_same = false;
+    apply_changes(self->doc_, others);
     self->doc_.set_actor(std::move(*actor_id));
 
-    if (!rewrite) {
-        auto shared = AppendLog::open(shared_path, private_bytes.size());
-        auto mine = AppendLog::open(private_path, private_bytes.size());
-        if (shared && mine) {
-            self->shared_log_ = std::move(*shared);
+    // The private copy must take this replica's changes; the shared log follows where it may.
+    if (private_intact) {
+        if (auto mine = AppendLog::open(private_path, private_bytes.size())) {
             self->private_log_ = std::move(*mine);
             self->compact_at_ = std::max(PersistedDocument::kCompactAt, 2 * private_bytes.size());
             self->saved_heads_ = std::move(logged_heads);
-            if (auto ok = self->save_changes(); !ok) return std::unexpected(ok.error());
         } else {
-            rewrite = true;
+            private_intact = false;
         }
     }
-    if (rewrite)
-        if (auto ok = self->compact(); !ok) return std::unexpected(ok.error());
-    self->saved_heads_ = self->doc_.get_heads();
-
+    if (!private_intact)
+        if (auto ok = self->rewrite_private(); !ok) return std::unexpected(ok.error());
+    const fs::path shared_path = changes / own;
+    if (shared_problem.empty())
+        if (auto ok = move_aside_unless_file(shared_path, shared_aside); !ok) shared_problem = ok.error();
+    if (shared_problem.empty() && private_intact && shared_same)
+        if (auto shared = AppendLog::open(shared_path, private_bytes.size())) self->shared_log_ = std::move(*shared);
+    if (!shared_problem.empty()) self->shared_unwritable(shared_problem);
+    if (auto ok = self->save_changes(); !ok) return std::unexpected(ok.error());
     return self;
 }
 
@@ -620,55 +799,102 @@ void PersistedDocument::set_change_listener(std::function<void()> listener) {
     listener_ = std::move(listener);
 }
 
-std::expected<void, std::string> PersistedDocument::compact() {
-    const fs::path shared_path = locations_.folder / "changes" / (actor_ + ".log");
-    const fs::path private_path = locations_.private_dir / (actor_ + ".log");
+fs::path PersistedDocument::private_path() const { return locations_.private_dir / (actor_ + ".log"); }
+
+fs::path PersistedDocument::shared_path() const { return locations_.folder / "changes" / (actor_ + ".log"); }
+
+std::vector<Bytes> PersistedDocument::all_changes() {
     std::vector<Bytes> payloads;
     for (const crdt::Change& c : doc_.get_changes({}))
         payloads.emplace_back(c.raw_bytes().begin(), c.raw_bytes().end());
-    // The private copy first: the shared log never holds what the private one lacks.
-    auto mine = AppendLog::create(private_path, payloads);
+    return payloads;
+}
+
+std::expected<void, std::string> PersistedDocument::rewrite_private() {
+    auto mine = AppendLog::create(private_path(), all_changes());
     if (!mine) return std::unexpected(mine.error());
     private_log_ = std::move(*mine);
-    auto shared = AppendLog::create(shared_path, payloads);
+    compact_at_ = std::max(kCompactAt, 2 * private_log_.size());
+    saved_heads_ = doc_.get_heads();
+    shared_log_ = AppendLog();  // written whole again too
+    return {};
+}
+
+std::expected<void, std::string> PersistedDocument::write_shared() {
+    const fs::path changes = locations_.folder / "changes";
+    const fs::path aside = locations_.folder / "set-aside";
+    for (const fs::path& dir : {locations_.folder, changes})
+        if (auto ok = prepare_shared_dir(dir, aside); !ok) return ok;
+    if (auto why = unwritable(changes)) return std::unexpected(*why);
+    if (auto ok = move_aside_unless_file(shared_path(), aside); !ok) return ok;
+    auto shared = AppendLog::create(shared_path(), all_changes());
     if (!shared) return std::unexpected(shared.error());
     shared_log_ = std::move(*shared);
-    compact_at_ = std::max(kCompactAt, 2 * shared_log_.size());
     return {};
+}
+
+void PersistedDocument::shared_unwritable(const std::string& why) {
+    if (shared_problem_.empty())
+        spdlog::error(
+            "document: the shared folder {} is read-only for this device ({}); other devices' changes are read from "
+            "it, and this device's changes are kept in {} until they can be written there",
+            locations_.folder.string(), why, private_path().string());
+    shared_problem_ = why;
+}
+
+void PersistedDocument::sync_shared(std::span<const Bytes> fresh) {
+    std::expected<void, std::string> ok;
+    if (shared_log_.intact() && shared_log_.size() <= compact_at_) {
+        if (fresh.empty()) return;
+        ok = shared_log_.append(fresh);
+        if (!ok) shared_log_ = AppendLog();  // written whole next time
+    } else {
+        if (shared_problem_.empty() && shared_log_.size() != 0 && shared_log_.size() <= compact_at_)
+            spdlog::warn("document: this replica's log in the shared folder was changed by something else; writing it "
+                         "again");
+        ok = write_shared();
+    }
+    if (!ok) return shared_unwritable(ok.error());
+    if (!shared_problem_.empty())
+        spdlog::info("document: the shared folder {} can be written again; this device's changes were written to it",
+                     locations_.folder.string());
+    shared_problem_.clear();
 }
 
 std::expected<bool, std::string> PersistedDocument::save_changes() {
     std::vector<crdt::ChangeHash> heads = doc_.get_heads();
-    if (heads == saved_heads_) return false;
     std::vector<Bytes> fresh;
-    for (const crdt::Change& c : doc_.get_changes(saved_heads_))
-        fresh.emplace_back(c.raw_bytes().begin(), c.raw_bytes().end());
-    std::expected<void, std::string> ok;
-    const bool intact = private_log_.intact() && shared_log_.intact();
-    if (!intact || shared_log_.size() > compact_at_) {
-        if (!intact) spdlog::warn("document: this replica's log was changed by something else; writing it again");
-        ok = compact();
-    } else {
-        ok = private_log_.append(fresh);
-        if (ok) ok = shared_log_.append(fresh);
+    if (heads != saved_heads_) {
+        for (const crdt::Change& c : doc_.get_changes(saved_heads_))
+            fresh.emplace_back(c.raw_bytes().begin(), c.raw_bytes().end());
+        // The private copy first: once it holds the changes, they are saved.
+        std::expected<void, std::string> ok;
+        const bool intact = private_log_.intact();
+        if (!intact || private_log_.size() > compact_at_) {
+            if (!intact) spdlog::warn("document: this replica's private log was changed by something else; writing it again");
+            ok = rewrite_private();
+        } else {
+            ok = private_log_.append(fresh);
+        }
+        if (!ok) {
+            if (!reported_failure_) spdlog::error("document: cannot save changes: {}", ok.error());
+            reported_failure_ = true;
+            return std::unexpected(ok.error());
+        }
+        reported_failure_ = false;
+        saved_heads_ = std::move(heads);
     }
-    if (!ok) {
-        if (!reported_failure_) spdlog::error("document: cannot save changes: {}", ok.error());
-        reported_failure_ = true;
-        return std::unexpected(ok.error());
-    }
-    reported_failure_ = false;
-    saved_heads_ = std::move(heads);
+    sync_shared(fresh);
     return !fresh.empty();
 }
 
 bool PersistedDocument::merge_from_folder() {
     std::vector<FolderReader::FileRead> reads = reader_->read_new();
-    std::vector<std::span<const std::uint8_t>> records;
-    for (const auto& r : reads)
-        for (auto [off, len] : r.records) records.push_back(std::span(r.bytes).subspan(off, len));
+    std::unordered_set<std::string_view> seen;
+    std::vector<crdt::Change> changes;
+    take_changes(reads, *reader_, seen, changes);
     const auto before = doc_.get_heads();
-    apply_records(doc_, records);
+    apply_changes(doc_, changes);
     // This replica's log keeps every change it has seen: a file set aside, or removed,
     // loses nothing that was read from it.
     if (auto saved = save_changes(); !saved) spdlog::warn("document: merged changes are not saved yet");

@@ -13,9 +13,11 @@
 //     set-aside/                             its own unreadable files
 //
 // A log is the magic "ZVDLOG01" followed by records: payload length (u32 LE), CRC-32 of the
-// payload (u32 LE), payload (one automerge change chunk). A record cut short at the end of a
-// file is a torn tail: it is ignored, and read again once the file grows. Anything else that
-// does not check out makes the file corrupt.
+// payload (u32 LE), payload (one automerge change chunk, never empty). A record cut short at the
+// end of a file, or an end that reads as zeros (what a crash leaves of an unfinished write), is
+// a torn tail: it is ignored, and read again once the file grows. Anything else that does not
+// check out is damage: the reader skips to the next whole record, keeps every intact one, and
+// the file counts as corrupt.
 #include "crdt/document.hpp"
 
 #include <sys/types.h>
@@ -54,10 +56,10 @@ inline constexpr std::uint32_t kMaxRecord = 256u << 20;
 enum class LogTail { Clean, Torn, Corrupt };
 
 struct ParsedLog {
-    std::vector<std::span<const std::uint8_t>> records;  // views into the parsed bytes
-    std::size_t end = 0;                                 // offset just past the last complete record (or the magic)
-    LogTail tail = LogTail::Clean;
-    std::string problem;  // why the file is corrupt
+    std::vector<std::span<const std::uint8_t>> records;  // every intact record: views into the parsed bytes
+    std::size_t end = 0;  // offset just past the last complete record (or the magic)
+    LogTail tail = LogTail::Clean;  // Corrupt: damaged somewhere, the records around it kept
+    std::string problem;            // where and how it is damaged
 };
 
 // Parses `bytes`, which start at file offset `from` (0: the magic comes first).
@@ -110,7 +112,8 @@ private:
 };
 
 // Follows every log in a folder of replica logs: each read returns the records that are new
-// since the last read. Corrupt files give their readable records, then are set aside.
+// since the last read. A damaged file gives its intact records, then is set aside; where it
+// cannot be moved, the damage is reported once and the file is still followed.
 class FolderReader {
 public:
     FolderReader(std::filesystem::path changes_dir, std::filesystem::path set_aside_dir, std::string skip_name);
@@ -120,27 +123,34 @@ public:
         Bytes bytes;                                               // the file's new bytes
         std::vector<std::pair<std::size_t, std::size_t>> records;  // (offset, length) in bytes
         bool from_start = false;
-        bool set_aside = false;  // found corrupt and moved (or no longer read)
+        bool set_aside = false;  // found damaged and moved
     };
     // New records of every file; `skip_name` is left out unless `include_skipped`.
     std::vector<FileRead> read_new(bool include_skipped = false);
+    // Moves the file last read as `name` aside for `problem` (a damage its framing does not
+    // show, such as a record that holds no change), reporting it once; true when it was moved.
+    bool set_aside_damaged(const std::string& name, std::string_view problem, std::size_t intact);
 
 private:
     struct Seen {
         dev_t dev = 0;
         ino_t ino = 0;
-        std::size_t offset = 0;
-        bool ignored = false;  // corrupt and could not be moved aside
+        std::size_t offset = 0;  // where the next read starts
+        std::size_t size = 0;    // the size and time of the last read: unchanged files are not read
+        timespec mtime{};
+        bool reported = false;  // unreadable or damaged, and said so
     };
     std::filesystem::path dir_;
     std::filesystem::path set_aside_dir_;
     std::string skip_name_;
     std::map<std::string, Seen> seen_;
+    std::string list_error_;  // the last reason the folder could not be listed
 };
 
 // Calls `wake` (on its own thread) after something in `dir` changed: through inotify, and by
 // comparing the folder's listing every `poll_interval` where inotify misses events (network
-// and FUSE file systems) or is not available.
+// and FUSE file systems) or is not available. The listing holds the owner and permissions of
+// `dir` and of the folder holding it, so that `dir` being made, or made writable, wakes too.
 class FolderWatcher {
 public:
     enum class Mode { InotifyAndPolling, PollingOnly };
@@ -181,12 +191,16 @@ struct FileLock {
 
 // The document of one application, kept in its folder. Opening reads this replica's log, its
 // private copy and every other log in the folder (conflict copies included) and merges them.
-// This replica's new changes are appended to its log and synced by save_changes(); what other
-// replicas write is merged by merge_from_folder(), which the listener's call announces.
+// This replica's new changes are appended to its private copy and its log and synced by
+// save_changes(); what other replicas write is merged by merge_from_folder(), which the
+// listener's call announces.
 // A replica's log holds every change the replica has seen, its own and the ones it merged,
 // so that a log set aside or lost elsewhere takes nothing away that this replica had read.
 // It is rewritten in one step when it grows large, and whenever it no longer holds what this
 // replica wrote: cut, corrupt, removed, replaced or rolled back by a file-sync tool.
+// Where the shared folder cannot be written (read-only, another user's, not a folder), the
+// document opens from what can be read, says so once in the log, keeps this device's changes
+// in the private copy and writes the log out as soon as the folder can be written.
 // Only one process at a time opens a replica. All calls are made on one thread, apart from
 // the listener's.
 class PersistedDocument {
@@ -199,9 +213,12 @@ public:
     const Locations& locations() const { return locations_; }
     const std::string& actor() const { return actor_; }
 
-    // Appends this replica's changes made since the last save and syncs them to disk; true
-    // when there were any. On failure they stay pending and the next call tries again.
+    // Appends this replica's changes made since the last save to its private copy and syncs
+    // them; true when there were any. On failure they stay pending and the next call tries
+    // again. The shared log follows, or is written out once the folder can be written.
     std::expected<bool, std::string> save_changes();
+    // Why this replica's log cannot be written to the shared folder; empty when it can.
+    const std::string& shared_problem() const { return shared_problem_; }
     // Merges what other replicas appended since the last look, then saves; true when the
     // document changed.
     bool merge_from_folder();
@@ -215,18 +232,27 @@ public:
 private:
     friend std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Locations&);
     PersistedDocument() = default;
-    std::expected<void, std::string> compact();
+    std::filesystem::path private_path() const;
+    std::filesystem::path shared_path() const;
+    std::vector<Bytes> all_changes();
+    // Writes the private copy whole; the shared log is then written whole too.
+    std::expected<void, std::string> rewrite_private();
+    std::expected<void, std::string> write_shared();
+    // Brings the shared log up to the private copy: appends `fresh`, or writes it whole.
+    void sync_shared(std::span<const Bytes> fresh);
+    void shared_unwritable(const std::string& why);
 
     FileLock lock_;  // held while open: one process per replica
     Locations locations_;
     std::string actor_;
     crdt::Document doc_;
     std::unique_ptr<FolderReader> reader_;
-    AppendLog shared_log_;
+    AppendLog shared_log_;   // not open while it cannot be written
     AppendLog private_log_;
-    std::vector<crdt::ChangeHash> saved_heads_;
+    std::vector<crdt::ChangeHash> saved_heads_;  // what the private copy holds
     std::size_t compact_at_ = kCompactAt;
     bool reported_failure_ = false;
+    std::string shared_problem_;
     std::mutex listener_mutex_;
     std::function<void()> listener_;
     std::unique_ptr<FolderWatcher> watcher_;

@@ -1,8 +1,8 @@
 #include "zavo_ui/action_host.hpp"
 #include "zavo_ui/bound_dispatch.hpp"
+#include "support/log.hpp"
 
 #include <gtest/gtest.h>
-#include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
 #include <sstream>
@@ -11,6 +11,7 @@
 using zavo_ui::action_host::ActionError;
 using zavo_ui::action_host::ActionHost;
 using zavo_ui::action_host::ActionContext;
+using test_support::CapturedLog;
 
 namespace {
 
@@ -32,22 +33,6 @@ std::string stored_name(const crdt::Document& doc) {
 }
 
 std::optional<std::string> last_message(crdt::Document& doc) { return doc.get_changes({}).back().message(); }
-
-// Captures what goes through the default logger while it lives.
-class CapturedLog {
-public:
-    CapturedLog() : previous_(spdlog::default_logger()) {
-        auto sink = std::make_shared<spdlog::sinks::ostream_sink_mt>(out_);
-        sink->set_pattern("%l|%v");
-        spdlog::set_default_logger(std::make_shared<spdlog::logger>("capture", sink));
-    }
-    ~CapturedLog() { spdlog::set_default_logger(previous_); }
-    std::string text() const { return out_.str(); }
-
-private:
-    std::ostringstream out_;
-    std::shared_ptr<spdlog::logger> previous_;
-};
 
 TEST(ActionHost, DispatchAppliesRecordsAndKeepsTheFirstPendingHeads) {
     crdt::Document doc;

@@ -56,30 +56,70 @@ TEST(PersistLog, EveryCutOfALogKeepsItsCompleteRecords) {
     }
 }
 
-TEST(PersistLog, CorruptionKeepsTheRecordsBeforeIt) {
-    const Bytes log = encode_log(kThree);
-    const std::size_t second = kLogMagic.size() + 8 + kThree[0].size();
+TEST(PersistLog, DamageKeepsEveryIntactRecordAndUnwrittenTailsAreTorn) {
+    const Bytes big(5000, 'x');  // the third record crosses the page boundary at 4096
+    const std::vector<Bytes> payloads = {bytes_of("first"), bytes_of("second record"), big};
+    const Bytes log = encode_log(payloads);
+    const std::size_t second = kLogMagic.size() + 8 + payloads[0].size();
+    const std::size_t third = second + 8 + payloads[1].size();
+    const std::string a = "first", b = "second record", c(big.begin(), big.end());
     struct Case {
         const char* what;
         std::function<void(Bytes&)> damage;
-        std::size_t kept;
+        LogTail tail;
+        std::vector<std::string> kept;
     };
     const Case cases[] = {
-        {"bad magic", [](Bytes& b) { b[0] = 'X'; }, 0},
-        {"flipped payload byte", [&](Bytes& b) { b[second + 9] ^= 0x40; }, 1},
-        {"flipped checksum", [&](Bytes& b) { b[second + 4] ^= 1; }, 1},
-        {"zero length", [&](Bytes& b) { std::fill_n(b.begin() + second, 4, 0); }, 1},
-        {"huge length", [&](Bytes& b) { b[second + 3] = 0x7f; }, 1},
+        {"intact", [](Bytes&) {}, LogTail::Clean, {a, b, c}},
+        {"bad magic", [](Bytes& l) { l[0] = 'X'; }, LogTail::Corrupt, {a, b, c}},
+        {"flipped payload byte", [&](Bytes& l) { l[second + 9] ^= 0x40; }, LogTail::Corrupt, {a, c}},
+        {"flipped checksum", [&](Bytes& l) { l[second + 4] ^= 1; }, LogTail::Corrupt, {a, c}},
+        {"zero length", [&](Bytes& l) { std::fill_n(l.begin() + second, 4, 0); }, LogTail::Corrupt, {a, c}},
+        {"impossible length", [&](Bytes& l) { l[second + 3] = 0x7f; }, LogTail::Corrupt, {a, c}},
+        {"length past the end, whole records after it", [&](Bytes& l) { l[second + 2] = 0x01; }, LogTail::Corrupt,
+         {a, c}},
+        {"bytes between records", [&](Bytes& l) { l.insert(l.begin() + third, {1, 2, 3, 4, 5}); }, LogTail::Corrupt,
+         {a, b, c}},
+        {"last record fails its checksum", [&](Bytes& l) { l[third + 100] ^= 1; }, LogTail::Corrupt, {a, b}},
+        {"last record cut short", [&](Bytes& l) { l.resize(l.size() - 1); }, LogTail::Torn, {a, b}},
+        {"zero-filled tail after the last record", [](Bytes& l) { l.resize(l.size() + 700, 0); }, LogTail::Torn,
+         {a, b, c}},
+        {"last record zero-filled from a page boundary", [](Bytes& l) { std::fill(l.begin() + 4096, l.end(), 0); },
+         LogTail::Torn, {a, b}},
+        {"zero-filled header of the last record", [&](Bytes& l) { std::fill(l.begin() + third, l.end(), 0); },
+         LogTail::Torn, {a, b}},
+        {"damage, then a torn end", [&](Bytes& l) { l[second + 9] ^= 0x40; l.resize(l.size() - 1); }, LogTail::Corrupt,
+         {a}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
         Bytes damaged = log;
-        c.damage(damaged);
+        test.damage(damaged);
         const ParsedLog parsed = parse_log(damaged);
-        EXPECT_EQ(parsed.tail, LogTail::Corrupt);
-        EXPECT_FALSE(parsed.problem.empty());
-        EXPECT_EQ(parsed.records.size(), c.kept);
+        EXPECT_EQ(parsed.tail, test.tail);
+        EXPECT_EQ(parsed.problem.empty(), test.tail != LogTail::Corrupt) << parsed.problem;
+        std::vector<std::string> kept;
+        for (auto rec : parsed.records) kept.push_back(text_of(rec));
+        EXPECT_EQ(kept, test.kept);
     }
+}
+
+TEST(PersistLog, ZeroLengthRecordsAreNeitherWrittenNorRead) {
+    const Bytes log = encode_log(std::vector<Bytes>{bytes_of("a"), {}, bytes_of("b")});
+    const ParsedLog parsed = parse_log(log);
+    EXPECT_EQ(parsed.tail, LogTail::Clean);
+    EXPECT_EQ(parsed.records.size(), 2u);
+    EXPECT_EQ(parsed.end, log.size());
+
+    // One written by something else: damage, with the records on both sides kept.
+    Bytes hand = encode_log(std::span(kThree).first(1));
+    hand.insert(hand.end(), 8, 0);
+    const Bytes rest = encode_log(std::span(kThree).last(1));
+    hand.insert(hand.end(), rest.begin() + kLogMagic.size(), rest.end());
+    const ParsedLog read = parse_log(hand);
+    EXPECT_EQ(read.tail, LogTail::Corrupt);
+    ASSERT_EQ(read.records.size(), 2u);
+    EXPECT_EQ(text_of(read.records[1]), "third");
 }
 
 TEST(PersistFiles, DefaultLocationsFollowXdg) {
@@ -183,7 +223,7 @@ TEST(PersistFiles, CorruptFileIsSetAsideUntouchedAndOthersStillLoad) {
     ASSERT_EQ(reads.size(), 2u);
     std::map<std::string, std::size_t> counts;
     for (const auto& r : reads) counts[r.name] = r.records.size();
-    EXPECT_EQ(counts["bad.log"], 1u);
+    EXPECT_EQ(counts["bad.log"], 2u) << "the records on both sides of the damage";
     EXPECT_EQ(counts["good.log"], 3u);
     EXPECT_FALSE(fs::exists(changes / "bad.log"));
     const fs::path moved = fs::directory_iterator(tmp.path() / "set-aside")->path();
