@@ -90,13 +90,14 @@ std::expected<Invoked, Refusal> ActionExecutor::invoke(std::string_view resource
 
 std::expected<Invoked, Refusal> ActionExecutor::invoke_operation(const zavo_actions::resource::ActionSpec& spec,
                                                                  const zavo_actions::action::EncodedAction& encoded) {
+    settle_started();
     const operation::OperationId id = new_operation_id();
     operation::StartOutcome outcome = root_.invoke_start(id, spec.kind, encoded);
     // An operation the widget does not start may be one it runs at once.
     if (std::holds_alternative<operation::start::NotHandled>(outcome)) outcome = root_.invoke_run(spec.kind, encoded);
 
     if (std::holds_alternative<operation::start::Pending>(outcome)) {
-        started_.insert(id);
+        started_.emplace(id, Started{++starts_, std::nullopt});
         return Invoked{Invoked::State::Pending, operation_id_text(id)};
     }
     if (std::holds_alternative<operation::start::Completed>(outcome)) return Invoked{Invoked::State::Completed, {}};
@@ -108,24 +109,45 @@ std::expected<Invoked, Refusal> ActionExecutor::invoke_operation(const zavo_acti
 
 std::expected<Polled, Refusal> ActionExecutor::poll(std::string_view operation_id, bool cancel) {
     const auto id = parse_operation_id(operation_id);
-    if (!id || !started_.contains(*id)) {
-        std::string shown(operation_id.substr(0, 64));
+    const auto it = id ? started_.find(*id) : started_.end();
+    if (it == started_.end()) {
         return std::unexpected(refusal(
-            Kind::UnknownOperation,
-            fmt::format("no started operation \"{}\" (it finished, or was never started here)", shown)));
+            Kind::UnknownOperation, fmt::format("no started operation \"{}\" (it finished, or was never started here)",
+                                                operation_id.substr(0, 64))));
     }
-    const operation::PollOutcome outcome = root_.poll_operation(*id, cancel);
-    Polled polled;
-    if (std::holds_alternative<operation::poll::Completed>(outcome)) {
-        polled.state = Polled::State::Completed;
-    } else if (const auto* cancelled = std::get_if<operation::poll::Cancelled>(&outcome)) {
-        polled = Polled{Polled::State::Cancelled, {}, cancelled->message};
-    } else if (const auto* failed = std::get_if<operation::poll::Failed>(&outcome)) {
-        polled = Polled{Polled::State::Failed, failed->code, failed->message};
-    }
+    Polled polled = it->second.outcome ? *it->second.outcome : poll_widget(*id, cancel);
     if (polled.state != Polled::State::Pending) started_.erase(*id);
     if (changed_) changed_();
     return polled;
+}
+
+Polled ActionExecutor::poll_widget(const operation::OperationId& id, bool cancel) {
+    const operation::PollOutcome outcome = root_.poll_operation(id, cancel);
+    if (std::holds_alternative<operation::poll::Completed>(outcome)) return Polled{Polled::State::Completed, {}, {}};
+    if (const auto* cancelled = std::get_if<operation::poll::Cancelled>(&outcome))
+        return Polled{Polled::State::Cancelled, {}, cancelled->message};
+    if (const auto* failed = std::get_if<operation::poll::Failed>(&outcome))
+        return Polled{Polled::State::Failed, failed->code, failed->message};
+    return Polled{};
+}
+
+void ActionExecutor::settle_started() {
+    std::size_t kept = 0;
+    for (auto& [id, started] : started_) {
+        if (!started.outcome) {
+            Polled polled = poll_widget(id, false);
+            if (polled.state != Polled::State::Pending) started.outcome = std::move(polled);
+        }
+        if (started.outcome) ++kept;
+    }
+    // Outcomes nobody came back for go, oldest first.
+    while (kept > kKeptOutcomes) {
+        auto oldest = started_.end();
+        for (auto it = started_.begin(); it != started_.end(); ++it)
+            if (it->second.outcome && (oldest == started_.end() || it->second.order < oldest->second.order)) oldest = it;
+        started_.erase(oldest);
+        --kept;
+    }
 }
 
 operation::OperationId ActionExecutor::new_operation_id() const {

@@ -12,7 +12,7 @@
 #include <expected>
 #include <functional>
 #include <optional>
-#include <set>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -62,22 +62,34 @@ public:
     // Invokes the action `action_id` of the resource `resource_id` with `args`.
     std::expected<Invoked, Refusal> invoke(std::string_view resource_id, std::string_view action_id,
                                            const zavo_actions::params::ActionArgs& args);
-    // Reports on, or with `cancel` cancels, an operation this executor started and that has
-    // not finished; an id it does not know is refused.
+    // Reports on, or with `cancel` cancels, an operation this executor started whose end has
+    // not been reported yet; an id it does not know is refused.
     std::expected<Polled, Refusal> poll(std::string_view operation_id, bool cancel);
+
+    // The most outcomes kept for operations that ended while nobody polled them.
+    static constexpr std::size_t kKeptOutcomes = 64;
 
     const zavo_actions::ActionRegistry& registry() const { return registry_; }
 
 private:
     std::expected<Invoked, Refusal> invoke_operation(const zavo_actions::resource::ActionSpec& spec,
                                                      const zavo_actions::action::EncodedAction& encoded);
+    Polled poll_widget(const operation::OperationId& id, bool cancel);
+    // Polls the started operations nobody asked about, so that one that has ended does not
+    // hold back the next start; their outcomes wait for the next poll.
+    void settle_started();
     operation::OperationId new_operation_id() const;
 
     Widget& root_;
     crdt::Document& document_;
     zavo_actions::ActionRegistry registry_;
     std::function<void()> changed_;
-    std::set<operation::OperationId> started_;  // started and not yet finished
+    struct Started {
+        std::uint64_t order = 0;
+        std::optional<Polled> outcome;  // set once it ended, until it is polled
+    };
+    std::map<operation::OperationId, Started> started_;
+    std::uint64_t starts_ = 0;
 };
 
 }  // namespace zavo_ui::action_executor

@@ -33,7 +33,8 @@ class Resources : public ::testing::Test {
 protected:
     void SetUp() override { env.set("REMOTE_LIVE_SESSIONS", "1"); }
 
-    // Stores the connection in the document and, through a sync, in memory.
+    // Stores the connection in the document and, through a sync, in memory; the in-memory
+    // record (valid until the list changes).
     SavedConnection& save(SavedConnection c) {
         store_connection(doc, c);
         app->sync_document(doc);
@@ -153,11 +154,11 @@ TEST_F(Resources, ConnectIsOfferedWithTheReasonItCannotRun) {
 }
 
 TEST_F(Resources, TheDocumentDecidesNotTheMemory) {
-    SavedConnection& stored = save(connection("  \t", ConnectionKind::Ssh, "blank.example", 22));
+    const Uuid stored = save(connection("  \t", ConnectionKind::Ssh, "blank.example", 22)).id;
     // Starred in memory only: the label follows the stored flag.
-    stored.favorite = true;
-    EXPECT_EQ(resource("remote.connection:" + stored.id.to_string()).title, "blank.example");
-    EXPECT_EQ(action("remote.connection:" + stored.id.to_string(), "favorite").title, "Add to favourites");
+    find_connection(app->connections, stored)->favorite = true;
+    EXPECT_EQ(resource("remote.connection:" + stored.to_string()).title, "blank.example");
+    EXPECT_EQ(action("remote.connection:" + stored.to_string(), "favorite").title, "Add to favourites");
 
     // In memory but not yet in the document: no connection resource, but its live session has one.
     SavedConnection unsynced = connection("Fresh", ConnectionKind::Ssh, "fresh", 22);
@@ -170,8 +171,8 @@ TEST_F(Resources, TheDocumentDecidesNotTheMemory) {
     EXPECT_EQ(roots[0].children.back().id, "remote.session:" + unsynced.id.to_string());
 
     // A session titles itself with the untrimmed name.
-    app->session_target = stored.id;
-    EXPECT_EQ(resource("remote.session:" + stored.id.to_string()).title, "  \t session");
+    app->session_target = stored;
+    EXPECT_EQ(resource("remote.session:" + stored.to_string()).title, "  \t session");
 
     // A session whose connection left the in-memory list has no resource.
     app->connections.clear();

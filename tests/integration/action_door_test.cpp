@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -283,6 +284,11 @@ protected:
             if (!test_support::on_path(tool)) GTEST_SKIP() << tool << " is not installed (scripts/install-deps installs it)";
         if (const std::string why = ssh_test::SshServer::unavailable(); !why.empty()) GTEST_SKIP() << why;
         server_ = std::make_unique<ssh_test::SshServer>();
+        // A throwaway account with a plain shell: root's login shell runs whatever its profile says.
+        user_ = server_->make_user(ssh_test::random_word(12));
+        ::chmod(dir_.c_str(), 0755);
+        fs::create_directory(drop_);
+        ::chmod(drop_.c_str(), 0777);
         bus_ = std::make_unique<PrivateBus>(dir_);
         client_ = std::make_unique<Gdbus>(bus_->address(), dir_);
     }
@@ -302,7 +308,7 @@ protected:
         c.kind = remote::ConnectionKind::Ssh;
         c.host = "127.0.0.1";
         c.port = server_->port();
-        c.user = "root";
+        c.user = user_;
         c.auth = remote::AuthKind::PublicKey;
         return c;
     }
@@ -329,7 +335,9 @@ protected:
     test_support::TempDir tmp_{"remote-action-door.", "/tmp"};
     fs::path dir_ = tmp_.path();
     fs::path data_ = dir_ / "data";
+    fs::path drop_ = dir_ / "drop";  // where the remote shell may write
     std::unique_ptr<ssh_test::SshServer> server_;
+    std::string user_;
     std::unique_ptr<PrivateBus> bus_;
     std::unique_ptr<Gdbus> client_;
 };
@@ -366,7 +374,7 @@ TEST_F(ActionDoor, ConnectSendTextRenameAndDisconnectFromOutside) {
     EXPECT_EQ((*find_action(tree, session, "send-text"))["available"], true);
 
     // Send text: the command runs on the server.
-    const fs::path file = dir_ / "from-the-door";
+    const fs::path file = drop_ / "from-the-door";
     Reply sent = client_->invoke(session, "send-text", {{"text", "echo ok > " + file.string() + "\n"}});
     ASSERT_TRUE(sent.ok) << sent.error << ": " << sent.message;
     EXPECT_EQ(sent.values.at(0), "pending");

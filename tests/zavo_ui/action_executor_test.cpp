@@ -86,7 +86,10 @@ struct Offering : Widget {
     }
     operation::PollOutcome poll_operation(const operation::OperationId& id, bool cancel) override {
         cancels.push_back(cancel);
-        if (poll_answers.empty()) return operation::poll::Pending{};
+        if (poll_answers.empty()) {
+            if (finish_when_polled) return operation::poll::Completed{{}, id};
+            return operation::poll::Pending{};
+        }
         auto answer = poll_answers.front();
         poll_answers.erase(poll_answers.begin());
         std::visit([&](auto& a) {
@@ -100,6 +103,7 @@ struct Offering : Widget {
     std::vector<operation::OperationId> started;
     int runs = 0;
     std::vector<operation::PollOutcome> poll_answers;
+    bool finish_when_polled = false;
     std::vector<bool> cancels;
 };
 
@@ -207,6 +211,27 @@ TEST_F(Executor, OperationsAreStartedOrRunAndPolledUntilTheyFinish) {
     widget.start_answer = operation::start::Completed{};
     EXPECT_EQ(executor->invoke("r.child", "op", {}), (Invoked{Invoked::State::Completed, {}}));
     EXPECT_EQ(widget.runs, 2);  // a start that answers is not run again
+}
+
+TEST_F(Executor, AnOperationNobodyPolledDoesNotHoldBackTheNext) {
+    const auto first = executor->invoke("r.child", "op", {});
+    widget.poll_answers = {operation::poll::Failed{"x.code", "went wrong", {}, std::nullopt, false}};
+    const auto second = executor->invoke("r.child", "op", {});  // asks after the first, without cancel
+    EXPECT_EQ(widget.cancels, (std::vector<bool>{false}));
+    // The first one's end waits for its poll, which does not ask the widget again.
+    EXPECT_EQ(executor->poll(first->operation, true), (Polled{Polled::State::Failed, "x.code", "went wrong"}));
+    EXPECT_EQ(widget.cancels.size(), 1u);
+    EXPECT_EQ(executor->poll(first->operation, false).error().kind, Kind::UnknownOperation);
+    EXPECT_EQ(executor->poll(second->operation, false), (Polled{Polled::State::Pending, {}, {}}));
+
+    // Outcomes nobody comes back for are kept up to a limit, the oldest dropped first.
+    widget.finish_when_polled = true;
+    std::vector<std::string> ids;
+    for (std::size_t i = 0; i < ActionExecutor::kKeptOutcomes + 2; ++i) ids.push_back(executor->invoke("r.child", "op", {})->operation);
+    EXPECT_EQ(executor->poll(second->operation, false).error().kind, Kind::UnknownOperation);
+    EXPECT_EQ(executor->poll(ids[0], false).error().kind, Kind::UnknownOperation);
+    EXPECT_EQ(executor->poll(ids[1], false), (Polled{Polled::State::Completed, {}, {}}));
+    EXPECT_EQ(executor->poll(ids.back(), false), (Polled{Polled::State::Completed, {}, {}}));
 }
 
 TEST(OperationIds, TextIs32LowerCaseHexDigits) {

@@ -33,12 +33,52 @@ poll::Failed poll_failure(std::string_view code, std::string message, const Oper
     return poll::Failed{std::string(code), std::move(message), id, std::nullopt, false};
 }
 
+// The trust store's location, or why it cannot be used.
+std::expected<std::filesystem::path, std::string> trust_store() {
+    auto path = known_hosts_path();
+    if (!path) return std::unexpected(fmt::format("private SSH host-key storage is unavailable: {}", path.error()));
+    return path;
+}
+
 // The connected SSH terminal of the live session of `id`; else why text cannot go there.
 std::expected<SshSession*, std::string_view> connected_terminal(RemoteApp& app, const Uuid& id) {
     if (app.session_target != id) return std::unexpected(kSessionInactive);
     auto* ssh = app.live_session ? std::get_if<std::unique_ptr<SshSession>>(&app.live_session->value) : nullptr;
     if (ssh == nullptr || !(*ssh)->status().is_connected()) return std::unexpected(kNeedsTerminal);
     return ssh->get();
+}
+
+StartOutcome start_connect(RemoteApp& app, const OperationId& operation_id, const Uuid& id) {
+    const SavedConnection* record = find_connection(app.connections, id);
+    if (record == nullptr) return start::Refused{std::string(kMissingConnection)};
+    const ConnectionReadiness readiness = record->readiness();
+    if (readiness != ConnectionReadiness::Ready) {
+        std::string_view text = readiness_notice(readiness, record->kind);
+        if (readiness == ConnectionReadiness::InvalidProfile) text = record->compatibility_problem().value_or(text);
+        return start::Refused{std::string(text)};
+    }
+    app.start_session(id);
+    if (!app.live_session) return start::Refused{"remote transport did not start"};
+    const SessionStatus status = app.live_session->status();
+    switch (status.kind) {
+        case SessionStatus::Kind::Ended: return start::Refused{"remote transport did not start"};
+        case SessionStatus::Kind::Unavailable:
+        case SessionStatus::Kind::Failed: return start::Refused{status.text};
+        case SessionStatus::Kind::Connected: return start::Completed{Completion{}};
+        case SessionStatus::Kind::Connecting: break;
+    }
+    app.pending_operation.state = PendingOperation::Connect{operation_id, id, app.session_counter};
+    return start::Pending{};
+}
+
+StartOutcome start_send_text(RemoteApp& app, const OperationId& operation_id, const RemoteOperation::SendText& send) {
+    auto ssh = connected_terminal(app, send.connection_id);
+    if (!ssh) return start::Refused{std::string(ssh.error())};
+    auto ack = (*ssh)->send_text_acknowledged(send.text);
+    if (!ack) return start::Refused{std::move(ack.error())};
+    app.pending_operation.state =
+        PendingOperation::SendText{std::move(*ack), operation_id, send.connection_id, app.session_counter};
+    return start::Pending{};
 }
 
 }  // namespace
@@ -51,65 +91,14 @@ StartOutcome RemoteApp::start_operation(const OperationId& operation_id, std::ui
     if (!decoded) return start::NotHandled{};
     if (!*decoded) return start::Refused{decoded->error()};
     if (!pending_operation.is_idle()) return start::Refused{"another remote operation is still running"};
-
-    return std::visit(
-        Overloaded{
-            [](const RemoteOperation::ShowConnections&) -> StartOutcome {
-                return start::Refused{"view operations do not start background work"};
-            },
-            [](const RemoteOperation::NewConnectionForm&) -> StartOutcome {
-                return start::Refused{"view operations do not start background work"};
-            },
-            [](const RemoteOperation::EditConnection&) -> StartOutcome {
-                return start::Refused{"view operations do not start background work"};
-            },
-            [&](const RemoteOperation::Connect& connect) -> StartOutcome {
-                const SavedConnection* record = find_connection(connections, connect.connection_id);
-                if (record == nullptr) return start::Refused{std::string(kMissingConnection)};
-                const ConnectionReadiness readiness = record->readiness();
-                if (readiness != ConnectionReadiness::Ready) {
-                    std::string_view text = readiness_notice(readiness, record->kind);
-                    if (readiness == ConnectionReadiness::InvalidProfile)
-                        text = record->compatibility_problem().value_or(text);
-                    return start::Refused{std::string(text)};
-                }
-                start_session(connect.connection_id);
-                if (!live_session) return start::Refused{"remote transport did not start"};
-                const SessionStatus status = live_session->status();
-                switch (status.kind) {
-                    case SessionStatus::Kind::Ended: return start::Refused{"remote transport did not start"};
-                    case SessionStatus::Kind::Unavailable:
-                    case SessionStatus::Kind::Failed: return start::Refused{status.text};
-                    case SessionStatus::Kind::Connected: return start::Completed{Completion{}};
-                    case SessionStatus::Kind::Connecting: break;
-                }
-                pending_operation.state =
-                    PendingOperation::Connect{operation_id, connect.connection_id, session_counter};
-                return start::Pending{};
-            },
-            [&](const RemoteOperation::SendText& send) -> StartOutcome {
-                auto ssh = connected_terminal(*this, send.connection_id);
-                if (!ssh) return start::Refused{std::string(ssh.error())};
-                auto ack = (*ssh)->send_text_acknowledged(send.text);
-                if (!ack) return start::Refused{std::move(ack.error())};
-                pending_operation.state =
-                    PendingOperation::SendText{std::move(*ack), operation_id, send.connection_id, session_counter};
-                return start::Pending{};
-            },
-            [&](const auto&) -> StartOutcome {
-                // Disconnect and the host-key operations finish at once.
-                return std::visit(
-                    Overloaded{
-                        [](const RunFailure& f) -> StartOutcome { return start::Refused{f.message}; },
-                        [](const RunResult& r) -> StartOutcome {
-                            if (r.handled) return start::Completed{Completion{}};
-                            return start::NotHandled{};
-                        },
-                    },
-                    run_operation(kind, op));
-            },
-        },
-        (*decoded)->value);
+    const RemoteOperation& operation = **decoded;
+    if (operation.kind() == OperationKind::View) return start::Refused{"view operations do not start background work"};
+    if (const auto* connect = std::get_if<RemoteOperation::Connect>(&operation.value))
+        return start_connect(*this, operation_id, connect->connection_id);
+    if (const auto* send = std::get_if<RemoteOperation::SendText>(&operation.value))
+        return start_send_text(*this, operation_id, *send);
+    // Disconnect and the host-key operations finish at once.
+    return zavo_ui::operation::adapt_run(run_operation(kind, op));
 }
 
 RunOutcome RemoteApp::run_operation(std::uint8_t kind, const EncodedAction& op) {
@@ -167,8 +156,8 @@ RunOutcome RemoteApp::run_operation(std::uint8_t kind, const EncodedAction& op) 
                 const auto* unknown = verdict ? std::get_if<HostKeyUnknown>(&*verdict) : nullptr;
                 if (unknown == nullptr || unknown->presented != trust.observed)
                     return failure("the observed SSH host key is stale; reconnect to inspect the current key");
-                const auto path = known_hosts_path();
-                if (!path) return failure(fmt::format("private SSH host-key storage is unavailable: {}", path.error()));
+                const auto path = trust_store();
+                if (!path) return failure(path.error());
                 if (auto saved = known_hosts::trust(*path, record->host, record->port, trust.observed); !saved)
                     return failure(fmt::format("could not save SSH host-key trust: {}", saved.error()));
                 start_session(trust.connection_id);
@@ -180,8 +169,8 @@ RunOutcome RemoteApp::run_operation(std::uint8_t kind, const EncodedAction& op) 
                 const auto verdict = ssh_host_key_verdict(forget.connection_id);
                 if (!verdict || !std::holds_alternative<HostKeyChanged>(*verdict))
                     return failure("only the currently observed changed SSH host key can be forgotten");
-                const auto path = known_hosts_path();
-                if (!path) return failure(fmt::format("private SSH host-key storage is unavailable: {}", path.error()));
+                const auto path = trust_store();
+                if (!path) return failure(path.error());
                 if (auto removed = known_hosts::forget(*path, record->host, record->port); !removed)
                     return failure(fmt::format("could not forget SSH host-key trust: {}", removed.error()));
                 end_session();
