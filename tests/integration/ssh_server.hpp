@@ -69,6 +69,15 @@ public:
         fs::create_directory(store_dir_);
         ::chmod(store_dir_.c_str(), 0700);
         port_ = test_support::free_port();
+        // Sessions log in as a throwaway account with a plain shell: root's login shell runs
+        // the machine's own profile, which may hold a lock or wait on one.
+        user_ = "rmt" + random_word(8);
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            run("useradd -M -d /tmp -s /bin/sh " + user_);
+            if (run("id -u " + user_).find_first_not_of("0123456789\n") == std::string::npos) break;
+            std::this_thread::sleep_for(100ms);  // another test may hold the account files' lock
+        }
+        make_user(random_word(16));  // an account without a password is locked, keys and all
         start();  // if it throws, tmp_ removes the folder
     }
 
@@ -118,14 +127,11 @@ public:
         start();
     }
 
-    // A throwaway account with this password; removed with the server.
+    // The account sessions log in as; removed with the server.
+    const std::string& user() const { return user_; }
+
+    // Gives that account a password and returns its name.
     std::string make_user(const std::string& password) {
-        user_ = "rmt" + random_word(8);
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            run("useradd -M -d /tmp -s /bin/sh " + user_);
-            if (run("id -u " + user_).find_first_not_of("0123456789\n") == std::string::npos) break;
-            std::this_thread::sleep_for(100ms);  // another test may hold the account files' lock
-        }
         for (int attempt = 0; attempt < 20; ++attempt) {
             if (run("echo '" + user_ + ":" + password + "' | chpasswd").empty()) break;
             std::this_thread::sleep_for(100ms);
@@ -133,8 +139,8 @@ public:
         return user_;
     }
 
-    remote::SshSessionRequest request(remote::SshCredentials credentials, std::string user = "root") const {
-        return {"127.0.0.1", std::move(user), store(), std::move(credentials), port_, 80, 24};
+    remote::SshSessionRequest request(remote::SshCredentials credentials, std::string user = {}) const {
+        return {"127.0.0.1", user.empty() ? user_ : std::move(user), store(), std::move(credentials), port_, 80, 24};
     }
 
 private:

@@ -2,6 +2,8 @@
 // a private sshd, an Xtigervnc server and the relay's simulated device.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <deque>
 #include <fstream>
 
@@ -41,8 +43,9 @@ TEST(WindowSessions, SshTerminalTakesTypedCommandsAndControlWDisconnects) {
     server.trust();
     const test_support::TempDir out("remote-window-ssh-");
     const std::filesystem::path file = out.path() / "answer";
+    ::chmod(out.path().c_str(), 0777);  // the session's account writes there
 
-    RemoteWindow window({saved("Lab shell", ConnectionKind::Ssh, "127.0.0.1", server.port(), "root", AuthKind::PublicKey)},
+    RemoteWindow window({saved("Lab shell", ConnectionKind::Ssh, "127.0.0.1", server.port(), server.user(), AuthKind::PublicKey)},
                         {"REMOTE_LIVE_SESSIONS=", "REMOTE_SSH_KNOWN_HOSTS=" + server.store().string(),
                          "REMOTE_SSH_KEY=" + server.client_key().string()});
     ASSERT_TRUE(window.ok()) << test_support::read_text(window.log());
@@ -60,7 +63,7 @@ TEST(WindowSessions, SshTerminalTakesTypedCommandsAndControlWDisconnects) {
     EXPECT_EQ(shot.width, 1280u);
 
     window.key("ctrl+w");
-    EXPECT_TRUE(eventually([&] { return window_test::log_has(server.log().string(), "Close session: user root"); }))
+    EXPECT_TRUE(eventually([&] { return window_test::log_has(server.log().string(), "Close session: user " + server.user()); }))
         << test_support::read_text(server.log());
 }
 

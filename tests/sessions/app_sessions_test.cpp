@@ -71,9 +71,7 @@ protected:
         env.set("REMOTE_SSH_KNOWN_HOSTS", server->store().c_str());
         env.set("REMOTE_SSH_KEY", server->client_key().c_str());
         env.set("REMOTE_SSH_KEY_PASSPHRASE", nullptr);
-        // A throwaway account with a plain shell: root's login shell runs the machine's profile.
-        const std::string user = server->make_user(ssh_test::random_word(12));
-        start({saved("Lab", ConnectionKind::Ssh, "127.0.0.1", server->port(), user, AuthKind::PublicKey)});
+        start({saved("Lab", ConnectionKind::Ssh, "127.0.0.1", server->port(), server->user(), AuthKind::PublicKey)});
         id = app->connections[0].id;
     }
     // The workers outlive their sessions briefly; the test waits for them before the server goes.
