@@ -9,11 +9,7 @@
 #include <vector>
 
 using namespace remote;
-using remote::views::PaintContext;
-using view_test::ViewFrame;
-using zavo_ui::DrawRecord;
-using zavo_ui::Rect;
-using K = UiCommand::Kind;
+using namespace view_test;
 
 namespace {
 

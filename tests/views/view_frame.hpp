@@ -9,10 +9,15 @@
 #include "zavo_ui/theme.hpp"
 
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
 namespace view_test {
+
+using K = remote::UiCommand::Kind;
+using zavo_ui::DrawRecord;
+using zavo_ui::Rect;
 
 struct ViewFrame {
     std::unique_ptr<remote::RemoteApp> app;
@@ -53,10 +58,17 @@ struct ViewFrame {
     const zavo_ui::tokens::colors::Colors& colors() const { return theme.colors; }
 };
 
-// The hit regions of the last paint, as (command kind, rectangle) pairs.
-inline std::vector<remote::UiCommand::Kind> region_kinds(const remote::RemoteApp& app) {
-    std::vector<remote::UiCommand::Kind> out;
+// The commands' kinds of the last paint's hit regions, in order.
+inline std::vector<K> region_kinds(const remote::RemoteApp& app) {
+    std::vector<K> out;
     for (const auto& r : app.hit_regions) out.push_back(r.command.kind);
+    return out;
+}
+
+// The texts drawn, in order.
+inline std::vector<std::string> texts(const zavo_ui::RecordingBackend& records) {
+    std::vector<std::string> out;
+    for (const DrawRecord* t : records.texts()) out.push_back(t->text);
     return out;
 }
 
