@@ -74,12 +74,9 @@ std::expected<PublicKey::Bytes, std::string> decode_base32(std::string_view text
 
 bool is_valid_point(const PublicKey::Bytes& bytes) {
     std::unique_ptr<BN_CTX, CtxFree> ctx(BN_CTX_new());
-    // p = 2^255 - 19, d = -121665 / 121666 mod p.
-    static const char* kP =
-        "57896044618658097711785492504343953926634992332820282019728792003956564819949";
-    static const char* kD =
-        "37095705934669439343138083508754565189542113879843219016388785533085940283555";
-    Bn p = bn_dec(kP), d = bn_dec(kD);
+    // p = 2^255 - 19, d = -121665 / 121666 mod p; read once.
+    static const Bn p = bn_dec("57896044618658097711785492504343953926634992332820282019728792003956564819949");
+    static const Bn d = bn_dec("37095705934669439343138083508754565189542113879843219016388785533085940283555");
 
     // y from the little-endian bytes with the sign bit cleared.
     std::array<std::uint8_t, 32> le = bytes;
@@ -87,19 +84,16 @@ bool is_valid_point(const PublicKey::Bytes& bytes) {
     Bn y(BN_lebin2bn(le.data(), static_cast<int>(le.size()), nullptr));
     BN_mod(y.get(), y.get(), p.get(), ctx.get());
 
-    Bn y2 = bn(), u = bn(), v = bn(), ratio = bn(), exp = bn(), chi = bn();
+    // x^2 = u / v with u = y^2 - 1 and v = d y^2 + 1 (never 0): a point exactly when u / v is
+    // 0 or a square mod p, that is when u v is (v and 1 / v share their Legendre symbol).
+    Bn y2 = bn(), u = bn(), v = bn();
     BN_mod_sqr(y2.get(), y.get(), p.get(), ctx.get());
-    BN_mod_sub(u.get(), y2.get(), BN_value_one(), p.get(), ctx.get());    // y^2 - 1
+    BN_mod_sub(u.get(), y2.get(), BN_value_one(), p.get(), ctx.get());
+    if (BN_is_zero(u.get())) return true;
     BN_mod_mul(v.get(), d.get(), y2.get(), p.get(), ctx.get());
-    BN_mod_add(v.get(), v.get(), BN_value_one(), p.get(), ctx.get());    // d y^2 + 1, never 0
-    if (!BN_mod_inverse(v.get(), v.get(), p.get(), ctx.get())) return false;
-    BN_mod_mul(ratio.get(), u.get(), v.get(), p.get(), ctx.get());
-    if (BN_is_zero(ratio.get())) return true;
-    // Euler's criterion: ratio^((p-1)/2) is 1 exactly for squares.
-    BN_sub(exp.get(), p.get(), BN_value_one());
-    BN_rshift1(exp.get(), exp.get());
-    BN_mod_exp(chi.get(), ratio.get(), exp.get(), p.get(), ctx.get());
-    return BN_is_one(chi.get());
+    BN_mod_add(v.get(), v.get(), BN_value_one(), p.get(), ctx.get());
+    BN_mod_mul(u.get(), u.get(), v.get(), p.get(), ctx.get());
+    return BN_kronecker(u.get(), p.get(), ctx.get()) == 1;
 }
 
 std::expected<PublicKey, std::string> PublicKey::from_bytes(const Bytes& bytes) {

@@ -84,5 +84,13 @@ TEST_F(QtText, LinesDrawnAgainLookTheSame) {
   }
 }
 
+// Measured widths are kept as well; past the cache's bound they are measured afresh.
+TEST_F(QtText, MeasuresStayTheSameAcrossTheWidthCache) {
+  const double first = text.measure("Build box 1", 13).width;
+  for (int i = 0; i < 5000; ++i) text.measure("line " + std::to_string(i), 13);
+  EXPECT_EQ(text.measure("Build box 1", 13).width, first);
+  EXPECT_LT(text.measure("Build box 1", 12.5f).width, first);
+}
+
 }  // namespace
 }  // namespace zavo_ui::qt

@@ -3,7 +3,9 @@
 #include <QPainter>
 #include <QPen>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <memory>
 
 namespace zavo_ui::qt {
@@ -45,6 +47,41 @@ QPainter::CompositionMode qt_composition(const BlendMode& blend) {
 }
 
 void release_pixels(void* info) { delete static_cast<PixelBytes*>(info); }
+
+// The area a round-joined stroke of `width` covers along a rectangle, a rounded rectangle
+// with one radius or a circle: the ring between the shape grown and shrunk by half the
+// width. Filling it is much cheaper than stroking the outline. None for other shapes.
+std::optional<QPainterPath> stroke_ring(const Shape& shape, double width) {
+  const double h = width / 2.0;
+  QPainterPath ring;
+  ring.setFillRule(Qt::OddEvenFill);
+  if (const auto* c = std::get_if<Circle>(&shape)) {
+    ring.addEllipse(qp(c->center), c->radius + h, c->radius + h);
+    if (c->radius > h) ring.addEllipse(qp(c->center), c->radius - h, c->radius - h);
+    return ring;
+  }
+  Rect r;
+  double radius = 0.0;
+  if (const auto* rect = std::get_if<Rect>(&shape)) {
+    r = rect->abs();
+  } else if (const auto* rr = std::get_if<RoundedRect>(&shape); rr && rr->uniform()) {
+    r = rr->rect.abs();
+    radius = rr->radii[0];
+  } else {
+    return std::nullopt;
+  }
+  const QRectF outer(r.x0 - h, r.y0 - h, r.width() + width, r.height() + width);
+  ring.addRoundedRect(outer, radius + h, radius + h);
+  if (r.width() > width && r.height() > width) {
+    const QRectF inner(r.x0 + h, r.y0 + h, r.width() - width, r.height() - width);
+    const double inner_radius = std::max(radius - h, 0.0);
+    if (inner_radius > 0.0)
+      ring.addRoundedRect(inner, inner_radius, inner_radius);
+    else
+      ring.addRect(inner);
+  }
+  return ring;
+}
 
 }  // namespace
 
@@ -168,8 +205,14 @@ void QtSceneBackend::fill_image(const QPainterPath& path, const QTransform& shap
 }
 
 void QtSceneBackend::stroke(const scene_item::StrokeItem& item) {
-  const QPainterPath path = to_path(item.shape);
   painter_.setWorldTransform(to_qtransform(item.transform) * base_);
+  if (const auto* color = std::get_if<Color>(&item.brush); color && item.stroke.join == Join::Round) {
+    if (auto ring = stroke_ring(item.shape, item.stroke.width)) {
+      painter_.fillPath(*ring, to_qcolor(*color));
+      return;
+    }
+  }
+  const QPainterPath path = to_path(item.shape);
   QPen pen;
   pen.setWidthF(item.stroke.width);
   pen.setJoinStyle(qt_join(item.stroke.join));
@@ -189,7 +232,11 @@ void QtSceneBackend::stroke(const scene_item::StrokeItem& item) {
 void QtSceneBackend::push_layer(const scene_item::PushLayerItem& item) {
   painter_.save();
   painter_.setWorldTransform(to_qtransform(item.transform) * base_);
-  painter_.setClipPath(to_path(item.clip), painter_.hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip);
+  const Qt::ClipOperation op = painter_.hasClipping() ? Qt::IntersectClip : Qt::ReplaceClip;
+  if (const auto* rect = std::get_if<Rect>(&item.clip); rect && item.transform.is_axis_aligned())
+    painter_.setClipRect(QRectF(QPointF(rect->x0, rect->y0), QPointF(rect->x1, rect->y1)).normalized(), op);
+  else
+    painter_.setClipPath(to_path(item.clip), op);
   painter_.setOpacity(painter_.opacity() * std::clamp(item.alpha, 0.0f, 1.0f));
   painter_.setCompositionMode(qt_composition(item.blend));
 }

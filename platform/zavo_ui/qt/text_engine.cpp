@@ -73,8 +73,13 @@ const QFont& TextEngine::font(FontFamily family, float pixel_size, std::uint8_t 
 double TextEngine::line_width(std::string_view utf8, FontFamily family, float pixel_size,
                               std::uint8_t weight) {
   if (utf8.empty()) return 0.0;
-  Entry& e = entry(family, pixel_size, weight);
-  return e.metrics.horizontalAdvance(to_qstring(utf8)) * e.scale;
+  ShapedKey lookup{std::string(utf8), key_of(family, pixel_size, weight)};
+  if (auto it = widths_.find(lookup); it != widths_.end()) return it->second;
+  if (widths_.size() >= kShapedLimit) widths_.clear();
+  const Entry& e = entry(family, pixel_size, weight);
+  const double width = e.metrics.horizontalAdvance(to_qstring(utf8)) * e.scale;
+  widths_.emplace(std::move(lookup), width);
+  return width;
 }
 
 double TextEngine::line_height(FontFamily family, float pixel_size, std::uint8_t weight) {

@@ -84,6 +84,9 @@ class TextEngine {
 
   std::unordered_map<Key, Entry, KeyHash> fonts_;
   std::unordered_map<ShapedKey, QList<QGlyphRun>, ShapedKeyHash> shaped_;
+  // Widths of measured lines: painting measures the same labels every frame. Emptied like the
+  // glyph cache.
+  std::unordered_map<ShapedKey, double, ShapedKeyHash> widths_;
 };
 
 }  // namespace zavo_ui::qt

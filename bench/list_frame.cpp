@@ -1,0 +1,165 @@
+// One frame of the connection list with 10,000 saved connections at 1280 x 800: the
+// application building its scene (real text metrics), the Qt backend replaying that scene
+// into an image, and both together, against filling the frame alone in the same run.
+//
+//   BM_ListFrameScene        RemoteApp::paint into a scene (the list's order and counts kept
+//                            from the frame before, as between two frames of a running window)
+//   BM_ListFrameSceneAfterEdit  the same after a change to the list: order and counts again
+//   BM_ListFrameReplay       the Qt backend replaying one such scene into the frame image
+//   BM_ListFrameWhole        both; counter x_fill = its time over BM_FillFrame's
+//   BM_FillFrame             the same 1280 x 800 image filled with the background, the reference
+#include <benchmark/benchmark.h>
+
+#include <QImage>
+#include <QPainter>
+
+#include <fmt/format.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/remote_app.hpp"
+#include "support/offscreen_app.hpp"
+#include "zavo_ui/qt/qt_text_renderer.hpp"
+#include "zavo_ui/qt/scene_painter.hpp"
+#include "zavo_ui/simulated_devices.hpp"
+#include "zavo_ui/theme.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<remote::SavedConnection> ten_thousand() {
+    using namespace remote;
+    static const char* words[] = {"Build", "Studio", "Garage", "Office", "Rack", "Lab", "Edge", "Node", "Vault", "Pi"};
+    static const char* groups[] = {"lab", "home", "prod", "work", "staging", "Zavo", "edge", "backup"};
+    const std::string device = zavo_ui::simulated_devices::SIMULATED_DEVICES[0].endpoint_id();
+    std::mt19937 rng(7);
+    std::vector<SavedConnection> list;
+    list.reserve(10'000);
+    for (int i = 0; i < 10'000; ++i) {
+        SavedConnection c;
+        c.kind = static_cast<ConnectionKind>(i % 4);
+        c.name = fmt::format("{} {} {}", words[rng() % 10], words[rng() % 10], i);
+        c.host = c.kind == ConnectionKind::Zavo ? device : fmt::format("host-{}.example.net", rng() % 100000);
+        c.port = c.kind == ConnectionKind::Zavo ? 0 : 22;
+        c.user = c.kind == ConnectionKind::Ssh ? "admin" : "";
+        c.auth = c.kind == ConnectionKind::Zavo ? AuthKind::DeviceIdentity : AuthKind::Password;
+        c.group = groups[rng() % 8];
+        c.presence = static_cast<Presence>(rng() % 3);
+        c.last_used = "2h ago";
+        c.favorite = rng() % 16 == 0;
+        c.id = Uuid::new_v4();
+        list.push_back(std::move(c));
+    }
+    return list;
+}
+
+// The application on its list, laid out in a 1280 x 800 window, scrolled into the middle.
+struct ListWindow {
+    std::unique_ptr<remote::RemoteApp> app = remote::RemoteApp::with_data(ten_thousand(), {});
+    zavo_ui::qt::TextEngine engine;
+    zavo_ui::qt::QtTextRenderer text{engine};
+    zavo_ui::theme::Theme theme = zavo_ui::theme::Theme::dark();
+    zavo_ui::DrawContext draw;
+    zavo_ui::qt::ImageCache images;
+    zavo_ui::Scene scene;
+
+    ListWindow() {
+        test_support::offscreen_app();
+        app->window_bounds = {0, 0, 1280, 800};
+        app->last_narrow = false;
+        app->snap_nav_flap();
+        app->list_scroll = 80.0 * 5000;
+        build();  // the first frame makes the order, the counts and the row metrics
+    }
+    void build() {
+        scene.reset();
+        app->paint(scene, zavo_ui::Affine::identity(), text, theme, draw);
+    }
+    // Into the same image every frame, as the window paints into its backing store.
+    void replay() {
+        frame.fill(Qt::black);
+        QPainter painter(&frame);
+        zavo_ui::qt::paint_scene(painter, scene, engine, images);
+        painter.end();
+        images.end_frame();
+    }
+    QImage frame{1280, 800, QImage::Format_ARGB32_Premultiplied};
+};
+
+ListWindow& window() {
+    static ListWindow w;
+    return w;
+}
+
+// The reference: the same image filled with the window's background.
+void fill_frame() {
+    ListWindow& w = window();
+    w.frame.fill(zavo_ui::qt::to_qcolor(w.theme.colors.background));
+    benchmark::DoNotOptimize(w.frame.constBits());
+}
+
+// Seconds per fill, measured in this run.
+double fill_seconds() {
+    static const double seconds = [] {
+        for (int i = 0; i < 20; ++i) fill_frame();
+        const int n = 400;
+        const auto start = Clock::now();
+        for (int i = 0; i < n; ++i) fill_frame();
+        return std::chrono::duration<double>(Clock::now() - start).count() / n;
+    }();
+    return seconds;
+}
+
+void BM_ListFrameScene(benchmark::State& state) {
+    ListWindow& w = window();
+    for (auto _ : state) w.build();
+    state.counters["items"] = double(w.scene.items().size());
+    state.counters["regions"] = double(w.app->hit_regions.size());
+}
+BENCHMARK(BM_ListFrameScene)->Unit(benchmark::kMicrosecond);
+
+void BM_ListFrameSceneAfterEdit(benchmark::State& state) {
+    ListWindow& w = window();
+    for (auto _ : state) {
+        w.app->connections.touch();
+        w.build();
+    }
+}
+BENCHMARK(BM_ListFrameSceneAfterEdit)->Unit(benchmark::kMicrosecond);
+
+void BM_ListFrameReplay(benchmark::State& state) {
+    ListWindow& w = window();
+    w.build();
+    for (auto _ : state) w.replay();
+}
+BENCHMARK(BM_ListFrameReplay)->Unit(benchmark::kMicrosecond);
+
+void BM_ListFrameWhole(benchmark::State& state) {
+    ListWindow& w = window();
+    const double fill = fill_seconds();
+    double total = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        w.build();
+        w.replay();
+        total += std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    state.counters["x_fill"] = total / double(state.iterations()) / fill;
+}
+BENCHMARK(BM_ListFrameWhole)->Unit(benchmark::kMicrosecond);
+
+void BM_FillFrame(benchmark::State& state) {
+    for (auto _ : state) fill_frame();
+}
+BENCHMARK(BM_FillFrame)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+
+BENCHMARK_MAIN();
