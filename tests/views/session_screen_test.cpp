@@ -236,6 +236,8 @@ TEST_F(SessionScreen, VncHeaderWaitingTextAndTheSharedPicture) {
     EXPECT_EQ(regions[0].rect, (Rect{1280 - 122, 8, 1280 - 12, 40}));
     EXPECT_TRUE(has_text(records, "Scale: Fit"));
     EXPECT_TRUE(has_text(records, "· " + target_label(connection(id)) + " · framebuffer"));
+    // The name stops short of the buttons.
+    EXPECT_EQ(records.find_text(connection(id).name)->clip, (Rect{0, 0, regions[2].rect.x0 - 8, 48}));
     EXPECT_TRUE(has_text(records, "Connected — waiting for the first framebuffer update…"));
     EXPECT_EQ(frame.app->surface_rect, earlier);
     EXPECT_TRUE(records.of_kind(DrawRecord::Kind::Image).empty());

@@ -7,6 +7,7 @@
 #include "app/remote_app.hpp"
 #include "profiles/connection_list.hpp"
 #include "views/keys.hpp"
+#include "views/session_screen.hpp"
 
 namespace remote::app {
 
@@ -43,13 +44,8 @@ std::optional<std::string> hover_tooltip_text(const RemoteApp& app, const UiComm
     }
 }
 
-template <class T>
-T* session_as(RemoteApp& app) {
-    return app.live_session ? std::get_if<T>(&app.live_session->value) : nullptr;
-}
-
 DeviceSession* connected_device(RemoteApp& app) {
-    auto* device = session_as<DeviceSession>(app);
+    auto* device = views::live_session_as<DeviceSession>(app);
     return device && device->status.is_connected() ? device : nullptr;
 }
 
@@ -249,12 +245,12 @@ private:
 
     bool forward_to_session(const ev::Key& key) {
         if (app_.screen.kind != Screen::Kind::Session || !app_.live_session) return false;
-        if (auto* ssh = session_as<std::unique_ptr<SshSession>>(app_)) {
+        if (auto* ssh = views::live_session_as<std::unique_ptr<SshSession>>(app_)) {
             if (!(*ssh)->status().is_connected()) return false;
             auto bytes = views::ssh_bytes_for_key(key, modifiers_);
             if (!bytes) return false;
             (void)(*ssh)->send_text(std::move(*bytes));
-        } else if (auto* vnc = session_as<rfb::VncShared>(app_)) {
+        } else if (auto* vnc = views::live_session_as<rfb::VncShared>(app_)) {
             if (!vnc->status().is_connected()) return false;
             const auto keysym = views::vnc_keysym_for_key(key);
             if (!keysym) return false;

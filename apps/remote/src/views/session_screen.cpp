@@ -25,11 +25,6 @@ constexpr double GRID_INSET = 16.0;
 constexpr float GRID_TEXT_SIZE = 14.0f;
 constexpr double CURSOR_HEIGHT = 16.8;
 
-template <class T>
-T* session_as(RemoteApp& app) {
-    return app.live_session ? std::get_if<T>(&app.live_session->value) : nullptr;
-}
-
 const TerminalPalette& terminal_palette() {
     static const TerminalPalette palette = TerminalPalette::dark();
     return palette;
@@ -101,21 +96,27 @@ void paint_header(RemoteApp& app, const PaintContext& ctx, const SavedConnection
     ctx.fill(zavo_ui::chrome::shell::chrome_hairline(ctx.theme), Rect{x0, y0 + HEADER_HEIGHT - 1.0, x1, y0 + HEADER_HEIGHT});
     ctx.fill(colors.success, zavo_ui::Circle{{x0 + 18.0, ym}, 5.0});
 
+    const Rect disconnect{x1 - 122.0, y0 + 8.0, x1 - 12.0, y0 + 40.0};
+    paint_button(app, ctx, {"Disconnect", disconnect, zavo_ui::widget::button::DESTRUCTIVE_OUTLINE});
+    app.push_hit_region(disconnect, UiCommand::plain(UiCommand::Kind::Disconnect));
+    double buttons_x0 = disconnect.x0;
+    if (connection.kind != ConnectionKind::Ssh) {
+        const Rect fullscreen = paint_header_button(app, ctx, {"Fullscreen", disconnect.x0 - 12.0, bar});
+        app.push_hit_region(fullscreen, UiCommand::plain(UiCommand::Kind::ToggleFullscreen));
+        const Rect scale =
+            paint_header_button(app, ctx, {app.scale_to_fit ? "Scale: Fit" : "Scale: 1:1", fullscreen.x0 - 8.0, bar});
+        app.push_hit_region(scale, UiCommand::plain(UiCommand::Kind::ToggleScale));
+        buttons_x0 = scale.x0;
+    }
+
+    // The name and the detail line stop short of the buttons in a narrow window.
+    ctx.scene.push_clip(ctx.transform, Rect{x0, y0, std::max(x0, buttons_x0 - 8.0), y0 + HEADER_HEIGHT});
     const auto name = ctx.measure(connection.name, 14.0f, 2);
     ctx.draw_text(connection.name, x0 + 32.0, ym - name.height / 2.0, 14.0f, 2, colors.text_primary);
     const std::string detail = "· " + target_label(connection) + " · " + detail_suffix(connection.kind);
     const auto detail_box = ctx.measure(detail, 12.0f);
     ctx.draw_text(detail, x0 + 40.0 + name.width, ym - detail_box.height / 2.0, 12.0f, 0, colors.text_secondary);
-
-    const Rect disconnect{x1 - 122.0, y0 + 8.0, x1 - 12.0, y0 + 40.0};
-    paint_button(app, ctx, {"Disconnect", disconnect, zavo_ui::widget::button::DESTRUCTIVE_OUTLINE});
-    app.push_hit_region(disconnect, UiCommand::plain(UiCommand::Kind::Disconnect));
-    if (connection.kind == ConnectionKind::Ssh) return;
-    const Rect fullscreen = paint_header_button(app, ctx, {"Fullscreen", disconnect.x0 - 12.0, bar});
-    app.push_hit_region(fullscreen, UiCommand::plain(UiCommand::Kind::ToggleFullscreen));
-    const Rect scale =
-        paint_header_button(app, ctx, {app.scale_to_fit ? "Scale: Fit" : "Scale: 1:1", fullscreen.x0 - 8.0, bar});
-    app.push_hit_region(scale, UiCommand::plain(UiCommand::Kind::ToggleScale));
+    ctx.scene.pop_layer();
 }
 
 bool same_style(const TerminalCell& a, const TerminalCell& b) { return a.bold == b.bold && a.colour == b.colour; }
@@ -210,14 +211,14 @@ Rect picture_rect(const Rect& surface, std::uint32_t width, std::uint32_t height
 }
 
 void poll_live_session(RemoteApp& app) {
-    if (auto* ssh = session_as<std::unique_ptr<SshSession>>(app)) {
+    if (auto* ssh = live_session_as<std::unique_ptr<SshSession>>(app)) {
         if ((*ssh)->pump_output()) app.redraw_needed = true;
-    } else if (auto* vnc = session_as<rfb::VncShared>(app)) {
+    } else if (auto* vnc = live_session_as<rfb::VncShared>(app)) {
         if (auto snapshot = vnc->take_new_frame()) {
             app.frame_image = rfb::snapshot_image(*snapshot);
             app.redraw_needed = true;
         }
-    } else if (auto* device = session_as<DeviceSession>(app)) {
+    } else if (auto* device = live_session_as<DeviceSession>(app)) {
         if (auto picture = take_decoded_frame(*device)) {
             app.frame_image = decoded_frame_image(std::move(*picture));
             app.redraw_needed = true;
@@ -248,7 +249,7 @@ void paint_session_screen(RemoteApp& app, const PaintContext& ctx, const Rect& p
         paint_header(app, ctx, *found, pane);
         surface.y0 += HEADER_HEIGHT;
     }
-    if (auto* ssh = session_as<std::unique_ptr<SshSession>>(app)) return paint_terminal(ctx, (*ssh)->terminal, surface);
+    if (auto* ssh = live_session_as<std::unique_ptr<SshSession>>(app)) return paint_terminal(ctx, (*ssh)->terminal, surface);
     paint_picture(app, ctx, surface);
 }
 

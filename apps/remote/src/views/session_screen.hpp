@@ -10,6 +10,12 @@
 
 namespace remote::views {
 
+// The live session when it is a `T` (an SSH, VNC or device session); null otherwise.
+template <class T>
+T* live_session_as(RemoteApp& app) {
+    return app.live_session ? std::get_if<T>(&app.live_session->value) : nullptr;
+}
+
 // Takes what the live session produced since the last frame (terminal output, a newer remote
 // picture, the connected presence); never waits.
 void poll_live_session(RemoteApp& app);
