@@ -62,7 +62,7 @@ public:
                        [&](const ev::Wheel& wheel) { this->wheel(wheel); },
                        [&](const ev::Button& button) { this->button(button); },
                        [&](const ev::Key& key) { this->key(key); },
-                       // Composed text (dead keys, input methods) goes where typing goes.
+                       // Text composed by an input method goes to the focused input.
                        [&](const ev::TextCommit&) { route_to_input(); },
                        [](const auto&) {},
                    },
@@ -70,6 +70,7 @@ public:
     }
 
 private:
+    // Actions go against the framework's document; without one, against a scratch document.
     void execute(const UiCommand& command) {
         if (ctx_.document) return app_.execute(command, *ctx_.document);
         crdt::Document scratch;
