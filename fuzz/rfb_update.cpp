@@ -2,7 +2,8 @@
 // reference: both must agree on every result, and on every pixel after a successful update.
 #include <cstdint>
 #include <cstdlib>
-#include <optional>
+#include <utility>
+#include <vector>
 #include <span>
 
 #include "rfb/framebuffer.hpp"
@@ -42,16 +43,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Framebuffer fast(width, height), slow(width, height);
     if (flags & 0x80) fast.generation = slow.generation = ~std::uint64_t{0} - (flags & 3);
     MemoryStream a(rest), b(rest);
+    // Snapshots taken before some updates and let go, oldest first, before others: a held one
+    // must never change, and buffers let go are written again.
+    std::vector<std::pair<Framebuffer, PixelBuffer>> held;
     for (int update = 0; update < 16; ++update) {
-        std::optional<Framebuffer> snapshot;
-        PixelBuffer before;
         if (flags & (1 << (update % 7))) {
-            snapshot = fast;
-            before = *fast.pixels;
+            held.emplace_back(fast, *fast.pixels);
+        } else if (!held.empty()) {
+            held.erase(held.begin());
         }
         auto ra = read_framebuffer_update(a, fast, format);
         auto rb = rfb_test::reference_update(b, slow, format);
-        if (snapshot && *snapshot->pixels != before) std::abort();  // a snapshot changed
+        for (const auto& [snapshot, before] : held)
+            if (*snapshot.pixels != before) std::abort();  // a snapshot changed
         if (ra.has_value() != rb.has_value()) std::abort();
         if (!ra) {
             if (ra.error() != rb.error()) std::abort();

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
+#include <set>
 
 #include "tests/rfb/reference_decoder.hpp"
 #include "tests/rfb/wire.hpp"
@@ -61,6 +63,17 @@ TEST(Framebuffer, SnapshotKeepsItsPixelsAndBufferIsCopiedOnlyWhenShared) {
     Framebuffer again = fb;
     fb.set_pixel(1, 1, 7);  // shared: dropped
     EXPECT_EQ(fb.pixel(1, 1), 0u);
+
+    // A pixel set between updates is kept when the buffer moves again.
+    again = {};
+    ASSERT_TRUE(decode(fb, update(0)));
+    snapshot = {};
+    fb.set_pixel(1, 1, 7);
+    const Framebuffer held = fb;
+    ASSERT_TRUE(decode(fb, update(0)));
+    EXPECT_EQ(fb.pixels.get(), own) << "the first buffer, let go, is used again";
+    EXPECT_EQ(fb.pixel(1, 1), 7u);
+    EXPECT_EQ(fb.pixel(0, 0), rgba(0, 0, 255));
 }
 
 TEST(Framebuffer, SnapshotImageSharesThePixelBytes) {
@@ -263,20 +276,22 @@ TEST(Framebuffer, FastDecoderMatchesThePixelAtATimeReference) {
             fast.pixels->resize(keep);
             slow.pixels->resize(keep);
         }
-        std::optional<Framebuffer> snapshot;
-        PixelBuffer snapshot_pixels;
-        for (int u = 0; u < 4; ++u) {
-            if (gen.pick(0, 1)) {  // a published snapshot must survive the next update unchanged
-                snapshot = fast;
-                snapshot_pixels = *fast.pixels;
-            }
+        // Snapshots taken at random points, some kept to the end and some let go again (whose
+        // buffers the decoder may then write); every one kept must keep its pixels.
+        struct Held {
+            Framebuffer snapshot;
+            PixelBuffer pixels;
+        };
+        std::vector<Held> held;
+        for (int u = 0; u < 10; ++u) {
+            if (gen.pick(0, 1)) held.push_back({fast, *fast.pixels});
+            if (!held.empty() && gen.pick(0, 2) == 0)
+                held.erase(held.begin() + gen.pick(0, static_cast<int>(held.size()) - 1));
             Wire w = gen.make(fw, fh, bpp);
             MemoryStream a(w.bytes), b(w.bytes);
             auto ra = read_framebuffer_update(a, fast, f);
             auto rb = rfb_test::reference_update(b, slow, f);
-            if (snapshot) {
-                ASSERT_EQ(*snapshot->pixels, snapshot_pixels) << "seed " << seed;
-            }
+            for (const Held& h : held) ASSERT_EQ(*h.snapshot.pixels, h.pixels) << "seed " << seed << " update " << u;
             ASSERT_EQ(ra.has_value(), rb.has_value()) << "seed " << seed;
             if (!ra) {
                 ASSERT_EQ(ra.error(), rb.error()) << "seed " << seed;
@@ -287,6 +302,63 @@ TEST(Framebuffer, FastDecoderMatchesThePixelAtATimeReference) {
             ASSERT_EQ(*fast.pixels, *slow.pixels) << "seed " << seed << " update " << u;
         }
     }
+}
+
+// The worker's pattern: publish after every update while painting holds the newest snapshot
+// and lets the one before go. Two buffers take turns; each catches up on what changed.
+TEST(Framebuffer, BuffersLetGoAreWrittenAgainAndCatchUp) {
+    Framebuffer fb(64, 32), reference(64, 32);
+    std::optional<Framebuffer> shown;
+    std::set<const PixelBuffer*> buffers;
+    std::mt19937 rng(5);
+    for (int u = 0; u < 40; ++u) {
+        shown = fb;  // painting takes the newest snapshot; the previous one is let go
+        const PixelBuffer before = *shown->pixels;
+        const auto x = static_cast<std::uint16_t>(rng() % 60), y = static_cast<std::uint16_t>(rng() % 28);
+        Wire w = update(2).rect(x, y, 4, 4, 2).u32(0).bgrx(static_cast<std::uint8_t>(u), 1, 2);
+        w.rect(static_cast<std::uint16_t>(rng() % 60), static_cast<std::uint16_t>(rng() % 28), 4, 4, 1).u16(x).u16(y);
+        ASSERT_TRUE(decode(fb, w));
+        MemoryStream s(w.bytes);
+        ASSERT_TRUE(rfb_test::reference_update(s, reference, CLIENT_PIXEL_FORMAT));
+        ASSERT_EQ(*shown->pixels, before);
+        ASSERT_EQ(*fb.pixels, *reference.pixels) << "update " << u;
+        buffers.insert(fb.pixels.get());
+    }
+    EXPECT_EQ(buffers.size(), 2u) << "published buffers are reused once nobody holds them";
+}
+
+// A server may demand writes its bytes do not pay for (CopyRect and RRE fills) only up to a
+// few screens' worth per update.
+TEST(Framebuffer, PixelWorkOfOneUpdateIsBounded) {
+    constexpr std::uint16_t W = 4096, H = 4096;
+    // 4096 RRE rectangles, each filling the whole screen: 81,924 bytes with the message type.
+    Wire hostile = update(4096);
+    for (int i = 0; i < 4096; ++i) hostile.rect(0, 0, W, H, 2).u32(0).bgrx(1, 2, 3);
+    EXPECT_EQ(hostile.bytes.size() + 1, 81924u);
+    Wire copies = update(4096);
+    for (int i = 0; i < 4096; ++i) copies.rect(0, 0, W, H, 1).u16(0).u16(1);
+    // A full-screen refresh as a server sends it: a scroll, the new line, and every pixel
+    // repainted by RRE: the background and subrectangles covering the screen once more.
+    Wire refresh = update(3).rect(0, 0, W, H - 16, 1).u16(0).u16(16).rect(0, H - 16, W, 16, 2).u32(0).bgrx(4, 4, 4);
+    refresh.rect(0, 0, W, H, 2).u32(2).bgrx(5, 5, 5).bgrx(6, 6, 6).u16(0).u16(0).u16(W).u16(H / 2);
+    refresh.bgrx(7, 7, 7).u16(0).u16(H / 2).u16(W).u16(H / 2);
+    struct Case {
+        const char* name;
+        const Wire& wire;
+        std::string error;
+    } cases[] = {
+        {"screen-sized RRE fills", hostile, "RFB update exceeds the pixel work limit"},
+        {"screen-sized copies", copies, "RFB update exceeds the pixel work limit"},
+        {"full-screen refresh", refresh, "ok"},
+    };
+    Framebuffer fb(W, H);
+    for (const Case& c : cases) {
+        const std::uint64_t generation = fb.generation;
+        EXPECT_EQ(error_of(decode(fb, c.wire)), c.error) << c.name;
+        EXPECT_EQ(fb.generation, generation + (c.error == "ok")) << c.name;
+    }
+    EXPECT_EQ(fb.pixel(5, 5), rgba(6, 6, 6));
+    EXPECT_EQ(fb.pixel(5, H - 1), rgba(7, 7, 7));
 }
 
 TEST(Framebuffer, RectanglesDecodedIntoASharedBufferWriteNothing) {

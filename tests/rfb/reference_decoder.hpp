@@ -3,6 +3,7 @@
 // decoder is compared with (tests and the differential fuzz target).
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <limits>
 #include <vector>
 
@@ -26,6 +27,25 @@ inline void fill_pixels(Framebuffer& fb, std::uint16_t x, std::uint16_t y, std::
             fb.set_pixel(saturating_add(x, col), saturating_add(y, row), value);
 }
 
+// Pixels of the w x h area at (x, y) inside the framebuffer, counted one at a time.
+inline std::uint64_t count_pixels(const Framebuffer& fb, std::uint16_t x, std::uint16_t y, std::uint16_t w,
+                                  std::uint16_t h) {
+    std::uint64_t n = 0;
+    for (std::uint32_t row = 0; row < h && !outside(y, row, fb.height); ++row)
+        for (std::uint32_t col = 0; col < w && !outside(x, col, fb.width); ++col) ++n;
+    return n;
+}
+
+// The pixels an update may still write beyond what its bytes pay for.
+struct WorkLeft {
+    std::uint64_t pixels;
+    Result<void> charge(std::uint64_t n) {
+        if (n > pixels) return invalid_data("RFB update exceeds the pixel work limit");
+        pixels -= n;
+        return {};
+    }
+};
+
 inline Result<void> reference_raw(Stream& s, Framebuffer& fb, const RectHeader& r, const PixelFormat& f,
                                   std::size_t bpp) {
     std::uint64_t n = std::uint64_t{r.width} * r.height * bpp;
@@ -40,12 +60,13 @@ inline Result<void> reference_raw(Stream& s, Framebuffer& fb, const RectHeader& 
     return {};
 }
 
-inline Result<void> reference_copy(Stream& s, Framebuffer& fb, const RectHeader& r) {
+inline Result<void> reference_copy(Stream& s, Framebuffer& fb, const RectHeader& r, WorkLeft& work) {
     auto sx = read_u16(s);
     if (!sx) return std::unexpected(sx.error());
     auto sy = read_u16(s);
     if (!sy) return std::unexpected(sy.error());
     if (std::uint64_t{r.width} * r.height > MAX_FRAMEBUFFER_PIXELS) return invalid_data("RFB copy rectangle is too large");
+    if (auto e = work.charge(count_pixels(fb, r.x, r.y, r.width, r.height)); !e) return e;
     // Every source pixel is read from the framebuffer as it was before the copy.
     const Framebuffer before = [&] {
         Framebuffer copy = fb;
@@ -60,7 +81,7 @@ inline Result<void> reference_copy(Stream& s, Framebuffer& fb, const RectHeader&
 }
 
 inline Result<void> reference_rre(Stream& s, Framebuffer& fb, const RectHeader& r, const PixelFormat& f,
-                                  std::size_t bpp) {
+                                  std::size_t bpp, WorkLeft& work) {
     auto count = read_u32(s);
     if (!count) return std::unexpected(count.error());
     if (*count > MAX_RRE_SUBRECTANGLES) return invalid_data("RFB RRE update has too many subrectangles");
@@ -88,6 +109,10 @@ inline Result<void> reference_rre(Stream& s, Framebuffer& fb, const RectHeader& 
         if (total > MAX_FRAMEBUFFER_PIXELS) return invalid_data("RRE subrectangles exceed the pixel work limit");
         subs.push_back(sub);
     }
+    std::uint64_t pixels = count_pixels(fb, r.x, r.y, r.width, r.height);
+    for (const Sub& sub : subs)
+        pixels += count_pixels(fb, saturating_add(r.x, sub.x), saturating_add(r.y, sub.y), sub.w, sub.h);
+    if (auto e = work.charge(pixels); !e) return e;
     fill_pixels(fb, r.x, r.y, r.width, r.height, background);
     for (const Sub& sub : subs)
         fill_pixels(fb, saturating_add(r.x, sub.x), saturating_add(r.y, sub.y), sub.w, sub.h, sub.pixel);
@@ -103,14 +128,15 @@ inline Result<std::uint16_t> reference_update(Stream& s, Framebuffer& fb, const 
     if (count > MAX_UPDATE_RECTANGLES) return invalid_data("RFB update has too many rectangles");
     std::size_t bpp = (std::size_t{f.bits_per_pixel} + 7) / 8;
     if (bpp < 1 || bpp > 4) return invalid_data("invalid RFB pixel format");
-    fb.make_own();
+    if (fb.is_shared()) fb.pixels = std::make_shared<PixelBuffer>(*fb.pixels);
+    WorkLeft work{std::max(UPDATE_PIXEL_WORK_SCREENS * fb.width * fb.height, MIN_UPDATE_PIXEL_WORK)};
     for (std::uint16_t i = 0; i < count; ++i) {
         auto r = read_rect_header(s);
         if (!r) return std::unexpected(r.error());
         Result<void> e;
         if (r->encoding == 0) e = reference_raw(s, fb, *r, f, bpp);
-        else if (r->encoding == 1) e = reference_copy(s, fb, *r);
-        else if (r->encoding == 2) e = reference_rre(s, fb, *r, f, bpp);
+        else if (r->encoding == 1) e = reference_copy(s, fb, *r, work);
+        else if (r->encoding == 2) e = reference_rre(s, fb, *r, f, bpp, work);
         else return invalid_data(fmt::format("unsupported RFB encoding {}", r->encoding));
         if (!e) return std::unexpected(e.error());
     }

@@ -5,8 +5,13 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <sys/mman.h>
 
 #include <fmt/format.h>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace remote::rfb {
 
@@ -25,7 +30,7 @@ bool is_client_format(const PixelFormat& f, std::size_t bpp) {
 }
 
 // B, G, R, X wire pixels to R, G, B, 255.
-void swizzle_bgrx(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
+void swizzle_bgrx_portable(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
     std::size_t i = 0;
     if constexpr (std::endian::native == std::endian::little) {
         using v4 = std::uint32_t __attribute__((vector_size(16)));
@@ -47,6 +52,34 @@ void swizzle_bgrx(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
     }
 }
 
+#if defined(__x86_64__)
+// The same with one byte shuffle per 32 bytes, where the processor has AVX2.
+__attribute__((target("avx2"))) void swizzle_bgrx_avx2(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
+    const __m256i order = _mm256_setr_epi8(2, 1, 0, -1, 6, 5, 4, -1, 10, 9, 8, -1, 14, 13, 12, -1,  //
+                                           2, 1, 0, -1, 6, 5, 4, -1, 10, 9, 8, -1, 14, 13, 12, -1);
+    const __m256i opaque = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i * 4));
+        __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i * 4 + 32));
+        a = _mm256_or_si256(_mm256_shuffle_epi8(a, order), opaque);
+        b = _mm256_or_si256(_mm256_shuffle_epi8(b, order), opaque);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i * 4), a);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i * 4 + 32), b);
+    }
+    swizzle_bgrx_portable(src + i * 4, dst + i * 4, n - i);
+}
+
+const bool HAVE_AVX2 = __builtin_cpu_supports("avx2");
+#endif
+
+void swizzle_bgrx(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
+#if defined(__x86_64__)
+    if (HAVE_AVX2) return swizzle_bgrx_avx2(src, dst, n);
+#endif
+    swizzle_bgrx_portable(src, dst, n);
+}
+
 // n wire pixels of bpp bytes each into RGBA at dst.
 void decode_run(const PixelFormat& f, std::size_t bpp, bool client_format, const std::uint8_t* src,
                 std::uint8_t* dst, std::size_t n) {
@@ -58,25 +91,83 @@ void decode_run(const PixelFormat& f, std::size_t bpp, bool client_format, const
 }
 
 // How many of `len` positions from `start` (saturating at 65535) lie below `limit`.
-std::size_t visible(std::uint32_t start, std::uint32_t len, std::uint32_t limit) {
+std::uint32_t visible(std::uint32_t start, std::uint32_t len, std::uint32_t limit) {
     return start >= limit ? 0 : std::min(len, limit - start);
 }
 
 // Fills the part of the w x h area at (x, y) that lies inside the framebuffer.
 void fill_area(Framebuffer& fb, std::uint16_t x, std::uint16_t y, std::uint16_t w, std::uint16_t h,
                std::uint32_t value) {
-    std::size_t cols = visible(x, w, fb.width);
-    std::size_t rows = visible(y, h, fb.height);
-    if (cols == 0 || rows == 0) return;
+    auto area = fb.visible_area(x, y, w, h);
+    if (!area) return;
     if (std::uint8_t* base = fb.bulk_data()) {
         std::size_t stride = std::size_t{fb.width} * 4;
         std::uint8_t* first = base + std::size_t{y} * stride + std::size_t{x} * 4;
-        for (std::size_t c = 0; c < cols; ++c) store_pixel(first + c * 4, value);
-        for (std::size_t r = 1; r < rows; ++r) std::memcpy(first + r * stride, first, cols * 4);
+        for (std::size_t c = 0; c < area->width; ++c) store_pixel(first + c * 4, value);
+        for (std::size_t r = 1; r < area->height; ++r) std::memcpy(first + r * stride, first, std::size_t{area->width} * 4);
         return;
     }
     for (std::uint32_t r = 0; r < h; ++r)
         for (std::uint32_t c = 0; c < w; ++c) fb.set_pixel(saturating_add(x, c), saturating_add(y, r), value);
+}
+
+bool intersects(const PixelArea& a, const PixelArea& b) {
+    return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+}
+
+bool contains(const PixelArea& outer, const PixelArea& inner) {
+    return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.width <= outer.x + outer.width &&
+           inner.y + inner.height <= outer.y + outer.height;
+}
+
+// What is left of `a` outside `cut`, as up to four areas (above, below, left, right of it).
+void subtract(const PixelArea& a, const PixelArea& cut, std::vector<PixelArea>& out) {
+    const std::uint32_t top = std::max(a.y, cut.y), bottom = std::min(a.y + a.height, cut.y + cut.height);
+    const std::uint32_t left = std::max(a.x, cut.x), right = std::min(a.x + a.width, cut.x + cut.width);
+    auto add = [&](std::uint32_t x0, std::uint32_t y0, std::uint32_t x1, std::uint32_t y1) {
+        if (x1 > x0 && y1 > y0)
+            out.push_back({static_cast<std::uint16_t>(x0), static_cast<std::uint16_t>(y0),
+                           static_cast<std::uint16_t>(x1 - x0), static_cast<std::uint16_t>(y1 - y0)});
+    };
+    add(a.x, a.y, a.x + a.width, top);
+    add(a.x, bottom, a.x + a.width, a.y + a.height);
+    add(a.x, top, left, bottom);
+    add(right, top, a.x + a.width, bottom);
+}
+
+// Areas of one update past which it counts as having changed everything.
+constexpr std::size_t MAX_TRACKED_AREAS = 256;
+// Old areas of a recycled buffer left for later; more are copied at once.
+constexpr std::size_t MAX_STALE_AREAS = 64;
+// Published buffers kept for reuse.
+constexpr std::size_t MAX_SPARE_BUFFERS = 2;
+// Generations of changes kept; a spare older than that is copied whole.
+constexpr std::size_t MAX_HISTORY = 32;
+
+// True when nobody but `own_refs` references of ours holds the buffer. Taking a reference is
+// an acquiring operation on the count, so whatever a holder that just let go did with the
+// pixels happens before we write them.
+bool held_only_by_us(const std::shared_ptr<PixelBuffer>& buffer, long own_refs) {
+    const std::shared_ptr<PixelBuffer> probe = buffer;
+    return probe.use_count() == own_refs + 1;
+}
+
+// A buffer with the bytes of `from`, or `size` zero bytes. Large ones ask for huge pages, so that
+// updates scattered over a big desktop do not each cost a page-table walk.
+std::shared_ptr<PixelBuffer> new_pixel_buffer(std::size_t size, const PixelBuffer* from = nullptr) {
+    auto buffer = std::make_shared<PixelBuffer>();
+    if (from) size = from->size();
+    buffer->reserve(size);
+    constexpr std::uintptr_t HUGE_PAGE = 2u << 20;
+    const auto begin = reinterpret_cast<std::uintptr_t>(buffer->data());
+    const std::uintptr_t first = (begin + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1), end = (begin + size) & ~(HUGE_PAGE - 1);
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);  // a hint; failure is fine
+    if (from) {
+        buffer->assign(from->begin(), from->end());
+    } else {
+        buffer->resize(size);
+    }
+    return buffer;
 }
 
 }  // namespace
@@ -85,7 +176,7 @@ Framebuffer::Framebuffer() : pixels(std::make_shared<PixelBuffer>()) {}
 
 Framebuffer::Framebuffer(std::uint16_t w, std::uint16_t h) : width(w), height(h) {
     std::uint64_t area = std::uint64_t{w} * h;
-    pixels = area <= MAX_FRAMEBUFFER_PIXELS ? std::make_shared<PixelBuffer>(area * 4) : std::make_shared<PixelBuffer>();
+    pixels = new_pixel_buffer(area <= MAX_FRAMEBUFFER_PIXELS ? area * 4 : 0);
 }
 
 std::uint32_t Framebuffer::pixel(std::uint16_t x, std::uint16_t y) const {
@@ -101,20 +192,186 @@ void Framebuffer::set_pixel(std::uint16_t x, std::uint16_t y, std::uint32_t valu
     std::size_t at = (std::size_t{y} * width + x) * 4;
     if (at + 4 > pixels->size()) return;
     store_pixel(pixels->data() + at, value);
-}
-
-void Framebuffer::make_own() {
-    if (!pixels) {
-        pixels = std::make_shared<PixelBuffer>();
-    } else if (is_shared()) {
-        pixels = std::make_shared<PixelBuffer>(*pixels);
-    }
+    recycling_.pending_.everything = true;  // single pixels are not tracked one by one
 }
 
 std::uint8_t* Framebuffer::bulk_data() {
     if (!pixels || is_shared()) return nullptr;
     if (pixels->size() < std::size_t{width} * height * 4 || pixels->empty()) return nullptr;
     return pixels->data();
+}
+
+std::optional<PixelArea> Framebuffer::visible_area(std::uint16_t x, std::uint16_t y, std::uint32_t w,
+                                                   std::uint32_t h) const {
+    const std::uint32_t cols = visible(x, w, width), rows = visible(y, h, height);
+    if (cols == 0 || rows == 0) return std::nullopt;
+    return PixelArea{x, y, static_cast<std::uint16_t>(cols), static_cast<std::uint16_t>(rows)};
+}
+
+BufferRecycling& BufferRecycling::operator=(const BufferRecycling&) noexcept {
+    // The buffer it was kept for is gone: start over.
+    *this = BufferRecycling();
+    return *this;
+}
+
+void Framebuffer::make_own() {
+    switch_buffer();
+    copy_stale();
+    recycling_.source_.reset();
+}
+
+void Framebuffer::begin_update() {
+    switch_buffer();
+    BufferRecycling& r = recycling_;
+    if (r.stale_.size() > MAX_STALE_AREAS) copy_stale();
+    r.work_left_ = std::max(UPDATE_PIXEL_WORK_SCREENS * width * height, MIN_UPDATE_PIXEL_WORK);
+}
+
+void Framebuffer::switch_buffer() {
+    BufferRecycling& r = recycling_;
+    if (!pixels) pixels = std::make_shared<PixelBuffer>();
+    if (held_only_by_us(pixels, 1)) return;
+
+    // A spare of the same size that nobody holds any more; the most recent one has the least to catch up.
+    std::optional<std::size_t> pick;
+    for (std::size_t i = 0; i < r.spares_.size(); ++i) {
+        const auto& spare = r.spares_[i];
+        if (spare.buffer->size() != pixels->size() || !held_only_by_us(spare.buffer, 1)) continue;
+        if (!pick || spare.current_at > r.spares_[*pick].current_at) pick = i;
+    }
+    std::shared_ptr<PixelBuffer> next;
+    const bool whole = pixels->size() == std::size_t{width} * height * 4 && !pixels->empty();
+    if (pick) {
+        next = std::move(r.spares_[*pick].buffer);
+        const std::uint64_t since = r.spares_[*pick].current_at;
+        r.spares_.erase(r.spares_.begin() + static_cast<std::ptrdiff_t>(*pick));
+        if (whole) {
+            r.stale_ = changes_since(since);
+        } else {
+            std::copy(pixels->begin(), pixels->end(), next->begin());
+        }
+    } else {
+        next = new_pixel_buffer(0, pixels.get());
+        if (r.spares_.size() >= MAX_SPARE_BUFFERS) {  // let go of the oldest; its holders keep it
+            auto oldest = std::min_element(r.spares_.begin(), r.spares_.end(), [](const auto& a, const auto& b) {
+                return a.current_at < b.current_at;
+            });
+            r.spares_.erase(oldest);
+        }
+    }
+    r.spares_.push_back({pixels, generation});
+    if (!r.stale_.empty()) r.source_ = pixels;
+    pixels = std::move(next);
+}
+
+std::vector<PixelArea> Framebuffer::changes_since(std::uint64_t since) const {
+    const BufferRecycling& r = recycling_;
+    const PixelArea all{0, 0, width, height};
+    std::vector<PixelArea> areas;
+    // Entries run without gaps up to the current generation; the first one needed must be there.
+    if (generation > since && (r.history_.empty() || r.history_.front().generation > since + 1)) return {all};
+    std::uint64_t total = 0;
+    auto add = [&](const BufferRecycling::Changes& c) {
+        if (c.everything) return false;
+        for (const PixelArea& a : c.areas) {
+            areas.push_back(a);
+            total += a.size();
+        }
+        return total < all.size();
+    };
+    for (const auto& c : r.history_)
+        if (c.generation > since && !add(c)) return {all};
+    if (!add(r.pending_)) return {all};
+    return areas;
+}
+
+void Framebuffer::copy_from_source(const PixelArea& a) {
+    const std::size_t stride = std::size_t{width} * 4;
+    const std::size_t offset = std::size_t{a.y} * stride + std::size_t{a.x} * 4;
+    const std::uint8_t* from = recycling_.source_->data() + offset;
+    std::uint8_t* to = pixels->data() + offset;
+    for (std::size_t row = 0; row < a.height; ++row) std::memcpy(to + row * stride, from + row * stride, std::size_t{a.width} * 4);
+}
+
+void Framebuffer::copy_stale() {
+    for (const PixelArea& a : recycling_.stale_) copy_from_source(a);
+    recycling_.stale_.clear();
+}
+
+void Framebuffer::before_read(std::uint16_t x, std::uint16_t y, std::uint32_t w, std::uint32_t h) {
+    auto& stale = recycling_.stale_;
+    if (stale.empty()) return;
+    auto area = visible_area(x, y, w, h);
+    if (!area) return;
+    std::erase_if(stale, [&](const PixelArea& s) {
+        if (!intersects(s, *area)) return false;
+        copy_from_source(s);
+        return true;
+    });
+}
+
+void Framebuffer::before_overwrite(std::uint16_t x, std::uint16_t y, std::uint32_t w, std::uint32_t h) {
+    auto area = visible_area(x, y, w, h);
+    if (!area) return;
+    BufferRecycling& r = recycling_;
+    note_change(*area);
+    if (r.stale_.empty()) return;
+    std::vector<PixelArea> left;
+    left.reserve(r.stale_.size());
+    for (const PixelArea& s : r.stale_) {
+        if (!intersects(s, *area)) {
+            left.push_back(s);
+        } else if (!contains(*area, s)) {
+            subtract(s, *area, left);
+        }
+    }
+    r.stale_ = std::move(left);
+    if (r.stale_.size() > MAX_STALE_AREAS) copy_stale();
+}
+
+void Framebuffer::note_change(const PixelArea& area) {
+    auto& p = recycling_.pending_;
+    if (p.everything) return;
+    if (p.areas.size() >= MAX_TRACKED_AREAS) {
+        p.everything = true;
+        p.areas.clear();
+        return;
+    }
+    p.areas.push_back(area);
+}
+
+Result<void> Framebuffer::charge_work(std::uint64_t pixels_written) {
+    auto& left = recycling_.work_left_;
+    if (pixels_written > left) return invalid_data("RFB update exceeds the pixel work limit");
+    left -= pixels_written;
+    return {};
+}
+
+void Framebuffer::commit_changes() {
+    BufferRecycling& r = recycling_;
+    r.pending_.generation = generation;
+    r.history_.push_back(std::move(r.pending_));
+    r.pending_ = {};
+    // Only what a spare still has to catch up on is kept.
+    std::uint64_t oldest = generation;
+    for (const auto& spare : r.spares_) oldest = std::min(oldest, spare.current_at);
+    std::erase_if(r.history_, [&](const auto& c) { return c.generation <= oldest; });
+    if (r.history_.size() > MAX_HISTORY)
+        r.history_.erase(r.history_.begin(), r.history_.end() - static_cast<std::ptrdiff_t>(MAX_HISTORY));
+}
+
+void Framebuffer::finish_update() {
+    copy_stale();
+    recycling_.source_.reset();
+    recycling_.work_left_ = ~std::uint64_t{0};
+    generation += 1;
+    commit_changes();
+}
+
+void Framebuffer::abandon_update() {
+    copy_stale();
+    recycling_.source_.reset();
+    recycling_.work_left_ = ~std::uint64_t{0};
 }
 
 zavo_ui::Image snapshot_image(const Framebuffer& snapshot) {
@@ -147,6 +404,7 @@ Result<void> read_raw_rect(Stream& stream, Framebuffer& fb, const RectHeader& re
     if (bytes == 0) return {};
 
     const bool client_format = is_client_format(format, bpp);
+    fb.before_overwrite(rect.x, rect.y, rect.width, rect.height);
     std::uint8_t* base = fb.bulk_data();
     const std::size_t stride = std::size_t{fb.width} * 4;
     const std::size_t cols = base ? visible(rect.x, rect.width, fb.width) : 0;
@@ -190,6 +448,10 @@ Result<void> read_copy_rect(Stream& stream, Framebuffer& fb, const RectHeader& r
     const std::uint16_t sy = static_cast<std::uint16_t>(b[2] << 8 | b[3]);
     if (std::uint64_t{rect.width} * rect.height > MAX_FRAMEBUFFER_PIXELS)
         return invalid_data("RFB copy rectangle is too large");
+    const auto dest = fb.visible_area(rect.x, rect.y, rect.width, rect.height);
+    if (auto r = fb.charge_work(dest ? dest->size() : 0); !r) return r;
+    fb.before_read(sx, sy, rect.width, rect.height);
+    fb.before_overwrite(rect.x, rect.y, rect.width, rect.height);
 
     std::uint8_t* base = fb.bulk_data();
     if (!base) {
@@ -211,7 +473,7 @@ Result<void> read_copy_rect(Stream& stream, Framebuffer& fb, const RectHeader& r
     const std::size_t cols = visible(rect.x, rect.width, fb.width);
     const std::size_t rows = visible(rect.y, rect.height, fb.height);
     if (cols == 0 || rows == 0) return {};
-    const std::size_t src_cols = std::min(cols, visible(sx, rect.width, fb.width));
+    const std::size_t src_cols = std::min<std::size_t>(cols, visible(sx, rect.width, fb.width));
     const std::size_t src_rows = visible(sy, rect.height, fb.height);
     const std::size_t stride = std::size_t{fb.width} * 4;
 
@@ -246,27 +508,41 @@ Result<void> read_rre_rect(Stream& stream, Framebuffer& fb, const RectHeader& re
 
     struct Sub {
         std::uint32_t pixel;
-        std::uint16_t x, y, w, h;
+        std::uint16_t x, y, w, h;  // position in the framebuffer
+        bool reaches_out;          // past the rectangle's visible part
     };
     std::vector<Sub> subs;
     subs.reserve(std::min<std::uint32_t>(*count, 65536));
-    std::uint64_t total = 0;
+    const auto inside = fb.visible_area(rect.x, rect.y, rect.width, rect.height);
+    std::uint64_t total = 0, work = inside ? inside->size() : 0;
+    std::size_t reaching_out = 0;
     for (std::uint32_t i = 0; i < *count; ++i) {
         if (auto r = read_exact(stream, std::span(b.data(), bpp + 8)); !r) return r;
         const std::uint8_t* g = b.data() + bpp;
-        Sub s{format.decode_pixel({b.data(), bpp}), static_cast<std::uint16_t>(g[0] << 8 | g[1]),
-              static_cast<std::uint16_t>(g[2] << 8 | g[3]), static_cast<std::uint16_t>(g[4] << 8 | g[5]),
-              static_cast<std::uint16_t>(g[6] << 8 | g[7])};
+        Sub s{format.decode_pixel({b.data(), bpp}), saturating_add(rect.x, static_cast<std::uint32_t>(g[0] << 8 | g[1])),
+              saturating_add(rect.y, static_cast<std::uint32_t>(g[2] << 8 | g[3])),
+              static_cast<std::uint16_t>(g[4] << 8 | g[5]), static_cast<std::uint16_t>(g[6] << 8 | g[7]), false};
         auto area = check_pixel_work(s.w, s.h, "RRE subrectangle");
         if (!area) return std::unexpected(std::move(area.error()));
         total += *area;
         if (total > MAX_FRAMEBUFFER_PIXELS) return invalid_data("RRE subrectangles exceed the pixel work limit");
-        subs.push_back(s);
+        if (auto v = fb.visible_area(s.x, s.y, s.w, s.h)) {
+            work += v->size();
+            s.reaches_out = !inside || !contains(*inside, *v);
+            reaching_out += s.reaches_out;
+            subs.push_back(s);
+        }
     }
+    if (auto r = fb.charge_work(work); !r) return r;
 
+    // Many areas outside the rectangle: bring the whole buffer up to date first, once.
+    if (reaching_out > MAX_STALE_AREAS) fb.before_read(0, 0, fb.width, fb.height);
+    fb.before_overwrite(rect.x, rect.y, rect.width, rect.height);
     fill_area(fb, rect.x, rect.y, rect.width, rect.height, background);
-    for (const Sub& s : subs)
-        fill_area(fb, saturating_add(rect.x, s.x), saturating_add(rect.y, s.y), s.w, s.h, s.pixel);
+    for (const Sub& s : subs) {
+        if (s.reaches_out) fb.before_overwrite(s.x, s.y, s.w, s.h);
+        fill_area(fb, s.x, s.y, s.w, s.h, s.pixel);
+    }
     return {};
 }
 
@@ -280,10 +556,13 @@ Result<std::uint16_t> read_framebuffer_update(Stream& stream, Framebuffer& fb, c
     const std::size_t bpp = (std::size_t{format.bits_per_pixel} + 7) / 8;
     if (bpp < 1 || bpp > 4) return invalid_data("invalid RFB pixel format");
 
-    fb.make_own();
+    fb.begin_update();
     for (std::uint16_t i = 0; i < count; ++i) {
         auto rect = read_rect_header(stream);
-        if (!rect) return std::unexpected(std::move(rect.error()));
+        if (!rect) {
+            fb.abandon_update();
+            return std::unexpected(std::move(rect.error()));
+        }
         Result<void> r;
         switch (rect->encoding) {
         case 0:
@@ -296,11 +575,14 @@ Result<std::uint16_t> read_framebuffer_update(Stream& stream, Framebuffer& fb, c
             r = read_rre_rect(stream, fb, *rect, format, bpp);
             break;
         default:
-            return invalid_data(fmt::format("unsupported RFB encoding {}", rect->encoding));
+            r = invalid_data(fmt::format("unsupported RFB encoding {}", rect->encoding));
         }
-        if (!r) return std::unexpected(std::move(r.error()));
+        if (!r) {
+            fb.abandon_update();
+            return std::unexpected(std::move(r.error()));
+        }
     }
-    fb.generation += 1;
+    fb.finish_update();
     return count;
 }
 

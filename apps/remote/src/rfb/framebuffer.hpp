@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -13,6 +14,48 @@
 namespace remote::rfb {
 
 using PixelBuffer = std::vector<std::uint8_t>;
+
+// A part of the framebuffer, inside it and not empty.
+struct PixelArea {
+    std::uint16_t x = 0;
+    std::uint16_t y = 0;
+    std::uint16_t width = 0;
+    std::uint16_t height = 0;
+    std::uint64_t size() const { return std::uint64_t{width} * height; }
+    friend bool operator==(const PixelArea&, const PixelArea&) = default;
+};
+
+// The worker's bookkeeping behind a Framebuffer: the buffers it published before, kept to be
+// written again once nobody holds them, and what each update changed, so a recycled buffer is
+// brought up to date by copying only that. A copy (a snapshot) starts without any of it.
+class BufferRecycling {
+public:
+    BufferRecycling() = default;
+    BufferRecycling(const BufferRecycling&) noexcept {}
+    BufferRecycling& operator=(const BufferRecycling&) noexcept;
+    BufferRecycling(BufferRecycling&&) noexcept = default;
+    BufferRecycling& operator=(BufferRecycling&&) noexcept = default;
+
+private:
+    friend struct Framebuffer;
+    struct Spare {
+        std::shared_ptr<PixelBuffer> buffer;
+        std::uint64_t current_at = 0;  // the generation it was last current at
+    };
+    struct Changes {
+        std::uint64_t generation = 0;  // the update that made this generation
+        std::vector<PixelArea> areas;  // empty with `everything`
+        bool everything = false;
+    };
+    std::vector<Spare> spares_;
+    std::vector<Changes> history_;  // oldest first, one entry per generation
+    Changes pending_;               // written since the last generation, not yet committed
+    // While an update runs on a recycled buffer: the newest buffer, and the areas of the
+    // recycled one that are older than it until they are copied over or overwritten.
+    std::shared_ptr<const PixelBuffer> source_;
+    std::vector<PixelArea> stale_;
+    std::uint64_t work_left_ = ~std::uint64_t{0};
+};
 
 // RGBA pixels, 4 bytes each, rows top to bottom. Copies share `pixels`; a buffer with more than
 // one holder is never written, so a copy handed out (a snapshot) never changes.
@@ -32,10 +75,40 @@ struct Framebuffer {
     void set_pixel(std::uint16_t x, std::uint16_t y, std::uint32_t value);
 
     bool is_shared() const { return pixels.use_count() > 1; }
-    // Copies the buffer when another holder still shares it.
+    // When another holder still shares the buffer, moves to one that nobody else holds: a
+    // buffer published earlier and since let go, brought up to date by copying only what
+    // changed after it was current, or else a new copy.
     void make_own();
     // The whole buffer for writing rows in place, when it is unshared and holds every pixel.
     std::uint8_t* bulk_data();
+
+    // For the rectangle decoders, between begin_update and finish_update (or abandon_update):
+    // `begin_update` makes the buffer its own like make_own, but leaves the copying of old
+    // areas until they are read (`before_read`) or found not to be overwritten at the end;
+    // `before_overwrite` announces an area about to be written in full.
+    void begin_update();
+    void before_read(std::uint16_t x, std::uint16_t y, std::uint32_t width, std::uint32_t height);
+    void before_overwrite(std::uint16_t x, std::uint16_t y, std::uint32_t width, std::uint32_t height);
+    // Counts pixels the update writes that its bytes do not pay for (CopyRect and RRE fills);
+    // past the bound of one update: "RFB update exceeds the pixel work limit".
+    Result<void> charge_work(std::uint64_t pixels_written);
+    // Success: the generation advances. Failure: the buffer keeps what the failed update wrote.
+    void finish_update();
+    void abandon_update();
+
+    // The part of the area at (x, y) that lies inside the framebuffer.
+    std::optional<PixelArea> visible_area(std::uint16_t x, std::uint16_t y, std::uint32_t width,
+                                          std::uint32_t height) const;
+
+private:
+    void switch_buffer();
+    void copy_from_source(const PixelArea& area);
+    void copy_stale();
+    void note_change(const PixelArea& area);
+    void commit_changes();
+    std::vector<PixelArea> changes_since(std::uint64_t generation) const;
+
+    BufferRecycling recycling_;
 };
 
 struct RectHeader {
@@ -50,6 +123,10 @@ struct RectHeader {
 inline constexpr std::size_t MAX_UPDATE_RECTANGLES = 4096;
 inline constexpr std::uint64_t MAX_RAW_RECT_BYTES = 64ull * 1024 * 1024;
 inline constexpr std::uint32_t MAX_RRE_SUBRECTANGLES = 1000000;
+// Pixels one update may write beyond what its bytes pay for: this many framebuffers' worth,
+// and never less than MIN_UPDATE_PIXEL_WORK.
+inline constexpr std::uint64_t UPDATE_PIXEL_WORK_SCREENS = 8;
+inline constexpr std::uint64_t MIN_UPDATE_PIXEL_WORK = 1u << 20;
 
 // Decodes one FramebufferUpdate (its message-type byte already read) and advances the generation.
 // Returns the number of rectangles.
