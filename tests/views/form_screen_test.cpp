@@ -195,3 +195,21 @@ TEST_F(FormScreen, ValidationLineAndButtons) {
     EXPECT_EQ(frame.app->hit_regions.back().command, UiCommand::with_id(K::RequestDelete, first.id));
     EXPECT_EQ(frame.app->hit_regions.back().rect.x0, (1280 - 560) / 2);
 }
+
+TEST_F(FormScreen, DeviceIdentityCardHoldsItsWrappedText) {
+    new_form(ConnectionKind::Zavo);
+    const std::string text = "Authenticated by Zavo device identity over the P2P fabric — no password needed.";
+    for (double pane : {1280.0, 300.0}) {  // one line in the 40-high card; three in a taller one
+        views::paint_form_screen(*frame.app, frame.context(), Rect{0, 0, pane, 900});
+        const auto records = frame.records();
+        const DrawRecord* line = records.find_text(text);
+        const DrawRecord* hint = records.find_text("Enter a name and target to save this connection.");
+        ASSERT_TRUE(line && hint);
+        const double card_top = line->bounds.y0 - 13;
+        const double card_bottom = std::max(card_top + 40, line->bounds.y1 + 10);
+        EXPECT_TRUE(std::ranges::any_of(records.of_kind(DrawRecord::Kind::Fill), [&](const DrawRecord* r) {
+            return r->color == frame.colors().background && r->bounds.y0 == card_top && r->bounds.y1 == card_bottom;
+        })) << pane;
+        EXPECT_EQ(hint->bounds.y0, card_bottom + 16) << pane;  // 56 below the card's top when it is 40 high
+    }
+}

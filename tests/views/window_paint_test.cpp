@@ -138,17 +138,26 @@ TEST_F(WindowPaint, DialogTextsByRequestAndForAVanishedConnection) {
 }
 
 TEST_F(WindowPaint, NoticeBannerAtTheBottomRight) {
-    for (auto [width, banner] : {std::pair{300.0, 268.0}, std::pair{1280.0, 520.0}}) {
-        ViewFrame f(RemoteApp::new_(), width, 800);
-        f.app->notice = "Action cancelled. No connection or profile was changed.";
+    // The fake renderer sets 12 px text 6 wide a letter and 15 high a line.
+    const std::string one_line = "Action cancelled.";
+    const std::string two_lines = "Action cancelled. No connection or profile was changed.";
+    struct Case {
+        double width;
+        std::string notice;
+        double banner, height;
+    } cases[] = {{300, one_line, 268, 54}, {1280, two_lines, 520, 54}, {300, two_lines, 268, 27 + 30 + 9}};
+    for (const auto& c : cases) {
+        ViewFrame f(RemoteApp::new_(), c.width, 800);
+        f.app->notice = c.notice;
         const auto records = f.paint();
-        const Rect box{width - 16 - banner, 730, width - 16, 784};
-        EXPECT_TRUE(filled(records, views::color_with_alpha(f.colors().warning, 0.18f), box)) << width;
+        const Rect box{c.width - 16 - c.banner, 784 - c.height, c.width - 16, 784};
+        EXPECT_TRUE(filled(records, f.colors().background, box)) << c.width;  // opaque under the tint
+        EXPECT_TRUE(filled(records, views::color_with_alpha(f.colors().warning, 0.18f), box)) << c.width;
         EXPECT_EQ(records.find_text("Action needs review")->bounds.x0, box.x0 + 12);
-        const DrawRecord* notice = records.find_text(*f.app->notice);
+        const DrawRecord* notice = records.find_text(c.notice);
         ASSERT_NE(notice, nullptr);
         EXPECT_EQ(notice->bounds.y0, box.y0 + 27);
-        EXPECT_EQ(notice->style.wrap_width, banner - 24);
+        EXPECT_EQ(notice->style.wrap_width, c.banner - 24);
     }
 }
 
@@ -241,4 +250,27 @@ TEST_F(WindowPaint, FormAndSessionScreensOwnTheMainPane) {
     const auto records = f.paint();
     EXPECT_TRUE(records.find_text("Connection failed"));
     EXPECT_FALSE(records.find_text("Remote Machines"));
+}
+
+TEST_F(WindowPaint, LongNamesKeepTheDialogTitleOnOneLine) {
+    ViewFrame f(RemoteApp::with_sample_data(), 1000, 600);
+    SavedConnection& c = f.app->connections.front();
+    c.name = std::string(200, 'n');
+    c.host = std::string(200, 'h');
+    f.app->connections.touch();
+    f.app->request_delete(c.id);
+    const auto records = f.paint();
+    const double x0 = 500 - 230 + 24, x1 = 500 + 230 - 24;
+    int checked = 0;
+    const auto all = records.texts();  // the dialog draws the last five
+    for (const DrawRecord* t : std::vector<const DrawRecord*>(all.end() - 5, all.end())) {
+        if (t->text.starts_with("Delete nnn") || t->text.starts_with("admin@hhh")) {
+            ++checked;
+            EXPECT_TRUE(t->text.ends_with("…?") || t->text.ends_with("…")) << t->text;
+            EXPECT_GE(t->bounds.x0, x0);
+            EXPECT_LE(t->bounds.x1, x1);
+            EXPECT_LE(t->bounds.height(), 18 * 1.25);
+        }
+    }
+    EXPECT_EQ(checked, 2);  // the title and the target line
 }

@@ -88,21 +88,25 @@ double paint_devices(RemoteApp& app, const PaintContext& ctx, double fx0, double
     return top + 44.0 * static_cast<double>(app.devices.size()) + 8.0;
 }
 
-// The authentication row; returns the top of its control.
+// The authentication row; returns where the element below it starts: 56 below the top of its
+// control, further down when the device-identity card grew to hold its wrapped text.
 double paint_authentication(RemoteApp& app, const PaintContext& ctx, double fx0, double fx1, double y) {
     const auto& c = ctx.colors();
     const double top = paint_field_label(ctx, "Authentication", fx0, y);
     if (app.form.kind == ConnectionKind::Zavo) {
-        const Rect card{fx0, top, fx1, top + kFieldHeight};
+        static constexpr std::string_view kText =
+            "Authenticated by Zavo device identity over the P2P fabric — no password needed.";
+        const double wrap = fx1 - fx0 - 24.0;
+        const double height = std::max(kFieldHeight, 13.0 + ctx.measure(kText, 12.5f, 0, wrap).height + 10.0);
+        const Rect card{fx0, top, fx1, top + height};
         zavo_ui::surface::card(ctx.scene, ctx.transform, card, c.background, 8.0);
         ctx.fill(color_with_alpha(c.accent, 0.10f), PaintContext::rounded(card, 8.0));
-        ctx.draw_text("Authenticated by Zavo device identity over the P2P fabric — no password needed.", fx0 + 12.0,
-                      top + 13.0, 12.5f, 0, c.text_secondary, fx1 - fx0 - 24.0);
-        return top;
+        ctx.draw_text(kText, fx0 + 12.0, top + 13.0, 12.5f, 0, c.text_secondary, wrap);
+        return top + kRowPitch + (height - kFieldHeight);
     }
     paint_choice<AuthKind>(app, ctx, Rect{fx0, top, fx1, top + kFieldHeight}, allowed_auth(app.form.kind),
                            app.form.auth, [](AuthKind a) { return label(a); }, &UiCommand::set_auth);
-    return top;
+    return top + kRowPitch;
 }
 
 std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
@@ -150,9 +154,7 @@ void paint_form_screen(RemoteApp& app, const PaintContext& ctx, const Rect& pane
         input(app, ctx, Rect{fx0 + (f + 12.0) / 2.0, top, fx1, top + kFieldHeight}, InputSlot::Group);
     }
 
-    const double auth_top = paint_authentication(app, ctx, fx0, fx1, top + kRowPitch);
-
-    const double problems_y = auth_top + kRowPitch;
+    const double problems_y = paint_authentication(app, ctx, fx0, fx1, top + kRowPitch);
     const std::vector<std::string> problems = app.form_problems();
     if (problems.empty())
         ctx.draw_text("Enter a name and target to save this connection.", fx0, problems_y, 12.5f, 0, c.text_secondary,

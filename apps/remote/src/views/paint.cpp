@@ -40,11 +40,16 @@ void advance_flap(RemoteApp& app, double elapsed) {
     app.flap.set_progress(progress);
 }
 
+// The banner is 54 high, taller when the notice wraps to more lines than its box holds; the
+// tint lies on an opaque ground so that what is below does not show through the text.
 void paint_notice(const PaintContext& ctx, const Rect& window, const std::string& notice) {
     const auto& c = ctx.colors();
     const double wn = std::min(window.width() - 32.0, 520.0);
-    const Rect box{window.x1 - 16.0 - wn, window.y1 - 70.0, window.x1 - 16.0, window.y1 - 16.0};
+    const double text_height = ctx.measure(notice, 12.0f, 0, wn - 24.0).height;
+    const double height = std::max(54.0, 27.0 + text_height + 9.0);
+    const Rect box{window.x1 - 16.0 - wn, window.y1 - 16.0 - height, window.x1 - 16.0, window.y1 - 16.0};
     const auto shape = PaintContext::rounded(box, 10.0);
+    ctx.fill(c.background, shape);
     ctx.fill(color_with_alpha(c.warning, 0.18f), shape);
     ctx.stroke(c.warning, shape);
     ctx.draw_text("Action needs review", box.x0 + 12.0, box.y0 + 9.0, 12.5f, 2, c.text_primary);
@@ -82,7 +87,8 @@ DialogTexts dialog_texts(const ConfirmationRequest& request) {
             "Forget key"};
 }
 
-// The title with the subject shortened so that the title keeps to one line.
+// The title with the subject shortened so that the title keeps to one line (the target line
+// is below it).
 std::string dialog_title(const PaintContext& ctx, const char* pattern, const std::string& subject, double width) {
     const std::string whole = fmt::format(fmt::runtime(pattern), subject);
     if (ctx.measure(whole, 18.0f, 3).width <= width) return whole;
@@ -108,7 +114,8 @@ void paint_dialog(RemoteApp& app, const PaintContext& ctx, const ConfirmationReq
     ctx.draw_text(dialog_title(ctx, texts.title, subject, wrap), panel.x0 + 24.0, panel.y0 + 28.0, 18.0f, 3,
                   c.text_primary, wrap);
     if (connection)
-        ctx.draw_text(target_label(*connection), panel.x0 + 24.0, panel.y0 + 58.0, 12.5f, 0, c.text_secondary, wrap);
+        ctx.draw_text(elide(ctx.text, target_label(*connection), 12.5f, 0, wrap), panel.x0 + 24.0, panel.y0 + 58.0,
+                      12.5f, 0, c.text_secondary, wrap);
     ctx.draw_text(texts.body, panel.x0 + 24.0, panel.y0 + 92.0, 13.0f, 0, c.text_secondary, wrap);
 
     const Rect cancel{panel.x1 - 244.0, panel.y1 - 58.0, panel.x1 - 132.0, panel.y1 - 18.0};
