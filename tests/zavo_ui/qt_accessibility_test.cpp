@@ -38,6 +38,12 @@ class TreeWidget : public Widget {
     AccessNode toggle = AccessNode(AccessRole::ToggleButton).with_label("Favourite").with_element_id("demo.fav");
     toggle.checked = a11y::toggled(favourite);
     children.push_back(std::move(toggle));
+    if (dialog) {
+      AccessNode ok = AccessNode(AccessRole::Button).with_label("OK").with_element_id("demo.ok");
+      AccessNode d = AccessNode(AccessRole::Dialog).with_label("Sure?").with_children({std::move(ok)});
+      d.modal = true;
+      children.push_back(std::move(d));
+    }
     return AccessNode(AccessRole::Window).with_label("Demo").with_children(std::move(children));
   }
   bool activate_element(std::string_view id, const a11y::SemanticAction& action, EventContext&) override {
@@ -47,7 +53,7 @@ class TreeWidget : public Widget {
   }
 
   std::string value = "box";
-  bool focused = false, show_status = true, favourite = false;
+  bool focused = false, show_status = true, favourite = false, dialog = false;
   std::string status_text = "Ready";
   std::vector<std::string> calls;
 };
@@ -137,6 +143,34 @@ TEST_F(QtAccessibility, ObjectsKeepTheirIdentityAcrossRebuilds) {
   widget->show_status = true;
   bridge->refresh(true);
   EXPECT_EQ(child(3)->text(QAccessible::Name), "Ready");
+}
+
+// Which object holds the focus; the events that announce changes are checked end to end
+// (they reach Qt's update handlers only while a platform bridge is active).
+TEST_F(QtAccessibility, TheFocusFollowsTheTreeAndAModalDialogHoldsIt) {
+  QAccessibleInterface* field = child(2);
+  widget->focused = true;
+  bridge->refresh(true);
+  EXPECT_TRUE(field->state().focused);
+  EXPECT_EQ(bridge->root()->focusChild(), field);
+
+  // A modal dialog takes the focus while it is open, and gives it back when it closes.
+  widget->dialog = true;
+  bridge->refresh(true);
+  QAccessibleInterface* dialog = child(5);
+  EXPECT_TRUE(dialog->state().modal);
+  EXPECT_TRUE(dialog->state().focused);
+  EXPECT_FALSE(field->state().focused);
+  EXPECT_EQ(bridge->root()->focusChild(), dialog);
+
+  widget->dialog = false;
+  bridge->refresh(true);
+  EXPECT_TRUE(field->state().focused);
+
+  widget->focused = false;
+  bridge->refresh(true);
+  EXPECT_FALSE(field->state().focused);
+  EXPECT_EQ(bridge->root()->focusChild(), nullptr);
 }
 
 }  // namespace

@@ -182,6 +182,7 @@ class NodeInterface : public QAccessibleInterface,
       return s;
     }
     s = qt_state(e->node);
+    s.focused = key_ == bridge_.focus_key();
     if (key_ == bridge_.root_key()) s.active = bridge_.window().isActive();
     return s;
   }
@@ -342,10 +343,10 @@ void AccessBridge::refresh(bool force) {
   std::unordered_map<std::uint64_t, Entry> previous = std::move(entries_);
   entries_ = std::move(fresh);
   root_key_ = order.front();
-  std::optional<std::uint64_t> focused;
+  const std::uint64_t was_focus = focus_key_;
+  focus_key_ = focus_in(order);
   for (std::uint64_t key : order) {
     Entry& now = entries_.at(key);
-    if (now.node.focused) focused = key;
     auto old = previous.find(key);
     if (old == previous.end()) {
       NodeInterface* iface = create(key);
@@ -379,25 +380,51 @@ void AccessBridge::refresh(bool force) {
     const QAccessible::State was = qt_state(before);
     const QAccessible::State is = qt_state(now.node);
     QAccessible::State changed;
-    changed.focused = was.focused != is.focused;
     changed.selected = was.selected != is.selected;
     changed.checked = was.checked != is.checked;
     changed.expanded = was.expanded != is.expanded;
     changed.collapsed = was.collapsed != is.collapsed;
     changed.modal = was.modal != is.modal;
-    if (changed.focused || changed.selected || changed.checked || changed.expanded || changed.modal) {
+    if (changed.selected || changed.checked || changed.expanded || changed.modal) {
       QAccessibleStateChangeEvent e(now.iface, changed);
       QAccessible::updateAccessibility(&e);
     }
   }
-  if (focused) {
-    auto was = std::find_if(previous.begin(), previous.end(), [](const auto& kv) { return kv.second.node.focused; });
-    if (was == previous.end() || was->first != *focused) {
-      QAccessibleEvent e(entries_.at(*focused).iface, QAccessible::Focus);
+  if (focus_key_ != was_focus) {
+    if (focus_key_ != 0) {
+      QAccessibleEvent e(entries_.at(focus_key_).iface, QAccessible::Focus);
+      QAccessible::updateAccessibility(&e);
+    } else if (const Entry* left = entry(was_focus)) {
+      QAccessible::State changed;
+      changed.focused = true;
+      QAccessibleStateChangeEvent e(left->iface, changed);
       QAccessible::updateAccessibility(&e);
     }
   }
   for (QAccessible::Id id : removed) QAccessible::deleteAccessibleInterface(id);
+}
+
+std::uint64_t AccessBridge::focus_in(const std::vector<std::uint64_t>& order) const {
+  // A modal node holds the focus: the focused node inside it, else the modal node itself.
+  // Without one, the focused node anywhere.
+  std::uint64_t modal = 0;
+  for (std::uint64_t key : order) {
+    if (entries_.at(key).node.modal) modal = key;
+  }
+  std::uint64_t focused = 0;
+  for (std::uint64_t key : order) {
+    if (!entries_.at(key).node.focused) continue;
+    if (modal == 0 || inside(key, modal)) focused = key;
+  }
+  return focused != 0 ? focused : modal;
+}
+
+bool AccessBridge::inside(std::uint64_t key, std::uint64_t ancestor) const {
+  while (key != 0 && key != ancestor) {
+    const Entry* e = entry(key);
+    key = e != nullptr ? e->parent : 0;
+  }
+  return key != 0;
 }
 
 bool AccessBridge::perform(std::uint64_t key, const a11y::SemanticAction& action) {

@@ -46,6 +46,8 @@ class AccessBridge {
   };
   const Entry* entry(std::uint64_t key) const;
   std::uint64_t root_key() const { return root_key_; }
+  // The node that holds the focus, or 0.
+  std::uint64_t focus_key() const { return focus_key_; }
   QWindow& window() const { return window_; }
   QRect global_rect(const Entry& e) const;
   bool perform(std::uint64_t key, const a11y::SemanticAction& action);
@@ -55,12 +57,15 @@ class AccessBridge {
             std::unordered_map<std::uint64_t, int>& seen, std::vector<const widget::SemanticActionBinding*>& bindings,
             std::size_t& next_binding, std::unordered_map<std::uint64_t, Entry>& out, std::vector<std::uint64_t>& order);
   NodeInterface* create(std::uint64_t key);
+  std::uint64_t focus_in(const std::vector<std::uint64_t>& order) const;
+  bool inside(std::uint64_t key, std::uint64_t ancestor) const;
 
   QWindow& window_;
   Shell& shell_;
   std::function<void()> activated_;
   std::unordered_map<std::uint64_t, Entry> entries_;
   std::uint64_t root_key_ = 0;
+  std::uint64_t focus_key_ = 0;
   std::vector<widget::SemanticActionBinding> bindings_;
 };
 
