@@ -14,38 +14,41 @@ using a11y::SemanticActionKind;
 namespace {
 
 void collect_bindings(const a11y::AccessNode& node, std::vector<SemanticActionBinding>& out) {
-    if (node.element_id) {
-        std::vector<SemanticActionKind> actions;
-        auto add = [&](SemanticActionKind k) {
-            for (auto a : actions)
-                if (a == k) return;
-            actions.push_back(k);
-        };
-        switch (node.role) {
-        case AccessRole::Button: add(SemanticActionKind::Activate); break;
-        case AccessRole::ToggleButton:
-        case AccessRole::RadioButton:
-            add(SemanticActionKind::Activate);
-            add(SemanticActionKind::Toggle);
-            break;
-        case AccessRole::TextField:
-            add(SemanticActionKind::Activate);
-            add(SemanticActionKind::Focus);
-            add(SemanticActionKind::SetValue);
-            break;
-        case AccessRole::ListItem:
-            add(SemanticActionKind::Activate);
-            add(SemanticActionKind::ScrollIntoView);
-            break;
-        default: break;
-        }
-        if (node.focusable) add(SemanticActionKind::Focus);
-        out.push_back({*node.element_id, node.node_id.value_or(0), node.role, node.label, std::move(actions)});
-    }
+    if (node.element_id)
+        out.push_back({*node.element_id, node.node_id.value_or(0), node.role, node.label, semantic_actions(node)});
     for (const auto& child : node.children) collect_bindings(child, out);
 }
 
 }  // namespace
+
+std::vector<SemanticActionKind> semantic_actions(const a11y::AccessNode& node) {
+    std::vector<SemanticActionKind> actions;
+    auto add = [&](SemanticActionKind k) {
+        for (auto a : actions)
+            if (a == k) return;
+        actions.push_back(k);
+    };
+    switch (node.role) {
+    case AccessRole::Button: add(SemanticActionKind::Activate); break;
+    case AccessRole::ToggleButton:
+    case AccessRole::RadioButton:
+        add(SemanticActionKind::Activate);
+        add(SemanticActionKind::Toggle);
+        break;
+    case AccessRole::TextField:
+        add(SemanticActionKind::Activate);
+        add(SemanticActionKind::Focus);
+        add(SemanticActionKind::SetValue);
+        break;
+    case AccessRole::ListItem:
+        add(SemanticActionKind::Activate);
+        add(SemanticActionKind::ScrollIntoView);
+        break;
+    default: break;
+    }
+    if (node.focusable) add(SemanticActionKind::Focus);
+    return actions;
+}
 
 std::vector<SemanticActionBinding> semantic_action_bindings(const a11y::AccessNode& root) {
     std::vector<SemanticActionBinding> out;

@@ -72,6 +72,8 @@ struct SemanticActionBinding {
 // the role: buttons activate; toggle buttons and radio options also toggle; text fields focus
 // and take a value; list items activate and scroll into view; any focusable node also focuses.
 std::vector<SemanticActionBinding> semantic_action_bindings(const a11y::AccessNode& root);
+// The actions of one node with an element id, by the rule above.
+std::vector<a11y::SemanticActionKind> semantic_actions(const a11y::AccessNode& node);
 
 class Widget {
 public:

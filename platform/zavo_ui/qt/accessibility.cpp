@@ -255,7 +255,10 @@ class NodeInterface : public QAccessibleInterface,
 };
 
 AccessBridge::AccessBridge(QWindow& window, Shell& shell, std::function<void()> activated)
-    : window_(window), shell_(shell), activated_(std::move(activated)) {}
+    : window_(window), shell_(shell), activated_(std::move(activated)) {
+  pending_.setSingleShot(true);
+  QObject::connect(&pending_, &QTimer::timeout, &window_, [this] { refresh(); });
+}
 
 AccessBridge::~AccessBridge() {
   for (auto& [_, e] : entries_) {
@@ -291,101 +294,109 @@ NodeInterface* AccessBridge::create(std::uint64_t key) {
   return iface;
 }
 
-void AccessBridge::walk(a11y::AccessNode& node, std::uint64_t parent, std::size_t index,
-                        std::unordered_map<std::uint64_t, int>& seen,
-                        std::vector<const widget::SemanticActionBinding*>& bindings, std::size_t& next_binding,
-                        std::unordered_map<std::uint64_t, Entry>& out, std::vector<std::uint64_t>& order) {
+std::uint64_t AccessBridge::walk(a11y::AccessNode& node, std::uint64_t parent, std::size_t index,
+                                 std::vector<Visit>& order) {
   // A node keeps its key from one tree to the next through its node id; nodes that share an
   // id (two controls for one command) are told apart by their order.
-  std::uint64_t key = node.node_id ? mix(*node.node_id, std::uint64_t(seen[*node.node_id]++))
-                                   : mix(parent, (std::uint64_t(index) << 8) | std::uint64_t(node.role));
-  Entry e;
-  e.parent = parent;
-  if (node.element_id && next_binding < bindings.size() && bindings[next_binding]->element_id == *node.element_id) {
-    e.actions = bindings[next_binding++]->actions;
+  std::uint64_t key = 0;
+  auto it = entries_.end();
+  if (node.node_id) {
+    for (std::uint64_t n = 0;; ++n) {
+      key = mix(*node.node_id, n);
+      it = entries_.find(key);
+      if (it == entries_.end() || it->second.generation != generation_) break;
+    }
+  } else {
+    key = mix(parent, (std::uint64_t(index) << 8) | std::uint64_t(node.role));
+    it = entries_.find(key);
   }
+  Visit visit;
+  if (it == entries_.end()) {
+    it = entries_.try_emplace(key).first;  // entries keep their address while the map grows
+    visit.created = true;
+  } else {
+    const a11y::AccessNode& before = it->second.node;
+    visit.name = node.label != before.label;
+    visit.description = node.description != before.description;
+    visit.value = node.value != before.value;
+    visit.bounds = node.bounds != before.bounds;
+    const QAccessible::State was = qt_state(before);
+    const QAccessible::State is = qt_state(node);
+    visit.state.selected = was.selected != is.selected;
+    visit.state.checked = was.checked != is.checked;
+    visit.state.expanded = was.expanded != is.expanded;
+    visit.state.collapsed = was.collapsed != is.collapsed;
+    visit.state.modal = was.modal != is.modal;
+  }
+  Entry& e = it->second;
+  visit.entry = &e;
+  e.key = key;
+  e.parent = parent;
+  e.generation = generation_;
+  e.actions = node.element_id ? widget::semantic_actions(node) : std::vector<a11y::SemanticActionKind>{};
   std::vector<a11y::AccessNode> children = std::move(node.children);
   node.children.clear();
   e.node = std::move(node);
-  order.push_back(key);
-  out[key] = std::move(e);
-  for (std::size_t i = 0; i < children.size(); ++i) {
-    const std::size_t before = order.size();
-    walk(children[i], key, i, seen, bindings, next_binding, out, order);
-    out[key].children.push_back(order[before]);
+  order.push_back(visit);
+  e.children.clear();
+  e.children.reserve(children.size());
+  for (std::size_t i = 0; i < children.size(); ++i) e.children.push_back(walk(children[i], key, i, order));
+  return key;
+}
+
+void AccessBridge::refresh_soon() {
+  if (pending_.isActive() || !QAccessible::isActive()) return;
+  const qint64 left = since_refresh_.isValid() ? pause_ms_ - since_refresh_.elapsed() : 0;
+  if (left <= 0) {
+    refresh();
+  } else {
+    pending_.start(int(left));
   }
 }
 
 void AccessBridge::refresh(bool force) {
   if (!force && !QAccessible::isActive()) return;
+  pending_.stop();
+  QElapsedTimer cost;
+  cost.start();
   std::optional<a11y::AccessNode> tree = shell_.root().accessibility_tree();
   if (!tree) {
     tree = a11y::AccessNode(AccessRole::Window).with_label(shell_.root().widget_name().value_or(""));
   }
-  bindings_ = widget::semantic_action_bindings(*tree);
-  std::vector<const widget::SemanticActionBinding*> bindings;
-  for (const auto& b : bindings_) bindings.push_back(&b);
-  std::unordered_map<std::uint64_t, Entry> fresh;
-  std::vector<std::uint64_t> order;
-  std::unordered_map<std::uint64_t, int> seen;
-  std::size_t next_binding = 0;
-  walk(*tree, 0, 0, seen, bindings, next_binding, fresh, order);
+  // The entries are updated in place; what changed is told once the whole tree is current.
+  ++generation_;
+  std::vector<Visit> order;
+  order.reserve(entries_.size());
+  root_key_ = walk(*tree, 0, 0, order);
 
   // Gone: announced while they still answer, removed at the end.
-  std::vector<QAccessible::Id> removed;
+  std::vector<std::pair<std::uint64_t, QAccessible::Id>> removed;
   for (auto& [key, old] : entries_) {
-    if (fresh.count(key) != 0) continue;
+    if (old.generation == generation_) continue;
     QAccessibleEvent gone(old.iface, QAccessible::ObjectDestroyed);
     QAccessible::updateAccessibility(&gone);
-    removed.push_back(old.id);
+    removed.emplace_back(key, old.id);
   }
 
-  std::unordered_map<std::uint64_t, Entry> previous = std::move(entries_);
-  entries_ = std::move(fresh);
-  root_key_ = order.front();
   const std::uint64_t was_focus = focus_key_;
   focus_key_ = focus_in(order);
-  for (std::uint64_t key : order) {
-    Entry& now = entries_.at(key);
-    auto old = previous.find(key);
-    if (old == previous.end()) {
-      NodeInterface* iface = create(key);
-      QAccessibleEvent created(iface, QAccessible::ObjectCreated);
-      QAccessible::updateAccessibility(&created);
-      if (now.node.live && now.node.label) {
-        QAccessibleEvent announce(iface, QAccessible::NameChanged);
-        QAccessible::updateAccessibility(&announce);
-      }
+  const auto tell = [](NodeInterface* iface, QAccessible::Event type) {
+    QAccessibleEvent e(iface, type);
+    QAccessible::updateAccessibility(&e);
+  };
+  for (const Visit& visit : order) {
+    Entry& now = *visit.entry;
+    if (visit.created) {
+      tell(create(now.key), QAccessible::ObjectCreated);
+      if (now.node.live && now.node.label) tell(now.iface, QAccessible::NameChanged);
       continue;
     }
-    now.iface = old->second.iface;
-    now.id = old->second.id;
-    const a11y::AccessNode& before = old->second.node;
-    if (now.node.label != before.label) {
-      QAccessibleEvent e(now.iface, QAccessible::NameChanged);
-      QAccessible::updateAccessibility(&e);
-    }
-    if (now.node.description != before.description) {
-      QAccessibleEvent e(now.iface, QAccessible::DescriptionChanged);
-      QAccessible::updateAccessibility(&e);
-    }
-    if (now.node.value != before.value) {
-      QAccessibleEvent e(now.iface, QAccessible::ValueChanged);
-      QAccessible::updateAccessibility(&e);
-    }
-    if (now.node.bounds != before.bounds) {
-      QAccessibleEvent e(now.iface, QAccessible::LocationChanged);
-      QAccessible::updateAccessibility(&e);
-    }
-    const QAccessible::State was = qt_state(before);
-    const QAccessible::State is = qt_state(now.node);
-    QAccessible::State changed;
-    changed.selected = was.selected != is.selected;
-    changed.checked = was.checked != is.checked;
-    changed.expanded = was.expanded != is.expanded;
-    changed.collapsed = was.collapsed != is.collapsed;
-    changed.modal = was.modal != is.modal;
-    if (changed.selected || changed.checked || changed.expanded || changed.modal) {
+    if (visit.name) tell(now.iface, QAccessible::NameChanged);
+    if (visit.description) tell(now.iface, QAccessible::DescriptionChanged);
+    if (visit.value) tell(now.iface, QAccessible::ValueChanged);
+    if (visit.bounds) tell(now.iface, QAccessible::LocationChanged);
+    const QAccessible::State& changed = visit.state;
+    if (changed.selected || changed.checked || changed.expanded || changed.collapsed || changed.modal) {
       QAccessibleStateChangeEvent e(now.iface, changed);
       QAccessible::updateAccessibility(&e);
     }
@@ -394,27 +405,33 @@ void AccessBridge::refresh(bool force) {
     if (focus_key_ != 0) {
       QAccessibleEvent e(entries_.at(focus_key_).iface, QAccessible::Focus);
       QAccessible::updateAccessibility(&e);
-    } else if (const Entry* left = entry(was_focus)) {
+    } else if (const Entry* left = entry(was_focus); left != nullptr && left->generation == generation_) {
       QAccessible::State changed;
       changed.focused = true;
       QAccessibleStateChangeEvent e(left->iface, changed);
       QAccessible::updateAccessibility(&e);
     }
   }
-  for (QAccessible::Id id : removed) QAccessible::deleteAccessibleInterface(id);
+  for (const auto& [key, id] : removed) {
+    entries_.erase(key);
+    QAccessible::deleteAccessibleInterface(id);
+  }
+  // Frames may refresh again after four times what this one took (so at most a fifth of the
+  // time goes here), and no sooner than 50 ms.
+  pause_ms_ = std::max<qint64>(50, 4 * cost.elapsed());
+  since_refresh_.start();
 }
 
-std::uint64_t AccessBridge::focus_in(const std::vector<std::uint64_t>& order) const {
+std::uint64_t AccessBridge::focus_in(const std::vector<Visit>& order) const {
   // A modal node holds the focus: the focused node inside it, else the modal node itself.
   // Without one, the focused node anywhere.
   std::uint64_t modal = 0;
-  for (std::uint64_t key : order) {
-    if (entries_.at(key).node.modal) modal = key;
+  for (const Visit& v : order) {
+    if (v.entry->node.modal) modal = v.entry->key;
   }
   std::uint64_t focused = 0;
-  for (std::uint64_t key : order) {
-    if (!entries_.at(key).node.focused) continue;
-    if (modal == 0 || inside(key, modal)) focused = key;
+  for (const Visit& v : order) {
+    if (v.entry->node.focused && (modal == 0 || inside(v.entry->key, modal))) focused = v.entry->key;
   }
   return focused != 0 ? focused : modal;
 }

@@ -40,7 +40,7 @@ void AppWindow::paintEvent(QPaintEvent*) {
     shell_.paint(painter);
   }
   spdlog::debug("frame {} painted", shell_.frames_painted());
-  if (access_ != nullptr) access_->refresh();
+  if (access_ != nullptr) access_->refresh_soon();
   schedule();
 }
 

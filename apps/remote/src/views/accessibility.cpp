@@ -7,10 +7,10 @@
 
 #include <charconv>
 #include <initializer_list>
-#include <variant>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace remote::app {
@@ -140,8 +140,7 @@ std::string_view presence_text(Presence presence) {
     return "status unknown";
 }
 
-std::string_view readiness_text(const SavedConnection& c) {
-    const ConnectionReadiness readiness = c.readiness();
+std::string_view readiness_text(const SavedConnection& c, ConnectionReadiness readiness) {
     if (readiness == ConnectionReadiness::Ready) return "ready to connect";
     if (readiness == ConnectionReadiness::InvalidProfile)
         if (auto problem = c.compatibility_problem()) return *problem;
@@ -149,24 +148,26 @@ std::string_view readiness_text(const SavedConnection& c) {
 }
 
 AccessNode connection_row(const RemoteApp& app, const SavedConnection& c, std::size_t position, std::size_t count) {
-    const bool ready = c.readiness() == ConnectionReadiness::Ready;
+    const ConnectionReadiness readiness = c.readiness();
+    const std::string id_prefix = connection_element_id(c.id, "");
     std::vector<AccessNode> children;
+    children.reserve(3);
     AccessNode favourite = actionable(
-        AccessRole::ToggleButton, c.favorite ? "Remove from favourites" : "Add to favourites",
-        connection_element_id(c.id, "favorite"), app.hit_region_rect(UiCommand::with_id(Cmd::ToggleFavorite, c.id)));
+        AccessRole::ToggleButton, c.favorite ? "Remove from favourites" : "Add to favourites", id_prefix + "favorite",
+        app.hit_region_rect(UiCommand::with_id(Cmd::ToggleFavorite, c.id)));
     favourite.checked = toggled(c.favorite);
     children.push_back(std::move(favourite));
-    children.push_back(button_access_node("Edit connection", connection_element_id(c.id, "edit"),
+    children.push_back(button_access_node("Edit connection", id_prefix + "edit",
                                           app.hit_region_rect(UiCommand::with_id(Cmd::EditConnection, c.id))));
-    if (ready)
-        children.push_back(button_access_node("Connect", connection_element_id(c.id, "connect"),
+    if (readiness == ConnectionReadiness::Ready)
+        children.push_back(button_access_node("Connect", id_prefix + "connect",
                                               app.hit_region_rect(UiCommand::with_id(Cmd::RequestConnect, c.id))));
 
     AccessNode row =
         actionable(AccessRole::ListItem,
                    fmt::format("{}, {}, {}, {}, last used {}", c.name, label(c.kind), presence_text(c.presence),
-                               readiness_text(c), c.last_used),
-                   connection_element_id(c.id, "select"), app.hit_region_rect(UiCommand::with_id(Cmd::Select, c.id)))
+                               readiness_text(c, readiness), c.last_used),
+                   id_prefix + "select", app.hit_region_rect(UiCommand::with_id(Cmd::Select, c.id)))
             .with_value(target_label(c))
             .with_children(std::move(children));
     row.selected = app.selected == c.id;
