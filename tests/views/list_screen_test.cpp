@@ -254,12 +254,18 @@ TEST_F(ListScreen, CompactRowsDropAGroupThatWouldReachEdit) {
 
 TEST_F(ListScreen, LongTextsEndBeforeTheControls) {
     const std::string long_name(120, 'N');
-    SavedConnection c = make(long_name, ConnectionKind::Vnc);
+    SavedConnection c = make(long_name, ConnectionKind::Vnc, Presence::Unknown, std::string(300, 'g'));
     c.host = std::string(200, 'h') + ".example";
     ViewFrame f(app_with({c}));
     const auto records = f.paint();
     const Rect edit = f.app->hit_regions[4].rect;
-    const DrawRecord* group = records.find_text("lab");
+    const auto all = records.texts();
+    const auto group_at = std::ranges::find_if(all, [](const DrawRecord* t) { return t->text.starts_with("ggg"); });
+    ASSERT_NE(group_at, all.end());
+    const DrawRecord* group = *group_at;
+    EXPECT_TRUE(group->text.ends_with("…"));
+    EXPECT_DOUBLE_EQ(group->bounds.x1, edit.x0 - 16);
+    EXPECT_GE(group->bounds.x0, 88 + 44 + (edit.x0 - 16 - 88 - 44) / 2);  // at most half the room
     for (const DrawRecord* t : records.texts()) {
         if (t->text.starts_with("NNN") || t->text.starts_with("hhh")) {
             EXPECT_TRUE(t->text.ends_with("…"));

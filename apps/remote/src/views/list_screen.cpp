@@ -53,11 +53,9 @@ zavo_ui::BezPath star(double cx, double cy) {
     return path;
 }
 
-struct Heading {
-    double viewport_top;
-};
-
-Heading paint_heading(RemoteApp& app, const PaintContext& ctx, const Rect& pane) {
+// The title, the counts, the new-connection button and the search input; returns the top of the
+// viewport below them.
+double paint_heading(RemoteApp& app, const PaintContext& ctx, const Rect& pane) {
     const auto& c = ctx.colors();
     const bool small = pane.width() < 520.0;
     const double x = pane.x0 + 24.0;
@@ -85,7 +83,7 @@ Heading paint_heading(RemoteApp& app, const PaintContext& ctx, const Rect& pane)
     const Rect search{x, search_top, pane.x1 - 24.0, search_top + 36.0};
     paint_input_card(app, ctx, search, InputSlot::Search);
     app.push_hit_region(search, UiCommand::focus_input(InputSlot::Search));
-    return {search.y1 + 16.0};
+    return search.y1 + 16.0;
 }
 
 void paint_empty_state(RemoteApp& app, const PaintContext& ctx, const Rect& pane, double viewport_top) {
@@ -155,7 +153,10 @@ void paint_row(RemoteApp& app, const PaintContext& ctx, const SavedConnection& r
     const double ar = compact ? rect.x1 - 12.0 : rect.x1 - 16.0;
     const Rect action{ar - m.action_width, by0, ar, by0 + bh};
     const Rect edit{action.x0 - 12.0 - m.edit_width, by0, action.x0 - 12.0, by0 + bh};
-    const auto group = ctx.measure(row.group, 12.0f);
+    // A wide row's group text takes at most half of the room left of Edit.
+    const std::string group_text =
+        compact ? row.group : elide(ctx.text, row.group, 12.0f, 0, std::max((edit.x0 - 16.0 - tx) / 2.0, 0.0));
+    const auto group = ctx.measure(group_text, 12.0f);
     const double group_x = compact ? tx : edit.x0 - 16.0 - group.width;
 
     // Texts on the two upper lines end before what shares their height: the group text and
@@ -208,9 +209,9 @@ void paint_row(RemoteApp& app, const PaintContext& ctx, const SavedConnection& r
     app.push_hit_region(edit, UiCommand::with_id(K::EditConnection, row.id));
 
     if (!compact)
-        ctx.draw_text(row.group, group_x, mid - group.height / 2.0, 12.0f, 0, c.text_secondary);
+        ctx.draw_text(group_text, group_x, mid - group.height / 2.0, 12.0f, 0, c.text_secondary);
     else if (tx + group.width <= edit.x0 - 12.0)
-        ctx.draw_text(row.group, group_x, edit.center().y - group.height / 2.0, 12.0f, 0, c.text_secondary);
+        ctx.draw_text(group_text, group_x, edit.center().y - group.height / 2.0, 12.0f, 0, c.text_secondary);
 }
 
 }  // namespace
@@ -235,7 +236,7 @@ RowMetrics measure_row_metrics(const zavo_ui::text_render::TextRenderer& text) {
 }
 
 void paint_list_screen(RemoteApp& app, const PaintContext& ctx, const Rect& pane) {
-    const double viewport_top = paint_heading(app, ctx, pane).viewport_top;
+    const double viewport_top = paint_heading(app, ctx, pane);
     app.list_top = viewport_top - pane.y0;
 
     const std::vector<std::size_t>& visible = app.list_cache.visible(app.connections, app.search_query);
