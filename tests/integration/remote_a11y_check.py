@@ -1,7 +1,8 @@
 # Uses Remote as a screen-reader user does, through AT-SPI only: saves a new SSH connection by
 # filling the form's fields, finds it in the list, connects through the row's action and the
 # dialog, trusts the server's host key, and hears the session's status change.
-# Arguments: the program and the SSH server's port. Run inside dbus-run-session.
+# Arguments: the program, the SSH server's port and the account to log in as. Run inside
+# dbus-run-session.
 import os
 import sys
 
@@ -12,7 +13,7 @@ NAME_CHANGED = "object:property-change:accessible-name"
 FOCUSED = "object:state-changed:focused"
 
 
-def main(s, port):
+def main(s, port, user):
     import pyatspi
 
     s.listen(NAME_CHANGED, FOCUSED)
@@ -26,7 +27,7 @@ def main(s, port):
         ("Connection name", "Lab box", "Lab box"),
         ("Host name or IP address", "127.0.0.1", "127.0.0.1"),
         ("Port", f"{port[:1]}x{port[1:]}", port),
-        ("User name", "root", "root"),
+        ("User name", user, user),
     ]
     for label, text, held in fields:
         field = s.wait_node("text", label)
@@ -80,4 +81,4 @@ def main(s, port):
 
 
 with AtSpiSession(sys.argv[1], "Remote") as session:
-    main(session, sys.argv[2])
+    main(session, sys.argv[2], sys.argv[3])

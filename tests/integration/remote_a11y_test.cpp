@@ -24,7 +24,8 @@ TEST(RemoteAccessibility, AScreenReaderUserSavesAConnectionAndConnects) {
     env.set("ZAVO_REMOTE_SAMPLE", nullptr);
 
     const auto run = atspi_test::run_checker(
-        "remote_a11y_check.py", {std::string(REMOTE_BINARY_DIR) + "/remote", std::to_string(server.port())}, 120);
+        "remote_a11y_check.py",
+        {std::string(REMOTE_BINARY_DIR) + "/remote", std::to_string(server.port()), server.user()}, 120);
     EXPECT_TRUE(run.ok) << run.output;
     for (const char* step : {"form ok", "list ok", "notice ok", "session ok", "disconnect ok"})
         EXPECT_NE(run.output.find(step), std::string::npos) << step << "\n" << run.output;

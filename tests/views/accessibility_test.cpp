@@ -13,7 +13,6 @@
 #include <fmt/format.h>
 
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -793,7 +792,7 @@ TEST_F(Accessibility, ConnectionIdsRunTheirCommands) {
     EXPECT_EQ(app->confirmation->kind, ConfirmationRequest::Kind::Delete);
     EXPECT_TRUE(activate("remote.confirmation.confirm"));
     EXPECT_EQ(find_connection(app->connections, box), nullptr);
-    EXPECT_TRUE(load_connections(doc).size() == 2u) << "the deletion reached the document";
+    EXPECT_EQ(load_connections(doc).size(), 2u) << "the deletion reached the document";
 
     // A connection id that does not exist is accepted; the command finds nothing to do.
     EXPECT_TRUE(activate("remote.connection:" + Uuid::new_v4().to_string() + ":edit"));
