@@ -7,6 +7,7 @@
 #include <deque>
 #include <fstream>
 
+#include "support/saved_connection.hpp"
 #include "tests/integration/remote_window.hpp"
 #include "tests/integration/ssh_server.hpp"
 #include "zavo_ui/relay_picture.hpp"
@@ -18,18 +19,7 @@ using namespace remote;
 using namespace std::chrono_literals;
 using window_test::RemoteWindow;
 
-SavedConnection saved(std::string name, ConnectionKind kind, std::string host, std::uint16_t port, std::string user,
-                      AuthKind auth) {
-    SavedConnection c;
-    c.name = std::move(name);
-    c.kind = kind;
-    c.host = std::move(host);
-    c.port = port;
-    c.user = std::move(user);
-    c.auth = auth;
-    c.id = Uuid::new_v4();
-    return c;
-}
+using test_support::saved;
 
 template <typename Pred>
 bool eventually(Pred pred, std::chrono::milliseconds timeout = 20s) {

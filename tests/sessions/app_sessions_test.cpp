@@ -5,6 +5,7 @@
 #include "doc/profile_document.hpp"
 #include "profiles/connection_list.hpp"
 #include "support/env.hpp"
+#include "support/saved_connection.hpp"
 #include "support/threads.hpp"
 #include "support/wait.hpp"
 #include "tests/integration/ssh_fixture.hpp"
@@ -25,18 +26,7 @@ bool eventually(Pred pred) {
     return test_support::eventually(std::move(pred), 20s, 5ms);
 }
 
-SavedConnection saved(std::string name, ConnectionKind kind, std::string host, std::uint16_t port, std::string user,
-                      AuthKind auth) {
-    SavedConnection c;
-    c.name = std::move(name);
-    c.kind = kind;
-    c.host = std::move(host);
-    c.port = port;
-    c.user = std::move(user);
-    c.auth = auth;
-    c.id = Uuid::new_v4();
-    return c;
-}
+using test_support::saved;
 
 // The application with the given connections, its document loaded, live sessions allowed.
 class AppSessions : public ::testing::Test {

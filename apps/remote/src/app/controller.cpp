@@ -33,22 +33,22 @@ void dispatch(RemoteApp& app, crdt::Document& document, const RemoteAction& acti
         framework_support::context_for_action(kActionSourceId, kActionSourceName, action));
 }
 
-std::string& model_text(RemoteApp& app, InputSlot slot) {
-    switch (slot) {
-    case InputSlot::Search: return app.search_query;
-    case InputSlot::Name: return app.form.name;
-    case InputSlot::Host: return app.form.host;
-    case InputSlot::Port: return app.form.port;
-    case InputSlot::User: return app.form.user;
-    case InputSlot::Group: return app.form.group;
-    }
-    return app.search_query;
-}
-
 constexpr InputSlot kSlots[] = {InputSlot::Search, InputSlot::Name, InputSlot::Host,
                                 InputSlot::Port,   InputSlot::User, InputSlot::Group};
 
 }  // namespace
+
+std::string& RemoteApp::model_text(InputSlot slot) {
+    switch (slot) {
+    case InputSlot::Search: return search_query;
+    case InputSlot::Name: return form.name;
+    case InputSlot::Host: return form.host;
+    case InputSlot::Port: return form.port;
+    case InputSlot::User: return form.user;
+    case InputSlot::Group: return form.group;
+    }
+    return search_query;
+}
 
 void RemoteApp::execute(const UiCommand& command, crdt::Document& document) {
     using K = UiCommand::Kind;
@@ -326,7 +326,7 @@ bool RemoteApp::route_text_input(const zavo_ui::event::Event& event, zavo_ui::ev
             if (digits != text) input.set_text_with_cursor_at_end(digits);
             text = std::move(digits);
         }
-        model_text(*this, *focused) = std::move(text);
+        model_text(*focused) = std::move(text);
     }
     redraw_needed = true;
     return consumed;
@@ -335,7 +335,7 @@ bool RemoteApp::route_text_input(const zavo_ui::event::Event& event, zavo_ui::ev
 void RemoteApp::refresh_inputs() {
     for (InputSlot slot : kSlots) {
         if (slot == focused) continue;
-        const std::string& model = model_text(*this, slot);
+        const std::string& model = model_text(slot);
         if (input_mut(slot).text() != model) input_mut(slot).set_text(model);
     }
 }
@@ -343,7 +343,7 @@ void RemoteApp::refresh_inputs() {
 void RemoteApp::load_form_into_inputs() {
     input_mut(InputSlot::Host).placeholder =
         form.kind == ConnectionKind::Zavo ? "certified Zavo endpoint id" : std::string(field_placeholder(InputSlot::Host));
-    for (InputSlot slot : kSlots) input_mut(slot).set_text_with_cursor_at_end(model_text(*this, slot));
+    for (InputSlot slot : kSlots) input_mut(slot).set_text_with_cursor_at_end(model_text(slot));
 }
 
 std::vector<std::string> RemoteApp::form_problems() const {

@@ -86,6 +86,9 @@ public:
     void snap_nav_flap();
 
     zavo_ui::widget::text_input::TextInput& input_mut(InputSlot slot) { return inputs[static_cast<std::size_t>(slot)]; }
+    // The model text an input edits: the search query or one of the form's fields.
+    std::string& model_text(InputSlot slot);
+    const std::string& model_text(InputSlot slot) const { return const_cast<RemoteApp*>(this)->model_text(slot); }
 
     // --- the framework's widget trait
     zavo_ui::device_relay::DeviceSessionSink* device_session_sink() override { return this; }

@@ -89,25 +89,11 @@ AuthKind auth_from_suffix(std::string_view suffix) {
     return AuthKind::Password;
 }
 
-// The model text of an input: the search query or one of the form's fields.
-template <class App>
-auto& model_text(App& app, InputSlot slot) {
-    switch (slot) {
-        case InputSlot::Search: return app.search_query;
-        case InputSlot::Name: return app.form.name;
-        case InputSlot::Host: return app.form.host;
-        case InputSlot::Port: return app.form.port;
-        case InputSlot::User: return app.form.user;
-        case InputSlot::Group: return app.form.group;
-    }
-    return app.search_query;
-}
-
 AccessNode text_field(const RemoteApp& app, InputSlot slot, std::string label) {
     AccessNode node =
         actionable(AccessRole::TextField, std::move(label), std::string(kFieldPrefix) + std::string(field_suffix(slot)),
                    app.hit_region_rect(UiCommand::focus_input(slot)))
-            .with_value(model_text(app, slot));
+            .with_value(app.model_text(slot));
     node.focused = app.focused == slot;
     return node;
 }
@@ -419,7 +405,7 @@ std::optional<std::uint64_t> parse_index(std::string_view text) {
 // Set value on a field: the model text and the input take the new text, and the field is focused.
 void set_field_text(RemoteApp& app, InputSlot slot, std::string text) {
     if (slot == InputSlot::Port) text = digits_only(text);
-    model_text(app, slot) = text;
+    app.model_text(slot) = text;
     app.input_mut(slot).set_text(std::move(text));
     app.focus_input(slot);
     if (slot == InputSlot::Search) {
