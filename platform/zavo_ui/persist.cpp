@@ -136,12 +136,16 @@ constexpr std::size_t kHeader = 8;  // length and checksum
 constexpr std::size_t kPage = 4096;
 
 // The payload length of the whole record at `pos`: a possible length that fits in `bytes` and a
-// payload that matches its checksum. `work` counts the checksummed bytes down; nullopt also
-// when it would run out.
+// payload that matches its checksum. `work` counts the checksummed bytes down; once it would
+// run out it is 0 and nothing more is checked.
 std::optional<std::size_t> record_at(std::span<const std::uint8_t> bytes, std::size_t pos, std::size_t& work) {
     if (bytes.size() - pos < kHeader) return std::nullopt;
     const std::uint32_t len = read_u32(bytes.data() + pos);
-    if (len == 0 || len > kMaxRecord || len > bytes.size() - pos - kHeader || len > work) return std::nullopt;
+    if (len == 0 || len > kMaxRecord || len > bytes.size() - pos - kHeader) return std::nullopt;
+    if (len > work) {
+        work = 0;
+        return std::nullopt;
+    }
     work -= len;
     if (crc32_of(bytes.subspan(pos + kHeader, len)) != read_u32(bytes.data() + pos + 4)) return std::nullopt;
     return len;
@@ -171,8 +175,8 @@ ParsedLog parse_log(std::span<const std::uint8_t> bytes, std::size_t from) {
     if (from == 0) {
         pos = std::min(bytes.size(), kLogMagic.size());
         if (std::memcmp(bytes.data(), kLogMagic.data(), pos) != 0) {
-            if (unwritten_tail(bytes, 0, 0)) {
-                out.tail = LogTail::Torn;
+            if (std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; })) {
+                out.tail = LogTail::Torn;  // nothing written yet
                 return out;
             }
             damage("not a document log (bad magic)");
@@ -193,10 +197,6 @@ ParsedLog parse_log(std::span<const std::uint8_t> bytes, std::size_t from) {
         }
         const std::size_t rest = bytes.size() - pos;
         const std::uint32_t len = rest >= kHeader ? read_u32(bytes.data() + pos) : 0;
-        if (unwritten_tail(bytes, pos, from)) {
-            out.tail = damaged ? LogTail::Corrupt : LogTail::Torn;
-            return out;
-        }
         // Damage, when a whole record follows somewhere: right after this one's length first.
         std::optional<std::size_t> next;
         if (rest >= kHeader && len > 0 && len <= rest - kHeader && record_at(bytes, pos + kHeader + len, work))
@@ -208,12 +208,12 @@ ParsedLog parse_log(std::span<const std::uint8_t> bytes, std::size_t from) {
             pos = *next;
             continue;
         }
-        // Nothing whole follows: a record cut short is an unfinished write; anything else is
-        // damage at the end.
+        // Nothing whole follows: an unfinished write (a record cut short, or an end that reads as
+        // zeros) is a torn tail; anything else is damage at the end.
         const bool cut_short = rest < kHeader || (len > rest - kHeader && len <= kMaxRecord);
         if (work == 0) {
             damage(fmt::format("bytes {} to the end are too damaged to search for records", from + pos));
-        } else if (cut_short) {
+        } else if (cut_short || unwritten_tail(bytes, pos, from)) {
             out.tail = damaged ? LogTail::Corrupt : LogTail::Torn;
         } else if (len == 0 || len > kMaxRecord) {
             damage(fmt::format("record at offset {} has an impossible length {}", from + pos, len));
@@ -443,7 +443,8 @@ std::vector<FolderReader::FileRead> FolderReader::read_new(bool include_skipped)
         for (auto rec : parsed.records)
             read.records.emplace_back(static_cast<std::size_t>(rec.data() - bytes->data()), rec.size());
         seen.offset = parsed.end;
-        if (parsed.tail == LogTail::Corrupt) read.set_aside = set_aside_damaged(name, parsed.problem, parsed.records.size());
+        if (parsed.tail == LogTail::Corrupt)
+            read.set_aside = set_aside_damaged(name, parsed.problem, parsed.records.size());
         if (!read.records.empty() || read.set_aside) {
             read.bytes = std::move(*bytes);
             out.push_back(std::move(read));
@@ -737,13 +738,12 @@ std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Loc
     bool private_damaged = private_log.tail == LogTail::Corrupt;
     self->doc_ = load_records(private_log.records, private_damaged);
     if (private_damaged) {
-        private_intact = false;
+        private_intact = false;  // written whole again below
         auto moved = set_aside(private_path, private_aside);
-        if (!moved) return std::unexpected(moved.error());
-        spdlog::error("document: {} is damaged ({}); its intact records were read and the file was moved to {}",
-                      private_path.string(),
+        spdlog::error("document: {} is damaged ({}); its intact records were read and {}", private_path.string(),
                       private_log.problem.empty() ? std::string("a record holds no change") : private_log.problem,
-                      moved->string());
+                      moved ? "the file was moved to " + moved->string()
+                            : "the file is replaced, as it could not be moved aside (" + moved.error() + ")");
     }
     // What the private copy already holds; everything else is appended below.
     std::vector<crdt::ChangeHash> logged_heads = self->doc_.get_heads();
@@ -871,7 +871,8 @@ std::expected<bool, std::string> PersistedDocument::save_changes() {
         std::expected<void, std::string> ok;
         const bool intact = private_log_.intact();
         if (!intact || private_log_.size() > compact_at_) {
-            if (!intact) spdlog::warn("document: this replica's private log was changed by something else; writing it again");
+            if (!intact)
+                spdlog::warn("document: this replica's private log was changed by something else; writing it again");
             ok = rewrite_private();
         } else {
             ok = private_log_.append(fresh);

@@ -263,7 +263,8 @@ void expect_same_merge(std::vector<Document>& replicas, const std::vector<std::s
     json theirs = node("merge" + files);
     for (std::size_t i = 1; i < replicas.size(); ++i) ASSERT_TRUE(replicas[0].merge(replicas[i]));
     json ours = describe(replicas[0]);
-    EXPECT_EQ(theirs["root"], ours["root"]) << "library: " << theirs["root"].dump() << "\nours:    " << ours["root"].dump();
+    EXPECT_EQ(theirs["root"], ours["root"]) << "library: " << theirs["root"].dump()
+                                            << "\nours:    " << ours["root"].dump();
     EXPECT_EQ(theirs["heads"], ours["heads"]);
     const json& connections = theirs["root"]["map"]["connections"];
     ASSERT_EQ(connections.size(), maps) << connections.dump();

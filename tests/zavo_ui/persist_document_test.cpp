@@ -274,7 +274,8 @@ TEST_F(Folder, DamageCostsOnlyTheDamagedRecord) {
         made.bytes = file_bytes(made.log);
         const ParsedLog parsed = parse_log(made.bytes);
         EXPECT_EQ(parsed.records.size(), 3u);
-        for (auto rec : parsed.records) made.records.push_back(static_cast<std::size_t>(rec.data() - made.bytes.data()) - 8);
+        for (auto rec : parsed.records)
+            made.records.push_back(static_cast<std::size_t>(rec.data() - made.bytes.data()) - 8);
         return made;
     };
     struct Case {
@@ -385,7 +386,8 @@ std::string in_unprivileged_child(const std::function<std::string(const std::fun
     if (pid == 0) {
         if (::geteuid() == 0) {
             const passwd* nobody = ::getpwnam("nobody");
-            if (!nobody || ::setgroups(0, nullptr) != 0 || ::setresgid(nobody->pw_gid, nobody->pw_gid, nobody->pw_gid) != 0 ||
+            if (!nobody || ::setgroups(0, nullptr) != 0 ||
+                ::setresgid(nobody->pw_gid, nobody->pw_gid, nobody->pw_gid) != 0 ||
                 ::setresuid(nobody->pw_uid, nobody->pw_uid, nobody->pw_uid) != 0)
                 ::_exit(3);
         }
@@ -410,7 +412,8 @@ std::string in_unprivileged_child(const std::function<std::string(const std::fun
     int status = 0;
     ::waitpid(pid, &status, 0);
     for (int fd : {to_parent[0], to_child[1], report[0]}) ::close(fd);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "the child did not finish (status " + std::to_string(status) + ")";
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return "the child did not finish (status " + std::to_string(status) + ")";
     return problem;
 }
 
@@ -492,7 +495,8 @@ TEST_F(Folder, StartsFromAFolderItCannotWriteAndWritesOnceItMay) {
                 for (auto rec : parse_log(file_bytes(root_ / "a" / "document" / (d.actor() + ".log"))).records)
                     (void)kept.load_incremental(rec);
                 if (!kept.get(crdt::ROOT, "more").value_or(std::nullopt)) return "the private copy lacks the change";
-                if (log.count("read-only") != 1) return "said " + std::to_string(log.count("read-only")) + " times:\n" + log.text();
+                if (log.count("read-only") != 1)
+                    return "said " + std::to_string(log.count("read-only")) + " times:\n" + log.text();
                 pause();
                 for (int i = 0; i < 500 && !woken; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
                 if (!woken) return "the folder's change of permission woke nobody";

@@ -90,6 +90,13 @@ TEST(PersistLog, DamageKeepsEveryIntactRecordAndUnwrittenTailsAreTorn) {
          LogTail::Torn, {a, b}},
         {"damage, then a torn end", [&](Bytes& l) { l[second + 9] ^= 0x40; l.resize(l.size() - 1); }, LogTail::Corrupt,
          {a}},
+        {"damage, a whole record, then a zero-filled end",
+         [&](Bytes& l) {
+             l[second + 9] ^= 0x40;
+             l.resize(l.size() + 4000, 0);
+         },
+         LogTail::Corrupt, {a, c}},
+        {"a file of zeros", [](Bytes& l) { std::fill(l.begin(), l.end(), 0); }, LogTail::Torn, {}},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.what);

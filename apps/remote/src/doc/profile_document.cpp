@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <limits>
 #include <map>
-#include <span>
 #include <optional>
+#include <span>
 #include <variant>
 
 namespace remote {
@@ -109,7 +109,8 @@ void copy_entry(ProfileDocument& doc, const crdt::ObjId& map, const std::string&
         }
     };
     const auto into_map = [&](const crdt::ObjId& to, const std::string& k, const crdt::Entry& e) {
-        copy(e, [&](crdt::ObjType t) { return doc.put_object(to, k, t); }, [&](const crdt::ScalarValue& v) { return doc.put(to, k, v); });
+        copy(e, [&](crdt::ObjType t) { return doc.put_object(to, k, t); },
+             [&](const crdt::ScalarValue& v) { return doc.put(to, k, v); });
     };
     into_map(map, key, entry);
     while (!work.empty()) {
