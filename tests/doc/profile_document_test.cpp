@@ -304,3 +304,17 @@ TEST(ProfileDocument, WritesRepairConcurrentMapsFirst) {
     delete_connection(doc, kId);
     EXPECT_EQ(ids_of(load_connections(doc)), std::vector<Uuid>{kOther});
 }
+
+TEST(ProfileDocument, TheChangeThatMakesTheConnectionsMapNeverChanges) {
+    // Replicas of every version make this very change: its bytes, and so its hash, are fixed.
+    ProfileDocument doc;
+    ensure_connections_map(doc);
+    const auto changes = doc.get_changes({});
+    ASSERT_EQ(changes.size(), 1u);
+    const crdt::Change& made = changes[0];
+    EXPECT_EQ(made.actor_id().to_hex(), "7a61766f2f636f6e6e656374696f6e73");  // "zavo/connections"
+    EXPECT_EQ(made.seq(), 1u);
+    EXPECT_EQ(made.time(), 0);
+    EXPECT_TRUE(made.deps().empty());
+    EXPECT_EQ(made.hash().to_hex(), "208de1dafa013bfc048dcbd22f93cf0424af7bc99af5b9008ce53e16fa06dc78");
+}

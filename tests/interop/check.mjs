@@ -149,6 +149,8 @@ if (cmd === "describe") {
   let r = A.merge(A.clone(p, { actor: "03" }), q);
   r = A.change(r, { time: 0 }, (x) => { x.p = 2; x.q = 2; });
   last(r);
+  // The change that makes the saved connections' map on every replica.
+  last(A.change(A.init({ actor: "7a61766f2f636f6e6e656374696f6e73" }), { time: 0 }, (x) => { x.connections = {}; }));
   console.log(JSON.stringify(out));
 } else if (cmd === "time") {
   const bytes = new Uint8Array(fs.readFileSync(arg));
