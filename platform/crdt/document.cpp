@@ -413,7 +413,7 @@ struct Document::Impl {
     struct Scratch {
         std::vector<std::uint32_t> doc_actor;
         std::vector<OpId> preds;
-        std::vector<OpView> ops;
+        std::vector<Object*> targets;
         std::vector<Object*> made;
     } scratch;
 
@@ -765,92 +765,99 @@ struct Document::Impl {
             return OpId{r.counter, doc_actor[r.actor]};
         };
 
+        // After the checks below, references resolve without failing.
+        auto resolved = [&](const detail::OpRef& r) {
+            return r.counter == 0 ? root_id : OpId{r.counter, doc_actor[r.actor]};
+        };
+
         std::size_t npred = 0;
         for (const auto& co : change_ops) npred += co.pred.size();
         auto& preds = scratch.preds;  // every op's predecessors, back to back
         preds.clear();
         preds.reserve(npred);
-        auto& ops = scratch.ops;
-        ops.clear();
-        ops.reserve(change_ops.size());
-        // The op this change made earlier with `id`, if any: objects and elements it creates are
-        // found there before they exist.
-        std::size_t made_count = 0;
-        auto earlier = [&](const OpId& id, std::size_t i) -> const OpView* {
-            if (id.actor != author || id.counter < c.start_op || id.counter - c.start_op >= i) return nullptr;
-            return &ops[id.counter - c.start_op];
+        // The object each op works on where it exists already; null where this change makes it.
+        auto& targets = scratch.targets;
+        targets.assign(change_ops.size(), nullptr);
+        // The index of the op before `i` in this change that has the id, if any: objects and
+        // elements the change makes are found there before they exist, without hashing.
+        auto earlier = [&](const OpId& id, std::size_t i) -> std::optional<std::size_t> {
+            if (id.actor != author || id.counter < c.start_op || id.counter - c.start_op >= i) return std::nullopt;
+            return static_cast<std::size_t>(id.counter - c.start_op);
         };
+        std::size_t made_count = 0;
+        OpId last_obj;
+        Object* last_object = nullptr;
         for (std::size_t i = 0; i < change_ops.size(); ++i) {
             const auto& co = change_ops[i];
-            OpView op;
-            op.id = OpId{c.start_op + i, author};
             auto obj = map_ref(co.obj);
             if (!obj) return std::unexpected(obj.error());
-            op.obj = *obj;
-            op.insert = co.insert;
-            op.action = co.action;
-            op.value = &co.value;
-            if (co.action > detail::MakeTable) {
-                // An action from a newer format version: kept in the change, no effect here.
-                ops.push_back(op);
-                continue;
-            }
+            // An action from a newer format version: kept in the change, no effect here.
+            if (co.action > detail::MakeTable) continue;
             ObjType type;
-            if (i > 0 && ops.back().object && ops.back().obj == op.obj) {
+            if (last_object && last_obj == *obj) {
                 // Runs of operations on one object are the rule.
-                op.object = ops.back().object;
-                type = op.object->type;
-            } else if (auto it = objects.find(op.obj); it != objects.end()) {
-                op.object = &it->second;  // node-based: stays valid while objects are added
-                type = op.object->type;
-            } else if (auto maker = earlier(op.obj, i); maker && made_type(maker->action)) {
-                type = *made_type(maker->action);
+                targets[i] = last_object;
+                type = last_object->type;
+            } else if (auto maker = earlier(*obj, i)) {
+                auto made = made_type(change_ops[*maker].action);
+                if (!made) return std::unexpected(err("operation on a missing object"));
+                type = *made;
+            } else if (auto it = objects.find(*obj); it != objects.end()) {
+                targets[i] = &it->second;  // node-based: stays valid while objects are added
+                type = it->second.type;
             } else {
                 return std::unexpected(err("operation on a missing object"));
             }
+            last_obj = *obj;
+            last_object = targets[i];
             if (co.key_str) {
                 if (type != ObjType::Map || co.insert) return std::unexpected(err("map key on a list or text"));
-                op.key_str = &*co.key_str;
             } else {
                 if (type == ObjType::Map) return std::unexpected(err("list element on a map"));
                 auto elem = map_ref(co.key_elem);
                 if (!elem) return std::unexpected(elem.error());
-                op.key_elem = *elem;
                 if (elem->counter == 0) {
                     if (!co.insert) return std::unexpected(err("update of the list head"));
                 } else {
                     auto inserter = earlier(*elem, i);
-                    bool found = inserter ? inserter->insert && inserter->action <= detail::MakeTable &&
-                                                inserter->obj == op.obj
-                                          : op.object && op.object->seq.find(*elem) != op.object->seq.end();
+                    const auto* by = inserter ? &change_ops[*inserter] : nullptr;
+                    bool found = by ? by->insert && by->action <= detail::MakeTable && resolved(by->obj) == *obj
+                                    : targets[i] && targets[i]->seq.find(*elem) != targets[i]->seq.end();
                     if (!found) return std::unexpected(err("operation on a missing list element"));
                 }
-                if (co.insert) {
-                    if (co.action == detail::Del || co.action == detail::Inc)
-                        return std::unexpected(err("insert with a delete or increment"));
-                }
+                if (co.insert && (co.action == detail::Del || co.action == detail::Inc))
+                    return std::unexpected(err("insert with a delete or increment"));
             }
             if (co.action == detail::Inc && !std::holds_alternative<std::int64_t>(co.value) &&
                 !std::holds_alternative<std::uint64_t>(co.value))
                 return std::unexpected(err("increment without an integer"));
-            std::size_t first = preds.size();
             for (const auto& p : co.pred) {
                 auto id = map_ref(p);
                 if (!id) return std::unexpected(id.error());
                 preds.push_back(*id);
             }
-            op.pred = std::span<const OpId>(preds).subspan(first);
             made_count += made_type(co.action).has_value();
-            ops.push_back(op);
         }
         for (const auto& a : fresh) intern(a);
-        // Objects this change makes are found through the op that made them, without hashing.
-        auto& made = scratch.made;
-        made.assign(ops.size(), nullptr);
+        auto& made = scratch.made;  // the object each op made
+        made.assign(change_ops.size(), nullptr);
         objects.reserve(objects.size() + made_count);
-        for (std::size_t i = 0; i < ops.size(); ++i) {
-            OpView& op = ops[i];
-            if (!op.object && earlier(op.obj, i)) op.object = made[op.obj.counter - c.start_op];
+        std::size_t next_pred = 0;
+        for (std::size_t i = 0; i < change_ops.size(); ++i) {
+            const auto& co = change_ops[i];
+            OpView op;
+            op.id = OpId{c.start_op + i, author};
+            op.obj = resolved(co.obj);
+            op.action = co.action;
+            if (co.action <= detail::MakeTable) {
+                op.key_str = co.key_str ? &*co.key_str : nullptr;
+                if (!co.key_str) op.key_elem = resolved(co.key_elem);
+                op.insert = co.insert;
+                op.value = &co.value;
+                op.pred = std::span<const OpId>(preds).subspan(next_pred, co.pred.size());
+                next_pred += co.pred.size();
+                op.object = targets[i] ? targets[i] : made[*earlier(op.obj, i)];
+            }
             made[i] = apply_op(op);
         }
         return {};
