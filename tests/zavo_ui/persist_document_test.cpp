@@ -492,8 +492,8 @@ TEST_F(Folder, StartsFromAFolderItCannotWriteAndWritesOnceItMay) {
                 if (fs::exists(changes() / (d.actor() + ".log"))) return "a log was written";
                 // Kept in the private copy: what a restart would read.
                 auto kept = crdt::Document();
-                for (auto rec : parse_log(file_bytes(root_ / "a" / "document" / (d.actor() + ".log"))).records)
-                    (void)kept.load_incremental(rec);
+                const Bytes private_copy = file_bytes(root_ / "a" / "document" / (d.actor() + ".log"));
+                for (auto rec : parse_log(private_copy).records) (void)kept.load_incremental(rec);
                 if (!kept.get(crdt::ROOT, "more").value_or(std::nullopt)) return "the private copy lacks the change";
                 if (log.count("read-only") != 1)
                     return "said " + std::to_string(log.count("read-only")) + " times:\n" + log.text();
