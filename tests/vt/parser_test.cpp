@@ -123,14 +123,22 @@ TEST(Parser, Utf8DecodingAndReplacement) {
         {"\xc3\xa9", {"print 233"}},
         {"\xe2\x82\xac", {"print 8364"}},
         {"\xf0\x9f\x98\x80", {"print 128512"}},
-        // Truncated sequence followed by ASCII: one replacement, then the letter.
+        // One replacement per maximal subpart: a truncated sequence is one, then the letter.
         {"\xe2\x82" "A", {"print 65533", "print 65"}},
-        // Overlong, surrogate and out-of-range lead bytes.
+        {"\xf0\x9f\x98" "A", {"print 65533", "print 65"}},
+        // Overlong, surrogate and out-of-range forms: every byte is one.
         {"\xc0\xaf", {"print 65533", "print 65533"}},
-        {"\xed\xa0\x80", {"print 65533", "print 65533", "exec 128"}},
+        {"\xe0\x80\xaf", {"print 65533", "print 65533", "print 65533"}},
+        {"\xed\xa0\x80", {"print 65533", "print 65533", "print 65533"}},
+        {"\xf4\x90\x80\x80", {"print 65533", "print 65533", "print 65533", "print 65533"}},
         {"\xf5", {"print 65533"}},
-        // A lone 8-bit C1 byte is a control, a decoded C1 character too.
-        {"\x85", {"exec 133"}},
+        {"\xff\xfe", {"print 65533", "print 65533"}},
+        // A valid start cut short by another start: one each, and the second goes on.
+        {"\xe2\xc3\xa9", {"print 65533", "print 233"}},
+        // A stray continuation byte is one, 8-bit C1 bytes too; a C1 character encoded in UTF-8
+        // is a control.
+        {"\x80\xbf", {"print 65533", "print 65533"}},
+        {"\x85", {"print 65533"}},
         {"\xc2\x85", {"exec 133"}},
         // An escape cuts a character short.
         {"\xe2\x1b[A", {"print 65533", "csi 0 [] A"}},
@@ -140,7 +148,8 @@ TEST(Parser, Utf8DecodingAndReplacement) {
 
 TEST(Parser, SplitAnywhereGivesTheSameEvents) {
     const std::string_view input =
-        "ab\xe2\x82\xac\x1b[1;31mX\x1b]0;title\x07\x1bP1$qm\x1b\\\xf0\x9f\x98\x80\x1b[38:5:1m\r\n";
+        "ab\xe2\x82\xac\x1b[1;31mX\x1b]0;title\x07\x1bP1$qm\x1b\\\xf0\x9f\x98\x80\x1b[38:5:1m\r\n"
+        "\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82Z";
     const Events whole = parse(input);
     for (std::size_t cut = 1; cut < input.size(); ++cut) {
         Recorder r;

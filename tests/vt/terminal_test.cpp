@@ -206,4 +206,25 @@ TEST(Terminal, InvisibleSequencesChangeNothing) {
     for (std::size_t r = 0; r < 3; ++r) EXPECT_EQ(text(t, r), "");
 }
 
+TEST(Terminal, InvalidUtf8ShowsOneReplacementPerMaximalSubpart) {
+    struct Case {
+        std::string_view input;
+        std::u32string expected;
+    };
+    const Case cases[] = {
+        {"a\xed\xa0\x80z", U"a\uFFFD\uFFFD\uFFFDz"},
+        {"a\xf4\x90\x80\x80z", U"a\uFFFD\uFFFD\uFFFD\uFFFDz"},
+        {"a\xf0\x9f\x98z", U"a\uFFFDz"},
+        {"a\x85z", U"a\uFFFDz"},
+    };
+    for (const auto& c : cases) {
+        Terminal t(10, 1);
+        // Byte by byte, as output split anywhere arrives.
+        for (char b : c.input) feed(t, std::string_view(&b, 1));
+        std::u32string shown;
+        for (std::size_t i = 0; i < t.cursor_col(); ++i) shown += t.row(0)[i].character;
+        EXPECT_EQ(shown, c.expected) << c.input;
+    }
+}
+
 }  // namespace

@@ -257,7 +257,8 @@ void Parser::ground_utf8(P& p, std::uint8_t b) {
             }
             return;
         }
-        // The sequence so far is one invalid character; the byte starts afresh.
+        // The sequence so far is one invalid character (its maximal subpart); the byte starts
+        // afresh.
         utf8_need_ = 0;
         p.print(U'\uFFFD');
         if (b < 0x80) {
@@ -280,10 +281,8 @@ void Parser::ground_utf8(P& p, std::uint8_t b) {
         utf8_need_ = 3;
         if (b == 0xF0) utf8_lo_ = 0x90;
         if (b == 0xF4) utf8_hi_ = 0x8F;
-    } else if (b <= 0x9F) {
-        // A stray 8-bit C1 control.
-        p.execute(b);
     } else {
+        // A byte that cannot start a character, 8-bit C1 controls included.
         p.print(U'\uFFFD');
     }
 }
