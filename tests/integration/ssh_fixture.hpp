@@ -25,14 +25,14 @@ inline std::string screen(const remote::SshSession& session) {
     return s;
 }
 
-// Pumps output until the condition holds or the time is up.
+// Pumps output every `step` until the condition holds or the time is up.
 inline bool wait_until(remote::SshSession& session, const std::function<bool()>& done,
-                       std::chrono::milliseconds timeout = 20s) {
+                       std::chrono::milliseconds timeout = 20s, std::chrono::microseconds step = 5ms) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
         session.pump_output();
         if (done()) return true;
-        std::this_thread::sleep_for(5ms);
+        std::this_thread::sleep_for(step);
     }
     session.pump_output();
     return done();

@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "support/wait.hpp"
 #include "tests/integration/ssh_fixture.hpp"
 
 namespace {
@@ -170,6 +171,56 @@ TEST_F(SshSessionTest, AcknowledgementComesBeforeTheAnswer) {
     session.pump_output();
     EXPECT_EQ(screen(session).find("1337"), std::string::npos);
     EXPECT_TRUE(wait_until(session, [&] { return screen(session).find("1337") != std::string::npos; }));
+}
+
+// How many times the server logged a client's goodbye: a disconnect "by application" (11).
+std::size_t goodbyes(const SshServer& server) {
+    const std::string log = read_text(server.log());
+    std::size_t n = 0;
+    for (auto at = log.find("Received disconnect from 127.0.0.1"); at != std::string::npos;
+         at = log.find("Received disconnect from 127.0.0.1", at + 1)) {
+        const auto line = log.substr(at, log.find('\n', at) - at);
+        if (line.find(":11:") != std::string::npos) ++n;
+    }
+    return n;
+}
+
+TEST_F(SshSessionTest, EndingSaysGoodbyeLikeOpenSsh) {
+    {
+        auto dropped = connected_session();  // the UI lets go
+    }
+    EXPECT_TRUE(test_support::eventually([&] { return goodbyes(*server_) == 1; }, 10s)) << read_text(server_->log());
+    auto exited = connected_session();
+    ASSERT_TRUE(exited.send_text("exit\n"));
+    EXPECT_TRUE(wait_until(exited, [&] { return exited.status() == SessionStatus::ended(); }));
+    EXPECT_TRUE(test_support::eventually([&] { return goodbyes(*server_) == 2; }, 10s)) << read_text(server_->log());
+}
+
+TEST_F(SshSessionTest, EveryKeyEchoesWithoutAStall) {
+    // Nothing libssh already holds may wait for the next turn of the worker's poll: type keys
+    // one at a time into a raw terminal and count the echoes that take longer than 200 ms.
+    auto session = connected_session();
+    ASSERT_TRUE(session.send_text("stty raw; printf READY; exec cat >/dev/null\n"));
+    ASSERT_TRUE(wait_until(session, [&] { return screen(session).find("READY") != std::string::npos; }))
+        << screen(session);
+    constexpr int kKeys = 5000;
+    constexpr auto kStall = std::chrono::milliseconds(200);
+    int outliers = 0;
+    auto slowest = std::chrono::steady_clock::duration::zero();
+    for (int i = 0; i < kKeys; ++i) {
+        const auto& t = session.terminal;
+        const std::pair before{t.cursor_row(), t.cursor_col()};
+        const auto sent = std::chrono::steady_clock::now();
+        ASSERT_TRUE(session.send_text(std::string(1, char('a' + i % 26))));
+        const auto echoed = [&] { return std::pair{t.cursor_row(), t.cursor_col()} != before; };
+        ASSERT_TRUE(wait_until(session, echoed, 10s, 100us)) << "key " << i << " never echoed";
+        const auto took = std::chrono::steady_clock::now() - sent;
+        slowest = std::max(slowest, took);
+        if (took > kStall) ++outliers;
+    }
+    EXPECT_EQ(outliers, 0) << outliers << " of " << kKeys << " echoes took over 200 ms; the slowest "
+                           << std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count() << " ms";
+    RecordProperty("slowest_echo_us", int(std::chrono::duration_cast<std::chrono::microseconds>(slowest).count()));
 }
 
 // Whether a process whose command line holds the marker runs.

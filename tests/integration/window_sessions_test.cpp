@@ -53,7 +53,7 @@ TEST(WindowSessions, SshTerminalTakesTypedCommandsAndControlWDisconnects) {
     EXPECT_EQ(shot.width, 1280u);
 
     window.key("ctrl+w");
-    EXPECT_TRUE(eventually([&] { return window_test::log_has(server.log().string(), "Close session: user " + server.user()); }))
+    EXPECT_TRUE(eventually([&] { return window_test::log_has(server.log().string(), "Disconnected from user " + server.user()); }))
         << test_support::read_text(server.log());
 }
 

@@ -2,8 +2,8 @@
 
 #include "shared/connect.hpp"
 
-#include <fcntl.h>
 #include <libssh/callbacks.h>
+#include <openssl/crypto.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -36,6 +36,11 @@ constexpr std::uint64_t kRekeyBytes = std::uint64_t{1} << 30;
 constexpr std::uint32_t kRekeySeconds = 3600;
 constexpr std::size_t kReadSize = 32768;
 constexpr auto kInactivityTimeout = std::chrono::hours(1);
+// Our own store judges host keys; libssh is pointed at a file that is always empty, so that
+// it reads neither the user's nor the system's known hosts.
+constexpr const char* kNoKnownHosts = "/dev/null";
+// How long the goodbye may wait for the socket, twice at most.
+constexpr int kGoodbyeMs = 500;
 
 std::string os_error(int err) { return std::error_code(err, std::system_category()).message(); }
 
@@ -50,7 +55,9 @@ void log_to_spdlog(int priority, const char* function, const char* buffer, void*
         if (text.starts_with(prefix)) text.remove_prefix(prefix.size());
     }
     t_last_log = text;
-    if (priority <= SSH_LOG_WARN) {
+    // libssh finds the known-hosts file it is given empty and not a regular file, as meant.
+    const bool expected = text.find(kNoKnownHosts) != std::string_view::npos;
+    if (priority <= SSH_LOG_WARN && !expected) {
         spdlog::warn("libssh: {}", text);
     } else {
         spdlog::debug("libssh: {}", text);
@@ -139,22 +146,6 @@ std::expected<int, std::string> connect_tcp(const std::string& host, std::uint16
     return std::unexpected(fmt::format("connect: {}", last));
 }
 
-// An empty file of our own for libssh's known-hosts options, so that it reads neither the
-// user's nor the system's files.
-std::expected<fs::path, std::string> empty_known_hosts_file(const fs::path& store) {
-    fs::path dir = store.parent_path();
-    if (dir.empty()) dir = ".";
-    fs::path path = dir / ".libssh-known-hosts-empty";
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return std::unexpected(fmt::format("connect: {}: {}", path.string(), os_error(errno)));
-    struct stat st {};
-    bool empty = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
-    if (!empty && S_ISREG(st.st_mode)) empty = ::ftruncate(fd, 0) == 0;
-    ::close(fd);
-    if (!empty) return std::unexpected(fmt::format("connect: {} is not an empty file", path.string()));
-    return path;
-}
-
 // The host-key offer with the pinned algorithm first, or nothing when host:port has no pin.
 std::optional<std::string> pinned_host_keys(const fs::path& store, std::string_view host, std::uint16_t port) {
     auto known = known_hosts::load(store);
@@ -182,10 +173,21 @@ std::optional<std::string> pinned_host_keys(const fs::path& store, std::string_v
     return std::nullopt;
 }
 
-// ssh_disconnect lets go of a socket given with SSH_OPTIONS_FD without closing it.
+// Says goodbye as OpenSSH's client does, with a disconnect "by application" (reason 11), and
+// closes the socket. libssh writes the message at once only when its last look at the socket
+// found room, and drops it otherwise: write out what is pending, then wait for room.
 void disconnect(ssh_session s) {
     socket_t fd = ssh_get_fd(s);
+    if (fd != SSH_INVALID_SOCKET && ssh_is_connected(s)) {
+        ssh_blocking_flush(s, kGoodbyeMs);
+        pollfd writable{fd, POLLOUT, 0};
+        int r;
+        while ((r = ::poll(&writable, 1, kGoodbyeMs)) < 0 && errno == EINTR) {
+        }
+        if (r == 1 && (writable.revents & POLLOUT)) ssh_set_fd_towrite(s);
+    }
     ssh_disconnect(s);
+    // ssh_disconnect lets go of a socket given with SSH_OPTIONS_FD without closing it.
     if (fd != SSH_INVALID_SOCKET && ssh_get_fd(s) == SSH_INVALID_SOCKET) ::close(fd);
 }
 
@@ -194,6 +196,34 @@ void set_status_connected_to_ended(const SharedCellPtr<SessionStatus>& status) {
         if (s.is_connected()) s = SessionStatus::ended();
     });
 }
+
+// Notes whenever libssh takes something for the channel off the socket, whichever call did it:
+// it then waits in libssh's buffers, where polling the socket cannot see it.
+class ChannelArrivals {
+public:
+    ChannelArrivals() {
+        callbacks_.userdata = this;
+        callbacks_.channel_data_function = [](ssh_session, ssh_channel, void*, std::uint32_t, int, void* self) {
+            static_cast<ChannelArrivals*>(self)->any = true;
+            return 0;  // left in libssh's buffer for the loop to read
+        };
+        callbacks_.channel_eof_function = [](ssh_session, ssh_channel, void* self) {
+            static_cast<ChannelArrivals*>(self)->any = true;
+        };
+        callbacks_.channel_close_function = callbacks_.channel_eof_function;
+        ssh_callbacks_init(&callbacks_);
+    }
+    ChannelArrivals(const ChannelArrivals&) = delete;
+    ChannelArrivals& operator=(const ChannelArrivals&) = delete;
+
+    void watch(ssh_channel ch) { ssh_set_channel_callbacks(ch, &callbacks_); }
+    void stop_watching(ssh_channel ch) { ssh_remove_channel_callbacks(ch, &callbacks_); }
+
+    bool any = false;
+
+private:
+    ssh_channel_callbacks_struct callbacks_{};
+};
 
 // An input being written: the window may take it in several parts.
 struct PendingInput {
@@ -246,13 +276,12 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
     input.set_listener([wake] { wake->notify(); });
 
     // Connect.
-    auto empty_known = empty_known_hosts_file(request.known_hosts);
-    if (!empty_known) return std::unexpected(empty_known.error());
     std::string numeric_host = request.host;
     auto tcp = connect_tcp(request.host, request.port, numeric_host);
     if (!tcp) return std::unexpected(tcp.error());
     Fd socket_fd(*tcp);
 
+    ChannelArrivals arrivals;  // outlives the channel, which libssh may free late
     Session session(ssh_new());
     if (!session) return std::unexpected("connect: could not create an SSH session");
     ssh_session s = session.get();
@@ -263,8 +292,8 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
     const std::string state_dir = request.known_hosts.parent_path().empty() ? "." : request.known_hosts.parent_path().string();
     bool options_ok = ssh_options_set(s, SSH_OPTIONS_PROCESS_CONFIG, &no) == SSH_OK &&
                       ssh_options_set(s, SSH_OPTIONS_SSH_DIR, state_dir.c_str()) == SSH_OK &&
-                      ssh_options_set(s, SSH_OPTIONS_KNOWNHOSTS, empty_known->c_str()) == SSH_OK &&
-                      ssh_options_set(s, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, empty_known->c_str()) == SSH_OK &&
+                      ssh_options_set(s, SSH_OPTIONS_KNOWNHOSTS, kNoKnownHosts) == SSH_OK &&
+                      ssh_options_set(s, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, kNoKnownHosts) == SSH_OK &&
                       ssh_options_set(s, SSH_OPTIONS_HOST, numeric_host.c_str()) == SSH_OK &&
                       ssh_options_set(s, SSH_OPTIONS_USER, request.user.c_str()) == SSH_OK &&
                       ssh_options_set(s, SSH_OPTIONS_REKEY_DATA, &rekey_bytes) == SSH_OK &&
@@ -322,6 +351,7 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
     Channel channel(ssh_channel_new(s));
     if (!channel) return std::unexpected(std::string(ssh_get_error(s)));
     ssh_channel ch = channel.get();
+    arrivals.watch(ch);
     if (ssh_channel_open_session(ch) != SSH_OK) return std::unexpected(std::string(ssh_get_error(s)));
     if (ssh_channel_request_pty_size(ch, "xterm-256color", request.cols, request.rows) != SSH_OK)
         return std::unexpected(std::string(ssh_get_error(s)));
@@ -395,6 +425,7 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
     std::expected<void, std::string> result;
     auto last_activity = std::chrono::steady_clock::now();
     for (;;) {
+        arrivals.any = false;
         bool progressed = false;
         bool output_first = coin() & 1;
         std::expected<bool, std::string> go = true;
@@ -410,6 +441,8 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
             last_activity = std::chrono::steady_clock::now();
             continue;
         }
+        // Reading one stream may have taken the other's data off the socket, as may writing.
+        if (arrivals.any) continue;
         // A connection silent for an hour is over.
         if (std::chrono::steady_clock::now() - last_activity >= kInactivityTimeout) break;
 
@@ -426,6 +459,7 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
     }
 
     input.set_listener(nullptr);
+    arrivals.stop_watching(ch);
     // ssh_disconnect frees the session's channels: let go of ours first.
     channel.reset();
     disconnect(s);
@@ -442,6 +476,9 @@ void run_ssh_session_thread(SshSessionRequest request, SharedCellPtr<SessionStat
             if (s.kind != SessionStatus::Kind::Failed) s = SessionStatus::failed(std::move(result.error()));
         });
     }
+    // This thread's OpenSSL state goes now, not in a thread-exit handler that could run while
+    // a quitting program cleans OpenSSL up.
+    OPENSSL_thread_stop();
 }
 
 }  // namespace remote
