@@ -1,5 +1,5 @@
 // Start-up and idle cost of the program on the offscreen platform, measured from outside:
-// each run starts the program, reads its frame log (SPDLOG_LEVEL=debug, on standard output)
+// each run starts the program, reads its frame log (SPDLOG_LEVEL=debug, on standard error)
 // from a pipe and its peak memory from /proc. The widget gallery, a small program on the same framework, runs as
 // the reference.
 //
@@ -102,7 +102,7 @@ Measured measure(const std::string& program, std::vector<std::string> args, bool
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);  // spdlog writes to stdout
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);  // spdlog writes to stderr
   const auto start = Clock::now();
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());

@@ -137,6 +137,10 @@ void Widget::set_reduced_motion(bool reduced) {
     visit_children([&](Widget& c) { c.set_reduced_motion(reduced); });
 }
 
+void Widget::end_sessions() {
+    visit_children([](Widget& c) { c.end_sessions(); });
+}
+
 bool Widget::awaiting_document() {
     bool any = false;
     visit_children([&](Widget& c) {

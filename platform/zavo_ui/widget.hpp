@@ -118,6 +118,9 @@ public:
     virtual bool has_semantic_actions();
 
     virtual void set_reduced_motion(bool reduced);
+    // Called once when the program quits: ends the live sessions the widget holds, so that their
+    // workers can finish before the process leaves. Default: every child's.
+    virtual void end_sessions();
     // True while the widget waits for its first document.
     virtual bool awaiting_document();
 

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <iterator>
 #include <spdlog/cfg/env.h>
+#include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
 #include <string>
 #include <fcntl.h>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "crdt/document.hpp"
+#include "worker_threads/worker_threads.hpp"
 #include "zavo_actions/registry.hpp"
 #include "zavo_ui/action_executor.hpp"
 #include "zavo_ui/app.hpp"
@@ -48,6 +50,8 @@ constexpr WindowSize kDefaultSize{1280, 800};
 // A screenshot waits at most this long for animations to settle.
 constexpr auto kSettleLimit = std::chrono::milliseconds(1500);
 constexpr auto kFrameInterval = std::chrono::milliseconds(16);
+// How long quitting waits for session workers to say goodbye.
+constexpr auto kQuitGrace = std::chrono::milliseconds(1000);
 
 std::vector<std::string> command_line() {
   std::ifstream in("/proc/self/cmdline", std::ios::binary);
@@ -117,6 +121,17 @@ std::unique_ptr<QSocketNotifier> quit_on_signals() {
   return notifier;
 }
 
+// Quitting ends the live sessions and gives their detached workers a moment to finish. One
+// still busy after it (a connection still being set up) must not see the libraries cleaned up
+// under it: the process then leaves at once, without the exit-time clean-up.
+void end_sessions_and_wait(qt::Shell& shell) {
+  shell.end_sessions();
+  if (worker_threads::wait_for_all(kQuitGrace)) return;
+  spdlog::apply_all([](const std::shared_ptr<spdlog::logger>& logger) { logger->flush(); });
+  std::fflush(nullptr);
+  std::_Exit(0);
+}
+
 bool write_png(const QImage& image, const std::string& path, std::string& error) {
   QSaveFile file(QString::fromStdString(path));
   if (!file.open(QIODevice::WriteOnly)) {
@@ -153,6 +168,9 @@ void take_screenshot(qt::Shell& shell, const std::string& path, const std::strin
 }  // namespace
 
 void run_or_exit(const LaunchSpec& spec) {
+  // The log goes to standard error, never to standard output.
+  spdlog::set_default_logger(
+      std::make_shared<spdlog::logger>("", std::make_shared<spdlog::sinks::stderr_color_sink_mt>()));
   spdlog::cfg::load_env_levels();  // SPDLOG_LEVEL=debug also logs every painted frame
   std::vector<std::string> args = command_line();
   const std::string program = args.empty() ? std::string("zavo-app") : base_name(args.front());
@@ -263,6 +281,7 @@ void run_or_exit(const LaunchSpec& spec) {
 
   if (screenshot) {
     take_screenshot(shell, *options.screenshot, program);
+    end_sessions_and_wait(shell);
     return;
   }
 
@@ -309,6 +328,7 @@ void run_or_exit(const LaunchSpec& spec) {
   relay.set_wake({});
   if (store != nullptr) store->set_change_listener({});
   save();
+  end_sessions_and_wait(shell);
 }
 
 }  // namespace zavo_ui::launch

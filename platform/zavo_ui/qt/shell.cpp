@@ -125,6 +125,11 @@ void Shell::exchange_relay() {
   if (auto* sink = root_->device_session_sink()) relay_->exchange(*sink);
 }
 
+void Shell::end_sessions() {
+  root_->end_sessions();
+  exchange_relay();
+}
+
 void Shell::after_change() {
   if (document_ == nullptr) return;
   // The host's pending heads only say that actions were dispatched; the heads tell what

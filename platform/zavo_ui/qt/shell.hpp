@@ -60,6 +60,8 @@ class Shell {
   bool activate(std::string_view element_id, const a11y::SemanticAction& action);
   // Takes the relay's events and hands it the widget's requests.
   void exchange_relay();
+  // Ends the widget's live sessions when the program quits, telling the relay.
+  void end_sessions();
 
   // Whether the widget wants another frame: a redraw is pending or something animates.
   bool wants_frame();

@@ -100,6 +100,8 @@ public:
     std::optional<zavo_ui::Rect> bounds() override { return window_bounds; }
     void set_reduced_motion(bool reduced) override;
     bool awaiting_document() override { return !loaded; }
+    // Quitting ends the live session like any other end.
+    void end_sessions() override { end_session(); }
     bool wants_animation_frame() override;
     bool needs_redraw() override { return redraw_needed; }
     void collect_damage(std::vector<zavo_ui::Rect>& damage) override;

@@ -1,14 +1,13 @@
 #include "device/device_session.hpp"
 
 #include <fmt/format.h>
-#include <pthread.h>
 
 #include <limits>
 #include <system_error>
-#include <thread>
 #include <type_traits>
 
 #include "relay_key/relay_key.hpp"
+#include "worker_threads/worker_threads.hpp"
 #include "zavo_callstream/decoder.hpp"
 
 namespace remote {
@@ -50,11 +49,7 @@ void run_frame_decoder(Receiver<DecoderWake> wake, PendingFrameCell pending_fram
 namespace detail {
 
 void spawn_named_decoder_thread(std::function<void()> body) {
-    std::thread thread([body = std::move(body)] {
-        pthread_setname_np(pthread_self(), "remote-zavo-decode");
-        body();
-    });
-    thread.detach();
+    worker_threads::spawn("remote-zavo-decode", std::move(body));
 }
 
 std::expected<DeviceSession, std::string> start_device_session(std::string_view host,

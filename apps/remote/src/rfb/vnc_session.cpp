@@ -1,11 +1,11 @@
 #include "rfb/vnc_session.hpp"
 
 #include <exception>
-#include <pthread.h>
 #include <system_error>
-#include <thread>
 
 #include <fmt/format.h>
+
+#include "worker_threads/worker_threads.hpp"
 
 namespace remote::rfb {
 
@@ -183,11 +183,10 @@ std::expected<VncShared, std::string> start_vnc_session(const std::string& host,
     auto frame = make_shared_cell<std::optional<Framebuffer>>(std::nullopt);
     auto [tx, rx] = make_bounded_channel<VncInput>(VNC_INPUT_CAPACITY);
     try {
-        std::thread worker([host, port, password = std::move(password), rx = std::move(rx), status, frame]() mutable {
+        worker_threads::spawn("remote-vnc", [host, port, password = std::move(password), rx = std::move(rx), status,
+                                             frame]() mutable {
             run_vnc_session(host, port, password, std::move(rx), std::move(status), std::move(frame));
         });
-        pthread_setname_np(worker.native_handle(), "remote-vnc");
-        worker.detach();
     } catch (const std::system_error& e) {
         return std::unexpected(std::string(e.what()));
     }

@@ -1,16 +1,15 @@
 #include "ssh/ssh_session.hpp"
 
-#include <pthread.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <system_error>
-#include <thread>
 
 #include <fmt/format.h>
 
 #include "profiles/text.hpp"
 #include "ssh/ssh_worker.hpp"
+#include "worker_threads/worker_threads.hpp"
 
 namespace remote {
 
@@ -95,13 +94,11 @@ std::expected<SshSession, std::string> start_ssh_session(SshSessionRequest reque
     HostKeyCell host_key = make_shared_cell<std::optional<HostKeyProblem>>(std::nullopt);
 
     try {
-        std::thread worker([request = std::move(request), status, host_key, output = std::move(output_tx),
-                            input = std::move(input_rx)]() mutable {
+        worker_threads::spawn("remote-ssh", [request = std::move(request), status, host_key,
+                                             output = std::move(output_tx), input = std::move(input_rx)]() mutable {
             run_ssh_session_thread(std::move(request), std::move(status), std::move(host_key), std::move(output),
                                    std::move(input));
         });
-        ::pthread_setname_np(worker.native_handle(), "remote-ssh");
-        worker.detach();
     } catch (const std::system_error& e) {
         return std::unexpected(e.code().message());
     }
