@@ -140,6 +140,8 @@ public:
     }
 
     bool ok() const { return !window_.empty(); }
+    // Quits the program as the desktop does (SIGTERM); its wait status.
+    int quit() { return program_.stop(); }
     int display() const { return display_; }
     // What the program wrote to standard error.
     std::string log() const { return (dir_.path() / "remote.log").string(); }

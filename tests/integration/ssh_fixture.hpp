@@ -38,6 +38,16 @@ inline bool wait_until(remote::SshSession& session, const std::function<bool()>&
     return done();
 }
 
+// How many times the server logged a client's goodbye: a disconnect "by application" (11).
+inline std::size_t goodbyes(const SshServer& server) {
+    const std::string log = read_text(server.log());
+    std::size_t n = 0;
+    for (auto at = log.find("Received disconnect from 127.0.0.1"); at != std::string::npos;
+         at = log.find("Received disconnect from 127.0.0.1", at + 1))
+        if (log.substr(at, log.find('\n', at) - at).find(":11:") != std::string::npos) ++n;
+    return n;
+}
+
 inline bool wait_settled(remote::SshSession& session) {
     return wait_until(session, [&] { return !session.status().is_connecting(); });
 }

@@ -173,18 +173,6 @@ TEST_F(SshSessionTest, AcknowledgementComesBeforeTheAnswer) {
     EXPECT_TRUE(wait_until(session, [&] { return screen(session).find("1337") != std::string::npos; }));
 }
 
-// How many times the server logged a client's goodbye: a disconnect "by application" (11).
-std::size_t goodbyes(const SshServer& server) {
-    const std::string log = read_text(server.log());
-    std::size_t n = 0;
-    for (auto at = log.find("Received disconnect from 127.0.0.1"); at != std::string::npos;
-         at = log.find("Received disconnect from 127.0.0.1", at + 1)) {
-        const auto line = log.substr(at, log.find('\n', at) - at);
-        if (line.find(":11:") != std::string::npos) ++n;
-    }
-    return n;
-}
-
 TEST_F(SshSessionTest, EndingSaysGoodbyeLikeOpenSsh) {
     {
         auto dropped = connected_session();  // the UI lets go

@@ -65,16 +65,20 @@ public:
     ~Process() { stop(); }
 
     bool running() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
-    void stop() {
-        if (pid_ <= 0) return;
+    // SIGTERM, and SIGKILL after two seconds; the wait status, or -1 when there was no process.
+    int stop() {
+        if (pid_ <= 0) return -1;
         ::kill(pid_, SIGTERM);
-        for (int i = 0; i < 200 && ::waitpid(pid_, nullptr, WNOHANG) == 0; ++i)
+        int status = -1;
+        pid_t done = 0;
+        for (int i = 0; i < 200 && (done = ::waitpid(pid_, &status, WNOHANG)) == 0; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (::waitpid(pid_, nullptr, WNOHANG) == 0) {
+        if (done == 0) {
             ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
+            ::waitpid(pid_, &status, 0);
         }
         pid_ = -1;
+        return status;
     }
 
 private:

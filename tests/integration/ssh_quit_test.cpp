@@ -1,0 +1,195 @@
+// Quitting a program through the framework's own exit path while it holds an SSH session:
+// connected, still connecting, or flooding output. Every quit must end with status 0, and a
+// connected session must say goodbye on its way out.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <random>
+
+#include "support/wait.hpp"
+#include "tests/integration/remote_window.hpp"
+#include "tests/integration/ssh_fixture.hpp"
+
+namespace {
+
+using namespace ssh_test;
+using test_support::eventually;
+
+constexpr int kRuns = 30;
+// A worker still connecting is left behind after the grace, so each of these quits takes it.
+constexpr int kConnectingRuns = 10;
+
+class SshQuitTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (auto why = SshServer::unavailable(); !why.empty()) GTEST_SKIP() << why;
+        server_ = std::make_unique<SshServer>();
+        server_->trust();
+        fs::create_directory(dir_.path() / "runtime");
+        fs::permissions(dir_.path() / "runtime", fs::perms::owner_all);
+    }
+
+    // Starts the probe against `port`; it types `text` once connected.
+    pid_t start(std::uint16_t port, const std::string& text) {
+        std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen",
+                                     "XDG_RUNTIME_DIR=" + (dir_.path() / "runtime").string(),
+                                     "PROBE_PORT=" + std::to_string(port),
+                                     "PROBE_TYPE=" + text,
+                                     "PROBE_PAINTED=" + painted().string(),
+                                     "PROBE_READY=" + ready().string(),
+                                     "REMOTE_SSH_KEY=" + server_->client_key().string(),
+                                     "REMOTE_SSH_KNOWN_HOSTS=" + server_->store().string()};
+        for (char** e = environ; *e; ++e) env.emplace_back(*e);
+        std::vector<char*> envp;
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        const std::string program = std::string(REMOTE_BINARY_DIR) + "/ssh_quit_probe";
+        char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        fs::remove(painted());
+        fs::remove(ready());
+        pid_t pid = -1;
+        if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        return pid;
+    }
+
+    // Quits the probe as the desktop does and checks how it ended.
+    void quit(pid_t pid, int run) {
+        ASSERT_EQ(::kill(pid, SIGTERM), 0);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status)) << "run " << run << ": killed by signal " << WTERMSIG(status) << "\n"
+                                       << read_text(err());
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "run " << run << "\n" << read_text(err());
+        EXPECT_EQ(read_text(out()), "") << "run " << run << ": the program wrote to standard output";
+    }
+
+    bool painted_once() const {
+        return eventually([&] { return fs::exists(painted()); }, 20s, 5ms);
+    }
+    bool connected() const {
+        return eventually([&] { return fs::exists(ready()); }, 20s, 5ms);
+    }
+
+    fs::path painted() const { return dir_.path() / "painted"; }
+    fs::path ready() const { return dir_.path() / "ready"; }
+    fs::path out() const { return dir_.path() / "stdout"; }
+    fs::path err() const { return dir_.path() / "stderr"; }
+
+    test_support::TempDir dir_{"remote-ssh-quit-"};
+    std::unique_ptr<SshServer> server_;
+};
+
+TEST_F(SshQuitTest, ConnectedSessionSaysGoodbyeAndTheProgramExitsCleanly) {
+    for (int run = 0; run < kRuns; ++run) {
+        const pid_t pid = start(server_->port(), "");
+        ASSERT_GT(pid, 0);
+        ASSERT_TRUE(connected()) << "run " << run << "\n" << read_text(err());
+        quit(pid, run);
+    }
+    // The goodbyes were sent before the programs left.
+    EXPECT_TRUE(eventually([&] { return goodbyes(*server_) == kRuns; }, 10s)) << goodbyes(*server_);
+}
+
+TEST_F(SshQuitTest, FloodingSessionEndsAndTheProgramExitsCleanly) {
+    std::mt19937 rng{std::random_device{}()};
+    for (int run = 0; run < kRuns; ++run) {
+        const pid_t pid = start(server_->port(), "exec yes flood\n");
+        ASSERT_GT(pid, 0);
+        ASSERT_TRUE(connected()) << "run " << run << "\n" << read_text(err());
+        // Quit at some moment of the flood.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50 + rng() % 250));
+        quit(pid, run);
+    }
+}
+
+TEST_F(SshQuitTest, SessionStillConnectingDoesNotHoldUpTheExit) {
+    // A server that accepts and never says a word keeps the worker connecting.
+    auto [listener, port] = test_support::bound_loopback_socket();
+    ASSERT_GE(listener, 0);
+    ASSERT_EQ(::listen(listener, kConnectingRuns), 0);
+    for (int run = 0; run < kConnectingRuns; ++run) {
+        const pid_t pid = start(port, "");
+        ASSERT_GT(pid, 0);
+        const int peer = ::accept(listener, nullptr, nullptr);
+        ASSERT_GE(peer, 0);
+        ASSERT_TRUE(painted_once()) << "run " << run << "\n" << read_text(err());
+        quit(pid, run);
+        ::close(peer);
+    }
+    ::close(listener);
+}
+
+// The same with the program itself in its window, opened and quit as a person does.
+class SshQuitWindowTest : public SshQuitTest {
+protected:
+    void SetUp() override {
+        if (auto why = window_test::unavailable(); !why.empty()) GTEST_SKIP() << why;
+        SshQuitTest::SetUp();
+    }
+
+    // Opens the one saved connection, to `port`, in a new window `runs` times, and leaves `busy`
+    // to do what a run needs before the quit; every run must end with status 0.
+    void open_and_quit(std::uint16_t port, int runs, const std::function<bool(window_test::RemoteWindow&)>& busy) {
+        remote::SavedConnection c;
+        c.name = "Lab shell";
+        c.kind = remote::ConnectionKind::Ssh;
+        c.host = "127.0.0.1";
+        c.port = port;
+        c.user = "root";
+        c.auth = remote::AuthKind::PublicKey;
+        c.id = remote::Uuid::new_v4();
+        for (int run = 0; run < runs; ++run) {
+            window_test::RemoteWindow window({c}, {"REMOTE_LIVE_SESSIONS=",
+                                                   "REMOTE_SSH_KNOWN_HOSTS=" + server_->store().string(),
+                                                   "REMOTE_SSH_KEY=" + server_->client_key().string()});
+            ASSERT_TRUE(window.ok()) << read_text(window.log());
+            window.open_selected();
+            ASSERT_TRUE(busy(window)) << "run " << run << "\n" << read_text(window.log());
+            const int status = window.quit();
+            ASSERT_TRUE(WIFEXITED(status)) << "run " << run << ": killed by signal " << WTERMSIG(status) << "\n"
+                                           << read_text(window.log());
+            EXPECT_EQ(WEXITSTATUS(status), 0) << "run " << run << "\n" << read_text(window.log());
+        }
+    }
+
+    static bool connected(window_test::RemoteWindow& window) {
+        return eventually([&] { return window.shows_connected_session("ssh-quit-window"); }, 20s, 50ms);
+    }
+};
+
+TEST_F(SshQuitWindowTest, ConnectedSession) {
+    open_and_quit(server_->port(), kRuns, connected);
+    EXPECT_TRUE(eventually([&] { return goodbyes(*server_) == kRuns; }, 10s)) << goodbyes(*server_);
+}
+
+TEST_F(SshQuitWindowTest, FloodingSession) {
+    open_and_quit(server_->port(), kRuns, [](window_test::RemoteWindow& window) {
+        if (!connected(window)) return false;
+        window.type("yes flood");
+        window.key("Return");
+        std::this_thread::sleep_for(300ms);
+        return true;
+    });
+}
+
+TEST_F(SshQuitWindowTest, SessionStillConnecting) {
+    auto [listener, port] = test_support::bound_loopback_socket();
+    ASSERT_GE(listener, 0);
+    ASSERT_EQ(::listen(listener, kConnectingRuns), 0);
+    std::vector<int> peers;  // held open: the workers still wait for the server's first words
+    open_and_quit(port, kConnectingRuns, [&, listener = listener](window_test::RemoteWindow&) {
+        peers.push_back(::accept(listener, nullptr, nullptr));
+        return peers.back() >= 0;
+    });
+    for (int peer : peers) ::close(peer);
+    ::close(listener);
+}
+
+}  // namespace
