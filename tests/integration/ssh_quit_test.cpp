@@ -8,6 +8,7 @@
 
 #include <random>
 
+#include "support/saved_connection.hpp"
 #include "support/wait.hpp"
 #include "tests/integration/remote_window.hpp"
 #include "tests/integration/ssh_fixture.hpp"
@@ -36,6 +37,7 @@ protected:
         std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen",
                                      "XDG_RUNTIME_DIR=" + (dir_.path() / "runtime").string(),
                                      "PROBE_PORT=" + std::to_string(port),
+                                     "PROBE_USER=" + server_->user(),
                                      "PROBE_TYPE=" + text,
                                      "PROBE_PAINTED=" + painted().string(),
                                      "PROBE_READY=" + ready().string(),
@@ -137,14 +139,8 @@ protected:
     // Opens the one saved connection, to `port`, in a new window `runs` times, and leaves `busy`
     // to do what a run needs before the quit; every run must end with status 0.
     void open_and_quit(std::uint16_t port, int runs, const std::function<bool(window_test::RemoteWindow&)>& busy) {
-        remote::SavedConnection c;
-        c.name = "Lab shell";
-        c.kind = remote::ConnectionKind::Ssh;
-        c.host = "127.0.0.1";
-        c.port = port;
-        c.user = "root";
-        c.auth = remote::AuthKind::PublicKey;
-        c.id = remote::Uuid::new_v4();
+        const auto c = test_support::saved("Lab shell", remote::ConnectionKind::Ssh, "127.0.0.1", port, server_->user(),
+                                           remote::AuthKind::PublicKey);
         for (int run = 0; run < runs; ++run) {
             window_test::RemoteWindow window({c}, {"REMOTE_LIVE_SESSIONS=",
                                                    "REMOTE_SSH_KNOWN_HOSTS=" + server_->store().string(),

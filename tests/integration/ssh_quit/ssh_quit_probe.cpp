@@ -2,7 +2,7 @@
 // process through the framework's own exit path while the session lives. It connects at start
 // and drains the session's output on every frame, as the session screen does. Set by the
 // environment:
-//   PROBE_PORT             port of the SSH server on 127.0.0.1
+//   PROBE_PORT, PROBE_USER the SSH server's port on 127.0.0.1 and the user to log in as
 //   PROBE_TYPE             text typed into the shell once the session is connected
 //   PROBE_PAINTED          a file made at the first frame (the program now quits on SIGTERM)
 //   PROBE_READY            a file made once the session is connected and the text typed
@@ -35,7 +35,8 @@ public:
         auto credentials = remote::load_ssh_credentials(true, {});
         if (!store || !credentials) return;
         const auto port = static_cast<std::uint16_t>(std::stoi(env_or_empty("PROBE_PORT")));
-        if (auto started = remote::start_ssh_session({"127.0.0.1", "root", *store, *credentials, port, 80, 24}))
+        if (auto started = remote::start_ssh_session({"127.0.0.1", env_or_empty("PROBE_USER"), *store, *credentials,
+                                                      port, 80, 24}))
             session_ = std::make_unique<remote::SshSession>(std::move(*started));
     }
 
