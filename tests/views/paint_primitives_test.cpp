@@ -82,7 +82,8 @@ TEST(PaintPrimitives, InputCardRingsOnlyTheFocusedSlot) {
         auto ctx = f.context();
         views::paint_input_card(*f.app, ctx, Rect{100, 50, 400, 90}, InputSlot::Name);
         int rings = 0;
-        for (const auto* r : f.records().of_kind(DrawRecord::Kind::Stroke))
+        const auto records = f.records();  // the pointers below point into it
+        for (const auto* r : records.of_kind(DrawRecord::Kind::Stroke))
             if (r->color == f.colors().focus && r->stroke_width == 2.0) ++rings;
         EXPECT_EQ(rings, focus == InputSlot::Name ? 1 : 0);
         EXPECT_EQ(f.app->input_mut(InputSlot::Name).rect(), (Rect{112, 50, 388, 90}));
