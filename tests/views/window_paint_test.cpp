@@ -274,3 +274,16 @@ TEST_F(WindowPaint, LongNamesKeepTheDialogTitleOnOneLine) {
     }
     EXPECT_EQ(checked, 2);  // the title and the target line
 }
+
+TEST_F(WindowPaint, AConnectedSessionMarkedOnlineCountsInTheList) {
+    ViewFrame f(RemoteApp::with_sample_data());
+    SavedConnection& nas = *find_connection(f.app->connections, *f.app->first_connection_of_kind(ConnectionKind::Vnc));
+    nas.presence = Presence::Offline;
+    f.app->connections.touch();
+    EXPECT_TRUE(f.paint().find_text("8 saved · 4 online · 2 connectable here"));
+    f.app->show_preview_session(ConnectionKind::Vnc, SessionStatus::connected());
+    f.paint();
+    EXPECT_EQ(nas.presence, Presence::Online);
+    f.app->screen = Screen::list();
+    EXPECT_TRUE(f.paint().find_text("8 saved · 5 online · 2 connectable here"));
+}

@@ -179,7 +179,14 @@ void RemoteApp::paint(zavo_ui::Scene& scene, const zavo_ui::Affine& transform, z
     views::advance_flap(*this, elapsed);
 
     const bool session = screen.kind == Screen::Kind::Session;
-    if (session) views::poll_live_session(*this);
+    if (session) {
+        // Polling marks a connected session's connection online in place; the list's counts
+        // must follow.
+        const SavedConnection* target = session_target ? find_connection(connections, *session_target) : nullptr;
+        const std::optional<Presence> before = target ? std::optional(target->presence) : std::nullopt;
+        views::poll_live_session(*this);
+        if (target && target->presence != before) connections.touch();
+    }
 
     const views::PaintContext ctx{scene, transform, text, theme, draw};
     const zavo_ui::Rect window = window_bounds;
