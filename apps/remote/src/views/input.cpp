@@ -328,16 +328,15 @@ private:
 
     void walk_rows(bool down) {
         handled_ = true;
-        const auto rows = visible_connections(app_.connections, app_.search_query);
+        const auto& rows = app_.list_cache.visible(app_.connections, app_.search_query);
         const std::size_t n = rows.size();
         if (n == 0) return;
+        auto id_at = [&](std::size_t row) { return app_.connections[rows[row]].id; };
         std::size_t i = 0;
-        if (app_.selected) {
-            const auto it = std::ranges::find_if(rows, [&](const SavedConnection* c) { return c->id == *app_.selected; });
-            if (it != rows.end()) i = static_cast<std::size_t>(it - rows.begin());
-        }
+        while (app_.selected && i < n && id_at(i) != *app_.selected) ++i;
+        if (i == n) i = 0;  // the selection is not in view: start from the top
         const std::size_t j = down ? std::min(i + 1, n - 1) : (i == 0 ? 0 : i - 1);
-        app_.selected = rows[j]->id;
+        app_.selected = id_at(j);
         app_.scroll_row_into_view(j, n);
         app_.redraw_needed = true;
     }
