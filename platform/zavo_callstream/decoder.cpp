@@ -30,10 +30,12 @@ H264Decoder::~H264Decoder() {
     WelsDestroyDecoder(decoder_);
 }
 
-H264Decoder::H264Decoder(H264Decoder&& other) noexcept : decoder_(std::exchange(other.decoder_, nullptr)) {}
+H264Decoder::H264Decoder(H264Decoder&& other) noexcept
+    : decoder_(std::exchange(other.decoder_, nullptr)), pool_(std::move(other.pool_)) {}
 
 H264Decoder& H264Decoder::operator=(H264Decoder&& other) noexcept {
     std::swap(decoder_, other.decoder_);
+    std::swap(pool_, other.pool_);
     return *this;
 }
 
@@ -52,10 +54,11 @@ std::optional<DecodedFrame> H264Decoder::decode(std::span<const std::uint8_t> fr
     DecodedFrame out;
     out.width = static_cast<std::uint32_t>(buffer.iWidth);
     out.height = static_cast<std::uint32_t>(buffer.iHeight);
-    out.rgba.resize(std::size_t{out.width} * out.height * 4);
+    PicturePool::Buffer rgba = pool_.take(std::size_t{out.width} * out.height * 4);
     // libyuv names formats by their 32-bit word: ABGR is R, G, B, A in memory.
     libyuv::I420ToABGR(planes[0], buffer.iStride[0], planes[1], buffer.iStride[1], planes[2], buffer.iStride[1],
-                       out.rgba.data(), buffer.iWidth * 4, buffer.iWidth, buffer.iHeight);
+                       rgba->data(), buffer.iWidth * 4, buffer.iWidth, buffer.iHeight);
+    out.rgba = pool_.share(std::move(rgba));
     return out;
 }
 

@@ -5,13 +5,16 @@
 #include <span>
 #include <vector>
 
+#include "zavo_callstream/picture_pool.hpp"
+
 class ISVCDecoder;
 
 namespace zavo_callstream::decoder {
 
 // One decoded picture: 4 bytes a pixel (R, G, B, A; A is 255), rows top to bottom, no padding.
+// Its buffer goes back to the decoder's pool when the last holder lets go of it.
 struct DecodedFrame {
-    std::vector<std::uint8_t> rgba;
+    PictureBytes rgba;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
 
@@ -35,6 +38,8 @@ public:
 
 private:
     ISVCDecoder* decoder_ = nullptr;
+    // Buffers of pictures let go, written again without clearing.
+    PicturePool pool_;
 };
 
 }  // namespace zavo_callstream::decoder

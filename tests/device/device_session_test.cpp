@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <limits>
+#include <set>
 #include <system_error>
 #include <thread>
 
@@ -214,6 +215,35 @@ TEST(DeviceDecoderThread, DecodesFramesAndEndsWithItsSession) {
     auto alive = session->decoder_alive;
     { DeviceSession dropped = std::move(*session); }
     EXPECT_TRUE(eventually([&] { return !alive->load(std::memory_order_acquire); }, 10s));
+}
+
+// Painting keeps the newest picture and the renderer the one before; meanwhile the decoder
+// writes later pictures into buffers let go. None it writes may be one still held.
+TEST(DeviceDecoderThread, PicturesHeldByPaintingNeverChangeAndBuffersAreReused) {
+    std::uint64_t counter = 1;
+    std::vector<DeviceRequest> requests;
+    auto session = start_device_session(STUDIO, counter, requests);
+    ASSERT_TRUE(session);
+    zavo_callstream::encoder::H264Encoder encoder(64, 48);
+    std::vector<std::pair<zavo_ui::Image, std::vector<std::uint8_t>>> held;
+    std::set<const void*> buffers;
+    int taken = 0;
+    std::uint8_t shade = 0;
+    ASSERT_TRUE(eventually([&] {
+        encoder.force_key_frame();
+        (void)apply_device_event(*session, event(1, DeviceEvent::Frame{
+                                                     encoder.encode_rgba(std::vector<std::uint8_t>(64u * 48u * 4u, shade += 5))}));
+        if (auto picture = take_decoded_frame(*session)) {
+            zavo_ui::Image image = decoded_frame_image(std::move(*picture));
+            buffers.insert(image.data.get());
+            held.emplace_back(image, *image.data);
+            if (held.size() > 2) held.erase(held.begin());
+            ++taken;
+        }
+        for (const auto& [image, bytes] : held) EXPECT_EQ(*image.data, bytes);
+        return taken >= 40;
+    }, 20s));
+    EXPECT_LT(buffers.size(), 10u) << "buffers let go are written again";
 }
 
 }  // namespace

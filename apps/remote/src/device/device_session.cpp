@@ -131,7 +131,7 @@ std::optional<DecodedFrame> take_decoded_frame(DeviceSession& session) {
 }
 
 zavo_ui::Image decoded_frame_image(DecodedFrame&& frame) {
-    return zavo_ui::Image::from_vector(std::move(frame.rgba), frame.width, frame.height);
+    return zavo_ui::Image::from_shared(std::move(frame.rgba).shared(), frame.width, frame.height);
 }
 
 void send_device_input(const DeviceSession& session, DeviceInput input, std::vector<DeviceRequest>& device_requests) {

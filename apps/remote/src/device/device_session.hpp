@@ -81,7 +81,8 @@ bool apply_device_event(DeviceSession& session, const DeviceEvent& event);
 std::optional<DecodedFrame> take_decoded_frame(DeviceSession& session);
 
 // The image painting shows for a picture taken with `take_decoded_frame`: the picture's bytes
-// move into the image (never copied), width x height, with a new blob id.
+// move into the image (never copied), width x height, with a new blob id. When the image and
+// its copies are let go, the buffer goes back to the decoder to hold a later picture.
 zavo_ui::Image decoded_frame_image(DecodedFrame&& frame);
 
 // Queues the input for a connected session; drops it otherwise.
