@@ -36,11 +36,6 @@ void leave() {
 
 }  // namespace detail
 
-std::size_t running() {
-    std::lock_guard lock(state().mutex);
-    return state().running;
-}
-
 bool wait_for_all(std::chrono::milliseconds limit) {
     State& s = state();
     std::unique_lock lock(s.mutex);

@@ -46,9 +46,6 @@ void spawn(const char* name, F body) {
     thread.detach();
 }
 
-// How many workers run now.
-std::size_t running();
-
 // Waits until no worker runs, at most `limit`; true when none is left.
 bool wait_for_all(std::chrono::milliseconds limit);
 

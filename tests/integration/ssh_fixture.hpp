@@ -1,5 +1,7 @@
 #pragma once
 // Helpers for the SSH session tests on top of the private server.
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -46,6 +48,23 @@ inline std::size_t goodbyes(const SshServer& server) {
          at = log.find("Received disconnect from 127.0.0.1", at + 1))
         if (log.substr(at, log.find('\n', at) - at).find(":11:") != std::string::npos) ++n;
     return n;
+}
+
+// Whether a process whose command line holds the marker runs.
+inline bool process_running(const std::string& marker) {
+    DIR* proc = ::opendir("/proc");
+    bool found = false;
+    while (auto* e = proc ? ::readdir(proc) : nullptr) {
+        // Processes come and go while we look: read with plain calls that just fail.
+        int fd = ::open((std::string("/proc/") + e->d_name + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        char buf[4096];
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        ::close(fd);
+        if (n > 0 && std::string_view(buf, std::size_t(n)).find(marker) != std::string_view::npos) found = true;
+    }
+    if (proc) ::closedir(proc);
+    return found;
 }
 
 inline bool wait_settled(remote::SshSession& session) {

@@ -137,8 +137,9 @@ protected:
     }
 
     // Opens the one saved connection, to `port`, in a new window `runs` times, and leaves `busy`
-    // to do what a run needs before the quit; every run must end with status 0.
-    void open_and_quit(std::uint16_t port, int runs, const std::function<bool(window_test::RemoteWindow&)>& busy) {
+    // to do what run number `run` needs before the quit; every run must end with status 0.
+    void open_and_quit(std::uint16_t port, int runs,
+                       const std::function<bool(window_test::RemoteWindow&, int run)>& busy) {
         const auto c = test_support::saved("Lab shell", remote::ConnectionKind::Ssh, "127.0.0.1", port, server_->user(),
                                            remote::AuthKind::PublicKey);
         for (int run = 0; run < runs; ++run) {
@@ -147,7 +148,7 @@ protected:
                                                    "REMOTE_SSH_KEY=" + server_->client_key().string()});
             ASSERT_TRUE(window.ok()) << read_text(window.log());
             window.open_selected();
-            ASSERT_TRUE(busy(window)) << "run " << run << "\n" << read_text(window.log());
+            ASSERT_TRUE(busy(window, run)) << "run " << run << "\n" << read_text(window.log());
             const int status = window.quit();
             ASSERT_TRUE(WIFEXITED(status)) << "run " << run << ": killed by signal " << WTERMSIG(status) << "\n"
                                            << read_text(window.log());
@@ -155,23 +156,35 @@ protected:
         }
     }
 
-    static bool connected(window_test::RemoteWindow& window) {
-        return eventually([&] { return window.shows_connected_session("ssh-quit-window"); }, 20s, 50ms);
+    // Whether the server started the shell of run number `run`.
+    bool shell_started(int run) const {
+        return eventually([&] { return count(read_text(server_->log()), "Starting session: shell") > std::size_t(run); }, 20s, 20ms);
+    }
+
+    static std::size_t count(const std::string& text, const std::string& what) {
+        std::size_t n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
     }
 };
 
 TEST_F(SshQuitWindowTest, ConnectedSession) {
-    open_and_quit(server_->port(), kRuns, connected);
+    open_and_quit(server_->port(), kRuns, [&](window_test::RemoteWindow&, int run) { return shell_started(run); });
     EXPECT_TRUE(eventually([&] { return goodbyes(*server_) == kRuns; }, 10s)) << goodbyes(*server_);
 }
 
 TEST_F(SshQuitWindowTest, FloodingSession) {
-    open_and_quit(server_->port(), kRuns, [](window_test::RemoteWindow& window) {
-        if (!connected(window)) return false;
-        window.type("yes flood");
-        window.key("Return");
+    open_and_quit(server_->port(), kRuns, [&](window_test::RemoteWindow& window, int run) {
+        if (!shell_started(run)) return false;
+        // Typed again should the first keys come before the window shows the session.
+        const std::string marker = "flood" + random_word(8);
+        for (int attempt = 0; attempt < 3 && !process_running(marker); ++attempt) {
+            window.type("exec yes " + marker);
+            window.key("Return");
+            eventually([&] { return process_running(marker); }, 5s, 20ms);
+        }
         std::this_thread::sleep_for(300ms);
-        return true;
+        return process_running(marker);
     });
 }
 
@@ -180,7 +193,7 @@ TEST_F(SshQuitWindowTest, SessionStillConnecting) {
     ASSERT_GE(listener, 0);
     ASSERT_EQ(::listen(listener, kConnectingRuns), 0);
     std::vector<int> peers;  // held open: the workers still wait for the server's first words
-    open_and_quit(port, kConnectingRuns, [&, listener = listener](window_test::RemoteWindow&) {
+    open_and_quit(port, kConnectingRuns, [&, listener = listener](window_test::RemoteWindow&, int) {
         peers.push_back(::accept(listener, nullptr, nullptr));
         return peers.back() >= 0;
     });

@@ -1,7 +1,4 @@
 // SSH sessions against a real OpenSSH server started by the fixture.
-#include <dirent.h>
-#include <fcntl.h>
-
 #include <fstream>
 
 #include "support/wait.hpp"
@@ -209,23 +206,6 @@ TEST_F(SshSessionTest, EveryKeyEchoesWithoutAStall) {
     EXPECT_EQ(outliers, 0) << outliers << " of " << kKeys << " echoes took over 200 ms; the slowest "
                            << std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count() << " ms";
     RecordProperty("slowest_echo_us", int(std::chrono::duration_cast<std::chrono::microseconds>(slowest).count()));
-}
-
-// Whether a process whose command line holds the marker runs.
-bool process_running(const std::string& marker) {
-    DIR* proc = ::opendir("/proc");
-    bool found = false;
-    while (auto* e = proc ? ::readdir(proc) : nullptr) {
-        // Processes come and go while we look: read with plain calls that just fail.
-        int fd = ::open((std::string("/proc/") + e->d_name + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) continue;
-        char buf[4096];
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        ::close(fd);
-        if (n > 0 && std::string_view(buf, std::size_t(n)).find(marker) != std::string_view::npos) found = true;
-    }
-    if (proc) ::closedir(proc);
-    return found;
 }
 
 TEST_F(SshSessionTest, DroppingTheSessionWhileOutputWaitsEndsTheWorker) {
