@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <optional>
+#include <set>
+#include <thread>
 
 #include "support/loopback.hpp"
 #include "support/threads.hpp"
@@ -81,6 +84,56 @@ TEST(VncSession, PublishesFramesAndEndsWhenTheServerCloses) {
 
     ASSERT_TRUE(eventually([&] { return session->status() == SessionStatus::ended(); }))
         << session->status().text;
+}
+
+// Painting holds the newest snapshot and the one before while updates keep coming: the worker
+// writes buffers again once they are let go, and never one still held.
+TEST(VncSession, SnapshotsHeldByPaintingNeverChangeWhileBuffersAreReused) {
+    constexpr std::uint16_t W = 48, H = 32;
+    constexpr int UPDATES = 60;
+    std::vector<Wire> updates;
+    for (int u = 0; u < UPDATES; ++u) {
+        Wire w;
+        w.u8(0).u8(0).u16(1).rect(static_cast<std::uint16_t>(u * 7 % (W - 8)), static_cast<std::uint16_t>(u * 5 % (H - 8)), 8, 8, 0);
+        for (int p = 0; p < 64; ++p) w.bgrx(static_cast<std::uint8_t>(u * 4), static_cast<std::uint8_t>(p), 9);
+        updates.push_back(std::move(w));
+    }
+    ScriptedServer server([&](Peer& peer) {
+        handshake(peer, W, H);
+        for (const Wire& w : updates) {
+            peer.send(w);
+            EXPECT_EQ(peer.read(10), incremental(W, H));
+            std::this_thread::sleep_for(1ms);
+        }
+        EXPECT_TRUE(peer.closed_within(10s));
+    });
+    auto session = start_vnc_session("127.0.0.1", server.port(), std::nullopt);
+    ASSERT_TRUE(session);
+
+    std::vector<std::pair<zavo_ui::Image, PixelBuffer>> held;
+    std::optional<Framebuffer> newest;
+    std::set<const void*> buffers;
+    int taken = 0;
+    ASSERT_TRUE(eventually([&] {
+        if (auto snapshot = session->take_new_frame()) {
+            ++taken;
+            buffers.insert(snapshot->pixels.get());
+            zavo_ui::Image image = snapshot_image(*snapshot);
+            held.emplace_back(image, *image.data);
+            if (held.size() > 2) held.erase(held.begin());
+            newest = std::move(snapshot);
+        }
+        for (const auto& [image, pixels] : held) EXPECT_EQ(*image.data, pixels);
+        return newest && newest->generation == UPDATES;
+    }, 20s, 1ms));
+    EXPECT_LE(buffers.size(), 6u) << taken << " snapshots: buffers let go are written again";
+
+    Framebuffer expected(W, H);
+    for (const Wire& w : updates) {
+        MemoryStream s(std::span(w.bytes).subspan(1));
+        ASSERT_TRUE(read_framebuffer_update(s, expected, CLIENT_PIXEL_FORMAT));
+    }
+    EXPECT_EQ(*newest->pixels, *expected.pixels);
 }
 
 struct FailureCase {

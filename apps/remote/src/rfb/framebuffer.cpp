@@ -139,8 +139,9 @@ void subtract(const PixelArea& a, const PixelArea& cut, std::vector<PixelArea>& 
 constexpr std::size_t MAX_TRACKED_AREAS = 256;
 // Old areas of a recycled buffer left for later; more are copied at once.
 constexpr std::size_t MAX_STALE_AREAS = 64;
-// Published buffers kept for reuse.
-constexpr std::size_t MAX_SPARE_BUFFERS = 2;
+// Published buffers kept for reuse: painting may hold the newest snapshot and the one before
+// while the cell holds a third.
+constexpr std::size_t MAX_SPARE_BUFFERS = 3;
 // Generations of changes kept; a spare older than that is copied whole.
 constexpr std::size_t MAX_HISTORY = 32;
 
