@@ -50,8 +50,7 @@ constexpr WindowSize kDefaultSize{1280, 800};
 // A screenshot waits at most this long for animations to settle.
 constexpr auto kSettleLimit = std::chrono::milliseconds(1500);
 constexpr auto kFrameInterval = std::chrono::milliseconds(16);
-// How long quitting waits for session workers to say goodbye (an SSH goodbye waits at most
-// one second for its socket).
+// How long quitting waits for the session workers to say goodbye.
 constexpr auto kQuitGrace = std::chrono::milliseconds(1500);
 
 std::vector<std::string> command_line() {
