@@ -145,12 +145,11 @@ constexpr std::size_t MAX_SPARE_BUFFERS = 3;
 // Generations of changes kept; a spare older than that is copied whole.
 constexpr std::size_t MAX_HISTORY = 32;
 
-// True when nobody but `own_refs` references of ours holds the buffer. Taking a reference is
-// an acquiring operation on the count, so whatever a holder that just let go did with the
-// pixels happens before we write them.
-bool held_only_by_us(const std::shared_ptr<PixelBuffer>& buffer, long own_refs) {
+// True when `buffer` is the only reference. Taking another one is an acquiring operation on the
+// count, so whatever a holder that just let go did with the pixels happens before we write them.
+bool held_only_here(const std::shared_ptr<PixelBuffer>& buffer) {
     const std::shared_ptr<PixelBuffer> probe = buffer;
-    return probe.use_count() == own_refs + 1;
+    return probe.use_count() == 2;
 }
 
 // A buffer with the bytes of `from`, or `size` zero bytes. Large ones ask for huge pages, so that
@@ -231,13 +230,13 @@ void Framebuffer::begin_update() {
 void Framebuffer::switch_buffer() {
     BufferRecycling& r = recycling_;
     if (!pixels) pixels = std::make_shared<PixelBuffer>();
-    if (held_only_by_us(pixels, 1)) return;
+    if (held_only_here(pixels)) return;
 
     // A spare of the same size that nobody holds any more; the most recent one has the least to catch up.
     std::optional<std::size_t> pick;
     for (std::size_t i = 0; i < r.spares_.size(); ++i) {
         const auto& spare = r.spares_[i];
-        if (spare.buffer->size() != pixels->size() || !held_only_by_us(spare.buffer, 1)) continue;
+        if (spare.buffer->size() != pixels->size() || !held_only_here(spare.buffer)) continue;
         if (!pick || spare.current_at > r.spares_[*pick].current_at) pick = i;
     }
     std::shared_ptr<PixelBuffer> next;

@@ -22,7 +22,6 @@ struct PixelArea {
     std::uint16_t width = 0;
     std::uint16_t height = 0;
     std::uint64_t size() const { return std::uint64_t{width} * height; }
-    friend bool operator==(const PixelArea&, const PixelArea&) = default;
 };
 
 // The worker's bookkeeping behind a Framebuffer: the buffers it published before, kept to be
