@@ -8,7 +8,13 @@
 //   BM_ListFrameReplay       the Qt backend replaying one such scene into the frame image
 //   BM_ListFrameWhole        both; counter x_fill = its time over BM_FillFrame's
 //   BM_FillFrame             the same 1280 x 800 image filled with the background, the reference
+//   BM_ListFrameScrolled     whole frames of the list scrolled end to end, each frame 600 px (and
+//                            with half=1 600.5 px) further, so every frame shows rows the frame
+//                            before did not; x_fill as above, rss_growth_kb how much the process's
+//                            peak memory grew over the whole scroll
 #include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
 
 #include <QImage>
 #include <QPainter>
@@ -140,16 +146,19 @@ void BM_ListFrameReplay(benchmark::State& state) {
 }
 BENCHMARK(BM_ListFrameReplay)->Unit(benchmark::kMicrosecond);
 
+// Seconds to build and replay one frame.
+double whole_frame(ListWindow& w) {
+    const auto start = Clock::now();
+    w.build();
+    w.replay();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
 void BM_ListFrameWhole(benchmark::State& state) {
     ListWindow& w = window();
     const double fill = fill_seconds();
     double total = 0;
-    for (auto _ : state) {
-        const auto start = Clock::now();
-        w.build();
-        w.replay();
-        total += std::chrono::duration<double>(Clock::now() - start).count();
-    }
+    for (auto _ : state) total += whole_frame(w);
     state.counters["x_fill"] = total / double(state.iterations()) / fill;
 }
 BENCHMARK(BM_ListFrameWhole)->Unit(benchmark::kMicrosecond);
@@ -158,6 +167,37 @@ void BM_FillFrame(benchmark::State& state) {
     for (auto _ : state) fill_frame();
 }
 BENCHMARK(BM_FillFrame)->Unit(benchmark::kMicrosecond);
+
+long peak_rss_kb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+void BM_ListFrameScrolled(benchmark::State& state) {
+    ListWindow& w = window();
+    const double fill = fill_seconds();
+    const double step = double(state.range(0)) + 0.5 * double(state.range(1));
+    const double kept = w.app->list_scroll;
+    w.app->list_scroll = 0.0;
+    const long rss_before = peak_rss_kb();
+    double total = 0;
+    for (auto _ : state) {
+        total += whole_frame(w);
+        w.app->list_scroll = w.app->list_scroll >= w.app->list_scroll_max ? 0.0 : w.app->list_scroll + step;
+    }
+    state.counters["x_fill"] = total / double(state.iterations()) / fill;
+    state.counters["rss_growth_kb"] = double(peak_rss_kb() - rss_before);
+    w.app->list_scroll = kept;
+    w.build();
+}
+// Enough frames to pass every row once.
+BENCHMARK(BM_ListFrameScrolled)
+    ->ArgNames({"step_px", "half"})
+    ->Args({600, 0})
+    ->Args({600, 1})
+    ->Iterations(1400)
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
