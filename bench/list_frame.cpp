@@ -5,12 +5,14 @@
 //   BM_ListFrameScene        RemoteApp::paint into a scene (the list's order and counts kept
 //                            from the frame before, as between two frames of a running window)
 //   BM_ListFrameSceneAfterEdit  the same after a change to the list: order and counts again
-//   BM_ListFrameReplay       the Qt backend replaying one such scene into the frame image
+//   BM_ListFrameReplay       the Qt backend replaying one such scene into the frame image; sprites_kb
+//                            what its sprite cache holds for the frame
 //   BM_ListFrameWhole        both; counter x_fill = its time over BM_FillFrame's
 //   BM_FillFrame             the same 1280 x 800 image filled with the background, the reference
 //   BM_ListFrameScrolled     whole frames of the list scrolled end to end, each frame 600 px (and
 //                            with half=1 600.5 px) further, so every frame shows rows the frame
-//                            before did not; x_fill as above, rss_growth_kb how much the process's
+//                            before did not; x_fill as above, sprites_kb the most the painter's
+//                            sprite cache held after a frame, rss_growth_kb how much the process's
 //                            peak memory grew over the whole scroll
 #include <benchmark/benchmark.h>
 
@@ -21,6 +23,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -143,6 +146,7 @@ void BM_ListFrameReplay(benchmark::State& state) {
     ListWindow& w = window();
     w.build();
     for (auto _ : state) w.replay();
+    state.counters["sprites_kb"] = double(w.images.sprites().bytes()) / 1024.0;
 }
 BENCHMARK(BM_ListFrameReplay)->Unit(benchmark::kMicrosecond);
 
@@ -182,11 +186,14 @@ void BM_ListFrameScrolled(benchmark::State& state) {
     w.app->list_scroll = 0.0;
     const long rss_before = peak_rss_kb();
     double total = 0;
+    std::size_t sprites = 0;
     for (auto _ : state) {
         total += whole_frame(w);
+        sprites = std::max(sprites, w.images.sprites().bytes());
         w.app->list_scroll = w.app->list_scroll >= w.app->list_scroll_max ? 0.0 : w.app->list_scroll + step;
     }
     state.counters["x_fill"] = total / double(state.iterations()) / fill;
+    state.counters["sprites_kb"] = double(sprites) / 1024.0;
     state.counters["rss_growth_kb"] = double(peak_rss_kb() - rss_before);
     w.app->list_scroll = kept;
     w.build();

@@ -184,6 +184,83 @@ TEST_F(QtScenePainter, TextIsDrawnInsideItsMeasuredBox) {
   EXPECT_LE(max_y, 10 + box.height);
 }
 
+// The largest difference of one colour channel between two images of one size.
+int largest_difference(const QImage& a, const QImage& b) {
+  int worst = 0;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) {
+      const QRgb p = a.pixel(x, y);
+      const QRgb q = b.pixel(x, y);
+      worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                        std::abs(qBlue(p) - qBlue(q))});
+    }
+  }
+  return worst;
+}
+
+// Shapes and texts drawn from sprites give the pixels drawing them directly gives: off the
+// pixel grid, at scale 1 and 2, large ones with their middles filled across, texts over
+// plain and over mixed ground, inside a clip, when made and when drawn again.
+TEST_F(QtScenePainter, SpritesDrawWhatDirectDrawingDraws) {
+  QtTextRenderer text(engine);
+  Scene scene;
+  scene.fill_color(Affine::identity(), Color::from_hex(0x15171C), Rect{0, 0, 400, 300});
+  scene.push_clip(Affine::identity(), Rect{4, 30.4, 396, 290});
+  for (int row = 0; row < 3; ++row) {
+    const double top = 20.4 + 90.0 * row + 0.3 * row;
+    const Rect card{8.0 + 0.25 * row, top, 392.5, top + 72.0};
+    scene.fill_color(Affine::identity(), Color::from_hex(0x23262E), RoundedRect::from_rect(card, 12.0));
+    scene.stroke_color(Affine::identity(), Stroke::of_width(1.0), Color::from_rgba8(255, 255, 255, 30),
+                       RoundedRect::from_rect(card.inset(0.5), 11.5));
+    scene.fill_color(Affine::identity(), kGreen.with_alpha(0.25f), Circle{{30.0, top + 36.0}, 9.0});
+    scene.fill_color(Affine::identity(), kGreen, Circle{{30.0, top + 36.0}, 5.0});
+    const Rect pill{286.0, top + 20.0, 388.0 + 0.4 * row, top + 52.0};
+    scene.fill_color(Affine::identity(), kRed.with_alpha(0.12f), RoundedRect::from_rect(pill, 8.0));
+    scene.stroke_color(Affine::identity(), Stroke::of_width(1.0), kRed.with_alpha(0.75f),
+                       RoundedRect::from_rect(pill.inset(0.5), 7.5));
+    scene.stroke_color(Affine::identity(), Stroke::of_width(2.0), kBlue, Rect{266.3, top + 8.0, 280.0, top + 64.7});
+    BezPath star;
+    star.move_to({203.3 + row, top + 10.0});
+    star.line_to({211.0, top + 30.2});
+    star.line_to({195.0, top + 30.2});
+    star.close_path();
+    scene.stroke_color(Affine::identity(), Stroke::of_width(1.2), kWhite, star);
+    text.draw_text_weighted(scene, Affine::translate(50.0 + 0.37 * row, top + 13.0), "Node Pi 8160 Ágj", 16, 2, kWhite);
+    text.draw_text_weighted(scene, Affine::translate(50.0, top + 38.72), "admin@host-7517.example.net:22", 13, 0,
+                            Color::from_hex(0x9AA0AC));
+    text.draw_text_weighted(scene, Affine::translate(298.07, top + 29.4), "Needs access", 11.5, 2, kRed);
+  }
+  // Over two grounds at once: drawn directly.
+  text.draw_text_weighted(scene, Affine::translate(6.0, 108.0), "Straddles", 13, 0, kWhite);
+  scene.pop_layer();
+  text.draw_text_weighted(scene, Affine::translate(22.79, 4.0), "≡", 22, 0, kWhite);
+
+  // Into an image as render_scene makes it, and into one without alpha as a window's backing
+  // store often is.
+  for (const QImage::Format format : {QImage::Format_ARGB32_Premultiplied, QImage::Format_RGB32}) {
+    for (const double scale : {1.0, 2.0}) {
+      SCOPED_TRACE(::testing::Message() << "format " << format << " scale " << scale);
+      const auto render = [&](ImageCache& cache) {
+        QImage image(int(400 * scale), int(300 * scale), format);
+        image.setDevicePixelRatio(scale);
+        image.fill(Qt::black);
+        QPainter painter(&image);
+        paint_scene(painter, scene, engine, cache);
+        painter.end();
+        cache.end_frame();
+        return image;
+      };
+      ImageCache direct_cache(0);
+      const QImage direct = render(direct_cache);
+      EXPECT_EQ(direct_cache.sprites().size(), 0u);
+      ImageCache cache;
+      EXPECT_EQ(largest_difference(direct, render(cache)), 0) << "when made";
+      EXPECT_GT(cache.sprites().size(), 30u);
+      EXPECT_EQ(largest_difference(direct, render(cache)), 0) << "when drawn again";
+    }
+  }
+}
+
 TEST_F(QtScenePainter, ScaleRendersAtDevicePixels) {
   Scene scene;
   scene.fill_color(Affine::identity(), kRed, Rect{10, 10, 20, 20});

@@ -6,10 +6,14 @@
 #include <QTransform>
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "zavo_ui/geometry.hpp"
+#include "zavo_ui/qt/sprite_cache.hpp"
 #include "zavo_ui/qt/text_engine.hpp"
 #include "zavo_ui/scene.hpp"
 
@@ -21,14 +25,17 @@ QTransform to_qtransform(const Affine& a);
 QPainterPath to_path(const Shape& shape);
 QColor to_qcolor(const Color& c);
 
-// QImages over the scene's shared pixel buffers (no copy), kept by blob id while frames use
-// them.
+// What the replay keeps between frames: QImages over the scene's shared pixel buffers (no
+// copy), kept by blob id while frames use them, and the sprites of shapes and text lines.
 class ImageCache {
  public:
+  explicit ImageCache(std::size_t sprite_budget = SpriteCache::kDefaultBudget) : sprites_(sprite_budget) {}
+
   const QImage& get(const Image& image);
-  // Drops the images the frames since the last call did not draw.
+  // Drops the images the frames since the last call did not draw, and sprites over budget.
   void end_frame();
   std::size_t size() const { return images_.size(); }
+  SpriteCache& sprites() { return sprites_; }
 
  private:
   struct Entry {
@@ -36,6 +43,7 @@ class ImageCache {
     bool used = false;
   };
   std::unordered_map<std::uint64_t, Entry> images_;
+  SpriteCache sprites_;
 };
 
 class QtSceneBackend : public SceneBackend {
@@ -48,14 +56,34 @@ class QtSceneBackend : public SceneBackend {
   void pop_layer() override;
   void text(const scene_item::TextItem& item) override;
 
+  // How a solid-colour shape is painted: filled, or stroked (as a ring where it can be).
+  struct ShapePaint {
+    std::optional<Fill> fill;
+    Stroke stroke;
+  };
+
  private:
   void fill_image(const QPainterPath& path, const QTransform& shape_transform, const ImageBrush& brush,
                   const std::optional<Affine>& brush_transform);
+  // Sprites stand in for solid shapes and text lines where the painter only scales uniformly,
+  // translates and composites plainly; false where they do not.
+  bool shape_from_sprite(const Shape& shape, const Affine& transform, const ShapePaint& how, const Color& color);
+  bool line_from_sprite(std::string_view line, double y, const scene_item::TextItem& item, const QColor& color);
+  // The cache has room and the painter composites plainly (opaque, source over).
+  bool sprites_apply() const;
+  // Draws `sprite` with its top-left pixel at device pixel `at`; with `stretch`, its pixel
+  // column `stretch->x()` is repeated `extra.width()` more times, its row `stretch->y()`
+  // `extra.height()` more times.
+  void blit(const QImage& sprite, QPoint at, std::optional<QPoint> stretch = std::nullopt, QSize extra = {});
 
   QPainter& painter_;
   TextEngine& text_;
   ImageCache& images_;
-  QTransform base_;  // the painter's transform when replay began
+  QTransform base_;       // the painter's transform when replay began
+  QTransform device_;     // base_ and the device pixel ratio: logical pixels to device pixels
+  QTransform to_pixels_;  // the world transform that draws in device pixels
+  const QImage* target_;  // the image painted into, when it is one the replay can read
+  std::string key_;       // sprite keys are built here
 };
 
 // Sets the painter up (antialiasing) and replays the scene; the painter's current transform

@@ -110,7 +110,7 @@ std::size_t TextEngine::ShapedKeyHash::operator()(const ShapedKey& k) const noex
   return std::hash<std::string>{}(k.text) ^ (KeyHash{}(k.font) << 1);
 }
 
-const QList<QGlyphRun>& TextEngine::shaped(std::string_view utf8, const Key& key, const Entry& e) {
+const TextEngine::Shaped& TextEngine::shaped(std::string_view utf8, const Key& key, const Entry& e) {
   ShapedKey lookup{std::string(utf8), key};
   if (auto it = shaped_.find(lookup); it != shaped_.end()) return it->second;
   if (shaped_.size() >= kShapedLimit) shaped_.clear();
@@ -131,7 +131,15 @@ const QList<QGlyphRun>& TextEngine::shaped(std::string_view utf8, const Key& key
       run.setPositions(positions);
     }
   }
-  return shaped_.emplace(std::move(lookup), std::move(runs)).first->second;
+  // The glyphs' own outlines: a run's bounding rectangle is the line's box.
+  QRectF ink;
+  for (const QGlyphRun& run : runs) {
+    const QRawFont font = run.rawFont();
+    const QList<quint32> glyphs = run.glyphIndexes();
+    const QList<QPointF> positions = run.positions();
+    for (qsizetype i = 0; i < glyphs.size(); ++i) ink |= font.boundingRect(glyphs[i]).translated(positions[i]);
+  }
+  return shaped_.emplace(std::move(lookup), Shaped{std::move(runs), ink}).first->second;
 }
 
 void TextEngine::draw_line(QPainter& painter, QPointF top_left, std::string_view utf8,
@@ -140,7 +148,12 @@ void TextEngine::draw_line(QPainter& painter, QPointF top_left, std::string_view
   if (utf8.empty()) return;
   const Entry& e = entry(family, pixel_size, weight);
   painter.setPen(color);
-  for (const QGlyphRun& run : shaped(utf8, key_of(family, pixel_size, weight), e)) painter.drawGlyphRun(top_left, run);
+  for (const QGlyphRun& run : shaped(utf8, key_of(family, pixel_size, weight), e).runs) painter.drawGlyphRun(top_left, run);
+}
+
+QRectF TextEngine::line_ink(std::string_view utf8, FontFamily family, float pixel_size, std::uint8_t weight) {
+  if (utf8.empty()) return {};
+  return shaped(utf8, key_of(family, pixel_size, weight), entry(family, pixel_size, weight)).ink;
 }
 
 std::vector<std::string_view> TextEngine::lines(std::string_view utf8, FontFamily family,

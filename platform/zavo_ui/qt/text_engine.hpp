@@ -39,6 +39,9 @@ class TextEngine {
   // Draws one line with its box's top-left corner at `top_left` of the painter's transform.
   void draw_line(QPainter& painter, QPointF top_left, std::string_view utf8, FontFamily family,
                  float pixel_size, std::uint8_t weight, const QColor& color);
+  // The box the glyphs of one line cover, from its box's top-left corner; empty for a line of
+  // spaces.
+  QRectF line_ink(std::string_view utf8, FontFamily family, float pixel_size, std::uint8_t weight);
 
   // The lines a text is set in: split at newlines, and wrapped at spaces when a wrap width
   // is given (the same rule as every text renderer of the framework).
@@ -70,7 +73,11 @@ class TextEngine {
   Entry& entry(FontFamily family, float pixel_size, std::uint8_t weight);
   // The glyphs of one line, shaped once: texts drawn again in later frames (labels, terminal
   // rows) skip the shaping. The cache is emptied whenever it reaches kShapedLimit lines.
-  const QList<QGlyphRun>& shaped(std::string_view utf8, const Key& key, const Entry& e);
+  struct Shaped {
+    QList<QGlyphRun> runs;
+    QRectF ink;  // what the glyphs cover, from the line box's top-left corner
+  };
+  const Shaped& shaped(std::string_view utf8, const Key& key, const Entry& e);
 
   struct ShapedKey {
     std::string text;
@@ -83,7 +90,7 @@ class TextEngine {
   static constexpr std::size_t kShapedLimit = 4096;
 
   std::unordered_map<Key, Entry, KeyHash> fonts_;
-  std::unordered_map<ShapedKey, QList<QGlyphRun>, ShapedKeyHash> shaped_;
+  std::unordered_map<ShapedKey, Shaped, ShapedKeyHash> shaped_;
   // Widths of measured lines: painting measures the same labels every frame. Emptied like the
   // glyph cache.
   std::unordered_map<ShapedKey, double, ShapedKeyHash> widths_;
