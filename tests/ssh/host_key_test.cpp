@@ -3,6 +3,7 @@
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
+#include <libssh/libssh.h>
 #include <sys/stat.h>
 
 #include <array>
