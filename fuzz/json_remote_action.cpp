@@ -1,6 +1,6 @@
 // Decodes arbitrary bytes as a document-changing action; whatever decodes must encode back to
 // text that decodes to the same action.
-#include "actions/remote_action.hpp"
+#include "codecs/remote_action.hpp"
 
 #include <cstdint>
 #include <cstdlib>

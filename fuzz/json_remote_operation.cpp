@@ -1,6 +1,6 @@
 // Decodes arbitrary bytes as an operation; whatever decodes must encode back to text that
 // decodes to the same operation.
-#include "actions/remote_operation.hpp"
+#include "codecs/remote_operation.hpp"
 
 #include <cstdint>
 #include <cstdlib>

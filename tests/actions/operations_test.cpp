@@ -1,7 +1,7 @@
 // The operation runner: every start, run and poll outcome, the declared-kind checks, the one
 // pending operation, replaced sessions and cancel.
-#include "actions/codecs.hpp"
 #include "app/remote_app.hpp"
+#include "codecs/codecs.hpp"
 #include "doc/profile_document.hpp"
 #include "fixtures.hpp"
 #include "known_hosts/known_hosts.hpp"

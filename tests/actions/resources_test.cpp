@@ -1,8 +1,8 @@
 // The action resources: what the application offers for its list, each saved connection in the
 // document and the live session, judged at every call.
-#include "actions/codecs.hpp"
 #include "actions/resources.hpp"
 #include "app/remote_app.hpp"
+#include "codecs/codecs.hpp"
 #include "doc/profile_document.hpp"
 #include "fixtures.hpp"
 #include "profiles/connection_list.hpp"

@@ -1,11 +1,11 @@
 // The application over its persisted document: connections survive a restart, and two copies
 // of the program sharing one folder follow each other's edits.
-#include "actions/codecs.hpp"
 #include "app/remote_app.hpp"
+#include "codecs/codecs.hpp"
 #include "doc/profile_document.hpp"
 #include "profiles/connection_list.hpp"
-#include "zavo_ui/persist.hpp"
 #include "support/temp_dir.hpp"
+#include "zavo_ui/persist.hpp"
 
 #include <gtest/gtest.h>
 

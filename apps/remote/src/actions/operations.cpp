@@ -1,8 +1,8 @@
-#include "actions/codecs.hpp"
-#include "actions/overloaded.hpp"
 #include "app/remote_app.hpp"
+#include "codecs/codecs.hpp"
 #include "known_hosts/known_hosts.hpp"
 #include "profiles/connection_list.hpp"
+#include "shared/overloaded.hpp"
 
 #include <fmt/format.h>
 

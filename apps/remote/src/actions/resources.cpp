@@ -1,7 +1,7 @@
 #include "actions/resources.hpp"
 
-#include "actions/codecs.hpp"
 #include "app/remote_app.hpp"
+#include "codecs/codecs.hpp"
 #include "framework_support/action_specs.hpp"
 #include "profiles/connection_list.hpp"
 #include "profiles/text.hpp"

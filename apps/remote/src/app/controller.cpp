@@ -1,7 +1,7 @@
 // The controller: every command the window, the keyboard and assistive technology send, the
 // confirmation dialog with its change check, the notices, and the text inputs' focus.
-#include "actions/codecs.hpp"
 #include "app/remote_app.hpp"
+#include "codecs/codecs.hpp"
 #include "framework_support/action_specs.hpp"
 #include "profiles/connection_list.hpp"
 #include "profiles/text.hpp"

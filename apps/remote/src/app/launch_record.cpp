@@ -1,7 +1,7 @@
 #include "app/launch_record.hpp"
 
-#include "actions/codecs.hpp"
 #include "app/remote_app.hpp"
+#include "codecs/codecs.hpp"
 #include "zavo_ui/persist.hpp"
 
 #include <cstdlib>

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <limits>
 
-#include "actions/overloaded.hpp"
 #include "app/remote_app.hpp"
 #include "profiles/connection_list.hpp"
+#include "shared/overloaded.hpp"
 #include "views/keys.hpp"
 #include "views/session_screen.hpp"
 

@@ -1,7 +1,7 @@
-#include "actions/remote_action.hpp"
+#include "codecs/remote_action.hpp"
 
-#include "actions/overloaded.hpp"
 #include "doc/json_schema.hpp"
+#include "shared/overloaded.hpp"
 
 #include <fmt/format.h>
 

@@ -1,4 +1,4 @@
-#include "actions/codecs.hpp"
+#include "codecs/codecs.hpp"
 #include "doc/profile_document.hpp"
 #include "framework_support/action_specs.hpp"
 #include "zavo_ui/action_host.hpp"

@@ -1,4 +1,4 @@
-#include "actions/codecs.hpp"
+#include "codecs/codecs.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "actions/codecs.hpp"
-#include "actions/overloaded.hpp"
+#include "codecs/codecs.hpp"
 #include "doc/profile_document.hpp"
 #include "framework_support/action_specs.hpp"
+#include "shared/overloaded.hpp"
 
 namespace remote {
 namespace {

@@ -1,7 +1,7 @@
-#include "actions/remote_operation.hpp"
+#include "codecs/remote_operation.hpp"
 
-#include "actions/overloaded.hpp"
 #include "doc/json_schema.hpp"
+#include "shared/overloaded.hpp"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "actions/codecs.hpp"
+#include "codecs/codecs.hpp"
 
 #include "framework_support/action_specs.hpp"
 

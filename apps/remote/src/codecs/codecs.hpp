@@ -1,7 +1,7 @@
 #pragma once
 // Encoding, decoding and specifications of the application's actions and operations.
-#include "actions/remote_action.hpp"
-#include "actions/remote_operation.hpp"
+#include "codecs/remote_action.hpp"
+#include "codecs/remote_operation.hpp"
 #include "profiles/saved_connection.hpp"
 #include "zavo_actions/action.hpp"
 #include "zavo_actions/params.hpp"

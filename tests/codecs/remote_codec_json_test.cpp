@@ -1,5 +1,5 @@
-#include "actions/remote_action.hpp"
-#include "actions/remote_operation.hpp"
+#include "codecs/remote_action.hpp"
+#include "codecs/remote_operation.hpp"
 
 #include <gtest/gtest.h>
 
