@@ -205,6 +205,8 @@ TEST_F(QtScenePainter, SpritesDrawWhatDirectDrawingDraws) {
   QtTextRenderer text(engine);
   Scene scene;
   scene.fill_color(Affine::identity(), Color::from_hex(0x15171C), Rect{0, 0, 400, 300});
+  // Stripes below the clip, under a text the clip cuts.
+  for (double x = 0; x < 400; x += 6) scene.fill_color(Affine::identity(), kBlue, Rect{x, 291, x + 3, 300});
   scene.push_clip(Affine::identity(), Rect{4, 30.4, 396, 290});
   for (int row = 0; row < 3; ++row) {
     const double top = 20.4 + 90.0 * row + 0.3 * row;
@@ -232,8 +234,12 @@ TEST_F(QtScenePainter, SpritesDrawWhatDirectDrawingDraws) {
   }
   // Over two grounds at once: drawn directly.
   text.draw_text_weighted(scene, Affine::translate(6.0, 108.0), "Straddles", 13, 0, kWhite);
+  text.draw_text_weighted(scene, Affine::translate(20.5, 281.3), "Cut by the clip", 14, 0, kWhite);
+  text.draw_styled(scene, Affine::translate(140.0, 281.0), "$ ls ~/wörk_{j}",
+                    TextStyle{13.0f, 3, std::nullopt, FontFamily::Mono}, kWhite);
   scene.pop_layer();
   text.draw_text_weighted(scene, Affine::translate(22.79, 4.0), "≡", 22, 0, kWhite);
+  text.draw_text_weighted(scene, Affine::translate(360.3, 5.0), "Off the edge", 13, 0, kWhite);
 
   // Into an image as render_scene makes it, and into one without alpha as a window's backing
   // store often is.

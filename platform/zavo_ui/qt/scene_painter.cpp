@@ -317,7 +317,12 @@ QtSceneBackend::QtSceneBackend(QPainter& painter, TextEngine& text, ImageCache& 
       base_(painter.worldTransform()),
       device_(painter.deviceTransform()),
       to_pixels_(device_.inverted() * base_),
-      target_(painted_image(painter)) {}
+      target_(painted_image(painter)) {
+  if (target_ == nullptr) return;
+  QRect open = target_->rect();
+  if (painter.hasClipping()) open &= painter.deviceTransform().mapRect(painter.clipBoundingRect()).toAlignedRect();
+  clips_.push_back(open);
+}
 
 bool QtSceneBackend::sprites_apply() const {
   return images_.sprites().budget() > 0 && painter_.opacity() == 1.0 && painter_.compositionMode() == QPainter::CompositionMode_SourceOver;
@@ -525,9 +530,17 @@ void QtSceneBackend::push_layer(const scene_item::PushLayerItem& item) {
     painter_.setClipPath(to_path(item.clip), op);
   painter_.setOpacity(painter_.opacity() * std::clamp(item.alpha, 0.0f, 1.0f));
   painter_.setCompositionMode(qt_composition(item.blend));
+  if (!clips_.empty()) {
+    const Rect b = bounds(item.clip);
+    const QRectF r(QPointF(b.x0, b.y0), QPointF(b.x1, b.y1));
+    clips_.push_back(clips_.back() & (to_qtransform(item.transform) * device_).mapRect(r).toAlignedRect());
+  }
 }
 
-void QtSceneBackend::pop_layer() { painter_.restore(); }
+void QtSceneBackend::pop_layer() {
+  painter_.restore();
+  if (clips_.size() > 1) clips_.pop_back();
+}
 
 void QtSceneBackend::text(const scene_item::TextItem& item) {
   const QTransform world = to_qtransform(item.transform) * base_;
@@ -564,7 +577,7 @@ bool QtSceneBackend::line_from_sprite(std::string_view line, double y, const sce
   const double fy = top - oy;
   // The box the glyphs cover, wider on every side by their antialiased edges and what a font
   // made bold by the engine adds (a 24th of its size).
-  const double margin = 2.0 + item.pixel_size * at->scale / 24.0;
+  const double margin = 1.0 + item.pixel_size * at->scale / 24.0;
   const double left = std::floor(fx + ink.left() * at->scale - margin);
   const double right = std::ceil(fx + ink.right() * at->scale + margin);
   const double upper = std::floor(fy + ink.top() * at->scale - margin);
@@ -572,8 +585,10 @@ bool QtSceneBackend::line_from_sprite(std::string_view line, double y, const sce
   if (!std::isfinite(ox) || !std::isfinite(oy) || right - left > kSpriteSide || lower - upper > kSpriteSide)
     return false;
   const QRect box(int(ox + left), int(oy + upper), int(right - left), int(lower - upper));
-  if (!target_->rect().contains(box)) return false;
-  const auto ground = solid_ground(*target_, box);
+  // Only the part the clip lets through needs one colour; none of it, nothing to draw.
+  const QRect open = box & clips_.back();
+  if (open.isEmpty()) return true;
+  const auto ground = solid_ground(*target_, open);
   if (!ground) return false;
 
   KeyWriter key(key_);

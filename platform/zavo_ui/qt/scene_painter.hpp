@@ -83,6 +83,7 @@ class QtSceneBackend : public SceneBackend {
   QTransform device_;     // base_ and the device pixel ratio: logical pixels to device pixels
   QTransform to_pixels_;  // the world transform that draws in device pixels
   const QImage* target_;  // the image painted into, when it is one the replay can read
+  std::vector<QRect> clips_;  // around what the clip of each open layer lets through, in device pixels
   std::string key_;       // sprite keys are built here
 };
 
