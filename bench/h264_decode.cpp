@@ -11,7 +11,7 @@
 
 #include "zavo_callstream/decoder.hpp"
 #include "zavo_callstream/encoder.hpp"
-#include "zavo_ui/relay_picture.hpp"
+#include "zavo_ui/relay/test_picture.hpp"
 
 namespace {
 

@@ -1,23 +1,17 @@
 #pragma once
 // Device sessions over the relay: the requests an application queues, the events the relay
-// delivers, the sink through which both pass, and the relay that carries them.
+// delivers, and the sink through which both pass. The relay itself is zavo_ui/relay/relay.hpp.
 //
 // The relay calls a sink only on the thread that runs `DeviceRelay::exchange` (the UI thread).
-#include <chrono>
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <string>
 #include <utility>
 #include <variant>
 #include <vector>
 
 #include "relay_key/relay_key.hpp"
-#include "zavo_callstream/decoder.hpp"
 
 namespace zavo_ui::device_relay {
-
-using DecodedFrame = zavo_callstream::decoder::DecodedFrame;
 
 // Input for the remote device: pointer positions in pixels of the remote picture, buttons and
 // keys as Linux input-event codes.
@@ -143,39 +137,6 @@ public:
     virtual std::vector<DeviceRequest> take_device_requests() = 0;
     // One event from the relay.
     virtual void handle_device_event(const DeviceEvent& event) = 0;
-};
-
-struct RelayOptions {
-    // How long a simulated device takes to accept a session.
-    std::chrono::milliseconds consent_delay{700};
-    // How long the relay takes to give up on an endpoint it cannot reach.
-    std::chrono::milliseconds unreachable_delay{1500};
-    // Time between two video frames of a simulated device.
-    std::chrono::microseconds frame_interval{33'333};
-};
-
-// The relay. The only devices it reaches are the simulated ones (simulated_devices.hpp); a
-// session to any other endpoint is reported pending and then disconnected by the relay.
-//
-// A thread of its own runs the devices and encodes their video. Call `exchange` on the UI
-// thread after every frame and whenever the wake-up callback asks for it.
-class DeviceRelay {
-public:
-    explicit DeviceRelay(RelayOptions options = {});
-    ~DeviceRelay();
-    DeviceRelay(const DeviceRelay&) = delete;
-    DeviceRelay& operator=(const DeviceRelay&) = delete;
-
-    // Run from the relay's thread each time events become ready for the next exchange. It must
-    // not call into the relay; schedule an exchange on the UI thread instead.
-    void set_wake(std::function<void()> wake);
-
-    // Takes the sink's queued requests, then hands it every event that is ready, in order.
-    void exchange(DeviceSessionSink& sink);
-
-private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace zavo_ui::device_relay

@@ -9,7 +9,7 @@
 
 #include "app/remote_app.hpp"
 #include "device/device_session.hpp"
-#include "zavo_ui/device_relay.hpp"
+#include "zavo_ui/relay/relay.hpp"
 #include "zavo_ui/simulated_devices.hpp"
 
 namespace {

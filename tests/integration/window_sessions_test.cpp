@@ -10,7 +10,7 @@
 #include "support/saved_connection.hpp"
 #include "tests/integration/remote_window.hpp"
 #include "tests/integration/ssh_server.hpp"
-#include "zavo_ui/relay_picture.hpp"
+#include "zavo_ui/relay/test_picture.hpp"
 #include "zavo_ui/simulated_devices.hpp"
 
 namespace {

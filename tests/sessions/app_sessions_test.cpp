@@ -10,7 +10,7 @@
 #include "support/wait.hpp"
 #include "tests/integration/ssh_fixture.hpp"
 #include "tests/integration/vnc_servers.hpp"
-#include "zavo_ui/device_relay.hpp"
+#include "zavo_ui/relay/relay.hpp"
 #include "zavo_ui/simulated_devices.hpp"
 
 #include <gtest/gtest.h>

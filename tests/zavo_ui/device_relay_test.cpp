@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "zavo_callstream/decoder.hpp"
-#include "zavo_ui/device_relay.hpp"
-#include "zavo_ui/relay_simulation.hpp"
+#include "zavo_ui/relay/relay.hpp"
+#include "zavo_ui/relay/simulation.hpp"
 #include "zavo_ui/simulated_devices.hpp"
 
 namespace {

@@ -29,7 +29,7 @@
 #include "zavo_actions/registry.hpp"
 #include "zavo_ui/action_executor.hpp"
 #include "zavo_ui/app.hpp"
-#include "zavo_ui/device_relay.hpp"
+#include "zavo_ui/relay/relay.hpp"
 #include "zavo_ui/persist.hpp"
 #include "zavo_ui/qt/accessibility.hpp"
 #include "zavo_ui/qt/action_door.hpp"

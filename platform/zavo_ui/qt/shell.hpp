@@ -11,7 +11,7 @@
 
 #include "crdt/document.hpp"
 #include "zavo_ui/clipboard.hpp"
-#include "zavo_ui/device_relay.hpp"
+#include "zavo_ui/relay/relay.hpp"
 #include "zavo_ui/layout.hpp"
 #include "zavo_ui/qt/qt_text_renderer.hpp"
 #include "zavo_ui/qt/scene_painter.hpp"

@@ -16,12 +16,13 @@
 #include "shared/bounded_channel.hpp"
 #include "shared/session_status.hpp"
 #include "shared/shared_cell.hpp"
+#include "zavo_callstream/decoder.hpp"
 #include "zavo_ui/device_relay.hpp"
 #include "zavo_ui/image.hpp"
 
 namespace remote {
 
-using zavo_ui::device_relay::DecodedFrame;
+using zavo_callstream::decoder::DecodedFrame;
 using zavo_ui::device_relay::DeviceEvent;
 using zavo_ui::device_relay::DeviceInput;
 using zavo_ui::device_relay::DeviceRequest;

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "zavo_ui/device_relay.hpp"
+#include "zavo_ui/relay/relay.hpp"
 
 namespace zavo_ui::device_relay {
 

@@ -1,4 +1,4 @@
-#include "zavo_ui/relay_simulation.hpp"
+#include "zavo_ui/relay/simulation.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "zavo_callstream/encoder.hpp"
-#include "zavo_ui/relay_picture.hpp"
+#include "zavo_ui/relay/test_picture.hpp"
 #include "zavo_ui/simulated_devices.hpp"
 
 namespace zavo_ui::device_relay {

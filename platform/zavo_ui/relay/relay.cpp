@@ -1,4 +1,4 @@
-#include "zavo_ui/device_relay.hpp"
+#include "zavo_ui/relay/relay.hpp"
 
 #include <pthread.h>
 
@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "zavo_ui/relay_simulation.hpp"
+#include "zavo_ui/relay/simulation.hpp"
 
 namespace zavo_ui::device_relay {
 

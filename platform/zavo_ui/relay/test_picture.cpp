@@ -1,4 +1,4 @@
-#include "zavo_ui/relay_picture.hpp"
+#include "zavo_ui/relay/test_picture.hpp"
 
 #include <algorithm>
 #include <array>
