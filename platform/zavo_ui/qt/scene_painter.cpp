@@ -465,7 +465,7 @@ bool QtSceneBackend::shape_from_sprite(const Shape& shape, const Affine& transfo
 }
 
 void QtSceneBackend::blit(const QImage& sprite, QPoint at, std::optional<QPoint> stretch, QSize extra) {
-  painter_.setWorldTransform(to_pixels_);
+  if (painter_.worldTransform() != to_pixels_) painter_.setWorldTransform(to_pixels_);
   if (!stretch) {
     painter_.drawImage(at, sprite);
     return;
