@@ -35,6 +35,15 @@ TEST(SpriteCache, DropsWhatWasDrawnLongestAgoOnceOverBudget) {
   EXPECT_LE(cache.bytes(), 5 * one);
 }
 
+TEST(SpriteCache, SpritesAreWorthMakingForWhatWasAskedForBefore) {
+  SpriteCache cache;
+  EXPECT_FALSE(cache.asked_before("label"));
+  EXPECT_TRUE(cache.asked_before("label")) << "asked again in the frame";
+  EXPECT_FALSE(cache.asked_before("other"));
+  cache.end_frame();
+  EXPECT_TRUE(cache.asked_before("other")) << "asked again in the next frame";
+}
+
 TEST(SpriteCache, CountsWhatItHolds) {
   SpriteCache cache;
   cache.insert("a", sprite(10));

@@ -445,6 +445,7 @@ bool QtSceneBackend::shape_from_sprite(const Shape& shape, const Affine& transfo
       << how.stroke.join << how.stroke.miter_limit << how.stroke.start_cap << qcolor;
   key.shape(drawn, *at, {ox, oy});
   const QImage* sprite = images_.sprites().find(key_);
+  if (sprite == nullptr && !images_.sprites().asked_before(key_)) return false;
   if (sprite == nullptr) {
     // Drawn as the frame would draw it, moved by whole device pixels.
     QImage made(int(width) - extra.width(), int(height) - extra.height(), QImage::Format_ARGB32_Premultiplied);
@@ -588,11 +589,13 @@ bool QtSceneBackend::line_from_sprite(std::string_view line, double y, const sce
   // Only the part the clip lets through needs one colour; none of it, nothing to draw.
   const QRect open = box & clips_.back();
   if (open.isEmpty()) return true;
+  // A line drawn for the first time is drawn directly, before its ground is even looked at.
+  KeyWriter key(key_);
+  key << 'T' << style.family << style.weight << item.pixel_size << at->scale << fx << fy << color << line;
+  if (!images_.sprites().asked_before(key_)) return false;
   const auto ground = solid_ground(*target_, open);
   if (!ground) return false;
-
-  KeyWriter key(key_);
-  key << 'T' << style.family << style.weight << item.pixel_size << at->scale << fx << fy << color << *ground << line;
+  key << *ground;
   const QImage* sprite = images_.sprites().find(key_);
   if (sprite == nullptr) {
     QImage made(box.size(), QImage::Format_ARGB32_Premultiplied);

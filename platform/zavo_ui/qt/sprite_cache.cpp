@@ -1,6 +1,7 @@
 #include "zavo_ui/qt/sprite_cache.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 namespace zavo_ui::qt {
@@ -15,6 +16,14 @@ const QImage* SpriteCache::find(const std::string& key) {
   if (it == entries_.end()) return nullptr;
   it->second.used = frame_;
   return &it->second.sprite;
+}
+
+bool SpriteCache::asked_before(const std::string& key) {
+  const std::size_t hash = std::hash<std::string>{}(key);
+  std::size_t& slot = asked_[hash % asked_.size()];
+  if (slot == hash) return true;
+  slot = hash;
+  return false;
 }
 
 const QImage& SpriteCache::insert(const std::string& key, QImage sprite) {

@@ -6,6 +6,7 @@
 // first. With a budget of 0 nothing is drawn from sprites.
 #include <QImage>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -21,6 +22,10 @@ class SpriteCache {
 
   // The sprite kept under `key`, or null.
   const QImage* find(const std::string& key);
+  // Whether a sprite is worth making for `key`, one not kept: true when it was asked for
+  // before (in this frame or an earlier one). What is drawn only once, such as a screen of new
+  // terminal output, is drawn directly.
+  bool asked_before(const std::string& key);
   const QImage& insert(const std::string& key, QImage sprite);
   void end_frame();
 
@@ -36,6 +41,8 @@ class SpriteCache {
   static std::size_t cost(const std::string& key, const QImage& sprite);
 
   std::unordered_map<std::string, Entry> entries_;
+  // Hashes of keys asked for, one a slot by the hash's low bits; a newer key takes the slot.
+  std::array<std::size_t, 4096> asked_{};
   std::size_t bytes_ = 0;
   std::size_t budget_;
   std::uint64_t frame_ = 1;
