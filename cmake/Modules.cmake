@@ -1,8 +1,14 @@
-# remote_module(NAME DIR folder [DIRS more folders] [DEPS ...] [PRIVATE_DEPS ...])
+# remote_module(NAME DIR folder [DIRS more folders] [ROOT include root] [DEPS ...] [PRIVATE_DEPS ...])
 # One library per folder, made of every .cpp in it; a folder without sources yet is an
 # interface target so that dependants link the same way before and after it is filled.
+# Its headers are included by their path below ROOT (by default the folder of the calling
+# CMakeLists.txt: "zavo_ui/widget.hpp", "profiles/saved_connection.hpp"); a target sees the
+# roots of what it links and no other, so that a lower layer cannot include a higher one.
 function(remote_module name)
-  cmake_parse_arguments(M "" "DIR" "DIRS;DEPS;PRIVATE_DEPS" ${ARGN})
+  cmake_parse_arguments(M "" "DIR;ROOT" "DIRS;DEPS;PRIVATE_DEPS" ${ARGN})
+  if(NOT M_ROOT)
+    set(M_ROOT ${CMAKE_CURRENT_SOURCE_DIR})
+  endif()
   set(srcs "")
   foreach(d ${M_DIR} ${M_DIRS})
     file(GLOB found CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${d}/*.cpp)
@@ -11,9 +17,11 @@ function(remote_module name)
   if(srcs)
     add_library(${name} STATIC ${srcs})
     target_link_libraries(${name} PUBLIC ${M_DEPS} PRIVATE ${M_PRIVATE_DEPS})
+    target_include_directories(${name} PUBLIC ${M_ROOT})
   else()
     add_library(${name} INTERFACE)
     target_link_libraries(${name} INTERFACE ${M_DEPS})
+    target_include_directories(${name} INTERFACE ${M_ROOT})
   endif()
 endfunction()
 
@@ -29,7 +37,8 @@ function(remote_tests folder)
   set(exe test_${folder})
   add_executable(${exe} ${srcs})
   target_link_libraries(${exe} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
-  target_include_directories(${exe} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  # Helpers as "support/...", other tests' files as "tests/...".
+  target_include_directories(${exe} PRIVATE ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR})
   target_compile_definitions(${exe} PRIVATE
     REMOTE_SOURCE_DIR="${CMAKE_SOURCE_DIR}" REMOTE_BINARY_DIR="${CMAKE_BINARY_DIR}")
   gtest_discover_tests(${exe} DISCOVERY_MODE PRE_TEST TEST_LIST ${exe}_TESTS
