@@ -1,6 +1,6 @@
 // The replica-log parser on arbitrary file contents: it must never read past the input, what it
 // accepts whole must encode back to the same bytes, and no record it keeps may be empty.
-#include "zavo_ui/persist.hpp"
+#include "zavo_ui/persist_log.hpp"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,4 +1,6 @@
-#include "zavo_ui/persist.hpp"
+#include "zavo_ui/persist_files.hpp"
+#include "zavo_ui/persist_folder.hpp"
+#include "zavo_ui/persist_log.hpp"
 #include "support/env.hpp"
 #include "support/files.hpp"
 #include "support/temp_dir.hpp"
