@@ -228,7 +228,8 @@ TEST_F(QtScenePainter, SpritesDrawWhatDirectDrawingDraws) {
     star.line_to({195.0, top + 30.2});
     star.close_path();
     scene.stroke_color(Affine::identity(), Stroke::of_width(1.2), kWhite, star);
-    text.draw_text_weighted(scene, Affine::translate(50.0 + 0.37 * row, top + 13.0), "Node Pi 8160 Ágj", 16, 2, kWhite);
+    text.draw_text_weighted(scene, Affine::translate(50.0 + 0.37 * row, top + 13.0), "Node Pi 8160 Ágj", 16, 2,
+                            kWhite);
     text.draw_text_weighted(scene, Affine::translate(50.0, top + 38.72), "admin@host-7517.example.net:22", 13, 0,
                             Color::from_hex(0x9AA0AC));
     text.draw_text_weighted(scene, Affine::translate(298.07, top + 29.4), "Needs access", 11.5, 2, kRed);

@@ -131,7 +131,7 @@ class KeyWriter {
     return *this;
   }
   KeyWriter& operator<<(Point p) { return *this << p.x << p.y; }
-  KeyWriter& operator<<(const QColor& c) { return *this << c.rgba64().operator quint64(); }
+  KeyWriter& operator<<(const QColor& c) { return *this << quint64(c.rgba64()); }
   KeyWriter& operator<<(std::string_view text) {
     *this << text.size();
     out_.append(text);
@@ -154,7 +154,8 @@ class KeyWriter {
                    [&](const Circle& c) { *this << map(c.center) << c.radius * at.scale; },
                    [&](const Line& l) { *this << map(l.p0) << map(l.p1); },
                    [&](const BezPath& b) {
-                     for (const PathEl& el : b.elements()) *this << el.kind << map(el.p[0]) << map(el.p[1]) << map(el.p[2]);
+                     for (const PathEl& el : b.elements())
+                       *this << el.kind << map(el.p[0]) << map(el.p[1]) << map(el.p[2]);
                    },
                },
                shape);
@@ -325,7 +326,8 @@ QtSceneBackend::QtSceneBackend(QPainter& painter, TextEngine& text, ImageCache& 
 }
 
 bool QtSceneBackend::sprites_apply() const {
-  return images_.sprites().budget() > 0 && painter_.opacity() == 1.0 && painter_.compositionMode() == QPainter::CompositionMode_SourceOver;
+  return images_.sprites().budget() > 0 && painter_.opacity() == 1.0 &&
+         painter_.compositionMode() == QPainter::CompositionMode_SourceOver;
 }
 
 void QtSceneBackend::fill(const scene_item::FillItem& item) {

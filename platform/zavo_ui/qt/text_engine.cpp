@@ -148,7 +148,8 @@ void TextEngine::draw_line(QPainter& painter, QPointF top_left, std::string_view
   if (utf8.empty()) return;
   const Entry& e = entry(family, pixel_size, weight);
   painter.setPen(color);
-  for (const QGlyphRun& run : shaped(utf8, key_of(family, pixel_size, weight), e).runs) painter.drawGlyphRun(top_left, run);
+  for (const QGlyphRun& run : shaped(utf8, key_of(family, pixel_size, weight), e).runs)
+    painter.drawGlyphRun(top_left, run);
 }
 
 QRectF TextEngine::line_ink(std::string_view utf8, FontFamily family, float pixel_size, std::uint8_t weight) {
