@@ -3,6 +3,9 @@
 // to a performer. Input may arrive in chunks of any size: a sequence or a UTF-8 character split
 // across chunks is reported once, when its last byte arrives. Memory is bounded: at most 32
 // parameter values, two intermediates, 1 KiB of OSC text and 16 OSC parameters.
+//
+// The input is UTF-8, not 8-bit: where this parser departs from the DEC machine on purpose, a
+// comment starting "Unlike DEC" says how, at the place it happens.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -114,6 +117,8 @@ private:
         params_.clear();
     }
     void collect(std::uint8_t b) {
+        // Unlike DEC, which leaves more intermediates to the implementation: a third one sets
+        // the ignore flag, and the sequence is still dispatched with it.
         if (n_intermediates_ == kMaxIntermediates) {
             ignoring_ = true;
         } else {
@@ -121,6 +126,8 @@ private:
         }
     }
     void param(std::uint8_t b) {
+        // Unlike DEC: a 33rd value sets the ignore flag (the sequence is still dispatched) and
+        // values saturate at 65535.
         if (params_.is_full()) {
             ignoring_ = true;
             return;
@@ -129,6 +136,8 @@ private:
             params_.push(param_);
             param_ = 0;
         } else if (b == ':') {
+            // Unlike DEC, where a colon makes the sequence ignored: it separates sub-parameters
+            // (38:5:1).
             params_.extend(param_);
             param_ = 0;
         } else {
@@ -156,6 +165,7 @@ private:
             state_ = ignore;
         }
     }
+    // The last parameter is always added, even when empty: CSI m has one parameter, 0.
     void finish_params() {
         if (params_.is_full()) {
             ignoring_ = true;
@@ -163,6 +173,8 @@ private:
             params_.push(param_);
         }
     }
+    // Unlike DEC, which leaves the string whole to the dispatch: it is split at ';' into at most
+    // 16 parameters here, and text past 1 KiB is dropped.
     void osc_put(std::uint8_t b) {
         if (b == ';') {
             if (osc_n_params_ == kMaxOscParams) return;
@@ -241,6 +253,10 @@ void Parser::advance(P& p, std::span<const std::uint8_t> bytes) {
     }
 }
 
+// Unlike DEC, where 0x80-0x9F are C1 controls and 0xA0-0xFF print as 8-bit characters: bytes
+// from 0x80 are UTF-8 in the ground state. Characters U+0080-U+009F go to execute() as C1
+// controls, but start no sequence (U+009B is no CSI); a byte that cannot be part of a character,
+// or the maximal part of a sequence that cannot be finished, prints one U+FFFD.
 template <typename P>
 void Parser::ground_utf8(P& p, std::uint8_t b) {
     if (utf8_need_ != 0) {
@@ -337,6 +353,9 @@ void Parser::byte(P& p, std::uint8_t b) {
         return;
     }
     const bool c0 = b < 0x20;
+    // Unlike DEC, which folds 0xA0-0xFF onto 0x20-0x7F in every state: outside the ground state
+    // a byte from 0x80 is kept as it came in OSC strings and DCS data (UTF-8 text), and
+    // ignored elsewhere.
     switch (state_) {
         case State::Ground:
             // Only bytes below 0x80 come here; the rest go through ground_utf8.
@@ -415,6 +434,7 @@ void Parser::byte(P& p, std::uint8_t b) {
         case State::SosPmApcString:
             return;
         case State::OscString:
+            // Unlike DEC, which ignores C0 controls here: BEL ends the string as ST does (xterm).
             if (b == 0x07) {
                 osc_end(p, true);
                 state_ = State::Ground;

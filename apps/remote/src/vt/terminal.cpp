@@ -6,6 +6,42 @@ namespace remote {
 
 namespace {
 
+// The final bytes of the CSI sequences acted on, by their ECMA-48 mnemonics.
+enum Csi : char {
+    CUU = 'A',  // cursor up
+    CUD = 'B',  // cursor down
+    CUF = 'C',  // cursor forward
+    CUB = 'D',  // cursor backward
+    CHA = 'G',  // cursor character absolute
+    CUP = 'H',  // cursor position
+    HVP = 'f',  // character and line position
+    ED = 'J',   // erase in page
+    EL = 'K',   // erase in line
+    SGR = 'm',  // select graphic rendition
+};
+
+// The SGR parameter values acted on.
+enum Sgr : std::uint16_t {
+    SGR_RESET = 0,              // default rendition
+    SGR_BOLD = 1,               // bold
+    SGR_NORMAL_INTENSITY = 22,  // neither bold nor faint
+    SGR_FG_FIRST = 30,          // foreground palette 0-7: 30-37
+    SGR_FG_LAST = 37,
+    SGR_FG_DEFAULT = 39,        // default foreground
+    SGR_FG_BRIGHT_FIRST = 90,   // foreground palette 8-15: 90-97
+    SGR_FG_BRIGHT_LAST = 97,
+};
+
+// The C0 controls acted on.
+enum C0 : std::uint8_t {
+    BS = 0x08,  // backspace
+    HT = 0x09,  // horizontal tab
+    LF = 0x0A,  // line feed
+    VT = 0x0B,  // vertical tab
+    FF = 0x0C,  // form feed
+    CR = 0x0D,  // carriage return
+};
+
 // A 1-based position parameter: missing, empty or 0 means 1.
 std::size_t position_param(const vt::Params& params, std::size_t group) {
     if (group >= params.size()) return 1;
@@ -61,48 +97,50 @@ void Terminal::erase_to_line_end() {
 
 void Terminal::execute(std::uint8_t byte) {
     switch (byte) {
-        case 0x08:
+        case BS:  // one column left, not past the first
             if (cursor_col_ > 0) --cursor_col_;
             break;
-        case 0x09:
+        case HT:  // to the next multiple of 8, not past the last column
             cursor_col_ = std::min((cursor_col_ & ~std::size_t{7}) + 8, cols_ - 1);
             break;
-        case 0x0A:
-        case 0x0B:
-        case 0x0C:
+        case LF:  // each a line feed; the column stays
+        case VT:
+        case FF:
             line_feed();
             break;
-        case 0x0D:
+        case CR:  // to the first column
             cursor_col_ = 0;
             break;
-        default:
+        default:  // the bell and the rest do nothing
             break;
     }
 }
 
 void Terminal::csi_dispatch(const vt::Params& params, vt::Intermediates, bool, char action) {
+    // Only the final byte and the parameters decide: a private marker or the parser's ignore
+    // flag does not change what a handled final byte does.
     switch (action) {
-        case 'A':
+        case CUU:  // up by the count, stopping at the top row
             cursor_row_ -= std::min<std::size_t>(first_param(params), cursor_row_);
             break;
-        case 'B':
+        case CUD:  // down by the count, stopping at the bottom row
             cursor_row_ = std::min(cursor_row_ + first_param(params), rows_ - 1);
             break;
-        case 'C':
+        case CUF:  // right by the count, stopping at the last column
             cursor_col_ = std::min(cursor_col_ + first_param(params), cols_ - 1);
             break;
-        case 'D':
+        case CUB:  // left by the count, stopping at the first column
             cursor_col_ -= std::min<std::size_t>(first_param(params), cursor_col_);
             break;
-        case 'G':
+        case CHA:  // to the column given (1-based)
             cursor_col_ = std::min<std::size_t>(first_param(params) - 1u, cols_ - 1);
             break;
-        case 'H':
-        case 'f':
+        case CUP:  // to the row and column given (1-based)
+        case HVP:
             cursor_row_ = std::min(position_param(params, 0) - 1, rows_ - 1);
             cursor_col_ = std::min(position_param(params, 1) - 1, cols_ - 1);
             break;
-        case 'J': {
+        case ED: {  // 2 or 3: the whole grid blank; anything else: the rest of the cursor's row
             std::uint16_t mode = params.empty() ? 0 : params[0][0];
             if (mode == 2 || mode == 3) {
                 for (std::size_t r = 0; r < rows_; ++r) blank_row(r);
@@ -111,7 +149,7 @@ void Terminal::csi_dispatch(const vt::Params& params, vt::Intermediates, bool, c
             }
             break;
         }
-        case 'K': {
+        case EL: {  // 2: the cursor's row blank; anything else: the rest of it
             std::uint16_t mode = params.empty() ? 0 : params[0][0];
             if (mode == 2) {
                 blank_row(cursor_row_);
@@ -120,7 +158,7 @@ void Terminal::csi_dispatch(const vt::Params& params, vt::Intermediates, bool, c
             }
             break;
         }
-        case 'm':
+        case SGR:  // the pen's colour and weight
             set_graphic_rendition(params);
             break;
         default:
@@ -134,21 +172,23 @@ void Terminal::set_graphic_rendition(const vt::Params& params) {
         pen_bold_ = false;
         return;
     }
+    // The first value of each group; sub-parameters, and the arguments of extended colours,
+    // are not looked at (in 38;5;1 the 1 is bold).
     for (std::size_t g = 0; g < params.size(); ++g) {
         std::uint16_t v = params[g][0];
-        if (v == 0) {
+        if (v == SGR_RESET) {
             pen_colour_ = TerminalColour();
             pen_bold_ = false;
-        } else if (v == 1) {
+        } else if (v == SGR_BOLD) {
             pen_bold_ = true;
-        } else if (v == 22) {
+        } else if (v == SGR_NORMAL_INTENSITY) {
             pen_bold_ = false;
-        } else if (v == 39) {
+        } else if (v == SGR_FG_DEFAULT) {
             pen_colour_ = TerminalColour();
-        } else if (v >= 30 && v <= 37) {
-            pen_colour_ = TerminalColour::palette(static_cast<std::uint8_t>(v - 30));
-        } else if (v >= 90 && v <= 97) {
-            pen_colour_ = TerminalColour::palette(static_cast<std::uint8_t>(v - 82));
+        } else if (v >= SGR_FG_FIRST && v <= SGR_FG_LAST) {
+            pen_colour_ = TerminalColour::palette(static_cast<std::uint8_t>(v - SGR_FG_FIRST));
+        } else if (v >= SGR_FG_BRIGHT_FIRST && v <= SGR_FG_BRIGHT_LAST) {
+            pen_colour_ = TerminalColour::palette(static_cast<std::uint8_t>(v - SGR_FG_BRIGHT_FIRST + 8));
         }
     }
 }
