@@ -4,7 +4,7 @@
 #include "app/remote_app.hpp"
 #include "profiles/connection_list.hpp"
 #include "zavo_ui/qt/accessibility.hpp"
-#include "zavo_ui/qt/shell.hpp"
+#include "zavo_ui/qt/frames.hpp"
 #include "zavo_ui/theme.hpp"
 
 #include <QGuiApplication>
@@ -57,9 +57,10 @@ void BM_BridgeRefresh(benchmark::State& state) {
     static char* argv[] = {name, nullptr};
     static QGuiApplication qapp(argc, argv);
     const auto theme = zavo_ui::theme::Theme::dark();
-    zavo_ui::qt::Shell shell(app_with(10'000), theme, zavo_ui::Size{1280, 800}, 1.0);
+    zavo_ui::qt::Painting painting;
+    zavo_ui::host::Host host(app_with(10'000), theme, painting.text, zavo_ui::Size{1280, 800}, 1.0);
     QWindow window;
-    zavo_ui::qt::AccessBridge bridge(window, shell, {});
+    zavo_ui::qt::AccessBridge bridge(window, host, {});
     bridge.refresh(true);
     for (auto _ : state) bridge.refresh(true);  // nothing changed: the steady cost of a frame
 }

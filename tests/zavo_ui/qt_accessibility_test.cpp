@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "qt_test_app.hpp"
-#include "zavo_ui/qt/shell.hpp"
+#include "zavo_ui/qt/frames.hpp"
 #include "zavo_ui/theme.hpp"
 
 namespace zavo_ui::qt {
@@ -64,10 +64,10 @@ class QtAccessibility : public ::testing::Test {
     testing::offscreen_app();
     auto w = std::make_unique<TreeWidget>();
     widget = w.get();
-    shell = std::make_unique<Shell>(std::move(w), theme, Size{300, 100}, 1.0);
+    host = std::make_unique<host::Host>(std::move(w), theme, painting.text, Size{300, 100}, 1.0);
     window = std::make_unique<QWindow>();
     window->resize(300, 100);
-    bridge = std::make_unique<AccessBridge>(*window, *shell, [this] { ++activations; });
+    bridge = std::make_unique<AccessBridge>(*window, *host, [this] { ++activations; });
   }
   void TearDown() override { bridge.reset(); }
 
@@ -76,7 +76,8 @@ class QtAccessibility : public ::testing::Test {
   const theme::Theme theme = theme::Theme::dark();
   std::unique_ptr<QWindow> window;
   TreeWidget* widget = nullptr;
-  std::unique_ptr<Shell> shell;
+  Painting painting;
+  std::unique_ptr<host::Host> host;
   std::unique_ptr<AccessBridge> bridge;
   int activations = 0;
 };

@@ -1,5 +1,6 @@
 // The window on the offscreen platform: Qt's events reach the widget as framework events, and
-// frames are painted when the widget asks for them and not otherwise.
+// frames are painted when the widget asks for them and not otherwise; frames rendered to an
+// image have the window's size in device pixels.
 #include "zavo_ui/qt/window.hpp"
 
 #include <QCoreApplication>
@@ -11,26 +12,41 @@
 #include <chrono>
 
 #include "qt_test_app.hpp"
+#include "support/full_size_leaf.hpp"
 #include "zavo_ui/qt/clipboard.hpp"
 #include "zavo_ui/theme.hpp"
 
 namespace zavo_ui::qt {
 namespace {
 
+// Fills its window red with a green square under the pointer.
 class EventWidget : public Widget {
  public:
-  void paint(Scene&, const Affine&, text_render::TextRenderer&, const theme::Theme&, DrawContext&) override {
+  layout::NodeId build_layout(layout::LayoutTree& tree, layout::NodeWidgetMap& widgets) override {
+    return test_support::full_size_leaf(tree, widgets, this);
+  }
+  void layout(const layout::LayoutTree& tree, layout::NodeId node, Point origin) override {
+    rect = test_support::placed_rect(tree, node, origin);
+  }
+  void paint(Scene& scene, const Affine& transform, text_render::TextRenderer&, const theme::Theme&,
+             DrawContext&) override {
     ++paints;
     if (frames_to_animate > 0) --frames_to_animate;
+    scene.fill_color(transform, Color::from_hex(0xFF0000), rect);
+    scene.fill_color(transform, Color::from_hex(0x00FF00), Rect{pointer.x, pointer.y, pointer.x + 10, pointer.y + 10});
   }
-  void handle_event(const event::Event& e, event::Modifiers m, EventContext&, bool& handled, double scale) override {
+  void handle_event(const event::Event& e, event::Modifiers m, EventContext& ctx, bool& handled,
+                    double scale) override {
     events.push_back(e);
+    pointer = ctx.pointer;
     modifiers.push_back(m);
     this->scale = scale;
     handled = true;
   }
   bool wants_animation_frame() override { return frames_to_animate > 0; }
 
+  Rect rect;
+  Point pointer;
   int paints = 0;
   int frames_to_animate = 0;
   double scale = 0;
@@ -44,8 +60,9 @@ class QtWindow : public ::testing::Test {
     testing::offscreen_app();
     auto w = std::make_unique<EventWidget>();
     widget = w.get();
-    shell = std::make_unique<Shell>(std::move(w), theme, Size{320, 200}, 1.0);
-    window = std::make_unique<AppWindow>(*shell);
+    host = std::make_unique<host::Host>(std::move(w), theme, painting.text, Size{320, 200}, 1.0);
+    window = std::make_unique<AppWindow>(*host, painting);
+    host->attach_window(*window);
     window->resize(320, 200);
     window->show();
     settle();
@@ -65,9 +82,12 @@ class QtWindow : public ::testing::Test {
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
   }
 
+  void TearDown() override { host->detach_window(); }
+
   const theme::Theme theme = theme::Theme::dark();
+  Painting painting;
   EventWidget* widget = nullptr;
-  std::unique_ptr<Shell> shell;
+  std::unique_ptr<host::Host> host;
   std::unique_ptr<AppWindow> window;
 };
 
@@ -78,7 +98,7 @@ TEST_F(QtWindow, PaintsOnShowThenOnlyWhenAsked) {
   EXPECT_EQ(widget->paints, shown) << "an idle widget was painted";
 
   widget->frames_to_animate = 3;
-  window->schedule();
+  host->schedule();
   EXPECT_TRUE(wait_until([&] { return widget->frames_to_animate == 0; }));
   EXPECT_EQ(widget->paints, shown + 3);
   for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
@@ -108,6 +128,18 @@ TEST_F(QtWindow, QtInputArrivesAsFrameworkEvents) {
   EXPECT_EQ(widget->events[3], event::Event(event::Wheel{event::LineDelta{0.0f, -1.0f}}))
       << "the wheel at the same place sends no second move";
   EXPECT_EQ(widget->scale, s);
+}
+
+TEST_F(QtWindow, ImageFramesHaveTheWindowsSizeInDevicePixels) {
+  host->resize(Size{300, 120}, 2.0);
+  host->deliver(event::PointerMoved{100, 60}, {});
+  ImageFrame frame(painting, theme.colors.background);
+  host->frame(frame);
+  const QImage& image = frame.image();
+  EXPECT_EQ(image.size(), QSize(600, 240));
+  EXPECT_EQ(qRed(image.pixel(599, 239)), 255);
+  EXPECT_EQ(qGreen(image.pixel(2 * 55, 2 * 35)), 255);
+  EXPECT_EQ(qGreen(image.pixel(2 * 45, 2 * 35)), 0);
 }
 
 TEST_F(QtWindow, TheClipboardIsTheSystemOne) {

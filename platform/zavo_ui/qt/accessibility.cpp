@@ -6,7 +6,6 @@
 
 #include <cmath>
 
-#include "zavo_ui/qt/shell.hpp"
 #include "zavo_ui/qt/text_engine.hpp"
 
 namespace zavo_ui::qt {
@@ -254,8 +253,8 @@ class NodeInterface : public QAccessibleInterface,
   std::uint64_t key_;
 };
 
-AccessBridge::AccessBridge(QWindow& window, Shell& shell, std::function<void()> activated)
-    : window_(window), shell_(shell), activated_(std::move(activated)) {
+AccessBridge::AccessBridge(QWindow& window, host::Host& host, std::function<void()> activated)
+    : window_(window), host_(host), activated_(std::move(activated)) {
   pending_.setSingleShot(true);
   QObject::connect(&pending_, &QTimer::timeout, &window_, [this] { refresh(); });
 }
@@ -359,15 +358,12 @@ void AccessBridge::refresh(bool force) {
   pending_.stop();
   QElapsedTimer cost;
   cost.start();
-  std::optional<a11y::AccessNode> tree = shell_.root().accessibility_tree();
-  if (!tree) {
-    tree = a11y::AccessNode(AccessRole::Window).with_label(shell_.root().widget_name().value_or(""));
-  }
+  a11y::AccessNode tree = host_.accessibility_tree();
   // The entries are updated in place; what changed is told once the whole tree is current.
   ++generation_;
   std::vector<Visit> order;
   order.reserve(entries_.size());
-  root_key_ = walk(*tree, 0, 0, order);
+  root_key_ = walk(tree, 0, 0, order);
 
   // Gone: announced while they still answer, removed at the end.
   std::vector<std::pair<std::uint64_t, QAccessible::Id>> removed;
@@ -447,7 +443,7 @@ bool AccessBridge::inside(std::uint64_t key, std::uint64_t ancestor) const {
 bool AccessBridge::perform(std::uint64_t key, const a11y::SemanticAction& action) {
   const Entry* e = entry(key);
   if (e == nullptr || !e->node.element_id) return false;
-  const bool accepted = shell_.activate(*e->node.element_id, action);
+  const bool accepted = host_.activate(*e->node.element_id, action);
   // Edits can come in pairs (delete, then insert) before the tree is rebuilt: the second one
   // works on the value the first one set.
   if (accepted && action.kind == a11y::SemanticActionKind::SetValue) entries_.at(key).node.value = action.text;

@@ -14,20 +14,20 @@
 #include <vector>
 
 #include "zavo_ui/a11y.hpp"
-#include "zavo_ui/widget.hpp"
+#include "zavo_ui/host/host.hpp"
+#include "zavo_ui/host/platform.hpp"
 
 class QWindow;
 
 namespace zavo_ui::qt {
 
-class Shell;
 class NodeInterface;
 
-class AccessBridge {
+class AccessBridge : public host::AccessibilityBridge {
  public:
   // `activated` runs after an action was performed (so the window can repaint).
-  AccessBridge(QWindow& window, Shell& shell, std::function<void()> activated);
-  ~AccessBridge();
+  AccessBridge(QWindow& window, host::Host& host, std::function<void()> activated);
+  ~AccessBridge() override;
   AccessBridge(const AccessBridge&) = delete;
   AccessBridge& operator=(const AccessBridge&) = delete;
 
@@ -39,7 +39,7 @@ class AccessBridge {
   // Refreshes after a frame: at once, or, when the last refresh was recent, once the pause
   // after it is over. The pause grows with what a refresh costs, so that a large tree does not
   // slow every frame down.
-  void refresh_soon();
+  void refresh_soon() override;
 
   // What an accessible object shows, by key.
   struct Entry {
@@ -74,7 +74,7 @@ class AccessBridge {
   bool inside(std::uint64_t key, std::uint64_t ancestor) const;
 
   QWindow& window_;
-  Shell& shell_;
+  host::Host& host_;
   std::function<void()> activated_;
   std::unordered_map<std::uint64_t, Entry> entries_;
   std::uint64_t root_key_ = 0;

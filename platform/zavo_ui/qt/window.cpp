@@ -6,18 +6,25 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRegion>
+#include <QTimer>
 #include <QWheelEvent>
-#include <spdlog/spdlog.h>
 
 #include "zavo_ui/qt/input.hpp"
 
 namespace zavo_ui::qt {
 
-AppWindow::AppWindow(Shell& shell) : shell_(shell) {}
+AppWindow::AppWindow(host::Host& host, Painting& painting) : host_(host), painting_(painting) {}
 
-void AppWindow::schedule() {
-  if (!shell_.wants_frame()) return;
-  const std::vector<Rect> damage = shell_.take_damage();
+void AppWindow::set_access_bridge(AccessBridge* bridge) {
+  access_ = bridge;
+  host_.set_accessibility(bridge);
+}
+
+QAccessibleInterface* AppWindow::accessibleRoot() const {
+  return access_ != nullptr ? access_->root() : QRasterWindow::accessibleRoot();
+}
+
+void AppWindow::request_frame(std::span<const Rect> damage) {
   if (damage.empty()) {
     update();
     return;
@@ -29,28 +36,29 @@ void AppWindow::schedule() {
   update(region);
 }
 
-QAccessibleInterface* AppWindow::accessibleRoot() const {
-  return access_ != nullptr ? access_->root() : QRasterWindow::accessibleRoot();
+void AppWindow::post(std::function<void()> task) {
+  QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
 }
 
+void AppWindow::post_after(std::chrono::milliseconds delay, std::function<void()> task) {
+  QTimer::singleShot(delay, this, std::move(task));
+}
+
+// The widget paints every pixel of its window: the frame is replayed over what the window
+// showed before, with no ground of its own under it.
 void AppWindow::paintEvent(QPaintEvent*) {
-  shell_.resize(Size{double(width()), double(height())}, devicePixelRatio());
-  {
-    QPainter painter(this);
-    shell_.paint(painter);
-  }
-  spdlog::debug("frame {} painted", shell_.frames_painted());
-  if (access_ != nullptr) access_->refresh_soon();
-  schedule();
+  host_.resize(Size{double(width()), double(height())}, devicePixelRatio());
+  QPainter painter(this);
+  PainterFrame frame(painter, painting_);
+  host_.frame(frame);
 }
 
 void AppWindow::resizeEvent(QResizeEvent*) {
-  if (shell_.resize(Size{double(width()), double(height())}, devicePixelRatio())) update();
+  if (host_.resize(Size{double(width()), double(height())}, devicePixelRatio())) update();
 }
 
 void AppWindow::deliver(const event::Event& event, Qt::KeyboardModifiers modifiers) {
-  shell_.deliver(event, modifiers_from_qt(modifiers));
-  schedule();
+  host_.deliver(event, modifiers_from_qt(modifiers));
 }
 
 void AppWindow::pointer_at(const QPointF& logical, Qt::KeyboardModifiers modifiers) {

@@ -1,22 +1,28 @@
 #pragma once
-// The application's window: hands Qt's input to the shell and paints its frames, one after
-// another while the widget animates, none while it is idle.
+// The application's window: hands Qt's input to the host and paints the frames it asks for, one
+// after another while the widget animates, none while it is idle.
 #include <QRasterWindow>
 
+#include <optional>
+
+#include "zavo_ui/host/host.hpp"
 #include "zavo_ui/qt/accessibility.hpp"
-#include "zavo_ui/qt/shell.hpp"
+#include "zavo_ui/qt/frames.hpp"
 
 namespace zavo_ui::qt {
 
-class AppWindow : public QRasterWindow {
+class AppWindow : public QRasterWindow, public host::Window {
  public:
-  explicit AppWindow(Shell& shell);
+  // `host` and `painting` must outlive the window.
+  AppWindow(host::Host& host, Painting& painting);
 
-  // Asks for a frame when the widget wants one.
-  void schedule();
   // Exports the widget's accessibility tree through `bridge` (kept up to date after frames).
-  void set_access_bridge(AccessBridge* bridge) { access_ = bridge; }
+  void set_access_bridge(AccessBridge* bridge);
   QAccessibleInterface* accessibleRoot() const override;
+
+  void request_frame(std::span<const Rect> damage) override;
+  void post(std::function<void()> task) override;
+  void post_after(std::chrono::milliseconds delay, std::function<void()> task) override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -35,7 +41,8 @@ class AppWindow : public QRasterWindow {
   void pointer_at(const QPointF& logical, Qt::KeyboardModifiers modifiers);
   void button(QMouseEvent* event, event::ElementState state);
 
-  Shell& shell_;
+  host::Host& host_;
+  Painting& painting_;
   AccessBridge* access_ = nullptr;
   std::optional<QPointF> last_pointer_;  // logical pixels
 };

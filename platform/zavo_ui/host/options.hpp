@@ -8,7 +8,7 @@
 
 #include "zavo_ui/launch.hpp"
 
-namespace zavo_ui::qt {
+namespace zavo_ui::host {
 
 using launch::WindowSize;
 
@@ -30,4 +30,4 @@ std::expected<double, std::string> parse_scale(const std::string& text);
 // One line per option, for --help and for errors.
 std::string options_usage(const std::string& program);
 
-}  // namespace zavo_ui::qt
+}  // namespace zavo_ui::host

@@ -1,17 +1,17 @@
-#include "zavo_ui/qt/options.hpp"
+#include "zavo_ui/host/options.hpp"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-namespace zavo_ui::qt {
+namespace zavo_ui::host {
 namespace {
 
 std::expected<FrameworkOptions, std::string> parse(std::vector<std::string> args) {
   return parse_options(args);
 }
 
-TEST(QtOptions, ReadsEveryOptionInBothForms) {
+TEST(HostOptions, ReadsEveryOptionInBothForms) {
   auto spaced = parse({"--view-state", "form", "--size", "800x600", "--scale", "2", "--screenshot",
                        "out.png"});
   auto joined = parse({"--view-state=form", "--size=800x600", "--scale=2", "--screenshot=out.png"});
@@ -28,7 +28,7 @@ TEST(QtOptions, ReadsEveryOptionInBothForms) {
   EXPECT_EQ(parse({"--view-state="})->view_state, "");
 }
 
-TEST(QtOptions, RefusesBadInputWithAMessage) {
+TEST(HostOptions, RefusesBadInputWithAMessage) {
   struct Case {
     std::vector<std::string> args;
     const char* message_part;
@@ -55,11 +55,11 @@ TEST(QtOptions, RefusesBadInputWithAMessage) {
   }
 }
 
-TEST(QtOptions, FractionalScaleAndUpperCaseSeparator) {
+TEST(HostOptions, FractionalScaleAndUpperCaseSeparator) {
   EXPECT_EQ(parse_scale("1.25"), 1.25);
   EXPECT_EQ(parse_size("1280X800"), (WindowSize{1280, 800}));
   EXPECT_TRUE(parse({"--help"})->help);
 }
 
 }  // namespace
-}  // namespace zavo_ui::qt
+}  // namespace zavo_ui::host

@@ -1,10 +1,10 @@
-#include "zavo_ui/qt/options.hpp"
+#include "zavo_ui/host/options.hpp"
 
 #include <charconv>
 #include <cmath>
 #include <fmt/format.h>
 
-namespace zavo_ui::qt {
+namespace zavo_ui::host {
 namespace {
 
 constexpr std::uint32_t kMaxSide = 16384;
@@ -91,4 +91,4 @@ std::string options_usage(const std::string& program) {
       program);
 }
 
-}  // namespace zavo_ui::qt
+}  // namespace zavo_ui::host

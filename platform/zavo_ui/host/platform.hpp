@@ -1,0 +1,50 @@
+#pragma once
+// What the host needs of the windowing system. The Qt backend (zavo_ui/qt) implements it, and
+// tests do with fakes: the window and its event loop, the painter that replays a frame, the text
+// renderer that widgets measure with, and the accessibility bridge. Input arrives at the host as
+// framework events (the backend maps its keys and pointer); the clipboard is zavo_ui::Clipboard.
+#include <chrono>
+#include <functional>
+#include <span>
+
+#include "zavo_ui/geometry.hpp"
+#include "zavo_ui/scene.hpp"
+#include "zavo_ui/text_render.hpp"
+
+namespace zavo_ui::host {
+
+class Window {
+ public:
+  virtual ~Window() = default;
+  // Asks for a frame of the whole window when `damage` is empty, else of those rectangles
+  // (logical pixels). The frame comes later, through Host::frame.
+  virtual void request_frame(std::span<const Rect> damage) = 0;
+  // Runs `task` on the UI thread soon; callable from any thread. Tasks still waiting when the
+  // window goes are dropped.
+  virtual void post(std::function<void()> task) = 0;
+  // Runs `task` on the UI thread once `delay` has passed.
+  virtual void post_after(std::chrono::milliseconds delay, std::function<void()> task) = 0;
+};
+
+class FramePainter {
+ public:
+  virtual ~FramePainter() = default;
+  // Replays one frame; `logical_size` and `scale` (device pixels per logical pixel) are the
+  // window's.
+  virtual void paint(const Scene& scene, Size logical_size, double scale) = 0;
+};
+
+// The platform's text renderer, whose text scale the host sets from the desktop's settings.
+class ScaledTextRenderer : public text_render::TextRenderer {
+ public:
+  virtual void set_text_scale(float scale) = 0;
+};
+
+class AccessibilityBridge {
+ public:
+  virtual ~AccessibilityBridge() = default;
+  // The widget's tree may have changed (a frame was painted): export it again, now or soon.
+  virtual void refresh_soon() = 0;
+};
+
+}  // namespace zavo_ui::host
