@@ -1,5 +1,7 @@
 #include "atomic_file/atomic_file.hpp"
 
+#include "posix_fd/unique_fd.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,13 +16,13 @@ namespace {
 
 std::error_code last_error() { return {errno, std::system_category()}; }
 
-// Closes the descriptor and removes the temporary file unless released.
+// Closes the descriptor and removes the temporary file unless kept.
 struct TempFile {
-    int fd = -1;
+    posix_fd::UniqueFd fd;
     std::filesystem::path path;
     bool keep = false;
     ~TempFile() {
-        if (fd >= 0) ::close(fd);
+        fd.reset();
         if (!keep && !path.empty()) ::unlink(path.c_str());
     }
 };
@@ -34,12 +36,9 @@ std::string random_suffix() {
 }
 
 std::expected<void, std::error_code> sync_directory(const std::filesystem::path& dir) {
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return std::unexpected(last_error());
-    int rc = ::fsync(fd);
-    auto err = last_error();
-    ::close(fd);
-    if (rc != 0) return std::unexpected(err);
+    posix_fd::UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return std::unexpected(last_error());
+    if (::fsync(fd.get()) != 0) return std::unexpected(last_error());
     return {};
 }
 
@@ -52,32 +51,30 @@ std::expected<void, std::error_code> write_with_mode(const std::filesystem::path
     if (dir.empty()) dir = ".";
 
     TempFile tmp;
-    for (int attempt = 0; attempt < 100 && tmp.fd < 0; ++attempt) {
+    for (int attempt = 0; attempt < 100 && !tmp.fd; ++attempt) {
         std::filesystem::path candidate = dir / ("." + path.filename().string() + ".tmp-" + random_suffix());
-        tmp.fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode & 07777);
-        if (tmp.fd >= 0) {
+        tmp.fd.reset(::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode & 07777));
+        if (tmp.fd) {
             tmp.path = candidate;
         } else if (errno != EEXIST) {
             return std::unexpected(last_error());
         }
     }
-    if (tmp.fd < 0) return std::unexpected(std::make_error_code(std::errc::file_exists));
+    if (!tmp.fd) return std::unexpected(std::make_error_code(std::errc::file_exists));
     // The creation mode went through the umask; set it exactly.
-    if (::fchmod(tmp.fd, mode & 07777) != 0) return std::unexpected(last_error());
+    if (::fchmod(tmp.fd.get(), mode & 07777) != 0) return std::unexpected(last_error());
 
     std::size_t written = 0;
     while (written < bytes.size()) {
-        ssize_t n = ::write(tmp.fd, bytes.data() + written, bytes.size() - written);
+        ssize_t n = ::write(tmp.fd.get(), bytes.data() + written, bytes.size() - written);
         if (n < 0) {
             if (errno == EINTR) continue;
             return std::unexpected(last_error());
         }
         written += static_cast<std::size_t>(n);
     }
-    if (::fsync(tmp.fd) != 0) return std::unexpected(last_error());
-    int fd = tmp.fd;
-    tmp.fd = -1;
-    if (::close(fd) != 0) return std::unexpected(last_error());
+    if (::fsync(tmp.fd.get()) != 0) return std::unexpected(last_error());
+    if (tmp.fd.close() != 0) return std::unexpected(last_error());
     if (::rename(tmp.path.c_str(), path.c_str()) != 0) return std::unexpected(last_error());
     tmp.keep = true;
     return sync_directory(dir);

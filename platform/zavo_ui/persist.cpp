@@ -149,12 +149,12 @@ namespace {
 
 // Takes the replica's lock: one process per replica, as two writing as the same actor would
 // undo each other's log.
-std::expected<FileLock, std::string> lock_replica(const fs::path& private_dir, const fs::path& private_aside) {
+std::expected<posix_fd::UniqueFd, std::string> lock_replica(const fs::path& private_dir, const fs::path& private_aside) {
     const fs::path lock_path = private_dir / "lock";
     if (auto ok = move_aside_unless_file(lock_path, private_aside); !ok) return std::unexpected(ok.error());
-    FileLock lock(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (lock.fd < 0) return std::unexpected(sys_error("cannot open", lock_path));
-    if (::flock(lock.fd, LOCK_EX | LOCK_NB) != 0) {
+    posix_fd::UniqueFd lock(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!lock) return std::unexpected(sys_error("cannot open", lock_path));
+    if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK)
             return std::unexpected(
                 fmt::format("the document is already open in another process (it holds {})", lock_path.string()));
@@ -303,10 +303,6 @@ std::expected<void, std::string> PersistedDocument::open_logs(bool private_intac
     if (!shared_problem.empty()) shared_unwritable(shared_problem);
     if (auto ok = save_changes(); !ok) return std::unexpected(ok.error());
     return {};
-}
-
-FileLock::~FileLock() {
-    if (fd >= 0) ::close(fd);
 }
 
 PersistedDocument::~PersistedDocument() {

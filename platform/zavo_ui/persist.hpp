@@ -12,6 +12,7 @@
 //     lock                             0600  held by the process that has the replica open
 //     set-aside/                             its own unreadable files
 #include "crdt/document.hpp"
+#include "posix_fd/unique_fd.hpp"
 #include "zavo_ui/persist_files.hpp"
 #include "zavo_ui/persist_folder.hpp"
 #include "zavo_ui/persist_log.hpp"
@@ -29,19 +30,6 @@
 #include <vector>
 
 namespace zavo_ui::persist {
-
-// Closes its descriptor, which releases a lock held on it.
-struct FileLock {
-    int fd = -1;
-    FileLock() = default;
-    explicit FileLock(int f) : fd(f) {}
-    FileLock(FileLock&& o) noexcept : fd(std::exchange(o.fd, -1)) {}
-    FileLock& operator=(FileLock&& o) noexcept {
-        std::swap(fd, o.fd);
-        return *this;
-    }
-    ~FileLock();
-};
 
 // The document of one application, kept in its folder. Opening reads this replica's log, its
 // private copy and every other log in the folder (conflict copies included) and merges them.
@@ -107,7 +95,7 @@ private:
     void sync_shared(std::span<const Bytes> fresh);
     void shared_unwritable(const std::string& why);
 
-    FileLock lock_;  // held while open: one process per replica
+    posix_fd::UniqueFd lock_;  // a lock held while open (one process per replica), let go with it
     Locations locations_;
     std::string actor_;
     crdt::Document doc_;

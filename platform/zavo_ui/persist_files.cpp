@@ -1,6 +1,7 @@
 #include "zavo_ui/persist_files.hpp"
 
 #include "atomic_file/atomic_file.hpp"
+#include "posix_fd/unique_fd.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,12 +37,9 @@ std::expected<fs::path, std::string> xdg_base(const char* var, const char* fallb
 }
 
 std::expected<void, std::string> sync_dir(const fs::path& dir) {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return std::unexpected(sys_error("cannot open folder", dir));
-    const int rc = ::fsync(fd);
-    const int err = errno;
-    ::close(fd);
-    if (rc != 0) return std::unexpected(sys_error("cannot sync folder", dir, err));
+    const posix_fd::UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return std::unexpected(sys_error("cannot open folder", dir));
+    if (::fsync(fd.get()) != 0) return std::unexpected(sys_error("cannot sync folder", dir));
     return {};
 }
 
@@ -107,11 +105,9 @@ std::expected<void, std::string> ensure_private_dir(const fs::path& dir) {
 }
 
 std::expected<Bytes, std::string> read_file(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::unexpected(sys_error("cannot open", path));
-    auto bytes = read_from(fd, 0, path);
-    ::close(fd);
-    return bytes;
+    const posix_fd::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return std::unexpected(sys_error("cannot open", path));
+    return read_from(fd.get(), 0, path);
 }
 
 std::expected<void, std::string> replace_file_durably(const fs::path& path, std::span<const std::uint8_t> bytes,

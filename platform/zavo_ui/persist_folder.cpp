@@ -39,34 +39,28 @@ std::vector<FolderReader::FileRead> FolderReader::read_new(bool include_skipped)
         const std::string name = entry.path().filename().string();
         if (name.empty() || name[0] == '.' || !name.ends_with(".log")) continue;
         if (name == skip_name_ && !include_skipped) continue;
-        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-        if (fd < 0) {
+        const posix_fd::UniqueFd fd(::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+        if (!fd) {
             if (errno != ENOENT && !seen_[name].reported)
                 spdlog::warn("document: cannot read {}: {}", entry.path().string(), errno_text(errno));
             seen_[name].reported = true;
             continue;
         }
         struct stat st {};
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            ::close(fd);
-            continue;
-        }
+        if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
         Seen& seen = seen_[name];
         const auto size = static_cast<std::size_t>(st.st_size);
         const bool same_file = seen.dev == st.st_dev && seen.ino == st.st_ino;
         if (same_file && size == seen.size && st.st_mtim.tv_sec == seen.mtime.tv_sec &&
-            st.st_mtim.tv_nsec == seen.mtime.tv_nsec) {
-            ::close(fd);
+            st.st_mtim.tv_nsec == seen.mtime.tv_nsec)
             continue;
-        }
         // A replaced or shortened file is read again from its start; records are addressed by
         // their content, so reading one twice does no harm.
         const std::size_t from = same_file && size > seen.offset ? seen.offset : 0;
         if (!same_file) seen = Seen{st.st_dev, st.st_ino, 0, 0, {}, false};
         seen.size = size;
         seen.mtime = st.st_mtim;
-        auto bytes = read_from(fd, from, entry.path());
-        ::close(fd);
+        auto bytes = read_from(fd.get(), from, entry.path());
         if (!bytes) {
             spdlog::warn("document: {}", bytes.error());
             continue;
@@ -113,15 +107,14 @@ bool FolderReader::set_aside_damaged(const std::string& name, std::string_view p
 FolderWatcher::FolderWatcher(fs::path dir, std::function<void()> wake, std::chrono::milliseconds poll_interval,
                              Mode mode)
     : dir_(std::move(dir)), wake_(std::move(wake)), poll_interval_(poll_interval) {
-    stop_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (mode == Mode::InotifyAndPolling) inotify_fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (inotify_fd_ >= 0 && ::inotify_add_watch(inotify_fd_, dir_.c_str(),
+    stop_fd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (mode == Mode::InotifyAndPolling) inotify_fd_.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (inotify_fd_ && ::inotify_add_watch(inotify_fd_.get(), dir_.c_str(),
                                                 IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE |
                                                     IN_DELETE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF) < 0) {
         if (errno != ENOENT)
             spdlog::warn("document: cannot watch {} ({}); polling it instead", dir_.string(), errno_text(errno));
-        ::close(inotify_fd_);
-        inotify_fd_ = -1;
+        inotify_fd_.reset();
     }
     first_listing_ = listing();
     thread_ = std::thread([this] { run(); });
@@ -129,10 +122,8 @@ FolderWatcher::FolderWatcher(fs::path dir, std::function<void()> wake, std::chro
 
 FolderWatcher::~FolderWatcher() {
     const std::uint64_t one = 1;
-    if (stop_fd_ >= 0) (void)!::write(stop_fd_, &one, sizeof one);
+    if (stop_fd_) (void)!::write(stop_fd_.get(), &one, sizeof one);
     if (thread_.joinable()) thread_.join();
-    if (inotify_fd_ >= 0) ::close(inotify_fd_);
-    if (stop_fd_ >= 0) ::close(stop_fd_);
 }
 
 std::string FolderWatcher::listing() const {
@@ -158,8 +149,8 @@ std::string FolderWatcher::listing() const {
 void FolderWatcher::run() {
     std::string last = std::move(first_listing_);
     for (;;) {
-        pollfd fds[2] = {{stop_fd_, POLLIN, 0}, {inotify_fd_, POLLIN, 0}};
-        const int n = ::poll(fds, inotify_fd_ >= 0 ? 2 : 1, static_cast<int>(poll_interval_.count()));
+        pollfd fds[2] = {{stop_fd_.get(), POLLIN, 0}, {inotify_fd_.get(), POLLIN, 0}};
+        const int n = ::poll(fds, inotify_fd_ ? 2 : 1, static_cast<int>(poll_interval_.count()));
         if (n < 0 && errno != EINTR) return;
         if (fds[0].revents) return;
         bool changed = false;
@@ -167,9 +158,9 @@ void FolderWatcher::run() {
             // Let a burst of writes settle, then wake once for all of it.
             char buf[4096];
             do {
-                while (::read(inotify_fd_, buf, sizeof buf) > 0) {
+                while (::read(inotify_fd_.get(), buf, sizeof buf) > 0) {
                 }
-                pollfd again[2] = {{stop_fd_, POLLIN, 0}, {inotify_fd_, POLLIN, 0}};
+                pollfd again[2] = {{stop_fd_.get(), POLLIN, 0}, {inotify_fd_.get(), POLLIN, 0}};
                 if (::poll(again, 2, 15) <= 0 || again[0].revents) break;
             } while (true);
             changed = true;

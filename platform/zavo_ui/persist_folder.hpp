@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "posix_fd/unique_fd.hpp"
 #include "zavo_ui/persist_files.hpp"
 
 namespace zavo_ui::persist {
@@ -69,7 +70,7 @@ public:
     FolderWatcher(const FolderWatcher&) = delete;
     FolderWatcher& operator=(const FolderWatcher&) = delete;
 
-    bool uses_inotify() const { return inotify_fd_ >= 0; }
+    bool uses_inotify() const { return static_cast<bool>(inotify_fd_); }
 
 private:
     void run();
@@ -78,8 +79,8 @@ private:
     std::filesystem::path dir_;
     std::function<void()> wake_;
     std::chrono::milliseconds poll_interval_;
-    int inotify_fd_ = -1;
-    int stop_fd_ = -1;
+    posix_fd::UniqueFd inotify_fd_;
+    posix_fd::UniqueFd stop_fd_;
     std::string first_listing_;  // taken before the thread starts
     std::thread thread_;
 };

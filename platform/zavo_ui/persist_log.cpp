@@ -160,22 +160,6 @@ Bytes encode_log(std::span<const Bytes> payloads) {
     return out;
 }
 
-AppendLog::AppendLog(AppendLog&& o) noexcept : path_(std::move(o.path_)), fd_(std::exchange(o.fd_, -1)), end_(o.end_) {}
-
-AppendLog& AppendLog::operator=(AppendLog&& o) noexcept {
-    if (this != &o) {
-        if (fd_ >= 0) ::close(fd_);
-        path_ = std::move(o.path_);
-        fd_ = std::exchange(o.fd_, -1);
-        end_ = o.end_;
-    }
-    return *this;
-}
-
-AppendLog::~AppendLog() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
 std::expected<AppendLog, std::string> AppendLog::create(const fs::path& path, std::span<const Bytes> payloads) {
     const Bytes bytes = encode_log(payloads);
     if (auto ok = replace_file_durably(path, bytes, 0600); !ok) return std::unexpected(ok.error());
@@ -185,10 +169,10 @@ std::expected<AppendLog, std::string> AppendLog::create(const fs::path& path, st
 std::expected<AppendLog, std::string> AppendLog::open(const fs::path& path, std::size_t end) {
     AppendLog log;
     log.path_ = path;
-    log.fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (log.fd_ < 0) return std::unexpected(sys_error("cannot open", path));
+    log.fd_.reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    if (!log.fd_) return std::unexpected(sys_error("cannot open", path));
     struct stat st {};
-    if (::fstat(log.fd_, &st) != 0) return std::unexpected(sys_error("cannot inspect", path));
+    if (::fstat(log.fd_.get(), &st) != 0) return std::unexpected(sys_error("cannot inspect", path));
     if (static_cast<std::size_t>(st.st_size) != end)
         return std::unexpected(fmt::format("{} is {} bytes long, expected {}", path.string(), st.st_size, end));
     log.end_ = end;
@@ -196,26 +180,26 @@ std::expected<AppendLog, std::string> AppendLog::open(const fs::path& path, std:
 }
 
 std::expected<void, std::string> AppendLog::append(std::span<const Bytes> payloads) {
-    if (fd_ < 0) return std::unexpected("log is not open");
+    if (!fd_) return std::unexpected("log is not open");
     Bytes out;
     for (const auto& p : payloads) append_record(out, p);
-    if (!write_all(fd_, out)) {
+    if (!write_all(fd_.get(), out)) {
         const int err = errno;
         // Leave no partial record behind for the next append to follow.
-        if (::ftruncate(fd_, static_cast<off_t>(end_)) != 0)
+        if (::ftruncate(fd_.get(), static_cast<off_t>(end_)) != 0)
             spdlog::error("document: cannot cut {} back after a failed write", path_.string());
         return std::unexpected(sys_error("cannot append to", path_, err));
     }
-    if (::fdatasync(fd_) != 0) return std::unexpected(sys_error("cannot sync", path_));
+    if (::fdatasync(fd_.get()) != 0) return std::unexpected(sys_error("cannot sync", path_));
     end_ += out.size();
     return {};
 }
 
 bool AppendLog::intact() const {
-    if (fd_ < 0) return false;
+    if (!fd_) return false;
     struct stat mine {
     }, named{};
-    if (::fstat(fd_, &mine) != 0 || ::stat(path_.c_str(), &named) != 0) return false;
+    if (::fstat(fd_.get(), &mine) != 0 || ::stat(path_.c_str(), &named) != 0) return false;
     return mine.st_dev == named.st_dev && mine.st_ino == named.st_ino &&
            static_cast<std::size_t>(named.st_size) == end_;
 }

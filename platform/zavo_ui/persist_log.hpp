@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "posix_fd/unique_fd.hpp"
 #include "zavo_ui/persist_files.hpp"
 
 namespace zavo_ui::persist {
@@ -40,11 +41,6 @@ Bytes encode_log(std::span<const Bytes> payloads);
 class AppendLog {
 public:
     AppendLog() = default;
-    AppendLog(AppendLog&&) noexcept;
-    AppendLog& operator=(AppendLog&&) noexcept;
-    AppendLog(const AppendLog&) = delete;
-    AppendLog& operator=(const AppendLog&) = delete;
-    ~AppendLog();
 
     // Replaces the file at `path` by a log of `payloads` and opens it for appending.
     static std::expected<AppendLog, std::string> create(const std::filesystem::path& path,
@@ -61,7 +57,7 @@ public:
 
 private:
     std::filesystem::path path_;
-    int fd_ = -1;
+    posix_fd::UniqueFd fd_;
     std::size_t end_ = 0;
 };
 

@@ -42,7 +42,7 @@ bool shows_colour(const Framebuffer& fb, std::uint32_t want) {
 Result<HandshakeResult> handshake_with(const VncServer& server, const std::optional<std::string>& password) {
     auto fd = connect_tcp("127.0.0.1", server.port());
     if (!fd) return std::unexpected(fd.error());
-    SocketStream stream(*fd);
+    SocketStream stream(std::move(*fd));
     stream.set_read_timeout(10s);
     return run_handshake(stream, password);
 }

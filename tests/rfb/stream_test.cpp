@@ -24,7 +24,7 @@ struct SocketPair {
 
 TEST(SocketStream, ReadsAcrossChunksAndReportsTheEnd) {
     SocketPair p;
-    SocketStream s(p.fds[0]);
+    SocketStream s(posix_fd::UniqueFd(p.fds[0]));
     ASSERT_EQ(::write(p.fds[1], "\x01\x02\x03", 3), 3);
     EXPECT_EQ(read_u16(s).value(), 0x0102);
     ASSERT_EQ(::write(p.fds[1], "\x04\x05\x06", 3), 3);
@@ -36,7 +36,7 @@ TEST(SocketStream, ReadsAcrossChunksAndReportsTheEnd) {
 
 TEST(SocketStream, ReadTimeoutIsTimedOut) {
     SocketPair p;
-    SocketStream s(p.fds[0]);
+    SocketStream s(posix_fd::UniqueFd(p.fds[0]));
     s.set_read_timeout(30ms);
     auto r = s.fill_buf();
     ASSERT_FALSE(r);
@@ -45,7 +45,7 @@ TEST(SocketStream, ReadTimeoutIsTimedOut) {
 
 TEST(SocketStream, WriteToAClosedPeerIsAnErrorNotASignal) {
     SocketPair p;
-    SocketStream s(p.fds[0]);
+    SocketStream s(posix_fd::UniqueFd(p.fds[0]));
     p.close_peer();
     const std::uint8_t b[4] = {1, 2, 3, 4};
     auto r = write_all(s, b);

@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 
 #include "atomic_file/atomic_file.hpp"
+#include "posix_fd/unique_fd.hpp"
 
 namespace remote {
 
@@ -24,8 +25,8 @@ const char* env(const char* name) { return std::getenv(name); }
 
 std::expected<std::string, std::string> read_file(const fs::path& path, bool& missing) {
     missing = false;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const posix_fd::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
         if (errno == ENOENT) {
             missing = true;
             return std::string();
@@ -35,17 +36,14 @@ std::expected<std::string, std::string> read_file(const fs::path& path, bool& mi
     std::string bytes;
     char buf[8192];
     for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
+        ssize_t n = ::read(fd.get(), buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR) continue;
-            int err = errno;
-            ::close(fd);
-            return std::unexpected(os_error(err));
+            return std::unexpected(os_error(errno));
         }
         if (n == 0) break;
         bytes.append(buf, static_cast<std::size_t>(n));
     }
-    ::close(fd);
     return bytes;
 }
 

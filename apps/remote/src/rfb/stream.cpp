@@ -93,17 +93,13 @@ Result<std::uint32_t> read_u32(Stream& stream) {
     return std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3];
 }
 
-SocketStream::SocketStream(int fd) : fd_(fd), buf_(SOCKET_BUFFER_BYTES) {}
-
-SocketStream::~SocketStream() {
-    if (fd_ >= 0) ::close(fd_);
-}
+SocketStream::SocketStream(posix_fd::UniqueFd fd) : fd_(std::move(fd)), buf_(SOCKET_BUFFER_BYTES) {}
 
 Result<std::span<const std::uint8_t>> SocketStream::fill_buf() {
     if (begin_ == end_) {
         begin_ = end_ = 0;
         for (;;) {
-            ssize_t n = ::recv(fd_, buf_.data(), buf_.size(), 0);
+            ssize_t n = ::recv(fd_.get(), buf_.data(), buf_.size(), 0);
             if (n >= 0) {
                 end_ = static_cast<std::size_t>(n);
                 break;
@@ -121,7 +117,7 @@ void SocketStream::consume(std::size_t n) {
 
 Result<std::size_t> SocketStream::write_some(std::span<const std::uint8_t> bytes) {
     for (;;) {
-        ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        ssize_t n = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (n >= 0) return static_cast<std::size_t>(n);
         if (errno == EINTR) continue;
         return std::unexpected(os_error(errno));
@@ -130,17 +126,17 @@ Result<std::size_t> SocketStream::write_some(std::span<const std::uint8_t> bytes
 
 void SocketStream::set_read_timeout(std::chrono::milliseconds timeout) {
     if (timeout == read_timeout_) return;
-    set_timeout(fd_, SO_RCVTIMEO, timeout);
+    set_timeout(fd_.get(), SO_RCVTIMEO, timeout);
     read_timeout_ = timeout;
 }
 
 void SocketStream::set_write_timeout(std::chrono::milliseconds timeout) {
     if (timeout == write_timeout_) return;
-    set_timeout(fd_, SO_SNDTIMEO, timeout);
+    set_timeout(fd_.get(), SO_SNDTIMEO, timeout);
     write_timeout_ = timeout;
 }
 
-Result<int> connect_tcp(const std::string& host, std::uint16_t port) {
+Result<posix_fd::UniqueFd> connect_tcp(const std::string& host, std::uint16_t port) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -153,19 +149,18 @@ Result<int> connect_tcp(const std::string& host, std::uint16_t port) {
     }
     StreamError last{ErrorKind::Other, "could not resolve to any addresses"};
     for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-        int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
-        if (fd < 0) {
+        posix_fd::UniqueFd fd(::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol));
+        if (!fd) {
             last = os_error(errno);
             continue;
         }
-        if (connect_blocking(fd, ai->ai_addr, ai->ai_addrlen) == 0) {
+        if (connect_blocking(fd.get(), ai->ai_addr, ai->ai_addrlen) == 0) {
             ::freeaddrinfo(list);
             int one = 1;
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             return fd;
         }
         last = os_error(errno);
-        ::close(fd);
     }
     ::freeaddrinfo(list);
     return std::unexpected(std::move(last));

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "posix_fd/unique_fd.hpp"
+
 namespace remote::rfb {
 
 enum class ErrorKind : std::uint8_t {
@@ -87,10 +89,7 @@ private:
 // interrupts are repeated; a time-out that passes without progress is a TimedOut error.
 class SocketStream final : public Stream {
 public:
-    explicit SocketStream(int fd);
-    ~SocketStream() override;
-    SocketStream(const SocketStream&) = delete;
-    SocketStream& operator=(const SocketStream&) = delete;
+    explicit SocketStream(posix_fd::UniqueFd fd);
 
     Result<std::span<const std::uint8_t>> fill_buf() override;
     void consume(std::size_t n) override;
@@ -100,10 +99,10 @@ public:
     void set_read_timeout(std::chrono::milliseconds timeout);
     void set_write_timeout(std::chrono::milliseconds timeout);
     bool has_buffered() const { return begin_ < end_; }
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
 
 private:
-    int fd_;
+    posix_fd::UniqueFd fd_;
     std::vector<std::uint8_t> buf_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
@@ -116,6 +115,6 @@ StreamError os_error(int err);
 
 // Connects to host:port, trying each resolved address in order; the last attempt's error
 // when none accepts. No-delay is turned on (a failure to do so is ignored).
-Result<int> connect_tcp(const std::string& host, std::uint16_t port);
+Result<posix_fd::UniqueFd> connect_tcp(const std::string& host, std::uint16_t port);
 
 }  // namespace remote::rfb

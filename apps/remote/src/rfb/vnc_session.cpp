@@ -35,7 +35,7 @@ Result<void> session(const std::string& host, std::uint16_t port, const std::opt
                      Receiver<VncInput>& input, const StatusCell& status, const FrameCell& frame) {
     auto fd = connect_tcp(host, port);
     if (!fd) return std::unexpected(std::move(fd.error()));
-    SocketStream stream(*fd);
+    SocketStream stream(std::move(*fd));
     stream.set_read_timeout(IO_STALL_TIMEOUT);
     stream.set_write_timeout(IO_STALL_TIMEOUT);
 

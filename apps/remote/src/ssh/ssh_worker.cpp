@@ -1,5 +1,6 @@
 #include "ssh/ssh_worker.hpp"
 
+#include "posix_fd/unique_fd.hpp"
 #include "shared/connect.hpp"
 
 #include <libssh/callbacks.h>
@@ -83,27 +84,10 @@ using Session = std::unique_ptr<std::remove_pointer_t<ssh_session>, SessionDelet
 using Channel = std::unique_ptr<std::remove_pointer_t<ssh_channel>, ChannelDeleter>;
 using Key = std::unique_ptr<std::remove_pointer_t<ssh_key>, KeyDeleter>;
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
-
 // Wakes the session loop when input arrives or the UI lets go; shared with the listener so
 // that a late call never writes to a closed descriptor.
 struct WakeUp {
-    Fd fd{::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)};
+    posix_fd::UniqueFd fd{::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)};
     void notify() const {
         std::uint64_t one = 1;
         [[maybe_unused]] auto n = ::write(fd.get(), &one, sizeof one);
@@ -115,7 +99,7 @@ struct WakeUp {
 };
 
 // Resolves host:port and connects to each address in turn; the last failure is the error.
-std::expected<int, std::string> connect_tcp(const std::string& host, std::uint16_t port, std::string& numeric_host) {
+std::expected<posix_fd::UniqueFd, std::string> connect_tcp(const std::string& host, std::uint16_t port, std::string& numeric_host) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -129,8 +113,8 @@ std::expected<int, std::string> connect_tcp(const std::string& host, std::uint16
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, ::freeaddrinfo);
     std::string last = "could not resolve to any address";
     for (addrinfo* ai = found; ai; ai = ai->ai_next) {
-        Fd fd(::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol));
-        if (fd.get() < 0) {
+        posix_fd::UniqueFd fd(::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol));
+        if (!fd) {
             last = os_error(errno);
             continue;
         }
@@ -141,7 +125,7 @@ std::expected<int, std::string> connect_tcp(const std::string& host, std::uint16
         char name[NI_MAXHOST];
         if (::getnameinfo(ai->ai_addr, ai->ai_addrlen, name, sizeof name, nullptr, 0, NI_NUMERICHOST) == 0)
             numeric_host = name;
-        return fd.release();
+        return fd;
     }
     return std::unexpected(fmt::format("connect: {}", last));
 }
@@ -188,7 +172,7 @@ void disconnect(ssh_session s) {
     }
     ssh_disconnect(s);
     // ssh_disconnect lets go of a socket given with SSH_OPTIONS_FD without closing it.
-    if (fd != SSH_INVALID_SOCKET && ssh_get_fd(s) == SSH_INVALID_SOCKET) ::close(fd);
+    if (fd != SSH_INVALID_SOCKET && ssh_get_fd(s) == SSH_INVALID_SOCKET) posix_fd::UniqueFd(fd).reset();
 }
 
 void set_status_connected_to_ended(const SharedCellPtr<SessionStatus>& status) {
@@ -272,14 +256,14 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
                                                  const HostKeyCell& host_key, Sender<SshChunk>& output,
                                                  Receiver<SshInput>& input) {
     auto wake = std::make_shared<WakeUp>();
-    if (wake->fd.get() < 0) return std::unexpected(fmt::format("runtime: {}", os_error(errno)));
+    if (!wake->fd) return std::unexpected(fmt::format("runtime: {}", os_error(errno)));
     input.set_listener([wake] { wake->notify(); });
 
     // Connect.
     std::string numeric_host = request.host;
     auto tcp = connect_tcp(request.host, request.port, numeric_host);
     if (!tcp) return std::unexpected(tcp.error());
-    Fd socket_fd(*tcp);
+    posix_fd::UniqueFd socket_fd = std::move(*tcp);
 
     ChannelArrivals arrivals;  // outlives the channel, which libssh may free late
     Session session(ssh_new());
