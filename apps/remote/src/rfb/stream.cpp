@@ -4,13 +4,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 namespace remote::rfb {
 
@@ -137,33 +132,10 @@ void SocketStream::set_write_timeout(std::chrono::milliseconds timeout) {
 }
 
 Result<posix_fd::UniqueFd> connect_tcp(const std::string& host, std::uint16_t port) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    std::string service = std::to_string(port);
-    int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-    if (rc != 0) {
-        if (rc == EAI_SYSTEM) return std::unexpected(os_error(errno));
-        return fail(ErrorKind::Other, ::gai_strerror(rc));
-    }
-    StreamError last{ErrorKind::Other, "could not resolve to any addresses"};
-    for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-        posix_fd::UniqueFd fd(::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol));
-        if (!fd) {
-            last = os_error(errno);
-            continue;
-        }
-        if (connect_blocking(fd.get(), ai->ai_addr, ai->ai_addrlen) == 0) {
-            ::freeaddrinfo(list);
-            int one = 1;
-            ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            return fd;
-        }
-        last = os_error(errno);
-    }
-    ::freeaddrinfo(list);
-    return std::unexpected(std::move(last));
+    auto connection = remote::connect_tcp(host, port, TcpOptions{.no_delay = true});
+    if (connection) return std::move(connection->fd);
+    if (connection.error().os != 0) return std::unexpected(os_error(connection.error().os));
+    return fail(ErrorKind::Other, connection.error().text("could not resolve to any addresses"));
 }
 
 }  // namespace remote::rfb

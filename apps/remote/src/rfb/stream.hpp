@@ -113,8 +113,8 @@ private:
 // The error of a failed system call, by errno.
 StreamError os_error(int err);
 
-// Connects to host:port, trying each resolved address in order; the last attempt's error
-// when none accepts. No-delay is turned on (a failure to do so is ignored).
+// Connects to host:port with no-delay (remote::connect_tcp); the last attempt's error when no
+// address accepts.
 Result<posix_fd::UniqueFd> connect_tcp(const std::string& host, std::uint16_t port);
 
 }  // namespace remote::rfb

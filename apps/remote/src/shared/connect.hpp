@@ -1,27 +1,37 @@
 #pragma once
-// connect(2) on a blocking socket that survives a signal: an interrupted connect goes on in the
-// background, so wait for it and read its outcome instead of calling connect again.
-#include <poll.h>
-#include <sys/socket.h>
+// A TCP connection to host:port, as the session workers open theirs.
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <string_view>
 
-#include <cerrno>
+#include "posix_fd/unique_fd.hpp"
 
 namespace remote {
 
-// 0 when connected; -1 with errno set otherwise.
-inline int connect_blocking(int fd, const sockaddr* address, socklen_t length) {
-    int r = ::connect(fd, address, length);
-    if (r == 0 || errno != EINTR) return r;
-    pollfd p{fd, POLLOUT, 0};
-    while ((r = ::poll(&p, 1, -1)) < 0 && errno == EINTR) {
-    }
-    if (r < 0) return -1;
-    int err = 0;
-    socklen_t len = sizeof err;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return -1;
-    if (err == 0) return 0;
-    errno = err;
-    return -1;
-}
+struct TcpOptions {
+    bool no_delay = false;  // Nagle off, so that small messages leave at once
+};
+
+struct TcpConnection {
+    posix_fd::UniqueFd fd;  // a blocking socket, closed on exec
+    std::string address;    // the numeric address that accepted; empty when it cannot be told
+};
+
+// Why no connection was made: the resolver's code, or the errno of the last address tried.
+struct ConnectError {
+    int resolver = 0;  // a getaddrinfo code other than EAI_SYSTEM; 0 when the name resolved
+    int os = 0;        // 0 when the name resolved to no address at all
+    // The resolver's or the system's text; `no_address` when there was nothing to try.
+    std::string text(std::string_view no_address) const;
+};
+
+// Resolves host:port and connects to each address in turn until one accepts; the last
+// failure is the error. A literal address is used as it is; a name gives only the address
+// families this machine has configured, so that none is tried that cannot be reached. There
+// is no time-out of our own, and a connect that a signal interrupts goes on. A failure to turn
+// Nagle off is ignored.
+std::expected<TcpConnection, ConnectError> connect_tcp(const std::string& host, std::uint16_t port,
+                                                       TcpOptions options = {});
 
 }  // namespace remote

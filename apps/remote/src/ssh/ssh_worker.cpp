@@ -5,10 +5,8 @@
 
 #include <libssh/callbacks.h>
 #include <openssl/crypto.h>
-#include <netdb.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <array>
@@ -97,38 +95,6 @@ struct WakeUp {
         [[maybe_unused]] auto n = ::read(fd.get(), &count, sizeof count);
     }
 };
-
-// Resolves host:port and connects to each address in turn; the last failure is the error.
-std::expected<posix_fd::UniqueFd, std::string> connect_tcp(const std::string& host, std::uint16_t port, std::string& numeric_host) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG;
-    addrinfo* found = nullptr;
-    std::string service = std::to_string(port);
-    int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
-    if (rc != 0) {
-        return std::unexpected(fmt::format("connect: {}", rc == EAI_SYSTEM ? os_error(errno) : gai_strerror(rc)));
-    }
-    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, ::freeaddrinfo);
-    std::string last = "could not resolve to any address";
-    for (addrinfo* ai = found; ai; ai = ai->ai_next) {
-        posix_fd::UniqueFd fd(::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol));
-        if (!fd) {
-            last = os_error(errno);
-            continue;
-        }
-        if (connect_blocking(fd.get(), ai->ai_addr, ai->ai_addrlen) != 0) {
-            last = os_error(errno);
-            continue;
-        }
-        char name[NI_MAXHOST];
-        if (::getnameinfo(ai->ai_addr, ai->ai_addrlen, name, sizeof name, nullptr, 0, NI_NUMERICHOST) == 0)
-            numeric_host = name;
-        return fd;
-    }
-    return std::unexpected(fmt::format("connect: {}", last));
-}
 
 // The host-key offer with the pinned algorithm first, or nothing when host:port has no pin.
 std::optional<std::string> pinned_host_keys(const fs::path& store, std::string_view host, std::uint16_t port) {
@@ -260,10 +226,12 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
     input.set_listener([wake] { wake->notify(); });
 
     // Connect.
-    std::string numeric_host = request.host;
-    auto tcp = connect_tcp(request.host, request.port, numeric_host);
-    if (!tcp) return std::unexpected(tcp.error());
-    posix_fd::UniqueFd socket_fd = std::move(*tcp);
+    // Nagle stays on for SSH connections.
+    auto tcp = connect_tcp(request.host, request.port);
+    if (!tcp)
+        return std::unexpected(fmt::format("connect: {}", tcp.error().text("could not resolve to any address")));
+    const std::string numeric_host = tcp->address.empty() ? request.host : tcp->address;
+    posix_fd::UniqueFd socket_fd = std::move(tcp->fd);
 
     ChannelArrivals arrivals;  // outlives the channel, which libssh may free late
     Session session(ssh_new());
