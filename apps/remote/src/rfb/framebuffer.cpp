@@ -1,5 +1,7 @@
 #include "rfb/framebuffer.hpp"
 
+#include "rfb/big_endian.hpp"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -388,12 +390,11 @@ Result<RectHeader> read_rect_header(Stream& stream) {
     std::uint8_t b[12];
     if (auto r = read_exact(stream, b); !r) return std::unexpected(std::move(r.error()));
     RectHeader h;
-    h.x = static_cast<std::uint16_t>(b[0] << 8 | b[1]);
-    h.y = static_cast<std::uint16_t>(b[2] << 8 | b[3]);
-    h.width = static_cast<std::uint16_t>(b[4] << 8 | b[5]);
-    h.height = static_cast<std::uint16_t>(b[6] << 8 | b[7]);
-    h.encoding = static_cast<std::int32_t>(std::uint32_t{b[8]} << 24 | std::uint32_t{b[9]} << 16 |
-                                           std::uint32_t{b[10]} << 8 | b[11]);
+    h.x = get_u16(&b[0]);
+    h.y = get_u16(&b[2]);
+    h.width = get_u16(&b[4]);
+    h.height = get_u16(&b[6]);
+    h.encoding = static_cast<std::int32_t>(get_u32(&b[8]));
     return h;
 }
 
@@ -444,8 +445,8 @@ Result<void> read_raw_rect(Stream& stream, Framebuffer& fb, const RectHeader& re
 Result<void> read_copy_rect(Stream& stream, Framebuffer& fb, const RectHeader& rect) {
     std::uint8_t b[4];
     if (auto r = read_exact(stream, b); !r) return r;
-    const std::uint16_t sx = static_cast<std::uint16_t>(b[0] << 8 | b[1]);
-    const std::uint16_t sy = static_cast<std::uint16_t>(b[2] << 8 | b[3]);
+    const std::uint16_t sx = get_u16(&b[0]);
+    const std::uint16_t sy = get_u16(&b[2]);
     if (std::uint64_t{rect.width} * rect.height > MAX_FRAMEBUFFER_PIXELS)
         return invalid_data("RFB copy rectangle is too large");
     const auto dest = fb.visible_area(rect.x, rect.y, rect.width, rect.height);
@@ -519,9 +520,8 @@ Result<void> read_rre_rect(Stream& stream, Framebuffer& fb, const RectHeader& re
     for (std::uint32_t i = 0; i < *count; ++i) {
         if (auto r = read_exact(stream, std::span(b.data(), bpp + 8)); !r) return r;
         const std::uint8_t* g = b.data() + bpp;
-        Sub s{format.decode_pixel({b.data(), bpp}), saturating_add(rect.x, static_cast<std::uint32_t>(g[0] << 8 | g[1])),
-              saturating_add(rect.y, static_cast<std::uint32_t>(g[2] << 8 | g[3])),
-              static_cast<std::uint16_t>(g[4] << 8 | g[5]), static_cast<std::uint16_t>(g[6] << 8 | g[7]), false};
+        Sub s{format.decode_pixel({b.data(), bpp}), saturating_add(rect.x, get_u16(&g[0])),
+              saturating_add(rect.y, get_u16(&g[2])), get_u16(&g[4]), get_u16(&g[6]), false};
         auto area = check_pixel_work(s.w, s.h, "RRE subrectangle");
         if (!area) return std::unexpected(std::move(area.error()));
         total += *area;
@@ -551,7 +551,7 @@ Result<std::uint16_t> read_framebuffer_update(Stream& stream, Framebuffer& fb, c
         return invalid_data("RFB framebuffer generation exhausted");
     std::uint8_t head[3];
     if (auto r = read_exact(stream, head); !r) return std::unexpected(std::move(r.error()));
-    const std::uint16_t count = static_cast<std::uint16_t>(head[1] << 8 | head[2]);
+    const std::uint16_t count = get_u16(&head[1]);
     if (count > MAX_UPDATE_RECTANGLES) return invalid_data("RFB update has too many rectangles");
     const std::size_t bpp = (std::size_t{format.bits_per_pixel} + 7) / 8;
     if (bpp < 1 || bpp > 4) return invalid_data("invalid RFB pixel format");

@@ -1,5 +1,7 @@
 #include "rfb/messages.hpp"
 
+#include "rfb/big_endian.hpp"
+
 #include <algorithm>
 
 #include <fmt/format.h>
@@ -8,24 +10,6 @@
 namespace remote::rfb {
 
 namespace {
-
-void put_u16(std::uint8_t* out, std::uint16_t v) {
-    out[0] = static_cast<std::uint8_t>(v >> 8);
-    out[1] = static_cast<std::uint8_t>(v);
-}
-
-void put_u32(std::uint8_t* out, std::uint32_t v) {
-    out[0] = static_cast<std::uint8_t>(v >> 24);
-    out[1] = static_cast<std::uint8_t>(v >> 16);
-    out[2] = static_cast<std::uint8_t>(v >> 8);
-    out[3] = static_cast<std::uint8_t>(v);
-}
-
-std::uint16_t get_u16(const std::uint8_t* in) { return static_cast<std::uint16_t>(in[0] << 8 | in[1]); }
-
-std::uint32_t get_u32(const std::uint8_t* in) {
-    return std::uint32_t{in[0]} << 24 | std::uint32_t{in[1]} << 16 | std::uint32_t{in[2]} << 8 | in[3];
-}
 
 // Length of the well-formed UTF-8 sequence at the start of s, or 0 for the length of the
 // maximal invalid prefix (at least 1) in *bad.

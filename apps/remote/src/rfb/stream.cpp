@@ -1,5 +1,7 @@
 #include "rfb/stream.hpp"
 
+#include "rfb/big_endian.hpp"
+
 #include "shared/connect.hpp"
 
 #include <cerrno>
@@ -79,13 +81,13 @@ Result<std::uint8_t> read_u8(Stream& stream) {
 Result<std::uint16_t> read_u16(Stream& stream) {
     std::uint8_t b[2];
     if (auto r = read_exact(stream, b); !r) return std::unexpected(std::move(r.error()));
-    return static_cast<std::uint16_t>(b[0] << 8 | b[1]);
+    return get_u16(b);
 }
 
 Result<std::uint32_t> read_u32(Stream& stream) {
     std::uint8_t b[4];
     if (auto r = read_exact(stream, b); !r) return std::unexpected(std::move(r.error()));
-    return std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3];
+    return get_u32(b);
 }
 
 SocketStream::SocketStream(posix_fd::UniqueFd fd) : fd_(std::move(fd)), buf_(SOCKET_BUFFER_BYTES) {}

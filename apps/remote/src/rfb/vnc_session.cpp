@@ -1,5 +1,7 @@
 #include "rfb/vnc_session.hpp"
 
+#include "rfb/big_endian.hpp"
+
 #include <exception>
 #include <system_error>
 
@@ -121,7 +123,7 @@ Result<bool> handle_server_message(Stream& stream, std::uint8_t type, Framebuffe
     case 1: {  // SetColourMapEntries
         std::uint8_t b[5];
         if (auto r = read_exact(stream, b); !r) return std::unexpected(std::move(r.error()));
-        const std::uint32_t colours = static_cast<std::uint32_t>(b[3] << 8 | b[4]);
+        const std::uint32_t colours = get_u16(&b[3]);
         if (auto r = skip_exact(stream, std::uint64_t{colours} * 6); !r) return std::unexpected(std::move(r.error()));
         return false;
     }
@@ -130,7 +132,7 @@ Result<bool> handle_server_message(Stream& stream, std::uint8_t type, Framebuffe
     case 3: {  // ServerCutText: read and dropped
         std::uint8_t b[7];
         if (auto r = read_exact(stream, b); !r) return std::unexpected(std::move(r.error()));
-        const std::uint32_t len = std::uint32_t{b[3]} << 24 | std::uint32_t{b[4]} << 16 | std::uint32_t{b[5]} << 8 | b[6];
+        const std::uint32_t len = get_u32(&b[3]);
         if (auto r = skip_exact(stream, len); !r) return std::unexpected(std::move(r.error()));
         return false;
     }
