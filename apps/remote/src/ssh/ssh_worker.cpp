@@ -218,67 +218,68 @@ bool check_server_key(const fs::path& known_hosts_file, std::string_view host, s
     return false;
 }
 
-std::expected<void, std::string> run_ssh_session(SshSessionRequest request, const SharedCellPtr<SessionStatus>& status,
-                                                 const HostKeyCell& host_key, Sender<SshChunk>& output,
-                                                 Receiver<SshInput>& input) {
-    auto wake = std::make_shared<WakeUp>();
-    if (!wake->fd) return std::unexpected(fmt::format("runtime: {}", os_error(errno)));
-    input.set_listener([wake] { wake->notify(); });
+namespace {
 
-    // Connect.
-    // Nagle stays on for SSH connections.
-    auto tcp = connect_tcp(request.host, request.port);
-    if (!tcp)
-        return std::unexpected(fmt::format("connect: {}", tcp.error().text("could not resolve to any address")));
-    const std::string numeric_host = tcp->address.empty() ? request.host : tcp->address;
-    posix_fd::UniqueFd socket_fd = std::move(tcp->fd);
+using Step = std::expected<void, std::string>;
 
-    ChannelArrivals arrivals;  // outlives the channel, which libssh may free late
-    Session session(ssh_new());
-    if (!session) return std::unexpected("connect: could not create an SSH session");
-    ssh_session s = session.get();
+std::unexpected<std::string> library_error(ssh_session s, std::string_view prefix = {}) {
+    return std::unexpected(prefix.empty() ? std::string(ssh_get_error(s)) : fmt::format("{}{}", prefix, ssh_get_error(s)));
+}
+
+// Our options for a session on the connected socket `sock`, which libssh owns once they are set.
+bool set_options(ssh_session s, const SshSessionRequest& request, const std::string& numeric_host, int sock) {
     int no = 0;
     std::uint64_t rekey_bytes = kRekeyBytes;
     std::uint32_t rekey_seconds = kRekeySeconds;
-    int sock = socket_fd.get();
-    const std::string state_dir = request.known_hosts.parent_path().empty() ? "." : request.known_hosts.parent_path().string();
-    bool options_ok = ssh_options_set(s, SSH_OPTIONS_PROCESS_CONFIG, &no) == SSH_OK &&
-                      ssh_options_set(s, SSH_OPTIONS_SSH_DIR, state_dir.c_str()) == SSH_OK &&
-                      ssh_options_set(s, SSH_OPTIONS_KNOWNHOSTS, kNoKnownHosts) == SSH_OK &&
-                      ssh_options_set(s, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, kNoKnownHosts) == SSH_OK &&
-                      ssh_options_set(s, SSH_OPTIONS_HOST, numeric_host.c_str()) == SSH_OK &&
-                      ssh_options_set(s, SSH_OPTIONS_USER, request.user.c_str()) == SSH_OK &&
-                      ssh_options_set(s, SSH_OPTIONS_REKEY_DATA, &rekey_bytes) == SSH_OK &&
-                      ssh_options_set(s, SSH_OPTIONS_REKEY_TIME, &rekey_seconds) == SSH_OK;
+    const std::string state_dir =
+        request.known_hosts.parent_path().empty() ? "." : request.known_hosts.parent_path().string();
+    bool ok = ssh_options_set(s, SSH_OPTIONS_PROCESS_CONFIG, &no) == SSH_OK &&
+              ssh_options_set(s, SSH_OPTIONS_SSH_DIR, state_dir.c_str()) == SSH_OK &&
+              ssh_options_set(s, SSH_OPTIONS_KNOWNHOSTS, kNoKnownHosts) == SSH_OK &&
+              ssh_options_set(s, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, kNoKnownHosts) == SSH_OK &&
+              ssh_options_set(s, SSH_OPTIONS_HOST, numeric_host.c_str()) == SSH_OK &&
+              ssh_options_set(s, SSH_OPTIONS_USER, request.user.c_str()) == SSH_OK &&
+              ssh_options_set(s, SSH_OPTIONS_REKEY_DATA, &rekey_bytes) == SSH_OK &&
+              ssh_options_set(s, SSH_OPTIONS_REKEY_TIME, &rekey_seconds) == SSH_OK;
     int port = request.port;
-    options_ok = options_ok && ssh_options_set(s, SSH_OPTIONS_PORT, &port) == SSH_OK;
+    ok = ok && ssh_options_set(s, SSH_OPTIONS_PORT, &port) == SSH_OK;
     if (auto hostkeys = pinned_host_keys(request.known_hosts, request.host, request.port))
-        options_ok = options_ok && ssh_options_set(s, SSH_OPTIONS_HOSTKEYS, hostkeys->c_str()) == SSH_OK;
-    if (!options_ok) return std::unexpected(fmt::format("connect: {}", ssh_get_error(s)));
-    // From here on libssh owns the socket and closes it with the session.
-    if (ssh_options_set(s, SSH_OPTIONS_FD, &sock) != SSH_OK)
-        return std::unexpected(fmt::format("connect: {}", ssh_get_error(s)));
-    socket_fd.release();
+        ok = ok && ssh_options_set(s, SSH_OPTIONS_HOSTKEYS, hostkeys->c_str()) == SSH_OK;
+    return ok && ssh_options_set(s, SSH_OPTIONS_FD, &sock) == SSH_OK;
+}
 
+// Connects to the server and exchanges keys; the key check that libssh leaves to us follows.
+// A host-key problem already in the cell is the error of a failed exchange.
+std::expected<Session, std::string> connect(const SshSessionRequest& request, const HostKeyCell& host_key) {
+    // Nagle stays on for SSH connections.
+    auto tcp = connect_tcp(request.host, request.port);
+    if (!tcp) return std::unexpected(fmt::format("connect: {}", tcp.error().text("could not resolve to any address")));
+    const std::string numeric_host = tcp->address.empty() ? request.host : tcp->address;
+    Session session(ssh_new());
+    if (!session) return std::unexpected("connect: could not create an SSH session");
+    ssh_session s = session.get();
+    if (!set_options(s, request, numeric_host, tcp->fd.get())) return library_error(s, "connect: ");
+    tcp->fd.release();  // libssh closes it with the session
     if (ssh_connect(s) != SSH_OK) {
         if (auto problem = host_key->get()) return std::unexpected(message(*problem, request.host, request.port));
-        return std::unexpected(fmt::format("connect: {}", ssh_get_error(s)));
+        return library_error(s, "connect: ");
     }
+    return session;
+}
 
-    // The host key, judged by our store before anything else is sent.
-    {
-        ssh_key raw = nullptr;
-        if (ssh_get_server_publickey(s, &raw) != SSH_OK)
-            return std::unexpected(fmt::format("connect: {}", ssh_get_error(s)));
-        Key server_key(raw);
-        if (!check_server_key(request.known_hosts, request.host, request.port, server_key.get(), host_key)) {
-            disconnect(s);
-            auto problem = host_key->get();
-            return std::unexpected(message(*problem, request.host, request.port));
-        }
-    }
+// Judges the server's host key by our store before anything else is sent; a key that is not
+// trusted ends the connection with its problem.
+Step verify_host_key(ssh_session s, const SshSessionRequest& request, const HostKeyCell& host_key) {
+    ssh_key raw = nullptr;
+    if (ssh_get_server_publickey(s, &raw) != SSH_OK) return library_error(s, "connect: ");
+    Key server_key(raw);
+    if (check_server_key(request.known_hosts, request.host, request.port, server_key.get(), host_key)) return {};
+    disconnect(s);
+    return std::unexpected(message(*host_key->get(), request.host, request.port));
+}
 
-    // Authenticate exactly once.
+// Authenticates exactly once, with the key or the password of the request.
+Step authenticate(ssh_session s, const SshSessionRequest& request) {
     int auth = SSH_AUTH_ERROR;
     if (auto* key_credentials = std::get_if<SshKeyCredentials>(&request.credentials)) {
         ssh_key raw = nullptr;
@@ -296,124 +297,162 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
         const auto& password = std::get<SshPasswordCredentials>(request.credentials).password;
         auth = ssh_userauth_password(s, request.user.c_str(), password.c_str());
     }
-    if (auth == SSH_AUTH_ERROR) return std::unexpected(std::string(ssh_get_error(s)));
+    if (auth == SSH_AUTH_ERROR) return library_error(s);
     if (auth != SSH_AUTH_SUCCESS) return std::unexpected("Authentication failed");
+    return {};
+}
 
-    // A session channel with a pseudo-terminal and a shell.
+// Opens a session channel, watched by `arrivals`, with a pseudo-terminal and a shell.
+std::expected<Channel, std::string> open_shell(ssh_session s, const SshSessionRequest& request,
+                                               ChannelArrivals& arrivals) {
     Channel channel(ssh_channel_new(s));
-    if (!channel) return std::unexpected(std::string(ssh_get_error(s)));
+    if (!channel) return library_error(s);
     ssh_channel ch = channel.get();
     arrivals.watch(ch);
-    if (ssh_channel_open_session(ch) != SSH_OK) return std::unexpected(std::string(ssh_get_error(s)));
+    if (ssh_channel_open_session(ch) != SSH_OK) return library_error(s);
     if (ssh_channel_request_pty_size(ch, "xterm-256color", request.cols, request.rows) != SSH_OK)
-        return std::unexpected(std::string(ssh_get_error(s)));
-    if (ssh_channel_request_shell(ch) != SSH_OK) return std::unexpected(std::string(ssh_get_error(s)));
+        return library_error(s);
+    if (ssh_channel_request_shell(ch) != SSH_OK) return library_error(s);
+    return channel;
+}
 
-    status->set(SessionStatus::connected());
+// The session loop: server output to the UI, UI input to the server, until either side ends,
+// the connection has been silent for an hour, or something fails.
+class Pump {
+public:
+    Pump(ssh_session s, ssh_channel ch, ChannelArrivals& arrivals, const WakeUp& wake, Sender<SshChunk>& output,
+         Receiver<SshInput>& input)
+        : s_(s), ch_(ch), arrivals_(arrivals), wake_(wake), output_(output), input_(input) {}
 
-    // The session loop: server output to the UI, UI input to the server.
-    ssh_set_blocking(s, 0);
-    std::minstd_rand coin(std::random_device{}());
-    std::optional<PendingInput> pending;
-    std::array<std::uint8_t, kReadSize> buffer;
-    bool input_closed = false;
+    Step run() {
+        ssh_set_blocking(s_, 0);
+        auto last_activity = std::chrono::steady_clock::now();
+        for (;;) {
+            arrivals_.any = false;
+            bool progressed = false;
+            // Whichever side goes first is chosen by a coin, so that neither starves the other.
+            bool output_first = coin_() & 1;
+            std::expected<bool, std::string> go = true;
+            for (int branch = 0; branch < 2 && go && *go; ++branch)
+                go = (branch == 0) == output_first ? read_output(progressed) : write_input(progressed);
+            if (!go) return std::unexpected(std::move(go.error()));
+            if (!*go) return {};
+            if (progressed) {
+                last_activity = std::chrono::steady_clock::now();
+                continue;
+            }
+            // Reading one stream may have taken the other's data off the socket, as may writing.
+            if (arrivals_.any) continue;
+            if (std::chrono::steady_clock::now() - last_activity >= kInactivityTimeout) return {};
+            if (auto waited = wait(); !waited) return waited;
+        }
+    }
 
+private:
     // Moves what the server sent into the output channel; false when the loop should end.
-    auto read_output = [&](bool& progressed) -> std::expected<bool, std::string> {
+    std::expected<bool, std::string> read_output(bool& progressed) {
         bool eof = false;
         // Both streams are drained before an end of file ends the loop.
         for (int is_stderr = 0; is_stderr < 2; ++is_stderr) {
             for (;;) {
-                int n = ssh_channel_read_nonblocking(ch, buffer.data(), buffer.size(), is_stderr);
+                int n = ssh_channel_read_nonblocking(ch_, buffer_.data(), buffer_.size(), is_stderr);
                 if (n == SSH_EOF) {
                     eof = true;
                     break;
                 }
                 if (n == SSH_ERROR) {
-                    if (!ssh_is_connected(s) || ssh_channel_is_closed(ch)) return false;
-                    return std::unexpected(std::string(ssh_get_error(s)));
+                    if (!ssh_is_connected(s_) || ssh_channel_is_closed(ch_)) return false;
+                    return library_error(s_);
                 }
                 if (n == 0) break;
                 progressed = true;
-                if (!output.send(SshChunk(buffer.begin(), buffer.begin() + n))) return false;
+                if (!output_.send(SshChunk(buffer_.begin(), buffer_.begin() + n))) return false;
             }
         }
-        if (eof || ssh_channel_is_eof(ch) || ssh_channel_is_closed(ch) || !ssh_is_connected(s)) return false;
-        return true;
-    };
+        return !(eof || ssh_channel_is_eof(ch_) || ssh_channel_is_closed(ch_) || !ssh_is_connected(s_));
+    }
 
-    // Hands queued input to libssh; false when the loop should end.
-    auto write_input = [&](bool& progressed) -> std::expected<bool, std::string> {
+    // Hands queued input to libssh, acknowledging each input that asks; false when the loop
+    // should end.
+    std::expected<bool, std::string> write_input(bool& progressed) {
         for (;;) {
-            if (!pending) {
-                if (input_closed) return false;
-                auto next = input.try_recv();
+            if (!pending_) {
+                if (input_closed_) return false;
+                auto next = input_.try_recv();
                 if (!next) {
                     if (next.error() == RecvError::Closed) {
-                        input_closed = true;
-                        ssh_channel_send_eof(ch);
+                        input_closed_ = true;
+                        ssh_channel_send_eof(ch_);
                         return false;
                     }
                     return true;
                 }
-                pending = PendingInput{std::move(*next), 0};
+                pending_ = PendingInput{std::move(*next), 0};
             }
-            const std::string& text = pending->input.text;
-            int n = ssh_channel_write(ch, text.data() + pending->offset,
-                                      static_cast<std::uint32_t>(text.size() - pending->offset));
+            const std::string& text = pending_->input.text;
+            int n = ssh_channel_write(ch_, text.data() + pending_->offset,
+                                      static_cast<std::uint32_t>(text.size() - pending_->offset));
             if (n == SSH_ERROR) {
-                std::string error = ssh_get_error(s);
-                if (pending->input.ack) (void)pending->input.ack->try_send(std::unexpected(error));
+                std::string error = ssh_get_error(s_);
+                if (pending_->input.ack) (void)pending_->input.ack->try_send(std::unexpected(error));
                 return std::unexpected(error);
             }
             if (n > 0) progressed = true;
-            pending->offset += static_cast<std::size_t>(n);
-            if (pending->offset < text.size()) return true;  // the window is full; finish later
-            if (pending->input.ack) (void)pending->input.ack->try_send(SshAck{});
-            pending.reset();
+            pending_->offset += static_cast<std::size_t>(n);
+            if (pending_->offset < text.size()) return true;  // the window is full; finish later
+            if (pending_->input.ack) (void)pending_->input.ack->try_send(SshAck{});
+            pending_.reset();
         }
-    };
-
-    std::expected<void, std::string> result;
-    auto last_activity = std::chrono::steady_clock::now();
-    for (;;) {
-        arrivals.any = false;
-        bool progressed = false;
-        bool output_first = coin() & 1;
-        std::expected<bool, std::string> go = true;
-        for (int branch = 0; branch < 2 && go && *go; ++branch) {
-            go = (branch == 0) == output_first ? read_output(progressed) : write_input(progressed);
-        }
-        if (!go) {
-            result = std::unexpected(std::move(go.error()));
-            break;
-        }
-        if (!*go) break;
-        if (progressed) {
-            last_activity = std::chrono::steady_clock::now();
-            continue;
-        }
-        // Reading one stream may have taken the other's data off the socket, as may writing.
-        if (arrivals.any) continue;
-        // A connection silent for an hour is over.
-        if (std::chrono::steady_clock::now() - last_activity >= kInactivityTimeout) break;
-
-        // Nothing to do: wait for the server, for room to write, or for input.
-        short events = POLLIN;
-        if (ssh_get_poll_flags(s) & SSH_WRITE_PENDING) events |= POLLOUT;
-        std::array<pollfd, 2> fds{{{ssh_get_fd(s), events, 0}, {wake->fd.get(), POLLIN, 0}}};
-        int r = ::poll(fds.data(), fds.size(), 1000);
-        if (r < 0 && errno != EINTR) {
-            result = std::unexpected(fmt::format("poll: {}", os_error(errno)));
-            break;
-        }
-        if (fds[1].revents & POLLIN) wake->drain();
     }
 
+    // Nothing to do: waits for the server, for room to write, or for input, a second at most.
+    Step wait() {
+        short events = POLLIN;
+        if (ssh_get_poll_flags(s_) & SSH_WRITE_PENDING) events |= POLLOUT;
+        std::array<pollfd, 2> fds{{{ssh_get_fd(s_), events, 0}, {wake_.fd.get(), POLLIN, 0}}};
+        int r = ::poll(fds.data(), fds.size(), 1000);
+        if (r < 0 && errno != EINTR) return std::unexpected(fmt::format("poll: {}", os_error(errno)));
+        if (fds[1].revents & POLLIN) wake_.drain();
+        return {};
+    }
+
+    ssh_session s_;
+    ssh_channel ch_;
+    ChannelArrivals& arrivals_;
+    const WakeUp& wake_;
+    Sender<SshChunk>& output_;
+    Receiver<SshInput>& input_;
+    std::minstd_rand coin_{std::random_device{}()};
+    std::optional<PendingInput> pending_;
+    bool input_closed_ = false;
+    std::array<std::uint8_t, kReadSize> buffer_;
+};
+
+}  // namespace
+
+std::expected<void, std::string> run_ssh_session(SshSessionRequest request, const SharedCellPtr<SessionStatus>& status,
+                                                 const HostKeyCell& host_key, Sender<SshChunk>& output,
+                                                 Receiver<SshInput>& input) {
+    auto wake = std::make_shared<WakeUp>();
+    if (!wake->fd) return std::unexpected(fmt::format("runtime: {}", os_error(errno)));
+    input.set_listener([wake] { wake->notify(); });
+
+    ChannelArrivals arrivals;  // outlives the channel, which libssh may free late
+    auto session = connect(request, host_key);
+    if (!session) return std::unexpected(std::move(session.error()));
+    ssh_session s = session->get();
+    if (auto ok = verify_host_key(s, request, host_key); !ok) return ok;
+    if (auto ok = authenticate(s, request); !ok) return ok;
+    auto channel = open_shell(s, request, arrivals);
+    if (!channel) return std::unexpected(std::move(channel.error()));
+    status->set(SessionStatus::connected());
+
+    Step result = Pump(s, channel->get(), arrivals, *wake, output, input).run();
+
     input.set_listener(nullptr);
-    arrivals.stop_watching(ch);
+    arrivals.stop_watching(channel->get());
     // ssh_disconnect frees the session's channels: let go of ours first.
-    channel.reset();
+    channel->reset();
     disconnect(s);
     if (result) set_status_connected_to_ended(status);
     return result;
