@@ -50,3 +50,14 @@ function(remote_tests folder)
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
   endif()
 endfunction()
+
+# remote_thread_tests(FOLDER PATTERN regex): the tests of one test folder whose names match
+# `regex` also carry the label "threads", so that `make check-tsan` runs them (where the rest of
+# the folder cannot run under ThreadSanitizer).
+function(remote_thread_tests folder)
+  cmake_parse_arguments(T "" "PATTERN" "" ${ARGN})
+  set(exe test_${folder})
+  set(script ${CMAKE_CURRENT_BINARY_DIR}/${exe}_thread_labels.cmake)
+  file(WRITE ${script} "foreach(t IN LISTS ${exe}_TESTS)\n  if(t MATCHES \"${T_PATTERN}\")\n    set_tests_properties(\"\${t}\" PROPERTIES LABELS \"${folder};threads\")\n  endif()\nendforeach()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
+endfunction()

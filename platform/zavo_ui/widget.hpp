@@ -155,6 +155,7 @@ public:
     virtual void collect_damage(std::vector<Rect>& damage);
     virtual void clear_redraw();
     // The entry the framework paints a frame through; forwards to paint with the same arguments.
+    // The root widget paints every pixel of its window: the window lays no ground under it.
     virtual void paint_frame(Scene& scene, const Affine& transform, text_render::TextRenderer& text,
                              const theme::Theme& theme, DrawContext& draw);
 

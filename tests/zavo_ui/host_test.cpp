@@ -355,6 +355,7 @@ TEST_F(HostTest, TheRelayIsAskedAfterEveryFrameAndWhenItWakes) {
   host->end_sessions();
   EXPECT_TRUE(probe->ended);
   host->detach_window();
+  host->set_relay(nullptr);
 }
 
 class CountingBridge : public AccessibilityBridge {
