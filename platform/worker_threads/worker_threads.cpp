@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <mutex>
 
+#include <spdlog/spdlog.h>
+
 namespace worker_threads {
 namespace {
 
@@ -26,6 +28,13 @@ namespace detail {
 void enter() {
     std::lock_guard lock(state().mutex);
     ++state().running;
+}
+
+void log_failure(const char* name, const char* what) noexcept {
+    try {
+        spdlog::error("{}: stopped by an error: {}", name, what);
+    } catch (...) {
+    }
 }
 
 void leave() {

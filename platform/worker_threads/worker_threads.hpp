@@ -1,10 +1,13 @@
 #pragma once
 // Detached worker threads that the program can wait for when it quits. A worker runs on its
 // own and nobody joins it; it is counted from its start until its body has returned, so that
-// quitting can give the running ones a bounded time to finish.
+// quitting can give the running ones a bounded time to finish. Every worker fails the same way:
+// its owner hears of the failure, and the program goes on.
 #include <pthread.h>
 
 #include <chrono>
+#include <exception>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -13,6 +16,17 @@ namespace worker_threads {
 namespace detail {
 void enter();
 void leave();
+// Logs that the worker `name` failed with `what`.
+void log_failure(const char* name, const char* what) noexcept;
+
+template <typename Failed>
+void report_failure(const char* name, const char* what, Failed& failed) noexcept {
+    log_failure(name, what);
+    try {
+        failed(std::string_view(what));
+    } catch (...) {
+    }
+}
 
 // Counts one worker for as long as it lives.
 class Counted {
@@ -31,15 +45,24 @@ private:
 };
 }  // namespace detail
 
-// Runs `body` on a detached thread named `name` (at most 15 bytes). Throws std::system_error
-// when the thread cannot be started.
-template <typename F>
-void spawn(const char* name, F body) {
-    std::thread thread([counted = detail::Counted(), body = std::move(body)]() mutable {
-        {
-            // The body and what it captured are gone before the count is released.
+// Runs `body` on a detached thread named `name` (at most 15 bytes). An exception that escapes
+// `body`, such as an allocation the system refused, ends that worker and not the program: it is
+// logged, and `failed` is called with its text on the worker's thread once the body and what it
+// captured are gone (so that channels the body held are closed before the owner hears of the
+// failure). A `failed` that throws in turn is given up on. Throws std::system_error when the
+// thread cannot be started.
+template <typename F, typename Failed>
+void spawn(const char* name, F body, Failed failed) {
+    std::thread thread([counted = detail::Counted(), name, body = std::move(body), failed = std::move(failed)]() mutable {
+        // Both go before the count is released.
+        Failed on_failure = std::move(failed);
+        try {
             F run = std::move(body);
             run();
+        } catch (const std::exception& e) {
+            detail::report_failure(name, e.what(), on_failure);
+        } catch (...) {
+            detail::report_failure(name, "unknown exception", on_failure);
         }
     });
     ::pthread_setname_np(thread.native_handle(), name);

@@ -1,7 +1,9 @@
 // SSH sessions against a real OpenSSH server started by the fixture.
 #include <fstream>
 
+#include "support/threads.hpp"
 #include "support/wait.hpp"
+#include "tests/integration/failing_allocation.hpp"
 #include "tests/integration/ssh_fixture.hpp"
 
 namespace {
@@ -225,6 +227,23 @@ TEST_F(SshSessionTest, DroppingTheSessionWhileOutputWaitsEndsTheWorker) {
     while (process_running(marker) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(process_running(marker));
+}
+
+TEST_F(SshSessionTest, AllocationFailureInTheWorkerFailsItsSessionAndNothingElse) {
+    auto session = connected_session();
+    // The worker's next allocation is the chunk of output the command's echo arrives in.
+    test_support::fail_next_allocation_on("remote-ssh");
+    ASSERT_TRUE(session.send_text("echo $((6*7))\n"));
+    EXPECT_TRUE(wait_until(session, [&] { return session.status() != SessionStatus::connected(); }));
+    EXPECT_TRUE(test_support::allocation_failed());
+    EXPECT_EQ(session.status(), SessionStatus::failed("std::bad_alloc"));
+    EXPECT_TRUE(test_support::eventually([] { return test_support::threads_named("remote-ssh") == 0; }, 10s));
+    EXPECT_EQ(session.send_text("x"), std::unexpected("SSH session input channel is closed"));
+
+    // The program goes on, and so do other sessions.
+    auto next = connected_session();
+    ASSERT_TRUE(next.send_text("echo $((6*7))\n"));
+    EXPECT_TRUE(wait_until(next, [&] { return screen(next).find("42") != std::string::npos; })) << screen(next);
 }
 
 }  // namespace

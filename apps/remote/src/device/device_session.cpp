@@ -26,30 +26,33 @@ std::string disconnect_reason_text(const DisconnectReason& reason) {
 
 void run_frame_decoder(Receiver<DecoderWake> wake, PendingFrameCell pending_frame, DecodedFrameCell decoded_frame,
                        DecoderAliveFlag decoder_alive) {
-    {
-        zavo_callstream::decoder::H264Decoder decoder;
-        try {
-            while (wake.recv()) {
-                auto bytes = pending_frame->take();
-                if (!bytes) continue;
-                auto picture = decoder.decode(*bytes);
-                if (!picture) continue;
-                decoded_frame->set(std::move(picture));
-            }
-        } catch (...) {
-            // Out of memory while decoding: the session learns at its next frame that the
-            // decoder stopped.
+    zavo_callstream::decoder::H264Decoder decoder;
+    // However the loop ends, by the session letting go or by an error (out of memory while
+    // decoding), the decoder is marked stopped and its queue closed before the decoder goes:
+    // the session's next frame then fails at once.
+    struct Stopped {
+        Receiver<DecoderWake>& wake;
+        DecoderAliveFlag& alive;
+        ~Stopped() {
+            alive->store(false, std::memory_order_release);
+            wake.close();
         }
-        decoder_alive->store(false, std::memory_order_release);
-        // Close the queue before the decoder goes, so a frame arriving now fails at once.
-        wake.close();
+    } stopped{wake, decoder_alive};
+    while (wake.recv()) {
+        auto bytes = pending_frame->take();
+        if (!bytes) continue;
+        auto picture = decoder.decode(*bytes);
+        if (!picture) continue;
+        decoded_frame->set(std::move(picture));
     }
 }
 
 namespace detail {
 
 void spawn_named_decoder_thread(std::function<void()> body) {
-    worker_threads::spawn("remote-zavo-decode", std::move(body));
+    // A decoder that fails has marked itself stopped on the way out; its session fails at its
+    // next frame.
+    worker_threads::spawn("remote-zavo-decode", std::move(body), [](std::string_view) {});
 }
 
 std::expected<DeviceSession, std::string> start_device_session(std::string_view host,

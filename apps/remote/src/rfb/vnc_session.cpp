@@ -2,7 +2,6 @@
 
 #include "rfb/big_endian.hpp"
 
-#include <exception>
 #include <system_error>
 
 #include <fmt/format.h>
@@ -169,12 +168,7 @@ SessionStatus VncShared::status() const { return status_->get(); }
 
 void run_vnc_session(const std::string& host, std::uint16_t port, const std::optional<std::string>& password,
                      Receiver<VncInput> input, StatusCell status, FrameCell frame) {
-    Result<void> result;
-    try {
-        result = session(host, port, password, input, status, frame);
-    } catch (const std::exception& e) {  // an allocation the system refused
-        result = fail(ErrorKind::Other, e.what());
-    }
+    Result<void> result = session(host, port, password, input, status, frame);
     input.close();  // senders see the worker gone before they see its status
     if (!result) record_failure(status, result.error());
 }
@@ -185,10 +179,12 @@ std::expected<VncShared, std::string> start_vnc_session(const std::string& host,
     auto frame = make_shared_cell<std::optional<Framebuffer>>(std::nullopt);
     auto [tx, rx] = make_bounded_channel<VncInput>(VNC_INPUT_CAPACITY);
     try {
-        worker_threads::spawn("remote-vnc", [host, port, password = std::move(password), rx = std::move(rx), status,
-                                             frame]() mutable {
-            run_vnc_session(host, port, password, std::move(rx), std::move(status), std::move(frame));
-        });
+        worker_threads::spawn(
+            "remote-vnc",
+            [host, port, password = std::move(password), rx = std::move(rx), status, frame]() mutable {
+                run_vnc_session(host, port, password, std::move(rx), std::move(status), std::move(frame));
+            },
+            [status](std::string_view what) { record_failure(status, StreamError{ErrorKind::Other, std::string(what)}); });
     } catch (const std::system_error& e) {
         return std::unexpected(std::string(e.what()));
     }

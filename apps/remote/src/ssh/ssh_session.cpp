@@ -94,11 +94,14 @@ std::expected<SshSession, std::string> start_ssh_session(SshSessionRequest reque
     HostKeyCell host_key = make_shared_cell<std::optional<HostKeyProblem>>(std::nullopt);
 
     try {
-        worker_threads::spawn("remote-ssh", [request = std::move(request), status, host_key,
-                                             output = std::move(output_tx), input = std::move(input_rx)]() mutable {
-            run_ssh_session_thread(std::move(request), std::move(status), std::move(host_key), std::move(output),
-                                   std::move(input));
-        });
+        worker_threads::spawn(
+            "remote-ssh",
+            [request = std::move(request), status, host_key, output = std::move(output_tx),
+             input = std::move(input_rx)]() mutable {
+                run_ssh_session_thread(std::move(request), std::move(status), std::move(host_key), std::move(output),
+                                       std::move(input));
+            },
+            [status](std::string_view what) { fail_ssh_session(*status, std::string(what)); });
     } catch (const std::system_error& e) {
         return std::unexpected(e.code().message());
     }

@@ -46,7 +46,9 @@ std::string os_error(int err) { return std::error_code(err, std::system_category
 // libssh logs per thread; the last message is kept for errors it reports only that way.
 thread_local std::string t_last_log;
 
-void log_to_spdlog(int priority, const char* function, const char* buffer, void*) {
+// Called from inside libssh: nothing may be thrown through it, so a message that cannot be
+// kept for want of memory is lost.
+void log_to_spdlog(int priority, const char* function, const char* buffer, void*) noexcept try {
     std::string_view text = buffer ? buffer : "";
     // libssh prefixes the function's name.
     if (function) {
@@ -61,6 +63,7 @@ void log_to_spdlog(int priority, const char* function, const char* buffer, void*
     } else {
         spdlog::debug("libssh: {}", text);
     }
+} catch (...) {
 }
 
 void set_up_logging() {
@@ -460,16 +463,20 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
 
 void run_ssh_session_thread(SshSessionRequest request, SharedCellPtr<SessionStatus> status, HostKeyCell host_key,
                             Sender<SshChunk> output, Receiver<SshInput> input) {
+    // This thread's OpenSSL state goes when the session does, however it ends, not in a
+    // thread-exit handler that could run while a quitting program cleans OpenSSL up.
+    struct StopOpenSsl {
+        ~StopOpenSsl() { OPENSSL_thread_stop(); }
+    } stop_openssl;
     set_up_logging();
     auto result = run_ssh_session(std::move(request), status, host_key, output, input);
-    if (!result) {
-        status->with([&](SessionStatus& s) {
-            if (s.kind != SessionStatus::Kind::Failed) s = SessionStatus::failed(std::move(result.error()));
-        });
-    }
-    // This thread's OpenSSL state goes now, not in a thread-exit handler that could run while
-    // a quitting program cleans OpenSSL up.
-    OPENSSL_thread_stop();
+    if (!result) fail_ssh_session(*status, std::move(result.error()));
+}
+
+void fail_ssh_session(SharedCell<SessionStatus>& status, std::string error) {
+    status.with([&](SessionStatus& s) {
+        if (s.kind != SessionStatus::Kind::Failed) s = SessionStatus::failed(std::move(error));
+    });
 }
 
 }  // namespace remote

@@ -28,4 +28,7 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
 void run_ssh_session_thread(SshSessionRequest request, SharedCellPtr<SessionStatus> status, HostKeyCell host_key,
                             Sender<SshChunk> output, Receiver<SshInput> input);
 
+// Sets Failed with the error's text, unless the status says Failed already.
+void fail_ssh_session(SharedCell<SessionStatus>& status, std::string error);
+
 }  // namespace remote
