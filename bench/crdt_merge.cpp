@@ -59,14 +59,19 @@ const Replicas& replicas() {
                 mine.emplace_back(c, name);
             } else {
                 auto [c, name] = mine[rng() % mine.size()];
-                if (rng() % 2) (void)zavo_ui::doc::splice_text_diffed(d, name, "Renamed " + std::to_string(i));
-                else (void)d.put(c, "port", static_cast<std::int64_t>(1000 + rng() % 60000));
+                if (rng() % 2)
+                    (void)zavo_ui::doc::splice_text_diffed(d, name, "Renamed " + std::to_string(i));
+                else
+                    (void)d.put(c, "port", static_cast<std::int64_t>(1000 + rng() % 60000));
             }
             d.commit();
             if (i % 50 == 0) {
                 (void)docs[who].merge(docs[(who + 1) % 3]);
                 mine.insert(mine.end(), known[(who + 1) % 3].begin(), known[(who + 1) % 3].end());
-                std::sort(mine.begin(), mine.end(), [](const auto& x, const auto& y) { return x.first.counter < y.first.counter || (x.first.counter == y.first.counter && x.first.actor < y.first.actor); });
+                std::sort(mine.begin(), mine.end(), [](const auto& x, const auto& y) {
+                    return x.first.counter < y.first.counter ||
+                           (x.first.counter == y.first.counter && x.first.actor < y.first.actor);
+                });
                 mine.erase(std::unique(mine.begin(), mine.end()), mine.end());
             }
         }

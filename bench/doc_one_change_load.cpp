@@ -36,9 +36,9 @@ const std::vector<std::uint8_t>& one_change_of(std::int64_t n) {
 }
 
 void per_connection(benchmark::State& state) {
-    state.counters["per_connection"] =
-        benchmark::Counter(static_cast<double>(state.range(0)),
-                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["per_connection"] = benchmark::Counter(
+        static_cast<double>(state.range(0)),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BM_LoadOneChange(benchmark::State& state) {
@@ -62,8 +62,8 @@ void BM_ReferenceAutomergeLoadOneChange(benchmark::State& state) {
     test_support::TempDir tmp("one-change-bench-");
     const fs::path file = tmp.path() / "change.bin";
     test_support::write_bytes(file, one_change_of(state.range(0)));
-    const std::string out =
-        test_support::output_of("node '" + (interop_dir / "check.mjs").string() + "' time '" + file.string() + "' 3");
+    const std::string out = test_support::output_of("node '" + (interop_dir / "check.mjs").string() + "' time '" +
+                                                    file.string() + "' 3");
     const auto parsed = nlohmann::json::parse(out, nullptr, false);
     if (!parsed.is_object() || !parsed.contains("median_ms")) return state.SkipWithError(("node said: " + out).c_str());
     const double seconds = parsed["median_ms"].get<double>() / 1000.0;
@@ -75,6 +75,11 @@ void BM_ReferenceAutomergeLoadOneChange(benchmark::State& state) {
 
 BENCHMARK(BM_LoadOneChange)->Arg(2'500)->Arg(5'000)->Arg(10'000)->Arg(20'000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReferenceAutomergeLoadOneChange)
-    ->Arg(2'500)->Arg(5'000)->Arg(10'000)->Arg(20'000)
-    ->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+    ->Arg(2'500)
+    ->Arg(5'000)
+    ->Arg(10'000)
+    ->Arg(20'000)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -63,7 +63,9 @@ const Stream& stream_for(int content) {
     return content == 0 ? moving : screen;
 }
 
-void set_label(benchmark::State& state, int content) { state.SetLabel(content == 0 ? "moving video" : "device screen"); }
+void set_label(benchmark::State& state, int content) {
+    state.SetLabel(content == 0 ? "moving video" : "device screen");
+}
 
 // The reference: OpenH264 alone, the picture left in its I420 planes.
 void BM_OpenH264DecodeOnly(benchmark::State& state) {

@@ -208,5 +208,4 @@ BENCHMARK(BM_ListFrameScrolled)
 
 }  // namespace
 
-
 BENCHMARK_MAIN();

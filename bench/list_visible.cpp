@@ -33,7 +33,8 @@ std::vector<SavedConnection> make_list(std::size_t count) {
     return list;
 }
 
-std::vector<const SavedConnection*> reference_visible(const std::vector<SavedConnection>& list, std::string_view query) {
+std::vector<const SavedConnection*> reference_visible(const std::vector<SavedConnection>& list,
+                                                      std::string_view query) {
     std::string q = to_lower_full(trim_unicode(query));
     std::vector<const SavedConnection*> kept;
     for (const auto& c : list) {
@@ -43,8 +44,9 @@ std::vector<const SavedConnection*> reference_visible(const std::vector<SavedCon
             to_lower_full(stored_name(c.kind)).find(q) != std::string::npos)
             kept.push_back(&c);
     }
-    std::stable_sort(kept.begin(), kept.end(),
-                     [](const SavedConnection* a, const SavedConnection* b) { return compare_connections(*a, *b) < 0; });
+    std::stable_sort(kept.begin(), kept.end(), [](const SavedConnection* a, const SavedConnection* b) {
+        return compare_connections(*a, *b) < 0;
+    });
     return kept;
 }
 

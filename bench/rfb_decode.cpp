@@ -81,7 +81,8 @@ void BM_SmallUpdateOn4K(benchmark::State& state) {
     std::mt19937 rng(3);
     for (int i = 0; i < 64; ++i) {
         Wire u;
-        u.u8(0).u16(1).rect(static_cast<std::uint16_t>(rng() % (W4 - S)), static_cast<std::uint16_t>(rng() % (H4 - S)), S, S, 0);
+        u.u8(0).u16(1).rect(static_cast<std::uint16_t>(rng() % (W4 - S)), static_cast<std::uint16_t>(rng() % (H4 - S)),
+                            S, S, 0);
         for (int p = 0; p < S * S; ++p) u.bgrx(std::uint8_t(rng()), std::uint8_t(i), 7);
         updates.push_back(std::move(u));
     }
@@ -167,8 +168,8 @@ void BM_Rre10000(benchmark::State& state) {
         pixels += std::uint64_t{sw} * sh;
     }
     decode_each_iteration(state, w);
-    state.counters["Mpixel/s"] = benchmark::Counter(static_cast<double>(pixels) * static_cast<double>(state.iterations()) / 1e6,
-                                                    benchmark::Counter::kIsRate);
+    state.counters["Mpixel/s"] = benchmark::Counter(
+        static_cast<double>(pixels) * static_cast<double>(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Rre10000)->Unit(benchmark::kMillisecond);
 

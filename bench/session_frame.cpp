@@ -133,8 +133,9 @@ std::string coloured_screen() {
         while (col < 80) {
             const int len = std::min<int>(80 - col, 2 + int(rng() % 9));
             const int colour = int(rng() % 17);
-            out += colour == 16 ? "\x1b[0m" : "\x1b[" + std::string(rng() % 4 == 0 ? "1;" : "0;") +
-                                                  std::to_string(colour < 8 ? 30 + colour : 90 + colour - 8) + "m";
+            out += colour == 16 ? "\x1b[0m"
+                                : "\x1b[" + std::string(rng() % 4 == 0 ? "1;" : "0;") +
+                                      std::to_string(colour < 8 ? 30 + colour : 90 + colour - 8) + "m";
             for (int i = 0; i < len; ++i) out += char(i + 1 == len && col + len < 80 ? ' ' : 'a' + rng() % 26);
             col += len;
         }

@@ -82,10 +82,10 @@ void BM_SshOpenSshClient(benchmark::State& state) {
         return;
     }
     const std::string known = (s.server->store().parent_path() / "openssh_known_hosts").string();
-    const std::string command = "ssh -tt -F /dev/null -o BatchMode=yes -o StrictHostKeyChecking=yes -o UserKnownHostsFile=" +
-                                known + " -o GlobalKnownHostsFile=/dev/null -i " + s.server->client_key().string() +
-                                " -p " + std::to_string(s.server->port()) + " root@127.0.0.1 'exec cat " + s.file +
-                                "' < /dev/null | wc -c";
+    const std::string command =
+        "ssh -tt -F /dev/null -o BatchMode=yes -o StrictHostKeyChecking=yes -o UserKnownHostsFile=" + known +
+        " -o GlobalKnownHostsFile=/dev/null -i " + s.server->client_key().string() + " -p " +
+        std::to_string(s.server->port()) + " root@127.0.0.1 'exec cat " + s.file + "' < /dev/null | wc -c";
     std::size_t total = 0;
     for (auto _ : state) {
         std::size_t bytes = std::strtoull(run(command).c_str(), nullptr, 10);

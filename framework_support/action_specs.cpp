@@ -20,7 +20,8 @@ Encoder fixed_payload_encoder(EncodedAction payload) {
 }
 
 Encoder text_adapter(TextEncoder text) {
-    return make_encoder([text = std::move(text)](const ActionArgs& args) { return (*text)(args.text("value").value_or("")); });
+    return make_encoder(
+        [text = std::move(text)](const ActionArgs& args) { return (*text)(args.text("value").value_or("")); });
 }
 
 ActionSpec fixed_spec(std::string_view id, std::string_view title, std::uint8_t kind,
@@ -51,9 +52,10 @@ ActionSpec operation_with_input(std::string_view id, std::string_view title, std
                                 std::function<EncodedAction(const ActionArgs&)> payload) {
     Encoder encoder;
     if (operation_type) {
-        encoder = make_encoder([type = std::string(*operation_type), payload = std::move(payload)](const ActionArgs& args) {
-            return zavo_actions::resource::enforce_operation_type(payload(args), type);
-        });
+        encoder = make_encoder(
+            [type = std::string(*operation_type), payload = std::move(payload)](const ActionArgs& args) {
+                return zavo_actions::resource::enforce_operation_type(payload(args), type);
+            });
     } else {
         encoder = make_encoder(std::move(payload));
     }

@@ -85,7 +85,8 @@ template <class T>
 zavo_actions::ActionDecoder typed_decoder(std::string_view type_name) {
     return [type = std::string(type_name)](std::span<const std::uint8_t> payload)
                -> std::expected<std::unique_ptr<zavo_actions::action::Action>, ActionError> {
-        auto value = T::deserialize_json(std::string_view(reinterpret_cast<const char*>(payload.data()), payload.size()));
+        auto value = T::deserialize_json(
+            std::string_view(reinterpret_cast<const char*>(payload.data()), payload.size()));
         if (!value) return std::unexpected(ActionError{ActionError::Decode{type, value.error().to_string()}});
         return std::make_unique<zavo_actions::action::TypedAction<T>>(std::move(*value));
     };

@@ -31,7 +31,6 @@ void walk(const crdt::Document& doc, const crdt::ObjId& obj, int depth) {
     }
 }
 
-
 // A copy of the input with the checksum of every uncompressed chunk made right, so that
 // mutations get past the checksum into the decoders.
 std::vector<std::uint8_t> with_checksums(std::span<const std::uint8_t> in) {

@@ -14,9 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto hs = run_handshake(stream, password);
     if (!hs) return 0;
     const ServerInit& init = hs->server_init;
-    if (init.width == 0 || init.height == 0 ||
-        std::uint64_t{init.width} * init.height > MAX_FRAMEBUFFER_PIXELS)
-        std::abort();  // the handshake lets only valid sizes through
+    if (init.width == 0 || init.height == 0 || std::uint64_t{init.width} * init.height > MAX_FRAMEBUFFER_PIXELS)
+        std::abort();                                                  // the handshake lets only valid sizes through
     if (std::uint64_t{init.width} * init.height > 1u << 20) return 0;  // keep runs fast
     Framebuffer fb(init.width, init.height);
     for (int messages = 0; messages < 64; ++messages) {

@@ -15,18 +15,12 @@ namespace {
 
 PixelFormat format_for(std::uint8_t choice) {
     switch (choice % 6) {
-    case 0:
-        return PixelFormat{16, 16, false, true, 31, 63, 31, 11, 5, 0};
-    case 1:
-        return PixelFormat{16, 16, true, true, 31, 63, 31, 11, 5, 0};
-    case 2:
-        return PixelFormat{8, 8, false, true, 7, 7, 3, 0, 3, 6};
-    case 3:
-        return PixelFormat{24, 24, true, true, 255, 255, 255, 0, 8, 16};
-    case 4:
-        return PixelFormat{static_cast<std::uint8_t>(choice), 24, false, true, 1023, 255, 7, 20, 40, 3};
-    default:
-        return CLIENT_PIXEL_FORMAT;
+        case 0: return PixelFormat{16, 16, false, true, 31, 63, 31, 11, 5, 0};
+        case 1: return PixelFormat{16, 16, true, true, 31, 63, 31, 11, 5, 0};
+        case 2: return PixelFormat{8, 8, false, true, 7, 7, 3, 0, 3, 6};
+        case 3: return PixelFormat{24, 24, true, true, 255, 255, 255, 0, 8, 16};
+        case 4: return PixelFormat{static_cast<std::uint8_t>(choice), 24, false, true, 1023, 255, 7, 20, 40, 3};
+        default: return CLIENT_PIXEL_FORMAT;
     }
 }
 

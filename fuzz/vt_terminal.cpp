@@ -30,7 +30,9 @@ struct Digest : remote::vt::NullPerformer {
         for (auto param : params)
             for (auto b : param) mix(b);
     }
-    void hook(const remote::vt::Params&, remote::vt::Intermediates, bool, char a) { mix(0x700000000ull | std::uint8_t(a)); }
+    void hook(const remote::vt::Params&, remote::vt::Intermediates, bool, char a) {
+        mix(0x700000000ull | std::uint8_t(a));
+    }
     void put(std::uint8_t b) { mix(0x800000000ull | b); }
     void unhook() { mix(0x900000000ull); }
 };

@@ -18,10 +18,9 @@ namespace atomic_file {
 std::expected<void, std::error_code> write_with_mode(const std::filesystem::path& path,
                                                      std::span<const std::uint8_t> bytes, mode_t mode);
 
-inline std::expected<void, std::error_code> write_with_mode(const std::filesystem::path& path,
-                                                            std::string_view bytes, mode_t mode) {
-    return write_with_mode(path, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
-                           mode);
+inline std::expected<void, std::error_code> write_with_mode(const std::filesystem::path& path, std::string_view bytes,
+                                                            mode_t mode) {
+    return write_with_mode(path, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), mode);
 }
 
 }  // namespace atomic_file

@@ -182,8 +182,8 @@ Result<std::uint64_t> counter_of(const Result<std::optional<std::int64_t>>& v, c
     return static_cast<std::uint64_t>(**v);
 }
 
-#define TRY(var, expr)                                            \
-    auto var = (expr);                                            \
+#define TRY(var, expr) \
+    auto var = (expr); \
     if (!var) return std::unexpected(var.error())
 
 Result<ChangeData> decode_change_body(std::span<const std::uint8_t> body, std::size_t& op_budget) {
@@ -223,14 +223,16 @@ Result<ChangeData> decode_change_body(std::span<const std::uint8_t> body, std::s
     auto rest = r.rest();
     c.extra.assign(rest.begin(), rest.end());
 
-    RleDecoder<std::uint64_t> obj_actor(cols->get(ObjActor)), obj_ctr(cols->get(ObjCtr)), key_actor(cols->get(KeyActor)),
-        action(cols->get(ActionCol)), pred_group(cols->get(PredGroup)), pred_actor(cols->get(PredActor));
+    RleDecoder<std::uint64_t> obj_actor(cols->get(ObjActor)), obj_ctr(cols->get(ObjCtr)),
+        key_actor(cols->get(KeyActor)), action(cols->get(ActionCol)), pred_group(cols->get(PredGroup)),
+        pred_actor(cols->get(PredActor));
     DeltaDecoder key_ctr(cols->get(KeyCtr)), pred_ctr(cols->get(PredCtr));
     RleDecoder<std::string> key_str(cols->get(KeyStr));
     BooleanDecoder insert(cols->get(Insert));
     ValueDecoder value(cols->get(ValMeta), cols->get(ValRaw));
     const std::size_t nact = c.actors.size();
-    if (auto n = count_uleb_rle(cols->get(ActionCol)); n && *n <= op_budget) c.ops.reserve(static_cast<std::size_t>(*n));
+    if (auto n = count_uleb_rle(cols->get(ActionCol)); n && *n <= op_budget)
+        c.ops.reserve(static_cast<std::size_t>(*n));
     auto more = [&] {
         return !(obj_actor.done() && obj_ctr.done() && key_actor.done() && key_ctr.done() && key_str.done() &&
                  insert.done() && action.done() && value.done() && pred_group.done() && pred_actor.done() &&
@@ -306,8 +308,10 @@ void encode_change(ChangeData& c) {
             key_ctr.append_null();
             key_str.append(*op.key_str);
         } else {
-            if (op.key_elem.counter == 0) key_actor.append_null();
-            else key_actor.append(op.key_elem.actor);
+            if (op.key_elem.counter == 0)
+                key_actor.append_null();
+            else
+                key_actor.append(op.key_elem.actor);
             key_ctr.append(static_cast<std::int64_t>(op.key_elem.counter));
             key_str.append_null();
         }
@@ -342,8 +346,10 @@ void encode_change(ChangeData& c) {
     write_uleb(body, c.seq);
     write_uleb(body, c.start_op);
     write_sleb(body, c.time);
-    if (c.message) write_bytes(body, std::span(reinterpret_cast<const std::uint8_t*>(c.message->data()), c.message->size()));
-    else write_uleb(body, 0);
+    if (c.message)
+        write_bytes(body, std::span(reinterpret_cast<const std::uint8_t*>(c.message->data()), c.message->size()));
+    else
+        write_uleb(body, 0);
     write_uleb(body, c.actors.size() - 1);
     for (std::size_t i = 1; i < c.actors.size(); ++i) write_bytes(body, c.actors[i].to_bytes());
     write_uleb(body, cols.size());
@@ -379,7 +385,8 @@ std::optional<std::pair<ChangeHash, std::size_t>> peek_change_hash(std::span<con
 Result<ChunkResult> decode_chunk(std::span<const std::uint8_t> input, std::size_t& op_budget) {
     Reader r(input);
     TRY(m, r.bytes(4));
-    if (!std::equal(m->begin(), m->end(), magic)) return std::unexpected(err("not an automerge chunk (bad magic bytes)"));
+    if (!std::equal(m->begin(), m->end(), magic))
+        return std::unexpected(err("not an automerge chunk (bad magic bytes)"));
     TRY(checksum, r.bytes(4));
     TRY(type, r.byte());
     TRY(len, r.uleb());
@@ -460,7 +467,8 @@ bool lamport_less(const OpRef& a, const OpRef& b) {
 
 Result<std::vector<DocChange>> read_doc_changes(const Columns& cols, std::size_t nactors, std::size_t& budget) {
     RleDecoder<std::uint64_t> actor(cols.get(ChActor)), deps_group(cols.get(ChDepsGroup));
-    DeltaDecoder seq(cols.get(ChSeq)), max_op(cols.get(ChMaxOp)), time(cols.get(ChTime)), deps_index(cols.get(ChDepsIndex));
+    DeltaDecoder seq(cols.get(ChSeq)), max_op(cols.get(ChMaxOp)), time(cols.get(ChTime)),
+        deps_index(cols.get(ChDepsIndex));
     RleDecoder<std::string> message(cols.get(ChMessage));
     ValueDecoder extra(cols.get(ChExtraMeta), cols.get(ChExtraRaw));
     std::vector<DocChange> out;
@@ -473,7 +481,8 @@ Result<std::vector<DocChange>> read_doc_changes(const Columns& cols, std::size_t
         c.actor = *a;
         TRY(sq, seq.next());
         TRY(mo, max_op.next());
-        if (!*sq || **sq <= 0 || !*mo || **mo < 0) return std::unexpected(err("change without a sequence number or max op"));
+        if (!*sq || **sq <= 0 || !*mo || **mo < 0)
+            return std::unexpected(err("change without a sequence number or max op"));
         c.seq = static_cast<std::uint64_t>(**sq);
         c.max_op = static_cast<std::uint64_t>(**mo);
         TRY(t, time.next());
@@ -490,8 +499,10 @@ Result<std::vector<DocChange>> read_doc_changes(const Columns& cols, std::size_t
             c.deps.push_back(static_cast<std::uint64_t>(**d));
         }
         TRY(x, extra.next());
-        if (auto b = std::get_if<Bytes>(&*x)) c.extra = std::move(*b);
-        else if (auto u = std::get_if<Unknown>(&*x)) c.extra = std::move(u->bytes);
+        if (auto b = std::get_if<Bytes>(&*x))
+            c.extra = std::move(*b);
+        else if (auto u = std::get_if<Unknown>(&*x))
+            c.extra = std::move(u->bytes);
         out.push_back(std::move(c));
     }
     return out;
@@ -611,7 +622,8 @@ Result<std::vector<ChangeData>> decode_document(std::span<const std::uint8_t> bo
                 const auto& target = (*rows)[i].op;
                 del.op.obj = target.obj;
                 del.op.action = Del;
-                if (target.insert) del.op.key_elem = (*rows)[i].id;
+                if (target.insert)
+                    del.op.key_elem = (*rows)[i].id;
                 else {
                     del.op.key_str = target.key_str;
                     del.op.key_elem = target.key_elem;

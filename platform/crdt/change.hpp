@@ -30,9 +30,9 @@ struct OpRef {
 };
 
 struct ChangeOp {
-    OpRef obj;                  // counter 0: the root map
+    OpRef obj;                           // counter 0: the root map
     std::optional<std::string> key_str;  // map key; when absent, key_elem is the list element
-    OpRef key_elem;             // counter 0: the head of the list
+    OpRef key_elem;                      // counter 0: the head of the list
     bool insert = false;
     std::uint64_t action = Set;
     ScalarValue value = Null{};

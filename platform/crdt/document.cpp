@@ -345,13 +345,15 @@ std::uint64_t make_action(ObjType type) {
 
 Result<ObjId> Document::put_object(const ObjId& obj, std::string_view key, ObjType type) {
     OpId made;
-    if (auto r = impl_->tx.put_map(impl_->op_set, obj, key, make_action(type), Null{}, &made); !r) return std::unexpected(r.error());
+    if (auto r = impl_->tx.put_map(impl_->op_set, obj, key, make_action(type), Null{}, &made); !r)
+        return std::unexpected(r.error());
     return impl_->op_set.public_id(made);
 }
 
 Result<ObjId> Document::put_object(const ObjId& obj, std::size_t index, ObjType type) {
     OpId made;
-    if (auto r = impl_->tx.put_seq(impl_->op_set, obj, index, make_action(type), Null{}, &made); !r) return std::unexpected(r.error());
+    if (auto r = impl_->tx.put_seq(impl_->op_set, obj, index, make_action(type), Null{}, &made); !r)
+        return std::unexpected(r.error());
     return impl_->op_set.public_id(made);
 }
 
@@ -385,7 +387,8 @@ Result<void> Document::increment(const ObjId& obj, std::size_t index, std::int64
     return impl_->tx.increment_seq(impl_->op_set, obj, index, by);
 }
 
-Result<void> Document::splice_text(const ObjId& text, std::size_t pos, std::size_t del, std::string_view text_to_insert) {
+Result<void> Document::splice_text(const ObjId& text, std::size_t pos, std::size_t del,
+                                   std::string_view text_to_insert) {
     return impl_->tx.splice_text(impl_->op_set, text, pos, del, text_to_insert);
 }
 

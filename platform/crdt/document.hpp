@@ -58,9 +58,7 @@ public:
 
     friend bool operator==(const ActorId&, const ActorId&) = default;
     // Byte order.
-    friend std::strong_ordering operator<=>(const ActorId& a, const ActorId& b) {
-        return a.bytes_ <=> b.bytes_;
-    }
+    friend std::strong_ordering operator<=>(const ActorId& a, const ActorId& b) { return a.bytes_ <=> b.bytes_; }
 
 private:
     std::vector<std::uint8_t> bytes_;
@@ -271,9 +269,9 @@ private:
 class Document::EntryVisitor {
 public:
     template <class F>
-        requires(!std::is_same_v<std::remove_cvref_t<F>, EntryVisitor> &&
-                 std::is_invocable_v<F&, std::string_view, const Value&, const ObjId*>)
-    EntryVisitor(F&& f) noexcept
+    requires(!std::is_same_v<std::remove_cvref_t<F>, EntryVisitor> &&
+             std::is_invocable_v<F&, std::string_view, const Value&, const ObjId*>) EntryVisitor(F&& f)
+    noexcept
         : callable_(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
           call_([](void* c, std::string_view key, const Value& value, const ObjId* object) {
               (*static_cast<std::remove_reference_t<F>*>(c))(key, value, object);

@@ -153,8 +153,7 @@ void RleEncoder<T>::flush() {
 template <class T>
 void RleEncoder<T>::append(const T& v) {
     switch (state_) {
-        case State::Empty:
-            break;
+        case State::Empty: break;
         case State::InitialNulls:
         case State::Nulls:
             write_sleb(out_, 0);
@@ -202,9 +201,7 @@ void RleEncoder<T>::append_null() {
             count_ = 1;
             return;
         case State::InitialNulls:
-        case State::Nulls:
-            ++count_;
-            return;
+        case State::Nulls: ++count_; return;
         default:
             flush();
             state_ = State::Nulls;
@@ -353,10 +350,12 @@ Result<bool> BooleanDecoder::next() {
 // ---------------------------------------------------------------- values
 
 namespace {
+// clang-format off
 enum ValueType : std::uint64_t {
     TNull = 0, TFalse = 1, TTrue = 2, TUint = 3, TInt = 4, TF64 = 5, TStr = 6, TBytes = 7, TCounter = 8, TTimestamp = 9,
 };
-}
+// clang-format on
+}  // namespace
 
 void ValueEncoder::append(const ScalarValue& v) {
     std::size_t before = raw_.size();
@@ -425,14 +424,16 @@ Result<ScalarValue> ValueDecoder::next() {
             if (len != 0) return std::unexpected(err("value of null or boolean type with a length"));
             if (type == TNull) return Null{};
             return type == TTrue;
-        case TUint: return whole_int([](Reader& r) -> Result<ScalarValue> {
+        case TUint:
+            return whole_int([](Reader& r) -> Result<ScalarValue> {
                 auto v = r.uleb();
                 if (!v) return std::unexpected(v.error());
                 return ScalarValue(*v);
             });
         case TInt:
         case TCounter:
-        case TTimestamp: return whole_int([type](Reader& r) -> Result<ScalarValue> {
+        case TTimestamp:
+            return whole_int([type](Reader& r) -> Result<ScalarValue> {
                 auto v = r.sleb();
                 if (!v) return std::unexpected(v.error());
                 if (type == TCounter) return ScalarValue(Counter{*v});

@@ -65,7 +65,8 @@ Result<std::pair<OpId, const Object*>> OpSet::lookup_as(const ObjId& obj, bool w
     if (!r) return r;
     bool is_map = r->second->type == ObjType::Map;
     if (want_map != is_map)
-        return std::unexpected(err("object " + obj.to_string() + (want_map ? " is not a map" : " is not a list or text")));
+        return std::unexpected(
+            err("object " + obj.to_string() + (want_map ? " is not a map" : " is not a list or text")));
     return r;
 }
 
@@ -107,8 +108,10 @@ void OpSet::update(LiveOps& ops, const OpView& op, Object* made_object) {
     auto in_pred = [&](const OpId& id) { return std::find(op.pred.begin(), op.pred.end(), id) != op.pred.end(); };
     if (op.action == Inc) {
         std::int64_t by = 0;
-        if (auto i = std::get_if<std::int64_t>(op.value)) by = *i;
-        else if (auto u = std::get_if<std::uint64_t>(op.value)) by = static_cast<std::int64_t>(*u);
+        if (auto i = std::get_if<std::int64_t>(op.value))
+            by = *i;
+        else if (auto u = std::get_if<std::uint64_t>(op.value))
+            by = static_cast<std::int64_t>(*u);
         for (auto& live : ops) {
             if (!in_pred(live.id) || !is_counter(live)) continue;
             auto& c = std::get<Counter>(std::get<ScalarValue>(live.value.data));

@@ -16,10 +16,12 @@ std::size_t utf8_scalar_length(std::string_view s, std::size_t i) {
     std::size_t n;
     std::uint32_t cp;
     if (b < 0x80) return 1;
+    // clang-format off
     if ((b & 0xE0) == 0xC0) { n = 2; cp = b & 0x1F; }
     else if ((b & 0xF0) == 0xE0) { n = 3; cp = b & 0x0F; }
     else if ((b & 0xF8) == 0xF0) { n = 4; cp = b & 0x07; }
     else return 0;
+    // clang-format on
     if (i + n > s.size()) return 0;
     for (std::size_t k = 1; k < n; ++k) {
         auto c = static_cast<unsigned char>(s[i + k]);
@@ -57,7 +59,8 @@ std::vector<OpId> ids_of(const LiveOps& ops) {
 
 // The counters among the values: what an increment applies to.
 Result<std::vector<OpId>> counters_of(const LiveOps* ops) {
-    if (!ops || std::none_of(ops->begin(), ops->end(), is_counter)) return std::unexpected(err("no counter to increment"));
+    if (!ops || std::none_of(ops->begin(), ops->end(), is_counter))
+        return std::unexpected(err("no counter to increment"));
     std::vector<OpId> ids;
     for (const auto& l : *ops)
         if (is_counter(l)) ids.push_back(l.id);
@@ -65,7 +68,7 @@ Result<std::vector<OpId>> counters_of(const LiveOps* ops) {
 }
 
 OpView view_of(const DocOp& op) {
-    return OpView{op.id, op.obj, op.key_str ? &*op.key_str : nullptr, op.key_elem, op.insert, op.action, &op.value,
+    return OpView{op.id,   op.obj, op.key_str ? &*op.key_str : nullptr, op.key_elem, op.insert, op.action, &op.value,
                   op.pred, nullptr};
 }
 
@@ -225,8 +228,7 @@ Result<void> Transaction::splice_text(OpSet& set, const ObjId& text, std::size_t
 }
 
 std::shared_ptr<const ChangeData> Transaction::commit(const OpSet& set, std::uint64_t seq,
-                                                      std::vector<ChangeHash> heads,
-                                                      std::optional<std::string> message,
+                                                      std::vector<ChangeHash> heads, std::optional<std::string> message,
                                                       std::optional<std::int64_t> time) {
     if (ops_.empty()) return nullptr;
     auto data = std::make_shared<ChangeData>();

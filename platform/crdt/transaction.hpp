@@ -42,8 +42,8 @@ public:
     Result<void> put_seq(OpSet& set, const ObjId& obj, std::size_t index, std::uint64_t action, ScalarValue value,
                          OpId* made);
     // Inserts before the visible element `index` (index == length appends).
-    Result<void> insert_seq(OpSet& set, const ObjId& obj, std::size_t index, std::uint64_t action,
-                            ScalarValue value, OpId* made);
+    Result<void> insert_seq(OpSet& set, const ObjId& obj, std::size_t index, std::uint64_t action, ScalarValue value,
+                            OpId* made);
     Result<void> increment_map(OpSet& set, const ObjId& obj, std::string_view key, std::int64_t by);
     Result<void> increment_seq(OpSet& set, const ObjId& obj, std::size_t index, std::int64_t by);
     Result<void> splice_text(OpSet& set, const ObjId& text, std::size_t pos, std::size_t del,

@@ -53,18 +53,19 @@ private:
 // thread cannot be started.
 template <typename F, typename Failed>
 void spawn(const char* name, F body, Failed failed) {
-    std::thread thread([counted = detail::Counted(), name, body = std::move(body), failed = std::move(failed)]() mutable {
-        // Both go before the count is released.
-        Failed on_failure = std::move(failed);
-        try {
-            F run = std::move(body);
-            run();
-        } catch (const std::exception& e) {
-            detail::report_failure(name, e.what(), on_failure);
-        } catch (...) {
-            detail::report_failure(name, "unknown exception", on_failure);
-        }
-    });
+    std::thread thread(
+        [counted = detail::Counted(), name, body = std::move(body), failed = std::move(failed)]() mutable {
+            // Both go before the count is released.
+            Failed on_failure = std::move(failed);
+            try {
+                F run = std::move(body);
+                run();
+            } catch (const std::exception& e) {
+                detail::report_failure(name, e.what(), on_failure);
+            } catch (...) {
+                detail::report_failure(name, "unknown exception", on_failure);
+            }
+        });
     ::pthread_setname_np(thread.native_handle(), name);
     thread.detach();
 }

@@ -29,14 +29,15 @@ Overloaded(F...) -> Overloaded<F...>;
 }  // namespace
 
 std::string ActionError::to_string() const {
-    return std::visit(Overloaded{
-                          [](const Automerge& e) { return fmt::format("document error: {}", e.message); },
-                          [](const UnknownType& e) { return fmt::format("unknown action type `{}`", e.type_name); },
-                          [](const Decode& e) { return fmt::format("could not decode {} action: {}", e.type_id, e.source); },
-                          [](const Encode& e) { return fmt::format("could not encode action: {}", e.message); },
-                          [](const Refused& e) { return fmt::format("action refused: {}", e.message); },
-                      },
-                      error);
+    return std::visit(
+        Overloaded{
+            [](const Automerge& e) { return fmt::format("document error: {}", e.message); },
+            [](const UnknownType& e) { return fmt::format("unknown action type `{}`", e.type_name); },
+            [](const Decode& e) { return fmt::format("could not decode {} action: {}", e.type_id, e.source); },
+            [](const Encode& e) { return fmt::format("could not encode action: {}", e.message); },
+            [](const Refused& e) { return fmt::format("action refused: {}", e.message); },
+        },
+        error);
 }
 
 std::string ActionError::to_debug_string() const {

@@ -46,9 +46,7 @@ struct EncodedAction {
     std::string type_id;
     std::vector<std::uint8_t> payload;
 
-    std::string_view payload_text() const {
-        return {reinterpret_cast<const char*>(payload.data()), payload.size()};
-    }
+    std::string_view payload_text() const { return {reinterpret_cast<const char*>(payload.data()), payload.size()}; }
 
     // Encodes `value` through its compact JSON writer (`serialize_json_writer`, which returns
     // the text, or an expected text whose error becomes ActionError::Encode).

@@ -31,12 +31,9 @@ std::expected<void, action::ActionError> dispatch_by(crdt::Document& document, c
     return run(document, action, encoded, transport, actor, nullptr);
 }
 
-std::expected<void, action::ActionError> dispatch_by_with_context(crdt::Document& document,
-                                                                  const action::Action& action,
-                                                                  const action::EncodedAction& encoded,
-                                                                  LocalTransport& transport,
-                                                                  std::span<const std::uint8_t> actor,
-                                                                  const context::ActionContext& context) {
+std::expected<void, action::ActionError> dispatch_by_with_context(
+    crdt::Document& document, const action::Action& action, const action::EncodedAction& encoded,
+    LocalTransport& transport, std::span<const std::uint8_t> actor, const context::ActionContext& context) {
     return run(document, action, encoded, transport, actor, &context);
 }
 
@@ -100,7 +97,10 @@ Json resource_json(const resource::Resource& r) {
     for (const auto& spec : r.actions) actions.push_back(action_json(spec));
     Json children = Json::array();
     for (const auto& child : r.children) children.push_back(resource_json(child));
-    return {{"id", r.id}, {"kind", r.kind}, {"title", r.title}, {"actions", std::move(actions)},
+    return {{"id", r.id},
+            {"kind", r.kind},
+            {"title", r.title},
+            {"actions", std::move(actions)},
             {"children", std::move(children)}};
 }
 
@@ -121,21 +121,25 @@ const resource::ActionSpec* find_action(const resource::Resource& resource, std:
 }
 
 std::expected<const resource::ActionSpec*, Refusal> resolve(const std::vector<resource::Resource>& roots,
-                                                          std::string_view resource_id, std::string_view action_id,
-                                                          const params::ActionArgs& args) {
+                                                            std::string_view resource_id, std::string_view action_id,
+                                                            const params::ActionArgs& args) {
     const resource::Resource* r = find_resource(roots, resource_id);
-    if (r == nullptr) return std::unexpected(Refusal{Kind::UnknownResource, fmt::format("no resource {}", shown(resource_id)), {}});
+    if (r == nullptr)
+        return std::unexpected(Refusal{Kind::UnknownResource, fmt::format("no resource {}", shown(resource_id)), {}});
     const resource::ActionSpec* spec = find_action(*r, action_id);
     if (spec == nullptr)
-        return std::unexpected(Refusal{Kind::UnknownAction,
-                                       fmt::format("resource {} has no action {} (its actions: {})", shown(r->id),
-                                                   shown(action_id), joined(r->actions, [](const auto& a) { return a.id; })),
-                                       {}});
+        return std::unexpected(
+            Refusal{Kind::UnknownAction,
+                    fmt::format("resource {} has no action {} (its actions: {})", shown(r->id), shown(action_id),
+                                joined(r->actions, [](const auto& a) { return a.id; })),
+                    {}});
     const auto& availability = spec->contract.availability;
     if (!availability.available)
         return std::unexpected(Refusal{Kind::Unavailable, availability.message, availability.reason_code});
 
-    auto invalid = [](std::string message) { return std::unexpected(Refusal{Kind::InvalidArguments, std::move(message), {}}); };
+    auto invalid = [](std::string message) {
+        return std::unexpected(Refusal{Kind::InvalidArguments, std::move(message), {}});
+    };
     for (const auto& [name, value] : args.values) {
         const auto it = std::find_if(spec->parameters.begin(), spec->parameters.end(),
                                      [&](const params::ActionParam& p) { return p.name == name; });
@@ -151,13 +155,13 @@ std::expected<const resource::ActionSpec*, Refusal> resolve(const std::vector<re
     }
     for (const auto& p : spec->parameters)
         if (p.required && !args.values.contains(p.name))
-            return invalid(fmt::format("action {} needs the argument {} ({})", shown(spec->id), shown(p.name), p.label));
+            return invalid(
+                fmt::format("action {} needs the argument {} ({})", shown(spec->id), shown(p.name), p.label));
     return spec;
 }
 
 std::expected<void, Refusal> apply_plain(const ActionRegistry& registry, crdt::Document& document,
-                                         const action::EncodedAction& encoded,
-                                         const context::ActionContext& context) {
+                                         const action::EncodedAction& encoded, const context::ActionContext& context) {
     auto decoded = registry.decode(encoded);
     if (!decoded) return std::unexpected(Refusal{Kind::Failed, decoded.error().to_string(), {}});
     LocalTransport transport;

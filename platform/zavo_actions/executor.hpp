@@ -37,12 +37,9 @@ struct LocalTransport {
 std::expected<void, action::ActionError> dispatch_by(crdt::Document& document, const action::Action& action,
                                                      const action::EncodedAction& encoded, LocalTransport& transport,
                                                      std::span<const std::uint8_t> actor);
-std::expected<void, action::ActionError> dispatch_by_with_context(crdt::Document& document,
-                                                                  const action::Action& action,
-                                                                  const action::EncodedAction& encoded,
-                                                                  LocalTransport& transport,
-                                                                  std::span<const std::uint8_t> actor,
-                                                                  const context::ActionContext& context);
+std::expected<void, action::ActionError> dispatch_by_with_context(
+    crdt::Document& document, const action::Action& action, const action::EncodedAction& encoded,
+    LocalTransport& transport, std::span<const std::uint8_t> actor, const context::ActionContext& context);
 
 // Why the executor turned a request down. Nothing was changed.
 struct Refusal {
@@ -74,14 +71,13 @@ const resource::ActionSpec* find_action(const resource::Resource& resource, std:
 // `args` names only its parameters, gives every required one and no value over
 // kMaxArgumentBytes.
 std::expected<const resource::ActionSpec*, Refusal> resolve(const std::vector<resource::Resource>& roots,
-                                                          std::string_view resource_id, std::string_view action_id,
-                                                          const params::ActionArgs& args);
+                                                            std::string_view resource_id, std::string_view action_id,
+                                                            const params::ActionArgs& args);
 
 // Decodes a plain action with the registry and applies it to `document` as one committed
 // change labelled with the context.
 std::expected<void, Refusal> apply_plain(const ActionRegistry& registry, crdt::Document& document,
-                                         const action::EncodedAction& encoded,
-                                         const context::ActionContext& context);
+                                         const action::EncodedAction& encoded, const context::ActionContext& context);
 
 // The resources as JSON: an array of {id, kind, title, actions, children}; each action with
 // its id, title, description, operation type and kind, availability, destructive mark,

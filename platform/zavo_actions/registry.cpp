@@ -14,7 +14,8 @@ bool ActionRegistry::contains(std::string_view type_name) const { return decoder
 std::expected<std::unique_ptr<action::Action>, action::ActionError> ActionRegistry::decode(
     const action::EncodedAction& encoded) const {
     auto it = decoders_.find(encoded.type_id);
-    if (it == decoders_.end()) return std::unexpected(action::ActionError{action::ActionError::UnknownType{encoded.type_id}});
+    if (it == decoders_.end())
+        return std::unexpected(action::ActionError{action::ActionError::UnknownType{encoded.type_id}});
     return it->second(encoded.payload);
 }
 

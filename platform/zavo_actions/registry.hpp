@@ -23,7 +23,8 @@ public:
     bool contains(std::string_view type_name) const;
     std::size_t size() const { return decoders_.size(); }
     // Decodes with the decoder of the action's type; UnknownType when there is none.
-    std::expected<std::unique_ptr<action::Action>, action::ActionError> decode(const action::EncodedAction& encoded) const;
+    std::expected<std::unique_ptr<action::Action>, action::ActionError> decode(
+        const action::EncodedAction& encoded) const;
 
 private:
     std::map<std::string, ActionDecoder, std::less<>> decoders_;

@@ -43,8 +43,7 @@ std::optional<DecodedFrame> H264Decoder::decode(std::span<const std::uint8_t> fr
     if (decoder_ == nullptr || frame.empty() || frame.size() > std::numeric_limits<int>::max()) return std::nullopt;
     unsigned char* planes[3] = {nullptr, nullptr, nullptr};
     SBufferInfo info{};
-    DECODING_STATE state =
-        decoder_->DecodeFrameNoDelay(frame.data(), static_cast<int>(frame.size()), planes, &info);
+    DECODING_STATE state = decoder_->DecodeFrameNoDelay(frame.data(), static_cast<int>(frame.size()), planes, &info);
     if (state != dsErrorFree || info.iBufferStatus != 1) return std::nullopt;
     const SSysMEMBuffer& buffer = info.UsrData.sSystemBuffer;
     if (planes[0] == nullptr || planes[1] == nullptr || planes[2] == nullptr || buffer.iWidth <= 0 ||

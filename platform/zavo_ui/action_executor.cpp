@@ -144,7 +144,8 @@ void ActionExecutor::settle_started() {
     while (kept > kKeptOutcomes) {
         auto oldest = started_.end();
         for (auto it = started_.begin(); it != started_.end(); ++it)
-            if (it->second.outcome && (oldest == started_.end() || it->second.order < oldest->second.order)) oldest = it;
+            if (it->second.outcome && (oldest == started_.end() || it->second.order < oldest->second.order))
+                oldest = it;
         started_.erase(oldest);
         --kept;
     }

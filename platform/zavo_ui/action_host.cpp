@@ -30,7 +30,8 @@ std::expected<void, ActionError> ActionHost::dispatch_encoded(crdt::Document& do
         merged = context->enriched_by(*base_context);
 
     zavo_actions::executor::LocalTransport transport;
-    auto done = merged ? zavo_actions::executor::dispatch_by_with_context(document, action, encoded, transport, actor, *merged)
+    auto done = merged ? zavo_actions::executor::dispatch_by_with_context(document, action, encoded, transport, actor,
+                                                                          *merged)
                        : zavo_actions::executor::dispatch_by(document, action, encoded, transport, actor);
     if (!done) return done;
 

@@ -46,8 +46,9 @@ public:
             report_failure(done.error(), type);
     }
 
-    std::expected<void, ActionError> dispatch_encoded(crdt::Document& document, const zavo_actions::action::Action& action,
-                                                      EncodedAction encoded, std::optional<ActionContext> context);
+    std::expected<void, ActionError> dispatch_encoded(crdt::Document& document,
+                                                      const zavo_actions::action::Action& action, EncodedAction encoded,
+                                                      std::optional<ActionContext> context);
     static void report_failure(const ActionError& error, std::string_view type);
 };
 

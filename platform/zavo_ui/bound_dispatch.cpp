@@ -43,7 +43,8 @@ std::optional<TypedActionRecord> typed_action_before(crdt::Document& document) {
 void report_typed_action(crdt::Document& document, const TypedActionRecord& before,
                          std::vector<crdt::ChangeHash> heads_after) {
     // Called without the lock held, so an observer may observe or dispatch again.
-    if (auto observer = observer_of(document)) (*observer)(TypedActionReport{before.heads_before, std::move(heads_after)});
+    if (auto observer = observer_of(document))
+        (*observer)(TypedActionReport{before.heads_before, std::move(heads_after)});
 }
 
 }  // namespace zavo_ui::bound_dispatch

@@ -11,6 +11,7 @@
 namespace zavo_ui::event {
 
 // Physical keys, numbered in the order of the W3C UI Events `code` values.
+// clang-format off
 enum class KeyCode : std::uint16_t {
     Backquote, Backslash, BracketLeft, BracketRight, Comma,
     Digit0, Digit1, Digit2, Digit3, Digit4, Digit5, Digit6, Digit7, Digit8, Digit9,
@@ -37,16 +38,19 @@ enum class KeyCode : std::uint16_t {
     F1, F2, F3, F4, F5, F6, F7, F8, F9, F10, F11, F12,
     F13, F14, F15, F16, F17, F18, F19, F20, F21, F22, F23, F24,
 };
+// clang-format on
 
 constexpr std::uint16_t key_number(KeyCode k) { return static_cast<std::uint16_t>(k); }
 
 // Logical keys that are not characters. Space counts as named (its text is " ").
+// clang-format off
 enum class NamedKey : std::uint16_t {
     Enter, Tab, Space, Backspace, Delete, Escape, Insert,
     ArrowLeft, ArrowRight, ArrowUp, ArrowDown, Home, End, PageUp, PageDown,
     Shift, Control, Alt, Super, CapsLock, NumLock, ScrollLock, ContextMenu, PrintScreen, Pause,
     F1, F2, F3, F4, F5, F6, F7, F8, F9, F10, F11, F12,
 };
+// clang-format on
 
 // The logical key: a named key, a character key with the text it stands for (the unshifted
 // and uncontrolled character: "a" for Control+A), or a key of another kind.

@@ -15,6 +15,7 @@ Rect BezPath::control_box() const {
         r.y1 = std::max(r.y1, p.y);
     };
     for (const auto& el : els_) {
+        // clang-format off
         switch (el.kind) {
         case PathEl::Kind::MoveTo:
         case PathEl::Kind::LineTo: add(el.p[0]); break;
@@ -22,6 +23,7 @@ Rect BezPath::control_box() const {
         case PathEl::Kind::CurveTo: add(el.p[0]); add(el.p[1]); add(el.p[2]); break;
         case PathEl::Kind::ClosePath: break;
         }
+        // clang-format on
     }
     if (r.x0 > r.x1) return {};
     return r;

@@ -36,15 +36,11 @@ struct Rect {
     constexpr double height() const { return y1 - y0; }
     constexpr Point center() const { return {(x0 + x1) / 2.0, (y0 + y1) / 2.0}; }
     // The same rectangle with x0 <= x1 and y0 <= y1.
-    constexpr Rect abs() const {
-        return {std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1)};
-    }
+    constexpr Rect abs() const { return {std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1)}; }
     // Half-open test: x0 <= x < x1 and y0 <= y < y1.
     constexpr bool contains(Point p) const { return p.x >= x0 && p.x < x1 && p.y >= y0 && p.y < y1; }
     // Positive amounts shrink the rectangle on every side.
-    constexpr Rect inset(double amount) const {
-        return {x0 + amount, y0 + amount, x1 - amount, y1 - amount};
-    }
+    constexpr Rect inset(double amount) const { return {x0 + amount, y0 + amount, x1 - amount, y1 - amount}; }
     constexpr Rect intersect(const Rect& o) const {
         return {std::max(x0, o.x0), std::max(y0, o.y0), std::min(x1, o.x1), std::min(y1, o.y1)};
     }
@@ -121,9 +117,7 @@ struct Affine {
     static constexpr Affine scale(double s) { return {{s, 0.0, 0.0, s, 0.0, 0.0}}; }
     static constexpr Affine scale_non_uniform(double sx, double sy) { return {{sx, 0.0, 0.0, sy, 0.0, 0.0}}; }
 
-    constexpr Point apply(Point p) const {
-        return {m[0] * p.x + m[2] * p.y + m[4], m[1] * p.x + m[3] * p.y + m[5]};
-    }
+    constexpr Point apply(Point p) const { return {m[0] * p.x + m[2] * p.y + m[4], m[1] * p.x + m[3] * p.y + m[5]}; }
     // Bounding box of the transformed corners.
     Rect transform_rect_bbox(const Rect& r) const;
     // True when the transform only scales and translates (no rotation or skew).
@@ -134,8 +128,7 @@ struct Affine {
         const auto& x = a.m;
         const auto& y = b.m;
         return {{x[0] * y[0] + x[2] * y[1], x[1] * y[0] + x[3] * y[1], x[0] * y[2] + x[2] * y[3],
-                 x[1] * y[2] + x[3] * y[3], x[0] * y[4] + x[2] * y[5] + x[4],
-                 x[1] * y[4] + x[3] * y[5] + x[5]}};
+                 x[1] * y[2] + x[3] * y[3], x[0] * y[4] + x[2] * y[5] + x[4], x[1] * y[4] + x[3] * y[5] + x[5]}};
     }
     constexpr Affine then_translate(double x, double y) const { return translate(x, y) * *this; }
     // This transform followed by a translation applied first: self x translate(x, y).

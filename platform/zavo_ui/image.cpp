@@ -22,8 +22,6 @@ Image Image::from_vector(std::vector<std::uint8_t>&& pixels, std::uint32_t width
     return from_shared(std::make_shared<const std::vector<std::uint8_t>>(std::move(pixels)), width, height);
 }
 
-bool Image::is_valid() const {
-    return data && data->size() >= std::size_t(width) * std::size_t(height) * 4u;
-}
+bool Image::is_valid() const { return data && data->size() >= std::size_t(width) * std::size_t(height) * 4u; }
 
 }  // namespace zavo_ui

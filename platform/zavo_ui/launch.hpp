@@ -28,34 +28,34 @@ namespace zavo_ui::launch {
 
 // What the framework hands the state factory that takes options.
 struct LaunchOptions {
-  std::optional<std::string> view_state;  // --view-state NAME
+    std::optional<std::string> view_state;  // --view-state NAME
 };
 
 struct WindowSize {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  friend bool operator==(const WindowSize&, const WindowSize&) = default;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    friend bool operator==(const WindowSize&, const WindowSize&) = default;
 };
 
 using RootWidget = std::unique_ptr<widget::Widget>;
-using DocumentOpener = std::function<
-    std::expected<std::unique_ptr<persist::PersistedDocument>, std::string>(std::string_view app_id)>;
+using DocumentOpener =
+    std::function<std::expected<std::unique_ptr<persist::PersistedDocument>, std::string>(std::string_view app_id)>;
 
 struct LaunchSpec {
-  // Reverse-domain application id; also names the document's folder.
-  std::string app_id;
-  // The view states --view-state may name; another name is passed on with a warning.
-  std::vector<std::string> view_states;
-  // The state factory without arguments, used when there is no factory with options.
-  std::function<RootWidget()> new_default_state;
-  // The state factory with the launch options.
-  std::function<std::expected<RootWidget, std::string>(const LaunchOptions&)> build_initial_state;
-  // Registers the application's action handlers.
-  std::function<void(app::App&)> register_actions;
-  // The first window size in logical pixels; 1280 x 800 when empty. --size overrides it.
-  std::function<WindowSize()> window_size;
-  // Opens the saved document; empty: an in-memory document that is not kept.
-  DocumentOpener open_document;
+    // Reverse-domain application id; also names the document's folder.
+    std::string app_id;
+    // The view states --view-state may name; another name is passed on with a warning.
+    std::vector<std::string> view_states;
+    // The state factory without arguments, used when there is no factory with options.
+    std::function<RootWidget()> new_default_state;
+    // The state factory with the launch options.
+    std::function<std::expected<RootWidget, std::string>(const LaunchOptions&)> build_initial_state;
+    // Registers the application's action handlers.
+    std::function<void(app::App&)> register_actions;
+    // The first window size in logical pixels; 1280 x 800 when empty. --size overrides it.
+    std::function<WindowSize()> window_size;
+    // Opens the saved document; empty: an in-memory document that is not kept.
+    DocumentOpener open_document;
 };
 
 // Runs the application and returns once its window was closed (or the screenshot written).

@@ -7,9 +7,9 @@ namespace zavo_ui::layout {
 namespace {
 float resolve(const Dimension& d, float parent) {
     switch (d.kind) {
-    case Dimension::Kind::Points: return d.value;
-    case Dimension::Kind::Percent: return d.value * parent;
-    case Dimension::Kind::Auto: break;
+        case Dimension::Kind::Points: return d.value;
+        case Dimension::Kind::Percent: return d.value * parent;
+        case Dimension::Kind::Auto: break;
     }
     return 0.0f;
 }

@@ -50,8 +50,10 @@ crdt::Document load_records(std::span<const std::span<const std::uint8_t>> recor
     std::vector<crdt::Change> changes;
     for (auto rec : records) {
         auto found = changes_of(rec);
-        if (!found) damaged = true;
-        else changes.insert(changes.end(), found->begin(), found->end());
+        if (!found)
+            damaged = true;
+        else
+            changes.insert(changes.end(), found->begin(), found->end());
     }
     apply_changes(doc, changes);
     return doc;
@@ -149,7 +151,8 @@ namespace {
 
 // Takes the replica's lock: one process per replica, as two writing as the same actor would
 // undo each other's log.
-std::expected<posix_fd::UniqueFd, std::string> lock_replica(const fs::path& private_dir, const fs::path& private_aside) {
+std::expected<posix_fd::UniqueFd, std::string> lock_replica(const fs::path& private_dir,
+                                                            const fs::path& private_aside) {
     const fs::path lock_path = private_dir / "lock";
     if (auto ok = move_aside_unless_file(lock_path, private_aside); !ok) return std::unexpected(ok.error());
     posix_fd::UniqueFd lock(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
@@ -271,8 +274,7 @@ bool PersistedDocument::merge_folder_at_open(std::span<const std::span<const std
     std::unordered_set<std::string_view> seen;
     for (auto rec : private_records) seen.emplace(reinterpret_cast<const char*>(rec.data()), rec.size());
     for (const auto& r : reads)
-        if (r.name == own)
-            shared_same = !r.set_aside && r.from_start && std::ranges::equal(r.bytes, private_bytes);
+        if (r.name == own) shared_same = !r.set_aside && r.from_start && std::ranges::equal(r.bytes, private_bytes);
     std::vector<crdt::Change> others;
     for (const std::string& name : take_changes(reads, *reader_, seen, others))
         if (name == own) shared_same = false;
@@ -364,8 +366,9 @@ void PersistedDocument::sync_shared(std::span<const Bytes> fresh) {
         if (!ok) shared_log_ = AppendLog();  // written whole next time
     } else {
         if (shared_problem_.empty() && shared_log_.size() != 0 && shared_log_.size() <= compact_at_)
-            spdlog::warn("document: this replica's log in the shared folder was changed by something else; writing it "
-                         "again");
+            spdlog::warn(
+                "document: this replica's log in the shared folder was changed by something else; writing it "
+                "again");
         ok = write_shared();
     }
     if (!ok) return shared_unwritable(ok.error());

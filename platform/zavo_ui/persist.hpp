@@ -100,7 +100,7 @@ private:
     std::string actor_;
     crdt::Document doc_;
     std::unique_ptr<FolderReader> reader_;
-    AppendLog shared_log_;   // not open while it cannot be written
+    AppendLog shared_log_;  // not open while it cannot be written
     AppendLog private_log_;
     std::vector<crdt::ChangeHash> saved_heads_;  // what the private copy holds
     std::size_t compact_at_ = kCompactAt;

@@ -97,9 +97,10 @@ bool FolderReader::set_aside_damaged(const std::string& name, std::string_view p
         return true;
     }
     if (!it->second.reported)
-        spdlog::error("document: {} is damaged ({}); its {} intact records were read, but the file could not be "
-                      "moved aside ({})",
-                      path.string(), problem, intact, moved.error());
+        spdlog::error(
+            "document: {} is damaged ({}); its {} intact records were read, but the file could not be "
+            "moved aside ({})",
+            path.string(), problem, intact, moved.error());
     it->second.reported = true;
     return false;
 }
@@ -110,8 +111,8 @@ FolderWatcher::FolderWatcher(fs::path dir, std::function<void()> wake, std::chro
     stop_fd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (mode == Mode::InotifyAndPolling) inotify_fd_.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
     if (inotify_fd_ && ::inotify_add_watch(inotify_fd_.get(), dir_.c_str(),
-                                                IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE |
-                                                    IN_DELETE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF) < 0) {
+                                           IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE |
+                                               IN_DELETE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF) < 0) {
         if (errno != ENOENT)
             spdlog::warn("document: cannot watch {} ({}); polling it instead", dir_.string(), errno_text(errno));
         inotify_fd_.reset();
@@ -138,7 +139,7 @@ std::string FolderWatcher::listing() const {
     }
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(dir_, ec)) {
-        struct stat st{};
+        struct stat st {};
         if (::lstat(entry.path().c_str(), &st) != 0) continue;
         text += fmt::format("{}\n{} {} {} {}\n", entry.path().filename().string(), st.st_size, st.st_mtim.tv_sec,
                             st.st_mtim.tv_nsec, st.st_ino);

@@ -26,9 +26,9 @@ enum class LogTail { Clean, Torn, Corrupt };
 
 struct ParsedLog {
     std::vector<std::span<const std::uint8_t>> records;  // every intact record: views into the parsed bytes
-    std::size_t end = 0;  // offset just past the last complete record (or the magic)
-    LogTail tail = LogTail::Clean;  // Corrupt: damaged somewhere, the records around it kept
-    std::string problem;            // where and how it is damaged
+    std::size_t end = 0;                                 // offset just past the last complete record (or the magic)
+    LogTail tail = LogTail::Clean;                       // Corrupt: damaged somewhere, the records around it kept
+    std::string problem;                                 // where and how it is damaged
 };
 
 // Parses `bytes`, which start at file offset `from` (0: the magic comes first).

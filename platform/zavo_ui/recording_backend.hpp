@@ -15,16 +15,16 @@ namespace zavo_ui {
 struct DrawRecord {
     enum class Kind : std::uint8_t { Fill, Stroke, Image, Text };
     Kind kind = Kind::Fill;
-    Shape shape;                       // as given (for text: the box from the renderer's measure)
-    Affine transform;                  // as given
-    Rect bounds;                       // the shape's box under the transform, window space
-    std::optional<Color> color;        // solid brush or text colour
-    std::uint64_t image_blob_id = 0;   // image brush
+    Shape shape;                      // as given (for text: the box from the renderer's measure)
+    Affine transform;                 // as given
+    Rect bounds;                      // the shape's box under the transform, window space
+    std::optional<Color> color;       // solid brush or text colour
+    std::uint64_t image_blob_id = 0;  // image brush
     std::optional<Affine> brush_transform;
     double stroke_width = 0.0;
     std::string text;
     TextStyle style;
-    std::optional<Rect> clip;          // intersection of the open clip layers, window space
+    std::optional<Rect> clip;  // intersection of the open clip layers, window space
     int layer_depth = 0;
 };
 

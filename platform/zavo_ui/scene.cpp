@@ -2,15 +2,13 @@
 
 namespace zavo_ui {
 
-void Scene::fill(Fill style, const Affine& transform, Brush brush, std::optional<Affine> brush_transform,
-                 Shape shape) {
+void Scene::fill(Fill style, const Affine& transform, Brush brush, std::optional<Affine> brush_transform, Shape shape) {
     items_.emplace_back(scene_item::FillItem{style, transform, std::move(brush), brush_transform, std::move(shape)});
 }
 
 void Scene::stroke(const Stroke& style, const Affine& transform, Brush brush, std::optional<Affine> brush_transform,
                    Shape shape) {
-    items_.emplace_back(
-        scene_item::StrokeItem{style, transform, std::move(brush), brush_transform, std::move(shape)});
+    items_.emplace_back(scene_item::StrokeItem{style, transform, std::move(brush), brush_transform, std::move(shape)});
 }
 
 void Scene::push_layer(BlendMode blend, float alpha, const Affine& transform, Shape clip) {

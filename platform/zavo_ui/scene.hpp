@@ -80,10 +80,9 @@ using SceneItem = std::variant<scene_item::FillItem, scene_item::StrokeItem, sce
 
 class Scene {
 public:
-    void fill(Fill style, const Affine& transform, Brush brush, std::optional<Affine> brush_transform,
-              Shape shape);
-    void stroke(const Stroke& style, const Affine& transform, Brush brush,
-                std::optional<Affine> brush_transform, Shape shape);
+    void fill(Fill style, const Affine& transform, Brush brush, std::optional<Affine> brush_transform, Shape shape);
+    void stroke(const Stroke& style, const Affine& transform, Brush brush, std::optional<Affine> brush_transform,
+                Shape shape);
     void push_layer(BlendMode blend, float alpha, const Affine& transform, Shape clip);
     // A pop without a matching push is ignored, so a backend never sees an unbalanced pop.
     void pop_layer();

@@ -226,41 +226,41 @@ bool TextInput::on_key(const event::Key& key, event::Modifiers mods, EventContex
     const bool word = mods.control();
     if (auto* named = std::get_if<NamedKey>(&key.logical)) {
         switch (*named) {
-        case NamedKey::ArrowLeft:
-            if (!shift && selection()) {
-                cursor_ = anchor_ = selection()->first;
-            } else {
-                set_cursor(word ? prev_word_start(text_, cursor_) : prev_position(text_, cursor_), shift);
-            }
-            return true;
-        case NamedKey::ArrowRight:
-            if (!shift && selection()) {
-                cursor_ = anchor_ = selection()->second;
-            } else {
-                set_cursor(word ? next_word_end(text_, cursor_) : next_position(text_, cursor_), shift);
-            }
-            return true;
-        case NamedKey::Home: set_cursor(0, shift); return true;
-        case NamedKey::End: set_cursor(text_.size(), shift); return true;
-        case NamedKey::Backspace:
-            if (!delete_selection() && cursor_ > 0) {
-                std::size_t from = word ? prev_word_start(text_, cursor_) : prev_position(text_, cursor_);
-                text_.erase(from, cursor_ - from);
-                cursor_ = anchor_ = from;
-            }
-            return true;
-        case NamedKey::Delete:
-            if (!delete_selection() && cursor_ < text_.size()) {
-                std::size_t to = word ? next_word_end(text_, cursor_) : next_position(text_, cursor_);
-                text_.erase(cursor_, to - cursor_);
-                anchor_ = cursor_;
-            }
-            return true;
-        case NamedKey::Space:
-            if (mods.control() || mods.super_key()) return false;
-            insert(" ");
-            return true;
-        default: return false;
+            case NamedKey::ArrowLeft:
+                if (!shift && selection()) {
+                    cursor_ = anchor_ = selection()->first;
+                } else {
+                    set_cursor(word ? prev_word_start(text_, cursor_) : prev_position(text_, cursor_), shift);
+                }
+                return true;
+            case NamedKey::ArrowRight:
+                if (!shift && selection()) {
+                    cursor_ = anchor_ = selection()->second;
+                } else {
+                    set_cursor(word ? next_word_end(text_, cursor_) : next_position(text_, cursor_), shift);
+                }
+                return true;
+            case NamedKey::Home: set_cursor(0, shift); return true;
+            case NamedKey::End: set_cursor(text_.size(), shift); return true;
+            case NamedKey::Backspace:
+                if (!delete_selection() && cursor_ > 0) {
+                    std::size_t from = word ? prev_word_start(text_, cursor_) : prev_position(text_, cursor_);
+                    text_.erase(from, cursor_ - from);
+                    cursor_ = anchor_ = from;
+                }
+                return true;
+            case NamedKey::Delete:
+                if (!delete_selection() && cursor_ < text_.size()) {
+                    std::size_t to = word ? next_word_end(text_, cursor_) : next_position(text_, cursor_);
+                    text_.erase(cursor_, to - cursor_);
+                    anchor_ = cursor_;
+                }
+                return true;
+            case NamedKey::Space:
+                if (mods.control() || mods.super_key()) return false;
+                insert(" ");
+                return true;
+            default: return false;
         }
     }
     if (mods.control() || mods.super_key()) {
@@ -297,8 +297,10 @@ bool TextInput::on_key(const event::Key& key, event::Modifiers mods, EventContex
     }
     // Text the key types; control characters (Escape, Enter) are not text.
     std::string_view typed;
-    if (key.text) typed = *key.text;
-    else if (const std::string* ch = key.character()) typed = *ch;
+    if (key.text)
+        typed = *key.text;
+    else if (const std::string* ch = key.character())
+        typed = *ch;
     if (typed.empty() || is_control_key_text(typed)) return false;
     insert(typed);
     return true;
@@ -390,8 +392,7 @@ void TextInput::draw(Scene& scene, const Affine& transform, const text_render::T
     if (!external_frame) {
         Rect frame{rect_.x0 - 12.0, rect_.y0, rect_.x1 + 12.0, rect_.y1};
         surface::card(scene, transform, frame, c.background, 8.0);
-        if (focused)
-            scene.stroke_color(transform, Stroke::of_width(2.0), c.focus, RoundedRect::from_rect(frame, 8.0));
+        if (focused) scene.stroke_color(transform, Stroke::of_width(2.0), c.focus, RoundedRect::from_rect(frame, 8.0));
     }
 
     // Measure again only when the text, its size or the text scale changed.
@@ -417,7 +418,8 @@ void TextInput::draw(Scene& scene, const Affine& transform, const text_render::T
     scene.push_clip(transform, Rect{rect_.x0 - 2.0, rect_.y0, rect_.x1 + 2.0, rect_.y1});
     if (focused) {
         if (auto s = selection())
-            scene.fill_color(transform, c.focus.with_alpha(0.35f), Rect{x_at(s->first), top, x_at(s->second), top + line_h});
+            scene.fill_color(transform, c.focus.with_alpha(0.35f),
+                             Rect{x_at(s->first), top, x_at(s->second), top + line_h});
     }
     if (text_.empty()) {
         if (!placeholder.empty())

@@ -67,8 +67,8 @@ public:
     // How far the text is scrolled left so that the caret stays in view.
     double scroll_x() const { return scroll_; }
 
-    void draw(Scene& scene, const Affine& transform, const text_render::TextRenderer& text,
-              const theme::Theme& theme, DrawContext& draw);
+    void draw(Scene& scene, const Affine& transform, const text_render::TextRenderer& text, const theme::Theme& theme,
+              DrawContext& draw);
 
     // Widget
     void paint(Scene& scene, const Affine& transform, text_render::TextRenderer& text, const theme::Theme& theme,

@@ -17,8 +17,8 @@ struct Colors {
     Color info;
     Color accent;
     Color device_accent;
-    Color scrim;           // dialog scrim, drawn with an alpha of the caller's
-    Color focus;           // focus ring
+    Color scrim;  // dialog scrim, drawn with an alpha of the caller's
+    Color focus;  // focus ring
 
     // The surface raised by `amount` elevation steps (1.0 a full step): used for hover grounds.
     Color lift(float amount) const;

@@ -39,8 +39,7 @@ bool TooltipHost::tick(Instant now) {
     return true;
 }
 
-Rect tooltip_rect(const text_render::TextRenderer& text, const Rect& anchor, std::string_view tip,
-                  const Rect& window) {
+Rect tooltip_rect(const text_render::TextRenderer& text, const Rect& anchor, std::string_view tip, const Rect& window) {
     auto m = text.measure(tip, TEXT_SIZE, MAX_TEXT_WIDTH);
     double w = m.width + 2 * PAD_X;
     double h = m.height + 2 * PAD_Y;

@@ -58,7 +58,6 @@ void draw_hover_tooltip(Scene& scene, const Affine& transform, const text_render
                         const theme::Theme& theme, const Rect& anchor, std::string_view tip, const Rect& window);
 
 // The bubble's rectangle as draw_hover_tooltip places it.
-Rect tooltip_rect(const text_render::TextRenderer& text, const Rect& anchor, std::string_view tip,
-                  const Rect& window);
+Rect tooltip_rect(const text_render::TextRenderer& text, const Rect& anchor, std::string_view tip, const Rect& window);
 
 }  // namespace zavo_ui::widget::tooltip

@@ -29,22 +29,22 @@ std::vector<SemanticActionKind> semantic_actions(const a11y::AccessNode& node) {
         actions.push_back(k);
     };
     switch (node.role) {
-    case AccessRole::Button: add(SemanticActionKind::Activate); break;
-    case AccessRole::ToggleButton:
-    case AccessRole::RadioButton:
-        add(SemanticActionKind::Activate);
-        add(SemanticActionKind::Toggle);
-        break;
-    case AccessRole::TextField:
-        add(SemanticActionKind::Activate);
-        add(SemanticActionKind::Focus);
-        add(SemanticActionKind::SetValue);
-        break;
-    case AccessRole::ListItem:
-        add(SemanticActionKind::Activate);
-        add(SemanticActionKind::ScrollIntoView);
-        break;
-    default: break;
+        case AccessRole::Button: add(SemanticActionKind::Activate); break;
+        case AccessRole::ToggleButton:
+        case AccessRole::RadioButton:
+            add(SemanticActionKind::Activate);
+            add(SemanticActionKind::Toggle);
+            break;
+        case AccessRole::TextField:
+            add(SemanticActionKind::Activate);
+            add(SemanticActionKind::Focus);
+            add(SemanticActionKind::SetValue);
+            break;
+        case AccessRole::ListItem:
+            add(SemanticActionKind::Activate);
+            add(SemanticActionKind::ScrollIntoView);
+            break;
+        default: break;
     }
     if (node.focusable) add(SemanticActionKind::Focus);
     return actions;
@@ -60,7 +60,7 @@ std::string Widget::type_name() const {
     const char* mangled = typeid(*this).name();
     int status = 0;
     std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(mangled, nullptr, nullptr, &status),
-                                                      std::free);
+                                                     std::free);
     return status == 0 && demangled ? std::string(demangled.get()) : std::string(mangled);
 }
 

@@ -98,8 +98,8 @@ public:
                        const theme::Theme& theme, DrawContext& draw);
     // Sets `handled` when the widget consumed the event. `scale_factor` converts the event's
     // physical pixels to logical ones.
-    virtual void handle_event(const event::Event& event, event::Modifiers modifiers, EventContext& ctx,
-                              bool& handled, double scale_factor);
+    virtual void handle_event(const event::Event& event, event::Modifiers modifiers, EventContext& ctx, bool& handled,
+                              double scale_factor);
 
     // Operation types the widget itself declares.
     virtual std::vector<std::string> operation_types();
@@ -110,8 +110,7 @@ public:
     virtual std::optional<Rect> bounds();
     virtual std::optional<a11y::AccessNode> accessibility_tree();
     // True when the element id and action were accepted and acted on.
-    virtual bool activate_element(std::string_view element_id, const a11y::SemanticAction& action,
-                                  EventContext& ctx);
+    virtual bool activate_element(std::string_view element_id, const a11y::SemanticAction& action, EventContext& ctx);
     // The bindings of the widget's own tree (built anew), then every child's.
     virtual std::vector<SemanticActionBinding> semantic_action_bindings();
     // True when some binding carries an action.

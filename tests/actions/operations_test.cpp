@@ -92,6 +92,7 @@ TEST_F(Operations, StartRefusesWithoutLaunchingOrPending) {
         const char* what;
         std::function<StartOutcome()> act;
         StartOutcome expected;
+        // clang-format off
     } cases[] = {
         {"declared as a view", [&] { return start(Op{Op::Connect{node.id}}, kView); }, start::NotHandled{}},
         {"declared as a plain action", [&] { return start(Op{Op::Connect{node.id}}, kPlain); }, start::NotHandled{}},
@@ -118,6 +119,7 @@ TEST_F(Operations, StartRefusesWithoutLaunchingOrPending) {
         {"forget without a session", [&] { return start(Op{Op::ForgetSshHostKey{box.id}}); },
          start::Refused{"only the currently observed changed SSH host key can be forgotten"}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         EXPECT_EQ(c.act(), c.expected) << c.what;
         EXPECT_TRUE(app->pending_operation.is_idle()) << c.what;
@@ -135,9 +137,11 @@ TEST_F(Operations, SendTextNeedsTheConnectedTerminalOfItsConnection) {
     ssh.attach(*app, box.id);
     const StartOutcome needs_terminal = start::Refused{"text input requires a connected SSH terminal"};
     EXPECT_EQ(start(Op{Op::SendText{box.id, "ls\n"}}), needs_terminal);  // still connecting
-    EXPECT_EQ(run(Op{Op::SendText{box.id, "ls\n"}}), RunOutcome(RunFailure{"text input requires a connected SSH terminal"}));
+    EXPECT_EQ(run(Op{Op::SendText{box.id, "ls\n"}}),
+              RunOutcome(RunFailure{"text input requires a connected SSH terminal"}));
     ssh.status->set(SessionStatus::connected());
-    EXPECT_EQ(start(Op{Op::SendText{node.id, "ls\n"}}), StartOutcome(start::Refused{"that remote session is no longer active"}));
+    EXPECT_EQ(start(Op{Op::SendText{node.id, "ls\n"}}),
+              StartOutcome(start::Refused{"that remote session is no longer active"}));
     EXPECT_EQ(start(Op{Op::SendText{box.id, ""}}), StartOutcome(start::Refused{"SSH input cannot be empty"}));
     app->live_session = LiveSession{LiveSession::Preview{SessionStatus::connected()}};
     EXPECT_EQ(start(Op{Op::SendText{box.id, "ls\n"}}), needs_terminal);
@@ -153,6 +157,7 @@ TEST_F(Operations, APendingConnectFollowsItsSession) {
         bool cancel;
         PollOutcome expected;
         bool session_left;  // whether a live session remains afterwards
+        // clang-format off
     } cases[] = {
         {"still connecting", [] {}, false, poll::Pending{}, true},
         {"connected", [&] { device_event(zavo_ui::device_relay::DeviceEvent::Connected{640, 480}); }, false,
@@ -175,6 +180,7 @@ TEST_F(Operations, APendingConnectFollowsItsSession) {
         {"cancelled after a replacement", [&] { run(Op{Op::Connect{win.id}}); }, true,
          poll::Cancelled{"remote connection attempt cancelled", kFirst}, true},
     };
+    // clang-format on
     for (const auto& c : cases) {
         app->end_session();
         ASSERT_EQ(start(Op{Op::Connect{node.id}}), StartOutcome(start::Pending{})) << c.what;
@@ -208,7 +214,8 @@ TEST_F(Operations, APendingSendTextWaitsForTheWorker) {
         std::function<void(SshInput&)> worker;
         PollOutcome expected;
     } cases[] = {
-        {"written", [](SshInput& in) { ASSERT_TRUE(in.ack->try_send(SshAck{})); }, poll::Completed{Completion{}, kFirst}},
+        {"written", [](SshInput& in) { ASSERT_TRUE(in.ack->try_send(SshAck{})); },
+         poll::Completed{Completion{}, kFirst}},
         {"write failed", [](SshInput& in) { ASSERT_TRUE(in.ack->try_send(std::unexpected("broken pipe"))); },
          failed("remote.input_failed", "broken pipe")},
         {"worker gone", [](SshInput& in) { in.ack.reset(); },
@@ -283,7 +290,8 @@ TEST_F(Operations, RunPerformsAtOnce) {
         EXPECT_EQ(app->screen, c.screen) << c.what;
         if (c.screen == Screen::session(box.id)) {
             EXPECT_EQ(app->live_session->status(),
-                      SessionStatus::unavailable("SSH is installed, but this build has not been granted live network access."));
+                      SessionStatus::unavailable(
+                          "SSH is installed, but this build has not been granted live network access."));
         }
     }
     EXPECT_FALSE(app->live_session);
@@ -318,9 +326,7 @@ TEST_F(Operations, TrustPinsThePresentedKeyAndConnectsAgain) {
 
 TEST_F(Operations, HostKeyStoreFailuresAreReported) {
     // A store that cannot be read: trust fails and the session stays.
-    {
-        std::ofstream(store) << "not json";
-    }
+    { std::ofstream(store) << "not json"; }
     ::chmod(store.c_str(), 0600);
     ssh.attach(*app, box.id);
     ssh.host_key->set(HostKeyProblem{HostKeyUnknown{kPresented}});

@@ -77,7 +77,8 @@ TEST_F(Resources, AnEmptyDocumentOffersTheListAlone) {
         EXPECT_EQ(a.contract.settings, (Settings{0, 0, 0, 0, 1}));
     }
     EXPECT_EQ(list.actions[0].invoke({}), encode_remote_operation(RemoteOperation{RemoteOperation::ShowConnections{}}));
-    EXPECT_EQ(list.actions[1].invoke({}), encode_remote_operation(RemoteOperation{RemoteOperation::NewConnectionForm{}}));
+    EXPECT_EQ(list.actions[1].invoke({}),
+              encode_remote_operation(RemoteOperation{RemoteOperation::NewConnectionForm{}}));
 }
 
 TEST_F(Resources, ASavedConnectionOffersItsFiveActions) {
@@ -93,8 +94,7 @@ TEST_F(Resources, ASavedConnectionOffersItsFiveActions) {
     EXPECT_EQ(open.invoke({}), encode_remote_operation(RemoteOperation{RemoteOperation::EditConnection{c.id}}));
 
     const ActionSpec connect = action(id, "connect");
-    EXPECT_EQ(connect.description,
-              "Open a live session to this saved connection. This transport is ready to connect.");
+    EXPECT_EQ(connect.description, "Open a live session to this saved connection. This transport is ready to connect.");
     EXPECT_EQ(connect.kind, static_cast<std::uint8_t>(OperationKind::Session));
     EXPECT_EQ(connect.contract.words, (std::vector<std::string>{"network", "session"}));
     EXPECT_EQ(connect.contract.settings, (Settings{0, 2, 0, 3, 1}));
@@ -184,8 +184,8 @@ TEST_F(Resources, TheSessionOffersWhatItsStateAllows) {
     const std::string id = "remote.session:" + c.id.to_string();
     const HostKeyIdentity presented{"ssh-ed25519", "SHA256:presented"};
     const HostKeyIdentity stored{"ssh-ed25519", "SHA256:stored"};
-    const auto not_connected =
-        zavo_actions::resource::Availability{false, "terminal_not_connected", "Text input requires a connected SSH terminal"};
+    const auto not_connected = zavo_actions::resource::Availability{false, "terminal_not_connected",
+                                                                    "Text input requires a connected SSH terminal"};
     const auto available = zavo_actions::resource::Availability{};
     actions_test::FakeSsh ssh;
 
@@ -194,6 +194,7 @@ TEST_F(Resources, TheSessionOffersWhatItsStateAllows) {
         std::function<void()> arrange;
         zavo_actions::resource::Availability send_text;
         std::vector<std::string> actions;
+        // clang-format off
     } cases[] = {
         {"ssh connecting", [&] { ssh.attach(*app, c.id); }, not_connected, {"disconnect", "send-text"}},
         {"ssh connected", [&] { ssh.status->set(SessionStatus::connected()); }, available, {"disconnect", "send-text"}},
@@ -211,6 +212,7 @@ TEST_F(Resources, TheSessionOffersWhatItsStateAllows) {
              app->live_session = LiveSession{LiveSession::Unavailable{ConnectionReadiness::CapabilityRequired, c.kind}};
          }, not_connected, {"disconnect", "send-text"}},
     };
+    // clang-format on
     for (const auto& k : cases) {
         k.arrange();
         const Resource session = resource(id);

@@ -354,7 +354,10 @@ TEST_F(Controller, NavigationTogglesAgainstWhatIsShown) {
         std::optional<bool> choice;
         bool after;
     } cases[] = {
-        {true, std::nullopt, true}, {false, std::nullopt, false}, {true, true, false}, {false, false, true},
+        {true, std::nullopt, true},
+        {false, std::nullopt, false},
+        {true, true, false},
+        {false, false, true},
     };
     for (const auto& c : cases) {
         app->narrow = c.narrow;

@@ -142,8 +142,8 @@ TEST_F(SessionLaunch, VncPointerPositionsMapOntoTheFramebuffer) {
     status_cell->set(SessionStatus::connected());
     using P = std::optional<std::pair<std::uint16_t, std::uint16_t>>;
     const std::pair<zavo_ui::Point, P> cases[] = {
-        {{100, 50}, P{{0, 0}}},        {{300, 150}, P{{100, 50}}},  {{499.5, 249.9}, P{{199, 99}}},
-        {{500, 150}, std::nullopt},    {{300, 250}, std::nullopt},  {{99.9, 60}, std::nullopt},
+        {{100, 50}, P{{0, 0}}},     {{300, 150}, P{{100, 50}}}, {{499.5, 249.9}, P{{199, 99}}},
+        {{500, 150}, std::nullopt}, {{300, 250}, std::nullopt}, {{99.9, 60}, std::nullopt},
     };
     for (const auto& [point, expected] : cases) EXPECT_EQ(app->vnc_pointer_position(point), expected) << point.x;
 

@@ -12,9 +12,14 @@ namespace {
 const Uuid kId = *Uuid::parse("6f1c2a4e-8d2b-4c1a-9e3f-0a1b2c3d4e5f");
 
 std::vector<Op> every_operation() {
-    return {Op{Op::ShowConnections{}},       Op{Op::NewConnectionForm{}}, Op{Op::EditConnection{kId}},
-            Op{Op::Connect{kId}},            Op{Op::Disconnect{kId}},     Op{Op::SendText{kId, "ls -l\n"}},
-            Op{Op::TrustSshHostKey{kId, {"ssh-ed25519", "SHA256:x"}}}, Op{Op::ForgetSshHostKey{kId}}};
+    return {Op{Op::ShowConnections{}},
+            Op{Op::NewConnectionForm{}},
+            Op{Op::EditConnection{kId}},
+            Op{Op::Connect{kId}},
+            Op{Op::Disconnect{kId}},
+            Op{Op::SendText{kId, "ls -l\n"}},
+            Op{Op::TrustSshHostKey{kId, {"ssh-ed25519", "SHA256:x"}}},
+            Op{Op::ForgetSshHostKey{kId}}};
 }
 
 TEST(Codecs, OperationsRoundTripUnderTheirType) {
@@ -77,8 +82,8 @@ TEST(Codecs, ActionBuildersAndTake) {
     c.group = "g";
     c.favorite = true;
     c.last_used = "12m ago";
-    EXPECT_EQ(upsert_action(c), (RemoteAction{RemoteAction::UpsertConnection{kId, "n", "h", 2222, "u",
-                                                                             ConnectionKind::Vnc, AuthKind::Password, "g"}}));
+    EXPECT_EQ(upsert_action(c), (RemoteAction{RemoteAction::UpsertConnection{
+                                    kId, "n", "h", 2222, "u", ConnectionKind::Vnc, AuthKind::Password, "g"}}));
 
     SavedConnection first = c, second = c, other = c;
     first.name = "first";

@@ -14,7 +14,9 @@ constexpr const char* kZ = "00000000-0000-0000-0000-000000000000";
 using Op = RemoteOperation;
 using Act = RemoteAction;
 
-Act upsert() { return Act{Act::UpsertConnection{kZero, "abc", "abc", 22, "abc", ConnectionKind::Ssh, AuthKind::Password, ""}}; }
+Act upsert() {
+    return Act{Act::UpsertConnection{kZero, "abc", "abc", 22, "abc", ConnectionKind::Ssh, AuthKind::Password, ""}};
+}
 
 TEST(RemoteCodecJson, WritesTheWorkedExamplesByteForByte) {
     const std::pair<Act, std::string> actions[] = {
@@ -34,7 +36,8 @@ TEST(RemoteCodecJson, WritesTheWorkedExamplesByteForByte) {
         {Op{Op::ShowConnections{}}, R"("ShowConnections")"},
         {Op{Op::NewConnectionForm{}}, R"("NewConnectionForm")"},
         {Op{Op::Connect{kZero}}, R"({"Connect":{"connection_id":"00000000-0000-0000-0000-000000000000"}})"},
-        {Op{Op::EditConnection{kZero}}, R"({"EditConnection":{"connection_id":"00000000-0000-0000-0000-000000000000"}})"},
+        {Op{Op::EditConnection{kZero}},
+         R"({"EditConnection":{"connection_id":"00000000-0000-0000-0000-000000000000"}})"},
         {Op{Op::Disconnect{kZero}}, R"({"Disconnect":{"connection_id":"00000000-0000-0000-0000-000000000000"}})"},
         {Op{Op::ForgetSshHostKey{kZero}},
          R"({"ForgetSshHostKey":{"connection_id":"00000000-0000-0000-0000-000000000000"}})"},
@@ -52,7 +55,8 @@ TEST(RemoteCodecJson, WritesTheWorkedExamplesByteForByte) {
 
 TEST(RemoteCodecJson, ScalarsRoundTrip) {
     Uuid id = Uuid::new_v4();
-    Act odd{Act::UpsertConnection{id, "a\r\x1b\"\\/\x7fé", "h", 0, "", ConnectionKind::Zavo, AuthKind::DeviceIdentity, "g"}};
+    Act odd{Act::UpsertConnection{id, "a\r\x1b\"\\/\x7fé", "h", 0, "", ConnectionKind::Zavo, AuthKind::DeviceIdentity,
+                                  "g"}};
     std::string text = odd.serialize_json_writer();
     EXPECT_NE(text.find("\"name\":\"a\\r\\u001b\\\"\\\\/\x7f\u00e9\""), std::string::npos) << text;
     EXPECT_NE(text.find(R"("port":0,)"), std::string::npos);
@@ -95,7 +99,8 @@ TEST(RemoteCodecJson, AcceptsBothEnumerationAndRecordForms) {
 TEST(RemoteCodecJson, RefusesWithTheSchemaTexts) {
     const std::string id = std::string("\"") + kZ + "\"";
     auto upsert_with = [&](std::string field, std::string value) {
-        std::string fields = R"("id":)" + id + R"(,"name":"a","host":"a","port":22,"user":"a","kind":"Ssh","auth":"Password","group":"")";
+        std::string fields = R"("id":)" + id +
+                             R"(,"name":"a","host":"a","port":22,"user":"a","kind":"Ssh","auth":"Password","group":"")";
         std::size_t at = fields.find("\"" + field + "\":");
         std::size_t end = fields.find(",\"", at + 1);
         fields.replace(at, (end == std::string::npos ? fields.size() : end) - at, "\"" + field + "\":" + value);
@@ -115,13 +120,16 @@ TEST(RemoteCodecJson, RefusesWithTheSchemaTexts) {
         {upsert_with("id", R"("xyz")"),
          "UUID parsing failed: invalid character: expected an optional prefix of `urn:uuid:` followed by "
          "[0-9a-fA-F-], found `x` at 1"},
-        {R"({"SetFavorite":{"id":)" + id + R"(,"favorite":"true"}})", "invalid type: string \"true\", expected a boolean"},
+        {R"({"SetFavorite":{"id":)" + id + R"(,"favorite":"true"}})",
+         "invalid type: string \"true\", expected a boolean"},
         {R"({"DeleteConnection":{"Id":)" + id + "}}", "missing field `id`"},
         {R"({"DeleteConnection":{"id":)" + id + R"(,"id":)" + id + "}}", "duplicate field `id`"},
-        {R"({"DeleteConnection":[]})", "invalid length 0, expected struct variant RemoteAction::DeleteConnection with 1 element"},
+        {R"({"DeleteConnection":[]})",
+         "invalid length 0, expected struct variant RemoteAction::DeleteConnection with 1 element"},
         {R"({"RenameConnection":[)" + id + "]}",
          "invalid length 1, expected struct variant RemoteAction::RenameConnection with 2 elements"},
-        {R"({"DeleteConnection":"x"})", "invalid type: string \"x\", expected struct variant RemoteAction::DeleteConnection"},
+        {R"({"DeleteConnection":"x"})",
+         "invalid type: string \"x\", expected struct variant RemoteAction::DeleteConnection"},
         {R"("DeleteConnection")", "invalid type: unit variant, expected struct variant"},
         {R"({"Delete":{}})",
          "unknown variant `Delete`, expected one of `UpsertConnection`, `RenameConnection`, `SetFavorite`, "
@@ -136,7 +144,8 @@ TEST(RemoteCodecJson, RefusesWithTheSchemaTexts) {
     const std::pair<std::string, std::string> operations[] = {
         {R"("Connect")", "invalid type: unit variant, expected struct variant"},
         {R"({"ShowConnections":{}})", "invalid type: map, expected unit"},
-        {R"({"SendText":[)" + id + "]}", "invalid length 1, expected struct variant RemoteOperation::SendText with 2 elements"},
+        {R"({"SendText":[)" + id + "]}",
+         "invalid length 1, expected struct variant RemoteOperation::SendText with 2 elements"},
         {R"({"SendText":[)" + id + R"(,"a","b"]})", "trailing characters"},
         {R"({"SendText":[)" + id + R"(,"a",]})", "trailing comma"},
         {R"({"TrustSshHostKey":[)" + id + R"(,{"algorithm":"a"}]})", "missing field `fingerprint`"},

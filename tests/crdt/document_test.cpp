@@ -19,11 +19,16 @@ ScalarValue scalar_at(const Document& doc, const crdt::ObjId& obj, std::string_v
 TEST(Document, PutGetAndScalarTypesStayDistinct) {
     Document doc;
     std::vector<std::pair<std::string, ScalarValue>> cases{
-        {"str", std::string("x")},        {"int", std::int64_t{1}},
-        {"uint", std::uint64_t{1}},       {"f64", 1.0},
-        {"counter", crdt::Counter{1}},    {"time", crdt::Timestamp{1}},
-        {"bool", true},                   {"bytes", crdt::Bytes{1, 2}},
-        {"null", crdt::Null{}},           {"unknown", crdt::Unknown{10, {1}}},
+        {"str", std::string("x")},
+        {"int", std::int64_t{1}},
+        {"uint", std::uint64_t{1}},
+        {"f64", 1.0},
+        {"counter", crdt::Counter{1}},
+        {"time", crdt::Timestamp{1}},
+        {"bool", true},
+        {"bytes", crdt::Bytes{1, 2}},
+        {"null", crdt::Null{}},
+        {"unknown", crdt::Unknown{10, {1}}},
     };
     for (const auto& [k, v] : cases) ASSERT_TRUE(doc.put(ROOT, k, v));
     for (const auto& [k, v] : cases) EXPECT_EQ(scalar_at(doc, ROOT, k), v) << k;
@@ -40,8 +45,8 @@ TEST(Document, ReadsOfMissingOrMistypedObjectsFail) {
     crdt::ObjId bogus{99, crdt::ActorId::random()};
     EXPECT_FALSE(doc.get(bogus, "k"));
     EXPECT_FALSE(doc.keys(bogus));
-    EXPECT_FALSE(doc.get(text, "k"));         // a text has no keys
-    EXPECT_FALSE(doc.text(ROOT));             // the root is no text
+    EXPECT_FALSE(doc.get(text, "k"));  // a text has no keys
+    EXPECT_FALSE(doc.text(ROOT));      // the root is no text
     EXPECT_FALSE(doc.put(text, "k", true));
     EXPECT_FALSE(doc.splice_text(text, 1, 0, "x"));  // past the end
     EXPECT_FALSE(doc.splice_text(text, 0, 0, std::string("\xff")));
@@ -113,19 +118,19 @@ TEST(Document, ForEachEntryVisitsTheWinnersInKeyOrder) {
 
     for (auto [doc, text] : {std::pair<Document*, const char*>{&a, "first"}, {&c, "second"}}) {
         std::vector<std::string> keys;
-        auto visited = doc->for_each_entry(ROOT, [&](std::string_view key, const crdt::Value& value,
-                                                      const crdt::ObjId* object) {
-            keys.emplace_back(key);
-            auto expected = doc->get(ROOT, key).value().value();
-            EXPECT_EQ(value, expected.value) << key;
-            EXPECT_EQ(object != nullptr, value.is_object()) << key;
-            if (object) {
-                EXPECT_EQ(*object, expected.id) << key;
-            }
-            if (value.is_object(ObjType::Text)) {
-                EXPECT_EQ(doc->text(*object).value(), text);
-            }
-        });
+        auto visited = doc->for_each_entry(
+            ROOT, [&](std::string_view key, const crdt::Value& value, const crdt::ObjId* object) {
+                keys.emplace_back(key);
+                auto expected = doc->get(ROOT, key).value().value();
+                EXPECT_EQ(value, expected.value) << key;
+                EXPECT_EQ(object != nullptr, value.is_object()) << key;
+                if (object) {
+                    EXPECT_EQ(*object, expected.id) << key;
+                }
+                if (value.is_object(ObjType::Text)) {
+                    EXPECT_EQ(doc->text(*object).value(), text);
+                }
+            });
         ASSERT_TRUE(visited);
         EXPECT_EQ(keys, doc->keys(ROOT).value());
     }

@@ -47,9 +47,11 @@ TEST(Encoding, ColumnsReadBackWhatWasWritten) {
     EXPECT_TRUE(dec.done());
     EXPECT_EQ(dec.next().value(), std::nullopt);  // exhausted columns read as null
 
+    // clang-format off
     std::vector<crdt::ScalarValue> scalars{crdt::Null{}, true, false, std::uint64_t{300}, std::int64_t{-300},
                                            2.5, std::string("h\xc3\xa9"), crdt::Bytes{0, 1}, crdt::Counter{-7},
                                            crdt::Timestamp{1700000000000}, crdt::Unknown{12, {9, 9}}};
+    // clang-format on
     ValueEncoder venc;
     for (const auto& s : scalars) venc.append(s);
     auto meta = venc.finish_meta(), raw = venc.finish_raw();
@@ -67,10 +69,10 @@ TEST(Encoding, IntegersRefuseOverlongAndOverflowingForms) {
     std::vector<Case> cases{
         {{0x00}, false, true, 0},
         {{0x80, 0x01}, false, true, 128},
-        {{0x80, 0x00}, false, false, 0},                                            // overlong 0
+        {{0x80, 0x00}, false, false, 0},                                                  // overlong 0
         {{0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x01}, false, true, -1},  // 2^64-1
         {{0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02}, false, false, 0},  // 2^64
-        {{0x80}, false, false, 0},                                                  // truncated
+        {{0x80}, false, false, 0},                                                        // truncated
         {{0x40}, true, true, -64},
         {{0xff, 0x7f}, true, false, 0},  // overlong -1
         {{0xc0, 0x00}, true, true, 64},
@@ -93,7 +95,8 @@ TEST(Encoding, IntegersRefuseOverlongAndOverflowingForms) {
             }
         }
     }
-    for (std::int64_t v : {std::int64_t{0}, std::int64_t{63}, std::int64_t{64}, std::int64_t{-65}, INT64_MAX, INT64_MIN}) {
+    for (std::int64_t v :
+         {std::int64_t{0}, std::int64_t{63}, std::int64_t{64}, std::int64_t{-65}, INT64_MAX, INT64_MIN}) {
         B out;
         write_sleb(out, v);
         Reader r(out);

@@ -20,8 +20,10 @@ void dump_entries(const Document& doc, const std::vector<crdt::Entry>& all, std:
     out += "[";
     for (const auto& e : all) {
         out += e.id.to_string() + "=";
-        if (e.value.is_object()) dump(doc, e.id, out);
-        else out += crdt::to_debug_string(*e.value.scalar());
+        if (e.value.is_object())
+            dump(doc, e.id, out);
+        else
+            out += crdt::to_debug_string(*e.value.scalar());
         out += ",";
     }
     out += "]";

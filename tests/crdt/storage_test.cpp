@@ -158,6 +158,7 @@ TEST(Storage, ChangeChunkLayout) {
     ASSERT_TRUE(a.put(ROOT, "k", std::string("v")));
     auto hash = a.commit(std::nullopt, 0).value();
     auto raw = a.get_change(hash)->raw_bytes();
+    // clang-format off
     std::vector<std::uint8_t> expected{
         0x85, 0x6f, 0x4a, 0x83, hash.bytes[0], hash.bytes[1], hash.bytes[2], hash.bytes[3], 0x01,
         0,  // length, filled below
@@ -175,6 +176,7 @@ TEST(Storage, ChangeChunkLayout) {
         'v',
         0x7f, 0x00,        // no predecessors
     };
+    // clang-format on
     expected[9] = static_cast<std::uint8_t>(expected.size() - 10);
     EXPECT_EQ(std::vector<std::uint8_t>(raw.begin(), raw.end()), expected);
 }

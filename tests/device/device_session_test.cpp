@@ -141,8 +141,8 @@ TEST(DeviceEvents, NewestFrameWinsAndOnlyItIsDecoded) {
     EXPECT_EQ(held.wake.len(), 1u) << "one wake-up pending at most";
 
     // Run the decoder over what is queued, then end it by dropping the session.
-    std::thread decoder(run_frame_decoder, std::move(held.wake), held.session.pending_frame,
-                        held.session.decoded_frame, held.session.decoder_alive);
+    std::thread decoder(run_frame_decoder, std::move(held.wake), held.session.pending_frame, held.session.decoded_frame,
+                        held.session.decoder_alive);
     auto alive = held.session.decoder_alive;
     auto decoded = held.session.decoded_frame;
     auto session = std::move(held.session);
@@ -194,13 +194,15 @@ TEST(DeviceDecoderThread, DecodesFramesAndEndsWithItsSession) {
     std::vector<std::uint8_t> picture(1280u * 720u * 4u, 90);
     (void)apply_device_event(*session, event(1, DeviceEvent::Frame{{0, 0, 0, 1, 0x65, 0xff}}));  // undecodable
     std::optional<DecodedFrame> taken;
-    ASSERT_TRUE(eventually([&] {
-        // Every frame is a key frame, so any one that wins decodes on its own.
-        encoder.force_key_frame();
-        (void)apply_device_event(*session, event(1, DeviceEvent::Frame{encoder.encode_rgba(picture)}));
-        taken = take_decoded_frame(*session);
-        return taken.has_value();
-    }, 10s));
+    ASSERT_TRUE(eventually(
+        [&] {
+            // Every frame is a key frame, so any one that wins decodes on its own.
+            encoder.force_key_frame();
+            (void)apply_device_event(*session, event(1, DeviceEvent::Frame{encoder.encode_rgba(picture)}));
+            taken = take_decoded_frame(*session);
+            return taken.has_value();
+        },
+        10s));
     EXPECT_EQ(taken->width, 1280u);
     EXPECT_EQ(taken->height, 720u);
     EXPECT_EQ(session->frame_size, (std::pair<std::uint32_t, std::uint32_t>{1280, 720}));
@@ -229,20 +231,22 @@ TEST(DeviceDecoderThread, PicturesHeldByPaintingNeverChangeAndBuffersAreReused) 
     std::set<const void*> buffers;
     int taken = 0;
     std::uint8_t shade = 0;
-    ASSERT_TRUE(eventually([&] {
-        encoder.force_key_frame();
-        (void)apply_device_event(*session, event(1, DeviceEvent::Frame{
-                                                     encoder.encode_rgba(std::vector<std::uint8_t>(64u * 48u * 4u, shade += 5))}));
-        if (auto picture = take_decoded_frame(*session)) {
-            zavo_ui::Image image = decoded_frame_image(std::move(*picture));
-            buffers.insert(image.data.get());
-            held.emplace_back(image, *image.data);
-            if (held.size() > 2) held.erase(held.begin());
-            ++taken;
-        }
-        for (const auto& [image, bytes] : held) EXPECT_EQ(*image.data, bytes);
-        return taken >= 40;
-    }, 20s));
+    ASSERT_TRUE(eventually(
+        [&] {
+            encoder.force_key_frame();
+            (void)apply_device_event(*session, event(1, DeviceEvent::Frame{encoder.encode_rgba(
+                                                            std::vector<std::uint8_t>(64u * 48u * 4u, shade += 5))}));
+            if (auto picture = take_decoded_frame(*session)) {
+                zavo_ui::Image image = decoded_frame_image(std::move(*picture));
+                buffers.insert(image.data.get());
+                held.emplace_back(image, *image.data);
+                if (held.size() > 2) held.erase(held.begin());
+                ++taken;
+            }
+            for (const auto& [image, bytes] : held) EXPECT_EQ(*image.data, bytes);
+            return taken >= 40;
+        },
+        20s));
     EXPECT_LT(buffers.size(), 10u) << "buffers let go are written again";
 }
 

@@ -38,7 +38,9 @@ TEST(PutScalarIfChanged, WritesOnlyWhatDiffersInTypeOrValue) {
     const auto text = [](std::string_view v) {
         return [v](crdt::Document& d) { put_scalar_if_changed(d, crdt::ROOT, "k", v); };
     };
-    const auto boolean = [](bool v) { return [v](crdt::Document& d) { put_scalar_if_changed(d, crdt::ROOT, "k", v); }; };
+    const auto boolean = [](bool v) {
+        return [v](crdt::Document& d) { put_scalar_if_changed(d, crdt::ROOT, "k", v); };
+    };
     const auto integer = [](std::int64_t v) {
         return [v](crdt::Document& d) { put_scalar_if_changed(d, crdt::ROOT, "k", v); };
     };

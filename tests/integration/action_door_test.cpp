@@ -134,15 +134,21 @@ std::vector<std::string> gvariant_strings(std::string_view text) {
                 continue;
             }
             const char e = text[++i];
-            if (e == 'n') s += '\n';
-            else if (e == 't') s += '\t';
+            if (e == 'n')
+                s += '\n';
+            else if (e == 't')
+                s += '\t';
             else if (e == 'u' || e == 'U') {
                 const int digits = e == 'u' ? 4 : 8;
-                const auto code = static_cast<char32_t>(std::stoul(std::string(text.substr(i + 1, digits)), nullptr, 16));
+                const auto code = static_cast<char32_t>(
+                    std::stoul(std::string(text.substr(i + 1, digits)), nullptr, 16));
                 i += digits;
-                if (code < 0x80) s += char(code);
-                else s += "?";  // not in the texts checked here
-            } else s += e;
+                if (code < 0x80)
+                    s += char(code);
+                else
+                    s += "?";  // not in the texts checked here
+            } else
+                s += e;
         }
         out.push_back(std::move(s));
     }
@@ -162,8 +168,9 @@ public:
     Gdbus(std::string address, fs::path dir) : address_(std::move(address)), dir_(std::move(dir)) {}
 
     Reply call(const std::string& method, const std::vector<std::string>& args = {}) const {
-        std::vector<std::string> argv = {"gdbus", "call", "--session", "--dest", kService, "--object-path", kPath,
-                                         "--method", std::string(kInterface) + "." + method};
+        std::vector<std::string> argv = {"gdbus",  "call",     "--session",
+                                         "--dest", kService,   "--object-path",
+                                         kPath,    "--method", std::string(kInterface) + "." + method};
         argv.insert(argv.end(), args.begin(), args.end());
         const fs::path out = dir_ / "gdbus-out";
         const fs::path err = dir_ / "gdbus-err";
@@ -281,7 +288,8 @@ class ActionDoor : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const char* tool : {"dbus-run-session", "gdbus"})
-            if (!test_support::on_path(tool)) GTEST_SKIP() << tool << " is not installed (scripts/install-deps installs it)";
+            if (!test_support::on_path(tool))
+                GTEST_SKIP() << tool << " is not installed (scripts/install-deps installs it)";
         if (const std::string why = ssh_test::SshServer::unavailable(); !why.empty()) GTEST_SKIP() << why;
         server_ = std::make_unique<ssh_test::SshServer>();
         // A throwaway account with a plain shell: root's login shell runs whatever its profile says.
@@ -367,7 +375,8 @@ TEST_F(ActionDoor, ConnectSendTextRenameAndDisconnectFromOutside) {
     ASSERT_TRUE(done.ok) << done.error << ": " << done.message;
     EXPECT_EQ(done.values, (std::vector<std::string>{"completed", "", ""}));
     // A finished operation is forgotten.
-    EXPECT_EQ(client_->call("Poll", {gvariant_string(started.values[1])}).error, "dev.zavo.remote.Error.UnknownOperation");
+    EXPECT_EQ(client_->call("Poll", {gvariant_string(started.values[1])}).error,
+              "dev.zavo.remote.Error.UnknownOperation");
 
     tree = client_->resources();
     ASSERT_NE(find(tree, session), nullptr);
@@ -388,10 +397,11 @@ TEST_F(ActionDoor, ConnectSendTextRenameAndDisconnectFromOutside) {
         std::string error;
         std::string message;
     } bad[] = {
-        {"unknown resource", client_->invoke("remote.connection:nope", "connect"), "dev.zavo.remote.Error.UnknownResource",
-         "no resource \"remote.connection:nope\""},
+        {"unknown resource", client_->invoke("remote.connection:nope", "connect"),
+         "dev.zavo.remote.Error.UnknownResource", "no resource \"remote.connection:nope\""},
         {"unknown action", client_->invoke(connection, "reboot"), "dev.zavo.remote.Error.UnknownAction",
-         "resource \"" + connection + "\" has no action \"reboot\" (its actions: open, connect, rename, favorite, delete)"},
+         "resource \"" + connection +
+             "\" has no action \"reboot\" (its actions: open, connect, rename, favorite, delete)"},
         {"unavailable", client_->invoke("remote.connection:" + rdp.id.to_string(), "connect"),
          "dev.zavo.remote.Error.Unavailable",
          "transport_backend_unavailable: RDP profiles are preserved, but this Zavo build has no RDP client backend."},
@@ -497,7 +507,8 @@ TEST_F(ActionDoor, AClosedDoorIsSaidOnceAndTheProgramRunsOn) {
     wait_for_door(*client_, *first);
     for (const auto& c : cases) {
         auto program = start(c.what, c.bus);
-        ASSERT_TRUE(test_support::eventually([&] { return program->stderr_text().find(closed) != std::string::npos; }, 10s))
+        ASSERT_TRUE(
+            test_support::eventually([&] { return program->stderr_text().find(closed) != std::string::npos; }, 10s))
             << c.what << ": " << program->stderr_text();
         std::this_thread::sleep_for(300ms);
         EXPECT_TRUE(program->running()) << c.what;

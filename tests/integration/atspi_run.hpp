@@ -38,8 +38,14 @@ struct Result {
 inline Result run_checker(const std::string& script, const std::vector<std::string>& script_args, int seconds) {
     namespace fs = std::filesystem;
     const fs::path out = fs::temp_directory_path() / ("atspi-check-" + std::to_string(::getpid()) + ".log");
-    std::vector<std::string> args = {"timeout", "-k", "5", std::to_string(seconds), "dbus-run-session", "--",
-                                     "/usr/bin/python3", std::string(REMOTE_SOURCE_DIR) + "/tests/integration/" + script};
+    std::vector<std::string> args = {"timeout",
+                                     "-k",
+                                     "5",
+                                     std::to_string(seconds),
+                                     "dbus-run-session",
+                                     "--",
+                                     "/usr/bin/python3",
+                                     std::string(REMOTE_SOURCE_DIR) + "/tests/integration/" + script};
     args.insert(args.end(), script_args.begin(), script_args.end());
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());

@@ -120,8 +120,7 @@ TEST(DeviceRelaySession, UnreachableDevicesFailTheSessionWithTheRelaysReason) {
         Pump pump(relay);
         SessionSink sink;
         sink.launch(endpoint);
-        EXPECT_TRUE(pump.until(sink, [&] { return sink.session->status.kind == SessionStatus::Kind::Failed; }))
-            << text;
+        EXPECT_TRUE(pump.until(sink, [&] { return sink.session->status.kind == SessionStatus::Kind::Failed; })) << text;
         EXPECT_EQ(sink.session->status, SessionStatus::failed(text));
     }
 }
@@ -158,7 +157,8 @@ TEST(DeviceRelaySession, ApplicationSinkCarriesASampleDeviceSession) {
     auto alive = session.decoder_alive;
     app->end_session();
     ASSERT_EQ(app->device_requests, (std::vector{DeviceRequest::disconnect(1)}));
-    EXPECT_TRUE(pump.until(*app, [&] { return app->device_requests.empty() && !alive->load(std::memory_order_acquire); }));
+    EXPECT_TRUE(
+        pump.until(*app, [&] { return app->device_requests.empty() && !alive->load(std::memory_order_acquire); }));
 }
 
 }  // namespace

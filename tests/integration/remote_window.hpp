@@ -34,7 +34,8 @@ using namespace std::chrono_literals;
 // Why the window tests cannot run here, or empty.
 inline std::string unavailable() {
     for (const char* tool : {"Xvfb", "xdotool", "xwd", "timeout"})
-        if (!test_support::on_path(tool)) return std::string(tool) + " is not installed (scripts/install-deps installs it)";
+        if (!test_support::on_path(tool))
+            return std::string(tool) + " is not installed (scripts/install-deps installs it)";
     if (!fs::exists(std::string(REMOTE_BINARY_DIR) + "/remote")) return "the program is not built";
     return {};
 }
@@ -71,7 +72,8 @@ struct Capture {
         c.rgb.resize(std::size_t(width) * height * 3);
         for (std::uint32_t y = 0; y < height; ++y) {
             for (std::uint32_t x = 0; x < width; ++x) {
-                const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data() + start + std::size_t(y) * stride + x * 4);
+                const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data() + start + std::size_t(y) * stride +
+                                                                      x * 4);
                 const std::uint32_t v = byte_order == 0 ? (p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24)
                                                         : (std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]);
                 for (int ch = 0; ch < 3; ++ch) {

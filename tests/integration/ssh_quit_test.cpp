@@ -146,9 +146,9 @@ protected:
         const auto c = test_support::saved("Lab shell", remote::ConnectionKind::Ssh, "127.0.0.1", port, server_->user(),
                                            remote::AuthKind::PublicKey);
         for (int run = 0; run < runs; ++run) {
-            window_test::RemoteWindow window({c}, {"REMOTE_LIVE_SESSIONS=",
-                                                   "REMOTE_SSH_KNOWN_HOSTS=" + server_->store().string(),
-                                                   "REMOTE_SSH_KEY=" + server_->client_key().string()});
+            window_test::RemoteWindow window(
+                {c}, {"REMOTE_LIVE_SESSIONS=", "REMOTE_SSH_KNOWN_HOSTS=" + server_->store().string(),
+                      "REMOTE_SSH_KEY=" + server_->client_key().string()});
             ASSERT_TRUE(window.ok()) << read_text(window.log());
             window.open_selected();
             ASSERT_TRUE(busy(window, run)) << "run " << run << "\n" << read_text(window.log());
@@ -161,7 +161,8 @@ protected:
 
     // Whether the server started the shell of run number `run`.
     bool shell_started(int run) const {
-        return eventually([&] { return count(read_text(server_->log()), "Starting session: shell") > std::size_t(run); }, 20s, 20ms);
+        return eventually(
+            [&] { return count(read_text(server_->log()), "Starting session: shell") > std::size_t(run); }, 20s, 20ms);
     }
 
     static std::size_t count(const std::string& text, const std::string& what) {

@@ -63,7 +63,8 @@ public:
         run("ssh-keygen -q -N '' -t ed25519 -C client -f " + client_key().string());
         run("ssh-keygen -q -N 'correct horse' -t ed25519 -C locked -f " + locked_key().string());
         run("ssh-keygen -q -N '' -t ed25519 -C stranger -f " + stranger_key().string());
-        std::ofstream(dir_ / "authorized_keys") << read_text(client_key().string() + ".pub") << read_text(locked_key().string() + ".pub");
+        std::ofstream(dir_ / "authorized_keys")
+            << read_text(client_key().string() + ".pub") << read_text(locked_key().string() + ".pub");
         ::chmod((dir_ / "authorized_keys").c_str(), 0644);
         store_dir_ = dir_ / "state";
         fs::create_directory(store_dir_);
@@ -78,7 +79,7 @@ public:
             std::this_thread::sleep_for(100ms);  // another test may hold the account files' lock
         }
         make_user(random_word(16));  // an account without a password is locked, keys and all
-        start();  // if it throws, tmp_ removes the folder
+        start();                     // if it throws, tmp_ removes the folder
     }
 
     ~SshServer() {
@@ -148,8 +149,7 @@ private:
         std::ofstream(dir_ / "sshd_config") << "Port " << port_ << "\n"
                                             << "ListenAddress 127.0.0.1\n"
                                             << "HostKey " << host_key().string() << "\n"
-                                            << extra_host_keys()
-                                            << "PidFile " << (dir_ / "sshd.pid").string() << "\n"
+                                            << extra_host_keys() << "PidFile " << (dir_ / "sshd.pid").string() << "\n"
                                             << "AuthorizedKeysFile " << (dir_ / "authorized_keys").string() << "\n"
                                             << "UsePAM no\nStrictModes no\nPermitRootLogin yes\n"
                                             << "PasswordAuthentication yes\nKbdInteractiveAuthentication no\n"
@@ -171,7 +171,8 @@ private:
                 pid_ = -1;
                 throw std::runtime_error("sshd exited: " + read_text(logfile));
             }
-            if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("sshd does not listen: " + read_text(logfile));
+            if (std::chrono::steady_clock::now() > deadline)
+                throw std::runtime_error("sshd does not listen: " + read_text(logfile));
             std::this_thread::sleep_for(20ms);
         }
     }

@@ -48,9 +48,8 @@ TEST_F(SshSessionTest, UnknownKeyIsRefusedUntilTrusted) {
     ASSERT_TRUE(wait_settled(session));
     EXPECT_EQ(open_descriptors(), descriptors);  // the refused connection's socket is closed
     const auto identity = server_->identity();
-    EXPECT_EQ(session.status(),
-              SessionStatus::failed("SSH host key for 127.0.0.1:" + std::to_string(server_->port()) +
-                                    " needs explicit trust: ssh-ed25519 " + identity.fingerprint));
+    EXPECT_EQ(session.status(), SessionStatus::failed("SSH host key for 127.0.0.1:" + std::to_string(server_->port()) +
+                                                      " needs explicit trust: ssh-ed25519 " + identity.fingerprint));
     EXPECT_EQ(session.host_key_problem(), remote::HostKeyProblem(remote::HostKeyUnknown{identity}));
     // Refused before any authentication was attempted.
     const std::string text = read_text(server_->log());
@@ -112,10 +111,12 @@ TEST_F(SshSessionTest, Authentication) {
         SessionStatus expected;
     };
     Case cases[] = {
-        {"right password", server_->request(SshPasswordCredentials{"right-password"}, user), SessionStatus::connected()},
+        {"right password", server_->request(SshPasswordCredentials{"right-password"}, user),
+         SessionStatus::connected()},
         {"wrong password", server_->request(SshPasswordCredentials{"wrong"}, user),
          SessionStatus::failed("Authentication failed")},
-        {"key with its passphrase", server_->request(SshKeyCredentials{locked, "correct horse"}), SessionStatus::connected()},
+        {"key with its passphrase", server_->request(SshKeyCredentials{locked, "correct horse"}),
+         SessionStatus::connected()},
         {"key the server does not know", server_->request(SshKeyCredentials{server_->stranger_key(), std::nullopt}),
          SessionStatus::failed("Authentication failed")},
     };
@@ -154,9 +155,8 @@ TEST_F(SshSessionTest, OutputAndErrorsReachTheTerminalAndExitEnds) {
     EXPECT_TRUE(wait_until(session, [&] { return session.status() == SessionStatus::ended(); }))
         << session.status().text;
     // The worker lets go of its input queue right after.
-    EXPECT_TRUE(wait_until(session, [&] {
-        return session.send_text("x") == std::unexpected("SSH session input channel is closed");
-    }));
+    EXPECT_TRUE(wait_until(
+        session, [&] { return session.send_text("x") == std::unexpected("SSH session input channel is closed"); }));
     EXPECT_EQ(open_descriptors(), descriptors);
 }
 
@@ -224,8 +224,7 @@ TEST_F(SshSessionTest, DroppingTheSessionWhileOutputWaitsEndsTheWorker) {
     }
     // The worker leaves its loop and disconnects, so the server ends the remote program.
     auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (process_running(marker) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(50ms);
+    while (process_running(marker) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(process_running(marker));
 }
 

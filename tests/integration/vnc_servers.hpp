@@ -138,9 +138,12 @@ private:
         const std::string geometry = std::to_string(o.width) + "x" + std::to_string(o.height);
         const std::string log = dir_ + "/server.log";
         if (o.kind == ServerOptions::Kind::TigerVnc) {
-            std::vector<std::string> argv = {"-rfbport", std::to_string(port), "-interface", "127.0.0.1",
-                                             "-UseIPv6=0", "-UseBlacklist=0", "-geometry", geometry, "-depth", "24",
-                                             "-nolisten", "tcp"};
+            std::vector<std::string> argv = {"-rfbport",   std::to_string(port),
+                                             "-interface", "127.0.0.1",
+                                             "-UseIPv6=0", "-UseBlacklist=0",
+                                             "-geometry",  geometry,
+                                             "-depth",     "24",
+                                             "-nolisten",  "tcp"};
             if (o.password) {
                 const std::string file = dir_ + "/passwd";
                 if (run("printf '%s\\n' '" + *o.password + "' | tigervncpasswd -f > " + file) != 0) return;
@@ -151,11 +154,14 @@ private:
             if (o.protocol33) argv.push_back("-Protocol3.3");
             if (!start_x("Xtigervnc", std::move(argv), log)) return;
         } else {
-            if (!start_x("Xvfb", {"-noreset", "-nolisten", "tcp", "-screen", "0", geometry + "x24"}, dir_ + "/xvfb.log"))
+            if (!start_x("Xvfb", {"-noreset", "-nolisten", "tcp", "-screen", "0", geometry + "x24"},
+                         dir_ + "/xvfb.log"))
                 return;
+            // clang-format off
             std::vector<std::string> argv = {"x11vnc", "-display", ":" + std::to_string(display_), "-rfbport",
                                              std::to_string(port), "-rfbversion", "3.7", "-listen", "127.0.0.1",
                                              "-noipv6", "-forever", "-shared", "-nocursor"};
+            // clang-format on
             if (o.password) {
                 const std::string file = dir_ + "/passwd";
                 if (run("x11vnc -storepasswd '" + *o.password + "' " + file + " >/dev/null 2>&1") != 0) return;

@@ -24,7 +24,8 @@ bool eventually(Pred pred, std::chrono::milliseconds timeout = 10s, std::chrono:
 }
 
 bool have(const ServerOptions& o) {
-    if (o.kind == ServerOptions::Kind::TigerVnc) return vnc_it::on_path("Xtigervnc") && vnc_it::on_path("tigervncpasswd");
+    if (o.kind == ServerOptions::Kind::TigerVnc)
+        return vnc_it::on_path("Xtigervnc") && vnc_it::on_path("tigervncpasswd");
     return vnc_it::on_path("Xvfb") && vnc_it::on_path("x11vnc");
 }
 
@@ -55,14 +56,15 @@ struct Case {
     ProtocolVersion version;
     SecurityType security;
     std::optional<std::string> failure;  // the session's Failed text; connected when none
-    std::string host = "127.0.0.1";       // the session's; a name tries each address in turn
+    std::string host = "127.0.0.1";      // the session's; a name tries each address in turn
 };
 
 class VncServers : public testing::TestWithParam<Case> {};
 
 TEST_P(VncServers, ConnectsOrFailsAsTheServerDecides) {
     const Case& c = GetParam();
-    if (!have(c.server)) GTEST_SKIP() << "VNC server binaries (Xtigervnc, tigervncpasswd, Xvfb, x11vnc) are not installed";
+    if (!have(c.server))
+        GTEST_SKIP() << "VNC server binaries (Xtigervnc, tigervncpasswd, Xvfb, x11vnc) are not installed";
     VncServer server(c.server);
     ASSERT_TRUE(server.ok()) << server.log();
     ASSERT_EQ(server.on_display("xsetroot -solid '#2080c0'"), 0);
@@ -104,17 +106,16 @@ const ServerOptions x11vnc37_auth{ServerOptions::Kind::X11vncOnXvfb, false, "s3c
 
 INSTANTIATE_TEST_SUITE_P(
     Real, VncServers,
-    testing::Values(
-        Case{"tiger38_none", tiger, "unused", {3, 8}, SecurityType::None, {}},
-        Case{"tiger38_auth", tiger_auth, "s3cret-pw", {3, 8}, SecurityType::VncAuthentication, {}},
-        Case{"tiger38_auth_wrong", tiger_auth, "wrong", {}, {}, "Authentication failure"},
-        Case{"tiger38_auth_none_given", tiger_auth, std::nullopt, {}, {}, "Authentication failure"},
-        Case{"tiger33_none_by_name", tiger33, std::nullopt, {3, 3}, SecurityType::None, {}, "localhost"},
-        Case{"tiger33_auth", tiger33_auth, "s3cret-pw", {3, 3}, SecurityType::VncAuthentication, {}},
-        Case{"tiger33_auth_wrong", tiger33_auth, "wrong", {}, {}, "authentication failed"},
-        Case{"x11vnc37_none", x11vnc37, std::nullopt, {3, 7}, SecurityType::None, {}},
-        Case{"x11vnc37_auth", x11vnc37_auth, "s3cret-pw", {3, 7}, SecurityType::VncAuthentication, {}},
-        Case{"x11vnc37_auth_wrong", x11vnc37_auth, "wrong", {}, {}, "authentication failed"}),
+    testing::Values(Case{"tiger38_none", tiger, "unused", {3, 8}, SecurityType::None, {}},
+                    Case{"tiger38_auth", tiger_auth, "s3cret-pw", {3, 8}, SecurityType::VncAuthentication, {}},
+                    Case{"tiger38_auth_wrong", tiger_auth, "wrong", {}, {}, "Authentication failure"},
+                    Case{"tiger38_auth_none_given", tiger_auth, std::nullopt, {}, {}, "Authentication failure"},
+                    Case{"tiger33_none_by_name", tiger33, std::nullopt, {3, 3}, SecurityType::None, {}, "localhost"},
+                    Case{"tiger33_auth", tiger33_auth, "s3cret-pw", {3, 3}, SecurityType::VncAuthentication, {}},
+                    Case{"tiger33_auth_wrong", tiger33_auth, "wrong", {}, {}, "authentication failed"},
+                    Case{"x11vnc37_none", x11vnc37, std::nullopt, {3, 7}, SecurityType::None, {}},
+                    Case{"x11vnc37_auth", x11vnc37_auth, "s3cret-pw", {3, 7}, SecurityType::VncAuthentication, {}},
+                    Case{"x11vnc37_auth_wrong", x11vnc37_auth, "wrong", {}, {}, "authentication failed"}),
     [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 TEST(VncServerInput, PointerAndKeyEventsReachTheServer) {
@@ -146,14 +147,17 @@ TEST(VncServerInput, PointerAndKeyEventsReachTheServer) {
         return test_support::read_text(events).find(needle) != std::string::npos;
     };
     // xev may still be starting: repeat the events until it reports them.
-    EXPECT_TRUE(eventually([&] {
-        (void)session->send_input(VncInput::key(true, 'q'));
-        (void)session->send_input(VncInput::key(false, 'q'));
-        (void)session->send_input(VncInput::pointer(4, 123, 45));
-        (void)session->send_input(VncInput::pointer(0, 123, 45));
-        std::this_thread::sleep_for(100ms);
-        return seen("keysym 0x71, q") && seen("KeyRelease event") && seen("root:(123,45)") && seen("button 3");
-    }, 10s)) << "xev saw no key or button events";
+    EXPECT_TRUE(eventually(
+        [&] {
+            (void)session->send_input(VncInput::key(true, 'q'));
+            (void)session->send_input(VncInput::key(false, 'q'));
+            (void)session->send_input(VncInput::pointer(4, 123, 45));
+            (void)session->send_input(VncInput::pointer(0, 123, 45));
+            std::this_thread::sleep_for(100ms);
+            return seen("keysym 0x71, q") && seen("KeyRelease event") && seen("root:(123,45)") && seen("button 3");
+        },
+        10s))
+        << "xev saw no key or button events";
     EXPECT_TRUE(session->status().is_connected());
 }
 

@@ -35,9 +35,10 @@ TEST(WindowSessions, SshTerminalTakesTypedCommandsAndControlWDisconnects) {
     const std::filesystem::path file = out.path() / "answer";
     ::chmod(out.path().c_str(), 0777);  // the session's account writes there
 
-    RemoteWindow window({saved("Lab shell", ConnectionKind::Ssh, "127.0.0.1", server.port(), server.user(), AuthKind::PublicKey)},
-                        {"REMOTE_LIVE_SESSIONS=", "REMOTE_SSH_KNOWN_HOSTS=" + server.store().string(),
-                         "REMOTE_SSH_KEY=" + server.client_key().string()});
+    RemoteWindow window(
+        {saved("Lab shell", ConnectionKind::Ssh, "127.0.0.1", server.port(), server.user(), AuthKind::PublicKey)},
+        {"REMOTE_LIVE_SESSIONS=", "REMOTE_SSH_KNOWN_HOSTS=" + server.store().string(),
+         "REMOTE_SSH_KEY=" + server.client_key().string()});
     ASSERT_TRUE(window.ok()) << test_support::read_text(window.log());
 
     window.open_selected();
@@ -53,8 +54,9 @@ TEST(WindowSessions, SshTerminalTakesTypedCommandsAndControlWDisconnects) {
     EXPECT_EQ(shot.width, 1280u);
 
     window.key("ctrl+w");
-    EXPECT_TRUE(eventually([&] { return window_test::log_has(server.log().string(), "Disconnected from user " + server.user()); }))
-        << test_support::read_text(server.log());
+    EXPECT_TRUE(eventually([&] {
+        return window_test::log_has(server.log().string(), "Disconnected from user " + server.user());
+    })) << test_support::read_text(server.log());
 }
 
 // The picture's box in a capture, found from a colour that fills cell `col` of the top row
@@ -70,7 +72,8 @@ std::optional<zavo_ui::Rect> picture_box(const window_test::Capture& shot, std::
 TEST(WindowSessions, VncClicksAndKeysReachTheServer) {
     if (auto why = window_test::unavailable(); !why.empty()) GTEST_SKIP() << why;
     for (const char* tool : {"Xtigervnc", "xsetroot", "xev"})
-        if (!test_support::on_path(tool)) GTEST_SKIP() << tool << " is not installed (scripts/install-deps installs it)";
+        if (!test_support::on_path(tool))
+            GTEST_SKIP() << tool << " is not installed (scripts/install-deps installs it)";
     vnc_it::ServerOptions options;
     options.width = 640;
     options.height = 480;
@@ -101,7 +104,8 @@ TEST(WindowSessions, VncClicksAndKeysReachTheServer) {
     EXPECT_TRUE(eventually([&] {
         const std::string at = test_support::output_of(on_server + " xdotool getmouselocation 2>/dev/null");
         return std::sscanf(at.c_str(), "x:%d y:%d", &x, &y) == 2 && std::abs(x - 160) <= 2 && std::abs(y - 360) <= 2;
-    })) << "the server's pointer is at " << x << "," << y;
+    })) << "the server's pointer is at "
+        << x << "," << y;
     EXPECT_TRUE(eventually([&] { return window_test::log_has(events, "ButtonRelease event"); }));
     const std::string pressed = test_support::read_text(events);
     EXPECT_NE(pressed.find("ButtonPress event"), std::string::npos) << pressed;
@@ -115,9 +119,9 @@ TEST(WindowSessions, VncClicksAndKeysReachTheServer) {
 TEST(WindowSessions, DeviceShowsTypedKeysAndHeldButtonsInItsPicture) {
     if (auto why = window_test::unavailable(); !why.empty()) GTEST_SKIP() << why;
     const auto& device = zavo_ui::simulated_devices::SIMULATED_DEVICES[0];
-    RemoteWindow window({saved(std::string(device.name), ConnectionKind::Zavo, device.endpoint_id(), 0, "",
-                               AuthKind::DeviceIdentity)},
-                        {});
+    RemoteWindow window(
+        {saved(std::string(device.name), ConnectionKind::Zavo, device.endpoint_id(), 0, "", AuthKind::DeviceIdentity)},
+        {});
     ASSERT_TRUE(window.ok()) << test_support::read_text(window.log());
     window.open_selected();
 
@@ -148,8 +152,10 @@ TEST(WindowSessions, DeviceShowsTypedKeysAndHeldButtonsInItsPicture) {
     };
     const auto expected = render({30, 48}, true);
     const double s = picture->width() / device.width;
-    for (const auto& [what, other] : {std::pair{"no input", render({}, false)}, {"key 49", render({30, 49}, true)},
-                                      {"keys reversed", render({48, 30}, true)}, {"no button", render({30, 48}, false)}}) {
+    for (const auto& [what, other] : {std::pair{"no input", render({}, false)},
+                                      {"key 49", render({30, 49}, true)},
+                                      {"keys reversed", render({48, 30}, true)},
+                                      {"no button", render({30, 48}, false)}}) {
         double off_expected = 0, off_other = 0;
         for (std::uint32_t wy = std::uint32_t(picture->y0); wy < std::min<double>(picture->y1, shot.height); ++wy) {
             for (std::uint32_t wx = std::uint32_t(picture->x0); wx < std::min<double>(picture->x1, shot.width); ++wx) {

@@ -9,15 +9,16 @@
 namespace {
 
 TEST(ZavoUiAccessibility, TheTreeReachesAtSpiAndActionsComeBack) {
-  if (const std::string why = atspi_test::unavailable(); !why.empty()) GTEST_SKIP() << why;
-  const auto run = atspi_test::run_checker("zavo_ui_a11y_check.py", {std::string(REMOTE_BINARY_DIR) + "/zavo_ui_gallery"}, 90);
-  EXPECT_TRUE(run.ok) << run.output;
-  EXPECT_NE(run.output.find("tree ok"), std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("press ok"), std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("edit ok"), std::string::npos) << run.output;
-  if (test_support::on_path("xdotool")) {
-    EXPECT_NE(run.output.find("keyboard ok"), std::string::npos) << run.output;
-  }
+    if (const std::string why = atspi_test::unavailable(); !why.empty()) GTEST_SKIP() << why;
+    const auto run = atspi_test::run_checker("zavo_ui_a11y_check.py",
+                                             {std::string(REMOTE_BINARY_DIR) + "/zavo_ui_gallery"}, 90);
+    EXPECT_TRUE(run.ok) << run.output;
+    EXPECT_NE(run.output.find("tree ok"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("press ok"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("edit ok"), std::string::npos) << run.output;
+    if (test_support::on_path("xdotool")) {
+        EXPECT_NE(run.output.find("keyboard ok"), std::string::npos) << run.output;
+    }
 }
 
 }  // namespace

@@ -125,8 +125,8 @@ json describe(Document& doc) {
 }
 
 void write_file(const fs::path& p, std::span<const std::uint8_t> bytes) {
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<std::uint8_t> read_file(const fs::path& p) {
@@ -172,11 +172,13 @@ TEST(Interop, OurDocumentLoadsInTheLibraryWithEqualValuesConflictsAndHeads) {
     write_file(dir.path / "ours.bin", a.save());
     json theirs = node("describe '" + (dir.path / "ours.bin").string() + "'");
     json ours = describe(a);
-    EXPECT_EQ(theirs["root"], ours["root"]) << "library: " << theirs["root"].dump() << "\nours:    " << ours["root"].dump();
+    EXPECT_EQ(theirs["root"], ours["root"])
+        << "library: " << theirs["root"].dump() << "\nours:    " << ours["root"].dump();
     EXPECT_EQ(theirs["heads"], ours["heads"]);
     EXPECT_EQ(theirs["resaved_heads"], ours["heads"]);
-    EXPECT_EQ(ours["root"]["map"]["connections"][0]["map"]["3f2504e0-4f89-11d3-9a0c-0305e82c3301"][0]["map"]["host"].size(),
-              2u);
+    EXPECT_EQ(
+        ours["root"]["map"]["connections"][0]["map"]["3f2504e0-4f89-11d3-9a0c-0305e82c3301"][0]["map"]["host"].size(),
+        2u);
 }
 
 TEST(Interop, LibraryFilesLoadInOursWithEqualValuesAndHeads) {
@@ -187,8 +189,8 @@ TEST(Interop, LibraryFilesLoadInOursWithEqualValuesAndHeads) {
         auto loaded = Document::load(read_file(dir.path / file));
         ASSERT_TRUE(loaded) << file << ": " << loaded.error().message;
         json ours = describe(*loaded);
-        EXPECT_EQ(ours["root"], theirs["root"]) << file << "\nlibrary: " << theirs["root"].dump()
-                                                << "\nours:    " << ours["root"].dump();
+        EXPECT_EQ(ours["root"], theirs["root"])
+            << file << "\nlibrary: " << theirs["root"].dump() << "\nours:    " << ours["root"].dump();
         EXPECT_EQ(ours["heads"], theirs["heads"]) << file;
     }
 }
@@ -266,8 +268,8 @@ void expect_same_merge(std::vector<Document>& replicas, const std::vector<std::s
     json theirs = node("merge" + files);
     for (std::size_t i = 1; i < replicas.size(); ++i) ASSERT_TRUE(replicas[0].merge(replicas[i]));
     json ours = describe(replicas[0]);
-    EXPECT_EQ(theirs["root"], ours["root"]) << "library: " << theirs["root"].dump()
-                                            << "\nours:    " << ours["root"].dump();
+    EXPECT_EQ(theirs["root"], ours["root"])
+        << "library: " << theirs["root"].dump() << "\nours:    " << ours["root"].dump();
     EXPECT_EQ(theirs["heads"], ours["heads"]);
     const json& connections = theirs["root"]["map"]["connections"];
     ASSERT_EQ(connections.size(), maps) << connections.dump();
@@ -287,8 +289,9 @@ TEST(Interop, ReplicasThatStartApartShowEveryConnectionInTheLibrary) {
     remote::store_connection(replicas[1], connection("22222222-2222-4222-8222-222222222222", "b"));
     remote::store_connection(replicas[2], connection("33333333-3333-4333-8333-333333333333", "c"));
     for (auto& r : replicas) r.commit(std::nullopt, 2);
-    expect_same_merge(replicas, {"11111111-1111-4111-8111-111111111111", "22222222-2222-4222-8222-222222222222",
-                                 "33333333-3333-4333-8333-333333333333"},
+    expect_same_merge(replicas,
+                      {"11111111-1111-4111-8111-111111111111", "22222222-2222-4222-8222-222222222222",
+                       "33333333-3333-4333-8333-333333333333"},
                       1);
 }
 
@@ -306,8 +309,7 @@ TEST(Interop, RepairedConcurrentMapsShowEveryConnectionInTheLibrary) {
     ASSERT_TRUE(remote::repair_connections_map(replicas[0]));
     replicas[0].commit(std::nullopt, 2);
     // The emptied map stays in conflict, hidden; the one shown holds both connections.
-    expect_same_merge(replicas, {"11111111-1111-4111-8111-111111111111", "22222222-2222-4222-8222-222222222222"},
-                      2);
+    expect_same_merge(replicas, {"11111111-1111-4111-8111-111111111111", "22222222-2222-4222-8222-222222222222"}, 2);
 }
 
 }  // namespace

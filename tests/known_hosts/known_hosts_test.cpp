@@ -194,9 +194,9 @@ TEST_F(StoreTest, CorruptFileKeepsFailing) {
 TEST(HostKeyProblemTest, Messages) {
     EXPECT_EQ(message(HostKeyUnknown{kEd}, "10.0.0.1", 2222),
               "SSH host key for 10.0.0.1:2222 needs explicit trust: ssh-ed25519 " + kEd.fingerprint);
-    EXPECT_EQ(message(HostKeyChanged{kRsa, kEd}, "h", 22),
-              "SSH host key changed for h:22. Expected ssh-rsa " + kRsa.fingerprint + "; received ssh-ed25519 " +
-                  kEd.fingerprint + ". Connection blocked.");
+    EXPECT_EQ(message(HostKeyChanged{kRsa, kEd}, "h", 22), "SSH host key changed for h:22. Expected ssh-rsa " +
+                                                               kRsa.fingerprint + "; received ssh-ed25519 " +
+                                                               kEd.fingerprint + ". Connection blocked.");
     EXPECT_EQ(message(HostKeyStoreUnavailable{"boom"}, "h", 22), "SSH host-key store is unavailable: boom");
 }
 

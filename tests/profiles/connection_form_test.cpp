@@ -34,8 +34,8 @@ TEST(ConnectionForm, DefaultFormNeedsNameAndHost) {
 
 TEST(ConnectionForm, PortValidation) {
     const std::pair<const char*, bool> cases[] = {
-        {"", false}, {"0", false}, {"65536", false}, {"99999999999", false}, {"-1", false}, {"2 2", false},
-        {"22", true}, {"00022", true}, {"65535", true}, {"+22", true}, {" 22\u00a0", true}, {"1", true},
+        {"", false},  {"0", false},    {"65536", false}, {"99999999999", false}, {"-1", false},       {"2 2", false},
+        {"22", true}, {"00022", true}, {"65535", true},  {"+22", true},          {" 22\u00a0", true}, {"1", true},
     };
     for (const auto& [port, ok] : cases) {
         Problems expected = ok ? Problems{} : Problems{"Port must be 1\u201365535"};
@@ -55,7 +55,8 @@ TEST(ConnectionForm, ProblemsInOrderWithCompatibility) {
     f.auth = AuthKind::Password;
     EXPECT_EQ(f.problems(), (Problems{"Name is required", "Zavo device profiles must use Zavo device identity."}));
     ConnectionForm v = form(ConnectionKind::Vnc, "0", AuthKind::PublicKey);
-    EXPECT_EQ(v.problems(), (Problems{"Port must be 1\u201365535", "VNC profiles support password authentication only."}));
+    EXPECT_EQ(v.problems(),
+              (Problems{"Port must be 1\u201365535", "VNC profiles support password authentication only."}));
 }
 
 TEST(ConnectionForm, ToConnection) {

@@ -29,11 +29,13 @@ std::vector<std::string> names(const std::vector<const SavedConnection*>& visibl
 using Names = std::vector<std::string>;
 
 TEST(ConnectionList, OrdersFavouritesFirstThenLowerCasedNames) {
+    // clang-format off
     std::vector<SavedConnection> list{
         make("alpha"), make("zeta", ConnectionKind::Ssh, true), make("Beta"), make("Élan"),
         make("9lives"), make("BETA"), make("a", ConnectionKind::Ssh, true), make("B", ConnectionKind::Ssh, true),
         make("beta"),
     };
+    // clang-format on
     // Equal lower-cased names keep list order; non-ASCII after ASCII letters; digits first.
     EXPECT_EQ(names(visible_connections(list, "")),
               (Names{"a", "B", "zeta", "9lives", "alpha", "Beta", "BETA", "beta", "Élan"}));
@@ -48,6 +50,7 @@ TEST(ConnectionList, SearchesNameHostUserGroupAndStoredKind) {
         set(c);
         return c;
     };
+    // clang-format off
     std::vector<SavedConnection> list{
         make("plain"),
         make("desk", ConnectionKind::Vnc),
@@ -59,6 +62,7 @@ TEST(ConnectionList, SearchesNameHostUserGroupAndStoredKind) {
         with("ΣΊΣΥΦΟΣ", [](auto& c) { c.kind = ConnectionKind::Vnc; }),
         with("Straße", [](auto& c) { c.kind = ConnectionKind::Vnc; }),
     };
+    // clang-format on
     const std::pair<const char*, Names> cases[] = {
         {"  SSH  ", {"by-group", "by-host", "by-user", "plain"}},
         {"device", {}},

@@ -49,8 +49,8 @@ TEST(ConnectionKind, ParsesStoredNamesExactly) {
         const char* text;
         ConnectionKind kind;
     } cases[] = {
-        {"VNC", ConnectionKind::Vnc}, {"RDP", ConnectionKind::Rdp}, {"Zavo", ConnectionKind::Zavo},
-        {"SSH", ConnectionKind::Ssh}, {"vnc", ConnectionKind::Ssh}, {"", ConnectionKind::Ssh},
+        {"VNC", ConnectionKind::Vnc},         {"RDP", ConnectionKind::Rdp},  {"Zavo", ConnectionKind::Zavo},
+        {"SSH", ConnectionKind::Ssh},         {"vnc", ConnectionKind::Ssh},  {"", ConnectionKind::Ssh},
         {"Zavo device", ConnectionKind::Ssh}, {"VNC ", ConnectionKind::Ssh},
     };
     for (const auto& c : cases) EXPECT_EQ(connection_kind_from_label(c.text), c.kind) << c.text;
@@ -154,8 +154,8 @@ TEST(SavedConnection, EqualityCoversEveryFieldAndListOrder) {
 }
 
 TEST(SavedConnection, SampleCopiesTheSpecWithAFreshVersion4Id) {
-    SampleConnectionSpec spec{"Build box", "10.0.0.2", "ci", "12m ago", "Lab", 2222,
-                              ConnectionKind::Ssh, AuthKind::PublicKey, Presence::Online, true};
+    SampleConnectionSpec spec{"Build box",         "10.0.0.2",       "ci", "12m ago", "Lab", 2222, ConnectionKind::Ssh,
+                              AuthKind::PublicKey, Presence::Online, true};
     auto one = sample_connection(spec);
     auto two = sample_connection(spec);
     EXPECT_EQ(one.name, "Build box");
@@ -168,8 +168,8 @@ TEST(SavedConnection, SampleCopiesTheSpecWithAFreshVersion4Id) {
     EXPECT_EQ(one.presence, Presence::Online);
     EXPECT_TRUE(one.favorite);
     EXPECT_NE(one.id, two.id);
-    EXPECT_EQ(one.id.bytes[6] >> 4, 4);          // version 4
-    EXPECT_EQ(one.id.bytes[8] & 0xc0, 0x80);     // RFC 4122 variant
+    EXPECT_EQ(one.id.bytes[6] >> 4, 4);       // version 4
+    EXPECT_EQ(one.id.bytes[8] & 0xc0, 0x80);  // RFC 4122 variant
 }
 
 TEST(SavedConnection, TargetLabelsAndShortIds) {

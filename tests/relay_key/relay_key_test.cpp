@@ -35,15 +35,15 @@ TEST(PublicKey, AcceptsTheTextFormsOfValidPoints) {
         std::string text;
         bool valid;
     } cases[] = {
-        {std::string(64, '0'), true},   // y = 0 is on the curve
+        {std::string(64, '0'), true},  // y = 0 is on the curve
         {y_hex(1), true},
-        {y_hex(1, true), true},         // the sign bit plays no part
-        {y_hex(2), false},              // (y^2 - 1) / (d y^2 + 1) is not a square
+        {y_hex(1, true), true},  // the sign bit plays no part
+        {y_hex(2), false},       // (y^2 - 1) / (d y^2 + 1) is not a square
         {y_hex(7), false},
         {kPublicHex, true},
         {kPublicBase32, true},
         {lower(kPublicBase32), true},
-        {std::string(kPublicBase32) + "A", false},          // 53 characters
+        {std::string(kPublicBase32) + "A", false},                // 53 characters
         {std::string(kPublicBase32).substr(0, 51) + "B", false},  // non-zero trailing bits
         {"D75A980182B10AB7D54BFED3C964073A0EE172F3DAA62325AF021A68F707511A", false},
         {std::string(" ") + kPublicHex, false},

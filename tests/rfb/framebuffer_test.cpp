@@ -113,6 +113,7 @@ TEST(Framebuffer, RectangleLimitsAreCheckedBeforeReadingTheirData) {
     struct Case {
         Wire wire;
         std::string error;
+        // clang-format off
     } cases[] = {
         {update(1).rect(0, 0, 4096, 4096, 0), "failed to fill whole buffer"},
         {update(1).rect(0, 0, 4096, 4097, 0), "RFB raw rectangle is too large"},
@@ -128,14 +129,17 @@ TEST(Framebuffer, RectangleLimitsAreCheckedBeforeReadingTheirData) {
              .u16(0).u16(0).u16(1).u16(1),
          "RRE subrectangles exceed the pixel work limit"},
     };
+    // clang-format on
     for (auto& c : cases) {
         Framebuffer fb(4, 4);
         EXPECT_EQ(error_of(decode(fb, c.wire)), c.error);
         EXPECT_EQ(fb.generation, 0u);
     }
     Framebuffer fb(4, 4);
+    // clang-format off
     auto exact = update(1).rect(0, 0, 4, 4, 2).u32(2).bgrx(0, 0, 0).bgrx(1, 1, 1).u16(0).u16(0).u16(4096).u16(4095)
                      .bgrx(9, 9, 9).u16(3).u16(3).u16(4096).u16(1);
+    // clang-format on
     EXPECT_EQ(error_of(decode(fb, exact)), "ok") << "subrectangle areas summing to exactly the limit";
     EXPECT_EQ(fb.pixel(3, 3), rgba(9, 9, 9));
     EXPECT_EQ(fb.pixel(2, 3), rgba(1, 1, 1));
@@ -147,7 +151,8 @@ TEST(Framebuffer, RawClipsAtTheEdgesIncludingSaturatedPositions) {
     for (int row = 0; row < 2; ++row)
         for (int i = 0; i < 100; ++i) w.bgrx(static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(row), 7);
     ASSERT_EQ(error_of(decode(fb, w)), "ok");
-    for (int x = 65500; x < 65535; ++x) ASSERT_EQ(fb.pixel(static_cast<std::uint16_t>(x), 0), rgba(x - 65500, 0, 7)) << x;
+    for (int x = 65500; x < 65535; ++x)
+        ASSERT_EQ(fb.pixel(static_cast<std::uint16_t>(x), 0), rgba(x - 65500, 0, 7)) << x;
     EXPECT_EQ(fb.pixel(65499, 0), 0u);
 
     Framebuffer small(3, 3);
@@ -188,9 +193,11 @@ TEST(Framebuffer, RreFillsBackgroundThenSubrectanglesInOrder) {
     EXPECT_EQ(fb.pixel(3, 2), 0u);
 
     // the second subrectangle overlaps the first and reaches past the enclosing rectangle
+    // clang-format off
     auto w = update(1).rect(0, 0, 3, 2, 2).u32(2).bgrx(1, 1, 1)
                  .bgrx(2, 2, 2).u16(0).u16(0).u16(2).u16(1)
                  .bgrx(3, 3, 3).u16(1).u16(0).u16(5).u16(3);
+    // clang-format on
     ASSERT_TRUE(decode(fb, w));
     EXPECT_EQ(fb.pixel(0, 0), rgba(2, 2, 2));
     EXPECT_EQ(fb.pixel(1, 0), rgba(3, 3, 3));
@@ -208,25 +215,18 @@ public:
 
     PixelFormat format() {
         switch (pick(0, 4)) {
-        case 0:
-            return PixelFormat{16, 16, pick(0, 1) == 1, true, 31, 63, 31, 11, 5, 0};
-        case 1:
-            return PixelFormat{8, 8, false, true, 7, 7, 3, 0, 3, 6};
-        case 2:
-            return PixelFormat{24, 24, pick(0, 1) == 1, true, 255, 255, 255, 0, 8, 16};
-        default:
-            return CLIENT_PIXEL_FORMAT;
+            case 0: return PixelFormat{16, 16, pick(0, 1) == 1, true, 31, 63, 31, 11, 5, 0};
+            case 1: return PixelFormat{8, 8, false, true, 7, 7, 3, 0, 3, 6};
+            case 2: return PixelFormat{24, 24, pick(0, 1) == 1, true, 255, 255, 255, 0, 8, 16};
+            default: return CLIENT_PIXEL_FORMAT;
         }
     }
 
     std::uint16_t coord(std::uint16_t size) {
         switch (pick(0, 5)) {
-        case 0:
-            return static_cast<std::uint16_t>(65535 - pick(0, 40));
-        case 1:
-            return static_cast<std::uint16_t>(size + pick(0, 3));
-        default:
-            return static_cast<std::uint16_t>(pick(0, size));
+            case 0: return static_cast<std::uint16_t>(65535 - pick(0, 40));
+            case 1: return static_cast<std::uint16_t>(size + pick(0, 3));
+            default: return static_cast<std::uint16_t>(pick(0, size));
         }
     }
 
@@ -239,7 +239,8 @@ public:
         Wire w = update(static_cast<std::uint16_t>(rects));
         for (int i = 0; i < rects; ++i) {
             std::uint16_t x = coord(fw), y = coord(fh);
-            std::uint16_t rw = static_cast<std::uint16_t>(pick(0, fw + 2)), rh = static_cast<std::uint16_t>(pick(0, fh + 2));
+            std::uint16_t rw = static_cast<std::uint16_t>(pick(0, fw + 2)),
+                          rh = static_cast<std::uint16_t>(pick(0, fh + 2));
             int enc = pick(0, 2);
             w.rect(x, y, rw, rh, enc);
             if (enc == 0) {
@@ -252,11 +253,15 @@ public:
                 pixel(w, bpp);
                 for (int s = 0; s < subs; ++s) {
                     pixel(w, bpp);
-                    w.u16(coord(fw)).u16(coord(fh)).u16(static_cast<std::uint32_t>(pick(0, fw))).u16(static_cast<std::uint32_t>(pick(0, fh)));
+                    w.u16(coord(fw))
+                        .u16(coord(fh))
+                        .u16(static_cast<std::uint32_t>(pick(0, fw)))
+                        .u16(static_cast<std::uint32_t>(pick(0, fh)));
                 }
             }
         }
-        if (pick(0, 7) == 0 && !w.bytes.empty()) w.bytes.resize(static_cast<std::size_t>(pick(0, static_cast<int>(w.bytes.size()) - 1)));
+        if (pick(0, 7) == 0 && !w.bytes.empty())
+            w.bytes.resize(static_cast<std::size_t>(pick(0, static_cast<int>(w.bytes.size()) - 1)));
         return w;
     }
 
@@ -267,7 +272,8 @@ private:
 TEST(Framebuffer, FastDecoderMatchesThePixelAtATimeReference) {
     for (std::uint32_t seed = 0; seed < 3000; ++seed) {
         UpdateGenerator gen(seed);
-        const std::uint16_t fw = static_cast<std::uint16_t>(gen.pick(1, 40)), fh = static_cast<std::uint16_t>(gen.pick(1, 24));
+        const std::uint16_t fw = static_cast<std::uint16_t>(gen.pick(1, 40)),
+                            fh = static_cast<std::uint16_t>(gen.pick(1, 24));
         const PixelFormat f = gen.format();
         const std::size_t bpp = (f.bits_per_pixel + 7u) / 8;
         Framebuffer fast(fw, fh), slow(fw, fh);

@@ -112,14 +112,17 @@ TEST(PixelFormat, DecodesAndScalesChannels) {
 }
 
 TEST(Messages, ClientMessagesHaveTheirWireLayout) {
-    EXPECT_EQ(set_pixel_format_message(CLIENT_PIXEL_FORMAT),
-              (std::array<std::uint8_t, 20>{0, 0, 0, 0, 0x20, 0x18, 0, 1, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0x10, 8, 0, 0, 0, 0}));
+    EXPECT_EQ(
+        set_pixel_format_message(CLIENT_PIXEL_FORMAT),
+        (std::array<std::uint8_t, 20>{0, 0, 0, 0, 0x20, 0x18, 0, 1, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0x10, 8, 0, 0, 0, 0}));
     EXPECT_EQ(set_encodings_message(CLIENT_ENCODINGS),
               (std::vector<std::uint8_t>{2, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 2}));
-    EXPECT_EQ(set_encodings_message(std::vector<std::int32_t>{-239}), (std::vector<std::uint8_t>{2, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0x11}));
+    EXPECT_EQ(set_encodings_message(std::vector<std::int32_t>{-239}),
+              (std::vector<std::uint8_t>{2, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0x11}));
     EXPECT_EQ(framebuffer_update_request_message(true, 1, 0x203, 0x405, 0xFFFF),
               (std::array<std::uint8_t, 10>{3, 1, 0, 1, 2, 3, 4, 5, 0xFF, 0xFF}));
-    EXPECT_EQ(framebuffer_update_request_message(false, 0, 0, 8, 6), (std::array<std::uint8_t, 10>{3, 0, 0, 0, 0, 0, 0, 8, 0, 6}));
+    EXPECT_EQ(framebuffer_update_request_message(false, 0, 0, 8, 6),
+              (std::array<std::uint8_t, 10>{3, 0, 0, 0, 0, 0, 0, 8, 0, 6}));
     EXPECT_EQ(key_event_message(true, 0xFF0D), (std::array<std::uint8_t, 8>{4, 1, 0, 0, 0, 0, 0xFF, 0x0D}));
     EXPECT_EQ(key_event_message(false, 0x01020304), (std::array<std::uint8_t, 8>{4, 0, 0, 0, 1, 2, 3, 4}));
     EXPECT_EQ(pointer_event_message(5, 0x102, 0x304), (std::array<std::uint8_t, 6>{5, 5, 1, 2, 3, 4}));
@@ -164,7 +167,10 @@ TEST(ServerInit, NameInvalidUtf8BecomesReplacementCharacters) {
     MemoryStream s(w.bytes);
     auto init = read_server_init(s);
     ASSERT_TRUE(init);
-    EXPECT_EQ(init->name, "a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD" "c");
+    EXPECT_EQ(init->name,
+              "a\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD\xEF\xBF\xBD"
+              "c");
 }
 
 TEST(SecurityResult, FailureCarriesTheReasonOrAuthenticationFailed) {
@@ -191,7 +197,8 @@ TEST(SecurityResult, FailureCarriesTheReasonOrAuthenticationFailed) {
     }
     Wire short_word = Wire().u16(0);
     MemoryStream cut(short_word.bytes);
-    EXPECT_EQ(read_security_result(cut).error(), (StreamError{ErrorKind::UnexpectedEof, "failed to fill whole buffer"}));
+    EXPECT_EQ(read_security_result(cut).error(),
+              (StreamError{ErrorKind::UnexpectedEof, "failed to fill whole buffer"}));
 }
 
 struct HandshakeCase {
@@ -215,6 +222,7 @@ std::vector<HandshakeCase> handshake_cases() {
     std::vector<std::uint8_t> empty_response(empty_resp.begin(), empty_resp.end());
     using K = ErrorKind;
     std::vector<HandshakeCase> cases;
+    // clang-format off
     cases.push_back({"3.8 none", Wire().text("RFB 003.008\n").u8(1).u8(1).u32(0).server_init(8, 6), "pw", {3, 8},
                      SecurityType::None, Wire().text("RFB 003.008\n").u8(1).u8(1), {}});
     cases.push_back({"3.7 none has no security result", Wire().text("RFB 003.007\n").u8(1).u8(1).server_init(8, 6),
@@ -257,6 +265,7 @@ std::vector<HandshakeCase> handshake_cases() {
                      StreamError{K::UnexpectedEof, "failed to fill whole buffer"}});
     cases.push_back({"3.8 none result failure", Wire().text("RFB 003.008\n").u8(1).u8(1).u32(1).reason("no"), {}, {}, {}, {},
                      StreamError{K::PermissionDenied, "no"}});
+    // clang-format on
     return cases;
 }
 

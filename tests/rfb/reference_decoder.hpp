@@ -65,7 +65,8 @@ inline Result<void> reference_copy(Stream& s, Framebuffer& fb, const RectHeader&
     if (!sx) return std::unexpected(sx.error());
     auto sy = read_u16(s);
     if (!sy) return std::unexpected(sy.error());
-    if (std::uint64_t{r.width} * r.height > MAX_FRAMEBUFFER_PIXELS) return invalid_data("RFB copy rectangle is too large");
+    if (std::uint64_t{r.width} * r.height > MAX_FRAMEBUFFER_PIXELS)
+        return invalid_data("RFB copy rectangle is too large");
     if (auto e = work.charge(count_pixels(fb, r.x, r.y, r.width, r.height)); !e) return e;
     // Every source pixel is read from the framebuffer as it was before the copy.
     const Framebuffer before = [&] {
@@ -134,10 +135,14 @@ inline Result<std::uint16_t> reference_update(Stream& s, Framebuffer& fb, const 
         auto r = read_rect_header(s);
         if (!r) return std::unexpected(r.error());
         Result<void> e;
-        if (r->encoding == 0) e = reference_raw(s, fb, *r, f, bpp);
-        else if (r->encoding == 1) e = reference_copy(s, fb, *r, work);
-        else if (r->encoding == 2) e = reference_rre(s, fb, *r, f, bpp, work);
-        else return invalid_data(fmt::format("unsupported RFB encoding {}", r->encoding));
+        if (r->encoding == 0)
+            e = reference_raw(s, fb, *r, f, bpp);
+        else if (r->encoding == 1)
+            e = reference_copy(s, fb, *r, work);
+        else if (r->encoding == 2)
+            e = reference_rre(s, fb, *r, f, bpp, work);
+        else
+            return invalid_data(fmt::format("unsupported RFB encoding {}", r->encoding));
         if (!e) return std::unexpected(e.error());
     }
     fb.generation += 1;

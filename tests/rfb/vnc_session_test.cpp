@@ -51,8 +51,8 @@ TEST(VncSession, PublishesFramesAndEndsWhenTheServerCloses) {
         handshake(peer, 4, 2);
         first_frame_seen.get_future().wait();
         Wire w;
-        w.u8(2);                                    // Bell
-        w.u8(1).u8(0).u16(0).u16(2).fill(12, 9);    // SetColourMapEntries, two colours
+        w.u8(2);                                           // Bell
+        w.u8(1).u8(0).u16(0).u16(2).fill(12, 9);           // SetColourMapEntries, two colours
         w.u8(3).fill(3, 0).u32(100000).fill(100000, 'c');  // ServerCutText
         w.u8(0).u8(0).u16(1).rect(1, 1, 2, 1, 0).bgrx(10, 20, 30).bgrx(40, 50, 60);
         peer.send(w);
@@ -82,8 +82,7 @@ TEST(VncSession, PublishesFramesAndEndsWhenTheServerCloses) {
     EXPECT_TRUE(session->status().is_connected());
     update_seen.set_value();
 
-    ASSERT_TRUE(eventually([&] { return session->status() == SessionStatus::ended(); }))
-        << session->status().text;
+    ASSERT_TRUE(eventually([&] { return session->status() == SessionStatus::ended(); })) << session->status().text;
 }
 
 // Painting holds the newest snapshot and the one before while updates keep coming: the worker
@@ -94,7 +93,8 @@ TEST(VncSession, SnapshotsHeldByPaintingNeverChangeWhileBuffersAreReused) {
     std::vector<Wire> updates;
     for (int u = 0; u < UPDATES; ++u) {
         Wire w;
-        w.u8(0).u8(0).u16(1).rect(static_cast<std::uint16_t>(u * 7 % (W - 8)), static_cast<std::uint16_t>(u * 5 % (H - 8)), 8, 8, 0);
+        w.u8(0).u8(0).u16(1).rect(static_cast<std::uint16_t>(u * 7 % (W - 8)),
+                                  static_cast<std::uint16_t>(u * 5 % (H - 8)), 8, 8, 0);
         for (int p = 0; p < 64; ++p) w.bgrx(static_cast<std::uint8_t>(u * 4), static_cast<std::uint8_t>(p), 9);
         updates.push_back(std::move(w));
     }
@@ -114,18 +114,20 @@ TEST(VncSession, SnapshotsHeldByPaintingNeverChangeWhileBuffersAreReused) {
     std::optional<Framebuffer> newest;
     std::set<const void*> buffers;
     int taken = 0;
-    ASSERT_TRUE(eventually([&] {
-        if (auto snapshot = session->take_new_frame()) {
-            ++taken;
-            buffers.insert(snapshot->pixels.get());
-            zavo_ui::Image image = snapshot_image(*snapshot);
-            held.emplace_back(image, *image.data);
-            if (held.size() > 2) held.erase(held.begin());
-            newest = std::move(snapshot);
-        }
-        for (const auto& [image, pixels] : held) EXPECT_EQ(*image.data, pixels);
-        return newest && newest->generation == UPDATES;
-    }, 20s, 1ms));
+    ASSERT_TRUE(eventually(
+        [&] {
+            if (auto snapshot = session->take_new_frame()) {
+                ++taken;
+                buffers.insert(snapshot->pixels.get());
+                zavo_ui::Image image = snapshot_image(*snapshot);
+                held.emplace_back(image, *image.data);
+                if (held.size() > 2) held.erase(held.begin());
+                newest = std::move(snapshot);
+            }
+            for (const auto& [image, pixels] : held) EXPECT_EQ(*image.data, pixels);
+            return newest && newest->generation == UPDATES;
+        },
+        20s, 1ms));
     EXPECT_LE(buffers.size(), 6u) << taken << " snapshots: buffers let go are written again";
 
     Framebuffer expected(W, H);
@@ -151,7 +153,8 @@ TEST(VncSession, FailuresBecomeFailedWithTheirText) {
              p.send(Wire().text("RFB 003.008\n"));
              p.read(12);
          },
-         {}, "failed to fill whole buffer"},
+         {},
+         "failed to fill whole buffer"},
         {"bad version", [](Peer& p) { p.send(Wire().text("RFB 003-008\n")); }, {}, "bad ProtocolVersion"},
         {"wrong password, 3.7 server closes",
          [&](Peer& p) {
@@ -167,21 +170,24 @@ TEST(VncSession, FailuresBecomeFailedWithTheirText) {
              p.send(Wire().text("RFB 003.008\n").u8(0).reason("Too many security failures"));
              p.read(12);
          },
-         {}, "Too many security failures"},
+         {},
+         "Too many security failures"},
         {"unknown server message",
          [](Peer& p) {
              handshake(p, 2, 2);
              p.send(Wire().u8(4));
              p.closed_within(5s);
          },
-         {}, "unknown server message 4"},
+         {},
+         "unknown server message 4"},
         {"update error while connected",
          [](Peer& p) {
              handshake(p, 2, 2);
              p.send(Wire().u8(0).u8(0).u16(1).rect(0, 0, 1, 1, 5));
              p.closed_within(5s);
          },
-         {}, "unsupported RFB encoding 5"},
+         {},
+         "unsupported RFB encoding 5"},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.name);

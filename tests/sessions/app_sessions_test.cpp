@@ -83,7 +83,8 @@ TEST_F(SshAppSessions, ConfirmedConnectReachesTheShell) {
     EXPECT_EQ(app->connections[0].last_used, "just now");
     ASSERT_EQ(settled(), SessionStatus::connected()) << app->live_session->status().text;
     ASSERT_TRUE(ssh()->send_text("echo remote-$((6*7))\n"));
-    EXPECT_TRUE(ssh_test::wait_until(*ssh(), [&] { return ssh_test::screen(*ssh()).find("remote-42") != std::string::npos; }));
+    EXPECT_TRUE(
+        ssh_test::wait_until(*ssh(), [&] { return ssh_test::screen(*ssh()).find("remote-42") != std::string::npos; }));
     EXPECT_EQ(test_support::threads_named("remote-ssh"), 1);
 
     run(K::Disconnect);
@@ -151,7 +152,8 @@ TEST_F(AppSessions, VncConnectShowsAFirstPictureAndASecondLaunchReplacesIt) {
     EXPECT_EQ(test_support::threads_named("remote-vnc"), 1);
 
     run(K::Connect, app->connections[1].id);
-    EXPECT_TRUE(eventually([] { return test_support::threads_named("remote-vnc") == 0; })) << "the replaced worker ends";
+    EXPECT_TRUE(eventually([] { return test_support::threads_named("remote-vnc") == 0; }))
+        << "the replaced worker ends";
 }
 
 TEST_F(AppSessions, DeviceConnectReachesConnectedWithAPicture) {

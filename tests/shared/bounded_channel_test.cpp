@@ -63,5 +63,9 @@ TEST(SharedCell, CopiesReplacesAndTakes) {
     cell->set("b");
     EXPECT_EQ(cell->take(), "b");
     EXPECT_EQ(cell->get(), "");
-    EXPECT_EQ(cell->with([](std::string& s) { s = "c"; return s.size(); }), 1u);
+    EXPECT_EQ(cell->with([](std::string& s) {
+        s = "c";
+        return s.size();
+    }),
+              1u);
 }

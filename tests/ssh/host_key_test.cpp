@@ -91,8 +91,9 @@ TEST_F(HostKeyTest, ServerKeyCheckLeavesTheProblemInTheCell) {
 
     ::chmod(store.c_str(), 0644);
     EXPECT_FALSE(check_server_key(store, "h", 22, key, cell));
-    EXPECT_EQ(cell->get(), HostKeyProblem(HostKeyStoreUnavailable{
-                               "SSH host-key store must not be accessible to group or other users"}));
+    EXPECT_EQ(
+        cell->get(),
+        HostKeyProblem(HostKeyStoreUnavailable{"SSH host-key store must not be accessible to group or other users"}));
 }
 
 }  // namespace

@@ -52,7 +52,8 @@ TEST(SshCredentials, FromTheEnvironment) {
         std::expected<SshCredentials, std::string> expected;
     };
     const Case cases[] = {
-        {"first existing candidate", true, nullptr, nullptr, nullptr, candidates, SshKeyCredentials{ecdsa, std::nullopt}},
+        {"first existing candidate", true, nullptr, nullptr, nullptr, candidates,
+         SshKeyCredentials{ecdsa, std::nullopt}},
         {"explicit key wins", true, "/elsewhere/key", "secret", nullptr, candidates,
          SshKeyCredentials{"/elsewhere/key", "secret"}},
         {"empty key path is kept", true, "", "", nullptr, none, SshKeyCredentials{"", ""}},
@@ -133,7 +134,8 @@ TEST(SshSessionInput, AcknowledgedInputCarriesItsReplyChannel) {
 TEST(SshSessionOutput, PumpFeedsEveryWaitingChunkInOrder) {
     Harness h;
     EXPECT_FALSE(h.session->pump_output());
-    for (std::string_view part : {"he", "llo\x1b[", "31mX"}) ASSERT_TRUE(h.output_tx.try_send(SshChunk(part.begin(), part.end())));
+    for (std::string_view part : {"he", "llo\x1b[", "31mX"})
+        ASSERT_TRUE(h.output_tx.try_send(SshChunk(part.begin(), part.end())));
     EXPECT_TRUE(h.session->pump_output());
     EXPECT_FALSE(h.session->pump_output());
     const auto row = h.session->terminal.row(0);
@@ -176,8 +178,8 @@ TEST(SshSessionStart, ConnectFailureBecomesFailedStatus) {
         {"no-such-host.invalid", "connect: "},
     };
     for (const auto& c : cases) {
-        SshSessionRequest request{c.host, "user", dir.path() / "known-hosts.json", SshPasswordCredentials{"pw"},
-                                  port, 80, 24};
+        SshSessionRequest request{c.host, "user", dir.path() / "known-hosts.json", SshPasswordCredentials{"pw"}, port,
+                                  80,     24};
         auto session = start_ssh_session(std::move(request));
         ASSERT_TRUE(session);
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

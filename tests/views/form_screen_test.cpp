@@ -60,8 +60,8 @@ TEST_F(FormScreen, FieldsAndRegionsByKind) {
          {InputSlot::Name, InputSlot::Host, InputSlot::Port, InputSlot::User, InputSlot::Group}},
         {ConnectionKind::Zavo,
          {"Protocol", "Discovered Zavo devices", "Name", "Device node", "Authentication"},
-         {K::UseDiscoveredDevice, K::UseDiscoveredDevice, K::UseDiscoveredDevice, K::UseDiscoveredDevice,
-          K::FocusInput, K::FocusInput, K::SaveForm, K::CancelForm},
+         {K::UseDiscoveredDevice, K::UseDiscoveredDevice, K::UseDiscoveredDevice, K::UseDiscoveredDevice, K::FocusInput,
+          K::FocusInput, K::SaveForm, K::CancelForm},
          {InputSlot::Name, InputSlot::Host}},
     };
     for (const auto& c : cases) {
@@ -94,14 +94,14 @@ TEST_F(FormScreen, ColumnGeometry) {
         // The fake label is 15 high: a label's control starts 19 below it.
         EXPECT_EQ(regions[0].rect, (Rect{x0, 91, x0 + c.column / 3, 131}));
         EXPECT_EQ(regions[2].rect.x1, x1);
-        EXPECT_EQ(regions[3].rect, (Rect{x0, 166, x1, 206}));                           // Name
-        EXPECT_EQ(regions[4].rect, (Rect{x0, 241, x1 - 130, 281}));                     // Host
-        EXPECT_EQ(regions[5].rect, (Rect{x1 - 118, 241, x1, 281}));                     // Port
-        EXPECT_EQ(regions[6].rect, (Rect{x0, 316, x0 + (c.column - 12) / 2, 356}));     // User
-        EXPECT_EQ(regions[7].rect, (Rect{x0 + (c.column + 12) / 2, 316, x1, 356}));     // Group
-        EXPECT_EQ(regions[8].rect, (Rect{x0, 391, x0 + c.column / 2, 431}));            // Password
+        EXPECT_EQ(regions[3].rect, (Rect{x0, 166, x1, 206}));                             // Name
+        EXPECT_EQ(regions[4].rect, (Rect{x0, 241, x1 - 130, 281}));                       // Host
+        EXPECT_EQ(regions[5].rect, (Rect{x1 - 118, 241, x1, 281}));                       // Port
+        EXPECT_EQ(regions[6].rect, (Rect{x0, 316, x0 + (c.column - 12) / 2, 356}));       // User
+        EXPECT_EQ(regions[7].rect, (Rect{x0 + (c.column + 12) / 2, 316, x1, 356}));       // Group
+        EXPECT_EQ(regions[8].rect, (Rect{x0, 391, x0 + c.column / 2, 431}));              // Password
         EXPECT_EQ(regions[10].rect, (Rect{x1 - 120, 391 + 56 + 28, x1, 391 + 56 + 68}));  // Save
-        EXPECT_EQ(regions[11].rect, (Rect{x1 - 230, 475, x1 - 132, 515}));             // Cancel
+        EXPECT_EQ(regions[11].rect, (Rect{x1 - 230, 475, x1 - 132, 515}));                // Cancel
     }
     // The column neither scrolls nor clips: in a short window its lower regions lie below it.
     frame.resize(1280, 300);

@@ -34,8 +34,12 @@ protected:
         return handled;
     }
     bool move_to(double x, double y) { return send(ev::PointerMoved{x, y}); }
-    bool press(ev::PointerButton b = ev::PointerButton::Primary) { return send(ev::Button{b, ev::ElementState::Pressed}); }
-    bool release(ev::PointerButton b = ev::PointerButton::Primary) { return send(ev::Button{b, ev::ElementState::Released}); }
+    bool press(ev::PointerButton b = ev::PointerButton::Primary) {
+        return send(ev::Button{b, ev::ElementState::Pressed});
+    }
+    bool release(ev::PointerButton b = ev::PointerButton::Primary) {
+        return send(ev::Button{b, ev::ElementState::Released});
+    }
     bool click(double x, double y) {
         move_to(x, y);
         return press();
@@ -80,9 +84,8 @@ TEST_F(Input, ClicksRunTheRegionDrawnLastAndHoverShowsItsTooltip) {
     EXPECT_EQ(app->tooltip.target()->text, "Add connection (Ctrl+N)");
     EXPECT_EQ(app->tooltip.target()->anchor, (zavo_ui::Rect{300, 0, 400, 100}));
     move_to(10, 250);
-    EXPECT_EQ(app->tooltip.target()->text, find_connection(app->connections, build)->favorite
-                                               ? "Remove from favourites"
-                                               : "Add to favourites");
+    EXPECT_EQ(app->tooltip.target()->text,
+              find_connection(app->connections, build)->favorite ? "Remove from favourites" : "Add to favourites");
     // A region without a tooltip on top hides the favourite star below it.
     move_to(360, 250);
     EXPECT_FALSE(app->tooltip.target());

@@ -23,7 +23,7 @@ ev::Key key_with_text(ev::LogicalKey logical, std::optional<std::string> text) {
 
 TEST(SshKeyBytes, NamedKeysSendTheirSequences) {
     const std::vector<std::pair<NamedKey, std::string>> table = {
-        {NamedKey::Enter, "\r"},         {NamedKey::Tab, "\t"},          {NamedKey::Space, " "},
+        {NamedKey::Enter, "\r"},         {NamedKey::Tab, "\t"},           {NamedKey::Space, " "},
         {NamedKey::ArrowUp, "\x1b[A"},   {NamedKey::ArrowDown, "\x1b[B"}, {NamedKey::ArrowRight, "\x1b[C"},
         {NamedKey::ArrowLeft, "\x1b[D"}, {NamedKey::End, "\x1b[F"},       {NamedKey::Home, "\x1b[H"},
         {NamedKey::Backspace, "\x7f"},   {NamedKey::Delete, "\x1b[3~"},   {NamedKey::Escape, "\x1b"},
@@ -71,9 +71,9 @@ TEST(SshKeyBytes, ControlLettersTextAndFallbacks) {
 
 TEST(VncKeysym, NamedKeysThenTheFirstCharacter) {
     const std::vector<std::pair<NamedKey, std::uint32_t>> table = {
-        {NamedKey::Enter, 0xFF0D},     {NamedKey::Tab, 0xFF09},        {NamedKey::Space, 0x0020},
-        {NamedKey::ArrowLeft, 0xFF51}, {NamedKey::ArrowUp, 0xFF52},    {NamedKey::ArrowRight, 0xFF53},
-        {NamedKey::ArrowDown, 0xFF54}, {NamedKey::Backspace, 0xFF08},  {NamedKey::Delete, 0xFFFF},
+        {NamedKey::Enter, 0xFF0D},     {NamedKey::Tab, 0xFF09},       {NamedKey::Space, 0x0020},
+        {NamedKey::ArrowLeft, 0xFF51}, {NamedKey::ArrowUp, 0xFF52},   {NamedKey::ArrowRight, 0xFF53},
+        {NamedKey::ArrowDown, 0xFF54}, {NamedKey::Backspace, 0xFF08}, {NamedKey::Delete, 0xFFFF},
         {NamedKey::Escape, 0xFF1B},
     };
     for (const auto& [key, keysym] : table) EXPECT_EQ(vnc_keysym_for_key(ev::named_key(key)), keysym) << int(key);
@@ -95,13 +95,13 @@ TEST(VncKeysym, NamedKeysThenTheFirstCharacter) {
 
 TEST(DeviceKeyCode, ListedKeysAndTheRestUnlisted) {
     const std::vector<std::pair<KeyCode, std::uint32_t>> table = {
-        {KeyCode::Digit0, 11}, {KeyCode::Digit1, 2},   {KeyCode::Digit5, 6},     {KeyCode::Digit9, 10},
-        {KeyCode::KeyA, 30},   {KeyCode::KeyB, 48},    {KeyCode::KeyC, 46},      {KeyCode::KeyM, 50},
-        {KeyCode::KeyN, 49},   {KeyCode::KeyQ, 16},    {KeyCode::KeyZ, 44},      {KeyCode::AltLeft, 56},
-        {KeyCode::AltRight, 100}, {KeyCode::Backspace, 14}, {KeyCode::ControlLeft, 29},
-        {KeyCode::ControlRight, 97}, {KeyCode::Enter, 28}, {KeyCode::ShiftLeft, 42}, {KeyCode::ShiftRight, 54},
-        {KeyCode::Space, 57},  {KeyCode::Tab, 15},     {KeyCode::ArrowDown, 108}, {KeyCode::ArrowLeft, 105},
-        {KeyCode::ArrowRight, 106}, {KeyCode::ArrowUp, 103}, {KeyCode::Escape, 1},
+        {KeyCode::Digit0, 11},    {KeyCode::Digit1, 2},      {KeyCode::Digit5, 6},       {KeyCode::Digit9, 10},
+        {KeyCode::KeyA, 30},      {KeyCode::KeyB, 48},       {KeyCode::KeyC, 46},        {KeyCode::KeyM, 50},
+        {KeyCode::KeyN, 49},      {KeyCode::KeyQ, 16},       {KeyCode::KeyZ, 44},        {KeyCode::AltLeft, 56},
+        {KeyCode::AltRight, 100}, {KeyCode::Backspace, 14},  {KeyCode::ControlLeft, 29}, {KeyCode::ControlRight, 97},
+        {KeyCode::Enter, 28},     {KeyCode::ShiftLeft, 42},  {KeyCode::ShiftRight, 54},  {KeyCode::Space, 57},
+        {KeyCode::Tab, 15},       {KeyCode::ArrowDown, 108}, {KeyCode::ArrowLeft, 105},  {KeyCode::ArrowRight, 106},
+        {KeyCode::ArrowUp, 103},  {KeyCode::Escape, 1},
     };
     for (const auto& [key, code] : table) EXPECT_EQ(device_key_code(key), code) << ev::key_number(key);
 
@@ -112,12 +112,13 @@ TEST(DeviceKeyCode, ListedKeysAndTheRestUnlisted) {
     EXPECT_EQ(letters, (std::vector<std::uint32_t>{30, 48, 46, 32, 18, 33, 34, 35, 23, 36, 37, 38, 50,
                                                    49, 24, 25, 16, 19, 31, 20, 22, 47, 17, 45, 21, 44}));
 
-    for (KeyCode key : {KeyCode::Backquote, KeyCode::Backslash, KeyCode::BracketLeft, KeyCode::Comma,
-                        KeyCode::Equal, KeyCode::IntlYen, KeyCode::Minus, KeyCode::Period, KeyCode::Quote,
-                        KeyCode::Semicolon, KeyCode::Slash, KeyCode::CapsLock, KeyCode::ContextMenu,
-                        KeyCode::MetaLeft, KeyCode::MetaRight, KeyCode::Delete, KeyCode::End, KeyCode::Home,
-                        KeyCode::Insert, KeyCode::PageDown, KeyCode::PageUp, KeyCode::Numpad0,
-                        KeyCode::NumpadEnter, KeyCode::NumpadSubtract, KeyCode::Fn, KeyCode::F1, KeyCode::F24})
+    for (KeyCode key :
+         {KeyCode::Backquote, KeyCode::Backslash, KeyCode::BracketLeft, KeyCode::Comma,          KeyCode::Equal,
+          KeyCode::IntlYen,   KeyCode::Minus,     KeyCode::Period,      KeyCode::Quote,          KeyCode::Semicolon,
+          KeyCode::Slash,     KeyCode::CapsLock,  KeyCode::ContextMenu, KeyCode::MetaLeft,       KeyCode::MetaRight,
+          KeyCode::Delete,    KeyCode::End,       KeyCode::Home,        KeyCode::Insert,         KeyCode::PageDown,
+          KeyCode::PageUp,    KeyCode::Numpad0,   KeyCode::NumpadEnter, KeyCode::NumpadSubtract, KeyCode::Fn,
+          KeyCode::F1,        KeyCode::F24})
         EXPECT_EQ(device_key_code(key), std::nullopt) << ev::key_number(key);
 }
 

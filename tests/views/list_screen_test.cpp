@@ -33,7 +33,9 @@ SavedConnection make(std::string name, ConnectionKind kind, Presence presence = 
     return c;
 }
 
-std::unique_ptr<RemoteApp> app_with(std::vector<SavedConnection> list) { return RemoteApp::with_data(std::move(list), {}); }
+std::unique_ptr<RemoteApp> app_with(std::vector<SavedConnection> list) {
+    return RemoteApp::with_data(std::move(list), {});
+}
 
 std::vector<SavedConnection> many(std::size_t n, ConnectionKind kind = ConnectionKind::Vnc) {
     std::vector<SavedConnection> list;
@@ -60,6 +62,7 @@ TEST_F(ListScreen, HeadingByPaneWidthAndCounts) {
         std::vector<SavedConnection> list;
         std::string title, counts, button;
         double button_width;
+        // clang-format off
     } cases[] = {
         {"narrow pane", 500, false, {}, "Remote", "0 saved · 0 online", "+ New", 88},
         {"wide pane", 520, false, {}, "Remote Machines", "0 saved · 0 online", "+ New connection", 150},
@@ -72,6 +75,7 @@ TEST_F(ListScreen, HeadingByPaneWidthAndCounts) {
           make("c", ConnectionKind::Rdp)},
          "Remote Machines", "3 saved · 2 online · 0 connectable here", "+ New connection", 150},
     };
+    // clang-format on
     for (auto& c : cases) {
         SCOPED_TRACE(c.what);
         env.set("REMOTE_LIVE_SESSIONS", c.live ? "1" : nullptr);
@@ -91,9 +95,8 @@ TEST_F(ListScreen, EmptyStates) {
     auto records = empty.paint();
     EXPECT_TRUE(records.find_text("No machines yet"));
     EXPECT_TRUE(records.find_text("Add one to reach it over SSH, VNC, or the Zavo relay."));
-    EXPECT_EQ(region_kinds(*empty.app),
-              (std::vector<K>{K::NewConnectionForm, K::FocusInput, K::NewConnectionForm, K::ShowConnections,
-                              K::NewConnectionForm}));
+    EXPECT_EQ(region_kinds(*empty.app), (std::vector<K>{K::NewConnectionForm, K::FocusInput, K::NewConnectionForm,
+                                                        K::ShowConnections, K::NewConnectionForm}));
     const Rect button = empty.app->hit_regions[2].rect;
     EXPECT_EQ(button.width(), 168);  // the minimum
     EXPECT_EQ(button.height(), 40);

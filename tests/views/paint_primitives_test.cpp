@@ -35,7 +35,7 @@ std::optional<Rect> filled(const zavo_ui::RecordingBackend& rec, const zavo_ui::
 
 TEST(PaintHelpers, ColorWithAlphaTruncatesTheClampedAlphaByte) {
     const zavo_ui::Color c = zavo_ui::Color::from_rgba8(200, 100, 50);
-    const std::vector<std::pair<float, int>> cases{{0.10f, 25}, {0.12f, 30}, {0.18f, 45}, {0.25f, 63}, {0.6f, 153},
+    const std::vector<std::pair<float, int>> cases{{0.10f, 25},  {0.12f, 30},  {0.18f, 45}, {0.25f, 63}, {0.6f, 153},
                                                    {0.62f, 158}, {0.75f, 191}, {0.8f, 204}, {1.7f, 255}, {-0.2f, 0}};
     for (auto [alpha, byte] : cases) {
         const zavo_ui::Color got = views::color_with_alpha(c, alpha);
@@ -76,8 +76,8 @@ TEST(PaintPrimitives, RailItemShowsSelectionAndHover) {
 
 TEST(PaintPrimitives, InputCardRingsOnlyTheFocusedSlot) {
     ViewFrame f(RemoteApp::new_());
-    for (std::optional<InputSlot> focus : {std::optional<InputSlot>{}, std::optional(InputSlot::Name),
-                                           std::optional(InputSlot::Host)}) {
+    for (std::optional<InputSlot> focus :
+         {std::optional<InputSlot>{}, std::optional(InputSlot::Name), std::optional(InputSlot::Host)}) {
         f.app->focused = focus;
         auto ctx = f.context();
         views::paint_input_card(*f.app, ctx, Rect{100, 50, 400, 90}, InputSlot::Name);
@@ -101,6 +101,7 @@ TEST(PaintPrimitives, ProblemCardGeometryAndButtons) {
         std::vector<std::pair<K, Rect>> buttons;
     };
     // Card top T = area top + max((height - H) / 2, 16), H = 336 + 22 n; buttons at T + 244 + 22 n.
+    // clang-format off
     const std::vector<Case> cases{
         {"alone, no paragraphs", {0, 0, 1000, 800}, 0, 0, false, {270, 232, 730, 568},
          {{K::Disconnect, {434, 476, 566, 514}}}},
@@ -111,6 +112,7 @@ TEST(PaintPrimitives, ProblemCardGeometryAndButtons) {
         {"short area, edit", {0, 100, 1000, 300}, 2, 0, true, {270, 116, 730, 496},
          {{K::EditConnection, {376, 404, 480, 442}}, {K::Disconnect, {492, 404, 624, 442}}}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ViewFrame f(RemoteApp::new_());
@@ -136,9 +138,8 @@ TEST(PaintPrimitives, ProblemCardTexts) {
     ViewFrame f(RemoteApp::new_());
     SavedConnection conn = connection(ConnectionKind::Ssh);
     auto ctx = f.context();
-    views::paint_problem_card(*f.app, ctx,
-                              {Rect{0, 0, 1000, 800}, "Connection failed", {"Connection refused", "Second."}, conn, 2,
-                               false});
+    views::paint_problem_card(
+        *f.app, ctx, {Rect{0, 0, 1000, 800}, "Connection failed", {"Connection refused", "Second."}, conn, 2, false});
     const auto rec = f.records();
     std::vector<std::string> texts;
     for (const auto* t : rec.texts()) texts.push_back(t->text);

@@ -63,24 +63,32 @@ TEST_F(SessionScreen, StatusCardsSayWhereTheSessionIs) {
         std::optional<SessionStatus> status;
         std::vector<std::string> shown;
     } cases[] = {
-        {ConnectionKind::Ssh, std::nullopt,
+        {ConnectionKind::Ssh,
+         std::nullopt,
          {"Not connected", "This transport is unavailable in this build.", "Your saved connection is unchanged."}},
-        {ConnectionKind::Zavo, SessionStatus::connecting(),
-         {"Waiting for consent…", "Opening an authenticated route to the exact target, then waiting for it to share "
-                                  "a workspace surface…"}},
-        {ConnectionKind::Ssh, SessionStatus::connecting(),
+        {ConnectionKind::Zavo,
+         SessionStatus::connecting(),
+         {"Waiting for consent…",
+          "Opening an authenticated route to the exact target, then waiting for it to share "
+          "a workspace surface…"}},
+        {ConnectionKind::Ssh,
+         SessionStatus::connecting(),
          {"Connecting…", "Negotiating the transport and authenticating…"}},
         {ConnectionKind::Vnc, SessionStatus::connecting(), {"Connecting…"}},
-        {ConnectionKind::Vnc, SessionStatus::failed("Connection refused"),
+        {ConnectionKind::Vnc,
+         SessionStatus::failed("Connection refused"),
          {"Connection failed", "Connection refused", "This is the real error — nothing is simulated.", "Retry"}},
         {ConnectionKind::Ssh, SessionStatus::ended(), {"Session ended", "The remote closed the session."}},
-        {ConnectionKind::Ssh, SessionStatus::unavailable("No live sessions here."),
+        {ConnectionKind::Ssh,
+         SessionStatus::unavailable("No live sessions here."),
          {"Connection not available", "No live sessions here.",
           "Use Zavo device control now, or install Remote with live network and host-key trust access.",
           "Edit profile"}},
-        {ConnectionKind::Rdp, SessionStatus::unavailable("No RDP."),
+        {ConnectionKind::Rdp,
+         SessionStatus::unavailable("No RDP."),
          {"Connection not available", "Edit this saved profile to use SSH, VNC, or Zavo device control."}},
-        {ConnectionKind::Zavo, SessionStatus::unavailable("Not a device."),
+        {ConnectionKind::Zavo,
+         SessionStatus::unavailable("Not a device."),
          {"Connection not available", "No connection was attempted."}},
     };
     for (const auto& c : cases) {
@@ -157,9 +165,8 @@ TEST_F(SessionScreen, SshHeaderAndTheTerminalGrid) {
     EXPECT_EQ((*cursor)->color->a, 153.0f / 255.0f);
     EXPECT_EQ((*cursor)->clip, surface);
     // The surface ground in the palette background.
-    EXPECT_TRUE(std::ranges::any_of(fills, [&](const DrawRecord* f) {
-        return f->bounds == surface && f->color == palette.background;
-    }));
+    EXPECT_TRUE(std::ranges::any_of(
+        fills, [&](const DrawRecord* f) { return f->bounds == surface && f->color == palette.background; }));
 }
 
 TEST_F(SessionScreen, OutputWaitsWhileAnotherScreenShows) {

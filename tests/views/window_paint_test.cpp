@@ -42,7 +42,8 @@ TEST_F(WindowPaint, ListFrameRegionsInDrawingOrder) {
     for (const SavedConnection* c : visible) {
         expected.push_back(UiCommand::with_id(K::Select, c->id));
         expected.push_back(UiCommand::with_id(K::ToggleFavorite, c->id));
-        if (c->readiness() == ConnectionReadiness::Ready) expected.push_back(UiCommand::with_id(K::RequestConnect, c->id));
+        if (c->readiness() == ConnectionReadiness::Ready)
+            expected.push_back(UiCommand::with_id(K::RequestConnect, c->id));
         expected.push_back(UiCommand::with_id(K::EditConnection, c->id));
     }
     expected.push_back(UiCommand::plain(K::ShowConnections));
@@ -56,10 +57,10 @@ TEST_F(WindowPaint, ListFrameRegionsInDrawingOrder) {
     // shows a pill, so its third region is Edit.
     const double star_x = 88 + 44 + 72 + 16;
     const std::vector<Rect> rects{
-        {1280 - 24 - 150, 16 + th / 2 - 16, 1256, 16 + th / 2 + 16},   // + New connection
-        {88, search_top, 1256, search_top + 36},                       // search
-        {88, viewport, 1256, viewport + 72},                           // row 0
-        {star_x - 11, viewport + 21 - 11, star_x + 11, viewport + 21 + 11},  // its star
+        {1280 - 24 - 150, 16 + th / 2 - 16, 1256, 16 + th / 2 + 16},                      // + New connection
+        {88, search_top, 1256, search_top + 36},                                          // search
+        {88, viewport, 1256, viewport + 72},                                              // row 0
+        {star_x - 11, viewport + 21 - 11, star_x + 11, viewport + 21 + 11},               // its star
         {1256 - 16 - 100 - 12 - 76, viewport + 20, 1256 - 16 - 100 - 12, viewport + 52},  // its Edit
     };
     for (std::size_t i = 0; i < rects.size(); ++i) EXPECT_EQ(regions[i].rect, rects[i]) << i;
@@ -89,7 +90,8 @@ TEST_F(WindowPaint, ConfirmationDialogEndsTheFrame) {
         EXPECT_FALSE(contains(kinds, K::ShowConnections));
         EXPECT_FALSE(contains(kinds, K::ToggleNavigation));
         EXPECT_FALSE(f.app->tooltip.shown());
-        EXPECT_EQ(f.app->hit_regions[kinds.size() - 2].rect, (Rect{x1 - 244, 300 + 112 - 58, x1 - 132, 300 + 112 - 18}));
+        EXPECT_EQ(f.app->hit_regions[kinds.size() - 2].rect,
+                  (Rect{x1 - 244, 300 + 112 - 58, x1 - 132, 300 + 112 - 18}));
         EXPECT_EQ(f.app->hit_regions.back().rect, (Rect{x1 - 120, 300 + 112 - 58, x1 - 18, 300 + 112 - 18}));
         EXPECT_TRUE(filled(records, zavo_ui::chrome::shell::panel_ground(f.theme),
                            Rect{cx - c.dialog_width / 2, 300 - 112, x1, 300 + 112}))

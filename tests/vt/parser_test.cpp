@@ -124,8 +124,12 @@ TEST(Parser, Utf8DecodingAndReplacement) {
         {"\xe2\x82\xac", {"print 8364"}},
         {"\xf0\x9f\x98\x80", {"print 128512"}},
         // One replacement per maximal subpart: a truncated sequence is one, then the letter.
-        {"\xe2\x82" "A", {"print 65533", "print 65"}},
-        {"\xf0\x9f\x98" "A", {"print 65533", "print 65"}},
+        {"\xe2\x82"
+         "A",
+         {"print 65533", "print 65"}},
+        {"\xf0\x9f\x98"
+         "A",
+         {"print 65533", "print 65"}},
         // Overlong, surrogate and out-of-range forms: every byte is one.
         {"\xc0\xaf", {"print 65533", "print 65533"}},
         {"\xe0\x80\xaf", {"print 65533", "print 65533", "print 65533"}},
@@ -181,7 +185,9 @@ TEST(Parser, OscStringsAreBounded) {
 TEST(Parser, DcsAndStringsSwallowTheirPayload) {
     EXPECT_EQ(parse("\x1bPq#0\x1b\\A"), (Events{"hook q", "put 35", "put 48", "unhook", "esc \\", "print 65"}));
     EXPECT_EQ(parse("\x1b_payload\x1b\\B"), (Events{"esc \\", "print 66"}));
-    EXPECT_EQ(parse("\x1b" "7\x1b(B"), (Events{"esc 7", "esc (B"}));
+    EXPECT_EQ(parse("\x1b"
+                    "7\x1b(B"),
+              (Events{"esc 7", "esc (B"}));
 }
 
 }  // namespace

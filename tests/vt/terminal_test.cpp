@@ -77,15 +77,10 @@ TEST(Terminal, ControlCharacters) {
         Pos expected;
     };
     const Case cases[] = {
-        {"\t", {0, 8}},
-        {"\x1b[78G\t", {0, 79}},  // from column 77
-        {"\x1b[80G\t", {0, 79}},
-        {"\x1b[9G\t", {0, 16}},
-        {"\b", {0, 0}},
-        {"ab\b", {0, 1}},
-        {"abc\r", {0, 0}},
-        {"ab\n", {1, 2}},
-        {"\a\x0e\x7f", {0, 1}},  // bell and shift-out do nothing; DEL is printed as a character
+        {"\t", {0, 8}},          {"\x1b[78G\t", {0, 79}},  // from column 77
+        {"\x1b[80G\t", {0, 79}}, {"\x1b[9G\t", {0, 16}},  {"\b", {0, 0}},         {"ab\b", {0, 1}},
+        {"abc\r", {0, 0}},       {"ab\n", {1, 2}},        {"\a\x0e\x7f", {0, 1}},  // bell and shift-out do nothing; DEL
+                                                                                   // is printed as a character
     };
     for (const auto& c : cases) {
         Terminal t(80, 24);
@@ -120,7 +115,10 @@ TEST(Terminal, CursorMovement) {
         {"\x1b[5;5H\x1b[300G", {4, 79}},
         {"\x1b[?5;5H", {4, 4}},  // private markers do not matter
         {"\x1b[5;5H\x1b[3E\x1b[2F\x1b[I", {4, 4}},
-        {"\x1b[5;5H\x1b" "7\x1b" "8\x1bM", {4, 4}},
+        {"\x1b[5;5H\x1b"
+         "7\x1b"
+         "8\x1bM",
+         {4, 4}},
     };
     for (const auto& c : cases) {
         Terminal t(80, 24);
@@ -135,14 +133,10 @@ TEST(Terminal, Erasing) {
         std::string row0, row1;
     };
     const Case cases[] = {
-        {"\x1b[1;3H\x1b[J", "ab", "ghijkl"},
-        {"\x1b[1;3H\x1b[1J", "ab", "ghijkl"},
-        {"\x1b[1;3H\x1b[2J", "", ""},
-        {"\x1b[1;3H\x1b[3J", "", ""},
-        {"\x1b[1;3H\x1b[?2J", "", ""},
-        {"\x1b[1;3H\x1b[K", "ab", "ghijkl"},
-        {"\x1b[1;3H\x1b[1K", "ab", "ghijkl"},
-        {"\x1b[1;3H\x1b[2K", "", "ghijkl"},
+        {"\x1b[1;3H\x1b[J", "ab", "ghijkl"},  {"\x1b[1;3H\x1b[1J", "ab", "ghijkl"},
+        {"\x1b[1;3H\x1b[2J", "", ""},         {"\x1b[1;3H\x1b[3J", "", ""},
+        {"\x1b[1;3H\x1b[?2J", "", ""},        {"\x1b[1;3H\x1b[K", "ab", "ghijkl"},
+        {"\x1b[1;3H\x1b[1K", "ab", "ghijkl"}, {"\x1b[1;3H\x1b[2K", "", "ghijkl"},
         {"\x1b[J", "abcdef", "ghijkl"},  // cursor past the end of row 1 erases nothing
     };
     for (const auto& c : cases) {
@@ -174,7 +168,7 @@ TEST(Terminal, GraphicRendition) {
         {"\x1b[1;31m\x1b[;m", TerminalColour(), false},
         {"\x1b[1;31m\x1b[39m", TerminalColour(), true},
         {"\x1b[1;31m\x1b[22m", TerminalColour::palette(1), false},
-        {"\x1b[38;5;1m", TerminalColour(), true},  // no look-ahead: the 1 is bold
+        {"\x1b[38;5;1m", TerminalColour(), true},   // no look-ahead: the 1 is bold
         {"\x1b[38:5:4m", TerminalColour(), false},  // sub-parameters are not looked at
         {"\x1b[32;41;4;7;100m", TerminalColour::palette(2), false},
         {"\x1b[30;37;90m", TerminalColour::palette(8), false},
@@ -201,7 +195,9 @@ TEST(Terminal, SequenceSplitAcrossChunksAppliesOnce) {
 
 TEST(Terminal, InvisibleSequencesChangeNothing) {
     Terminal t(10, 3);
-    feed(t, "\x1b[?25l\x1b]0;title\x07\x1bP1$r\x1b\\\x1b[?1049h\x1b" "c\x1b[6n");
+    feed(t,
+         "\x1b[?25l\x1b]0;title\x07\x1bP1$r\x1b\\\x1b[?1049h\x1b"
+         "c\x1b[6n");
     EXPECT_EQ(cursor(t), (Pos{0, 0}));
     for (std::size_t r = 0; r < 3; ++r) EXPECT_EQ(text(t, r), "");
 }

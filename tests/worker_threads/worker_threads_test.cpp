@@ -22,8 +22,8 @@ TEST(WorkerThreads, QuittingWaitsForRunningWorkersOnlyAsLongAsAllowed) {
     // What the body captured still counts: it goes before the worker is done.
     auto captured = std::make_shared<int>(1);
     std::weak_ptr<int> watch = captured;
-    worker_threads::spawn("test-worker", [released, captured = std::move(captured)] { released.wait(); },
-                          [](std::string_view) {});
+    worker_threads::spawn(
+        "test-worker", [released, captured = std::move(captured)] { released.wait(); }, [](std::string_view) {});
     EXPECT_EQ(test_support::threads_named("test-worker"), 1);
     EXPECT_FALSE(worker_threads::wait_for_all(50ms));
     release.set_value();
@@ -41,7 +41,9 @@ TEST(WorkerThreads, AFailingBodyEndsItsWorkerAndTellsItsOwnerAfterLettingGo) {
         [captured = std::move(captured)] {
             if (*captured) throw std::bad_alloc();
         },
-        [&told, watch](std::string_view what) { told.set_value({std::string(what), watch.expired()}); });
+        [&told, watch](std::string_view what) {
+            told.set_value({std::string(what), watch.expired()});
+        });
     auto [what, let_go] = told.get_future().get();
     EXPECT_EQ(what, "std::bad_alloc");
     EXPECT_TRUE(let_go);

@@ -67,10 +67,14 @@ TEST(ActionRegistry, InsertReplacesAndHandsBackTheOldDecoder) {
 
 TEST(ActionContext, HumanizesIdentifiers) {
     const std::pair<const char*, const char*> cases[] = {
-        {"UpsertConnection", "Upsert connection"}, {"ShowConnections", "Show connections"},
-        {"TrustSshHostKey", "Trust ssh host key"}, {"SSHHostKey", "Ssh host key"},
-        {"upsert_connection", "Upsert connection"}, {"send-text", "Send text"},
-        {"A", "A"}, {"", ""},
+        {"UpsertConnection", "Upsert connection"},
+        {"ShowConnections", "Show connections"},
+        {"TrustSshHostKey", "Trust ssh host key"},
+        {"SSHHostKey", "Ssh host key"},
+        {"upsert_connection", "Upsert connection"},
+        {"send-text", "Send text"},
+        {"A", "A"},
+        {"", ""},
     };
     for (const auto& [id, words] : cases) EXPECT_EQ(context::humanize_identifier(id), words) << id;
 }

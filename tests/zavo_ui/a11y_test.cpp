@@ -56,8 +56,8 @@ TEST(AccessNodeBuilders, ElementIdSetsBothFieldsAndReplacesNodeId) {
 TEST(AccessNodeBuilders, BorrowedAndOwnedTextGiveEqualNodes) {
     const std::string label = "Connect";
     const std::string id = "remote.connection.new";
-    auto borrowed = AccessNode(AccessRole::Button).with_label(label).with_description(label).with_value(label)
-                        .with_element_id(id);
+    auto borrowed =
+        AccessNode(AccessRole::Button).with_label(label).with_description(label).with_value(label).with_element_id(id);
     auto owned = AccessNode(AccessRole::Button)
                      .with_label(std::string("Connect"))
                      .with_description(std::string("Connect"))
@@ -68,8 +68,10 @@ TEST(AccessNodeBuilders, BorrowedAndOwnedTextGiveEqualNodes) {
 }
 
 TEST(AccessNodeBuilders, LaterCallReplacesEarlier) {
-    auto n = AccessNode(AccessRole::StaticText).with_label("a").with_label("b").with_children(
-        {AccessNode(AccessRole::Button)});
+    auto n = AccessNode(AccessRole::StaticText)
+                 .with_label("a")
+                 .with_label("b")
+                 .with_children({AccessNode(AccessRole::Button)});
     EXPECT_EQ(n.label, "b");
     ASSERT_EQ(n.children.size(), 1u);
     EXPECT_EQ(n.children[0].role, AccessRole::Button);

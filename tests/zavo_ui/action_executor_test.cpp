@@ -92,9 +92,11 @@ struct Offering : Widget {
         }
         auto answer = poll_answers.front();
         poll_answers.erase(poll_answers.begin());
-        std::visit([&](auto& a) {
-            if constexpr (requires { a.id; }) a.id = id;
-        }, answer);
+        std::visit(
+            [&](auto& a) {
+                if constexpr (requires { a.id; }) a.id = id;
+            },
+            answer);
         return answer;
     }
 
@@ -111,10 +113,11 @@ class Executor : public ::testing::Test {
 protected:
     Executor() {
         zavo_actions::ActionRegistry registry;
-        registry.insert("name", [](std::span<const std::uint8_t> payload)
-                                    -> std::expected<std::unique_ptr<zavo_actions::action::Action>, ActionError> {
-            return std::make_unique<PutName>(std::string(payload.begin(), payload.end()));
-        });
+        registry.insert("name",
+                        [](std::span<const std::uint8_t> payload)
+                            -> std::expected<std::unique_ptr<zavo_actions::action::Action>, ActionError> {
+                            return std::make_unique<PutName>(std::string(payload.begin(), payload.end()));
+                        });
         executor.emplace(widget, doc, std::move(registry), [this] { ++changes; });
     }
 
@@ -147,6 +150,7 @@ TEST_F(Executor, BadRequestsAreRefusedAndChangeNothing) {
         std::string resource, action;
         std::map<std::string, std::string, std::less<>> args;
         Refusal expected;
+        // clang-format off
     } cases[] = {
         {"nope", "plain", {}, {Kind::UnknownResource, "no resource \"nope\"", {}}},
         {std::string(100, 'n'), "plain", {}, {Kind::UnknownResource, "no resource \"" + std::string(64, 'n') + "…\"", {}}},
@@ -158,14 +162,16 @@ TEST_F(Executor, BadRequestsAreRefusedAndChangeNothing) {
         {"r", "ask", {{"value", big}}, {Kind::InvalidArguments, "argument \"value\" has 65537 bytes; at most 65536 are accepted", {}}},
         {"r", "untyped", {}, {Kind::Failed, "unknown action type `nobody`", {}}},
     };
+    // clang-format on
     const auto heads = doc.get_heads();
     for (const auto& c : cases) {
         EXPECT_EQ(executor->invoke(c.resource, c.action, {c.args}), std::unexpected(c.expected)) << c.action;
     }
     EXPECT_EQ(doc.get_heads(), heads);
     EXPECT_TRUE(widget.started.empty());
-    EXPECT_EQ(executor->poll("00", false), std::unexpected(Refusal{Kind::UnknownOperation,
-        "no started operation \"00\" (it finished, or was never started here)", {}}));
+    EXPECT_EQ(executor->poll("00", false),
+              std::unexpected(Refusal{
+                  Kind::UnknownOperation, "no started operation \"00\" (it finished, or was never started here)", {}}));
 }
 
 TEST_F(Executor, PlainActionsApplyToTheDocumentAsOneChange) {
@@ -227,7 +233,8 @@ TEST_F(Executor, AnOperationNobodyPolledDoesNotHoldBackTheNext) {
     // Outcomes nobody comes back for are kept up to a limit, the oldest dropped first.
     widget.finish_when_polled = true;
     std::vector<std::string> ids;
-    for (std::size_t i = 0; i < ActionExecutor::kKeptOutcomes + 2; ++i) ids.push_back(executor->invoke("r.child", "op", {})->operation);
+    for (std::size_t i = 0; i < ActionExecutor::kKeptOutcomes + 2; ++i)
+        ids.push_back(executor->invoke("r.child", "op", {})->operation);
     EXPECT_EQ(executor->poll(second->operation, false).error().kind, Kind::UnknownOperation);
     EXPECT_EQ(executor->poll(ids[0], false).error().kind, Kind::UnknownOperation);
     EXPECT_EQ(executor->poll(ids[1], false), (Polled{Polled::State::Completed, {}, {}}));
@@ -246,10 +253,11 @@ TEST(OperationIds, TextIs32LowerCaseHexDigits) {
 }
 
 TEST(ActionDoor, NamesFollowTheApplicationId) {
-    EXPECT_EQ(qt::door_names("dev.zavo.remote"),
-              (qt::DoorNames{"dev.zavo.remote", "/dev/zavo/remote", "dev.zavo.remote.Actions", "dev.zavo.remote.Error."}));
+    EXPECT_EQ(qt::door_names("dev.zavo.remote"), (qt::DoorNames{"dev.zavo.remote", "/dev/zavo/remote",
+                                                                "dev.zavo.remote.Actions", "dev.zavo.remote.Error."}));
     EXPECT_EQ(qt::door_names("org.example.my-app")->path, "/org/example/my_app");
-    for (const char* bad : {"", "remote", "dev..zavo", "dev.zavo.", ".dev.zavo", "dev.1zavo", "dev.za vo", "dév.zavo"}) {
+    for (const char* bad :
+         {"", "remote", "dev..zavo", "dev.zavo.", ".dev.zavo", "dev.1zavo", "dev.za vo", "dév.zavo"}) {
         EXPECT_EQ(qt::door_names(bad), std::nullopt) << bad;
     }
 }

@@ -8,10 +8,10 @@
 #include <sstream>
 #include <string>
 
+using test_support::CapturedLog;
+using zavo_ui::action_host::ActionContext;
 using zavo_ui::action_host::ActionError;
 using zavo_ui::action_host::ActionHost;
-using zavo_ui::action_host::ActionContext;
-using test_support::CapturedLog;
 
 namespace {
 

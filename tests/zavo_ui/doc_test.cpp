@@ -18,9 +18,13 @@ TEST(SpliceTextDiffed, ReadsTheNewTextAndTouchesOnlyTheMiddle) {
         {"Workshop", "shop", 4},
         {"", "abc", 3},
         {"abc", "", 3},
-        {"a\xf0\x9f\x98\x80" "b", "a\xf0\x9f\x98\x80" "c", 2},   // astral prefix kept whole
-        {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x81", 2},              // same leading bytes, other scalar
-        {"aaa", "aa", 1},                                         // overlap of prefix and suffix
+        {"a\xf0\x9f\x98\x80"
+         "b",
+         "a\xf0\x9f\x98\x80"
+         "c",
+         2},                                          // astral prefix kept whole
+        {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x81", 2},  // same leading bytes, other scalar
+        {"aaa", "aa", 1},                             // overlap of prefix and suffix
     };
     for (const auto& c : cases) {
         Document doc;

@@ -24,355 +24,356 @@ using namespace std::chrono_literals;
 // Paints its bounds red with a green square under the last pointer position, types into the
 // document on a key, and records what the host asks of it.
 class ProbeWidget : public Widget, public device_relay::DeviceSessionSink {
- public:
-  layout::NodeId build_layout(layout::LayoutTree& tree, layout::NodeWidgetMap& widgets) override {
-    return test_support::full_size_leaf(tree, widgets, this);
-  }
-  void layout(const layout::LayoutTree& tree, layout::NodeId node, Point origin) override {
-    rect = test_support::placed_rect(tree, node, origin);
-    ++layouts;
-  }
-  void paint(Scene& scene, const Affine& transform, text_render::TextRenderer&, const theme::Theme&,
-             DrawContext& draw) override {
-    scale_seen = draw.scale_factor;
-    redraw_at_paint = redraw;
-    scene.fill_color(transform, Color::from_hex(0xFF0000), rect);
-    scene.fill_color(transform, Color::from_hex(0x00FF00), Rect{pointer.x, pointer.y, pointer.x + 10, pointer.y + 10});
-    if (animate_once) {
-      animate_once = false;
-      redraw = true;  // asked for during the paint: must survive for the next frame
+public:
+    layout::NodeId build_layout(layout::LayoutTree& tree, layout::NodeWidgetMap& widgets) override {
+        return test_support::full_size_leaf(tree, widgets, this);
     }
-  }
-  void handle_event(const event::Event& e, event::Modifiers, EventContext& ctx, bool& handled,
-                    double scale_factor) override {
-    events.push_back(e);
-    scale_at_event = scale_factor;
-    pointer = ctx.pointer;
-    if (std::holds_alternative<event::Key>(e) && ctx.document != nullptr) type_into(*ctx.document);
-    redraw = true;
-    handled = true;
-  }
-  bool activate_element(std::string_view id, const a11y::SemanticAction&, EventContext& ctx) override {
-    if (id != "probe.type" || ctx.document == nullptr) return false;
-    type_into(*ctx.document);
-    return true;
-  }
-  std::optional<std::string> widget_name() override { return "Probe"; }
-  void sync_document(crdt::Document&) override { ++syncs; }
-  device_relay::DeviceSessionSink* device_session_sink() override { return this; }
-  std::vector<device_relay::DeviceRequest> take_device_requests() override {
-    ++exchanges;
-    return std::exchange(requests, {});
-  }
-  void handle_device_event(const device_relay::DeviceEvent& e) override { device_events.push_back(e); }
-  void end_sessions() override { ended = true; }
-  bool needs_redraw() override { return redraw; }
-  void clear_redraw() override { redraw = false; }
-  bool wants_animation_frame() override { return animating; }
-  void collect_damage(std::vector<Rect>& damage) override {
-    if (redraw) damage.push_back(rect);
-  }
+    void layout(const layout::LayoutTree& tree, layout::NodeId node, Point origin) override {
+        rect = test_support::placed_rect(tree, node, origin);
+        ++layouts;
+    }
+    void paint(Scene& scene, const Affine& transform, text_render::TextRenderer&, const theme::Theme&,
+               DrawContext& draw) override {
+        scale_seen = draw.scale_factor;
+        redraw_at_paint = redraw;
+        scene.fill_color(transform, Color::from_hex(0xFF0000), rect);
+        scene.fill_color(transform, Color::from_hex(0x00FF00),
+                         Rect{pointer.x, pointer.y, pointer.x + 10, pointer.y + 10});
+        if (animate_once) {
+            animate_once = false;
+            redraw = true;  // asked for during the paint: must survive for the next frame
+        }
+    }
+    void handle_event(const event::Event& e, event::Modifiers, EventContext& ctx, bool& handled,
+                      double scale_factor) override {
+        events.push_back(e);
+        scale_at_event = scale_factor;
+        pointer = ctx.pointer;
+        if (std::holds_alternative<event::Key>(e) && ctx.document != nullptr) type_into(*ctx.document);
+        redraw = true;
+        handled = true;
+    }
+    bool activate_element(std::string_view id, const a11y::SemanticAction&, EventContext& ctx) override {
+        if (id != "probe.type" || ctx.document == nullptr) return false;
+        type_into(*ctx.document);
+        return true;
+    }
+    std::optional<std::string> widget_name() override { return "Probe"; }
+    void sync_document(crdt::Document&) override { ++syncs; }
+    device_relay::DeviceSessionSink* device_session_sink() override { return this; }
+    std::vector<device_relay::DeviceRequest> take_device_requests() override {
+        ++exchanges;
+        return std::exchange(requests, {});
+    }
+    void handle_device_event(const device_relay::DeviceEvent& e) override { device_events.push_back(e); }
+    void end_sessions() override { ended = true; }
+    bool needs_redraw() override { return redraw; }
+    void clear_redraw() override { redraw = false; }
+    bool wants_animation_frame() override { return animating; }
+    void collect_damage(std::vector<Rect>& damage) override {
+        if (redraw) damage.push_back(rect);
+    }
 
-  static void type_into(crdt::Document& document) {
-    ASSERT_TRUE(document.put(crdt::ROOT, "typed", crdt::ScalarValue(std::string("x"))));
-  }
+    static void type_into(crdt::Document& document) {
+        ASSERT_TRUE(document.put(crdt::ROOT, "typed", crdt::ScalarValue(std::string("x"))));
+    }
 
-  Rect rect;
-  Point pointer{-100, -100};
-  int layouts = 0, syncs = 0, exchanges = 0;
-  double scale_seen = 0, scale_at_event = 0;
-  bool redraw = true, redraw_at_paint = false, animate_once = false, animating = false, ended = false;
-  std::vector<event::Event> events;
-  std::vector<device_relay::DeviceRequest> requests;
-  std::vector<device_relay::DeviceEvent> device_events;
+    Rect rect;
+    Point pointer{-100, -100};
+    int layouts = 0, syncs = 0, exchanges = 0;
+    double scale_seen = 0, scale_at_event = 0;
+    bool redraw = true, redraw_at_paint = false, animate_once = false, animating = false, ended = false;
+    std::vector<event::Event> events;
+    std::vector<device_relay::DeviceRequest> requests;
+    std::vector<device_relay::DeviceEvent> device_events;
 };
 
 class FakeText : public ScaledTextRenderer {
- public:
-  text_render::TextMetrics measure_styled(std::string_view text, const TextStyle& style) const override {
-    return fake_.measure_styled(text, style);
-  }
-  float text_scale() const override { return fake_.text_scale(); }
-  void set_text_scale(float scale) override { fake_.set_text_scale(scale); }
+public:
+    text_render::TextMetrics measure_styled(std::string_view text, const TextStyle& style) const override {
+        return fake_.measure_styled(text, style);
+    }
+    float text_scale() const override { return fake_.text_scale(); }
+    void set_text_scale(float scale) override { fake_.set_text_scale(scale); }
 
- private:
-  text_render::FakeTextRenderer fake_;
+private:
+    text_render::FakeTextRenderer fake_;
 };
 
 // Keeps the frames asked for and the tasks posted, and runs the tasks when the test says so.
 class FakeWindow : public Window {
- public:
-  void request_frame(std::span<const Rect> damage) override { frames.emplace_back(damage.begin(), damage.end()); }
-  void post(std::function<void()> task) override {
-    std::lock_guard lock(mutex_);
-    posted_.push_back(std::move(task));
-    arrived_.notify_all();
-  }
-  void post_after(std::chrono::milliseconds delay, std::function<void()> task) override {
-    delayed.emplace_back(delay, std::move(task));
-  }
-
-  // Runs what was posted, waiting up to a few seconds for the first task; false when none came.
-  bool run_posted() {
-    std::deque<std::function<void()>> tasks;
-    {
-      std::unique_lock lock(mutex_);
-      if (!arrived_.wait_for(lock, 5s, [&] { return !posted_.empty(); })) return false;
-      tasks.swap(posted_);
+public:
+    void request_frame(std::span<const Rect> damage) override { frames.emplace_back(damage.begin(), damage.end()); }
+    void post(std::function<void()> task) override {
+        std::lock_guard lock(mutex_);
+        posted_.push_back(std::move(task));
+        arrived_.notify_all();
     }
-    for (auto& task : tasks) task();
-    return true;
-  }
+    void post_after(std::chrono::milliseconds delay, std::function<void()> task) override {
+        delayed.emplace_back(delay, std::move(task));
+    }
 
-  std::vector<std::vector<Rect>> frames;
-  std::vector<std::pair<std::chrono::milliseconds, std::function<void()>>> delayed;
+    // Runs what was posted, waiting up to a few seconds for the first task; false when none came.
+    bool run_posted() {
+        std::deque<std::function<void()>> tasks;
+        {
+            std::unique_lock lock(mutex_);
+            if (!arrived_.wait_for(lock, 5s, [&] { return !posted_.empty(); })) return false;
+            tasks.swap(posted_);
+        }
+        for (auto& task : tasks) task();
+        return true;
+    }
 
- private:
-  std::mutex mutex_;
-  std::condition_variable arrived_;
-  std::deque<std::function<void()>> posted_;
+    std::vector<std::vector<Rect>> frames;
+    std::vector<std::pair<std::chrono::milliseconds, std::function<void()>>> delayed;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::deque<std::function<void()>> posted_;
 };
 
 class RecordingPainter : public FramePainter {
- public:
-  void paint(const Scene& scene, Size logical_size, double scale) override {
-    ++frames;
-    size = logical_size;
-    this->scale = scale;
-    records = RecordingBackend::of(scene).records();
-  }
-  int frames = 0;
-  Size size;
-  double scale = 0;
-  std::vector<DrawRecord> records;
+public:
+    void paint(const Scene& scene, Size logical_size, double scale) override {
+        ++frames;
+        size = logical_size;
+        this->scale = scale;
+        records = RecordingBackend::of(scene).records();
+    }
+    int frames = 0;
+    Size size;
+    double scale = 0;
+    std::vector<DrawRecord> records;
 };
 
 // Saves by counting; the first `failures` saves fail with "disk full".
 class FakeStore : public DocumentStore {
- public:
-  crdt::Document& document() override { return document_; }
-  std::expected<bool, std::string> save_changes() override {
-    ++saves;
-    if (failures > 0) {
-      --failures;
-      return std::unexpected("disk full");
+public:
+    crdt::Document& document() override { return document_; }
+    std::expected<bool, std::string> save_changes() override {
+        ++saves;
+        if (failures > 0) {
+            --failures;
+            return std::unexpected("disk full");
+        }
+        return true;
     }
-    return true;
-  }
-  bool merge_from_folder() override {
-    ++merges;
-    return std::exchange(changed_outside, false);
-  }
-  void set_change_listener(std::function<void()> l) override { listener = std::move(l); }
+    bool merge_from_folder() override {
+        ++merges;
+        return std::exchange(changed_outside, false);
+    }
+    void set_change_listener(std::function<void()> l) override { listener = std::move(l); }
 
-  int saves = 0, merges = 0, failures = 0;
-  bool changed_outside = false;
-  std::function<void()> listener;
+    int saves = 0, merges = 0, failures = 0;
+    bool changed_outside = false;
+    std::function<void()> listener;
 
- private:
-  crdt::Document document_;
+private:
+    crdt::Document document_;
 };
 
 class HostTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    auto w = std::make_unique<ProbeWidget>();
-    probe = w.get();
-    host = std::make_unique<Host>(std::move(w), theme, text, Size{200, 100}, 1.0);
-  }
-  void TearDown() override { host->detach_window(); }
+protected:
+    void SetUp() override {
+        auto w = std::make_unique<ProbeWidget>();
+        probe = w.get();
+        host = std::make_unique<Host>(std::move(w), theme, text, Size{200, 100}, 1.0);
+    }
+    void TearDown() override { host->detach_window(); }
 
-  const theme::Theme theme = theme::Theme::dark();
-  FakeText text;
-  FakeWindow window;
-  RecordingPainter painter;
-  FakeStore store;
-  ProbeWidget* probe = nullptr;
-  std::unique_ptr<Host> host;
+    const theme::Theme theme = theme::Theme::dark();
+    FakeText text;
+    FakeWindow window;
+    RecordingPainter painter;
+    FakeStore store;
+    ProbeWidget* probe = nullptr;
+    std::unique_ptr<Host> host;
 };
 
 TEST_F(HostTest, LaysOutOnceForEachNewSize) {
-  EXPECT_EQ(probe->layouts, 0);
-  host->frame(painter);
-  EXPECT_EQ(probe->layouts, 1);
-  EXPECT_EQ(probe->rect, (Rect{0, 0, 200, 100}));
-  host->frame(painter);
-  EXPECT_EQ(probe->layouts, 1);
+    EXPECT_EQ(probe->layouts, 0);
+    host->frame(painter);
+    EXPECT_EQ(probe->layouts, 1);
+    EXPECT_EQ(probe->rect, (Rect{0, 0, 200, 100}));
+    host->frame(painter);
+    EXPECT_EQ(probe->layouts, 1);
 
-  host->resize(Size{300, 120}, 2.0);
-  host->set_text_scale(1.5f);
-  host->frame(painter);
-  EXPECT_EQ(probe->layouts, 2) << "a new size and text scale lay out once";
-  EXPECT_EQ(probe->rect, (Rect{0, 0, 300, 120}));
-  EXPECT_EQ(painter.size, (Size{300, 120}));
-  EXPECT_EQ(painter.scale, 2.0);
-  EXPECT_EQ(probe->scale_seen, 2.0);
-  ASSERT_FALSE(painter.records.empty());
-  EXPECT_EQ(painter.records[0].bounds, (Rect{0, 0, 300, 120})) << "the widget's own ground is the frame's first draw";
-  EXPECT_EQ(host->frames_painted(), 3u);
+    host->resize(Size{300, 120}, 2.0);
+    host->set_text_scale(1.5f);
+    host->frame(painter);
+    EXPECT_EQ(probe->layouts, 2) << "a new size and text scale lay out once";
+    EXPECT_EQ(probe->rect, (Rect{0, 0, 300, 120}));
+    EXPECT_EQ(painter.size, (Size{300, 120}));
+    EXPECT_EQ(painter.scale, 2.0);
+    EXPECT_EQ(probe->scale_seen, 2.0);
+    ASSERT_FALSE(painter.records.empty());
+    EXPECT_EQ(painter.records[0].bounds, (Rect{0, 0, 300, 120})) << "the widget's own ground is the frame's first draw";
+    EXPECT_EQ(host->frames_painted(), 3u);
 }
 
 TEST_F(HostTest, AsksTheWindowForFramesWhileTheWidgetWantsThem) {
-  host->attach_window(window);
-  host->schedule();
-  ASSERT_EQ(window.frames.size(), 1u);
-  EXPECT_EQ(window.frames[0], (std::vector<Rect>{{0, 0, 200, 100}})) << "the widget's damage";
+    host->attach_window(window);
+    host->schedule();
+    ASSERT_EQ(window.frames.size(), 1u);
+    EXPECT_EQ(window.frames[0], (std::vector<Rect>{{0, 0, 200, 100}})) << "the widget's damage";
 
-  host->frame(painter);
-  EXPECT_FALSE(probe->redraw_at_paint) << "the flag is cleared before painting";
-  EXPECT_EQ(window.frames.size(), 1u) << "an idle widget was asked for another frame";
+    host->frame(painter);
+    EXPECT_FALSE(probe->redraw_at_paint) << "the flag is cleared before painting";
+    EXPECT_EQ(window.frames.size(), 1u) << "an idle widget was asked for another frame";
 
-  probe->animate_once = true;
-  probe->redraw = true;
-  host->frame(painter);
-  EXPECT_EQ(window.frames.size(), 2u) << "a redraw asked for while painting was lost";
-  host->frame(painter);
-  EXPECT_EQ(window.frames.size(), 2u);
+    probe->animate_once = true;
+    probe->redraw = true;
+    host->frame(painter);
+    EXPECT_EQ(window.frames.size(), 2u) << "a redraw asked for while painting was lost";
+    host->frame(painter);
+    EXPECT_EQ(window.frames.size(), 2u);
 
-  probe->animating = true;
-  host->frame(painter);
-  ASSERT_EQ(window.frames.size(), 3u);
-  EXPECT_TRUE(window.frames[2].empty()) << "an animation without damage repaints the whole window";
+    probe->animating = true;
+    host->frame(painter);
+    ASSERT_EQ(window.frames.size(), 3u);
+    EXPECT_TRUE(window.frames[2].empty()) << "an animation without damage repaints the whole window";
 }
 
 TEST_F(HostTest, InputArrivesInPhysicalPixelsWithTheScaleAndAsksForAFrame) {
-  host->attach_window(window);
-  host->resize(Size{200, 100}, 2.0);
-  host->deliver(event::PointerMoved{100, 60}, {});
-  ASSERT_EQ(probe->events.size(), 1u);
-  EXPECT_EQ(probe->events[0], event::Event(event::PointerMoved{100, 60}));
-  EXPECT_EQ(probe->scale_at_event, 2.0);
-  EXPECT_EQ(probe->pointer, (Point{50, 30}));
-  host->deliver(event::Button{event::PointerButton::Primary, event::ElementState::Pressed}, {});
-  EXPECT_EQ(probe->pointer, (Point{50, 30})) << "buttons keep the last position";
-  EXPECT_EQ(window.frames.size(), 2u) << "each handled event asks for a frame";
+    host->attach_window(window);
+    host->resize(Size{200, 100}, 2.0);
+    host->deliver(event::PointerMoved{100, 60}, {});
+    ASSERT_EQ(probe->events.size(), 1u);
+    EXPECT_EQ(probe->events[0], event::Event(event::PointerMoved{100, 60}));
+    EXPECT_EQ(probe->scale_at_event, 2.0);
+    EXPECT_EQ(probe->pointer, (Point{50, 30}));
+    host->deliver(event::Button{event::PointerButton::Primary, event::ElementState::Pressed}, {});
+    EXPECT_EQ(probe->pointer, (Point{50, 30})) << "buttons keep the last position";
+    EXPECT_EQ(window.frames.size(), 2u) << "each handled event asks for a frame";
 
-  host->frame(painter);
-  ASSERT_EQ(painter.records.size(), 2u);
-  EXPECT_EQ(painter.records[1].bounds, (Rect{50, 30, 60, 40})) << "painted under the pointer, in logical pixels";
+    host->frame(painter);
+    ASSERT_EQ(painter.records.size(), 2u);
+    EXPECT_EQ(painter.records[1].bounds, (Rect{50, 30, 60, 40})) << "painted under the pointer, in logical pixels";
 }
 
 TEST_F(HostTest, DocumentChangesAreCommittedSavedThenSynced) {
-  host->attach_store(store, "probe");
-  host->sync_document();
-  EXPECT_EQ(probe->syncs, 1);
-  EXPECT_EQ(store.saves, 0) << "an unchanged document is not saved";
+    host->attach_store(store, "probe");
+    host->sync_document();
+    EXPECT_EQ(probe->syncs, 1);
+    EXPECT_EQ(store.saves, 0) << "an unchanged document is not saved";
 
-  host->deliver(event::PointerMoved{1, 1}, {});
-  EXPECT_EQ(store.saves, 0);
-  EXPECT_EQ(probe->syncs, 1);
+    host->deliver(event::PointerMoved{1, 1}, {});
+    EXPECT_EQ(store.saves, 0);
+    EXPECT_EQ(probe->syncs, 1);
 
-  host->deliver(event::character_key("x"), {});
-  EXPECT_EQ(store.saves, 1);
-  EXPECT_EQ(probe->syncs, 2);
-  EXPECT_EQ(store.document().pending_ops(), 0u) << "the change was committed";
+    host->deliver(event::character_key("x"), {});
+    EXPECT_EQ(store.saves, 1);
+    EXPECT_EQ(probe->syncs, 2);
+    EXPECT_EQ(store.document().pending_ops(), 0u) << "the change was committed";
 
-  EXPECT_TRUE(host->activate("probe.type", a11y::SemanticAction{a11y::SemanticActionKind::Activate, {}}));
-  EXPECT_EQ(store.saves, 2) << "an accessibility action's change is kept too";
-  EXPECT_FALSE(host->activate("other", a11y::SemanticAction{a11y::SemanticActionKind::Activate, {}}));
-  EXPECT_EQ(store.saves, 2);
+    EXPECT_TRUE(host->activate("probe.type", a11y::SemanticAction{a11y::SemanticActionKind::Activate, {}}));
+    EXPECT_EQ(store.saves, 2) << "an accessibility action's change is kept too";
+    EXPECT_FALSE(host->activate("other", a11y::SemanticAction{a11y::SemanticActionKind::Activate, {}}));
+    EXPECT_EQ(store.saves, 2);
 }
 
 TEST_F(HostTest, AFailedSaveIsTriedAgainLaterAndWithTheNextChange) {
-  test_support::CapturedLog log;
-  host->attach_store(store, "probe");
-  host->attach_window(window);
-  store.failures = 1;
-  ::testing::internal::CaptureStderr();
-  host->deliver(event::character_key("x"), {});
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            "probe: could not save the document (will try again): disk full\n");
-  EXPECT_EQ(log.count("could not save the document: disk full"), 1u);
-  ASSERT_EQ(window.delayed.size(), 1u);
-  EXPECT_EQ(window.delayed[0].first, Host::kSaveRetry);
-  window.delayed[0].second();
-  EXPECT_EQ(store.saves, 2) << "the retry saves";
+    test_support::CapturedLog log;
+    host->attach_store(store, "probe");
+    host->attach_window(window);
+    store.failures = 1;
+    ::testing::internal::CaptureStderr();
+    host->deliver(event::character_key("x"), {});
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "probe: could not save the document (will try again): disk full\n");
+    EXPECT_EQ(log.count("could not save the document: disk full"), 1u);
+    ASSERT_EQ(window.delayed.size(), 1u);
+    EXPECT_EQ(window.delayed[0].first, Host::kSaveRetry);
+    window.delayed[0].second();
+    EXPECT_EQ(store.saves, 2) << "the retry saves";
 
-  // A retry that a later save overtook does nothing.
-  store.failures = 1;
-  ::testing::internal::CaptureStderr();
-  host->deliver(event::character_key("x"), {});
-  ::testing::internal::GetCapturedStderr();
-  ASSERT_EQ(window.delayed.size(), 2u);
-  EXPECT_EQ(store.saves, 3);
-  host->save();
-  EXPECT_EQ(store.saves, 4);
-  window.delayed[1].second();
-  EXPECT_EQ(store.saves, 4);
+    // A retry that a later save overtook does nothing.
+    store.failures = 1;
+    ::testing::internal::CaptureStderr();
+    host->deliver(event::character_key("x"), {});
+    ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(window.delayed.size(), 2u);
+    EXPECT_EQ(store.saves, 3);
+    host->save();
+    EXPECT_EQ(store.saves, 4);
+    window.delayed[1].second();
+    EXPECT_EQ(store.saves, 4);
 }
 
 TEST_F(HostTest, ASaveThatFailedBeforeTheWindowIsTriedAgainOnceItIsThere) {
-  host->attach_store(store, "probe");
-  store.failures = 1;
-  ::testing::internal::CaptureStderr();
-  test_support::CapturedLog log;
-  host->deliver(event::character_key("x"), {});
-  ::testing::internal::GetCapturedStderr();
-  host->attach_window(window);
-  ASSERT_EQ(window.delayed.size(), 1u);
-  window.delayed[0].second();
-  EXPECT_EQ(store.saves, 2);
+    host->attach_store(store, "probe");
+    store.failures = 1;
+    ::testing::internal::CaptureStderr();
+    test_support::CapturedLog log;
+    host->deliver(event::character_key("x"), {});
+    ::testing::internal::GetCapturedStderr();
+    host->attach_window(window);
+    ASSERT_EQ(window.delayed.size(), 1u);
+    window.delayed[0].second();
+    EXPECT_EQ(store.saves, 2);
 }
 
 TEST_F(HostTest, OtherReplicasChangesAreMergedOnTheWindowsThread) {
-  host->attach_store(store, "probe");
-  host->attach_window(window);
-  ASSERT_TRUE(store.listener);
+    host->attach_store(store, "probe");
+    host->attach_window(window);
+    ASSERT_TRUE(store.listener);
 
-  store.changed_outside = true;
-  std::thread([&] { store.listener(); }).join();
-  EXPECT_EQ(store.merges, 0) << "merged on the folder watcher's thread";
-  ASSERT_TRUE(window.run_posted());
-  EXPECT_EQ(store.merges, 1);
-  EXPECT_EQ(probe->syncs, 1);
-  EXPECT_EQ(window.frames.size(), 1u);
+    store.changed_outside = true;
+    std::thread([&] { store.listener(); }).join();
+    EXPECT_EQ(store.merges, 0) << "merged on the folder watcher's thread";
+    ASSERT_TRUE(window.run_posted());
+    EXPECT_EQ(store.merges, 1);
+    EXPECT_EQ(probe->syncs, 1);
+    EXPECT_EQ(window.frames.size(), 1u);
 
-  store.listener();
-  ASSERT_TRUE(window.run_posted());
-  EXPECT_EQ(probe->syncs, 1) << "nothing changed: no sync";
+    store.listener();
+    ASSERT_TRUE(window.run_posted());
+    EXPECT_EQ(probe->syncs, 1) << "nothing changed: no sync";
 
-  host->detach_window();
-  EXPECT_FALSE(store.listener);
+    host->detach_window();
+    EXPECT_FALSE(store.listener);
 }
 
 TEST_F(HostTest, TheRelayIsAskedAfterEveryFrameAndWhenItWakes) {
-  device_relay::DeviceRelay relay(device_relay::RelayOptions{20ms, 50ms, 10ms});
-  host->set_relay(&relay);
-  host->attach_window(window);
-  host->frame(painter);
-  host->frame(painter);
-  EXPECT_EQ(probe->exchanges, 2);
+    device_relay::DeviceRelay relay(device_relay::RelayOptions{20ms, 50ms, 10ms});
+    host->set_relay(&relay);
+    host->attach_window(window);
+    host->frame(painter);
+    host->frame(painter);
+    EXPECT_EQ(probe->exchanges, 2);
 
-  const auto endpoint = simulated_devices::SIMULATED_DEVICES[0].public_key();
-  probe->requests.push_back(device_relay::DeviceRequest::connect(endpoint, 7));
-  host->frame(painter);
-  // The relay wakes the window's thread, which exchanges: the session's first event arrives.
-  while (probe->device_events.empty() && window.run_posted()) {
-  }
-  ASSERT_FALSE(probe->device_events.empty());
-  EXPECT_EQ(probe->device_events[0].session_id, 7u);
+    const auto endpoint = simulated_devices::SIMULATED_DEVICES[0].public_key();
+    probe->requests.push_back(device_relay::DeviceRequest::connect(endpoint, 7));
+    host->frame(painter);
+    // The relay wakes the window's thread, which exchanges: the session's first event arrives.
+    while (probe->device_events.empty() && window.run_posted()) {
+    }
+    ASSERT_FALSE(probe->device_events.empty());
+    EXPECT_EQ(probe->device_events[0].session_id, 7u);
 
-  host->end_sessions();
-  EXPECT_TRUE(probe->ended);
-  host->detach_window();
-  host->set_relay(nullptr);
+    host->end_sessions();
+    EXPECT_TRUE(probe->ended);
+    host->detach_window();
+    host->set_relay(nullptr);
 }
 
 class CountingBridge : public AccessibilityBridge {
- public:
-  void refresh_soon() override { ++refreshes; }
-  int refreshes = 0;
+public:
+    void refresh_soon() override { ++refreshes; }
+    int refreshes = 0;
 };
 
 TEST_F(HostTest, TheAccessibilityBridgeHearsOfEveryFrame) {
-  CountingBridge bridge;
-  host->set_accessibility(&bridge);
-  host->frame(painter);
-  host->frame(painter);
-  EXPECT_EQ(bridge.refreshes, 2);
-  const a11y::AccessNode tree = host->accessibility_tree();
-  EXPECT_EQ(tree.role, a11y::AccessRole::Window) << "a widget without a tree is one window node";
-  EXPECT_EQ(tree.label, "Probe");
+    CountingBridge bridge;
+    host->set_accessibility(&bridge);
+    host->frame(painter);
+    host->frame(painter);
+    EXPECT_EQ(bridge.refreshes, 2);
+    const a11y::AccessNode tree = host->accessibility_tree();
+    EXPECT_EQ(tree.role, a11y::AccessRole::Window) << "a widget without a tree is one window node";
+    EXPECT_EQ(tree.label, "Probe");
 }
 
 }  // namespace

@@ -72,7 +72,8 @@ TEST_F(Folder, ChangesSurviveReopeningAndFilesArePrivate) {
     EXPECT_EQ(d->actor(), actor);
     EXPECT_EQ(get(*d, "host"), "one");
     EXPECT_EQ(get(*d, "user"), "two");
-    for (const fs::path& dir : {root_ / "shared", changes(), root_ / "a" / "document"}) EXPECT_EQ(permission_bits(dir), 0700u);
+    for (const fs::path& dir : {root_ / "shared", changes(), root_ / "a" / "document"})
+        EXPECT_EQ(permission_bits(dir), 0700u);
     EXPECT_EQ(permission_bits(own_log(*d)), 0600u);
     EXPECT_EQ(permission_bits(root_ / "a" / "document" / (actor + ".log")), 0600u);
     EXPECT_FALSE(fs::exists(root_ / "shared" / "actor")) << "the actor id stays out of the shared folder";
@@ -285,7 +286,8 @@ TEST_F(Folder, DamageCostsOnlyTheDamagedRecord) {
     const Case cases[] = {
         {"a flipped byte in the first record", [](Bytes& b, std::size_t first) { b[first + 20] ^= 0x10; }},
         {"the first record's length past the end", [](Bytes& b, std::size_t first) { b[first + 3] = 0x40; }},
-        {"a record holding no change", [](Bytes& b, std::size_t first) {
+        {"a record holding no change",
+         [](Bytes& b, std::size_t first) {
              // Valid framing around a payload that is no change: the checksum is made to match.
              Bytes fake = encode_log(std::vector<Bytes>{Bytes(40, 'z')});
              b.insert(b.begin() + static_cast<std::ptrdiff_t>(first), fake.begin() + 8, fake.end());
@@ -441,7 +443,10 @@ TEST_F(Folder, StartsFromAFolderItCannotWriteAndWritesOnceItMay) {
     const Case cases[] = {
         {"changes/ belongs to another user",
          [&] {
-             { auto b = opened(replica("b")); put(*b, "host", "from b"); }
+             {
+                 auto b = opened(replica("b"));
+                 put(*b, "host", "from b");
+             }
              give_to(root_, uid, gid);
              give_to(changes(), 0, 0);
              fs::permissions(changes(), fs::perms(0755));
@@ -450,7 +455,10 @@ TEST_F(Folder, StartsFromAFolderItCannotWriteAndWritesOnceItMay) {
          [&] { give_to(changes(), uid, gid); }},
         {"the shared folder is read-only",
          [&] {
-             { auto b = opened(replica("b")); put(*b, "host", "from b"); }
+             {
+                 auto b = opened(replica("b"));
+                 put(*b, "host", "from b");
+             }
              give_to(root_, uid, gid);
              for (const fs::path& dir : {shared, changes()}) fs::permissions(dir, fs::perms(0500));
          },

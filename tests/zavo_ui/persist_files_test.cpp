@@ -71,6 +71,7 @@ TEST(PersistLog, DamageKeepsEveryIntactRecordAndUnwrittenTailsAreTorn) {
         LogTail tail;
         std::vector<std::string> kept;
     };
+    // clang-format off
     const Case cases[] = {
         {"intact", [](Bytes&) {}, LogTail::Clean, {a, b, c}},
         {"bad magic", [](Bytes& l) { l[0] = 'X'; }, LogTail::Corrupt, {a, b, c}},
@@ -100,6 +101,7 @@ TEST(PersistLog, DamageKeepsEveryIntactRecordAndUnwrittenTailsAreTorn) {
          LogTail::Corrupt, {a, c}},
         {"a file of zeros", [](Bytes& l) { std::fill(l.begin(), l.end(), 0); }, LogTail::Torn, {}},
     };
+    // clang-format on
     for (const auto& test : cases) {
         SCOPED_TRACE(test.what);
         Bytes damaged = log;

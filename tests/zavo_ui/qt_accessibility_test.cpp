@@ -17,161 +17,164 @@ using a11y::SemanticActionKind;
 
 // A window node with two buttons sharing one element id, a text field and a live status.
 class TreeWidget : public Widget {
- public:
-  std::optional<AccessNode> accessibility_tree() override {
-    std::vector<AccessNode> children;
-    for (int i = 0; i < 2; ++i) {
-      AccessNode b = AccessNode(AccessRole::Button).with_label(i == 0 ? "New" : "Add").with_element_id("demo.new");
-      b.bounds = Rect{10.0 + 100 * i, 10, 90.0 + 100 * i, 40};
-      b.focusable = true;
-      children.push_back(std::move(b));
+public:
+    std::optional<AccessNode> accessibility_tree() override {
+        std::vector<AccessNode> children;
+        for (int i = 0; i < 2; ++i) {
+            AccessNode b =
+                AccessNode(AccessRole::Button).with_label(i == 0 ? "New" : "Add").with_element_id("demo.new");
+            b.bounds = Rect{10.0 + 100 * i, 10, 90.0 + 100 * i, 40};
+            b.focusable = true;
+            children.push_back(std::move(b));
+        }
+        AccessNode field =
+            AccessNode(AccessRole::TextField).with_label("Name").with_value(value).with_element_id("demo.field");
+        field.focusable = true;
+        field.focused = focused;
+        children.push_back(std::move(field));
+        if (show_status) {
+            AccessNode status = AccessNode(AccessRole::StaticText).with_label(status_text).with_node_id("demo.status");
+            status.live = a11y::Live::Polite;
+            children.push_back(std::move(status));
+        }
+        AccessNode toggle = AccessNode(AccessRole::ToggleButton).with_label("Favourite").with_element_id("demo.fav");
+        toggle.checked = a11y::toggled(favourite);
+        children.push_back(std::move(toggle));
+        if (dialog) {
+            AccessNode ok = AccessNode(AccessRole::Button).with_label("OK").with_element_id("demo.ok");
+            AccessNode d = AccessNode(AccessRole::Dialog).with_label("Sure?").with_children({std::move(ok)});
+            d.modal = true;
+            children.push_back(std::move(d));
+        }
+        return AccessNode(AccessRole::Window).with_label("Demo").with_children(std::move(children));
     }
-    AccessNode field = AccessNode(AccessRole::TextField).with_label("Name").with_value(value).with_element_id("demo.field");
-    field.focusable = true;
-    field.focused = focused;
-    children.push_back(std::move(field));
-    if (show_status) {
-      AccessNode status = AccessNode(AccessRole::StaticText).with_label(status_text).with_node_id("demo.status");
-      status.live = a11y::Live::Polite;
-      children.push_back(std::move(status));
+    bool activate_element(std::string_view id, const a11y::SemanticAction& action, EventContext&) override {
+        calls.push_back(std::string(id) + "/" + std::to_string(int(action.kind)) + "/" + action.text.value_or(""));
+        if (id == "demo.field" && action.kind == SemanticActionKind::SetValue) value = action.text.value_or("");
+        return id.starts_with("demo.");
     }
-    AccessNode toggle = AccessNode(AccessRole::ToggleButton).with_label("Favourite").with_element_id("demo.fav");
-    toggle.checked = a11y::toggled(favourite);
-    children.push_back(std::move(toggle));
-    if (dialog) {
-      AccessNode ok = AccessNode(AccessRole::Button).with_label("OK").with_element_id("demo.ok");
-      AccessNode d = AccessNode(AccessRole::Dialog).with_label("Sure?").with_children({std::move(ok)});
-      d.modal = true;
-      children.push_back(std::move(d));
-    }
-    return AccessNode(AccessRole::Window).with_label("Demo").with_children(std::move(children));
-  }
-  bool activate_element(std::string_view id, const a11y::SemanticAction& action, EventContext&) override {
-    calls.push_back(std::string(id) + "/" + std::to_string(int(action.kind)) + "/" + action.text.value_or(""));
-    if (id == "demo.field" && action.kind == SemanticActionKind::SetValue) value = action.text.value_or("");
-    return id.starts_with("demo.");
-  }
 
-  std::string value = "box";
-  bool focused = false, show_status = true, favourite = false, dialog = false;
-  std::string status_text = "Ready";
-  std::vector<std::string> calls;
+    std::string value = "box";
+    bool focused = false, show_status = true, favourite = false, dialog = false;
+    std::string status_text = "Ready";
+    std::vector<std::string> calls;
 };
 
 class QtAccessibility : public ::testing::Test {
- protected:
-  void SetUp() override {
-    testing::offscreen_app();
-    auto w = std::make_unique<TreeWidget>();
-    widget = w.get();
-    host = std::make_unique<host::Host>(std::move(w), theme, painting.text, Size{300, 100}, 1.0);
-    window = std::make_unique<QWindow>();
-    window->resize(300, 100);
-    bridge = std::make_unique<AccessBridge>(*window, *host, [this] { ++activations; });
-  }
-  void TearDown() override { bridge.reset(); }
+protected:
+    void SetUp() override {
+        testing::offscreen_app();
+        auto w = std::make_unique<TreeWidget>();
+        widget = w.get();
+        host = std::make_unique<host::Host>(std::move(w), theme, painting.text, Size{300, 100}, 1.0);
+        window = std::make_unique<QWindow>();
+        window->resize(300, 100);
+        bridge = std::make_unique<AccessBridge>(*window, *host, [this] { ++activations; });
+    }
+    void TearDown() override { bridge.reset(); }
 
-  QAccessibleInterface* child(int i) { return bridge->root()->child(i); }
+    QAccessibleInterface* child(int i) { return bridge->root()->child(i); }
 
-  const theme::Theme theme = theme::Theme::dark();
-  std::unique_ptr<QWindow> window;
-  TreeWidget* widget = nullptr;
-  Painting painting;
-  std::unique_ptr<host::Host> host;
-  std::unique_ptr<AccessBridge> bridge;
-  int activations = 0;
+    const theme::Theme theme = theme::Theme::dark();
+    std::unique_ptr<QWindow> window;
+    TreeWidget* widget = nullptr;
+    Painting painting;
+    std::unique_ptr<host::Host> host;
+    std::unique_ptr<AccessBridge> bridge;
+    int activations = 0;
 };
 
 TEST_F(QtAccessibility, NodesBecomeAccessibleObjects) {
-  QAccessibleInterface* root = bridge->root();
-  ASSERT_NE(root, nullptr);
-  EXPECT_EQ(root->object(), window.get());
-  EXPECT_EQ(root->role(), QAccessible::Window);
-  EXPECT_EQ(root->text(QAccessible::Name), "Demo");
-  ASSERT_EQ(root->childCount(), 5);
-  EXPECT_EQ(child(0)->role(), QAccessible::Button);
-  EXPECT_EQ(child(1)->text(QAccessible::Name), "Add");
-  EXPECT_NE(child(0), child(1)) << "nodes sharing an element id are two objects";
-  EXPECT_EQ(child(0)->parent(), root);
-  EXPECT_EQ(root->indexOfChild(child(2)), 2);
-  EXPECT_EQ(child(2)->role(), QAccessible::EditableText);
-  EXPECT_EQ(child(2)->text(QAccessible::Value), "box");
-  EXPECT_TRUE(child(2)->state().editable);
-  EXPECT_EQ(child(3)->role(), QAccessible::Notification) << "live nodes are announced as notifications";
-  EXPECT_TRUE(child(4)->state().checkable);
-  EXPECT_FALSE(child(4)->state().checked);
-  const QRect r = child(1)->rect();
-  EXPECT_EQ(r.size(), QSize(80, 30));
-  EXPECT_EQ(r.topLeft(), window->mapToGlobal(QPoint(110, 10)));
-  EXPECT_EQ(root->childAt(r.center().x(), r.center().y()), child(1));
+    QAccessibleInterface* root = bridge->root();
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->object(), window.get());
+    EXPECT_EQ(root->role(), QAccessible::Window);
+    EXPECT_EQ(root->text(QAccessible::Name), "Demo");
+    ASSERT_EQ(root->childCount(), 5);
+    EXPECT_EQ(child(0)->role(), QAccessible::Button);
+    EXPECT_EQ(child(1)->text(QAccessible::Name), "Add");
+    EXPECT_NE(child(0), child(1)) << "nodes sharing an element id are two objects";
+    EXPECT_EQ(child(0)->parent(), root);
+    EXPECT_EQ(root->indexOfChild(child(2)), 2);
+    EXPECT_EQ(child(2)->role(), QAccessible::EditableText);
+    EXPECT_EQ(child(2)->text(QAccessible::Value), "box");
+    EXPECT_TRUE(child(2)->state().editable);
+    EXPECT_EQ(child(3)->role(), QAccessible::Notification) << "live nodes are announced as notifications";
+    EXPECT_TRUE(child(4)->state().checkable);
+    EXPECT_FALSE(child(4)->state().checked);
+    const QRect r = child(1)->rect();
+    EXPECT_EQ(r.size(), QSize(80, 30));
+    EXPECT_EQ(r.topLeft(), window->mapToGlobal(QPoint(110, 10)));
+    EXPECT_EQ(root->childAt(r.center().x(), r.center().y()), child(1));
 }
 
 TEST_F(QtAccessibility, ActionsAndEditsReachTheWidget) {
-  auto* press = child(1)->actionInterface();
-  ASSERT_NE(press, nullptr);
-  EXPECT_TRUE(press->actionNames().contains(QAccessibleActionInterface::pressAction()));
-  EXPECT_TRUE(press->actionNames().contains(QAccessibleActionInterface::setFocusAction()));
-  press->doAction(QAccessibleActionInterface::pressAction());
-  child(4)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    auto* press = child(1)->actionInterface();
+    ASSERT_NE(press, nullptr);
+    EXPECT_TRUE(press->actionNames().contains(QAccessibleActionInterface::pressAction()));
+    EXPECT_TRUE(press->actionNames().contains(QAccessibleActionInterface::setFocusAction()));
+    press->doAction(QAccessibleActionInterface::pressAction());
+    child(4)->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
 
-  auto* edit = child(2)->editableTextInterface();
-  ASSERT_NE(edit, nullptr);
-  edit->deleteText(0, 3);
-  edit->insertText(0, QStringLiteral("héllo"));
-  EXPECT_EQ(widget->calls, (std::vector<std::string>{"demo.new/0/", "demo.fav/2/", "demo.field/7/", "demo.field/7/héllo"}));
-  EXPECT_EQ(widget->value, "héllo");
-  QCoreApplication::processEvents();
-  EXPECT_EQ(activations, 4);
-  EXPECT_EQ(child(2)->textInterface()->text(0, -1), "héllo");
-  EXPECT_EQ(child(3)->actionInterface(), nullptr) << "a status line takes no action";
+    auto* edit = child(2)->editableTextInterface();
+    ASSERT_NE(edit, nullptr);
+    edit->deleteText(0, 3);
+    edit->insertText(0, QStringLiteral("héllo"));
+    EXPECT_EQ(widget->calls,
+              (std::vector<std::string>{"demo.new/0/", "demo.fav/2/", "demo.field/7/", "demo.field/7/héllo"}));
+    EXPECT_EQ(widget->value, "héllo");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(activations, 4);
+    EXPECT_EQ(child(2)->textInterface()->text(0, -1), "héllo");
+    EXPECT_EQ(child(3)->actionInterface(), nullptr) << "a status line takes no action";
 }
 
 TEST_F(QtAccessibility, ObjectsKeepTheirIdentityAcrossRebuilds) {
-  QAccessibleInterface* field = child(2);
-  QAccessibleInterface* status = child(3);
-  const QAccessible::Id status_id = QAccessible::uniqueId(status);
-  widget->value = "changed";
-  widget->favourite = true;
-  bridge->refresh(true);
-  EXPECT_EQ(child(2), field);
-  EXPECT_EQ(field->text(QAccessible::Value), "changed");
-  EXPECT_TRUE(child(4)->state().checked);
+    QAccessibleInterface* field = child(2);
+    QAccessibleInterface* status = child(3);
+    const QAccessible::Id status_id = QAccessible::uniqueId(status);
+    widget->value = "changed";
+    widget->favourite = true;
+    bridge->refresh(true);
+    EXPECT_EQ(child(2), field);
+    EXPECT_EQ(field->text(QAccessible::Value), "changed");
+    EXPECT_TRUE(child(4)->state().checked);
 
-  widget->show_status = false;
-  bridge->refresh(true);
-  EXPECT_EQ(bridge->root()->childCount(), 4);
-  EXPECT_EQ(QAccessible::accessibleInterface(status_id), nullptr) << "a node that went is unregistered";
-  widget->show_status = true;
-  bridge->refresh(true);
-  EXPECT_EQ(child(3)->text(QAccessible::Name), "Ready");
+    widget->show_status = false;
+    bridge->refresh(true);
+    EXPECT_EQ(bridge->root()->childCount(), 4);
+    EXPECT_EQ(QAccessible::accessibleInterface(status_id), nullptr) << "a node that went is unregistered";
+    widget->show_status = true;
+    bridge->refresh(true);
+    EXPECT_EQ(child(3)->text(QAccessible::Name), "Ready");
 }
 
 // Which object holds the focus; the events that announce changes are checked end to end
 // (they reach Qt's update handlers only while a platform bridge is active).
 TEST_F(QtAccessibility, TheFocusFollowsTheTreeAndAModalDialogHoldsIt) {
-  QAccessibleInterface* field = child(2);
-  widget->focused = true;
-  bridge->refresh(true);
-  EXPECT_TRUE(field->state().focused);
-  EXPECT_EQ(bridge->root()->focusChild(), field);
+    QAccessibleInterface* field = child(2);
+    widget->focused = true;
+    bridge->refresh(true);
+    EXPECT_TRUE(field->state().focused);
+    EXPECT_EQ(bridge->root()->focusChild(), field);
 
-  // A modal dialog takes the focus while it is open, and gives it back when it closes.
-  widget->dialog = true;
-  bridge->refresh(true);
-  QAccessibleInterface* dialog = child(5);
-  EXPECT_TRUE(dialog->state().modal);
-  EXPECT_TRUE(dialog->state().focused);
-  EXPECT_FALSE(field->state().focused);
-  EXPECT_EQ(bridge->root()->focusChild(), dialog);
+    // A modal dialog takes the focus while it is open, and gives it back when it closes.
+    widget->dialog = true;
+    bridge->refresh(true);
+    QAccessibleInterface* dialog = child(5);
+    EXPECT_TRUE(dialog->state().modal);
+    EXPECT_TRUE(dialog->state().focused);
+    EXPECT_FALSE(field->state().focused);
+    EXPECT_EQ(bridge->root()->focusChild(), dialog);
 
-  widget->dialog = false;
-  bridge->refresh(true);
-  EXPECT_TRUE(field->state().focused);
+    widget->dialog = false;
+    bridge->refresh(true);
+    EXPECT_TRUE(field->state().focused);
 
-  widget->focused = false;
-  bridge->refresh(true);
-  EXPECT_FALSE(field->state().focused);
-  EXPECT_EQ(bridge->root()->focusChild(), nullptr);
+    widget->focused = false;
+    bridge->refresh(true);
+    EXPECT_FALSE(field->state().focused);
+    EXPECT_EQ(bridge->root()->focusChild(), nullptr);
 }
 
 }  // namespace

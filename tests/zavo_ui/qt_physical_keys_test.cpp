@@ -8,12 +8,13 @@ namespace {
 using K = event::KeyCode;
 
 struct KeyCase {
-  K key;
-  std::uint32_t x11;      // evdev + 8
-  std::uint16_t number;   // the framework's physical key number
+    K key;
+    std::uint32_t x11;     // evdev + 8
+    std::uint16_t number;  // the framework's physical key number
 };
 
 // Key codes as an X server with the evdev driver reports them.
+// clang-format off
 constexpr KeyCase kCases[] = {
     {K::Backquote, 49, 0},     {K::Comma, 59, 4},         {K::Digit0, 19, 5},
     {K::Digit1, 10, 6},        {K::Digit9, 18, 14},       {K::Equal, 21, 15},
@@ -34,27 +35,28 @@ constexpr KeyCase kCases[] = {
     {K::Escape, 9, 114},       {K::PrintScreen, 107, 117}, {K::ScrollLock, 78, 118},
     {K::Pause, 127, 119},
 };
+// clang-format on
 
 TEST(QtPhysicalKeys, X11KeyCodesMapToTheirNumbers) {
-  for (const KeyCase& c : kCases) {
-    SCOPED_TRACE(c.x11);
-    EXPECT_EQ(key_code_from_x11(c.x11), c.key);
-    EXPECT_EQ(event::key_number(c.key), c.number);
-  }
+    for (const KeyCase& c : kCases) {
+        SCOPED_TRACE(c.x11);
+        EXPECT_EQ(key_code_from_x11(c.x11), c.key);
+        EXPECT_EQ(event::key_number(c.key), c.number);
+    }
 }
 
 TEST(QtPhysicalKeys, FunctionKeysComeAfterTheOtherKeys) {
-  EXPECT_EQ(key_code_from_x11(67), K::F1);
-  EXPECT_EQ(key_code_from_x11(96), K::F12);
-  EXPECT_EQ(key_code_from_x11(191), K::F13);
-  EXPECT_GT(event::key_number(K::F1), event::key_number(K::Escape));
+    EXPECT_EQ(key_code_from_x11(67), K::F1);
+    EXPECT_EQ(key_code_from_x11(96), K::F12);
+    EXPECT_EQ(key_code_from_x11(191), K::F13);
+    EXPECT_GT(event::key_number(K::F1), event::key_number(K::Escape));
 }
 
 TEST(QtPhysicalKeys, CodesWithoutAKeyHaveNoKey) {
-  for (std::uint32_t code : {0u, 1u, 7u, 8u, 255u + 8u, 100000u}) {
-    SCOPED_TRACE(code);
-    EXPECT_EQ(key_code_from_x11(code), std::nullopt);
-  }
+    for (std::uint32_t code : {0u, 1u, 7u, 8u, 255u + 8u, 100000u}) {
+        SCOPED_TRACE(code);
+        EXPECT_EQ(key_code_from_x11(code), std::nullopt);
+    }
 }
 
 }  // namespace

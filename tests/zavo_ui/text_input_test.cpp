@@ -52,6 +52,7 @@ TEST(TextInputKeys, Sequences) {
         Sel selection;
     };
     const std::string e_acute = "e\xCC\x81";  // e + combining acute accent
+    // clang-format off
     Case cases[] = {
         {"typing, non-ASCII included", "", {chr("h"), chr("\xC3\xA9"), chr("y")}, "h\xC3\xA9y", 4, {}},
         {"space is typed", "a", {key(NamedKey::Space), chr("b")}, "a b", 3, {}},
@@ -95,6 +96,7 @@ TEST(TextInputKeys, Sequences) {
          "ab", 2, {}},
         {"releases are ignored", "ab", {{character_key("z", ElementState::Released), {}}}, "ab", 2, {}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TextInput in = focused_input(c.start);
@@ -205,7 +207,7 @@ TEST(TextInputDraw, ScrollsToKeepTheCaretInView) {
     auto theme = theme::Theme::dark();
     DrawContext dc;
     TextInput in = focused_input(std::string(20, 'w'));  // 140 px of text
-    in.apply_layout_external({100, 0, 150, 36});          // in a 50 px field
+    in.apply_layout_external({100, 0, 150, 36});         // in a 50 px field
 
     auto draw = [&] {
         Scene scene;

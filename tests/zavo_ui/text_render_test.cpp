@@ -33,12 +33,11 @@ TEST(FakeTextRenderer, WrapsGreedilyAtSpaces) {
         double wrap;
         TextMetrics expect;
     } cases[] = {
-        {"aaa bbb ccc", 35, {35, 25}},     // "aaa bbb" fits exactly, "ccc" wraps
-        {"aaa bbb ccc", 34.9, {15, 37.5}}, // one word per line
-        {"aaaaaaaa bb", 20, {40, 25}},     // a word wider than the width overflows on its own line
-        {"aaa bbb", 1000, {35, 12.5}},
-        {"", 10, {0, 12.5}},
-        {"aa\nbb cc", 25, {25, 25}},       // explicit line breaks are kept
+        {"aaa bbb ccc", 35, {35, 25}},      // "aaa bbb" fits exactly, "ccc" wraps
+        {"aaa bbb ccc", 34.9, {15, 37.5}},  // one word per line
+        {"aaaaaaaa bb", 20, {40, 25}},      // a word wider than the width overflows on its own line
+        {"aaa bbb", 1000, {35, 12.5}},     {"", 10, {0, 12.5}},
+        {"aa\nbb cc", 25, {25, 25}},  // explicit line breaks are kept
     };
     for (const auto& c : cases) {
         EXPECT_EQ(r.measure(c.text, 10, c.wrap), c.expect) << c.text << " @ " << c.wrap;

@@ -31,14 +31,18 @@ TEST(DarkTheme, TextReachesAaOnEveryGround) {
         const char* name;
         Color color;
     } inks[] = {
-        {"text_primary", c.text_primary}, {"text_secondary", c.text_secondary},
+        {"text_primary", c.text_primary},
+        {"text_secondary", c.text_secondary},
         // Also drawn as label text (chips, pills, status lines).
-        {"success", c.success}, {"warning", c.warning}, {"danger", c.danger},
-        {"info", c.info}, {"accent", c.accent}, {"device_accent", c.device_accent},
+        {"success", c.success},
+        {"warning", c.warning},
+        {"danger", c.danger},
+        {"info", c.info},
+        {"accent", c.accent},
+        {"device_accent", c.device_accent},
     };
     for (const auto& g : grounds)
-        for (const auto& i : inks)
-            EXPECT_GE(contrast_ratio(i.color, g.color), 4.5) << i.name << " on " << g.name;
+        for (const auto& i : inks) EXPECT_GE(contrast_ratio(i.color, g.color), 4.5) << i.name << " on " << g.name;
     EXPECT_GE(contrast_ratio(c.text_primary, c.surface), 7.0);
 
     auto term = tokens::terminal_palette::TerminalPalette::dark();
@@ -68,7 +72,7 @@ TEST(Surface, CardAndPillShapes) {
     Scene scene;
     Color fill = Color::from_hex(0x202020);
     surface::card(scene, {}, {10, 10, 110, 50}, fill, 12);
-    surface::pill(scene, {}, {0, 0, 60, 20}, fill);                       // no border, round ends
+    surface::pill(scene, {}, {0, 0, 60, 20}, fill);                      // no border, round ends
     surface::pill(scene, {}, {0, 0, 60, 20}, fill, colors::WHITE, 8.0);  // border, radius 8
     auto rec = RecordingBackend::of(scene);
     ASSERT_EQ(rec.records().size(), 5u);

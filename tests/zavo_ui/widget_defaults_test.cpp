@@ -109,8 +109,8 @@ TEST(WidgetDefaults, SemanticBindingsComeFromTheTree) {
     EXPECT_EQ(bindings[0].node_id, a11y::node_id_for("remote.nav.list"));
     EXPECT_EQ(bindings[0].actions, (std::vector{SemanticActionKind::Activate, SemanticActionKind::Focus}));
     EXPECT_EQ(bindings[1].element_id, "remote.field:search");
-    EXPECT_EQ(bindings[1].actions, (std::vector{SemanticActionKind::Activate, SemanticActionKind::Focus,
-                                                SemanticActionKind::SetValue}));
+    EXPECT_EQ(bindings[1].actions,
+              (std::vector{SemanticActionKind::Activate, SemanticActionKind::Focus, SemanticActionKind::SetValue}));
     EXPECT_EQ(bindings[2].element_id, "remote.status");
     EXPECT_TRUE(app.has_semantic_actions());
 }

@@ -18,9 +18,7 @@ using widget::tooltip::HoverTarget;
 using widget::tooltip::TooltipHost;
 
 // The colour a translucent fill shows over an opaque ground.
-Color over(const Color& top, const Color& ground) {
-    return ground.mix(top.with_alpha(1.0f), top.a).with_alpha(1.0f);
-}
+Color over(const Color& top, const Color& ground) { return ground.mix(top.with_alpha(1.0f), top.a).with_alpha(1.0f); }
 
 TEST(Button, EveryStyleKeepsItsLabelReadableAndCentred) {
     FakeTextRenderer text;

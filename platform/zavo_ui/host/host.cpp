@@ -12,194 +12,194 @@ namespace zavo_ui::host {
 Host::Host(std::unique_ptr<Widget> root, const theme::Theme& theme, ScaledTextRenderer& text, Size logical_size,
            double scale)
     : root_(std::move(root)), theme_(theme), text_(text), size_(logical_size), scale_(scale) {
-  window_node_ = *tree_.new_leaf(layout::Style{});
-  root_node_ = root_->build_layout(tree_, widgets_);
-  if (auto added = tree_.add_child(window_node_, root_node_); !added) {
-    spdlog::critical("layout: {}", added.error());
-    std::abort();
-  }
+    window_node_ = *tree_.new_leaf(layout::Style{});
+    root_node_ = root_->build_layout(tree_, widgets_);
+    if (auto added = tree_.add_child(window_node_, root_node_); !added) {
+        spdlog::critical("layout: {}", added.error());
+        std::abort();
+    }
 }
 
 Host::~Host() = default;
 
 void Host::attach_document(crdt::Document& document) {
-  document_ = &document;
-  heads_ = document.get_heads();
+    document_ = &document;
+    heads_ = document.get_heads();
 }
 
 void Host::attach_store(DocumentStore& store, std::string program) {
-  attach_document(store.document());
-  store_ = &store;
-  program_ = std::move(program);
+    attach_document(store.document());
+    store_ = &store;
+    program_ = std::move(program);
 }
 
 void Host::attach_window(Window& window) {
-  window_ = &window;
-  if (store_ != nullptr) {
-    store_->set_change_listener([this, &window] {
-      window.post([this] {
-        if (store_->merge_from_folder()) {
-          sync_document();
-          schedule();
-        }
-      });
-    });
-  }
-  if (relay_ != nullptr) {
-    relay_->set_wake([this, &window] {
-      window.post([this] {
-        exchange_relay();
-        schedule();
-      });
-    });
-  }
-  if (save_failed_) retry_save();
+    window_ = &window;
+    if (store_ != nullptr) {
+        store_->set_change_listener([this, &window] {
+            window.post([this] {
+                if (store_->merge_from_folder()) {
+                    sync_document();
+                    schedule();
+                }
+            });
+        });
+    }
+    if (relay_ != nullptr) {
+        relay_->set_wake([this, &window] {
+            window.post([this] {
+                exchange_relay();
+                schedule();
+            });
+        });
+    }
+    if (save_failed_) retry_save();
 }
 
 void Host::detach_window() {
-  if (relay_ != nullptr) relay_->set_wake({});
-  if (store_ != nullptr) store_->set_change_listener({});
-  window_ = nullptr;
+    if (relay_ != nullptr) relay_->set_wake({});
+    if (store_ != nullptr) store_->set_change_listener({});
+    window_ = nullptr;
 }
 
 void Host::sync_document() {
-  if (document_ == nullptr) return;
-  root_->sync_document(*document_);
-  // A sync may seed an empty document: that is a change to keep too.
-  after_change();
+    if (document_ == nullptr) return;
+    root_->sync_document(*document_);
+    // A sync may seed an empty document: that is a change to keep too.
+    after_change();
 }
 
 void Host::after_change() {
-  if (document_ == nullptr) return;
-  // The host's pending heads only say that actions were dispatched; the heads tell what
-  // changed, whoever changed it.
-  root_->take_host_pending();
-  document_->commit();
-  auto heads = document_->get_heads();
-  if (heads == heads_) return;
-  heads_ = std::move(heads);
-  save();
-  root_->sync_document(*document_);
-  heads_ = document_->get_heads();
+    if (document_ == nullptr) return;
+    // The host's pending heads only say that actions were dispatched; the heads tell what
+    // changed, whoever changed it.
+    root_->take_host_pending();
+    document_->commit();
+    auto heads = document_->get_heads();
+    if (heads == heads_) return;
+    heads_ = std::move(heads);
+    save();
+    root_->sync_document(*document_);
+    heads_ = document_->get_heads();
 }
 
 void Host::save() {
-  if (store_ == nullptr) return;
-  ++saves_;
-  auto saved = store_->save_changes();
-  save_failed_ = !saved;
-  if (saved) return;
-  spdlog::warn("could not save the document: {}", saved.error());
-  std::fprintf(stderr, "%s: could not save the document (will try again): %s\n", program_.c_str(),
-               saved.error().c_str());
-  retry_save();
+    if (store_ == nullptr) return;
+    ++saves_;
+    auto saved = store_->save_changes();
+    save_failed_ = !saved;
+    if (saved) return;
+    spdlog::warn("could not save the document: {}", saved.error());
+    std::fprintf(stderr, "%s: could not save the document (will try again): %s\n", program_.c_str(),
+                 saved.error().c_str());
+    retry_save();
 }
 
 void Host::retry_save() {
-  if (window_ == nullptr) return;  // attach_window retries
-  window_->post_after(kSaveRetry, [this, attempt = saves_] {
-    if (attempt == saves_) save();
-  });
+    if (window_ == nullptr) return;  // attach_window retries
+    window_->post_after(kSaveRetry, [this, attempt = saves_] {
+        if (attempt == saves_) save();
+    });
 }
 
 bool Host::resize(Size logical_size, double scale) {
-  if (logical_size == size_ && scale == scale_) return false;
-  size_ = logical_size;
-  scale_ = scale;
-  layout_dirty_ = true;
-  return true;
+    if (logical_size == size_ && scale == scale_) return false;
+    size_ = logical_size;
+    scale_ = scale;
+    layout_dirty_ = true;
+    return true;
 }
 
 void Host::set_reduced_motion(bool reduced) { root_->set_reduced_motion(reduced); }
 
 void Host::set_text_scale(float scale) {
-  if (scale == text_.text_scale()) return;
-  text_.set_text_scale(scale);
-  layout_dirty_ = true;
+    if (scale == text_.text_scale()) return;
+    text_.set_text_scale(scale);
+    layout_dirty_ = true;
 }
 
 void Host::ensure_layout() {
-  if (!layout_dirty_) return;
-  layout_dirty_ = false;
-  if (auto done = tree_.compute_layout(window_node_, float(size_.width), float(size_.height)); !done) {
-    spdlog::critical("layout: {}", done.error());
-    std::abort();
-  }
-  root_->layout(tree_, root_node_, Point{0.0, 0.0});
+    if (!layout_dirty_) return;
+    layout_dirty_ = false;
+    if (auto done = tree_.compute_layout(window_node_, float(size_.width), float(size_.height)); !done) {
+        spdlog::critical("layout: {}", done.error());
+        std::abort();
+    }
+    root_->layout(tree_, root_node_, Point{0.0, 0.0});
 }
 
 // A redraw the widget asks for while it paints (an animation step) stays for the next frame,
 // so the flag is cleared before painting (and after the layout, which this frame shows).
 void Host::frame(FramePainter& painter) {
-  ensure_layout();
-  root_->clear_redraw();
-  scene_.reset();
-  DrawContext draw;
-  draw.scale_factor = scale_;
-  root_->paint_frame(scene_, Affine::identity(), text_, theme_, draw);
-  painter.paint(scene_, size_, scale_);
-  ++frames_;
-  spdlog::debug("frame {} painted", frames_);
-  exchange_relay();
-  after_change();
-  if (access_ != nullptr) access_->refresh_soon();
-  schedule();
+    ensure_layout();
+    root_->clear_redraw();
+    scene_.reset();
+    DrawContext draw;
+    draw.scale_factor = scale_;
+    root_->paint_frame(scene_, Affine::identity(), text_, theme_, draw);
+    painter.paint(scene_, size_, scale_);
+    ++frames_;
+    spdlog::debug("frame {} painted", frames_);
+    exchange_relay();
+    after_change();
+    if (access_ != nullptr) access_->refresh_soon();
+    schedule();
 }
 
 EventContext Host::event_context() {
-  EventContext ctx;
-  ctx.document = document_;
-  ctx.clipboard = clipboard_;
-  ctx.pointer = pointer_;
-  return ctx;
+    EventContext ctx;
+    ctx.document = document_;
+    ctx.clipboard = clipboard_;
+    ctx.pointer = pointer_;
+    return ctx;
 }
 
 void Host::deliver(const event::Event& event, event::Modifiers modifiers) {
-  ensure_layout();
-  if (const auto* moved = std::get_if<event::PointerMoved>(&event)) {
-    pointer_ = Point{moved->x / scale_, moved->y / scale_};
-  }
-  EventContext ctx = event_context();
-  bool handled = false;
-  root_->handle_event(event, modifiers, ctx, handled, scale_);
-  after_change();
-  schedule();
+    ensure_layout();
+    if (const auto* moved = std::get_if<event::PointerMoved>(&event)) {
+        pointer_ = Point{moved->x / scale_, moved->y / scale_};
+    }
+    EventContext ctx = event_context();
+    bool handled = false;
+    root_->handle_event(event, modifiers, ctx, handled, scale_);
+    after_change();
+    schedule();
 }
 
 bool Host::activate(std::string_view element_id, const a11y::SemanticAction& action) {
-  EventContext ctx = event_context();
-  const bool accepted = root_->activate_element(element_id, action, ctx);
-  after_change();
-  return accepted;
+    EventContext ctx = event_context();
+    const bool accepted = root_->activate_element(element_id, action, ctx);
+    after_change();
+    return accepted;
 }
 
 a11y::AccessNode Host::accessibility_tree() {
-  if (auto tree = root_->accessibility_tree()) return std::move(*tree);
-  return a11y::AccessNode(a11y::AccessRole::Window).with_label(root_->widget_name().value_or(""));
+    if (auto tree = root_->accessibility_tree()) return std::move(*tree);
+    return a11y::AccessNode(a11y::AccessRole::Window).with_label(root_->widget_name().value_or(""));
 }
 
 void Host::exchange_relay() {
-  if (relay_ == nullptr) return;
-  if (auto* sink = root_->device_session_sink()) relay_->exchange(*sink);
+    if (relay_ == nullptr) return;
+    if (auto* sink = root_->device_session_sink()) relay_->exchange(*sink);
 }
 
 void Host::end_sessions() {
-  root_->end_sessions();
-  exchange_relay();
+    root_->end_sessions();
+    exchange_relay();
 }
 
 bool Host::wants_frame() { return root_->needs_redraw() || root_->wants_animation_frame(); }
 
 std::vector<Rect> Host::take_damage() {
-  ensure_layout();
-  std::vector<Rect> damage;
-  root_->collect_damage(damage);
-  return damage;
+    ensure_layout();
+    std::vector<Rect> damage;
+    root_->collect_damage(damage);
+    return damage;
 }
 
 void Host::schedule() {
-  if (window_ == nullptr || !wants_frame()) return;
-  window_->request_frame(take_damage());
+    if (window_ == nullptr || !wants_frame()) return;
+    window_->request_frame(take_damage());
 }
 
 }  // namespace zavo_ui::host

@@ -30,116 +30,116 @@ namespace zavo_ui::host {
 
 // Where the document is kept between runs.
 class DocumentStore {
- public:
-  virtual ~DocumentStore() = default;
-  virtual crdt::Document& document() = 0;
-  // Makes this replica's new changes durable; on failure they stay for the next call.
-  virtual std::expected<bool, std::string> save_changes() = 0;
-  // Merges what other replicas wrote; true when the document changed.
-  virtual bool merge_from_folder() = 0;
-  // `listener` runs on another thread whenever other replicas wrote something.
-  virtual void set_change_listener(std::function<void()> listener) = 0;
+public:
+    virtual ~DocumentStore() = default;
+    virtual crdt::Document& document() = 0;
+    // Makes this replica's new changes durable; on failure they stay for the next call.
+    virtual std::expected<bool, std::string> save_changes() = 0;
+    // Merges what other replicas wrote; true when the document changed.
+    virtual bool merge_from_folder() = 0;
+    // `listener` runs on another thread whenever other replicas wrote something.
+    virtual void set_change_listener(std::function<void()> listener) = 0;
 };
 
 class Host {
- public:
-  // How long a failed save waits before it is tried again (the next change tries sooner).
-  static constexpr std::chrono::milliseconds kSaveRetry{5000};
+public:
+    // How long a failed save waits before it is tried again (the next change tries sooner).
+    static constexpr std::chrono::milliseconds kSaveRetry{5000};
 
-  // `theme` and `text` must outlive the host.
-  Host(std::unique_ptr<Widget> root, const theme::Theme& theme, ScaledTextRenderer& text, Size logical_size,
-       double scale);
-  ~Host();
-  Host(const Host&) = delete;
-  Host& operator=(const Host&) = delete;
+    // `theme` and `text` must outlive the host.
+    Host(std::unique_ptr<Widget> root, const theme::Theme& theme, ScaledTextRenderer& text, Size logical_size,
+         double scale);
+    ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
 
-  Widget& root() { return *root_; }
+    Widget& root() { return *root_; }
 
-  // The document the widget follows, in memory only.
-  void attach_document(crdt::Document& document);
-  // The document `store` keeps: every change the widget makes is saved at once, and a save
-  // that fails is tried again with the next change and after kSaveRetry. Its warning on
-  // standard error starts with `program`.
-  void attach_store(DocumentStore& store, std::string program);
-  crdt::Document* document() { return document_; }
-  void set_clipboard(Clipboard* clipboard) { clipboard_ = clipboard; }
-  void set_relay(device_relay::DeviceRelay* relay) { relay_ = relay; }
-  void set_accessibility(AccessibilityBridge* bridge) { access_ = bridge; }
+    // The document the widget follows, in memory only.
+    void attach_document(crdt::Document& document);
+    // The document `store` keeps: every change the widget makes is saved at once, and a save
+    // that fails is tried again with the next change and after kSaveRetry. Its warning on
+    // standard error starts with `program`.
+    void attach_store(DocumentStore& store, std::string program);
+    crdt::Document* document() { return document_; }
+    void set_clipboard(Clipboard* clipboard) { clipboard_ = clipboard; }
+    void set_relay(device_relay::DeviceRelay* relay) { relay_ = relay; }
+    void set_accessibility(AccessibilityBridge* bridge) { access_ = bridge; }
 
-  // Frames go to `window` from now on, and other replicas' changes and the relay's events are
-  // handled on its thread as they come. detach_window() ends both before the window goes.
-  void attach_window(Window& window);
-  void detach_window();
+    // Frames go to `window` from now on, and other replicas' changes and the relay's events are
+    // handled on its thread as they come. detach_window() ends both before the window goes.
+    void attach_window(Window& window);
+    void detach_window();
 
-  // Hands the document to the widget's sync (after loading, and after outside changes).
-  void sync_document();
-  // Commits what the widget, or an action applied from outside, changed in the document; when
-  // it changed, saves it and lets the widget sync.
-  void after_change();
-  // Saves the document's new changes (see attach_store).
-  void save();
+    // Hands the document to the widget's sync (after loading, and after outside changes).
+    void sync_document();
+    // Commits what the widget, or an action applied from outside, changed in the document; when
+    // it changed, saves it and lets the widget sync.
+    void after_change();
+    // Saves the document's new changes (see attach_store).
+    void save();
 
-  // The window's size in logical pixels and its device pixels per logical pixel; true when
-  // either changed.
-  bool resize(Size logical_size, double scale);
-  Size logical_size() const { return size_; }
-  double scale() const { return scale_; }
-  void set_reduced_motion(bool reduced);
-  void set_text_scale(float scale);
+    // The window's size in logical pixels and its device pixels per logical pixel; true when
+    // either changed.
+    bool resize(Size logical_size, double scale);
+    Size logical_size() const { return size_; }
+    double scale() const { return scale_; }
+    void set_reduced_motion(bool reduced);
+    void set_text_scale(float scale);
 
-  // One frame: layout when due, the widget's paint through `painter`, the relay's exchange and
-  // the document's commit; then the accessibility bridge hears of it and the next frame is
-  // asked for when the widget wants one.
-  void frame(FramePainter& painter);
-  // An input event in physical pixels.
-  void deliver(const event::Event& event, event::Modifiers modifiers);
-  // An accessibility action on an element; true when the widget accepted it.
-  bool activate(std::string_view element_id, const a11y::SemanticAction& action);
-  // The widget's accessibility tree, or a window node with its name when it has none.
-  a11y::AccessNode accessibility_tree();
-  // Takes the relay's events and hands it the widget's requests.
-  void exchange_relay();
-  // Ends the widget's live sessions when the program quits, telling the relay.
-  void end_sessions();
+    // One frame: layout when due, the widget's paint through `painter`, the relay's exchange and
+    // the document's commit; then the accessibility bridge hears of it and the next frame is
+    // asked for when the widget wants one.
+    void frame(FramePainter& painter);
+    // An input event in physical pixels.
+    void deliver(const event::Event& event, event::Modifiers modifiers);
+    // An accessibility action on an element; true when the widget accepted it.
+    bool activate(std::string_view element_id, const a11y::SemanticAction& action);
+    // The widget's accessibility tree, or a window node with its name when it has none.
+    a11y::AccessNode accessibility_tree();
+    // Takes the relay's events and hands it the widget's requests.
+    void exchange_relay();
+    // Ends the widget's live sessions when the program quits, telling the relay.
+    void end_sessions();
 
-  // Whether the widget wants another frame: a redraw is pending or something animates.
-  bool wants_frame();
-  // The damaged area of the next frame in logical pixels, empty for all of it.
-  std::vector<Rect> take_damage();
-  // Asks the window for a frame (of the damage) when the widget wants one.
-  void schedule();
+    // Whether the widget wants another frame: a redraw is pending or something animates.
+    bool wants_frame();
+    // The damaged area of the next frame in logical pixels, empty for all of it.
+    std::vector<Rect> take_damage();
+    // Asks the window for a frame (of the damage) when the widget wants one.
+    void schedule();
 
-  std::uint64_t frames_painted() const { return frames_; }
+    std::uint64_t frames_painted() const { return frames_; }
 
- private:
-  void ensure_layout();
-  EventContext event_context();
-  // Tries the save again after kSaveRetry, unless another save comes first.
-  void retry_save();
+private:
+    void ensure_layout();
+    EventContext event_context();
+    // Tries the save again after kSaveRetry, unless another save comes first.
+    void retry_save();
 
-  std::unique_ptr<Widget> root_;
-  const theme::Theme& theme_;
-  ScaledTextRenderer& text_;
-  Size size_;
-  double scale_;
-  bool layout_dirty_ = true;
-  layout::LayoutTree tree_;
-  layout::NodeWidgetMap widgets_;
-  layout::NodeId window_node_ = 0;
-  layout::NodeId root_node_ = 0;
-  Scene scene_;
-  crdt::Document* document_ = nullptr;
-  std::vector<crdt::ChangeHash> heads_;
-  DocumentStore* store_ = nullptr;
-  std::string program_;
-  std::uint64_t saves_ = 0;
-  bool save_failed_ = false;
-  Window* window_ = nullptr;
-  Clipboard* clipboard_ = nullptr;
-  device_relay::DeviceRelay* relay_ = nullptr;
-  AccessibilityBridge* access_ = nullptr;
-  Point pointer_;
-  std::uint64_t frames_ = 0;
+    std::unique_ptr<Widget> root_;
+    const theme::Theme& theme_;
+    ScaledTextRenderer& text_;
+    Size size_;
+    double scale_;
+    bool layout_dirty_ = true;
+    layout::LayoutTree tree_;
+    layout::NodeWidgetMap widgets_;
+    layout::NodeId window_node_ = 0;
+    layout::NodeId root_node_ = 0;
+    Scene scene_;
+    crdt::Document* document_ = nullptr;
+    std::vector<crdt::ChangeHash> heads_;
+    DocumentStore* store_ = nullptr;
+    std::string program_;
+    std::uint64_t saves_ = 0;
+    bool save_failed_ = false;
+    Window* window_ = nullptr;
+    Clipboard* clipboard_ = nullptr;
+    device_relay::DeviceRelay* relay_ = nullptr;
+    AccessibilityBridge* access_ = nullptr;
+    Point pointer_;
+    std::uint64_t frames_ = 0;
 };
 
 }  // namespace zavo_ui::host

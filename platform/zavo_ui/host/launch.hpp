@@ -26,11 +26,11 @@ inline constexpr auto kQuitGrace = std::chrono::milliseconds(1500);
 
 // The program's name and its arguments after it.
 struct CommandLine {
-  std::string program;
-  std::vector<std::string> args;
+    std::string program;
+    std::vector<std::string> args;
 
-  // From /proc/self/cmdline; the program is "zavo-app" when it cannot be read.
-  static CommandLine of_process();
+    // From /proc/self/cmdline; the program is "zavo-app" when it cannot be read.
+    static CommandLine of_process();
 };
 
 // Prints `program: message` to standard error and exits with `status`.
@@ -59,17 +59,17 @@ zavo_actions::ActionRegistry registered_actions(const launch::LaunchSpec& spec);
 
 // The opened document as the host keeps it.
 class PersistedStore final : public DocumentStore {
- public:
-  explicit PersistedStore(std::unique_ptr<persist::PersistedDocument> document);
-  ~PersistedStore() override;
+public:
+    explicit PersistedStore(std::unique_ptr<persist::PersistedDocument> document);
+    ~PersistedStore() override;
 
-  crdt::Document& document() override;
-  std::expected<bool, std::string> save_changes() override;
-  bool merge_from_folder() override;
-  void set_change_listener(std::function<void()> listener) override;
+    crdt::Document& document() override;
+    std::expected<bool, std::string> save_changes() override;
+    bool merge_from_folder() override;
+    void set_change_listener(std::function<void()> listener) override;
 
- private:
-  std::unique_ptr<persist::PersistedDocument> document_;
+private:
+    std::unique_ptr<persist::PersistedDocument> document_;
 };
 
 // The document the spec opens; none when it keeps the document in memory only.

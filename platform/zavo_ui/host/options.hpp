@@ -13,11 +13,11 @@ namespace zavo_ui::host {
 using launch::WindowSize;
 
 struct FrameworkOptions {
-  std::optional<std::string> view_state;  // --view-state NAME
-  std::optional<WindowSize> size;         // --size WxH (logical pixels)
-  std::optional<double> scale;            // --scale F (device pixels per logical pixel)
-  std::optional<std::string> screenshot;  // --screenshot FILE.png
-  bool help = false;                      // --help
+    std::optional<std::string> view_state;  // --view-state NAME
+    std::optional<WindowSize> size;         // --size WxH (logical pixels)
+    std::optional<double> scale;            // --scale F (device pixels per logical pixel)
+    std::optional<std::string> screenshot;  // --screenshot FILE.png
+    bool help = false;                      // --help
 };
 
 // Parses the arguments after the program name. Each option takes its value either as the

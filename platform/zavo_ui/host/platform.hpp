@@ -14,37 +14,37 @@
 namespace zavo_ui::host {
 
 class Window {
- public:
-  virtual ~Window() = default;
-  // Asks for a frame of the whole window when `damage` is empty, else of those rectangles
-  // (logical pixels). The frame comes later, through Host::frame.
-  virtual void request_frame(std::span<const Rect> damage) = 0;
-  // Runs `task` on the UI thread soon; callable from any thread. Tasks still waiting when the
-  // window goes are dropped.
-  virtual void post(std::function<void()> task) = 0;
-  // Runs `task` on the UI thread once `delay` has passed.
-  virtual void post_after(std::chrono::milliseconds delay, std::function<void()> task) = 0;
+public:
+    virtual ~Window() = default;
+    // Asks for a frame of the whole window when `damage` is empty, else of those rectangles
+    // (logical pixels). The frame comes later, through Host::frame.
+    virtual void request_frame(std::span<const Rect> damage) = 0;
+    // Runs `task` on the UI thread soon; callable from any thread. Tasks still waiting when the
+    // window goes are dropped.
+    virtual void post(std::function<void()> task) = 0;
+    // Runs `task` on the UI thread once `delay` has passed.
+    virtual void post_after(std::chrono::milliseconds delay, std::function<void()> task) = 0;
 };
 
 class FramePainter {
- public:
-  virtual ~FramePainter() = default;
-  // Replays one frame; `logical_size` and `scale` (device pixels per logical pixel) are the
-  // window's.
-  virtual void paint(const Scene& scene, Size logical_size, double scale) = 0;
+public:
+    virtual ~FramePainter() = default;
+    // Replays one frame; `logical_size` and `scale` (device pixels per logical pixel) are the
+    // window's.
+    virtual void paint(const Scene& scene, Size logical_size, double scale) = 0;
 };
 
 // The platform's text renderer, whose text scale the host sets from the desktop's settings.
 class ScaledTextRenderer : public text_render::TextRenderer {
- public:
-  virtual void set_text_scale(float scale) = 0;
+public:
+    virtual void set_text_scale(float scale) = 0;
 };
 
 class AccessibilityBridge {
- public:
-  virtual ~AccessibilityBridge() = default;
-  // The widget's tree may have changed (a frame was painted): export it again, now or soon.
-  virtual void refresh_soon() = 0;
+public:
+    virtual ~AccessibilityBridge() = default;
+    // The widget's tree may have changed (a frame was painted): export it again, now or soon.
+    virtual void refresh_soon() = 0;
 };
 
 }  // namespace zavo_ui::host

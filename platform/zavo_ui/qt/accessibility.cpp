@@ -16,88 +16,86 @@ using a11y::SemanticActionKind;
 namespace {
 
 std::uint64_t mix(std::uint64_t a, std::uint64_t b) {
-  // splitmix64 of the pair: keys of nodes without an id of their own.
-  std::uint64_t z = a ^ (b + 0x9e3779b97f4a7c15ull + (a << 6) + (a >> 2));
-  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-  z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-  return (z ^ (z >> 31)) | 1;  // never 0, the "no parent" key
+    // splitmix64 of the pair: keys of nodes without an id of their own.
+    std::uint64_t z = a ^ (b + 0x9e3779b97f4a7c15ull + (a << 6) + (a >> 2));
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return (z ^ (z >> 31)) | 1;  // never 0, the "no parent" key
 }
 
 const QString& scroll_into_view_action() {
-  static const QString name = QStringLiteral("Scroll into view");
-  return name;
+    static const QString name = QStringLiteral("Scroll into view");
+    return name;
 }
 
-QString qs(const std::optional<std::string>& text) {
-  return text ? QString::fromStdString(*text) : QString();
-}
+QString qs(const std::optional<std::string>& text) { return text ? QString::fromStdString(*text) : QString(); }
 
 }  // namespace
 
 QAccessible::Role qt_role(const a11y::AccessNode& node) {
-  if (node.live) return QAccessible::Notification;
-  switch (node.role) {
-    case AccessRole::Window: return QAccessible::Window;
-    case AccessRole::Dialog: return QAccessible::Dialog;
-    case AccessRole::Group: return QAccessible::Grouping;
-    case AccessRole::Toolbar: return QAccessible::ToolBar;
-    case AccessRole::List: return QAccessible::List;
-    case AccessRole::ListItem: return QAccessible::ListItem;
-    case AccessRole::Button:
-    case AccessRole::ToggleButton: return QAccessible::Button;
-    case AccessRole::RadioButton: return QAccessible::RadioButton;
-    case AccessRole::TextField: return QAccessible::EditableText;
-    case AccessRole::StaticText: return QAccessible::StaticText;
-    case AccessRole::Heading: return QAccessible::Heading;
-    case AccessRole::Terminal: return QAccessible::Terminal;
-    case AccessRole::Canvas: return QAccessible::Canvas;
-  }
-  return QAccessible::Grouping;
+    if (node.live) return QAccessible::Notification;
+    switch (node.role) {
+        case AccessRole::Window: return QAccessible::Window;
+        case AccessRole::Dialog: return QAccessible::Dialog;
+        case AccessRole::Group: return QAccessible::Grouping;
+        case AccessRole::Toolbar: return QAccessible::ToolBar;
+        case AccessRole::List: return QAccessible::List;
+        case AccessRole::ListItem: return QAccessible::ListItem;
+        case AccessRole::Button:
+        case AccessRole::ToggleButton: return QAccessible::Button;
+        case AccessRole::RadioButton: return QAccessible::RadioButton;
+        case AccessRole::TextField: return QAccessible::EditableText;
+        case AccessRole::StaticText: return QAccessible::StaticText;
+        case AccessRole::Heading: return QAccessible::Heading;
+        case AccessRole::Terminal: return QAccessible::Terminal;
+        case AccessRole::Canvas: return QAccessible::Canvas;
+    }
+    return QAccessible::Grouping;
 }
 
 QAccessible::State qt_state(const a11y::AccessNode& node) {
-  QAccessible::State s;
-  s.focusable = node.focusable;
-  s.focused = node.focused;
-  s.selected = node.selected;
-  s.selectable = node.role == AccessRole::ListItem;
-  s.modal = node.modal;
-  s.disabled = !node.enabled;
-  s.editable = node.role == AccessRole::TextField;
-  s.selectableText = node.role == AccessRole::TextField || node.role == AccessRole::StaticText;
-  s.invisible = false;
-  if (node.checked || node.role == AccessRole::ToggleButton || node.role == AccessRole::RadioButton) {
-    s.checkable = true;
-    s.checked = node.checked == a11y::Toggled::True;
-  }
-  if (node.expanded) {
-    s.expandable = true;
-    s.expanded = *node.expanded == a11y::Toggled::True;
-    s.collapsed = !s.expanded;
-  }
-  return s;
+    QAccessible::State s;
+    s.focusable = node.focusable;
+    s.focused = node.focused;
+    s.selected = node.selected;
+    s.selectable = node.role == AccessRole::ListItem;
+    s.modal = node.modal;
+    s.disabled = !node.enabled;
+    s.editable = node.role == AccessRole::TextField;
+    s.selectableText = node.role == AccessRole::TextField || node.role == AccessRole::StaticText;
+    s.invisible = false;
+    if (node.checked || node.role == AccessRole::ToggleButton || node.role == AccessRole::RadioButton) {
+        s.checkable = true;
+        s.checked = node.checked == a11y::Toggled::True;
+    }
+    if (node.expanded) {
+        s.expandable = true;
+        s.expanded = *node.expanded == a11y::Toggled::True;
+        s.collapsed = !s.expanded;
+    }
+    return s;
 }
 
 QStringList action_names(const std::vector<SemanticActionKind>& kinds) {
-  QStringList names;
-  for (SemanticActionKind k : kinds) {
-    switch (k) {
-      case SemanticActionKind::Activate: names << QAccessibleActionInterface::pressAction(); break;
-      case SemanticActionKind::Toggle: names << QAccessibleActionInterface::toggleAction(); break;
-      case SemanticActionKind::Focus: names << QAccessibleActionInterface::setFocusAction(); break;
-      case SemanticActionKind::ScrollIntoView: names << scroll_into_view_action(); break;
-      default: break;  // a value is set through the text, not as an action
+    QStringList names;
+    for (SemanticActionKind k : kinds) {
+        switch (k) {
+            case SemanticActionKind::Activate: names << QAccessibleActionInterface::pressAction(); break;
+            case SemanticActionKind::Toggle: names << QAccessibleActionInterface::toggleAction(); break;
+            case SemanticActionKind::Focus: names << QAccessibleActionInterface::setFocusAction(); break;
+            case SemanticActionKind::ScrollIntoView: names << scroll_into_view_action(); break;
+            default: break;  // a value is set through the text, not as an action
+        }
     }
-  }
-  return names;
+    return names;
 }
 
 std::optional<SemanticActionKind> action_kind(const QString& name) {
-  if (name == QAccessibleActionInterface::pressAction()) return SemanticActionKind::Activate;
-  if (name == QAccessibleActionInterface::toggleAction()) return SemanticActionKind::Toggle;
-  if (name == QAccessibleActionInterface::setFocusAction()) return SemanticActionKind::Focus;
-  if (name == scroll_into_view_action()) return SemanticActionKind::ScrollIntoView;
-  return std::nullopt;
+    if (name == QAccessibleActionInterface::pressAction()) return SemanticActionKind::Activate;
+    if (name == QAccessibleActionInterface::toggleAction()) return SemanticActionKind::Toggle;
+    if (name == QAccessibleActionInterface::setFocusAction()) return SemanticActionKind::Focus;
+    if (name == scroll_into_view_action()) return SemanticActionKind::ScrollIntoView;
+    return std::nullopt;
 }
 
 // One node of the tree as Qt sees it. It looks its data up by key, so a rebuilt tree updates
@@ -106,353 +104,353 @@ class NodeInterface : public QAccessibleInterface,
                       public QAccessibleActionInterface,
                       public QAccessibleTextInterface,
                       public QAccessibleEditableTextInterface {
- public:
-  NodeInterface(AccessBridge& bridge, std::uint64_t key) : bridge_(bridge), key_(key) {}
+public:
+    NodeInterface(AccessBridge& bridge, std::uint64_t key) : bridge_(bridge), key_(key) {}
 
-  bool isValid() const override { return bridge_.entry(key_) != nullptr; }
-  QObject* object() const override { return key_ == bridge_.root_key() ? &bridge_.window() : nullptr; }
-  QWindow* window() const override { return &bridge_.window(); }
+    bool isValid() const override { return bridge_.entry(key_) != nullptr; }
+    QObject* object() const override { return key_ == bridge_.root_key() ? &bridge_.window() : nullptr; }
+    QWindow* window() const override { return &bridge_.window(); }
 
-  QAccessibleInterface* parent() const override {
-    const auto* e = bridge_.entry(key_);
-    if (e == nullptr || e->parent == 0) return QAccessible::queryAccessibleInterface(qApp);
-    const auto* p = bridge_.entry(e->parent);
-    return p ? p->iface : nullptr;
-  }
-  QAccessibleInterface* child(int index) const override {
-    const auto* e = bridge_.entry(key_);
-    if (e == nullptr || index < 0 || index >= int(e->children.size())) return nullptr;
-    const auto* c = bridge_.entry(e->children[size_t(index)]);
-    return c ? c->iface : nullptr;
-  }
-  int childCount() const override {
-    const auto* e = bridge_.entry(key_);
-    return e ? int(e->children.size()) : 0;
-  }
-  int indexOfChild(const QAccessibleInterface* child) const override {
-    for (int i = 0; i < childCount(); ++i) {
-      if (this->child(i) == child) return i;
+    QAccessibleInterface* parent() const override {
+        const auto* e = bridge_.entry(key_);
+        if (e == nullptr || e->parent == 0) return QAccessible::queryAccessibleInterface(qApp);
+        const auto* p = bridge_.entry(e->parent);
+        return p ? p->iface : nullptr;
     }
-    return -1;
-  }
-  QAccessibleInterface* childAt(int x, int y) const override {
-    for (int i = childCount() - 1; i >= 0; --i) {
-      QAccessibleInterface* c = child(i);
-      if (c != nullptr && c->rect().contains(x, y)) return c;
+    QAccessibleInterface* child(int index) const override {
+        const auto* e = bridge_.entry(key_);
+        if (e == nullptr || index < 0 || index >= int(e->children.size())) return nullptr;
+        const auto* c = bridge_.entry(e->children[size_t(index)]);
+        return c ? c->iface : nullptr;
     }
-    return nullptr;
-  }
-  QAccessibleInterface* focusChild() const override {
-    for (int i = 0; i < childCount(); ++i) {
-      QAccessibleInterface* c = child(i);
-      if (c == nullptr) continue;
-      if (c->state().focused) return c;
-      if (QAccessibleInterface* inner = c->focusChild()) return inner;
+    int childCount() const override {
+        const auto* e = bridge_.entry(key_);
+        return e ? int(e->children.size()) : 0;
     }
-    return nullptr;
-  }
-
-  QString text(QAccessible::Text t) const override {
-    const auto* e = bridge_.entry(key_);
-    if (e == nullptr) return {};
-    switch (t) {
-      case QAccessible::Name: return qs(e->node.label);
-      case QAccessible::Description: return qs(e->node.description);
-      case QAccessible::Value: return qs(e->node.value);
-      default: return {};
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        for (int i = 0; i < childCount(); ++i) {
+            if (this->child(i) == child) return i;
+        }
+        return -1;
     }
-  }
-  void setText(QAccessible::Text t, const QString& text) override {
-    if (t == QAccessible::Value) set_value(text);
-  }
-  QRect rect() const override {
-    const auto* e = bridge_.entry(key_);
-    return e ? bridge_.global_rect(*e) : QRect();
-  }
-  QAccessible::Role role() const override {
-    const auto* e = bridge_.entry(key_);
-    return e ? qt_role(e->node) : QAccessible::NoRole;
-  }
-  QAccessible::State state() const override {
-    const auto* e = bridge_.entry(key_);
-    QAccessible::State s;
-    if (e == nullptr) {
-      s.invalid = true;
-      return s;
+    QAccessibleInterface* childAt(int x, int y) const override {
+        for (int i = childCount() - 1; i >= 0; --i) {
+            QAccessibleInterface* c = child(i);
+            if (c != nullptr && c->rect().contains(x, y)) return c;
+        }
+        return nullptr;
     }
-    s = qt_state(e->node);
-    s.focused = key_ == bridge_.focus_key();
-    if (key_ == bridge_.root_key()) s.active = bridge_.window().isActive();
-    return s;
-  }
-
-  void* interface_cast(QAccessible::InterfaceType type) override {
-    const auto* e = bridge_.entry(key_);
-    if (e == nullptr) return nullptr;
-    const bool field = e->node.role == AccessRole::TextField;
-    switch (type) {
-      case QAccessible::ActionInterface:
-        return e->actions.empty() ? nullptr : static_cast<QAccessibleActionInterface*>(this);
-      case QAccessible::TextInterface: return field ? static_cast<QAccessibleTextInterface*>(this) : nullptr;
-      case QAccessible::EditableTextInterface:
-        return field ? static_cast<QAccessibleEditableTextInterface*>(this) : nullptr;
-      default: return nullptr;
+    QAccessibleInterface* focusChild() const override {
+        for (int i = 0; i < childCount(); ++i) {
+            QAccessibleInterface* c = child(i);
+            if (c == nullptr) continue;
+            if (c->state().focused) return c;
+            if (QAccessibleInterface* inner = c->focusChild()) return inner;
+        }
+        return nullptr;
     }
-  }
 
-  // Actions.
-  QStringList actionNames() const override {
-    const auto* e = bridge_.entry(key_);
-    return e ? action_names(e->actions) : QStringList();
-  }
-  void doAction(const QString& name) override {
-    if (auto kind = action_kind(name)) bridge_.perform(key_, a11y::SemanticAction{*kind, std::nullopt});
-  }
-  QStringList keyBindingsForAction(const QString&) const override { return {}; }
+    QString text(QAccessible::Text t) const override {
+        const auto* e = bridge_.entry(key_);
+        if (e == nullptr) return {};
+        switch (t) {
+            case QAccessible::Name: return qs(e->node.label);
+            case QAccessible::Description: return qs(e->node.description);
+            case QAccessible::Value: return qs(e->node.value);
+            default: return {};
+        }
+    }
+    void setText(QAccessible::Text t, const QString& text) override {
+        if (t == QAccessible::Value) set_value(text);
+    }
+    QRect rect() const override {
+        const auto* e = bridge_.entry(key_);
+        return e ? bridge_.global_rect(*e) : QRect();
+    }
+    QAccessible::Role role() const override {
+        const auto* e = bridge_.entry(key_);
+        return e ? qt_role(e->node) : QAccessible::NoRole;
+    }
+    QAccessible::State state() const override {
+        const auto* e = bridge_.entry(key_);
+        QAccessible::State s;
+        if (e == nullptr) {
+            s.invalid = true;
+            return s;
+        }
+        s = qt_state(e->node);
+        s.focused = key_ == bridge_.focus_key();
+        if (key_ == bridge_.root_key()) s.active = bridge_.window().isActive();
+        return s;
+    }
 
-  // Text of a field: its value.
-  QString value() const { return text(QAccessible::Value); }
-  void selection(int, int* start, int* end) const override { *start = *end = 0; }
-  int selectionCount() const override { return 0; }
-  void addSelection(int, int) override {}
-  void removeSelection(int) override {}
-  void setSelection(int, int, int) override {}
-  int cursorPosition() const override { return int(value().size()); }
-  void setCursorPosition(int) override {}
-  QString text(int start, int end) const override { return value().mid(start, end - start); }
-  int characterCount() const override { return int(value().size()); }
-  QRect characterRect(int) const override { return rect(); }
-  int offsetAtPoint(const QPoint&) const override { return -1; }
-  void scrollToSubstring(int, int) override {}
-  QString attributes(int offset, int* start, int* end) const override {
-    *start = *end = offset;
-    return {};
-  }
-  void deleteText(int start, int end) override {
-    QString v = value();
-    v.remove(start, end - start);
-    set_value(v);
-  }
-  void insertText(int offset, const QString& text) override {
-    QString v = value();
-    v.insert(std::clamp(offset, 0, int(v.size())), text);
-    set_value(v);
-  }
-  void replaceText(int start, int end, const QString& text) override {
-    QString v = value();
-    v.replace(start, end - start, text);
-    set_value(v);
-  }
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        const auto* e = bridge_.entry(key_);
+        if (e == nullptr) return nullptr;
+        const bool field = e->node.role == AccessRole::TextField;
+        switch (type) {
+            case QAccessible::ActionInterface:
+                return e->actions.empty() ? nullptr : static_cast<QAccessibleActionInterface*>(this);
+            case QAccessible::TextInterface: return field ? static_cast<QAccessibleTextInterface*>(this) : nullptr;
+            case QAccessible::EditableTextInterface:
+                return field ? static_cast<QAccessibleEditableTextInterface*>(this) : nullptr;
+            default: return nullptr;
+        }
+    }
 
- private:
-  void set_value(const QString& text) {
-    bridge_.perform(key_, a11y::SemanticAction{SemanticActionKind::SetValue, text.toStdString()});
-  }
+    // Actions.
+    QStringList actionNames() const override {
+        const auto* e = bridge_.entry(key_);
+        return e ? action_names(e->actions) : QStringList();
+    }
+    void doAction(const QString& name) override {
+        if (auto kind = action_kind(name)) bridge_.perform(key_, a11y::SemanticAction{*kind, std::nullopt});
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
 
-  AccessBridge& bridge_;
-  std::uint64_t key_;
+    // Text of a field: its value.
+    QString value() const { return text(QAccessible::Value); }
+    void selection(int, int* start, int* end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return int(value().size()); }
+    void setCursorPosition(int) override {}
+    QString text(int start, int end) const override { return value().mid(start, end - start); }
+    int characterCount() const override { return int(value().size()); }
+    QRect characterRect(int) const override { return rect(); }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int* start, int* end) const override {
+        *start = *end = offset;
+        return {};
+    }
+    void deleteText(int start, int end) override {
+        QString v = value();
+        v.remove(start, end - start);
+        set_value(v);
+    }
+    void insertText(int offset, const QString& text) override {
+        QString v = value();
+        v.insert(std::clamp(offset, 0, int(v.size())), text);
+        set_value(v);
+    }
+    void replaceText(int start, int end, const QString& text) override {
+        QString v = value();
+        v.replace(start, end - start, text);
+        set_value(v);
+    }
+
+private:
+    void set_value(const QString& text) {
+        bridge_.perform(key_, a11y::SemanticAction{SemanticActionKind::SetValue, text.toStdString()});
+    }
+
+    AccessBridge& bridge_;
+    std::uint64_t key_;
 };
 
 AccessBridge::AccessBridge(QWindow& window, host::Host& host, std::function<void()> activated)
     : window_(window), host_(host), activated_(std::move(activated)) {
-  pending_.setSingleShot(true);
-  QObject::connect(&pending_, &QTimer::timeout, &window_, [this] { refresh(); });
+    pending_.setSingleShot(true);
+    QObject::connect(&pending_, &QTimer::timeout, &window_, [this] { refresh(); });
 }
 
 AccessBridge::~AccessBridge() {
-  for (auto& [_, e] : entries_) {
-    if (e.id != 0) QAccessible::deleteAccessibleInterface(e.id);
-  }
+    for (auto& [_, e] : entries_) {
+        if (e.id != 0) QAccessible::deleteAccessibleInterface(e.id);
+    }
 }
 
 const AccessBridge::Entry* AccessBridge::entry(std::uint64_t key) const {
-  auto it = entries_.find(key);
-  return it == entries_.end() ? nullptr : &it->second;
+    auto it = entries_.find(key);
+    return it == entries_.end() ? nullptr : &it->second;
 }
 
 QAccessibleInterface* AccessBridge::root() {
-  if (entries_.empty()) refresh(true);
-  const Entry* e = entry(root_key_);
-  return e ? e->iface : nullptr;
+    if (entries_.empty()) refresh(true);
+    const Entry* e = entry(root_key_);
+    return e ? e->iface : nullptr;
 }
 
 QRect AccessBridge::global_rect(const Entry& e) const {
-  std::optional<Rect> r = e.node.bounds;
-  if (!r && e.parent == 0) {
-    return QRect(window_.mapToGlobal(QPoint(0, 0)), window_.size());
-  }
-  if (!r) return {};
-  const QPoint origin = window_.mapToGlobal(QPoint(int(std::floor(r->x0)), int(std::floor(r->y0))));
-  return QRect(origin, QSize(int(std::ceil(r->width())), int(std::ceil(r->height()))));
+    std::optional<Rect> r = e.node.bounds;
+    if (!r && e.parent == 0) {
+        return QRect(window_.mapToGlobal(QPoint(0, 0)), window_.size());
+    }
+    if (!r) return {};
+    const QPoint origin = window_.mapToGlobal(QPoint(int(std::floor(r->x0)), int(std::floor(r->y0))));
+    return QRect(origin, QSize(int(std::ceil(r->width())), int(std::ceil(r->height()))));
 }
 
 NodeInterface* AccessBridge::create(std::uint64_t key) {
-  auto* iface = new NodeInterface(*this, key);
-  entries_.at(key).iface = iface;
-  entries_.at(key).id = QAccessible::registerAccessibleInterface(iface);
-  return iface;
+    auto* iface = new NodeInterface(*this, key);
+    entries_.at(key).iface = iface;
+    entries_.at(key).id = QAccessible::registerAccessibleInterface(iface);
+    return iface;
 }
 
 std::uint64_t AccessBridge::walk(a11y::AccessNode& node, std::uint64_t parent, std::size_t index,
                                  std::vector<Visit>& order) {
-  // A node keeps its key from one tree to the next through its node id; nodes that share an
-  // id (two controls for one command) are told apart by their order.
-  std::uint64_t key = 0;
-  auto it = entries_.end();
-  if (node.node_id) {
-    for (std::uint64_t n = 0;; ++n) {
-      key = mix(*node.node_id, n);
-      it = entries_.find(key);
-      if (it == entries_.end() || it->second.generation != generation_) break;
+    // A node keeps its key from one tree to the next through its node id; nodes that share an
+    // id (two controls for one command) are told apart by their order.
+    std::uint64_t key = 0;
+    auto it = entries_.end();
+    if (node.node_id) {
+        for (std::uint64_t n = 0;; ++n) {
+            key = mix(*node.node_id, n);
+            it = entries_.find(key);
+            if (it == entries_.end() || it->second.generation != generation_) break;
+        }
+    } else {
+        key = mix(parent, (std::uint64_t(index) << 8) | std::uint64_t(node.role));
+        it = entries_.find(key);
     }
-  } else {
-    key = mix(parent, (std::uint64_t(index) << 8) | std::uint64_t(node.role));
-    it = entries_.find(key);
-  }
-  Visit visit;
-  if (it == entries_.end()) {
-    it = entries_.try_emplace(key).first;  // entries keep their address while the map grows
-    visit.created = true;
-  } else {
-    const a11y::AccessNode& before = it->second.node;
-    visit.name = node.label != before.label;
-    visit.description = node.description != before.description;
-    visit.value = node.value != before.value;
-    visit.bounds = node.bounds != before.bounds;
-    const QAccessible::State was = qt_state(before);
-    const QAccessible::State is = qt_state(node);
-    visit.state.selected = was.selected != is.selected;
-    visit.state.checked = was.checked != is.checked;
-    visit.state.expanded = was.expanded != is.expanded;
-    visit.state.collapsed = was.collapsed != is.collapsed;
-    visit.state.modal = was.modal != is.modal;
-  }
-  Entry& e = it->second;
-  visit.entry = &e;
-  e.key = key;
-  e.parent = parent;
-  e.generation = generation_;
-  e.actions = node.element_id ? widget::semantic_actions(node) : std::vector<a11y::SemanticActionKind>{};
-  std::vector<a11y::AccessNode> children = std::move(node.children);
-  node.children.clear();
-  e.node = std::move(node);
-  order.push_back(visit);
-  e.children.clear();
-  e.children.reserve(children.size());
-  for (std::size_t i = 0; i < children.size(); ++i) e.children.push_back(walk(children[i], key, i, order));
-  return key;
+    Visit visit;
+    if (it == entries_.end()) {
+        it = entries_.try_emplace(key).first;  // entries keep their address while the map grows
+        visit.created = true;
+    } else {
+        const a11y::AccessNode& before = it->second.node;
+        visit.name = node.label != before.label;
+        visit.description = node.description != before.description;
+        visit.value = node.value != before.value;
+        visit.bounds = node.bounds != before.bounds;
+        const QAccessible::State was = qt_state(before);
+        const QAccessible::State is = qt_state(node);
+        visit.state.selected = was.selected != is.selected;
+        visit.state.checked = was.checked != is.checked;
+        visit.state.expanded = was.expanded != is.expanded;
+        visit.state.collapsed = was.collapsed != is.collapsed;
+        visit.state.modal = was.modal != is.modal;
+    }
+    Entry& e = it->second;
+    visit.entry = &e;
+    e.key = key;
+    e.parent = parent;
+    e.generation = generation_;
+    e.actions = node.element_id ? widget::semantic_actions(node) : std::vector<a11y::SemanticActionKind>{};
+    std::vector<a11y::AccessNode> children = std::move(node.children);
+    node.children.clear();
+    e.node = std::move(node);
+    order.push_back(visit);
+    e.children.clear();
+    e.children.reserve(children.size());
+    for (std::size_t i = 0; i < children.size(); ++i) e.children.push_back(walk(children[i], key, i, order));
+    return key;
 }
 
 void AccessBridge::refresh_soon() {
-  if (pending_.isActive() || !QAccessible::isActive()) return;
-  const qint64 left = since_refresh_.isValid() ? pause_ms_ - since_refresh_.elapsed() : 0;
-  if (left <= 0) {
-    refresh();
-  } else {
-    pending_.start(int(left));
-  }
+    if (pending_.isActive() || !QAccessible::isActive()) return;
+    const qint64 left = since_refresh_.isValid() ? pause_ms_ - since_refresh_.elapsed() : 0;
+    if (left <= 0) {
+        refresh();
+    } else {
+        pending_.start(int(left));
+    }
 }
 
 void AccessBridge::refresh(bool force) {
-  if (!force && !QAccessible::isActive()) return;
-  pending_.stop();
-  QElapsedTimer cost;
-  cost.start();
-  a11y::AccessNode tree = host_.accessibility_tree();
-  // The entries are updated in place; what changed is told once the whole tree is current.
-  ++generation_;
-  std::vector<Visit> order;
-  order.reserve(entries_.size());
-  root_key_ = walk(tree, 0, 0, order);
+    if (!force && !QAccessible::isActive()) return;
+    pending_.stop();
+    QElapsedTimer cost;
+    cost.start();
+    a11y::AccessNode tree = host_.accessibility_tree();
+    // The entries are updated in place; what changed is told once the whole tree is current.
+    ++generation_;
+    std::vector<Visit> order;
+    order.reserve(entries_.size());
+    root_key_ = walk(tree, 0, 0, order);
 
-  // Gone: announced while they still answer, removed at the end.
-  std::vector<std::pair<std::uint64_t, QAccessible::Id>> removed;
-  for (auto& [key, old] : entries_) {
-    if (old.generation == generation_) continue;
-    QAccessibleEvent gone(old.iface, QAccessible::ObjectDestroyed);
-    QAccessible::updateAccessibility(&gone);
-    removed.emplace_back(key, old.id);
-  }
+    // Gone: announced while they still answer, removed at the end.
+    std::vector<std::pair<std::uint64_t, QAccessible::Id>> removed;
+    for (auto& [key, old] : entries_) {
+        if (old.generation == generation_) continue;
+        QAccessibleEvent gone(old.iface, QAccessible::ObjectDestroyed);
+        QAccessible::updateAccessibility(&gone);
+        removed.emplace_back(key, old.id);
+    }
 
-  const std::uint64_t was_focus = focus_key_;
-  focus_key_ = focus_in(order);
-  const auto tell = [](NodeInterface* iface, QAccessible::Event type) {
-    QAccessibleEvent e(iface, type);
-    QAccessible::updateAccessibility(&e);
-  };
-  for (const Visit& visit : order) {
-    Entry& now = *visit.entry;
-    if (visit.created) {
-      tell(create(now.key), QAccessible::ObjectCreated);
-      if (now.node.live && now.node.label) tell(now.iface, QAccessible::NameChanged);
-      continue;
+    const std::uint64_t was_focus = focus_key_;
+    focus_key_ = focus_in(order);
+    const auto tell = [](NodeInterface* iface, QAccessible::Event type) {
+        QAccessibleEvent e(iface, type);
+        QAccessible::updateAccessibility(&e);
+    };
+    for (const Visit& visit : order) {
+        Entry& now = *visit.entry;
+        if (visit.created) {
+            tell(create(now.key), QAccessible::ObjectCreated);
+            if (now.node.live && now.node.label) tell(now.iface, QAccessible::NameChanged);
+            continue;
+        }
+        if (visit.name) tell(now.iface, QAccessible::NameChanged);
+        if (visit.description) tell(now.iface, QAccessible::DescriptionChanged);
+        if (visit.value) tell(now.iface, QAccessible::ValueChanged);
+        if (visit.bounds) tell(now.iface, QAccessible::LocationChanged);
+        const QAccessible::State& changed = visit.state;
+        if (changed.selected || changed.checked || changed.expanded || changed.collapsed || changed.modal) {
+            QAccessibleStateChangeEvent e(now.iface, changed);
+            QAccessible::updateAccessibility(&e);
+        }
     }
-    if (visit.name) tell(now.iface, QAccessible::NameChanged);
-    if (visit.description) tell(now.iface, QAccessible::DescriptionChanged);
-    if (visit.value) tell(now.iface, QAccessible::ValueChanged);
-    if (visit.bounds) tell(now.iface, QAccessible::LocationChanged);
-    const QAccessible::State& changed = visit.state;
-    if (changed.selected || changed.checked || changed.expanded || changed.collapsed || changed.modal) {
-      QAccessibleStateChangeEvent e(now.iface, changed);
-      QAccessible::updateAccessibility(&e);
+    if (focus_key_ != was_focus) {
+        if (focus_key_ != 0) {
+            QAccessibleEvent e(entries_.at(focus_key_).iface, QAccessible::Focus);
+            QAccessible::updateAccessibility(&e);
+        } else if (const Entry* left = entry(was_focus); left != nullptr && left->generation == generation_) {
+            QAccessible::State changed;
+            changed.focused = true;
+            QAccessibleStateChangeEvent e(left->iface, changed);
+            QAccessible::updateAccessibility(&e);
+        }
     }
-  }
-  if (focus_key_ != was_focus) {
-    if (focus_key_ != 0) {
-      QAccessibleEvent e(entries_.at(focus_key_).iface, QAccessible::Focus);
-      QAccessible::updateAccessibility(&e);
-    } else if (const Entry* left = entry(was_focus); left != nullptr && left->generation == generation_) {
-      QAccessible::State changed;
-      changed.focused = true;
-      QAccessibleStateChangeEvent e(left->iface, changed);
-      QAccessible::updateAccessibility(&e);
+    for (const auto& [key, id] : removed) {
+        entries_.erase(key);
+        QAccessible::deleteAccessibleInterface(id);
     }
-  }
-  for (const auto& [key, id] : removed) {
-    entries_.erase(key);
-    QAccessible::deleteAccessibleInterface(id);
-  }
-  // Frames may refresh again after four times what this one took (so at most a fifth of the
-  // time goes here), and no sooner than 50 ms.
-  pause_ms_ = std::max<qint64>(50, 4 * cost.elapsed());
-  since_refresh_.start();
+    // Frames may refresh again after four times what this one took (so at most a fifth of the
+    // time goes here), and no sooner than 50 ms.
+    pause_ms_ = std::max<qint64>(50, 4 * cost.elapsed());
+    since_refresh_.start();
 }
 
 std::uint64_t AccessBridge::focus_in(const std::vector<Visit>& order) const {
-  // A modal node holds the focus: the focused node inside it, else the modal node itself.
-  // Without one, the focused node anywhere.
-  std::uint64_t modal = 0;
-  for (const Visit& v : order) {
-    if (v.entry->node.modal) modal = v.entry->key;
-  }
-  std::uint64_t focused = 0;
-  for (const Visit& v : order) {
-    if (v.entry->node.focused && (modal == 0 || inside(v.entry->key, modal))) focused = v.entry->key;
-  }
-  return focused != 0 ? focused : modal;
+    // A modal node holds the focus: the focused node inside it, else the modal node itself.
+    // Without one, the focused node anywhere.
+    std::uint64_t modal = 0;
+    for (const Visit& v : order) {
+        if (v.entry->node.modal) modal = v.entry->key;
+    }
+    std::uint64_t focused = 0;
+    for (const Visit& v : order) {
+        if (v.entry->node.focused && (modal == 0 || inside(v.entry->key, modal))) focused = v.entry->key;
+    }
+    return focused != 0 ? focused : modal;
 }
 
 bool AccessBridge::inside(std::uint64_t key, std::uint64_t ancestor) const {
-  while (key != 0 && key != ancestor) {
-    const Entry* e = entry(key);
-    key = e != nullptr ? e->parent : 0;
-  }
-  return key != 0;
+    while (key != 0 && key != ancestor) {
+        const Entry* e = entry(key);
+        key = e != nullptr ? e->parent : 0;
+    }
+    return key != 0;
 }
 
 bool AccessBridge::perform(std::uint64_t key, const a11y::SemanticAction& action) {
-  const Entry* e = entry(key);
-  if (e == nullptr || !e->node.element_id) return false;
-  const bool accepted = host_.activate(*e->node.element_id, action);
-  // Edits can come in pairs (delete, then insert) before the tree is rebuilt: the second one
-  // works on the value the first one set.
-  if (accepted && action.kind == a11y::SemanticActionKind::SetValue) entries_.at(key).node.value = action.text;
-  // The tree is rebuilt after the caller (the accessibility bridge) is done with this node.
-  QTimer::singleShot(0, &window_, [this] {
-    refresh();
-    if (activated_) activated_();
-  });
-  return accepted;
+    const Entry* e = entry(key);
+    if (e == nullptr || !e->node.element_id) return false;
+    const bool accepted = host_.activate(*e->node.element_id, action);
+    // Edits can come in pairs (delete, then insert) before the tree is rebuilt: the second one
+    // works on the value the first one set.
+    if (accepted && action.kind == a11y::SemanticActionKind::SetValue) entries_.at(key).node.value = action.text;
+    // The tree is rebuilt after the caller (the accessibility bridge) is done with this node.
+    QTimer::singleShot(0, &window_, [this] {
+        refresh();
+        if (activated_) activated_();
+    });
+    return accepted;
 }
 
 }  // namespace zavo_ui::qt

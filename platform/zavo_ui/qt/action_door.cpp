@@ -142,8 +142,9 @@ private:
         const QString signature = call.signature();
         const QList<QVariant> in = call.arguments();
         auto wrong_signature = [&](std::string_view expected) {
-            return error(call, kInvalidArgs,
-                         fmt::format("{} takes ({}), not ({})", member.toStdString(), expected, signature.toStdString()));
+            return error(
+                call, kInvalidArgs,
+                fmt::format("{} takes ({}), not ({})", member.toStdString(), expected, signature.toStdString()));
         };
 
         if (member == "ListResources") {
@@ -156,8 +157,7 @@ private:
             if (!args) return error(call, kInvalidArgs, args.error());
             auto done = executor_.invoke(in.at(0).toString().toStdString(), in.at(1).toString().toStdString(), *args);
             if (!done) return refused(call, done.error());
-            return call.createReply(
-                QList<QVariant>{q(action_executor::state_name(done->state)), q(done->operation)});
+            return call.createReply(QList<QVariant>{q(action_executor::state_name(done->state)), q(done->operation)});
         }
         if (member == "Poll" || member == "Cancel") {
             if (signature != "s") return wrong_signature("s");

@@ -5,9 +5,9 @@
 namespace zavo_ui::qt {
 
 class QtClipboard : public Clipboard {
- public:
-  std::optional<std::string> get_text() override;
-  void set_text(std::string_view text) override;
+public:
+    std::optional<std::string> get_text() override;
+    void set_text(std::string_view text) override;
 };
 
 }  // namespace zavo_ui::qt

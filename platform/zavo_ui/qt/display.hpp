@@ -6,11 +6,11 @@
 namespace zavo_ui::qt {
 
 struct DisplayEnvironment {
-  std::optional<std::string> qt_qpa_platform;
-  std::optional<std::string> display;
-  std::optional<std::string> wayland_display;
+    std::optional<std::string> qt_qpa_platform;
+    std::optional<std::string> display;
+    std::optional<std::string> wayland_display;
 
-  static DisplayEnvironment from_process();
+    static DisplayEnvironment from_process();
 };
 
 // A message naming DISPLAY and QT_QPA_PLATFORM when Qt would find no display to open a
@@ -20,11 +20,11 @@ std::optional<std::string> missing_display_problem(const DisplayEnvironment& env
 // While installed, a fatal Qt message (a platform plugin that cannot start) ends the process
 // with `program: cannot open a window ...`, the details and status 1 instead of an abort.
 class StartupFailureGuard {
- public:
-  explicit StartupFailureGuard(std::string program);
-  ~StartupFailureGuard();
-  StartupFailureGuard(const StartupFailureGuard&) = delete;
-  StartupFailureGuard& operator=(const StartupFailureGuard&) = delete;
+public:
+    explicit StartupFailureGuard(std::string program);
+    ~StartupFailureGuard();
+    StartupFailureGuard(const StartupFailureGuard&) = delete;
+    StartupFailureGuard& operator=(const StartupFailureGuard&) = delete;
 };
 
 }  // namespace zavo_ui::qt

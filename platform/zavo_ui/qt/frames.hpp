@@ -15,34 +15,34 @@ namespace zavo_ui::qt {
 // What frames are painted with: the fonts, the text renderer the host measures with over them,
 // and the images the frames show.
 struct Painting {
-  TextEngine engine;
-  QtTextRenderer text{engine};
-  ImageCache images;
+    TextEngine engine;
+    QtTextRenderer text{engine};
+    ImageCache images;
 };
 
 // Replays frames with a painter whose transform maps logical pixels to the device.
 class PainterFrame : public host::FramePainter {
- public:
-  PainterFrame(QPainter& painter, Painting& painting) : painter_(painter), painting_(painting) {}
-  void paint(const Scene& scene, Size logical_size, double scale) override;
+public:
+    PainterFrame(QPainter& painter, Painting& painting) : painter_(painter), painting_(painting) {}
+    void paint(const Scene& scene, Size logical_size, double scale) override;
 
- private:
-  QPainter& painter_;
-  Painting& painting_;
+private:
+    QPainter& painter_;
+    Painting& painting_;
 };
 
 // Renders each frame into a new image of the window's size in device pixels, over `background`.
 class ImageFrame : public host::FramePainter {
- public:
-  ImageFrame(Painting& painting, const Color& background) : painting_(painting), background_(background) {}
-  void paint(const Scene& scene, Size logical_size, double scale) override;
-  // The last frame.
-  const QImage& image() const { return image_; }
+public:
+    ImageFrame(Painting& painting, const Color& background) : painting_(painting), background_(background) {}
+    void paint(const Scene& scene, Size logical_size, double scale) override;
+    // The last frame.
+    const QImage& image() const { return image_; }
 
- private:
-  Painting& painting_;
-  Color background_;
-  QImage image_;
+private:
+    Painting& painting_;
+    Color background_;
+    QImage image_;
 };
 
 }  // namespace zavo_ui::qt

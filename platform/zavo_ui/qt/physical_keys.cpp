@@ -8,11 +8,12 @@ namespace {
 using K = event::KeyCode;
 
 struct KeyEntry {
-  K key;
-  std::uint16_t evdev;
+    K key;
+    std::uint16_t evdev;
 };
 
 // Every physical key that an evdev key code produces.
+// clang-format off
 constexpr KeyEntry kKeys[] = {
     {K::Backquote, 41}, {K::Backslash, 43}, {K::BracketLeft, 26}, {K::BracketRight, 27},
     {K::Comma, 51}, {K::Digit0, 11}, {K::Digit1, 2}, {K::Digit2, 3}, {K::Digit3, 4},
@@ -50,37 +51,38 @@ constexpr KeyEntry kKeys[] = {
     {K::F14, 184}, {K::F15, 185}, {K::F16, 186}, {K::F17, 187}, {K::F18, 188}, {K::F19, 189},
     {K::F20, 190}, {K::F21, 191}, {K::F22, 192}, {K::F23, 193}, {K::F24, 194},
 };
+// clang-format on
 
 constexpr std::size_t kEvdevLimit = 512;
 
 constexpr bool evdev_codes_unique() {
-  for (std::size_t a = 0; a < std::size(kKeys); ++a) {
-    if (kKeys[a].evdev == 0 || kKeys[a].evdev >= kEvdevLimit) return false;
-    for (std::size_t b = a + 1; b < std::size(kKeys); ++b) {
-      if (kKeys[a].evdev == kKeys[b].evdev || kKeys[a].key == kKeys[b].key) return false;
+    for (std::size_t a = 0; a < std::size(kKeys); ++a) {
+        if (kKeys[a].evdev == 0 || kKeys[a].evdev >= kEvdevLimit) return false;
+        for (std::size_t b = a + 1; b < std::size(kKeys); ++b) {
+            if (kKeys[a].evdev == kKeys[b].evdev || kKeys[a].key == kKeys[b].key) return false;
+        }
     }
-  }
-  return true;
+    return true;
 }
 static_assert(evdev_codes_unique(), "an evdev code belongs to one physical key and back");
 
 // evdev code -> key number + 1 (0: none).
 constexpr auto kByEvdev = [] {
-  std::array<std::uint16_t, kEvdevLimit> table{};
-  for (const KeyEntry& e : kKeys) table[e.evdev] = static_cast<std::uint16_t>(event::key_number(e.key) + 1);
-  return table;
+    std::array<std::uint16_t, kEvdevLimit> table{};
+    for (const KeyEntry& e : kKeys) table[e.evdev] = static_cast<std::uint16_t>(event::key_number(e.key) + 1);
+    return table;
 }();
 
 }  // namespace
 
 std::optional<event::KeyCode> key_code_from_evdev(std::uint32_t evdev_code) {
-  if (evdev_code >= kEvdevLimit || kByEvdev[evdev_code] == 0) return std::nullopt;
-  return static_cast<event::KeyCode>(kByEvdev[evdev_code] - 1);
+    if (evdev_code >= kEvdevLimit || kByEvdev[evdev_code] == 0) return std::nullopt;
+    return static_cast<event::KeyCode>(kByEvdev[evdev_code] - 1);
 }
 
 std::optional<event::KeyCode> key_code_from_x11(std::uint32_t x11_keycode) {
-  if (x11_keycode < 8) return std::nullopt;
-  return key_code_from_evdev(x11_keycode - 8);
+    if (x11_keycode < 8) return std::nullopt;
+    return key_code_from_evdev(x11_keycode - 8);
 }
 
 }  // namespace zavo_ui::qt

@@ -10,8 +10,8 @@
 namespace zavo_ui::qt {
 
 struct DesktopSettings {
-  bool reduced_motion = false;
-  float text_scale = 1.0f;
+    bool reduced_motion = false;
+    float text_scale = 1.0f;
 };
 
 // `gtk-enable-animations` of a GTK settings.ini text: true when animations are off.

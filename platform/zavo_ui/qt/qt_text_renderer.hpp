@@ -7,18 +7,17 @@
 namespace zavo_ui::qt {
 
 class QtTextRenderer : public host::ScaledTextRenderer {
- public:
-  explicit QtTextRenderer(TextEngine& engine, float text_scale = 1.0f)
-      : engine_(engine), scale_(text_scale) {}
+public:
+    explicit QtTextRenderer(TextEngine& engine, float text_scale = 1.0f) : engine_(engine), scale_(text_scale) {}
 
-  text_render::TextMetrics measure_styled(std::string_view text, const TextStyle& style) const override;
-  std::vector<double> caret_offsets(std::string_view text, const TextStyle& style) const override;
-  float text_scale() const override { return scale_; }
-  void set_text_scale(float scale) override { scale_ = scale; }
+    text_render::TextMetrics measure_styled(std::string_view text, const TextStyle& style) const override;
+    std::vector<double> caret_offsets(std::string_view text, const TextStyle& style) const override;
+    float text_scale() const override { return scale_; }
+    void set_text_scale(float scale) override { scale_ = scale; }
 
- private:
-  TextEngine& engine_;
-  float scale_;
+private:
+    TextEngine& engine_;
+    float scale_;
 };
 
 }  // namespace zavo_ui::qt

@@ -28,63 +28,63 @@ QColor to_qcolor(const Color& c);
 // What the replay keeps between frames: QImages over the scene's shared pixel buffers (no
 // copy), kept by blob id while frames use them, and the sprites of shapes and text lines.
 class ImageCache {
- public:
-  explicit ImageCache(std::size_t sprite_budget = SpriteCache::kDefaultBudget) : sprites_(sprite_budget) {}
+public:
+    explicit ImageCache(std::size_t sprite_budget = SpriteCache::kDefaultBudget) : sprites_(sprite_budget) {}
 
-  const QImage& get(const Image& image);
-  // Drops the images the frames since the last call did not draw, and sprites over budget.
-  void end_frame();
-  std::size_t size() const { return images_.size(); }
-  SpriteCache& sprites() { return sprites_; }
+    const QImage& get(const Image& image);
+    // Drops the images the frames since the last call did not draw, and sprites over budget.
+    void end_frame();
+    std::size_t size() const { return images_.size(); }
+    SpriteCache& sprites() { return sprites_; }
 
- private:
-  struct Entry {
-    QImage image;
-    bool used = false;
-  };
-  std::unordered_map<std::uint64_t, Entry> images_;
-  SpriteCache sprites_;
+private:
+    struct Entry {
+        QImage image;
+        bool used = false;
+    };
+    std::unordered_map<std::uint64_t, Entry> images_;
+    SpriteCache sprites_;
 };
 
 class QtSceneBackend : public SceneBackend {
- public:
-  QtSceneBackend(QPainter& painter, TextEngine& text, ImageCache& images);
+public:
+    QtSceneBackend(QPainter& painter, TextEngine& text, ImageCache& images);
 
-  void fill(const scene_item::FillItem& item) override;
-  void stroke(const scene_item::StrokeItem& item) override;
-  void push_layer(const scene_item::PushLayerItem& item) override;
-  void pop_layer() override;
-  void text(const scene_item::TextItem& item) override;
+    void fill(const scene_item::FillItem& item) override;
+    void stroke(const scene_item::StrokeItem& item) override;
+    void push_layer(const scene_item::PushLayerItem& item) override;
+    void pop_layer() override;
+    void text(const scene_item::TextItem& item) override;
 
-  // How a solid-colour shape is painted: filled, or stroked (as a ring where it can be).
-  struct ShapePaint {
-    std::optional<Fill> fill;
-    Stroke stroke;
-  };
+    // How a solid-colour shape is painted: filled, or stroked (as a ring where it can be).
+    struct ShapePaint {
+        std::optional<Fill> fill;
+        Stroke stroke;
+    };
 
- private:
-  void fill_image(const QPainterPath& path, const QTransform& shape_transform, const ImageBrush& brush,
-                  const std::optional<Affine>& brush_transform);
-  // Sprites stand in for solid shapes and text lines where the painter only scales uniformly,
-  // translates and composites plainly; false where they do not.
-  bool shape_from_sprite(const Shape& shape, const Affine& transform, const ShapePaint& how, const Color& color);
-  bool line_from_sprite(std::string_view line, double y, const scene_item::TextItem& item, const QColor& color);
-  // The cache has room and the painter composites plainly (opaque, source over).
-  bool sprites_apply() const;
-  // Draws `sprite` with its top-left pixel at device pixel `at`; with `stretch`, its pixel
-  // column `stretch->x()` is repeated `extra.width()` more times, its row `stretch->y()`
-  // `extra.height()` more times.
-  void blit(const QImage& sprite, QPoint at, std::optional<QPoint> stretch = std::nullopt, QSize extra = {});
+private:
+    void fill_image(const QPainterPath& path, const QTransform& shape_transform, const ImageBrush& brush,
+                    const std::optional<Affine>& brush_transform);
+    // Sprites stand in for solid shapes and text lines where the painter only scales uniformly,
+    // translates and composites plainly; false where they do not.
+    bool shape_from_sprite(const Shape& shape, const Affine& transform, const ShapePaint& how, const Color& color);
+    bool line_from_sprite(std::string_view line, double y, const scene_item::TextItem& item, const QColor& color);
+    // The cache has room and the painter composites plainly (opaque, source over).
+    bool sprites_apply() const;
+    // Draws `sprite` with its top-left pixel at device pixel `at`; with `stretch`, its pixel
+    // column `stretch->x()` is repeated `extra.width()` more times, its row `stretch->y()`
+    // `extra.height()` more times.
+    void blit(const QImage& sprite, QPoint at, std::optional<QPoint> stretch = std::nullopt, QSize extra = {});
 
-  QPainter& painter_;
-  TextEngine& text_;
-  ImageCache& images_;
-  QTransform base_;       // the painter's transform when replay began
-  QTransform device_;     // base_ and the device pixel ratio: logical pixels to device pixels
-  QTransform to_pixels_;  // the world transform that draws in device pixels
-  const QImage* target_;  // the image painted into, when it is one the replay can read
-  std::vector<QRect> clips_;  // around what the clip of each open layer lets through, in device pixels
-  std::string key_;       // sprite keys are built here
+    QPainter& painter_;
+    TextEngine& text_;
+    ImageCache& images_;
+    QTransform base_;           // the painter's transform when replay began
+    QTransform device_;         // base_ and the device pixel ratio: logical pixels to device pixels
+    QTransform to_pixels_;      // the world transform that draws in device pixels
+    const QImage* target_;      // the image painted into, when it is one the replay can read
+    std::vector<QRect> clips_;  // around what the clip of each open layer lets through, in device pixels
+    std::string key_;           // sprite keys are built here
 };
 
 // Sets the painter up (antialiasing) and replays the scene; the painter's current transform
@@ -93,7 +93,7 @@ void paint_scene(QPainter& painter, const Scene& scene, TextEngine& text, ImageC
 
 // Renders the scene into a new image of `logical` size times `scale` device pixels, with the
 // image's device pixel ratio set to `scale`, over `background`.
-QImage render_scene(const Scene& scene, Size logical, double scale, const QColor& background,
-                    TextEngine& text, ImageCache& images);
+QImage render_scene(const Scene& scene, Size logical, double scale, const QColor& background, TextEngine& text,
+                    ImageCache& images);
 
 }  // namespace zavo_ui::qt

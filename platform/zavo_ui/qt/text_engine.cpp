@@ -18,17 +18,17 @@ namespace zavo_ui::qt {
 namespace {
 
 QFont::Weight qt_weight(std::uint8_t weight) {
-  switch (weight) {
-    case 0: return QFont::Normal;
-    case 1: return QFont::Medium;
-    case 2: return QFont::DemiBold;
-    default: return QFont::Bold;
-  }
+    switch (weight) {
+        case 0: return QFont::Normal;
+        case 1: return QFont::Medium;
+        case 2: return QFont::DemiBold;
+        default: return QFont::Bold;
+    }
 }
 
 bool resolves_to(const char* family) {
-  QFont font(QString::fromLatin1(family));
-  return QFontInfo(font).family().compare(QString::fromLatin1(family), Qt::CaseInsensitive) == 0;
+    QFont font(QString::fromLatin1(family));
+    return QFontInfo(font).family().compare(QString::fromLatin1(family), Qt::CaseInsensitive) == 0;
 }
 
 bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
@@ -36,143 +36,139 @@ bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 }  // namespace
 
 QString to_qstring(std::string_view utf8) {
-  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
 std::size_t TextEngine::KeyHash::operator()(const Key& k) const noexcept {
-  return std::hash<std::uint32_t>{}(std::bit_cast<std::uint32_t>(k.size)) ^
-         (static_cast<std::size_t>(k.weight) << 1) ^ (static_cast<std::size_t>(k.family) << 4);
+    return std::hash<std::uint32_t>{}(std::bit_cast<std::uint32_t>(k.size)) ^
+           (static_cast<std::size_t>(k.weight) << 1) ^ (static_cast<std::size_t>(k.family) << 4);
 }
 
 TextEngine::Key TextEngine::key_of(FontFamily family, float pixel_size, std::uint8_t weight) {
-  const float size = std::isfinite(pixel_size) && pixel_size > 0.25f ? pixel_size : 0.25f;
-  return Key{family, std::min<std::uint8_t>(weight, 3), size};
+    const float size = std::isfinite(pixel_size) && pixel_size > 0.25f ? pixel_size : 0.25f;
+    return Key{family, std::min<std::uint8_t>(weight, 3), size};
 }
 
 TextEngine::Entry& TextEngine::entry(FontFamily family, float pixel_size, std::uint8_t weight) {
-  const Key key = key_of(family, pixel_size, weight);
-  const float size = key.size;
-  if (auto it = fonts_.find(key); it != fonts_.end()) return it->second;
-  const bool mono = family == FontFamily::Mono;
-  QFont font(QString::fromLatin1(mono ? kMonoFamily : kUiFamily));
-  font.setStyleHint(mono ? QFont::Monospace : QFont::SansSerif);
-  const bool whole = std::fabs(size - std::round(size)) < 1e-3f;
-  const qreal scale = whole ? 1.0 : 0.25;
-  font.setPixelSize(std::max(1, static_cast<int>(std::lround(size / scale))));
-  font.setWeight(qt_weight(key.weight));
-  font.setHintingPreference(QFont::PreferNoHinting);
-  font.setKerning(true);
-  auto [it, _] = fonts_.emplace(key, Entry{font, QFontMetricsF(font), scale});
-  return it->second;
+    const Key key = key_of(family, pixel_size, weight);
+    const float size = key.size;
+    if (auto it = fonts_.find(key); it != fonts_.end()) return it->second;
+    const bool mono = family == FontFamily::Mono;
+    QFont font(QString::fromLatin1(mono ? kMonoFamily : kUiFamily));
+    font.setStyleHint(mono ? QFont::Monospace : QFont::SansSerif);
+    const bool whole = std::fabs(size - std::round(size)) < 1e-3f;
+    const qreal scale = whole ? 1.0 : 0.25;
+    font.setPixelSize(std::max(1, static_cast<int>(std::lround(size / scale))));
+    font.setWeight(qt_weight(key.weight));
+    font.setHintingPreference(QFont::PreferNoHinting);
+    font.setKerning(true);
+    auto [it, _] = fonts_.emplace(key, Entry{font, QFontMetricsF(font), scale});
+    return it->second;
 }
 
 const QFont& TextEngine::font(FontFamily family, float pixel_size, std::uint8_t weight) {
-  return entry(family, pixel_size, weight).font;
+    return entry(family, pixel_size, weight).font;
 }
 
-double TextEngine::line_width(std::string_view utf8, FontFamily family, float pixel_size,
-                              std::uint8_t weight) {
-  if (utf8.empty()) return 0.0;
-  ShapedKey lookup{std::string(utf8), key_of(family, pixel_size, weight)};
-  if (auto it = widths_.find(lookup); it != widths_.end()) return it->second;
-  if (widths_.size() >= kShapedLimit) widths_.clear();
-  const Entry& e = entry(family, pixel_size, weight);
-  const double width = e.metrics.horizontalAdvance(to_qstring(utf8)) * e.scale;
-  widths_.emplace(std::move(lookup), width);
-  return width;
+double TextEngine::line_width(std::string_view utf8, FontFamily family, float pixel_size, std::uint8_t weight) {
+    if (utf8.empty()) return 0.0;
+    ShapedKey lookup{std::string(utf8), key_of(family, pixel_size, weight)};
+    if (auto it = widths_.find(lookup); it != widths_.end()) return it->second;
+    if (widths_.size() >= kShapedLimit) widths_.clear();
+    const Entry& e = entry(family, pixel_size, weight);
+    const double width = e.metrics.horizontalAdvance(to_qstring(utf8)) * e.scale;
+    widths_.emplace(std::move(lookup), width);
+    return width;
 }
 
 double TextEngine::line_height(FontFamily family, float pixel_size, std::uint8_t weight) {
-  Entry& e = entry(family, pixel_size, weight);
-  return e.metrics.height() * e.scale;
+    Entry& e = entry(family, pixel_size, weight);
+    return e.metrics.height() * e.scale;
 }
 
-std::vector<double> TextEngine::caret_offsets(std::string_view utf8, FontFamily family,
-                                              float pixel_size, std::uint8_t weight) {
-  std::vector<double> out{0.0};
-  if (utf8.empty()) return out;
-  Entry& e = entry(family, pixel_size, weight);
-  QTextLayout layout(to_qstring(utf8), e.font);
-  layout.beginLayout();
-  QTextLine line = layout.createLine();
-  layout.endLayout();
-  int utf16 = 0;
-  for (std::size_t i = 0; i < utf8.size(); ++i) {
-    const auto c = static_cast<unsigned char>(utf8[i]);
-    if (is_continuation(c)) continue;
-    utf16 += c >= 0xF0 ? 2 : 1;  // four-byte sequences are surrogate pairs in UTF-16
-    out.push_back(line.isValid() ? line.cursorToX(utf16) * e.scale : 0.0);
-  }
-  return out;
+std::vector<double> TextEngine::caret_offsets(std::string_view utf8, FontFamily family, float pixel_size,
+                                              std::uint8_t weight) {
+    std::vector<double> out{0.0};
+    if (utf8.empty()) return out;
+    Entry& e = entry(family, pixel_size, weight);
+    QTextLayout layout(to_qstring(utf8), e.font);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    layout.endLayout();
+    int utf16 = 0;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if (is_continuation(c)) continue;
+        utf16 += c >= 0xF0 ? 2 : 1;  // four-byte sequences are surrogate pairs in UTF-16
+        out.push_back(line.isValid() ? line.cursorToX(utf16) * e.scale : 0.0);
+    }
+    return out;
 }
 
 std::size_t TextEngine::ShapedKeyHash::operator()(const ShapedKey& k) const noexcept {
-  return std::hash<std::string>{}(k.text) ^ (KeyHash{}(k.font) << 1);
+    return std::hash<std::string>{}(k.text) ^ (KeyHash{}(k.font) << 1);
 }
 
 const TextEngine::Shaped& TextEngine::shaped(std::string_view utf8, const Key& key, const Entry& e) {
-  ShapedKey lookup{std::string(utf8), key};
-  if (auto it = shaped_.find(lookup); it != shaped_.end()) return it->second;
-  if (shaped_.size() >= kShapedLimit) shaped_.clear();
-  QTextLayout layout(to_qstring(utf8), e.font);
-  layout.beginLayout();
-  layout.createLine();
-  layout.endLayout();
-  QList<QGlyphRun> runs = layout.glyphRuns();
-  if (e.scale != 1.0) {
-    // A fractional size: shaped with the large font, drawn with its glyphs at the real size
-    // (a scaled painter would draw outlines, visibly lighter than glyphs of the same size).
-    for (QGlyphRun& run : runs) {
-      QRawFont raw = run.rawFont();
-      raw.setPixelSize(raw.pixelSize() * e.scale);
-      QList<QPointF> positions = run.positions();
-      for (QPointF& p : positions) p *= e.scale;
-      run.setRawFont(raw);
-      run.setPositions(positions);
+    ShapedKey lookup{std::string(utf8), key};
+    if (auto it = shaped_.find(lookup); it != shaped_.end()) return it->second;
+    if (shaped_.size() >= kShapedLimit) shaped_.clear();
+    QTextLayout layout(to_qstring(utf8), e.font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    QList<QGlyphRun> runs = layout.glyphRuns();
+    if (e.scale != 1.0) {
+        // A fractional size: shaped with the large font, drawn with its glyphs at the real size
+        // (a scaled painter would draw outlines, visibly lighter than glyphs of the same size).
+        for (QGlyphRun& run : runs) {
+            QRawFont raw = run.rawFont();
+            raw.setPixelSize(raw.pixelSize() * e.scale);
+            QList<QPointF> positions = run.positions();
+            for (QPointF& p : positions) p *= e.scale;
+            run.setRawFont(raw);
+            run.setPositions(positions);
+        }
     }
-  }
-  // The glyphs' own outlines: a run's bounding rectangle is the line's box.
-  QRectF ink;
-  for (const QGlyphRun& run : runs) {
-    const QRawFont font = run.rawFont();
-    const QList<quint32> glyphs = run.glyphIndexes();
-    const QList<QPointF> positions = run.positions();
-    for (qsizetype i = 0; i < glyphs.size(); ++i) ink |= font.boundingRect(glyphs[i]).translated(positions[i]);
-  }
-  return shaped_.emplace(std::move(lookup), Shaped{std::move(runs), ink}).first->second;
+    // The glyphs' own outlines: a run's bounding rectangle is the line's box.
+    QRectF ink;
+    for (const QGlyphRun& run : runs) {
+        const QRawFont font = run.rawFont();
+        const QList<quint32> glyphs = run.glyphIndexes();
+        const QList<QPointF> positions = run.positions();
+        for (qsizetype i = 0; i < glyphs.size(); ++i) ink |= font.boundingRect(glyphs[i]).translated(positions[i]);
+    }
+    return shaped_.emplace(std::move(lookup), Shaped{std::move(runs), ink}).first->second;
 }
 
-void TextEngine::draw_line(QPainter& painter, QPointF top_left, std::string_view utf8,
-                           FontFamily family, float pixel_size, std::uint8_t weight,
-                           const QColor& color) {
-  if (utf8.empty()) return;
-  const Entry& e = entry(family, pixel_size, weight);
-  painter.setPen(color);
-  for (const QGlyphRun& run : shaped(utf8, key_of(family, pixel_size, weight), e).runs)
-    painter.drawGlyphRun(top_left, run);
+void TextEngine::draw_line(QPainter& painter, QPointF top_left, std::string_view utf8, FontFamily family,
+                           float pixel_size, std::uint8_t weight, const QColor& color) {
+    if (utf8.empty()) return;
+    const Entry& e = entry(family, pixel_size, weight);
+    painter.setPen(color);
+    for (const QGlyphRun& run : shaped(utf8, key_of(family, pixel_size, weight), e).runs)
+        painter.drawGlyphRun(top_left, run);
 }
 
 QRectF TextEngine::line_ink(std::string_view utf8, FontFamily family, float pixel_size, std::uint8_t weight) {
-  if (utf8.empty()) return {};
-  return shaped(utf8, key_of(family, pixel_size, weight), entry(family, pixel_size, weight)).ink;
+    if (utf8.empty()) return {};
+    return shaped(utf8, key_of(family, pixel_size, weight), entry(family, pixel_size, weight)).ink;
 }
 
-std::vector<std::string_view> TextEngine::lines(std::string_view utf8, FontFamily family,
-                                                float pixel_size, std::uint8_t weight,
-                                                std::optional<double> wrap_width) {
-  if (wrap_width) {
-    return text_render::wrap_lines(utf8, *wrap_width, [&](std::string_view s) {
-      return line_width(s, family, pixel_size, weight);
-    });
-  }
-  std::vector<std::string_view> out;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t nl = utf8.find('\n', start);
-    out.push_back(utf8.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start));
-    if (nl == std::string_view::npos) return out;
-    start = nl + 1;
-  }
+std::vector<std::string_view> TextEngine::lines(std::string_view utf8, FontFamily family, float pixel_size,
+                                                std::uint8_t weight, std::optional<double> wrap_width) {
+    if (wrap_width) {
+        return text_render::wrap_lines(utf8, *wrap_width,
+                                       [&](std::string_view s) { return line_width(s, family, pixel_size, weight); });
+    }
+    std::vector<std::string_view> out;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t nl = utf8.find('\n', start);
+        out.push_back(utf8.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start));
+        if (nl == std::string_view::npos) return out;
+        start = nl + 1;
+    }
 }
 
 bool TextEngine::ui_font_available() { return resolves_to(kUiFamily); }

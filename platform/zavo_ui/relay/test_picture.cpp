@@ -114,7 +114,8 @@ TestPicture::TestPicture(std::string_view device_name, std::uint32_t width, std:
     // A vertical blue-grey gradient under a band of colour bars.
     for (std::uint32_t y = 0; y < height_; ++y) {
         const auto shade = static_cast<std::uint8_t>(24 + 40 * y / std::max<std::uint32_t>(height_, 1));
-        canvas.fill(0, y, width_, y + 1, Color{shade, static_cast<std::uint8_t>(shade + 6), static_cast<std::uint8_t>(shade + 18)});
+        canvas.fill(0, y, width_, y + 1,
+                    Color{shade, static_cast<std::uint8_t>(shade + 6), static_cast<std::uint8_t>(shade + 18)});
     }
     const long band = height_ / 6;
     for (std::size_t i = 0; i < BARS.size(); ++i)

@@ -35,8 +35,8 @@ public:
         auto credentials = remote::load_ssh_credentials(true, {});
         if (!store || !credentials) return;
         const auto port = static_cast<std::uint16_t>(std::stoi(env_or_empty("PROBE_PORT")));
-        if (auto started = remote::start_ssh_session({"127.0.0.1", env_or_empty("PROBE_USER"), *store, *credentials,
-                                                      port, 80, 24}))
+        if (auto started = remote::start_ssh_session(
+                {"127.0.0.1", env_or_empty("PROBE_USER"), *store, *credentials, port, 80, 24}))
             session_ = std::make_unique<remote::SshSession>(std::move(*started));
     }
 

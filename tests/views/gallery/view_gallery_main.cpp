@@ -22,8 +22,8 @@ namespace {
 using namespace remote;
 using K = UiCommand::Kind;
 
-const std::vector<std::string> kScenes = {"list-10k", "long-names", "search-none", "notice", "dialog-long",
-                                          "form-problems", "form-rdp", "card-long", "tooltip"};
+const std::vector<std::string> kScenes = {"list-10k",      "long-names", "search-none", "notice", "dialog-long",
+                                          "form-problems", "form-rdp",   "card-long",   "tooltip"};
 
 SavedConnection connection(std::string name, ConnectionKind kind, std::string host, std::string group,
                            Presence presence = Presence::Online, bool favorite = false) {
@@ -69,8 +69,7 @@ std::unique_ptr<RemoteApp> long_names() {
                    Presence::Offline),
         connection("会議室のディスプレイ", ConnectionKind::Zavo, device, "東京オフィス"),
         connection("Legacy accounting workstation that nobody dares to switch off", ConnectionKind::Rdp,
-                   "acct-ws-legacy-0001.corp.example.org", "finance and accounting department",
-                   Presence::Unknown),
+                   "acct-ws-legacy-0001.corp.example.org", "finance and accounting department", Presence::Unknown),
         connection("db", ConnectionKind::Ssh, "10.0.0.5", "a group name that is much longer than any sensible one"),
         connection("Home NAS", ConnectionKind::Vnc, "nas.local", "home"),
     };

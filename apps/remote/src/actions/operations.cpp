@@ -76,8 +76,8 @@ StartOutcome start_send_text(RemoteApp& app, const OperationId& operation_id, co
     if (!ssh) return start::Refused{std::string(ssh.error())};
     auto ack = (*ssh)->send_text_acknowledged(send.text);
     if (!ack) return start::Refused{std::move(ack.error())};
-    app.pending_operation.state =
-        PendingOperation::SendText{std::move(*ack), operation_id, send.connection_id, app.session_counter};
+    app.pending_operation.state = PendingOperation::SendText{std::move(*ack), operation_id, send.connection_id,
+                                                             app.session_counter};
     return start::Pending{};
 }
 

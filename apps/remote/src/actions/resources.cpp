@@ -66,9 +66,8 @@ std::optional<ActionSpec> host_key_action(const Uuid& id, const std::optional<Ho
         const HostKeyIdentity& key = unknown->presented;
         return operation_action_spec("trust-host-key", "Trust SSH host key", OperationKind::Session,
                                      RemoteOperation{RemoteOperation::TrustSshHostKey{id, key}})
-            .with_description(fmt::format(
-                "Explicitly trust {} {} for this device only after out-of-band verification.", key.algorithm,
-                key.fingerprint))
+            .with_description(fmt::format("Explicitly trust {} {} for this device only after out-of-band verification.",
+                                          key.algorithm, key.fingerprint))
             .with_contract({"ssh", "host-key", "device-private"}, Settings{0, 2, 0, 3, 3});
     }
     if (std::holds_alternative<HostKeyChanged>(*problem)) {
@@ -100,17 +99,17 @@ Resource connection_resources(SavedConnection record) {
     const Uuid id = record.id;
     std::string title = trim_unicode(record.name).empty() ? record.host : record.name;
     const char* favorite_label = record.favorite ? "Remove from favourites" : "Add to favourites";
-    auto rename = framework_support::text_action(
-        "rename", "Rename connection", "New name", "connection name", false,
-        framework_support::make_text_encoder(
-            [id](std::string_view name) { return encode_remote_action(rename_action(id, std::string(name))); }));
+    auto rename = framework_support::text_action("rename", "Rename connection", "New name", "connection name", false,
+                                                 framework_support::make_text_encoder([id](std::string_view name) {
+                                                     return encode_remote_action(rename_action(id, std::string(name)));
+                                                 }));
     return Resource("remote.connection:" + id.to_string(), "remote.connection", std::move(title))
         .with_action(operation_action_spec("open", "Open connection settings", OperationKind::View,
                                            RemoteOperation{RemoteOperation::EditConnection{id}}))
         .with_action(connect_action(record))
         .with_action(document_action(std::move(rename)))
-        .with_action(document_action(
-            remote_action_spec("favorite", favorite_label, RemoteAction{RemoteAction::SetFavorite{id, !record.favorite}})))
+        .with_action(document_action(remote_action_spec("favorite", favorite_label,
+                                                        RemoteAction{RemoteAction::SetFavorite{id, !record.favorite}})))
         .with_action(document_action(
             remote_action_spec("delete", "Delete connection", RemoteAction{RemoteAction::DeleteConnection{id}})
                 .destructive()));
@@ -121,7 +120,8 @@ Resource session_resource(const SavedConnection& record, bool ssh_connected,
     auto resource = Resource("remote.session:" + record.id.to_string(), "remote.session", record.name + " session")
                         .with_action(disconnect_action(record.id))
                         .with_action(send_text_action(record.id, ssh_connected));
-    if (auto host_key = host_key_action(record.id, problem)) resource = std::move(resource).with_action(std::move(*host_key));
+    if (auto host_key = host_key_action(record.id, problem))
+        resource = std::move(resource).with_action(std::move(*host_key));
     return resource;
 }
 

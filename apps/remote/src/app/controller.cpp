@@ -40,12 +40,12 @@ constexpr InputSlot kSlots[] = {InputSlot::Search, InputSlot::Name, InputSlot::H
 
 std::string& RemoteApp::model_text(InputSlot slot) {
     switch (slot) {
-    case InputSlot::Search: return search_query;
-    case InputSlot::Name: return form.name;
-    case InputSlot::Host: return form.host;
-    case InputSlot::Port: return form.port;
-    case InputSlot::User: return form.user;
-    case InputSlot::Group: return form.group;
+        case InputSlot::Search: return search_query;
+        case InputSlot::Name: return form.name;
+        case InputSlot::Host: return form.host;
+        case InputSlot::Port: return form.port;
+        case InputSlot::User: return form.user;
+        case InputSlot::Group: return form.group;
     }
     return search_query;
 }
@@ -55,107 +55,109 @@ void RemoteApp::execute(const UiCommand& command, crdt::Document& document) {
     redraw_needed = true;
     const Uuid* id = command.id();
     switch (command.kind) {
-    case K::ShowConnections:
-    case K::CancelForm:
-        screen = Screen::list();
-        blur_input();
-        close_nav_when_narrow();
-        break;
-    case K::NewConnectionForm:
-        form = ConnectionForm{};
-        touched = {};
-        screen = Screen::new_form();
-        load_form_into_inputs();
-        focus_input(InputSlot::Name);
-        close_nav_when_narrow();
-        break;
-    case K::EditConnection:
-        if (const SavedConnection* c = id ? find_connection(connections, *id) : nullptr) {
-            form = ConnectionForm::from_connection(*c);
+        case K::ShowConnections:
+        case K::CancelForm:
+            screen = Screen::list();
+            blur_input();
+            close_nav_when_narrow();
+            break;
+        case K::NewConnectionForm:
+            form = ConnectionForm{};
             touched = {};
-            screen = Screen::edit_form(*id);
+            screen = Screen::new_form();
             load_form_into_inputs();
             focus_input(InputSlot::Name);
+            close_nav_when_narrow();
+            break;
+        case K::EditConnection:
+            if (const SavedConnection* c = id ? find_connection(connections, *id) : nullptr) {
+                form = ConnectionForm::from_connection(*c);
+                touched = {};
+                screen = Screen::edit_form(*id);
+                load_form_into_inputs();
+                focus_input(InputSlot::Name);
+            }
+            break;
+        case K::Connect:
+            if (id) start_session(*id);
+            break;
+        case K::RequestConnect:
+            if (id) request_connect(*id);
+            break;
+        case K::Select:
+            if (id) selected = *id;
+            break;
+        case K::ToggleFavorite:
+            if (const SavedConnection* c = id ? find_connection(connections, *id) : nullptr) {
+                const bool favorite = !c->favorite;
+                toggle_favorite(connections, *id);
+                dispatch(*this, document, RemoteAction{RemoteAction::SetFavorite{*id, favorite}});
+            }
+            break;
+        case K::RequestDelete:
+            if (id) request_delete(*id);
+            break;
+        case K::RequestTrustHostKey:
+            if (const SavedConnection* c = id ? find_connection(connections, *id) : nullptr) {
+                const auto problem = ssh_host_key_verdict(*id);
+                if (const auto* unknown = problem ? std::get_if<HostKeyUnknown>(&*problem) : nullptr)
+                    confirmation = ConfirmationRequest{ConfirmationRequest::Kind::TrustHostKey, confirmation_key(*c),
+                                                       unknown->presented, *id};
+                else
+                    notice =
+                        "No new SSH host key is waiting for trust. Changed keys must be forgotten before they can be "
+                        "reviewed again.";
+            }
+            break;
+        case K::RequestForgetHostKey:
+            if (const SavedConnection* c = id ? find_connection(connections, *id) : nullptr) {
+                const auto problem = ssh_host_key_verdict(*id);
+                if (problem && std::holds_alternative<HostKeyChanged>(*problem))
+                    confirmation = ConfirmationRequest{
+                        ConfirmationRequest::Kind::ForgetHostKey, confirmation_key(*c), {}, *id};
+                else
+                    notice =
+                        "Only a currently changed SSH host key can be forgotten. Reconnect to revalidate this target "
+                        "first.";
+            }
+            break;
+        case K::Confirm:
+            if (auto request = std::exchange(confirmation, std::nullopt)) confirm(*request, document);
+            break;
+        case K::CancelConfirmation:
+            confirmation.reset();
+            notice = "Action cancelled. No connection or profile was changed.";
+            break;
+        case K::FocusInput:
+            if (const auto* slot = std::get_if<InputSlot>(&command.value)) focus_input(*slot);
+            break;
+        case K::SetKind:
+            if (const auto* kind = std::get_if<ConnectionKind>(&command.value)) set_form_kind(*kind);
+            break;
+        case K::SetAuth:
+            if (const auto* auth = std::get_if<AuthKind>(&command.value)) form.auth = *auth;
+            break;
+        case K::SaveForm: save_form(document); break;
+        case K::ToggleScale: scale_to_fit = !scale_to_fit; break;
+        case K::ToggleFullscreen: fullscreen = !fullscreen; break;
+        case K::Disconnect: end_session(); break;
+        case K::UseDiscoveredDevice:
+            if (const auto* index = std::get_if<std::uint64_t>(&command.value); index && *index < devices.size()) {
+                const DiscoveredDevice& device = devices[*index];
+                form.name = device.name;
+                form.host = device.endpoint_id;
+                form.kind = ConnectionKind::Zavo;
+                form.auth = AuthKind::DeviceIdentity;
+                form.port.clear();
+                load_form_into_inputs();
+                focus_input(InputSlot::Name);
+            }
+            break;
+        case K::ToggleNavigation: {
+            const bool open = nav_choice.value_or(nav_default_open && !narrow);
+            nav_choice = !open;
+            break;
         }
-        break;
-    case K::Connect:
-        if (id) start_session(*id);
-        break;
-    case K::RequestConnect:
-        if (id) request_connect(*id);
-        break;
-    case K::Select:
-        if (id) selected = *id;
-        break;
-    case K::ToggleFavorite:
-        if (const SavedConnection* c = id ? find_connection(connections, *id) : nullptr) {
-            const bool favorite = !c->favorite;
-            toggle_favorite(connections, *id);
-            dispatch(*this, document, RemoteAction{RemoteAction::SetFavorite{*id, favorite}});
-        }
-        break;
-    case K::RequestDelete:
-        if (id) request_delete(*id);
-        break;
-    case K::RequestTrustHostKey:
-        if (const SavedConnection* c = id ? find_connection(connections, *id) : nullptr) {
-            const auto problem = ssh_host_key_verdict(*id);
-            if (const auto* unknown = problem ? std::get_if<HostKeyUnknown>(&*problem) : nullptr)
-                confirmation = ConfirmationRequest{ConfirmationRequest::Kind::TrustHostKey, confirmation_key(*c),
-                                                   unknown->presented, *id};
-            else
-                notice = "No new SSH host key is waiting for trust. Changed keys must be forgotten before they can be "
-                         "reviewed again.";
-        }
-        break;
-    case K::RequestForgetHostKey:
-        if (const SavedConnection* c = id ? find_connection(connections, *id) : nullptr) {
-            const auto problem = ssh_host_key_verdict(*id);
-            if (problem && std::holds_alternative<HostKeyChanged>(*problem))
-                confirmation =
-                    ConfirmationRequest{ConfirmationRequest::Kind::ForgetHostKey, confirmation_key(*c), {}, *id};
-            else
-                notice = "Only a currently changed SSH host key can be forgotten. Reconnect to revalidate this target "
-                         "first.";
-        }
-        break;
-    case K::Confirm:
-        if (auto request = std::exchange(confirmation, std::nullopt)) confirm(*request, document);
-        break;
-    case K::CancelConfirmation:
-        confirmation.reset();
-        notice = "Action cancelled. No connection or profile was changed.";
-        break;
-    case K::FocusInput:
-        if (const auto* slot = std::get_if<InputSlot>(&command.value)) focus_input(*slot);
-        break;
-    case K::SetKind:
-        if (const auto* kind = std::get_if<ConnectionKind>(&command.value)) set_form_kind(*kind);
-        break;
-    case K::SetAuth:
-        if (const auto* auth = std::get_if<AuthKind>(&command.value)) form.auth = *auth;
-        break;
-    case K::SaveForm: save_form(document); break;
-    case K::ToggleScale: scale_to_fit = !scale_to_fit; break;
-    case K::ToggleFullscreen: fullscreen = !fullscreen; break;
-    case K::Disconnect: end_session(); break;
-    case K::UseDiscoveredDevice:
-        if (const auto* index = std::get_if<std::uint64_t>(&command.value); index && *index < devices.size()) {
-            const DiscoveredDevice& device = devices[*index];
-            form.name = device.name;
-            form.host = device.endpoint_id;
-            form.kind = ConnectionKind::Zavo;
-            form.auth = AuthKind::DeviceIdentity;
-            form.port.clear();
-            load_form_into_inputs();
-            focus_input(InputSlot::Name);
-        }
-        break;
-    case K::ToggleNavigation: {
-        const bool open = nav_choice.value_or(nav_default_open && !narrow);
-        nav_choice = !open;
-        break;
-    }
     }
 }
 
@@ -174,57 +176,58 @@ void RemoteApp::confirm(const ConfirmationRequest& request, crdt::Document& docu
     const std::string host = found->host;
     const std::uint16_t port = found->port;
     switch (request.kind) {
-    case Kind::Connect: start_session(request.id); return;
-    case Kind::Delete:
-        remove_connection(connections, request.id);
-        dispatch(*this, document, RemoteAction{RemoteAction::DeleteConnection{request.id}});
-        if (selected == request.id) {
-            const auto visible = visible_connections(connections, search_query);
-            selected = visible.empty() ? std::nullopt : std::optional<Uuid>(visible.front()->id);
-        }
-        return;
-    case Kind::TrustHostKey: {
-        const auto problem = ssh_host_key_verdict(request.id);
-        const auto* unknown = problem ? std::get_if<HostKeyUnknown>(&*problem) : nullptr;
-        if (!unknown || unknown->presented != request.identity) {
-            notice = "The observed SSH host key changed before it was trusted. Review it again.";
+        case Kind::Connect: start_session(request.id); return;
+        case Kind::Delete:
+            remove_connection(connections, request.id);
+            dispatch(*this, document, RemoteAction{RemoteAction::DeleteConnection{request.id}});
+            if (selected == request.id) {
+                const auto visible = visible_connections(connections, search_query);
+                selected = visible.empty() ? std::nullopt : std::optional<Uuid>(visible.front()->id);
+            }
+            return;
+        case Kind::TrustHostKey: {
+            const auto problem = ssh_host_key_verdict(request.id);
+            const auto* unknown = problem ? std::get_if<HostKeyUnknown>(&*problem) : nullptr;
+            if (!unknown || unknown->presented != request.identity) {
+                notice = "The observed SSH host key changed before it was trusted. Review it again.";
+                return;
+            }
+            const auto path = known_hosts_path();
+            if (!path) {
+                notice = fmt::format("Could not use private SSH host-key storage: {}", path.error());
+                return;
+            }
+            if (auto pinned = known_hosts::trust(*path, host, port, request.identity); !pinned) {
+                notice = fmt::format("Could not save SSH host-key trust: {}", pinned.error());
+                return;
+            }
+            start_session(request.id);
             return;
         }
-        const auto path = known_hosts_path();
-        if (!path) {
-            notice = fmt::format("Could not use private SSH host-key storage: {}", path.error());
+        case Kind::ForgetHostKey: {
+            const auto problem = ssh_host_key_verdict(request.id);
+            if (!problem || !std::holds_alternative<HostKeyChanged>(*problem)) {
+                notice =
+                    "The SSH host key is no longer the changed key you approved for removal. Reconnect to review it "
+                    "again.";
+                return;
+            }
+            const auto path = known_hosts_path();
+            if (!path) {
+                notice = fmt::format("Could not use private SSH host-key storage: {}", path.error());
+                return;
+            }
+            const auto removed = known_hosts::forget(*path, host, port);
+            if (!removed) {
+                notice = fmt::format("Could not forget SSH host-key trust: {}", removed.error());
+            } else if (*removed) {
+                notice = "Forgot the local SSH host-key pin. Reconnect to review the next key before trusting it.";
+                end_session();
+            } else {
+                notice = "No local SSH host-key pin was found for this target.";
+            }
             return;
         }
-        if (auto pinned = known_hosts::trust(*path, host, port, request.identity); !pinned) {
-            notice = fmt::format("Could not save SSH host-key trust: {}", pinned.error());
-            return;
-        }
-        start_session(request.id);
-        return;
-    }
-    case Kind::ForgetHostKey: {
-        const auto problem = ssh_host_key_verdict(request.id);
-        if (!problem || !std::holds_alternative<HostKeyChanged>(*problem)) {
-            notice = "The SSH host key is no longer the changed key you approved for removal. Reconnect to review it "
-                     "again.";
-            return;
-        }
-        const auto path = known_hosts_path();
-        if (!path) {
-            notice = fmt::format("Could not use private SSH host-key storage: {}", path.error());
-            return;
-        }
-        const auto removed = known_hosts::forget(*path, host, port);
-        if (!removed) {
-            notice = fmt::format("Could not forget SSH host-key trust: {}", removed.error());
-        } else if (*removed) {
-            notice = "Forgot the local SSH host-key pin. Reconnect to review the next key before trusting it.";
-            end_session();
-        } else {
-            notice = "No local SSH host-key pin was found for this target.";
-        }
-        return;
-    }
     }
 }
 
@@ -341,8 +344,9 @@ void RemoteApp::refresh_inputs() {
 }
 
 void RemoteApp::load_form_into_inputs() {
-    input_mut(InputSlot::Host).placeholder =
-        form.kind == ConnectionKind::Zavo ? "certified Zavo endpoint id" : std::string(field_placeholder(InputSlot::Host));
+    input_mut(InputSlot::Host).placeholder = form.kind == ConnectionKind::Zavo
+                                                 ? "certified Zavo endpoint id"
+                                                 : std::string(field_placeholder(InputSlot::Host));
     for (InputSlot slot : kSlots) input_mut(slot).set_text_with_cursor_at_end(model_text(slot));
 }
 
@@ -351,8 +355,9 @@ std::vector<std::string> RemoteApp::form_problems() const {
     for (std::string& problem : form.problems()) {
         const bool visible = touched.show_all || (touched.name && starts_with(problem, "Name is required")) ||
                              (touched.host && (starts_with(problem, "Host is required") ||
-                                               starts_with(problem, "Zavo device node must be an exact certified "
-                                                                    "endpoint id"))) ||
+                                               starts_with(problem,
+                                                           "Zavo device node must be an exact certified "
+                                                           "endpoint id"))) ||
                              (touched.port && starts_with(problem, "Port"));
         if (visible) shown.push_back(std::move(problem));
     }

@@ -117,9 +117,9 @@ void RemoteApp::apply_demo_scene(std::string_view name) {
         const auto id = first_connection_of_kind(ConnectionKind::Ssh);
         if (!id) return;
         const SavedConnection* c = find_connection(connections, *id);
-        confirmation =
-            ConfirmationRequest{ConfirmationRequest::Kind::TrustHostKey, confirmation_key(*c),
-                                HostKeyIdentity{"ssh-ed25519", "SHA256:DemoFingerprintForVisualReviewOnly"}, *id};
+        confirmation = ConfirmationRequest{ConfirmationRequest::Kind::TrustHostKey, confirmation_key(*c),
+                                           HostKeyIdentity{"ssh-ed25519", "SHA256:DemoFingerprintForVisualReviewOnly"},
+                                           *id};
     }
 }
 

@@ -80,17 +80,17 @@ void RemoteApp::start_session(const Uuid& id) {
         return;
     }
     switch (c.kind) {
-    case ConnectionKind::Ssh: live_session = launch_ssh(c); break;
-    case ConnectionKind::Vnc: live_session = launch_vnc(c); break;
-    case ConnectionKind::Rdp:
-        live_session = LiveSession{LiveSession::Unavailable{ConnectionReadiness::BackendUnavailable, c.kind}};
-        break;
-    case ConnectionKind::Zavo:
-        if (auto device = start_device_session(c.host, device_session_counter, device_requests))
-            live_session = LiveSession{std::move(*device)};
-        else
-            live_session = failed(std::move(device.error()));
-        break;
+        case ConnectionKind::Ssh: live_session = launch_ssh(c); break;
+        case ConnectionKind::Vnc: live_session = launch_vnc(c); break;
+        case ConnectionKind::Rdp:
+            live_session = LiveSession{LiveSession::Unavailable{ConnectionReadiness::BackendUnavailable, c.kind}};
+            break;
+        case ConnectionKind::Zavo:
+            if (auto device = start_device_session(c.host, device_session_counter, device_requests))
+                live_session = LiveSession{std::move(*device)};
+            else
+                live_session = failed(std::move(device.error()));
+            break;
     }
     if (SavedConnection* stamped = find_connection(connections, id)) stamped->last_used = "just now";
     screen = Screen::session(id);

@@ -93,7 +93,8 @@ constexpr std::size_t field_count = std::tuple_size_v<std::remove_cvref_t<declty
 template <class R>
 struct Shape {
     static constexpr auto names = std::apply(
-        [](const auto&... f) { return std::array<std::string_view, sizeof...(f)>{f.name...}; }, RecordFields<R>::fields);
+        [](const auto&... f) { return std::array<std::string_view, sizeof...(f)>{f.name...}; },
+        RecordFields<R>::fields);
     static constexpr json::RecordShape record{RecordFields<R>::expectation, names};
 };
 
@@ -132,8 +133,9 @@ json::Result<void> read_field(json::Reader& r, R& record, std::size_t index) {
     std::apply(
         [&](const auto&... f) {
             (void)((i++ == index &&
-                    (result = json::assign(record.*(f.member),
-                                           read_value(r, std::type_identity<std::remove_cvref_t<decltype(record.*(f.member))>>{})),
+                    (result = json::assign(
+                         record.*(f.member),
+                         read_value(r, std::type_identity<std::remove_cvref_t<decltype(record.*(f.member))>>{})),
                      true)) ||
                    ...);
         },
@@ -214,13 +216,12 @@ private:
     template <std::size_t... I>
     static json::Result<std::size_t> read_enum(json::Reader& reader, std::tuple<R...>& records,
                                                std::index_sequence<I...>) {
-        return json::read_enum(reader, shapes,
-                               [&](json::Reader& r, std::size_t variant, std::size_t field) -> json::Result<void> {
-                                   json::Result<void> result;
-                                   (void)((variant == I && (result = read_field(r, std::get<I>(records), field), true)) ||
-                                          ...);
-                                   return result;
-                               });
+        return json::read_enum(
+            reader, shapes, [&](json::Reader& r, std::size_t variant, std::size_t field) -> json::Result<void> {
+                json::Result<void> result;
+                (void)((variant == I && (result = read_field(r, std::get<I>(records), field), true)) || ...);
+                return result;
+            });
     }
 
     template <std::size_t... I>

@@ -9,8 +9,8 @@ struct RecordFields<RemoteAction::UpsertConnection> {
     using A = RemoteAction::UpsertConnection;
     static constexpr std::string_view name = "UpsertConnection";
     static constexpr std::string_view expectation = "struct variant RemoteAction::UpsertConnection";
-    static constexpr std::tuple fields{field("id", &A::id),     field("name", &A::name), field("host", &A::host),
-                                       field("port", &A::port), field("user", &A::user), field("kind", &A::kind),
+    static constexpr std::tuple fields{field("id", &A::id),     field("name", &A::name),  field("host", &A::host),
+                                       field("port", &A::port), field("user", &A::user),  field("kind", &A::kind),
                                        field("auth", &A::auth), field("group", &A::group)};
 };
 

@@ -75,10 +75,9 @@ std::expected<DeviceSession, std::string> start_device_session(std::string_view 
 
     auto receiver_box = std::make_shared<Receiver<DecoderWake>>(std::move(receiver));
     try {
-        spawn([receiver_box, pending = session.pending_frame, decoded = session.decoded_frame,
-               alive = session.decoder_alive] {
-            run_frame_decoder(std::move(*receiver_box), pending, decoded, alive);
-        });
+        spawn(
+            [receiver_box, pending = session.pending_frame, decoded = session.decoded_frame,
+             alive = session.decoder_alive] { run_frame_decoder(std::move(*receiver_box), pending, decoded, alive); });
     } catch (const std::system_error& e) {
         // No session will ever hold this id: tell the relay to drop the Connect.
         device_requests.push_back(DeviceRequest::disconnect(session_id));

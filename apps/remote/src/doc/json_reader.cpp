@@ -47,17 +47,17 @@ std::string debug_quoted(std::string_view text) {
     for (char ch : text) {
         auto c = static_cast<unsigned char>(ch);
         switch (ch) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\0': out += "\\0"; break;
-        default:
-            if (c < 0x20 || c == 0x7F)
-                out += fmt::format("\\u{{{:x}}}", c);
-            else
-                out.push_back(ch);
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '\0': out += "\\0"; break;
+            default:
+                if (c < 0x20 || c == 0x7F)
+                    out += fmt::format("\\u{{{:x}}}", c);
+                else
+                    out.push_back(ch);
         }
     }
     out.push_back('"');
@@ -101,49 +101,50 @@ Result<std::string> Reader::string() {
         if (pos_ == input_.size()) return std::unexpected(error("EOF while parsing a string"));
         char c = input_[pos_++];
         if (c == '"') break;
-        if (c != '\\') return std::unexpected(error("control character (\\u0000-\\u001F) found while parsing a string"));
+        if (c != '\\')
+            return std::unexpected(error("control character (\\u0000-\\u001F) found while parsing a string"));
         if (pos_ == input_.size()) return std::unexpected(error("EOF while parsing a string"));
         char e = input_[pos_++];
         switch (e) {
-        case '"': out.push_back('"'); break;
-        case '\\': out.push_back('\\'); break;
-        case '/': out.push_back('/'); break;
-        case 'b': out.push_back('\b'); break;
-        case 'f': out.push_back('\f'); break;
-        case 'n': out.push_back('\n'); break;
-        case 'r': out.push_back('\r'); break;
-        case 't': out.push_back('\t'); break;
-        case 'u': {
-            auto hex4 = [this]() -> Result<std::uint32_t> {
-                std::uint32_t v = 0;
-                for (int i = 0; i < 4; ++i) {
-                    if (pos_ == input_.size()) return std::unexpected(error("EOF while parsing a string"));
-                    int d = hex_digit(input_[pos_++]);
-                    if (d < 0) return std::unexpected(error("invalid escape"));
-                    v = v << 4 | static_cast<std::uint32_t>(d);
+            case '"': out.push_back('"'); break;
+            case '\\': out.push_back('\\'); break;
+            case '/': out.push_back('/'); break;
+            case 'b': out.push_back('\b'); break;
+            case 'f': out.push_back('\f'); break;
+            case 'n': out.push_back('\n'); break;
+            case 'r': out.push_back('\r'); break;
+            case 't': out.push_back('\t'); break;
+            case 'u': {
+                auto hex4 = [this]() -> Result<std::uint32_t> {
+                    std::uint32_t v = 0;
+                    for (int i = 0; i < 4; ++i) {
+                        if (pos_ == input_.size()) return std::unexpected(error("EOF while parsing a string"));
+                        int d = hex_digit(input_[pos_++]);
+                        if (d < 0) return std::unexpected(error("invalid escape"));
+                        v = v << 4 | static_cast<std::uint32_t>(d);
+                    }
+                    return v;
+                };
+                auto first = hex4();
+                if (!first) return std::unexpected(first.error());
+                std::uint32_t cp = *first;
+                if (cp >= 0xDC00 && cp <= 0xDFFF) return std::unexpected(error("lone leading surrogate in hex escape"));
+                if (cp >= 0xD800 && cp <= 0xDBFF) {
+                    if (pos_ + 2 > input_.size() || input_[pos_] != '\\' || input_[pos_ + 1] != 'u') {
+                        pos_ = std::min(pos_ + 1, input_.size());
+                        return std::unexpected(error("unexpected end of hex escape"));
+                    }
+                    pos_ += 2;
+                    auto second = hex4();
+                    if (!second) return std::unexpected(second.error());
+                    if (*second < 0xDC00 || *second > 0xDFFF)
+                        return std::unexpected(error("lone leading surrogate in hex escape"));
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (*second - 0xDC00);
                 }
-                return v;
-            };
-            auto first = hex4();
-            if (!first) return std::unexpected(first.error());
-            std::uint32_t cp = *first;
-            if (cp >= 0xDC00 && cp <= 0xDFFF) return std::unexpected(error("lone leading surrogate in hex escape"));
-            if (cp >= 0xD800 && cp <= 0xDBFF) {
-                if (pos_ + 2 > input_.size() || input_[pos_] != '\\' || input_[pos_ + 1] != 'u') {
-                    pos_ = std::min(pos_ + 1, input_.size());
-                    return std::unexpected(error("unexpected end of hex escape"));
-                }
-                pos_ += 2;
-                auto second = hex4();
-                if (!second) return std::unexpected(second.error());
-                if (*second < 0xDC00 || *second > 0xDFFF)
-                    return std::unexpected(error("lone leading surrogate in hex escape"));
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (*second - 0xDC00);
+                append_utf8(out, cp);
+                break;
             }
-            append_utf8(out, cp);
-            break;
-        }
-        default: return std::unexpected(error("invalid escape"));
+            default: return std::unexpected(error("invalid escape"));
         }
     }
     if (!is_valid_utf8(out)) return std::unexpected(error("invalid unicode code point"));
@@ -203,9 +204,8 @@ Result<Number> Reader::number() {
         // "-0" falls through and reads as the float -0.0.
         if (!overflow && value != 0 && value <= static_cast<std::uint64_t>(INT64_MAX) + 1) {
             n.kind = Number::Kind::Signed;
-            n.signed_value = value == static_cast<std::uint64_t>(INT64_MAX) + 1
-                                 ? INT64_MIN
-                                 : -static_cast<std::int64_t>(value);
+            n.signed_value = value == static_cast<std::uint64_t>(INT64_MAX) + 1 ? INT64_MIN
+                                                                                : -static_cast<std::int64_t>(value);
             return n;
         }
     }
@@ -234,21 +234,21 @@ Result<void> Reader::colon() {
 
 Result<void> Reader::skip_scalar(char first) {
     switch (first) {
-    case '"': {
-        auto s = string();
-        if (!s) return std::unexpected(s.error());
-        return {};
-    }
-    case 'n': return literal("null");
-    case 't': return literal("true");
-    case 'f': return literal("false");
-    default:
-        if (first == '-' || is_digit(first)) {
-            auto n = number();
-            if (!n) return std::unexpected(n.error());
+        case '"': {
+            auto s = string();
+            if (!s) return std::unexpected(s.error());
             return {};
         }
-        return std::unexpected(peek_error("expected value"));
+        case 'n': return literal("null");
+        case 't': return literal("true");
+        case 'f': return literal("false");
+        default:
+            if (first == '-' || is_digit(first)) {
+                auto n = number();
+                if (!n) return std::unexpected(n.error());
+                return {};
+            }
+            return std::unexpected(peek_error("expected value"));
     }
 }
 
@@ -339,9 +339,9 @@ Result<void> Reader::finish() {
 
 std::string Reader::describe(const Number& number) {
     switch (number.kind) {
-    case Number::Kind::Unsigned: return fmt::format("integer `{}`", number.unsigned_value);
-    case Number::Kind::Signed: return fmt::format("integer `{}`", number.signed_value);
-    case Number::Kind::Float: break;
+        case Number::Kind::Unsigned: return fmt::format("integer `{}`", number.unsigned_value);
+        case Number::Kind::Signed: return fmt::format("integer `{}`", number.signed_value);
+        case Number::Kind::Float: break;
     }
     std::string text = fmt::format("{}", number.float_value);
     if (text.find_first_of(".e") == std::string::npos) text += ".0";
@@ -353,32 +353,32 @@ Error Reader::invalid_type(std::string_view expected) {
     if (!c) return peek_error("EOF while parsing a value");
     std::string found;
     switch (*c) {
-    case '[': found = "sequence"; break;
-    case '{': found = "map"; break;
-    case '"': {
-        auto s = string();
-        if (!s) return s.error();
-        found = "string " + debug_quoted(*s);
-        break;
-    }
-    case 'n': {
-        if (auto l = literal("null"); !l) return l.error();
-        found = "null";
-        break;
-    }
-    case 't':
-    case 'f': {
-        bool value = *c == 't';
-        if (auto l = literal(value ? "true" : "false"); !l) return l.error();
-        found = value ? "boolean `true`" : "boolean `false`";
-        break;
-    }
-    default: {
-        if (*c != '-' && !is_digit(*c)) return peek_error("expected value");
-        auto n = number();
-        if (!n) return n.error();
-        found = describe(*n);
-    }
+        case '[': found = "sequence"; break;
+        case '{': found = "map"; break;
+        case '"': {
+            auto s = string();
+            if (!s) return s.error();
+            found = "string " + debug_quoted(*s);
+            break;
+        }
+        case 'n': {
+            if (auto l = literal("null"); !l) return l.error();
+            found = "null";
+            break;
+        }
+        case 't':
+        case 'f': {
+            bool value = *c == 't';
+            if (auto l = literal(value ? "true" : "false"); !l) return l.error();
+            found = value ? "boolean `true`" : "boolean `false`";
+            break;
+        }
+        default: {
+            if (*c != '-' && !is_digit(*c)) return peek_error("expected value");
+            auto n = number();
+            if (!n) return n.error();
+            found = describe(*n);
+        }
     }
     return error(fmt::format("invalid type: {}, expected {}", found, expected));
 }

@@ -147,8 +147,7 @@ Result<std::size_t> read_enum(Reader& reader, std::span<const VariantShape> vari
     if (auto colon = reader.colon(); !colon) return std::unexpected(colon.error());
     if (const RecordShape* record = variants[*index].record) {
         std::size_t variant = *index;
-        auto content = read_record(reader, *record,
-                                   [&](Reader& r, std::size_t f) { return field(r, variant, f); });
+        auto content = read_record(reader, *record, [&](Reader& r, std::size_t f) { return field(r, variant, f); });
         if (!content) return std::unexpected(content.error());
     } else {
         auto v = reader.peek();

@@ -109,22 +109,22 @@ void copy_entry(ProfileDocument& doc, const crdt::ObjId& map, const std::string&
         }
     };
     const auto into_map = [&](const crdt::ObjId& to, const std::string& k, const crdt::Entry& e) {
-        copy(e, [&](crdt::ObjType t) { return doc.put_object(to, k, t); },
-             [&](const crdt::ScalarValue& v) { return doc.put(to, k, v); });
+        copy(
+            e, [&](crdt::ObjType t) { return doc.put_object(to, k, t); },
+            [&](const crdt::ScalarValue& v) { return doc.put(to, k, v); });
     };
     into_map(map, key, entry);
     while (!work.empty()) {
         const auto [from, to] = std::move(work.back());
         work.pop_back();
         switch (doc.object_type(from).value_or(crdt::ObjType::Map)) {
-            case crdt::ObjType::Text:
-                (void)doc.splice_text(to, 0, 0, doc.text(from).value_or(""));
-                break;
+            case crdt::ObjType::Text: (void)doc.splice_text(to, 0, 0, doc.text(from).value_or("")); break;
             case crdt::ObjType::List:
                 for (std::size_t i = 0, n = doc.length(from).value_or(0); i < n; ++i)
                     if (auto e = doc.get(from, i); e && *e)
-                        copy(**e, [&](crdt::ObjType t) { return doc.insert_object(to, i, t); },
-                             [&](const crdt::ScalarValue& v) { return doc.insert(to, i, v); });
+                        copy(
+                            **e, [&](crdt::ObjType t) { return doc.insert_object(to, i, t); },
+                            [&](const crdt::ScalarValue& v) { return doc.insert(to, i, v); });
                 break;
             case crdt::ObjType::Map:
                 for (const std::string& k : doc.keys(from).value_or(std::vector<std::string>{}))
@@ -256,8 +256,8 @@ std::vector<SavedConnection> load_connections(const ProfileDocument& doc) {
 void store_connection(ProfileDocument& doc, const SavedConnection& c) {
     using zavo_ui::doc::put_scalar_if_changed;
     const crdt::ObjId connections = ensure_connections_map(doc);
-    const crdt::ObjId map =
-        object_or_new(doc, connections, c.id.to_string(), crdt::ObjType::Map, "put_object connection map never fails");
+    const crdt::ObjId map = object_or_new(doc, connections, c.id.to_string(), crdt::ObjType::Map,
+                                          "put_object connection map never fails");
     set_name(doc, map, c.name);
     put_scalar_if_changed(doc, map, "host", std::string_view(c.host));
     put_scalar_if_changed(doc, map, "port", std::int64_t{c.port});

@@ -54,14 +54,15 @@ std::string message(const HostKeyProblem& problem, std::string_view host, std::u
         return fmt::format("SSH host key for {}:{} needs explicit trust: {} {}", host, port, u->presented.algorithm,
                            u->presented.fingerprint);
     if (auto* c = std::get_if<HostKeyChanged>(&problem))
-        return fmt::format("SSH host key changed for {}:{}. Expected {} {}; received {} {}. Connection blocked.",
-                           host, port, c->stored.algorithm, c->stored.fingerprint, c->presented.algorithm,
+        return fmt::format("SSH host key changed for {}:{}. Expected {} {}; received {} {}. Connection blocked.", host,
+                           port, c->stored.algorithm, c->stored.fingerprint, c->presented.algorithm,
                            c->presented.fingerprint);
     return fmt::format("SSH host-key store is unavailable: {}", std::get<HostKeyStoreUnavailable>(problem).text);
 }
 
 std::expected<void, std::string> check_private_mode(const struct stat& status, std::string_view subject) {
-    if (status.st_mode & 077) return std::unexpected(fmt::format("{} must not be accessible to group or other users", subject));
+    if (status.st_mode & 077)
+        return std::unexpected(fmt::format("{} must not be accessible to group or other users", subject));
     return {};
 }
 
@@ -159,7 +160,8 @@ std::expected<void, std::string> trust(const fs::path& path, std::string_view ho
 std::expected<bool, std::string> forget(const fs::path& path, std::string_view host, std::uint16_t port) {
     auto store = load(path);
     if (!store) return std::unexpected(store.error());
-    auto removed = std::erase_if(store->entries, [&](const KnownHostEntry& e) { return e.host == host && e.port == port; });
+    auto removed = std::erase_if(store->entries,
+                                 [&](const KnownHostEntry& e) { return e.host == host && e.port == port; });
     if (removed == 0) return false;
     if (auto saved = save(path, *store); !saved) return std::unexpected(saved.error());
     return true;

@@ -58,14 +58,12 @@ std::expected<KnownHosts, std::string> load(const std::filesystem::path& path);
 // Replaces the whole file (mode 0600) and checks it again afterwards.
 std::expected<void, std::string> save(const std::filesystem::path& path, const KnownHosts& store);
 // Pins the identity for host:port; trusting the pinned identity again writes nothing.
-std::expected<void, std::string> trust(const std::filesystem::path& path, std::string_view host,
-                                       std::uint16_t port, const HostKeyIdentity& identity);
+std::expected<void, std::string> trust(const std::filesystem::path& path, std::string_view host, std::uint16_t port,
+                                       const HostKeyIdentity& identity);
 // Removes every pin of host:port; whether one was removed.
-std::expected<bool, std::string> forget(const std::filesystem::path& path, std::string_view host,
-                                        std::uint16_t port);
+std::expected<bool, std::string> forget(const std::filesystem::path& path, std::string_view host, std::uint16_t port);
 // The first pin of host:port decides; host and port compare exactly.
-HostKeyVerdict verify(const KnownHosts& store, std::string_view host, std::uint16_t port,
-                      HostKeyIdentity presented);
+HostKeyVerdict verify(const KnownHosts& store, std::string_view host, std::uint16_t port, HostKeyIdentity presented);
 
 }  // namespace known_hosts
 

@@ -18,9 +18,9 @@ json::Result<KnownHostEntry> read_entry(json::Reader& reader) {
     KnownHostEntry entry;
     auto done = json::read_record(reader, kEntry, [&](json::Reader& r, std::size_t field) -> json::Result<void> {
         switch (field) {
-        case 0: return json::assign(entry.host, json::read_text(r));
-        case 1: return json::assign(entry.port, json::read_u16(r));
-        default: return json::assign(entry.identity, read_host_key_identity(r));
+            case 0: return json::assign(entry.host, json::read_text(r));
+            case 1: return json::assign(entry.port, json::read_u16(r));
+            default: return json::assign(entry.identity, read_host_key_identity(r));
         }
     });
     if (!done) return std::unexpected(std::move(done.error()));

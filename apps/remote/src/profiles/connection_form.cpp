@@ -6,12 +6,12 @@ namespace remote {
 
 std::string_view field_placeholder(InputSlot slot) {
     switch (slot) {
-    case InputSlot::Search: return "Search machines\u2026  ( / )";
-    case InputSlot::Name: return "My machine";
-    case InputSlot::Host: return "hostname or IP";
-    case InputSlot::Port: return "Port";
-    case InputSlot::User: return "username";
-    case InputSlot::Group: return "group (optional)";
+        case InputSlot::Search: return "Search machines\u2026  ( / )";
+        case InputSlot::Name: return "My machine";
+        case InputSlot::Host: return "hostname or IP";
+        case InputSlot::Port: return "Port";
+        case InputSlot::User: return "username";
+        case InputSlot::Group: return "group (optional)";
     }
     return "";
 }

@@ -26,10 +26,10 @@ bool contains_lowered(std::string_view text, std::string_view query) {
 
 std::string_view lowered_stored_name(ConnectionKind kind) {
     switch (kind) {
-    case ConnectionKind::Ssh: return "ssh";
-    case ConnectionKind::Vnc: return "vnc";
-    case ConnectionKind::Rdp: return "rdp";
-    case ConnectionKind::Zavo: return "zavo";
+        case ConnectionKind::Ssh: return "ssh";
+        case ConnectionKind::Vnc: return "vnc";
+        case ConnectionKind::Rdp: return "rdp";
+        case ConnectionKind::Zavo: return "zavo";
     }
     return "";
 }

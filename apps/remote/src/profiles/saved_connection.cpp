@@ -27,9 +27,7 @@ std::string_view stored_name(ConnectionKind kind) {
     return "SSH";
 }
 
-std::string_view label(ConnectionKind kind) {
-    return kind == ConnectionKind::Zavo ? "Zavo device" : stored_name(kind);
-}
+std::string_view label(ConnectionKind kind) { return kind == ConnectionKind::Zavo ? "Zavo device" : stored_name(kind); }
 
 std::optional<std::uint16_t> default_port(ConnectionKind kind) {
     switch (kind) {

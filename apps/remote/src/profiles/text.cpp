@@ -55,7 +55,8 @@ std::string to_lower_full(std::string_view text) {
         }
         return out;
     }
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
+    icu::UnicodeString u = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
     u.toLower(icu::Locale::getRoot());
     u.toUTF8String(out);
     return out;

@@ -18,8 +18,8 @@ int hex_value(char c) {
 
 std::string invalid_char(char c, std::size_t index) {
     return fmt::format(
-        "invalid character: expected an optional prefix of `urn:uuid:` followed by [0-9a-fA-F-], found `{}` at {}",
-        c, index + 1);
+        "invalid character: expected an optional prefix of `urn:uuid:` followed by [0-9a-fA-F-], found `{}` at {}", c,
+        index + 1);
 }
 
 }  // namespace
@@ -56,14 +56,15 @@ std::expected<Uuid, std::string> Uuid::parse(std::string_view text) {
             for (std::size_t i = 0; i < body.size(); ++i)
                 if (body[i] != '-' && hex_value(body[i]) < 0) return std::unexpected(invalid_char(body[i], offset + i));
             if (count == 1)
-                return std::unexpected(fmt::format("invalid length: expected length 32 for simple format, found {}", body.size()));
+                return std::unexpected(
+                    fmt::format("invalid length: expected length 32 for simple format, found {}", body.size()));
             return std::unexpected(fmt::format("invalid group count: expected 5, found {}", count));
         }
         for (std::size_t i = 0; i <= body.size(); ++i) {
             if (i == body.size() || body[i] == '-') {
                 if (run != kGroups[group])
-                    return std::unexpected(fmt::format("invalid group length in group {}: expected {}, found {}",
-                                                       group, kGroups[group], run));
+                    return std::unexpected(fmt::format("invalid group length in group {}: expected {}, found {}", group,
+                                                       kGroups[group], run));
                 ++group;
                 run = 0;
             } else {

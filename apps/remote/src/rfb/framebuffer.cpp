@@ -83,8 +83,8 @@ void swizzle_bgrx(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
 }
 
 // n wire pixels of bpp bytes each into RGBA at dst.
-void decode_run(const PixelFormat& f, std::size_t bpp, bool client_format, const std::uint8_t* src,
-                std::uint8_t* dst, std::size_t n) {
+void decode_run(const PixelFormat& f, std::size_t bpp, bool client_format, const std::uint8_t* src, std::uint8_t* dst,
+                std::size_t n) {
     if (client_format) {
         swizzle_bgrx(src, dst, n);
         return;
@@ -106,7 +106,8 @@ void fill_area(Framebuffer& fb, std::uint16_t x, std::uint16_t y, std::uint16_t 
         std::size_t stride = std::size_t{fb.width} * 4;
         std::uint8_t* first = base + std::size_t{y} * stride + std::size_t{x} * 4;
         for (std::size_t c = 0; c < area->width; ++c) store_pixel(first + c * 4, value);
-        for (std::size_t r = 1; r < area->height; ++r) std::memcpy(first + r * stride, first, std::size_t{area->width} * 4);
+        for (std::size_t r = 1; r < area->height; ++r)
+            std::memcpy(first + r * stride, first, std::size_t{area->width} * 4);
         return;
     }
     for (std::uint32_t r = 0; r < h; ++r)
@@ -255,9 +256,8 @@ void Framebuffer::switch_buffer() {
     } else {
         next = new_pixel_buffer(0, pixels.get());
         if (r.spares_.size() >= MAX_SPARE_BUFFERS) {  // let go of the oldest; its holders keep it
-            auto oldest = std::min_element(r.spares_.begin(), r.spares_.end(), [](const auto& a, const auto& b) {
-                return a.current_at < b.current_at;
-            });
+            auto oldest = std::min_element(r.spares_.begin(), r.spares_.end(),
+                                           [](const auto& a, const auto& b) { return a.current_at < b.current_at; });
             r.spares_.erase(oldest);
         }
     }
@@ -292,7 +292,8 @@ void Framebuffer::copy_from_source(const PixelArea& a) {
     const std::size_t offset = std::size_t{a.y} * stride + std::size_t{a.x} * 4;
     const std::uint8_t* from = recycling_.source_->data() + offset;
     std::uint8_t* to = pixels->data() + offset;
-    for (std::size_t row = 0; row < a.height; ++row) std::memcpy(to + row * stride, from + row * stride, std::size_t{a.width} * 4);
+    for (std::size_t row = 0; row < a.height; ++row)
+        std::memcpy(to + row * stride, from + row * stride, std::size_t{a.width} * 4);
 }
 
 void Framebuffer::copy_stale() {
@@ -413,7 +414,8 @@ Result<void> read_raw_rect(Stream& stream, Framebuffer& fb, const RectHeader& re
 
     // Pixels are decoded straight out of the stream's buffer, a run at a time.
     for (std::uint32_t row = 0; row < rect.height; ++row) {
-        std::uint8_t* dst = row < rows ? base + (std::size_t{rect.y} + row) * stride + std::size_t{rect.x} * 4 : nullptr;
+        std::uint8_t* dst = row < rows ? base + (std::size_t{rect.y} + row) * stride + std::size_t{rect.x} * 4
+                                       : nullptr;
         std::uint32_t col = 0;
         while (col < rect.width) {
             auto buf = stream.fill_buf();
@@ -428,8 +430,9 @@ Result<void> read_raw_rect(Stream& stream, Framebuffer& fb, const RectHeader& re
                 n = 1;
             }
             if (base) {
-                if (dst && col < cols) decode_run(format, bpp, client_format, src, dst + std::size_t{col} * 4,
-                                                  std::min<std::size_t>(n, cols - col));
+                if (dst && col < cols)
+                    decode_run(format, bpp, client_format, src, dst + std::size_t{col} * 4,
+                               std::min<std::size_t>(n, cols - col));
             } else {
                 for (std::size_t i = 0; i < n; ++i)
                     fb.set_pixel(saturating_add(rect.x, col + static_cast<std::uint32_t>(i)),
@@ -520,8 +523,12 @@ Result<void> read_rre_rect(Stream& stream, Framebuffer& fb, const RectHeader& re
     for (std::uint32_t i = 0; i < *count; ++i) {
         if (auto r = read_exact(stream, std::span(b.data(), bpp + 8)); !r) return r;
         const std::uint8_t* g = b.data() + bpp;
-        Sub s{format.decode_pixel({b.data(), bpp}), saturating_add(rect.x, get_u16(&g[0])),
-              saturating_add(rect.y, get_u16(&g[2])), get_u16(&g[4]), get_u16(&g[6]), false};
+        Sub s{format.decode_pixel({b.data(), bpp}),
+              saturating_add(rect.x, get_u16(&g[0])),
+              saturating_add(rect.y, get_u16(&g[2])),
+              get_u16(&g[4]),
+              get_u16(&g[6]),
+              false};
         auto area = check_pixel_work(s.w, s.h, "RRE subrectangle");
         if (!area) return std::unexpected(std::move(area.error()));
         total += *area;
@@ -565,17 +572,10 @@ Result<std::uint16_t> read_framebuffer_update(Stream& stream, Framebuffer& fb, c
         }
         Result<void> r;
         switch (rect->encoding) {
-        case 0:
-            r = read_raw_rect(stream, fb, *rect, format, bpp);
-            break;
-        case 1:
-            r = read_copy_rect(stream, fb, *rect);
-            break;
-        case 2:
-            r = read_rre_rect(stream, fb, *rect, format, bpp);
-            break;
-        default:
-            r = invalid_data(fmt::format("unsupported RFB encoding {}", rect->encoding));
+            case 0: r = read_raw_rect(stream, fb, *rect, format, bpp); break;
+            case 1: r = read_copy_rect(stream, fb, *rect); break;
+            case 2: r = read_rre_rect(stream, fb, *rect, format, bpp); break;
+            default: r = invalid_data(fmt::format("unsupported RFB encoding {}", rect->encoding));
         }
         if (!r) {
             fb.abandon_update();

@@ -46,8 +46,7 @@ std::size_t utf8_sequence(std::span<const std::uint8_t> s, std::size_t* bad) {
 // Unicode White_Space code points.
 bool is_unicode_space(char32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
-           c == 0x3000;
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 // Removes trailing white space from valid UTF-8.
@@ -186,8 +185,7 @@ std::optional<SecurityType> choose_security_type(std::span<const std::uint8_t> o
     return std::nullopt;
 }
 
-std::array<std::uint8_t, 16> vnc_auth_response(std::span<const std::uint8_t, 16> challenge,
-                                                std::string_view password) {
+std::array<std::uint8_t, 16> vnc_auth_response(std::span<const std::uint8_t, 16> challenge, std::string_view password) {
     std::uint8_t key[8] = {};
     for (std::size_t i = 0; i < 8 && i < password.size(); ++i) {
         auto b = static_cast<std::uint8_t>(password[i]);
@@ -260,9 +258,8 @@ std::vector<std::uint8_t> set_encodings_message(std::span<const std::int32_t> en
     return out;
 }
 
-std::array<std::uint8_t, 10> framebuffer_update_request_message(bool incremental, std::uint16_t x,
-                                                                 std::uint16_t y, std::uint16_t width,
-                                                                 std::uint16_t height) {
+std::array<std::uint8_t, 10> framebuffer_update_request_message(bool incremental, std::uint16_t x, std::uint16_t y,
+                                                                std::uint16_t width, std::uint16_t height) {
     std::array<std::uint8_t, 10> out{};
     out[0] = 3;
     out[1] = incremental ? 1 : 0;

@@ -66,8 +66,7 @@ std::optional<ProtocolVersion> parse_protocol_version(std::span<const std::uint8
 std::array<std::uint8_t, 12> protocol_version_reply(ProtocolVersion server);
 ProtocolVersion client_version(ProtocolVersion server);
 std::optional<SecurityType> choose_security_type(std::span<const std::uint8_t> offered);
-std::array<std::uint8_t, 16> vnc_auth_response(std::span<const std::uint8_t, 16> challenge,
-                                                std::string_view password);
+std::array<std::uint8_t, 16> vnc_auth_response(std::span<const std::uint8_t, 16> challenge, std::string_view password);
 
 Result<std::string> read_reason_string(Stream& stream);
 Result<void> read_security_result(Stream& stream);
@@ -76,9 +75,8 @@ Result<void> check_framebuffer_size(std::uint16_t width, std::uint16_t height);
 
 std::array<std::uint8_t, 20> set_pixel_format_message(const PixelFormat& format);
 std::vector<std::uint8_t> set_encodings_message(std::span<const std::int32_t> encodings);
-std::array<std::uint8_t, 10> framebuffer_update_request_message(bool incremental, std::uint16_t x,
-                                                                 std::uint16_t y, std::uint16_t width,
-                                                                 std::uint16_t height);
+std::array<std::uint8_t, 10> framebuffer_update_request_message(bool incremental, std::uint16_t x, std::uint16_t y,
+                                                                std::uint16_t width, std::uint16_t height);
 std::array<std::uint8_t, 8> key_event_message(bool down, std::uint32_t keysym);
 std::array<std::uint8_t, 6> pointer_event_message(std::uint8_t buttons, std::uint16_t x, std::uint16_t y);
 

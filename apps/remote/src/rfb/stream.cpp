@@ -26,13 +26,10 @@ void set_timeout(int fd, int option, std::chrono::milliseconds timeout) {
 
 StreamError os_error(int err) {
     switch (err) {
-    case ECONNREFUSED:
-        return {ErrorKind::ConnectionRefused, std::strerror(err)};
-    case EAGAIN:
-    case ETIMEDOUT:
-        return {ErrorKind::TimedOut, std::strerror(ETIMEDOUT)};
-    default:
-        return {ErrorKind::Other, std::strerror(err)};
+        case ECONNREFUSED: return {ErrorKind::ConnectionRefused, std::strerror(err)};
+        case EAGAIN:
+        case ETIMEDOUT: return {ErrorKind::TimedOut, std::strerror(ETIMEDOUT)};
+        default: return {ErrorKind::Other, std::strerror(err)};
     }
 }
 
@@ -108,9 +105,7 @@ Result<std::span<const std::uint8_t>> SocketStream::fill_buf() {
     return std::span<const std::uint8_t>(buf_.data() + begin_, end_ - begin_);
 }
 
-void SocketStream::consume(std::size_t n) {
-    begin_ += std::min(n, end_ - begin_);
-}
+void SocketStream::consume(std::size_t n) { begin_ += std::min(n, end_ - begin_); }
 
 Result<std::size_t> SocketStream::write_some(std::span<const std::uint8_t> bytes) {
     for (;;) {

@@ -99,14 +99,9 @@ void record_failure(const StatusCell& status, const StreamError& error) {
             return;
         }
         switch (error.kind) {
-        case ErrorKind::ConnectionRefused:
-            s = SessionStatus::failed("Connection refused");
-            break;
-        case ErrorKind::TimedOut:
-            s = SessionStatus::failed("Connection timed out");
-            break;
-        default:
-            s = SessionStatus::failed(error.message);
+            case ErrorKind::ConnectionRefused: s = SessionStatus::failed("Connection refused"); break;
+            case ErrorKind::TimedOut: s = SessionStatus::failed("Connection timed out"); break;
+            default: s = SessionStatus::failed(error.message);
         }
     });
 }
@@ -115,28 +110,28 @@ void record_failure(const StatusCell& status, const StreamError& error) {
 
 Result<bool> handle_server_message(Stream& stream, std::uint8_t type, Framebuffer& fb) {
     switch (type) {
-    case 0:  // FramebufferUpdate
-        if (auto r = read_framebuffer_update(stream, fb, CLIENT_PIXEL_FORMAT); !r)
-            return std::unexpected(std::move(r.error()));
-        return true;
-    case 1: {  // SetColourMapEntries
-        std::uint8_t b[5];
-        if (auto r = read_exact(stream, b); !r) return std::unexpected(std::move(r.error()));
-        const std::uint32_t colours = get_u16(&b[3]);
-        if (auto r = skip_exact(stream, std::uint64_t{colours} * 6); !r) return std::unexpected(std::move(r.error()));
-        return false;
-    }
-    case 2:  // Bell
-        return false;
-    case 3: {  // ServerCutText: read and dropped
-        std::uint8_t b[7];
-        if (auto r = read_exact(stream, b); !r) return std::unexpected(std::move(r.error()));
-        const std::uint32_t len = get_u32(&b[3]);
-        if (auto r = skip_exact(stream, len); !r) return std::unexpected(std::move(r.error()));
-        return false;
-    }
-    default:
-        return invalid_data(fmt::format("unknown server message {}", type));
+        case 0:  // FramebufferUpdate
+            if (auto r = read_framebuffer_update(stream, fb, CLIENT_PIXEL_FORMAT); !r)
+                return std::unexpected(std::move(r.error()));
+            return true;
+        case 1: {  // SetColourMapEntries
+            std::uint8_t b[5];
+            if (auto r = read_exact(stream, b); !r) return std::unexpected(std::move(r.error()));
+            const std::uint32_t colours = get_u16(&b[3]);
+            if (auto r = skip_exact(stream, std::uint64_t{colours} * 6); !r)
+                return std::unexpected(std::move(r.error()));
+            return false;
+        }
+        case 2:  // Bell
+            return false;
+        case 3: {  // ServerCutText: read and dropped
+            std::uint8_t b[7];
+            if (auto r = read_exact(stream, b); !r) return std::unexpected(std::move(r.error()));
+            const std::uint32_t len = get_u32(&b[3]);
+            if (auto r = skip_exact(stream, len); !r) return std::unexpected(std::move(r.error()));
+            return false;
+        }
+        default: return invalid_data(fmt::format("unknown server message {}", type));
     }
 }
 
@@ -146,7 +141,8 @@ VncShared::VncShared(Sender<VncInput> input, StatusCell status, FrameCell frame)
 std::expected<void, std::string> VncShared::send_input(VncInput input) {
     auto r = input_.try_send(std::move(input));
     if (r) return {};
-    if (r.error() == SendError::Full) return std::unexpected("VNC input is busy; wait for the remote desktop to catch up");
+    if (r.error() == SendError::Full)
+        return std::unexpected("VNC input is busy; wait for the remote desktop to catch up");
     return std::unexpected("VNC session input channel is closed");
 }
 
@@ -158,10 +154,11 @@ std::optional<Framebuffer> VncShared::take_new_frame() {
 }
 
 std::optional<std::pair<std::uint16_t, std::uint16_t>> VncShared::framebuffer_size() const {
-    return frame_->with([](const std::optional<Framebuffer>& fb) -> std::optional<std::pair<std::uint16_t, std::uint16_t>> {
-        if (!fb) return std::nullopt;
-        return std::pair{fb->width, fb->height};
-    });
+    return frame_->with(
+        [](const std::optional<Framebuffer>& fb) -> std::optional<std::pair<std::uint16_t, std::uint16_t>> {
+            if (!fb) return std::nullopt;
+            return std::pair{fb->width, fb->height};
+        });
 }
 
 SessionStatus VncShared::status() const { return status_->get(); }
@@ -174,7 +171,7 @@ void run_vnc_session(const std::string& host, std::uint16_t port, const std::opt
 }
 
 std::expected<VncShared, std::string> start_vnc_session(const std::string& host, std::uint16_t port,
-                                                       std::optional<std::string> password) {
+                                                        std::optional<std::string> password) {
     auto status = make_shared_cell<SessionStatus>(SessionStatus::connecting());
     auto frame = make_shared_cell<std::optional<Framebuffer>>(std::nullopt);
     auto [tx, rx] = make_bounded_channel<VncInput>(VNC_INPUT_CAPACITY);
@@ -184,7 +181,9 @@ std::expected<VncShared, std::string> start_vnc_session(const std::string& host,
             [host, port, password = std::move(password), rx = std::move(rx), status, frame]() mutable {
                 run_vnc_session(host, port, password, std::move(rx), std::move(status), std::move(frame));
             },
-            [status](std::string_view what) { record_failure(status, StreamError{ErrorKind::Other, std::string(what)}); });
+            [status](std::string_view what) {
+                record_failure(status, StreamError{ErrorKind::Other, std::string(what)});
+            });
     } catch (const std::system_error& e) {
         return std::unexpected(std::string(e.what()));
     }

@@ -75,7 +75,7 @@ private:
 
 // Starts the worker thread "remote-vnc" for host:port; the error is the thread's start failure.
 std::expected<VncShared, std::string> start_vnc_session(const std::string& host, std::uint16_t port,
-                                                       std::optional<std::string> password);
+                                                        std::optional<std::string> password);
 
 // Reads the body of one server message whose type byte has been read; true when it was a
 // FramebufferUpdate (applied to fb).

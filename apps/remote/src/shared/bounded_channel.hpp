@@ -84,9 +84,8 @@ public:
         if (!state_) return std::unexpected(SendError::Closed);
         {
             std::unique_lock lock(state_->mutex);
-            state_->not_full.wait(lock, [&] {
-                return !state_->receiver_alive || state_->queue.size() < state_->capacity;
-            });
+            state_->not_full.wait(lock,
+                                  [&] { return !state_->receiver_alive || state_->queue.size() < state_->capacity; });
             if (!state_->receiver_alive) return std::unexpected(SendError::Closed);
             state_->queue.push_back(std::move(value));
         }
@@ -143,8 +142,7 @@ public:
     std::expected<T, RecvError> try_recv() {
         if (!state_) return std::unexpected(RecvError::Closed);
         std::unique_lock lock(state_->mutex);
-        if (state_->queue.empty())
-            return std::unexpected(state_->senders == 0 ? RecvError::Closed : RecvError::Empty);
+        if (state_->queue.empty()) return std::unexpected(state_->senders == 0 ? RecvError::Closed : RecvError::Empty);
         return pop(lock);
     }
 
@@ -162,8 +160,7 @@ public:
         if (!state_) return std::unexpected(RecvError::Closed);
         std::unique_lock lock(state_->mutex);
         state_->not_empty.wait_for(lock, timeout, [&] { return !state_->queue.empty() || state_->senders == 0; });
-        if (state_->queue.empty())
-            return std::unexpected(state_->senders == 0 ? RecvError::Closed : RecvError::Empty);
+        if (state_->queue.empty()) return std::unexpected(state_->senders == 0 ? RecvError::Closed : RecvError::Empty);
         return pop(lock);
     }
 

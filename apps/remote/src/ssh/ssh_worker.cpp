@@ -226,7 +226,8 @@ namespace {
 using Step = std::expected<void, std::string>;
 
 std::unexpected<std::string> library_error(ssh_session s, std::string_view prefix = {}) {
-    return std::unexpected(prefix.empty() ? std::string(ssh_get_error(s)) : fmt::format("{}{}", prefix, ssh_get_error(s)));
+    return std::unexpected(prefix.empty() ? std::string(ssh_get_error(s))
+                                          : fmt::format("{}{}", prefix, ssh_get_error(s)));
 }
 
 // Our options for a session on the connected socket `sock`, which libssh owns once they are set.
@@ -234,8 +235,9 @@ bool set_options(ssh_session s, const SshSessionRequest& request, const std::str
     int no = 0;
     std::uint64_t rekey_bytes = kRekeyBytes;
     std::uint32_t rekey_seconds = kRekeySeconds;
-    const std::string state_dir =
-        request.known_hosts.parent_path().empty() ? "." : request.known_hosts.parent_path().string();
+    const std::string state_dir = request.known_hosts.parent_path().empty()
+                                      ? "."
+                                      : request.known_hosts.parent_path().string();
     bool ok = ssh_options_set(s, SSH_OPTIONS_PROCESS_CONFIG, &no) == SSH_OK &&
               ssh_options_set(s, SSH_OPTIONS_SSH_DIR, state_dir.c_str()) == SSH_OK &&
               ssh_options_set(s, SSH_OPTIONS_KNOWNHOSTS, kNoKnownHosts) == SSH_OK &&

@@ -90,10 +90,10 @@ AuthKind auth_from_suffix(std::string_view suffix) {
 }
 
 AccessNode text_field(const RemoteApp& app, InputSlot slot, std::string label) {
-    AccessNode node =
-        actionable(AccessRole::TextField, std::move(label), std::string(kFieldPrefix) + std::string(field_suffix(slot)),
-                   app.hit_region_rect(UiCommand::focus_input(slot)))
-            .with_value(app.model_text(slot));
+    AccessNode node = actionable(AccessRole::TextField, std::move(label),
+                                 std::string(kFieldPrefix) + std::string(field_suffix(slot)),
+                                 app.hit_region_rect(UiCommand::focus_input(slot)))
+                          .with_value(app.model_text(slot));
     node.focused = app.focused == slot;
     return node;
 }
@@ -149,13 +149,12 @@ AccessNode connection_row(const RemoteApp& app, const SavedConnection& c, std::s
         children.push_back(button_access_node("Connect", id_prefix + "connect",
                                               app.hit_region_rect(UiCommand::with_id(Cmd::RequestConnect, c.id))));
 
-    AccessNode row =
-        actionable(AccessRole::ListItem,
-                   fmt::format("{}, {}, {}, {}, last used {}", c.name, label(c.kind), presence_text(c.presence),
-                               readiness_text(c, readiness), c.last_used),
-                   id_prefix + "select", app.hit_region_rect(UiCommand::with_id(Cmd::Select, c.id)))
-            .with_value(target_label(c))
-            .with_children(std::move(children));
+    AccessNode row = actionable(AccessRole::ListItem,
+                                fmt::format("{}, {}, {}, {}, last used {}", c.name, label(c.kind),
+                                            presence_text(c.presence), readiness_text(c, readiness), c.last_used),
+                                id_prefix + "select", app.hit_region_rect(UiCommand::with_id(Cmd::Select, c.id)))
+                         .with_value(target_label(c))
+                         .with_children(std::move(children));
     row.selected = app.selected == c.id;
     row.set_size = static_cast<std::uint32_t>(count);
     row.position_in_set = static_cast<std::uint32_t>(position);
@@ -303,9 +302,9 @@ AccessNode session_screen(const RemoteApp& app) {
                                       "remote.session.surface")
                                .with_description("Keyboard and pointer input are sent to the remote machine"));
         if (c != nullptr && !terminal) {
-            AccessNode scale =
-                actionable(AccessRole::ToggleButton, "Scale remote desktop to fit", "remote.session.scale",
-                           app.hit_region_rect(UiCommand::plain(Cmd::ToggleScale)));
+            AccessNode scale = actionable(AccessRole::ToggleButton, "Scale remote desktop to fit",
+                                          "remote.session.scale",
+                                          app.hit_region_rect(UiCommand::plain(Cmd::ToggleScale)));
             scale.checked = toggled(app.scale_to_fit);
             children.push_back(std::move(scale));
             children.push_back(button_access_node(app.fullscreen ? "Exit fullscreen" : "Enter fullscreen",
@@ -355,9 +354,9 @@ AccessNode dialog(const RemoteApp& app, const ConfirmationRequest& request) {
             break;
         case ConfirmationRequest::Kind::TrustHostKey:
             title = fmt::format("Trust SSH key for {}?", name);
-            body =
-                fmt::format("Verify {} {} out of band. This device-private trust is checked again before connecting.",
-                            request.identity.algorithm, request.identity.fingerprint);
+            body = fmt::format(
+                "Verify {} {} out of band. This device-private trust is checked again before connecting.",
+                request.identity.algorithm, request.identity.fingerprint);
             confirm = "Trust key";
             break;
         case ConfirmationRequest::Kind::ForgetHostKey:

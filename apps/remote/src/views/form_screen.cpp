@@ -30,8 +30,8 @@ void paint_choice(RemoteApp& app, const PaintContext& ctx, const Rect& rect, std
     std::optional<std::size_t> selected;
     const double w = rect.width() / static_cast<double>(values.size());
     for (std::size_t i = 0; i < values.size(); ++i) {
-        rects.push_back(Rect{rect.x0 + w * static_cast<double>(i), rect.y0, rect.x0 + w * static_cast<double>(i + 1),
-                             rect.y1});
+        rects.push_back(
+            Rect{rect.x0 + w * static_cast<double>(i), rect.y0, rect.x0 + w * static_cast<double>(i + 1), rect.y1});
         labels.emplace_back(label_of(values[i]));
         if (values[i] == current) selected = i;
     }
@@ -49,8 +49,9 @@ double paint_protocol(RemoteApp& app, const PaintContext& ctx, double fx0, doubl
     static constexpr std::array<ConnectionKind, 3> kKinds{ConnectionKind::Ssh, ConnectionKind::Vnc,
                                                           ConnectionKind::Zavo};
     const double top = paint_field_label(ctx, "Protocol", fx0, y);
-    paint_choice<ConnectionKind>(app, ctx, Rect{fx0, top, fx1, top + kFieldHeight}, kKinds, app.form.kind,
-                                 [](ConnectionKind k) { return stored_name(k); }, &UiCommand::set_kind);
+    paint_choice<ConnectionKind>(
+        app, ctx, Rect{fx0, top, fx1, top + kFieldHeight}, kKinds, app.form.kind,
+        [](ConnectionKind k) { return stored_name(k); }, &UiCommand::set_kind);
     return top + kRowPitch;
 }
 
@@ -104,8 +105,9 @@ double paint_authentication(RemoteApp& app, const PaintContext& ctx, double fx0,
         ctx.draw_text(kText, fx0 + 12.0, top + 13.0, 12.5f, 0, c.text_secondary, wrap);
         return top + kRowPitch + (height - kFieldHeight);
     }
-    paint_choice<AuthKind>(app, ctx, Rect{fx0, top, fx1, top + kFieldHeight}, allowed_auth(app.form.kind),
-                           app.form.auth, [](AuthKind a) { return label(a); }, &UiCommand::set_auth);
+    paint_choice<AuthKind>(
+        app, ctx, Rect{fx0, top, fx1, top + kFieldHeight}, allowed_auth(app.form.kind), app.form.auth,
+        [](AuthKind a) { return label(a); }, &UiCommand::set_auth);
     return top + kRowPitch;
 }
 

@@ -26,7 +26,9 @@ const HitRegion* topmost_region(const std::vector<HitRegion>& regions, zavo_ui::
     return nullptr;
 }
 
-bool is_form(const Screen& screen) { return screen.kind == Screen::Kind::NewForm || screen.kind == Screen::Kind::EditForm; }
+bool is_form(const Screen& screen) {
+    return screen.kind == Screen::Kind::NewForm || screen.kind == Screen::Kind::EditForm;
+}
 
 bool nav_shown_open(const RemoteApp& app) { return app.nav_choice.value_or(!app.narrow && app.nav_default_open); }
 
@@ -103,12 +105,12 @@ private:
 
     void wheel(const ev::Wheel& wheel) {
         if (app_.confirmation || app_.screen.kind != Screen::Kind::List) return;
-        const double delta =
-            std::visit(Overloaded{
-                           [&](const ev::PixelDelta& d) { return -d.y / scale_; },
-                           [](const ev::LineDelta& d) { return static_cast<double>(d.y) * -LOGICAL_PIXELS_PER_LINE; },
-                       },
-                       wheel.delta);
+        const double delta = std::visit(
+            Overloaded{
+                [&](const ev::PixelDelta& d) { return -d.y / scale_; },
+                [](const ev::LineDelta& d) { return static_cast<double>(d.y) * -LOGICAL_PIXELS_PER_LINE; },
+            },
+            wheel.delta);
         const double scrolled = std::max(0.0, std::min(app_.list_scroll + delta, app_.list_scroll_max));
         if (std::abs(scrolled - app_.list_scroll) > std::numeric_limits<double>::epsilon()) {
             app_.list_scroll = scrolled;
@@ -126,8 +128,12 @@ private:
                     if (pressed) app_.send_device_input(DeviceInput::primary_press(true));
                     app_.send_device_input(DeviceInput::button(pressed, views::BTN_LEFT));
                     break;
-                case ev::PointerButton::Secondary: app_.send_device_input(DeviceInput::button(pressed, views::BTN_RIGHT)); break;
-                case ev::PointerButton::Middle: app_.send_device_input(DeviceInput::button(pressed, views::BTN_MIDDLE)); break;
+                case ev::PointerButton::Secondary:
+                    app_.send_device_input(DeviceInput::button(pressed, views::BTN_RIGHT));
+                    break;
+                case ev::PointerButton::Middle:
+                    app_.send_device_input(DeviceInput::button(pressed, views::BTN_MIDDLE));
+                    break;
                 case ev::PointerButton::Other: break;
             }
             handled_ = true;
@@ -307,7 +313,8 @@ private:
                 break;
             case ev::NamedKey::ArrowDown:
             case ev::NamedKey::ArrowUp:
-                if (app_.screen.kind == Screen::Kind::List && !app_.focused) return walk_rows(key == ev::NamedKey::ArrowDown);
+                if (app_.screen.kind == Screen::Kind::List && !app_.focused)
+                    return walk_rows(key == ev::NamedKey::ArrowDown);
                 break;
             case ev::NamedKey::Escape: return escape();
             default: break;

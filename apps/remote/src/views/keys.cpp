@@ -94,13 +94,17 @@ constexpr std::uint16_t LAST_DEVICE_KEY = zavo_ui::event::key_number(KeyCode::Es
 
 constexpr auto DEVICE_KEYS = [] {
     std::array<std::uint16_t, LAST_DEVICE_KEY - FIRST_DEVICE_KEY + 1> table{};
-    auto set = [&](KeyCode key, std::uint16_t code) { table[zavo_ui::event::key_number(key) - FIRST_DEVICE_KEY] = code; };
+    auto set = [&](KeyCode key, std::uint16_t code) {
+        table[zavo_ui::event::key_number(key) - FIRST_DEVICE_KEY] = code;
+    };
     // KEY_1 .. KEY_9 are 2 .. 10, KEY_0 is 11.
     set(KeyCode::Digit0, 11);
-    for (std::uint16_t d = 1; d <= 9; ++d) set(static_cast<KeyCode>(zavo_ui::event::key_number(KeyCode::Digit0) + d), 1 + d);
+    for (std::uint16_t d = 1; d <= 9; ++d)
+        set(static_cast<KeyCode>(zavo_ui::event::key_number(KeyCode::Digit0) + d), 1 + d);
     constexpr std::array<std::uint16_t, 26> letters = {30, 48, 46, 32, 18, 33, 34, 35, 23, 36, 37, 38, 50,
                                                        49, 24, 25, 16, 19, 31, 20, 22, 47, 17, 45, 21, 44};
-    for (std::uint16_t i = 0; i < 26; ++i) set(static_cast<KeyCode>(zavo_ui::event::key_number(KeyCode::KeyA) + i), letters[i]);
+    for (std::uint16_t i = 0; i < 26; ++i)
+        set(static_cast<KeyCode>(zavo_ui::event::key_number(KeyCode::KeyA) + i), letters[i]);
     set(KeyCode::AltLeft, 56);
     set(KeyCode::AltRight, 100);
     set(KeyCode::Backspace, 14);

@@ -23,19 +23,19 @@ constexpr double kRowGap = 8.0;
 
 Color kind_color(const zavo_ui::tokens::colors::Colors& c, ConnectionKind kind) {
     switch (kind) {
-    case ConnectionKind::Ssh: return c.success;
-    case ConnectionKind::Vnc: return c.info;
-    case ConnectionKind::Rdp: return c.warning;
-    case ConnectionKind::Zavo: return c.device_accent;
+        case ConnectionKind::Ssh: return c.success;
+        case ConnectionKind::Vnc: return c.info;
+        case ConnectionKind::Rdp: return c.warning;
+        case ConnectionKind::Zavo: return c.device_accent;
     }
     return c.text_secondary;
 }
 
 Color presence_color(const zavo_ui::tokens::colors::Colors& c, Presence presence) {
     switch (presence) {
-    case Presence::Online: return c.success;
-    case Presence::Offline: return c.danger;
-    case Presence::Unknown: break;
+        case Presence::Online: return c.success;
+        case Presence::Offline: return c.danger;
+        case Presence::Unknown: break;
     }
     return c.text_secondary;
 }
@@ -116,10 +116,10 @@ struct RowPill {
 
 RowPill readiness_pill(const zavo_ui::tokens::colors::Colors& c, ConnectionReadiness readiness) {
     switch (readiness) {
-    case ConnectionReadiness::CapabilityRequired: return {"Needs access", c.warning};
-    case ConnectionReadiness::BackendUnavailable: return {"Not supported", c.text_secondary};
-    case ConnectionReadiness::InvalidProfile:
-    case ConnectionReadiness::Ready: break;
+        case ConnectionReadiness::CapabilityRequired: return {"Needs access", c.warning};
+        case ConnectionReadiness::BackendUnavailable: return {"Not supported", c.text_secondary};
+        case ConnectionReadiness::InvalidProfile:
+        case ConnectionReadiness::Ready: break;
     }
     return {"Fix profile", c.warning};
 }
@@ -154,8 +154,9 @@ void paint_row(RemoteApp& app, const PaintContext& ctx, const SavedConnection& r
     const Rect action{ar - m.action_width, by0, ar, by0 + bh};
     const Rect edit{action.x0 - 12.0 - m.edit_width, by0, action.x0 - 12.0, by0 + bh};
     // A wide row's group text takes at most half of the room left of Edit.
-    const std::string group_text =
-        compact ? row.group : elide(ctx.text, row.group, 12.0f, 0, std::max((edit.x0 - 16.0 - tx) / 2.0, 0.0));
+    const std::string group_text = compact ? row.group
+                                           : elide(ctx.text, row.group, 12.0f, 0,
+                                                   std::max((edit.x0 - 16.0 - tx) / 2.0, 0.0));
     const auto group = ctx.measure(group_text, 12.0f);
     const double group_x = compact ? tx : edit.x0 - 16.0 - group.width;
 
@@ -173,7 +174,8 @@ void paint_row(RemoteApp& app, const PaintContext& ctx, const SavedConnection& r
         ctx.fill(c.warning, star(sx, sy));
     else
         ctx.stroke(c.text_secondary, star(sx, sy), 1.2);
-    app.push_hit_region(Rect{sx - 11.0, sy - 11.0, sx + 11.0, sy + 11.0}, UiCommand::with_id(K::ToggleFavorite, row.id));
+    app.push_hit_region(Rect{sx - 11.0, sy - 11.0, sx + 11.0, sy + 11.0},
+                        UiCommand::with_id(K::ToggleFavorite, row.id));
 
     const Color kind = kind_color(c, row.kind);
     const std::string_view kind_name = stored_name(row.kind);
@@ -224,10 +226,10 @@ RowMetrics measure_row_metrics(const zavo_ui::text_render::TextRenderer& text) {
     m.second_line_offset = 13.0 + h(16.0f) + 5.0;
     m.chip_height = h(11.0f) + 4.0;
     m.button_height = std::max(h(13.0f) + 12.0, 32.0);
-    m.action_width = std::max(std::max({w("Connect", 13.0f), w("Needs access", 11.5f), w("Not supported", 11.5f),
-                                        w("Fix profile", 11.5f)}) +
-                                  18.0,
-                              100.0);
+    m.action_width = std::max(
+        std::max({w("Connect", 13.0f), w("Needs access", 11.5f), w("Not supported", 11.5f), w("Fix profile", 11.5f)}) +
+            18.0,
+        100.0);
     m.edit_width = std::max(w("Edit", 13.0f) + 24.0, 76.0);
     m.block_height = m.second_line_offset + m.chip_height + 16.0;
     m.wide_row_height = std::max(m.block_height, 72.0);

@@ -65,21 +65,21 @@ struct DialogTexts {
 DialogTexts dialog_texts(const ConfirmationRequest& request) {
     using R = ConfirmationRequest::Kind;
     switch (request.kind) {
-    case R::Connect:
-        return {"Connect to {}?",
-                "This opens a live remote session. Remote will recheck the saved target and access before anything "
-                "is sent.",
-                "Connect"};
-    case R::Delete:
-        return {"Delete {}?",
-                "This removes the shared saved profile from Remote. It does not modify the remote machine.", "Delete"};
-    case R::TrustHostKey:
-        return {"Trust SSH key for {}?",
-                fmt::format("Verify this out of band before trusting: {} {}. This pin is private to this device.",
-                            request.identity.algorithm, request.identity.fingerprint),
-                "Trust key"};
-    case R::ForgetHostKey:
-        break;
+        case R::Connect:
+            return {"Connect to {}?",
+                    "This opens a live remote session. Remote will recheck the saved target and access before anything "
+                    "is sent.",
+                    "Connect"};
+        case R::Delete:
+            return {"Delete {}?",
+                    "This removes the shared saved profile from Remote. It does not modify the remote machine.",
+                    "Delete"};
+        case R::TrustHostKey:
+            return {"Trust SSH key for {}?",
+                    fmt::format("Verify this out of band before trusting: {} {}. This pin is private to this device.",
+                                request.identity.algorithm, request.identity.fingerprint),
+                    "Trust key"};
+        case R::ForgetHostKey: break;
     }
     return {"Forget SSH key for {}?",
             "This removes only this device's saved host-key pin. Reconnect to inspect and explicitly trust a "
@@ -199,10 +199,10 @@ void RemoteApp::paint(zavo_ui::Scene& scene, const zavo_ui::Affine& transform, z
                                                  : window.x0 + views::kRailWidth * reveal;
     const zavo_ui::Rect pane{content_x0, window.y0, window.x1, window.y1};
     switch (screen.kind) {
-    case Screen::Kind::List: views::paint_list_screen(*this, ctx, pane); break;
-    case Screen::Kind::NewForm:
-    case Screen::Kind::EditForm: views::paint_form_screen(*this, ctx, pane); break;
-    case Screen::Kind::Session: views::paint_session_screen(*this, ctx, pane); break;
+        case Screen::Kind::List: views::paint_list_screen(*this, ctx, pane); break;
+        case Screen::Kind::NewForm:
+        case Screen::Kind::EditForm: views::paint_form_screen(*this, ctx, pane); break;
+        case Screen::Kind::Session: views::paint_session_screen(*this, ctx, pane); break;
     }
 
     if (notice) views::paint_notice(ctx, window, *notice);

@@ -37,8 +37,8 @@ std::pair<Color, Color> surface_edges(const Color& color) {
 
 bool hovered(const RemoteApp& app, const Rect& rect) { return rect.contains(app.pointer); }
 
-std::string elide(const zavo_ui::text_render::TextRenderer& text, std::string_view s, float size,
-                  std::uint8_t weight, double max_width) {
+std::string elide(const zavo_ui::text_render::TextRenderer& text, std::string_view s, float size, std::uint8_t weight,
+                  double max_width) {
     if (text.measure_weighted(s, size, weight).width <= max_width) return std::string(s);
     static constexpr std::string_view kEllipsis = "…";
     const double room = max_width - text.measure_weighted(kEllipsis, size, weight).width;
@@ -128,8 +128,8 @@ void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCa
     const double room = w - 48.0;
     std::vector<std::string_view> lines;
     for (const std::string& p : card.paragraphs)
-        for (std::string_view line : zavo_ui::text_render::wrap_lines(
-                 p, room, [&](std::string_view l) { return ctx.measure(l, 13.0f).width; }))
+        for (std::string_view line :
+             zavo_ui::text_render::wrap_lines(p, room, [&](std::string_view l) { return ctx.measure(l, 13.0f).width; }))
             lines.push_back(line);
     const double n = static_cast<double>(lines.size());
     const double h = 336.0 + 22.0 * n;
@@ -145,8 +145,7 @@ void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCa
     ctx.fill(color_with_alpha(mode, 0.14f), badge);
     ctx.stroke(color_with_alpha(mode, 0.9f), badge, 2.0);
     ctx.draw_text_centered(stored_name(connection.kind), cx, top + 58.0, 15.0f, 3, c.text_primary);
-    ctx.draw_text_centered(elide(ctx.text, connection.name, 20.0f, 3, room), cx, top + 124.0, 20.0f, 3,
-                           c.text_primary);
+    ctx.draw_text_centered(elide(ctx.text, connection.name, 20.0f, 3, room), cx, top + 124.0, 20.0f, 3, c.text_primary);
     const std::string target = fmt::format("{} · {}", target_label(connection), label(connection.kind));
     ctx.draw_text_centered(elide(ctx.text, target, 13.0f, 0, room), cx, top + 154.0, 13.0f, 0, c.text_secondary);
 
@@ -199,7 +198,7 @@ namespace remote::app {
 void RemoteApp::scroll_row_into_view(std::size_t index, std::size_t count) {
     const double content_width = std::max(window_bounds.width() - 64.0, 0.0);
     const double h = content_width < 620.0 * row_metrics.scale ? row_metrics.compact_row_height
-                                                                 : row_metrics.wide_row_height;
+                                                               : row_metrics.wide_row_height;
     const double pitch = h + 8.0;
     const double viewport = std::max(window_bounds.height() - list_top, h);
     list_scroll_max = std::max(pitch * static_cast<double>(count) - 8.0 - viewport, 0.0);

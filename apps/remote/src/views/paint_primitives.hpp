@@ -52,8 +52,8 @@ struct PaintContext {
         return text.measure_weighted(s, size, weight, wrap);
     }
     // Draws `s` with the top-left corner of its box at (x, y).
-    void draw_text(std::string_view s, double x, double y, float size, std::uint8_t weight,
-                   const zavo_ui::Color& color, std::optional<double> wrap = std::nullopt) const {
+    void draw_text(std::string_view s, double x, double y, float size, std::uint8_t weight, const zavo_ui::Color& color,
+                   std::optional<double> wrap = std::nullopt) const {
         text.draw_text_weighted(scene, transform.pre_translate(x, y), s, size, weight, color, wrap);
     }
     // Draws `s` centred horizontally on `cx`, top at `y`; returns its measured box.
@@ -79,8 +79,8 @@ std::pair<zavo_ui::Color, zavo_ui::Color> surface_edges(const zavo_ui::Color& co
 bool hovered(const RemoteApp& app, const zavo_ui::Rect& rect);
 // `s` when it is at most `max_width` wide at this size and weight, else its longest prefix
 // that fits followed by "…" (or "…" alone).
-std::string elide(const zavo_ui::text_render::TextRenderer& text, std::string_view s, float size,
-                  std::uint8_t weight, double max_width);
+std::string elide(const zavo_ui::text_render::TextRenderer& text, std::string_view s, float size, std::uint8_t weight,
+                  double max_width);
 
 struct ButtonSpec {
     std::string_view label;

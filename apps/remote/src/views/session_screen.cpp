@@ -44,8 +44,9 @@ std::optional<ProblemCard> status_card(const std::optional<SessionStatus>& statu
             card.mode = 1;
             if (connection.kind == ConnectionKind::Zavo) {
                 card.title = "Waiting for consent…";
-                card.paragraphs = {"Opening an authenticated route to the exact target, then waiting for it to "
-                                   "share a workspace surface…"};
+                card.paragraphs = {
+                    "Opening an authenticated route to the exact target, then waiting for it to "
+                    "share a workspace surface…"};
             } else {
                 card.title = "Connecting…";
                 card.paragraphs = {"Negotiating the transport and authenticating…"};
@@ -93,7 +94,8 @@ void paint_header(RemoteApp& app, const PaintContext& ctx, const SavedConnection
     const double ym = y0 + HEADER_HEIGHT / 2.0;
     const Rect bar{x0, y0, x1, y0 + HEADER_HEIGHT};
     ctx.fill(colors.surface, bar);
-    ctx.fill(zavo_ui::chrome::shell::chrome_hairline(ctx.theme), Rect{x0, y0 + HEADER_HEIGHT - 1.0, x1, y0 + HEADER_HEIGHT});
+    ctx.fill(zavo_ui::chrome::shell::chrome_hairline(ctx.theme),
+             Rect{x0, y0 + HEADER_HEIGHT - 1.0, x1, y0 + HEADER_HEIGHT});
     ctx.fill(colors.success, zavo_ui::Circle{{x0 + 18.0, ym}, 5.0});
 
     const Rect disconnect{x1 - 122.0, y0 + 8.0, x1 - 12.0, y0 + 40.0};
@@ -103,8 +105,8 @@ void paint_header(RemoteApp& app, const PaintContext& ctx, const SavedConnection
     if (connection.kind != ConnectionKind::Ssh) {
         const Rect fullscreen = paint_header_button(app, ctx, {"Fullscreen", disconnect.x0 - 12.0, bar});
         app.push_hit_region(fullscreen, UiCommand::plain(UiCommand::Kind::ToggleFullscreen));
-        const Rect scale =
-            paint_header_button(app, ctx, {app.scale_to_fit ? "Scale: Fit" : "Scale: 1:1", fullscreen.x0 - 8.0, bar});
+        const Rect scale = paint_header_button(
+            app, ctx, {app.scale_to_fit ? "Scale: Fit" : "Scale: 1:1", fullscreen.x0 - 8.0, bar});
         app.push_hit_region(scale, UiCommand::plain(UiCommand::Kind::ToggleScale));
         buttons_x0 = scale.x0;
     }
@@ -150,8 +152,9 @@ void paint_terminal(const PaintContext& ctx, const Terminal& terminal, const Rec
             text.clear();
             for (std::size_t i = start; i < end; ++i) append_utf8(text, row[i].character);
             const TerminalColour colour = row[start].colour;
-            const zavo_ui::Color& color =
-                colour.is_default() ? palette.foreground : palette.colors[std::min<std::size_t>(colour.index(), 15)];
+            const zavo_ui::Color& color = colour.is_default()
+                                              ? palette.foreground
+                                              : palette.colors[std::min<std::size_t>(colour.index(), 15)];
             zavo_ui::TextStyle style = zavo_ui::TextStyle::of_size(GRID_TEXT_SIZE, row[start].bold ? 3 : 0);
             style.family = zavo_ui::FontFamily::Mono;
             ctx.text.draw_styled(ctx.scene, ctx.transform.pre_translate(x, y), text, style, color);
@@ -177,8 +180,8 @@ void paint_picture(RemoteApp& app, const PaintContext& ctx, const Rect& surface)
     app.surface_rect = d;
     const double iw = std::max<std::uint32_t>(image.width, 1);
     const double ih = std::max<std::uint32_t>(image.height, 1);
-    const zavo_ui::Affine brush =
-        zavo_ui::Affine::translate(d.x0, d.y0) * zavo_ui::Affine::scale_non_uniform(d.width() / iw, d.height() / ih);
+    const zavo_ui::Affine brush = zavo_ui::Affine::translate(d.x0, d.y0) *
+                                  zavo_ui::Affine::scale_non_uniform(d.width() / iw, d.height() / ih);
     ctx.scene.fill(zavo_ui::Fill::NonZero, ctx.transform,
                    zavo_ui::ImageBrush{image, 1.0f, zavo_ui::ImageQuality::Medium, zavo_ui::Extend::Pad}, brush, d);
     if (app.fullscreen)
@@ -240,8 +243,8 @@ void paint_session_screen(RemoteApp& app, const PaintContext& ctx, const Rect& p
                       ctx.colors().text_secondary);
         return;
     }
-    const std::optional<SessionStatus> status =
-        app.live_session ? std::optional(app.live_session->status()) : std::nullopt;
+    const std::optional<SessionStatus> status = app.live_session ? std::optional(app.live_session->status())
+                                                                 : std::nullopt;
     if (auto card = status_card(status, *found, pane)) return paint_problem_card(app, ctx, *card);
 
     Rect surface = pane;
@@ -249,7 +252,8 @@ void paint_session_screen(RemoteApp& app, const PaintContext& ctx, const Rect& p
         paint_header(app, ctx, *found, pane);
         surface.y0 += HEADER_HEIGHT;
     }
-    if (auto* ssh = live_session_as<std::unique_ptr<SshSession>>(app)) return paint_terminal(ctx, (*ssh)->terminal, surface);
+    if (auto* ssh = live_session_as<std::unique_ptr<SshSession>>(app))
+        return paint_terminal(ctx, (*ssh)->terminal, surface);
     paint_picture(app, ctx, surface);
 }
 

@@ -26,7 +26,6 @@ void paint_session_screen(RemoteApp& app, const PaintContext& ctx, const zavo_ui
 std::span<const TerminalCell> trim_terminal_rows(std::span<const TerminalCell> row);
 // Where a picture of width x height is drawn in `surface`: scaled to fit, or at its size
 // (but never larger than the surface), centred.
-zavo_ui::Rect picture_rect(const zavo_ui::Rect& surface, std::uint32_t width, std::uint32_t height,
-                           bool scale_to_fit);
+zavo_ui::Rect picture_rect(const zavo_ui::Rect& surface, std::uint32_t width, std::uint32_t height, bool scale_to_fit);
 
 }  // namespace remote::views

@@ -328,15 +328,12 @@ void Parser::enter(P& p, State next) {
     switch (next) {
         case State::Escape:
         case State::CsiEntry:
-        case State::DcsEntry:
-            clear();
-            break;
+        case State::DcsEntry: clear(); break;
         case State::OscString:
             osc_len_ = 0;
             osc_n_params_ = 0;
             break;
-        default:
-            break;
+        default: break;
     }
 }
 
@@ -401,8 +398,7 @@ void Parser::byte(P& p, std::uint8_t b) {
                 p.execute(b);
             } else if (b >= 0x40 && b <= 0x7E) {
                 finish_params();
-                p.csi_dispatch(params_, Intermediates(intermediates_.data(), n_intermediates_), ignoring_,
-                               char(b));
+                p.csi_dispatch(params_, Intermediates(intermediates_.data(), n_intermediates_), ignoring_, char(b));
                 state_ = State::Ground;
             } else if (b <= 0x3F) {
                 sequence_byte(b, State::CsiEntry, State::CsiParam, State::CsiIntermediate, State::CsiIgnore);
@@ -431,8 +427,7 @@ void Parser::byte(P& p, std::uint8_t b) {
             if (b != 0x7F) p.put(b);
             return;
         case State::DcsIgnore:
-        case State::SosPmApcString:
-            return;
+        case State::SosPmApcString: return;
         case State::OscString:
             // Unlike DEC, which ignores C0 controls here: BEL ends the string as ST does (xterm).
             if (b == 0x07) {

@@ -27,8 +27,8 @@ enum Sgr : std::uint16_t {
     SGR_NORMAL_INTENSITY = 22,  // neither bold nor faint
     SGR_FG_FIRST = 30,          // foreground palette 0-7: 30-37
     SGR_FG_LAST = 37,
-    SGR_FG_DEFAULT = 39,        // default foreground
-    SGR_FG_BRIGHT_FIRST = 90,   // foreground palette 8-15: 90-97
+    SGR_FG_DEFAULT = 39,       // default foreground
+    SGR_FG_BRIGHT_FIRST = 90,  // foreground palette 8-15: 90-97
     SGR_FG_BRIGHT_LAST = 97,
 };
 
@@ -105,9 +105,7 @@ void Terminal::execute(std::uint8_t byte) {
             break;
         case LF:  // each a line feed; the column stays
         case VT:
-        case FF:
-            line_feed();
-            break;
+        case FF: line_feed(); break;
         case CR:  // to the first column
             cursor_col_ = 0;
             break;
@@ -161,8 +159,7 @@ void Terminal::csi_dispatch(const vt::Params& params, vt::Intermediates, bool, c
         case SGR:  // the pen's colour and weight
             set_graphic_rendition(params);
             break;
-        default:
-            break;
+        default: break;
     }
 }
 
