@@ -5,6 +5,7 @@
 #include "doc/profile_document.hpp"
 #include "profiles/connection_list.hpp"
 #include "support/env.hpp"
+#include "support/saved_connection.hpp"
 
 #include <gtest/gtest.h>
 
@@ -26,12 +27,7 @@ protected:
         app->sync_document(doc);  // the document holds the sample connections
     }
 
-    Uuid id_of(std::string_view name) const {
-        for (const auto& c : app->connections)
-            if (c.name == name) return c.id;
-        ADD_FAILURE() << "no connection " << name;
-        return {};
-    }
+    Uuid id_of(std::string_view name) const { return test_support::id_named(app->connections, name); }
     SavedConnection& connection(std::string_view name) { return *find_connection(app->connections, id_of(name)); }
     const SavedConnection* stored(const Uuid& id) const {
         static std::vector<SavedConnection> loaded;

@@ -4,6 +4,7 @@
 
 #include "profiles/connection_list.hpp"
 #include "support/env.hpp"
+#include "support/saved_connection.hpp"
 #include "support/temp_dir.hpp"
 #include "zavo_ui/simulated_devices.hpp"
 
@@ -24,12 +25,7 @@ protected:
         env.set("REMOTE_LIVE_SESSIONS", nullptr);
         app = RemoteApp::with_sample_data();
     }
-    Uuid id_of(std::string_view name) const {
-        for (const auto& c : app->connections)
-            if (c.name == name) return c.id;
-        ADD_FAILURE() << "no connection " << name;
-        return {};
-    }
+    Uuid id_of(std::string_view name) const { return test_support::id_named(app->connections, name); }
     SavedConnection& connection(std::string_view name) { return *find_connection(app->connections, id_of(name)); }
     SessionStatus status() const { return app->live_session->status(); }
 

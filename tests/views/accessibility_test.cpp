@@ -5,6 +5,7 @@
 #include "doc/profile_document.hpp"
 #include "profiles/connection_list.hpp"
 #include "support/env.hpp"
+#include "support/saved_connection.hpp"
 #include "zavo_ui/simulated_devices.hpp"
 #include "zavo_ui/widget.hpp"
 
@@ -107,12 +108,7 @@ protected:
         app->window_bounds = {0, 0, 1280, 800};
     }
 
-    Uuid id_of(std::string_view name) const {
-        for (const auto& c : app->connections)
-            if (c.name == name) return c.id;
-        ADD_FAILURE() << "no connection " << name;
-        return {};
-    }
+    Uuid id_of(std::string_view name) const { return test_support::id_named(app->connections, name); }
 
     AccessNode tree() const { return *app->accessibility_tree(); }
     // The content group of the current screen.

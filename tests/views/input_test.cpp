@@ -4,6 +4,7 @@
 #include "doc/profile_document.hpp"
 #include "profiles/connection_list.hpp"
 #include "support/env.hpp"
+#include "support/saved_connection.hpp"
 #include "tests/views/key_events.hpp"
 #include "tests/views/session_harness.hpp"
 
@@ -45,12 +46,7 @@ protected:
         return press();
     }
 
-    Uuid id_of(std::string_view name) const {
-        for (const auto& c : app->connections)
-            if (c.name == name) return c.id;
-        ADD_FAILURE() << "no connection " << name;
-        return {};
-    }
+    Uuid id_of(std::string_view name) const { return test_support::id_named(app->connections, name); }
     std::string selected_name() const {
         const SavedConnection* c = app->selected ? find_connection(app->connections, *app->selected) : nullptr;
         return c ? c->name : "<none>";
