@@ -142,8 +142,9 @@ public:
     }
 
     bool ok() const { return !window_.empty(); }
-    // Quits the program as the desktop does (SIGTERM); its wait status.
-    int quit() { return program_.stop(); }
+    // Quits the program as the desktop does (SIGTERM, and SIGKILL when it has not left within
+    // the ten seconds a session manager grants); its wait status.
+    int quit() { return program_.stop(std::chrono::seconds(10)); }
     int display() const { return display_; }
     // What the program wrote to standard error.
     std::string log() const { return (dir_.path() / "remote.log").string(); }

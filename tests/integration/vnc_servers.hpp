@@ -65,13 +65,14 @@ public:
     ~Process() { stop(); }
 
     bool running() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
-    // SIGTERM, and SIGKILL after two seconds; the wait status, or -1 when there was no process.
-    int stop() {
+    // SIGTERM, and SIGKILL after `grace`; the wait status, or -1 when there was no process.
+    int stop(std::chrono::milliseconds grace = std::chrono::seconds(2)) {
         if (pid_ <= 0) return -1;
         ::kill(pid_, SIGTERM);
         int status = -1;
         pid_t done = 0;
-        for (int i = 0; i < 200 && (done = ::waitpid(pid_, &status, WNOHANG)) == 0; ++i)
+        for (auto waited = std::chrono::milliseconds(0);
+             waited < grace && (done = ::waitpid(pid_, &status, WNOHANG)) == 0; waited += std::chrono::milliseconds(10))
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (done == 0) {
             ::kill(pid_, SIGKILL);
