@@ -1,5 +1,5 @@
 #pragma once
-// Builders of action specifications and resources for the application's own payload types,
+// Builders of `ActionSpec`s and resources for the application's own payload types,
 // and the shared encoders they store.
 #include "zavo_actions/action.hpp"
 #include "zavo_actions/context.hpp"
@@ -28,7 +28,7 @@ using zavo_actions::resource::ActionSpec;
 using zavo_actions::resource::Encoder;
 using zavo_actions::resource::TextEncoder;
 
-// The declared kind of a specification's payload: 0 a plain action, 1 a session operation,
+// The declared kind of an action's payload: 0 a plain action, 1 a session operation,
 // 2 a view operation.
 inline constexpr std::uint8_t kPlainActionKind = 0;
 inline constexpr std::uint8_t kViewOperationKind = 2;
@@ -44,7 +44,7 @@ Encoder text_adapter(TextEncoder text);
 Encoder make_encoder(std::function<EncodedAction(const ActionArgs&)> encode);
 TextEncoder make_text_encoder(std::function<EncodedAction(std::string_view)> encode);
 
-// A specification whose payload `payload` makes anew at each invocation; with an operation
+// An `ActionSpec` whose payload `payload` makes anew at each invocation; with an operation
 // type the payload passes through the library's type check. Never fails.
 ActionSpec operation_with_input(std::string_view id, std::string_view title, std::string_view hint, std::uint8_t kind,
                                 std::optional<std::string_view> operation_type, std::vector<ActionParam> parameters,
@@ -57,7 +57,7 @@ ActionSpec text_action(std::string_view id, std::string_view title, std::string_
 // A parameter as the application builds them: no choices, required.
 ActionParam text_parameter(std::string_view name, std::string_view label);
 
-// A specification whose payload is `encoded`, fixed.
+// An `ActionSpec` whose payload is `encoded`, fixed.
 ActionSpec fixed_spec(std::string_view id, std::string_view title, std::uint8_t kind,
                       std::optional<std::string_view> operation_type, EncodedAction encoded);
 
@@ -70,7 +70,7 @@ std::expected<ActionSpec, ActionError> typed_action(std::string_view id, std::st
     return fixed_spec(id, title, kPlainActionKind, std::nullopt, std::move(*encoded));
 }
 
-// A specification carrying `operation` encoded once under `operation_type`.
+// An `ActionSpec` carrying `operation` encoded once under `operation_type`.
 template <class T>
 std::expected<ActionSpec, ActionError> typed_operation(std::string_view id, std::string_view title, std::uint8_t kind,
                                                        std::string_view operation_type, const T& operation) {

@@ -19,7 +19,7 @@ Error err(std::string m) { return Error{std::move(m)}; }
 constexpr std::uint8_t magic[4] = {0x85, 0x6f, 0x4a, 0x83};
 constexpr std::uint8_t chunk_document = 0, chunk_change = 1, chunk_compressed = 2;
 
-// Operation column specifications: id << 4 | deflate bit << 3 | type.
+// Operation column ids: id << 4 | deflate bit << 3 | type.
 enum ColumnSpec : std::uint32_t {
     ObjActor = 1,
     ObjCtr = 2,
@@ -124,7 +124,7 @@ struct Columns {
 
 using ColumnMeta = std::vector<std::pair<std::uint32_t, std::uint64_t>>;
 
-// Column specifications and lengths, unique and in order.
+// Column ids and lengths, unique and in order.
 Result<ColumnMeta> read_column_meta(Reader& r, bool allow_deflate) {
     auto n = r.uleb();
     if (!n) return std::unexpected(n.error());
@@ -136,7 +136,7 @@ Result<ColumnMeta> read_column_meta(Reader& r, bool allow_deflate) {
         if (!spec) return std::unexpected(spec.error());
         auto len = r.uleb();
         if (!len) return std::unexpected(len.error());
-        if (*spec > UINT32_MAX) return std::unexpected(err("column specification out of range"));
+        if (*spec > UINT32_MAX) return std::unexpected(err("column id out of range"));
         auto s = static_cast<std::uint32_t>(*spec);
         if ((s & deflate_bit) && !allow_deflate) return std::unexpected(err("compressed column in a change chunk"));
         if (!specs.empty() && (specs.back().first & ~deflate_bit) >= (s & ~deflate_bit))

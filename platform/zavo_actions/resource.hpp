@@ -1,5 +1,5 @@
 #pragma once
-// What an application offers: resources with their action specifications.
+// What an application offers: resources with the actions they declare.
 #include "zavo_actions/action.hpp"
 #include "zavo_actions/params.hpp"
 

@@ -65,7 +65,7 @@ std::string ActionExecutor::list_resources() {
 
 std::expected<Invoked, Refusal> ActionExecutor::invoke(std::string_view resource_id, std::string_view action_id,
                                                        const zavo_actions::params::ActionArgs& args) {
-    // The resources are judged as they are now; the specification is used before anything
+    // The resources are judged as they are now, and the resolved action runs before anything
     // changes them.
     const auto resources = root_.action_resources(document_);
     auto spec = zavo_actions::executor::resolve(resources, resource_id, action_id, args);

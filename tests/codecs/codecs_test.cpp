@@ -50,7 +50,7 @@ TEST(Codecs, DecodeRemoteOperationRefusals) {
     ASSERT_TRUE(trailing && *trailing);
 }
 
-TEST(Codecs, SpecificationsCarryTheirPayloads) {
+TEST(Codecs, ActionsCarryTheirPayloads) {
     auto open = operation_action_spec("open", "Open connection settings", OperationKind::View,
                                       Op{Op::EditConnection{kId}});
     EXPECT_EQ(open.kind, 2);

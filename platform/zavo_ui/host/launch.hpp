@@ -47,14 +47,14 @@ std::string window_title(const launch::LaunchSpec& spec);
 // none when it lists it, or lists none.
 std::optional<std::string> unknown_view_state(const launch::LaunchSpec& spec, const FrameworkOptions& options);
 
-// The root widget from the spec's state factory, with the options when it takes them.
+// The root widget from the launch record's state factory, with the options when it takes them.
 std::expected<launch::RootWidget, std::string> build_root(const launch::LaunchSpec& spec,
                                                           const FrameworkOptions& options);
 
-// --size, else the spec's size, else kDefaultSize (also for a size with a zero side).
+// --size, else the launch record's size, else kDefaultSize (also for a size with a zero side).
 launch::WindowSize first_window_size(const launch::LaunchSpec& spec, const FrameworkOptions& options);
 
-// The application's action handlers, as the spec's hook registers them.
+// The application's action handlers, as the launch record's hook registers them.
 zavo_actions::ActionRegistry registered_actions(const launch::LaunchSpec& spec);
 
 // The opened document as the host keeps it.
@@ -72,7 +72,7 @@ private:
     std::unique_ptr<persist::PersistedDocument> document_;
 };
 
-// The document the spec opens; none when it keeps the document in memory only.
+// The document the launch record opens; none when it keeps the document in memory only.
 std::expected<std::unique_ptr<DocumentStore>, std::string> open_store(const launch::LaunchSpec& spec);
 
 // Ends the live sessions and gives their workers kQuitGrace to finish. One still busy after it

@@ -1,5 +1,6 @@
 #pragma once
-// Encoding, decoding and specifications of the application's actions and operations.
+// Encoding and decoding of the application's actions and operations, and the `ActionSpec`s that
+// carry them.
 #include "codecs/remote_action.hpp"
 #include "codecs/remote_operation.hpp"
 #include "profiles/saved_connection.hpp"
@@ -34,12 +35,12 @@ zavo_actions::resource::ActionSpec remote_action_spec(std::string_view id, std::
 
 // Under "remote.operation"; an operation that cannot be encoded gives an empty payload.
 zavo_actions::action::EncodedAction encode_remote_operation(const RemoteOperation& operation);
-// A specification carrying `operation`; when it cannot be encoded once, one that encodes it
+// An `ActionSpec` carrying `operation`; when it cannot be encoded once, one that encodes it
 // at each invocation.
 zavo_actions::resource::ActionSpec operation_action_spec(std::string_view id, std::string_view label,
                                                          OperationKind kind, const RemoteOperation& operation);
 
-// Payload makers for specifications with input: Disconnect for the id, and SendText for the
+// Payload makers for actions with input: Disconnect for the id, and SendText for the
 // id with the argument "text" (empty when absent).
 std::function<zavo_actions::action::EncodedAction(const zavo_actions::params::ActionArgs&)> disconnect_encoder(
     const Uuid& connection_id);

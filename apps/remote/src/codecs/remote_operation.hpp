@@ -12,7 +12,7 @@
 
 namespace remote {
 
-// What an action specification declares it carries: a plain action, or an operation on a
+// What an `ActionSpec` declares it carries: a plain action, or an operation on a
 // live session or its trust, or one that only changes what the window shows.
 enum class OperationKind : std::uint8_t { None = 0, Session = 1, View = 2 };
 
