@@ -194,7 +194,8 @@ private:
     void confirm(const ConfirmationRequest& request, crdt::Document& document);
     void set_form_kind(ConnectionKind kind);
     void save_form(crdt::Document& document);
-    // Drops the live session; a device session is told to disconnect.
+    // Drops the live session (a device session is told to disconnect) and what the session
+    // screen kept of it: its picture, where it was drawn, full screen and held VNC buttons.
     void drop_live_session();
 };
 

@@ -52,6 +52,10 @@ void RemoteApp::drop_live_session() {
         if (const auto* device = std::get_if<DeviceSession>(&live_session->value))
             device_requests.push_back(DeviceRequest::disconnect(device->session_id));
     live_session.reset();
+    frame_image.reset();
+    surface_rect.reset();
+    fullscreen = false;
+    vnc_buttons = 0;
 }
 
 void RemoteApp::start_session(const Uuid& id) {
@@ -67,10 +71,6 @@ void RemoteApp::start_session(const Uuid& id) {
     }
     ++session_counter;
     session_target = id;
-    fullscreen = false;
-    frame_image.reset();
-    surface_rect.reset();
-    vnc_buttons = 0;
     drop_live_session();
 
     const ConnectionReadiness readiness = c.readiness();
@@ -98,11 +98,8 @@ void RemoteApp::start_session(const Uuid& id) {
 
 void RemoteApp::end_session() {
     drop_live_session();
-    frame_image.reset();
-    surface_rect.reset();
     session_target.reset();
     if (session_counter != kLastSession) ++session_counter;
-    fullscreen = false;
     screen = Screen::list();
 }
 
