@@ -81,6 +81,79 @@ StartOutcome start_send_text(RemoteApp& app, const OperationId& operation_id, co
     return start::Pending{};
 }
 
+// Runs a decoded operation to its end.
+RunOutcome run(RemoteApp& app, const RemoteOperation& operation) {
+    // View commands change only what the window shows; whatever they would dispatch goes to a
+    // scratch document that is dropped.
+    auto execute_on_scratch = [&app](const UiCommand& command) {
+        crdt::Document scratch;
+        app.execute(command, scratch);
+    };
+
+    return std::visit(
+        Overloaded{
+            [&](const RemoteOperation::ShowConnections&) {
+                execute_on_scratch(UiCommand::plain(UiCommand::Kind::ShowConnections));
+                return handled();
+            },
+            [&](const RemoteOperation::NewConnectionForm&) {
+                execute_on_scratch(UiCommand::plain(UiCommand::Kind::NewConnectionForm));
+                return handled();
+            },
+            [&](const RemoteOperation::EditConnection& edit) {
+                if (find_connection(app.connections, edit.connection_id) == nullptr) return failure(kMissingConnection);
+                execute_on_scratch(UiCommand::with_id(UiCommand::Kind::EditConnection, edit.connection_id));
+                return handled();
+            },
+            [&](const RemoteOperation::Connect& connect) {
+                if (find_connection(app.connections, connect.connection_id) == nullptr)
+                    return failure(kMissingConnection);
+                app.start_session(connect.connection_id);
+                return handled();
+            },
+            [&](const RemoteOperation::Disconnect& disconnect) {
+                if (app.session_target != disconnect.connection_id) return failure(kSessionInactive);
+                app.end_session();
+                return handled();
+            },
+            [&](const RemoteOperation::SendText& send) {
+                auto ssh = connected_terminal(app, send.connection_id);
+                if (!ssh) return failure(ssh.error());
+                if (auto sent = (*ssh)->send_text(send.text); !sent) return failure(sent.error());
+                app.redraw_needed = true;
+                return handled();
+            },
+            [&](const RemoteOperation::TrustSshHostKey& trust) {
+                const SavedConnection* record = find_connection(app.connections, trust.connection_id);
+                if (record == nullptr) return failure(kMissingConnection);
+                const auto verdict = app.ssh_host_key_verdict(trust.connection_id);
+                const auto* unknown = verdict ? std::get_if<HostKeyUnknown>(&*verdict) : nullptr;
+                if (unknown == nullptr || unknown->presented != trust.observed)
+                    return failure("the observed SSH host key is stale; reconnect to inspect the current key");
+                const auto path = trust_store();
+                if (!path) return failure(path.error());
+                if (auto saved = known_hosts::trust(*path, record->host, record->port, trust.observed); !saved)
+                    return failure(fmt::format("could not save SSH host-key trust: {}", saved.error()));
+                app.start_session(trust.connection_id);
+                return handled();
+            },
+            [&](const RemoteOperation::ForgetSshHostKey& forget) {
+                const SavedConnection* record = find_connection(app.connections, forget.connection_id);
+                if (record == nullptr) return failure(kMissingConnection);
+                const auto verdict = app.ssh_host_key_verdict(forget.connection_id);
+                if (!verdict || !std::holds_alternative<HostKeyChanged>(*verdict))
+                    return failure("only the currently observed changed SSH host key can be forgotten");
+                const auto path = trust_store();
+                if (!path) return failure(path.error());
+                if (auto removed = known_hosts::forget(*path, record->host, record->port); !removed)
+                    return failure(fmt::format("could not forget SSH host-key trust: {}", removed.error()));
+                app.end_session();
+                return handled();
+            },
+        },
+        operation.value);
+}
+
 }  // namespace
 
 std::vector<std::string> RemoteApp::operation_types() { return {std::string(kRemoteOperationType)}; }
@@ -98,7 +171,7 @@ StartOutcome RemoteApp::start_operation(const OperationId& operation_id, std::ui
     if (const auto* send = std::get_if<RemoteOperation::SendText>(&operation.value))
         return start_send_text(*this, operation_id, *send);
     // Disconnect and the host-key operations finish at once.
-    return zavo_ui::operation::adapt_run(run_operation(kind, op));
+    return zavo_ui::operation::adapt_run(run(*this, operation));
 }
 
 RunOutcome RemoteApp::run_operation(std::uint8_t kind, const EncodedAction& op) {
@@ -109,75 +182,7 @@ RunOutcome RemoteApp::run_operation(std::uint8_t kind, const EncodedAction& op) 
     const RemoteOperation& operation = **decoded;
     if (static_cast<std::uint8_t>(operation.kind()) != kind)
         return failure("remote operation kind does not match its declared contract");
-
-    // View commands change only what the window shows; whatever they would dispatch goes to a
-    // scratch document that is dropped.
-    auto execute_on_scratch = [this](const UiCommand& command) {
-        crdt::Document scratch;
-        execute(command, scratch);
-    };
-
-    return std::visit(
-        Overloaded{
-            [&](const RemoteOperation::ShowConnections&) {
-                execute_on_scratch(UiCommand::plain(UiCommand::Kind::ShowConnections));
-                return handled();
-            },
-            [&](const RemoteOperation::NewConnectionForm&) {
-                execute_on_scratch(UiCommand::plain(UiCommand::Kind::NewConnectionForm));
-                return handled();
-            },
-            [&](const RemoteOperation::EditConnection& edit) {
-                if (find_connection(connections, edit.connection_id) == nullptr) return failure(kMissingConnection);
-                execute_on_scratch(UiCommand::with_id(UiCommand::Kind::EditConnection, edit.connection_id));
-                return handled();
-            },
-            [&](const RemoteOperation::Connect& connect) {
-                if (find_connection(connections, connect.connection_id) == nullptr) return failure(kMissingConnection);
-                start_session(connect.connection_id);
-                return handled();
-            },
-            [&](const RemoteOperation::Disconnect& disconnect) {
-                if (session_target != disconnect.connection_id) return failure(kSessionInactive);
-                end_session();
-                return handled();
-            },
-            [&](const RemoteOperation::SendText& send) {
-                auto ssh = connected_terminal(*this, send.connection_id);
-                if (!ssh) return failure(ssh.error());
-                if (auto sent = (*ssh)->send_text(send.text); !sent) return failure(sent.error());
-                redraw_needed = true;
-                return handled();
-            },
-            [&](const RemoteOperation::TrustSshHostKey& trust) {
-                const SavedConnection* record = find_connection(connections, trust.connection_id);
-                if (record == nullptr) return failure(kMissingConnection);
-                const auto verdict = ssh_host_key_verdict(trust.connection_id);
-                const auto* unknown = verdict ? std::get_if<HostKeyUnknown>(&*verdict) : nullptr;
-                if (unknown == nullptr || unknown->presented != trust.observed)
-                    return failure("the observed SSH host key is stale; reconnect to inspect the current key");
-                const auto path = trust_store();
-                if (!path) return failure(path.error());
-                if (auto saved = known_hosts::trust(*path, record->host, record->port, trust.observed); !saved)
-                    return failure(fmt::format("could not save SSH host-key trust: {}", saved.error()));
-                start_session(trust.connection_id);
-                return handled();
-            },
-            [&](const RemoteOperation::ForgetSshHostKey& forget) {
-                const SavedConnection* record = find_connection(connections, forget.connection_id);
-                if (record == nullptr) return failure(kMissingConnection);
-                const auto verdict = ssh_host_key_verdict(forget.connection_id);
-                if (!verdict || !std::holds_alternative<HostKeyChanged>(*verdict))
-                    return failure("only the currently observed changed SSH host key can be forgotten");
-                const auto path = trust_store();
-                if (!path) return failure(path.error());
-                if (auto removed = known_hosts::forget(*path, record->host, record->port); !removed)
-                    return failure(fmt::format("could not forget SSH host-key trust: {}", removed.error()));
-                end_session();
-                return handled();
-            },
-        },
-        operation.value);
+    return run(*this, operation);
 }
 
 PollOutcome RemoteApp::poll_operation(const OperationId& operation_id, bool cancel) {
