@@ -42,12 +42,9 @@ ActionSpec connect_action(const SavedConnection& record) {
 }
 
 ActionSpec disconnect_action(const Uuid& id) {
-    auto spec = framework_support::typed_operation("disconnect", "Disconnect session", kSession, kRemoteOperationType,
-                                                   RemoteOperation{RemoteOperation::Disconnect{id}});
-    ActionSpec built = spec ? std::move(*spec)
-                            : framework_support::operation_with_input("disconnect", "Disconnect session", "", kSession,
-                                                                      kRemoteOperationType, {}, disconnect_encoder(id));
-    return std::move(built).with_contract({"network", "session"}, Settings{0, 0, 0, 1, 3});
+    return operation_action_spec("disconnect", "Disconnect session", OperationKind::Session,
+                                 RemoteOperation{RemoteOperation::Disconnect{id}})
+        .with_contract({"network", "session"}, Settings{0, 0, 0, 1, 3});
 }
 
 ActionSpec send_text_action(const Uuid& id, bool ssh_connected) {
