@@ -1,6 +1,7 @@
 #pragma once
 // Saved connections and a live SSH session for the resource and operation tests.
 #include "app/remote_app.hpp"
+#include "support/saved_connection.hpp"
 
 #include <memory>
 #include <optional>
@@ -12,14 +13,9 @@ namespace actions_test {
 // A connection with a fresh id; a device connection authenticates by device identity.
 inline remote::SavedConnection connection(std::string name, remote::ConnectionKind kind, std::string host,
                                           std::uint16_t port) {
-    remote::SavedConnection c;
-    c.id = remote::Uuid::new_v4();
-    c.name = std::move(name);
-    c.kind = kind;
-    c.host = std::move(host);
-    c.port = port;
-    c.auth = kind == remote::ConnectionKind::Zavo ? remote::AuthKind::DeviceIdentity : remote::AuthKind::Password;
-    return c;
+    return test_support::saved(
+        std::move(name), kind, std::move(host), port, "",
+        kind == remote::ConnectionKind::Zavo ? remote::AuthKind::DeviceIdentity : remote::AuthKind::Password);
 }
 
 // A live SSH session whose worker side the test plays: it sets the status and the host-key

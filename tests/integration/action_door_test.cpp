@@ -22,6 +22,7 @@
 #include "known_hosts/known_hosts.hpp"
 #include "support/files.hpp"
 #include "support/process.hpp"
+#include "support/saved_connection.hpp"
 #include "support/temp_dir.hpp"
 #include "support/wait.hpp"
 #include "tests/integration/ssh_server.hpp"
@@ -310,15 +311,8 @@ protected:
     }
 
     remote::SavedConnection ssh_connection(std::string name) const {
-        remote::SavedConnection c;
-        c.id = remote::Uuid::new_v4();
-        c.name = std::move(name);
-        c.kind = remote::ConnectionKind::Ssh;
-        c.host = "127.0.0.1";
-        c.port = server_->port();
-        c.user = user_;
-        c.auth = remote::AuthKind::PublicKey;
-        return c;
+        return test_support::saved(std::move(name), remote::ConnectionKind::Ssh, "127.0.0.1", server_->port(), user_,
+                                   remote::AuthKind::PublicKey);
     }
 
     std::unique_ptr<Program> start(const std::string& name, const std::string& bus_address) {
