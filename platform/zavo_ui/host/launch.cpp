@@ -18,6 +18,25 @@
 #include "zavo_ui/persist.hpp"
 
 namespace zavo_ui::host {
+namespace {
+
+// The opened document as the host keeps it.
+class PersistedStore final : public DocumentStore {
+public:
+    explicit PersistedStore(std::unique_ptr<persist::PersistedDocument> document) : document_(std::move(document)) {}
+
+    crdt::Document& document() override { return document_->document(); }
+    std::expected<bool, std::string> save_changes() override { return document_->save_changes(); }
+    bool merge_from_folder() override { return document_->merge_from_folder(); }
+    void set_change_listener(std::function<void()> listener) override {
+        document_->set_change_listener(std::move(listener));
+    }
+
+private:
+    std::unique_ptr<persist::PersistedDocument> document_;
+};
+
+}  // namespace
 
 CommandLine CommandLine::of_process() {
     std::ifstream in("/proc/self/cmdline", std::ios::binary);
@@ -96,20 +115,6 @@ zavo_actions::ActionRegistry registered_actions(const launch::LaunchSpec& spec) 
         spec.register_actions(application);
     }
     return registry;
-}
-
-PersistedStore::PersistedStore(std::unique_ptr<persist::PersistedDocument> document) : document_(std::move(document)) {}
-
-PersistedStore::~PersistedStore() = default;
-
-crdt::Document& PersistedStore::document() { return document_->document(); }
-
-std::expected<bool, std::string> PersistedStore::save_changes() { return document_->save_changes(); }
-
-bool PersistedStore::merge_from_folder() { return document_->merge_from_folder(); }
-
-void PersistedStore::set_change_listener(std::function<void()> listener) {
-    document_->set_change_listener(std::move(listener));
 }
 
 std::expected<std::unique_ptr<DocumentStore>, std::string> open_store(const launch::LaunchSpec& spec) {

@@ -14,10 +14,6 @@
 #include "zavo_ui/host/options.hpp"
 #include "zavo_ui/launch.hpp"
 
-namespace zavo_ui::persist {
-class PersistedDocument;
-}
-
 namespace zavo_ui::host {
 
 inline constexpr launch::WindowSize kDefaultSize{1280, 800};
@@ -56,21 +52,6 @@ launch::WindowSize first_window_size(const launch::LaunchSpec& spec, const Frame
 
 // The application's action handlers, as the launch record's hook registers them.
 zavo_actions::ActionRegistry registered_actions(const launch::LaunchSpec& spec);
-
-// The opened document as the host keeps it.
-class PersistedStore final : public DocumentStore {
-public:
-    explicit PersistedStore(std::unique_ptr<persist::PersistedDocument> document);
-    ~PersistedStore() override;
-
-    crdt::Document& document() override;
-    std::expected<bool, std::string> save_changes() override;
-    bool merge_from_folder() override;
-    void set_change_listener(std::function<void()> listener) override;
-
-private:
-    std::unique_ptr<persist::PersistedDocument> document_;
-};
 
 // The document the launch record opens; none when it keeps the document in memory only.
 std::expected<std::unique_ptr<DocumentStore>, std::string> open_store(const launch::LaunchSpec& spec);
