@@ -75,9 +75,7 @@ void Host::after_change() {
     // changed, whoever changed it.
     root_->take_host_pending();
     document_->commit();
-    auto heads = document_->get_heads();
-    if (heads == heads_) return;
-    heads_ = std::move(heads);
+    if (document_->get_heads() == heads_) return;
     save();
     root_->sync_document(*document_);
     heads_ = document_->get_heads();
