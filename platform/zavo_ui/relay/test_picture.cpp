@@ -109,7 +109,12 @@ constexpr Color POINTER{255, 80, 80};
 }  // namespace
 
 TestPicture::TestPicture(std::string_view device_name, std::uint32_t width, std::uint32_t height)
-    : name_(device_name), width_(width), height_(height), background_(std::size_t{width} * height * 4) {
+    : name_(device_name),
+      width_(width),
+      height_(height),
+      scale_(std::max<long>(2, height / 120)),
+      name_top_(height / 6 + scale_ * 4),
+      background_(std::size_t{width} * height * 4) {
     Canvas canvas(background_, width_, height_);
     // A vertical blue-grey gradient under a band of colour bars.
     for (std::uint32_t y = 0; y < height_; ++y) {
@@ -121,18 +126,17 @@ TestPicture::TestPicture(std::string_view device_name, std::uint32_t width, std:
     for (std::size_t i = 0; i < BARS.size(); ++i)
         canvas.fill(static_cast<long>(width_ * i / BARS.size()), 0, static_cast<long>(width_ * (i + 1) / BARS.size()),
                     band, BARS[i]);
-    const long scale = std::max<long>(2, height_ / 120);
-    canvas.text(scale * 4, band + scale * 4, name_, scale, INK);
+    canvas.text(scale_ * 4, name_top_, name_, scale_, INK);
     pixels_ = background_;
 }
 
 std::span<const std::uint8_t> TestPicture::render(const DeviceScreenState& state) {
     std::copy(background_.begin(), background_.end(), pixels_.begin());
     Canvas canvas(pixels_, width_, height_);
-    const long scale = std::max<long>(2, height_ / 120);
+    const long scale = scale_;
     const long line = scale * 10;
     const long left = scale * 4;
-    long y = static_cast<long>(height_ / 6) + scale * 4 + line;
+    long y = name_top_ + line;
 
     canvas.text(left, y, "FRAME " + std::to_string(state.frame), scale, DIM);
     y += line;

@@ -39,6 +39,9 @@ private:
     std::string name_;
     std::uint32_t width_;
     std::uint32_t height_;
+    // Pixels per glyph cell, and the top of the name's line under the colour bars.
+    long scale_;
+    long name_top_;
     std::vector<std::uint8_t> background_;
     std::vector<std::uint8_t> pixels_;
 };
