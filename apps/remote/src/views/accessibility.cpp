@@ -4,6 +4,7 @@
 #include "profiles/connection_list.hpp"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include <charconv>
 #include <initializer_list>
@@ -161,7 +162,7 @@ AccessNode connection_row(const RemoteApp& app, const SavedConnection& c, std::s
     return row;
 }
 
-AccessNode list_screen(const RemoteApp& app) {
+AccessNode list_screen(RemoteApp& app) {
     std::vector<AccessNode> children;
     children.push_back(structural(AccessRole::Heading, "Remote Machines", "remote.list.heading"));
     children.push_back(button_access_node("New connection", "remote.connection.new",
@@ -169,10 +170,11 @@ AccessNode list_screen(const RemoteApp& app) {
     children.push_back(text_field(app, InputSlot::Search, "Search saved connections")
                            .with_description("Shortcut: slash or Control F"));
 
-    const auto rows = visible_connections(app.connections, app.search_query);
+    const std::vector<std::size_t>& rows = app.list_cache.visible(app.connections, app.search_query);
     std::vector<AccessNode> items;
     items.reserve(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) items.push_back(connection_row(app, *rows[i], i + 1, rows.size()));
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        items.push_back(connection_row(app, app.connections[rows[i]], i + 1, rows.size()));
     children.push_back(
         structural(AccessRole::List, "Saved connections", "remote.list").with_children(std::move(items)));
     if (rows.empty())
@@ -249,14 +251,8 @@ AccessNode form_screen(const RemoteApp& app) {
     }
 
     const std::vector<std::string> problems = app.form_problems();
-    if (!problems.empty()) {
-        std::string joined;
-        for (const std::string& p : problems) {
-            if (!joined.empty()) joined += ". ";
-            joined += p;
-        }
-        children.push_back(live_text(std::move(joined), "remote.form.problems"));
-    }
+    if (!problems.empty())
+        children.push_back(live_text(fmt::format("{}", fmt::join(problems, ". ")), "remote.form.problems"));
 
     std::vector<AccessNode> actions;
     actions.push_back(
@@ -408,8 +404,8 @@ void set_field_text(RemoteApp& app, InputSlot slot, std::string text) {
     app.input_mut(slot).set_text(std::move(text));
     app.focus_input(slot);
     if (slot == InputSlot::Search) {
-        const auto rows = visible_connections(app.connections, app.search_query);
-        app.selected = rows.empty() ? std::nullopt : std::optional<Uuid>(rows.front()->id);
+        const std::vector<std::size_t>& rows = app.list_cache.visible(app.connections, app.search_query);
+        app.selected = rows.empty() ? std::nullopt : std::optional<Uuid>(app.connections[rows.front()].id);
         app.list_scroll = 0.0;
     }
 }
@@ -503,9 +499,9 @@ bool RemoteApp::activate_element(std::string_view id, const SemanticAction& acti
         if (!uuid) return false;
         const std::string_view what = rest->substr(colon + 1);
         if (what == "select" && kind == K::ScrollIntoView) {
-            const auto rows = visible_connections(connections, search_query);
+            const std::vector<std::size_t>& rows = list_cache.visible(connections, search_query);
             for (std::size_t i = 0; i < rows.size(); ++i) {
-                if (rows[i]->id != *uuid) continue;
+                if (connections[rows[i]].id != *uuid) continue;
                 selected = *uuid;
                 scroll_row_into_view(i, rows.size());
                 redraw_needed = true;

@@ -5,6 +5,9 @@
 #include "views/screens.hpp"
 #include "zavo_ui/surface.hpp"
 
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
 #include <algorithm>
 #include <array>
 #include <span>
@@ -111,15 +114,6 @@ double paint_authentication(RemoteApp& app, const PaintContext& ctx, double fx0,
     return top + kRowPitch;
 }
 
-std::string joined(const std::vector<std::string>& parts, std::string_view separator) {
-    std::string out;
-    for (const auto& p : parts) {
-        if (!out.empty()) out += separator;
-        out += p;
-    }
-    return out;
-}
-
 }  // namespace
 
 void paint_form_screen(RemoteApp& app, const PaintContext& ctx, const Rect& pane) {
@@ -162,7 +156,7 @@ void paint_form_screen(RemoteApp& app, const PaintContext& ctx, const Rect& pane
         ctx.draw_text("Enter a name and target to save this connection.", fx0, problems_y, 12.5f, 0, c.text_secondary,
                       f);
     else
-        ctx.draw_text(joined(problems, " · "), fx0, problems_y, 12.5f, 0, c.danger, f);
+        ctx.draw_text(fmt::format("{}", fmt::join(problems, " · ")), fx0, problems_y, 12.5f, 0, c.danger, f);
 
     const double by = problems_y + 28.0;
     const Rect save{fx1 - 120.0, by, fx1, by + kFieldHeight};
