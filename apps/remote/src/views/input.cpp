@@ -17,7 +17,6 @@ namespace ev = zavo_ui::event;
 using Kind = UiCommand::Kind;
 
 constexpr double LOGICAL_PIXELS_PER_LINE = 48.0;
-constexpr double NAV_STRIP_WIDTH = 64.0;
 
 // The region drawn last under the point.
 const HitRegion* topmost_region(const std::vector<HitRegion>& regions, zavo_ui::Point p) {
@@ -167,7 +166,7 @@ private:
         }
         if (app_.narrow && app_.nav_choice == true) {
             const zavo_ui::Rect& b = app_.window_bounds;
-            if (!zavo_ui::Rect{b.x0, b.y0, b.x0 + NAV_STRIP_WIDTH, b.y1}.contains(at)) {
+            if (!zavo_ui::Rect{b.x0, b.y0, b.x0 + views::kRailWidth, b.y1}.contains(at)) {
                 app_.nav_choice = false;
                 app_.redraw_needed = true;
                 handled_ = true;

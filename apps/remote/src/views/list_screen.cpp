@@ -21,6 +21,14 @@ using K = UiCommand::Kind;
 
 constexpr double kRowGap = 8.0;
 
+// Rows are compact (the buttons under the texts) in a list narrower than 620 at the text scale.
+bool compact_at(const RowMetrics& m, double width) { return width < 620.0 * m.scale; }
+double row_height(const RowMetrics& m, bool compact) { return compact ? m.compact_row_height : m.wide_row_height; }
+// How far `count` rows of height `h` scroll in a viewport `viewport` high.
+double scroll_max(double h, std::size_t count, double viewport) {
+    return std::max((h + kRowGap) * static_cast<double>(count) - kRowGap - viewport, 0.0);
+}
+
 Color kind_color(const zavo_ui::tokens::colors::Colors& c, ConnectionKind kind) {
     switch (kind) {
         case ConnectionKind::Ssh: return c.success;
@@ -114,14 +122,19 @@ struct RowPill {
     Color color;
 };
 
-RowPill readiness_pill(const zavo_ui::tokens::colors::Colors& c, ConnectionReadiness readiness) {
+// What stands in place of Connect on a row that is not ready.
+std::string_view pill_label(ConnectionReadiness readiness) {
     switch (readiness) {
-        case ConnectionReadiness::CapabilityRequired: return {"Needs access", c.warning};
-        case ConnectionReadiness::BackendUnavailable: return {"Not supported", c.text_secondary};
+        case ConnectionReadiness::CapabilityRequired: return "Needs access";
+        case ConnectionReadiness::BackendUnavailable: return "Not supported";
         case ConnectionReadiness::InvalidProfile:
         case ConnectionReadiness::Ready: break;
     }
-    return {"Fix profile", c.warning};
+    return "Fix profile";
+}
+
+RowPill readiness_pill(const zavo_ui::tokens::colors::Colors& c, ConnectionReadiness readiness) {
+    return {pill_label(readiness), readiness == ConnectionReadiness::BackendUnavailable ? c.text_secondary : c.warning};
 }
 
 void paint_row(RemoteApp& app, const PaintContext& ctx, const SavedConnection& row, const Rect& rect) {
@@ -226,10 +239,11 @@ RowMetrics measure_row_metrics(const zavo_ui::text_render::TextRenderer& text) {
     m.second_line_offset = 13.0 + h(16.0f) + 5.0;
     m.chip_height = h(11.0f) + 4.0;
     m.button_height = std::max(h(13.0f) + 12.0, 32.0);
-    m.action_width = std::max(
-        std::max({w("Connect", 13.0f), w("Needs access", 11.5f), w("Not supported", 11.5f), w("Fix profile", 11.5f)}) +
-            18.0,
-        100.0);
+    double action = w("Connect", 13.0f);
+    for (ConnectionReadiness r : {ConnectionReadiness::CapabilityRequired, ConnectionReadiness::BackendUnavailable,
+                                  ConnectionReadiness::InvalidProfile})
+        action = std::max(action, w(pill_label(r), 11.5f));
+    m.action_width = std::max(action + 18.0, 100.0);
     m.edit_width = std::max(w("Edit", 13.0f) + 24.0, 76.0);
     m.block_height = m.second_line_offset + m.chip_height + 16.0;
     m.wide_row_height = std::max(m.block_height, 72.0);
@@ -259,11 +273,10 @@ void paint_list_screen(RemoteApp& app, const PaintContext& ctx, const Rect& pane
         app.row_metrics = measure_row_metrics(ctx.text);
         app.metrics_scale = scale;
     }
-    app.compact_rows = pane.width() < 620.0 * app.row_metrics.scale;
-    const double rh = app.compact_rows ? app.row_metrics.compact_row_height : app.row_metrics.wide_row_height;
+    app.compact_rows = compact_at(app.row_metrics, pane.width());
+    const double rh = row_height(app.row_metrics, app.compact_rows);
     const double pitch = rh + kRowGap;
-    const double n = static_cast<double>(visible.size());
-    app.list_scroll_max = std::max(n * pitch - kRowGap - (pane.y1 - viewport_top), 0.0);
+    app.list_scroll_max = scroll_max(rh, visible.size(), pane.y1 - viewport_top);
     app.list_scroll = std::clamp(app.list_scroll, 0.0, app.list_scroll_max);
 
     ctx.scene.push_clip(ctx.transform, Rect{pane.x0, viewport_top, pane.x1, pane.y1});
@@ -275,10 +288,27 @@ void paint_list_screen(RemoteApp& app, const PaintContext& ctx, const Rect& pane
         const double top = origin + static_cast<double>(i) * pitch;
         if (top > pane.y1) break;
         if (top + rh < viewport_top) continue;
-        const SavedConnection row = app.connections[visible[i]];
-        paint_row(app, ctx, row, Rect{pane.x0 + 24.0, top, pane.x1 - 24.0, top + rh});
+        paint_row(app, ctx, app.connections[visible[i]], Rect{pane.x0 + 24.0, top, pane.x1 - 24.0, top + rh});
     }
     ctx.scene.pop_layer();
 }
 
 }  // namespace remote::views
+
+namespace remote::app {
+
+// Measured against the pane beside the rail, the viewport at least one row high.
+void RemoteApp::scroll_row_into_view(std::size_t index, std::size_t count) {
+    const double content_width = std::max(window_bounds.width() - views::kRailWidth, 0.0);
+    const double h = views::row_height(row_metrics, views::compact_at(row_metrics, content_width));
+    const double viewport = std::max(window_bounds.height() - list_top, h);
+    list_scroll_max = views::scroll_max(h, count, viewport);
+    const double top = (h + views::kRowGap) * static_cast<double>(index);
+    if (top < list_scroll)
+        list_scroll = top;
+    else if (top + h > list_scroll + viewport)
+        list_scroll = top + h - viewport;
+    list_scroll = std::clamp(list_scroll, 0.0, list_scroll_max);
+}
+
+}  // namespace remote::app

@@ -22,7 +22,6 @@ namespace {
 using zavo_ui::Rect;
 using K = UiCommand::Kind;
 
-constexpr double kRailWidth = 64.0;
 constexpr double kRevealShown = 0.001;
 
 void advance_flap(RemoteApp& app, double elapsed) {

@@ -100,8 +100,9 @@ Rect paint_rail_item(const RemoteApp& app, const PaintContext& ctx, const RailIt
     const Rect rect{item.rail.x0 + 12.0, y0, item.rail.x1 - 12.0, y0 + 40.0};
     Color glyph = c.text_secondary;
     if (item.selected) {
-        ctx.fill(zavo_ui::surface::edge_on(c.surface), PaintContext::rounded(rect, 8.0));
-        ctx.stroke(zavo_ui::surface::edge_on_with(c.surface, 92), zavo_ui::surface::edge_outline(rect, 8.0));
+        const auto [selected_fill, outline] = surface_edges(c.surface);
+        ctx.fill(selected_fill, PaintContext::rounded(rect, 8.0));
+        ctx.stroke(outline, zavo_ui::surface::edge_outline(rect, 8.0));
         glyph = c.text_primary;
     } else if (hovered(app, rect)) {
         ctx.fill(c.lift(0.5f), PaintContext::rounded(rect, 8.0));
@@ -192,22 +193,3 @@ void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCa
 }
 
 }  // namespace remote::views
-
-namespace remote::app {
-
-void RemoteApp::scroll_row_into_view(std::size_t index, std::size_t count) {
-    const double content_width = std::max(window_bounds.width() - 64.0, 0.0);
-    const double h = content_width < 620.0 * row_metrics.scale ? row_metrics.compact_row_height
-                                                               : row_metrics.wide_row_height;
-    const double pitch = h + 8.0;
-    const double viewport = std::max(window_bounds.height() - list_top, h);
-    list_scroll_max = std::max(pitch * static_cast<double>(count) - 8.0 - viewport, 0.0);
-    const double top = pitch * static_cast<double>(index);
-    if (top < list_scroll)
-        list_scroll = top;
-    else if (top + h > list_scroll + viewport)
-        list_scroll = top + h - viewport;
-    list_scroll = std::clamp(list_scroll, 0.0, list_scroll_max);
-}
-
-}  // namespace remote::app

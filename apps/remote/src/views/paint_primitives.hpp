@@ -25,6 +25,9 @@
 
 namespace remote::views {
 
+// The width of the navigation rail.
+inline constexpr double kRailWidth = 64.0;
+
 // The arguments of one paint, handed to every painter.
 struct PaintContext {
     zavo_ui::Scene& scene;
