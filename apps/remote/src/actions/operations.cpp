@@ -43,9 +43,9 @@ std::expected<std::filesystem::path, std::string> trust_store() {
 // The connected SSH terminal of the live session of `id`; else why text cannot go there.
 std::expected<SshSession*, std::string_view> connected_terminal(RemoteApp& app, const Uuid& id) {
     if (app.session_target != id) return std::unexpected(kSessionInactive);
-    auto* ssh = app.live_session ? std::get_if<std::unique_ptr<SshSession>>(&app.live_session->value) : nullptr;
-    if (ssh == nullptr || !(*ssh)->status().is_connected()) return std::unexpected(kNeedsTerminal);
-    return ssh->get();
+    SshSession* ssh = app.connected_ssh_session();
+    if (ssh == nullptr) return std::unexpected(kNeedsTerminal);
+    return ssh;
 }
 
 StartOutcome start_connect(RemoteApp& app, const OperationId& operation_id, const Uuid& id) {

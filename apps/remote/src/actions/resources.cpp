@@ -129,11 +129,8 @@ std::vector<zavo_actions::resource::Resource> RemoteApp::action_resources(const 
     if (!session_target) return roots;
     const SavedConnection* record = find_connection(connections, *session_target);
     if (record == nullptr) return roots;
-    bool ssh_connected = false;
-    if (live_session)
-        if (const auto* ssh = std::get_if<std::unique_ptr<SshSession>>(&live_session->value))
-            ssh_connected = (*ssh)->status().is_connected();
-    roots.front().children.push_back(session_resource(*record, ssh_connected, ssh_host_key_verdict(record->id)));
+    roots.front().children.push_back(
+        session_resource(*record, connected_ssh_session() != nullptr, ssh_host_key_verdict(record->id)));
     return roots;
 }
 

@@ -74,6 +74,8 @@ public:
     void start_session(const Uuid& id);
     // Ends whatever session there is.
     void end_session();
+    // The live SSH session when it is connected.
+    SshSession* connected_ssh_session() const;
     // The live VNC session when it is connected.
     const rfb::VncShared* connected_vnc_session() const;
     std::optional<std::pair<std::uint16_t, std::uint16_t>> vnc_pointer_position(zavo_ui::Point point) const;

@@ -103,6 +103,11 @@ void RemoteApp::end_session() {
     screen = Screen::list();
 }
 
+SshSession* RemoteApp::connected_ssh_session() const {
+    const auto* ssh = live_session ? std::get_if<std::unique_ptr<SshSession>>(&live_session->value) : nullptr;
+    return ssh && (*ssh)->status().is_connected() ? ssh->get() : nullptr;
+}
+
 const rfb::VncShared* RemoteApp::connected_vnc_session() const {
     const auto* vnc = live_session ? std::get_if<rfb::VncShared>(&live_session->value) : nullptr;
     return vnc && vnc->status().is_connected() ? vnc : nullptr;
