@@ -59,7 +59,10 @@ public:
         return true;
     }
     std::optional<std::string> widget_name() override { return "Probe"; }
-    void sync_document(crdt::Document&) override { ++syncs; }
+    void sync_document(crdt::Document& document) override {
+        ++syncs;
+        if (std::exchange(edit_on_sync, false)) type_into(document);
+    }
     device_relay::DeviceSessionSink* device_session_sink() override { return this; }
     std::vector<device_relay::DeviceRequest> take_device_requests() override {
         ++exchanges;
@@ -82,7 +85,8 @@ public:
     Point pointer{-100, -100};
     int layouts = 0, syncs = 0, exchanges = 0;
     double scale_seen = 0, scale_at_event = 0;
-    bool redraw = true, redraw_at_paint = false, animate_once = false, animating = false, ended = false;
+    bool redraw = true, redraw_at_paint = false, animate_once = false, animating = false, ended = false,
+         edit_on_sync = false;
     std::vector<event::Event> events;
     std::vector<device_relay::DeviceRequest> requests;
     std::vector<device_relay::DeviceEvent> device_events;
@@ -272,6 +276,18 @@ TEST_F(HostTest, DocumentChangesAreCommittedSavedThenSynced) {
     EXPECT_EQ(store.saves, 2) << "an accessibility action's change is kept too";
     EXPECT_FALSE(host->activate("other", a11y::SemanticAction{a11y::SemanticActionKind::Activate, {}}));
     EXPECT_EQ(store.saves, 2);
+}
+
+TEST_F(HostTest, WhatASyncChangesIsSavedToo) {
+    host->attach_store(store, "probe");
+    host->sync_document();
+    probe->edit_on_sync = true;
+    host->deliver(event::character_key("x"), {});
+    EXPECT_EQ(probe->syncs, 2);
+    EXPECT_EQ(store.saves, 2) << "the typed change, then the sync's own";
+    EXPECT_EQ(store.document().pending_ops(), 0u);
+    host->deliver(event::PointerMoved{1, 1}, {});
+    EXPECT_EQ(store.saves, 2) << "nothing new to save";
 }
 
 TEST_F(HostTest, AFailedSaveIsTriedAgainLaterAndWithTheNextChange) {

@@ -75,10 +75,13 @@ void Host::after_change() {
     // changed, whoever changed it.
     root_->take_host_pending();
     document_->commit();
-    if (document_->get_heads() == heads_) return;
+    const auto changed = document_->get_heads();
+    if (changed == heads_) return;
     save();
     root_->sync_document(*document_);
-    heads_ = document_->get_heads();
+    heads_ = document_->get_heads();  // commits what the sync itself changed
+    // A sync may change the document too (a repair of what replicas merged): kept as well.
+    if (heads_ != changed) save();
 }
 
 void Host::save() {
