@@ -35,14 +35,27 @@ std::string random_suffix() {
     return s;
 }
 
+}  // namespace
+
+std::expected<void, std::error_code> write_all(int fd, std::span<const std::uint8_t> bytes) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return std::unexpected(last_error());
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    return {};
+}
+
 std::expected<void, std::error_code> sync_directory(const std::filesystem::path& dir) {
     posix_fd::UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd) return std::unexpected(last_error());
     if (::fsync(fd.get()) != 0) return std::unexpected(last_error());
     return {};
 }
-
-}  // namespace
 
 std::expected<void, std::error_code> write_with_mode(const std::filesystem::path& path,
                                                      std::span<const std::uint8_t> bytes, mode_t mode) {
@@ -64,15 +77,7 @@ std::expected<void, std::error_code> write_with_mode(const std::filesystem::path
     // The creation mode went through the umask; set it exactly.
     if (::fchmod(tmp.fd.get(), mode & 07777) != 0) return std::unexpected(last_error());
 
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        ssize_t n = ::write(tmp.fd.get(), bytes.data() + written, bytes.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return std::unexpected(last_error());
-        }
-        written += static_cast<std::size_t>(n);
-    }
+    if (auto ok = write_all(tmp.fd.get(), bytes); !ok) return ok;
     if (::fsync(tmp.fd.get()) != 0) return std::unexpected(last_error());
     if (tmp.fd.close() != 0) return std::unexpected(last_error());
     if (::rename(tmp.path.c_str(), path.c_str()) != 0) return std::unexpected(last_error());

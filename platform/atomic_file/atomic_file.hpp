@@ -23,4 +23,9 @@ inline std::expected<void, std::error_code> write_with_mode(const std::filesyste
     return write_with_mode(path, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), mode);
 }
 
+// Writes all of `bytes` to `fd`, going on after short writes and interruptions.
+std::expected<void, std::error_code> write_all(int fd, std::span<const std::uint8_t> bytes);
+// Flushes the directory's entries (a rename or a new name in it) to disk.
+std::expected<void, std::error_code> sync_directory(const std::filesystem::path& dir);
+
 }  // namespace atomic_file

@@ -36,13 +36,6 @@ std::expected<fs::path, std::string> xdg_base(const char* var, const char* fallb
     return fs::path(home) / fallback;
 }
 
-std::expected<void, std::string> sync_dir(const fs::path& dir) {
-    const posix_fd::UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd) return std::unexpected(sys_error("cannot open folder", dir));
-    if (::fsync(fd.get()) != 0) return std::unexpected(sys_error("cannot sync folder", dir));
-    return {};
-}
-
 std::string time_stamp() {
     const std::time_t now = std::time(nullptr);
     std::tm tm{};
@@ -123,8 +116,8 @@ std::expected<fs::path, std::string> set_aside(const fs::path& path, const fs::p
     for (int i = 0; i < 1000; ++i) {
         const fs::path target = dir / (i == 0 ? base : fmt::format("{}-{}", base, i));
         if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-            (void)sync_dir(dir);
-            (void)sync_dir(path.parent_path());
+            (void)atomic_file::sync_directory(dir);
+            (void)atomic_file::sync_directory(path.parent_path());
             return target;
         }
         if (errno != EEXIST) return std::unexpected(sys_error("cannot set aside", path));

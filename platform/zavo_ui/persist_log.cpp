@@ -1,5 +1,6 @@
 #include "zavo_ui/persist_log.hpp"
 
+#include "atomic_file/atomic_file.hpp"
 #include "zavo_ui/persist_files.hpp"
 
 #include <fcntl.h>
@@ -38,19 +39,6 @@ std::uint32_t read_u32(const std::uint8_t* p) {
 
 void put_u32(Bytes& out, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-bool write_all(int fd, std::span<const std::uint8_t> bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 constexpr std::size_t kHeader = 8;  // length and checksum
@@ -183,12 +171,11 @@ std::expected<void, std::string> AppendLog::append(std::span<const Bytes> payloa
     if (!fd_) return std::unexpected("log is not open");
     Bytes out;
     for (const auto& p : payloads) append_record(out, p);
-    if (!write_all(fd_.get(), out)) {
-        const int err = errno;
+    if (auto written = atomic_file::write_all(fd_.get(), out); !written) {
         // Leave no partial record behind for the next append to follow.
         if (::ftruncate(fd_.get(), static_cast<off_t>(end_)) != 0)
             spdlog::error("document: cannot cut {} back after a failed write", path_.string());
-        return std::unexpected(sys_error("cannot append to", path_, err));
+        return std::unexpected(sys_error("cannot append to", path_, written.error().value()));
     }
     if (::fdatasync(fd_.get()) != 0) return std::unexpected(sys_error("cannot sync", path_));
     end_ += out.size();
