@@ -86,18 +86,19 @@ std::vector<std::string> take_changes(const std::vector<FolderReader::FileRead>&
     return moved;
 }
 
-// Moves whatever stands at `path` into `dir` unless it is a regular file (or nothing).
-std::expected<void, std::string> move_aside_unless_file(const fs::path& path, const fs::path& dir) {
+// Moves whatever stands at `path` into `dir` unless it is a regular file (or nothing); true
+// when a regular file stands there.
+std::expected<bool, std::string> move_aside_unless_file(const fs::path& path, const fs::path& dir) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT) return {};
+        if (errno == ENOENT) return false;
         return std::unexpected(sys_error("cannot inspect", path));
     }
-    if (S_ISREG(st.st_mode)) return {};
+    if (S_ISREG(st.st_mode)) return true;
     auto moved = set_aside(path, dir);
     if (!moved) return std::unexpected(fmt::format("{} is not a file and {}", path.string(), moved.error()));
     spdlog::error("document: {} is not a file; it was moved to {}", path.string(), moved->string());
-    return {};
+    return false;
 }
 
 // Makes a folder of the shared tree where it is missing, moves a file standing in its place
@@ -117,13 +118,6 @@ std::expected<void, std::string> prepare_shared_dir(const fs::path& dir, const f
     if (st.st_uid == ::geteuid() && (st.st_mode & 077) != 0 && ::chmod(dir.c_str(), st.st_mode & 0700) != 0)
         spdlog::warn("document: cannot make {} private: {}", dir.string(), errno_text(errno));
     return {};
-}
-
-std::expected<bool, std::string> path_exists(const fs::path& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0) return true;
-    if (errno == ENOENT) return false;
-    return std::unexpected(sys_error("cannot inspect", path));
 }
 
 // Why nothing can be written in `dir`, if so.
@@ -183,10 +177,9 @@ struct PrivateCopy {
 };
 
 std::expected<PrivateCopy, std::string> read_private_copy(const fs::path& path, const fs::path& aside) {
-    if (auto ok = move_aside_unless_file(path, aside); !ok) return std::unexpected(ok.error());
-    PrivateCopy copy;
-    auto exists = path_exists(path);
+    auto exists = move_aside_unless_file(path, aside);
     if (!exists) return std::unexpected(exists.error());
+    PrivateCopy copy;
     if (!*exists) return copy;
     auto read = read_file(path);
     if (!read) return std::unexpected(read.error());
@@ -297,9 +290,7 @@ std::expected<void, std::string> PersistedDocument::open_logs(bool private_intac
     }
     if (!private_intact)
         if (auto ok = rewrite_private(); !ok) return ok;
-    if (shared_problem.empty())
-        if (auto ok = move_aside_unless_file(shared_path(), locations_.folder / "set-aside"); !ok)
-            shared_problem = ok.error();
+    // Whatever stands in place of the shared log is moved aside when it is written whole.
     if (shared_problem.empty() && private_intact && shared_same)
         if (auto shared = AppendLog::open(shared_path(), private_size)) shared_log_ = std::move(*shared);
     if (!shared_problem.empty()) shared_unwritable(shared_problem);
@@ -322,15 +313,15 @@ fs::path PersistedDocument::private_path() const { return locations_.private_dir
 
 fs::path PersistedDocument::shared_path() const { return locations_.folder / "changes" / (actor_ + ".log"); }
 
-std::vector<Bytes> PersistedDocument::all_changes() {
+std::vector<Bytes> PersistedDocument::changes_since(std::span<const crdt::ChangeHash> heads) {
     std::vector<Bytes> payloads;
-    for (const crdt::Change& c : doc_.get_changes({}))
+    for (const crdt::Change& c : doc_.get_changes(heads))
         payloads.emplace_back(c.raw_bytes().begin(), c.raw_bytes().end());
     return payloads;
 }
 
 std::expected<void, std::string> PersistedDocument::rewrite_private() {
-    auto mine = AppendLog::create(private_path(), all_changes());
+    auto mine = AppendLog::create(private_path(), changes_since({}));
     if (!mine) return std::unexpected(mine.error());
     private_log_ = std::move(*mine);
     compact_at_ = std::max(kCompactAt, 2 * private_log_.size());
@@ -342,8 +333,9 @@ std::expected<void, std::string> PersistedDocument::rewrite_private() {
 std::expected<void, std::string> PersistedDocument::write_shared() {
     if (auto ok = prepare_shared_folder(locations_); !ok) return ok;
     if (auto why = unwritable(locations_.folder / "changes")) return std::unexpected(*why);
-    if (auto ok = move_aside_unless_file(shared_path(), locations_.folder / "set-aside"); !ok) return ok;
-    auto shared = AppendLog::create(shared_path(), all_changes());
+    if (auto ok = move_aside_unless_file(shared_path(), locations_.folder / "set-aside"); !ok)
+        return std::unexpected(ok.error());
+    auto shared = AppendLog::create(shared_path(), changes_since({}));
     if (!shared) return std::unexpected(shared.error());
     shared_log_ = std::move(*shared);
     return {};
@@ -382,8 +374,7 @@ std::expected<bool, std::string> PersistedDocument::save_changes() {
     std::vector<crdt::ChangeHash> heads = doc_.get_heads();
     std::vector<Bytes> fresh;
     if (heads != saved_heads_) {
-        for (const crdt::Change& c : doc_.get_changes(saved_heads_))
-            fresh.emplace_back(c.raw_bytes().begin(), c.raw_bytes().end());
+        fresh = changes_since(saved_heads_);
         // The private copy first: once it holds the changes, they are saved.
         std::expected<void, std::string> ok;
         const bool intact = private_log_.intact();

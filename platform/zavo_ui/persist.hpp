@@ -74,11 +74,11 @@ public:
 private:
     friend std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Locations&);
     PersistedDocument() = default;
-    // Opening, after the lock is held and the document read from the private copy: starts
-    // reading and watching the folder of logs; merges every log in it, this replica's own and
-    // conflict copies included, and says whether this replica's log in it holds just what the
-    // private copy does; opens both logs for appending, writing either whole where it must
-    // (`private_size` is the length of a private copy found intact), and saves.
+    // Opening, once the lock is held: starts reading and watching the folder of logs; once the
+    // document is read from the private copy, merges every log in the folder, this replica's
+    // own and conflict copies included, and says whether this replica's log in it holds just
+    // what the private copy does; opens both logs for appending, writing either whole where it
+    // must (`private_size` is the length of a private copy found intact), and saves.
     void follow_folder();
     bool merge_folder_at_open(std::span<const std::span<const std::uint8_t>> private_records,
                               std::span<const std::uint8_t> private_bytes);
@@ -87,7 +87,8 @@ private:
                                                std::string shared_problem);
     std::filesystem::path private_path() const;
     std::filesystem::path shared_path() const;
-    std::vector<Bytes> all_changes();
+    // The changes not in the history of `heads`, as log payloads.
+    std::vector<Bytes> changes_since(std::span<const crdt::ChangeHash> heads);
     // Writes the private copy whole; the shared log is then written whole too.
     std::expected<void, std::string> rewrite_private();
     std::expected<void, std::string> write_shared();
