@@ -424,6 +424,15 @@ Result<ChunkResult> decode_chunk(std::span<const std::uint8_t> input, std::size_
     }
 }
 
+Result<ChangeData> decode_change(std::span<const std::uint8_t> bytes) {
+    std::size_t budget = op_budget_for(bytes.size());
+    auto chunk = decode_chunk(bytes, budget);
+    if (!chunk) return std::unexpected(chunk.error());
+    if (chunk->consumed != bytes.size()) return std::unexpected(err("trailing bytes after the change chunk"));
+    if (chunk->changes.size() != 1) return std::unexpected(err("not a single change chunk"));
+    return std::move(chunk->changes.front());
+}
+
 namespace {
 
 enum ChangeColumnSpec : std::uint32_t {

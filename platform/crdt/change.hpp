@@ -67,6 +67,8 @@ struct ChunkResult {
     std::size_t consumed = 0;
 };
 Result<ChunkResult> decode_chunk(std::span<const std::uint8_t> input, std::size_t& op_budget);
+// The one change, with its operations, of a chunk that fills `bytes`.
+Result<ChangeData> decode_change(std::span<const std::uint8_t> bytes);
 
 // The hash and length of the change chunk (type 1) at the front of `input`, from its framing
 // alone; nullopt for other chunks or malformed framing.

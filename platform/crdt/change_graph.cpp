@@ -26,11 +26,11 @@ std::uint64_t ChangeGraph::next_seq(std::uint32_t actor) const {
 }
 
 Result<void> ChangeGraph::check_next(const ChangeData& c, std::uint32_t author, std::size_t op_count) const {
-    const std::uint64_t prev_seq = author < last_seq_.size() ? last_seq_[author] : 0;
+    const std::uint64_t seq = next_seq(author);
     const std::uint64_t prev_op = author < last_op_.size() ? last_op_[author] : 0;
-    if (c.seq != prev_seq + 1)
+    if (c.seq != seq)
         return std::unexpected(err("change " + c.hash.to_hex() + " has sequence number " + std::to_string(c.seq) +
-                                   ", expected " + std::to_string(prev_seq + 1)));
+                                   ", expected " + std::to_string(seq)));
     if (op_count != 0 && (c.start_op <= prev_op || c.start_op > UINT64_MAX - op_count))
         return std::unexpected(err("change " + c.hash.to_hex() + " reuses operation counters"));
     return {};

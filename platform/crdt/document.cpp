@@ -123,14 +123,10 @@ const ChangeHash& Change::hash() const { return data_->hash; }
 std::span<const std::uint8_t> Change::raw_bytes() const { return data_->bytes; }
 
 Result<Change> Change::from_bytes(std::span<const std::uint8_t> bytes) {
-    std::size_t budget = detail::op_budget_for(bytes.size());
-    auto chunk = detail::decode_chunk(bytes, budget);
-    if (!chunk) return std::unexpected(chunk.error());
-    if (chunk->consumed != bytes.size()) return std::unexpected(err("trailing bytes after the change chunk"));
-    if (chunk->changes.size() != 1) return std::unexpected(err("not a single change chunk"));
-    auto& c = chunk->changes.front();
-    c.ops = {};  // decoded again by the document it is applied to
-    return Change(std::make_shared<const detail::ChangeData>(std::move(c)));
+    auto c = detail::decode_change(bytes);
+    if (!c) return std::unexpected(c.error());
+    c->ops = {};  // decoded again by the document it is applied to
+    return Change(std::make_shared<const detail::ChangeData>(std::move(*c)));
 }
 
 // ---------------------------------------------------------------- the engine
@@ -162,38 +158,37 @@ struct Document::Impl {
 
     // Checks a remote change against the document and applies it, or fails without changing
     // anything. `change_ops` are its operations (decoded again from its bytes when it came
-    // without).
-    Result<void> apply_remote(const detail::ChangeData& c, const std::vector<detail::ChangeOp>& change_ops) {
+    // without). Returns the author's index.
+    Result<std::uint32_t> apply_remote(const detail::ChangeData& c, const std::vector<detail::ChangeOp>& change_ops) {
         std::vector<ActorId> fresh;
         auto author = op_set.map_actors(c, fresh);
         if (!author) return std::unexpected(author.error());
-        if (auto r = graph.check_next(c, *author, change_ops.size()); !r) return r;
-        return op_set.apply_change(c, change_ops, fresh);
+        if (auto r = graph.check_next(c, *author, change_ops.size()); !r) return std::unexpected(r.error());
+        if (auto r = op_set.apply_change(c, change_ops, fresh); !r) return std::unexpected(r.error());
+        return author;
     }
 
     // Applies a change whose dependencies are present and records it without its operations.
     Result<void> apply_one(ChangePtr data) {
+        std::optional<detail::ChangeData> decoded;
         if (data->ops.size() != data->op_count) {
-            std::size_t budget = detail::op_budget_for(data->bytes.size());
-            auto chunk = detail::decode_chunk(data->bytes, budget);
-            if (!chunk) return std::unexpected(chunk.error());
-            if (chunk->changes.size() != 1) return std::unexpected(err("not a single change chunk"));
-            if (auto r = apply_remote(*data, chunk->changes.front().ops); !r) return r;
-        } else {
-            if (auto r = apply_remote(*data, data->ops); !r) return r;
-            if (!data->ops.empty()) {
-                if (data.use_count() == 1) {
-                    // Only this document holds it, and it was made mutable: drop the ops in place.
-                    const_cast<detail::ChangeData&>(*data).ops = {};
-                } else {
-                    auto copy = std::make_shared<detail::ChangeData>(*data);
-                    copy->ops = {};
-                    data = std::move(copy);
-                }
+            auto d = detail::decode_change(data->bytes);
+            if (!d) return std::unexpected(d.error());
+            decoded = std::move(*d);
+        }
+        auto author = apply_remote(*data, decoded ? decoded->ops : data->ops);
+        if (!author) return std::unexpected(author.error());
+        if (!decoded && !data->ops.empty()) {
+            if (data.use_count() == 1) {
+                // Only this document holds it, and it was made mutable: drop the ops in place.
+                const_cast<detail::ChangeData&>(*data).ops = {};
+            } else {
+                auto copy = std::make_shared<detail::ChangeData>(*data);
+                copy->ops = {};
+                data = std::move(copy);
             }
         }
-        const std::uint32_t author = op_set.intern(data->actors.front());
-        graph.record(std::move(data), author);
+        graph.record(std::move(data), *author);
         return {};
     }
 

@@ -79,10 +79,11 @@ void Transaction::set_author(OpSet& set, ActorId author) {
     author_index_ = set.intern(author_);
 }
 
-void Transaction::add(OpSet& set, DocOp op) {
-    op.id = next_id(set);
+OpId Transaction::add(OpSet& set, DocOp op) {
+    const OpId id = op.id = next_id(set);
     set.apply_op(view_of(op));
     ops_.push_back(std::move(op));
+    return id;
 }
 
 Result<void> Transaction::put_map(OpSet& set, const ObjId& obj, std::string_view key, std::uint64_t action,
@@ -96,8 +97,8 @@ Result<void> Transaction::put_map(OpSet& set, const ObjId& obj, std::string_view
     op.value = std::move(value);
     auto it = r->second->map.find(key);
     if (it != r->second->map.end()) op.pred = ids_of(it->second);
-    if (made) *made = next_id(set);
-    add(set, std::move(op));
+    const OpId id = add(set, std::move(op));
+    if (made) *made = id;
     return {};
 }
 
@@ -114,8 +115,8 @@ Result<void> Transaction::put_seq(OpSet& set, const ObjId& obj, std::size_t inde
     op.action = action;
     op.value = std::move(value);
     op.pred = ids_of(e.ops);
-    if (made) *made = next_id(set);
-    add(set, std::move(op));
+    const OpId id = add(set, std::move(op));
+    if (made) *made = id;
     return {};
 }
 
@@ -135,8 +136,8 @@ Result<void> Transaction::insert_seq(OpSet& set, const ObjId& obj, std::size_t i
     op.insert = true;
     op.action = action;
     op.value = std::move(value);
-    if (made) *made = next_id(set);
-    add(set, std::move(op));
+    const OpId id = add(set, std::move(op));
+    if (made) *made = id;
     return {};
 }
 
@@ -220,8 +221,7 @@ Result<void> Transaction::splice_text(OpSet& set, const ObjId& text, std::size_t
         op.key_elem = ref;
         op.insert = true;
         op.value = std::string(s);
-        ref = next_id(set);
-        add(set, std::move(op));
+        ref = add(set, std::move(op));
     }
     for (auto& op : dels) add(set, std::move(op));
     return {};

@@ -56,8 +56,8 @@ public:
 
 private:
     OpId next_id(const OpSet& set) const { return OpId{set.max_op + 1, author_index_}; }
-    // Gives the operation the next id, applies it and keeps it.
-    void add(OpSet& set, DocOp op);
+    // Gives the operation the next id, applies it and keeps it; returns the id.
+    OpId add(OpSet& set, DocOp op);
 
     ActorId author_;
     std::uint32_t author_index_ = 0;
