@@ -50,6 +50,16 @@ QPainter::CompositionMode qt_composition(const BlendMode& blend) {
     return QPainter::CompositionMode_SourceOver;
 }
 
+QPen stroke_pen(const Stroke& stroke, const QBrush& brush) {
+    QPen pen;
+    pen.setBrush(brush);
+    pen.setWidthF(stroke.width);
+    pen.setJoinStyle(qt_join(stroke.join));
+    pen.setMiterLimit(stroke.miter_limit);
+    pen.setCapStyle(qt_cap(stroke.start_cap));
+    return pen;
+}
+
 void release_pixels(void* info) { delete static_cast<PixelBytes*>(info); }
 
 // The area a round-joined stroke of `width` covers along a rectangle, a rounded rectangle
@@ -100,23 +110,6 @@ struct Placement {
 std::optional<Placement> placement(const QTransform& t) {
     if (t.type() > QTransform::TxScale || t.m11() != t.m22() || !(t.m11() > 0.0)) return std::nullopt;
     return Placement{t.m11(), t.dx(), t.dy()};
-}
-
-Rect bounds(const Shape& shape) {
-    return std::visit(
-        Overloaded{
-            [](const Rect& r) { return r.abs(); },
-            [](const RoundedRect& rr) { return rr.rect.abs(); },
-            [](const Circle& c) {
-                return Rect{c.center.x - c.radius, c.center.y - c.radius, c.center.x + c.radius, c.center.y + c.radius};
-            },
-            [](const Line& l) {
-                return Rect{std::min(l.p0.x, l.p1.x), std::min(l.p0.y, l.p1.y), std::max(l.p0.x, l.p1.x),
-                            std::max(l.p0.y, l.p1.y)};
-            },
-            [](const BezPath& b) { return b.control_box(); },
-        },
-        shape);
 }
 
 // Sprite keys: the bytes of every value the pixels depend on.
@@ -215,12 +208,7 @@ void paint_shape(QPainter& painter, const Shape& shape, const QtSceneBackend::Sh
             return;
         }
     }
-    QPen pen(color);
-    pen.setWidthF(how.stroke.width);
-    pen.setJoinStyle(qt_join(how.stroke.join));
-    pen.setMiterLimit(how.stroke.miter_limit);
-    pen.setCapStyle(qt_cap(how.stroke.start_cap));
-    painter.strokePath(to_path(shape), pen);
+    painter.strokePath(to_path(shape), stroke_pen(how.stroke, color));
 }
 
 // Shapes larger than this many device pixels are drawn from a sprite with their straight
@@ -377,16 +365,10 @@ void QtSceneBackend::stroke(const scene_item::StrokeItem& item) {
         return;
     }
     painter_.setWorldTransform(to_qtransform(item.transform) * base_);
-    QPen pen;
-    pen.setWidthF(item.stroke.width);
-    pen.setJoinStyle(qt_join(item.stroke.join));
-    pen.setMiterLimit(item.stroke.miter_limit);
-    pen.setCapStyle(qt_cap(item.stroke.start_cap));
     const auto& image = std::get<ImageBrush>(item.brush);
     QBrush brush(images_.get(image.image));
     if (item.brush_transform) brush.setTransform(to_qtransform(*item.brush_transform));
-    pen.setBrush(brush);
-    painter_.strokePath(to_path(item.shape), pen);
+    painter_.strokePath(to_path(item.shape), stroke_pen(item.stroke, brush));
 }
 
 // A shape's sprite is its coverage in the colour over transparent pixels, at its offset from
@@ -401,7 +383,7 @@ bool QtSceneBackend::shape_from_sprite(const Shape& shape, const Affine& transfo
     // How far the painted pixels reach beyond the outline, in device pixels.
     const double half = how.fill ? 0.0 : how.stroke.width * at->scale / 2.0;
     const double reach = how.stroke.join == Join::Miter ? half * std::max(how.stroke.miter_limit, 1.5) : half * 1.5;
-    const Rect b = bounds(shape);
+    const Rect b = bounding_box(shape);
     const Point p0 = at->map({b.x0, b.y0});
     const Point p1 = at->map({b.x1, b.y1});
     if (!std::isfinite(p0.x) || !std::isfinite(p0.y) || !std::isfinite(p1.x) || !std::isfinite(p1.y)) return false;
@@ -536,7 +518,7 @@ void QtSceneBackend::push_layer(const scene_item::PushLayerItem& item) {
     painter_.setOpacity(painter_.opacity() * std::clamp(item.alpha, 0.0f, 1.0f));
     painter_.setCompositionMode(qt_composition(item.blend));
     if (!clips_.empty()) {
-        const Rect b = bounds(item.clip);
+        const Rect b = bounding_box(item.clip);
         const QRectF r(QPointF(b.x0, b.y0), QPointF(b.x1, b.y1));
         clips_.push_back(clips_.back() & (to_qtransform(item.transform) * device_).mapRect(r).toAlignedRect());
     }
