@@ -49,11 +49,10 @@ TextEngine::Key TextEngine::key_of(FontFamily family, float pixel_size, std::uin
     return Key{family, std::min<std::uint8_t>(weight, 3), size};
 }
 
-TextEngine::Entry& TextEngine::entry(FontFamily family, float pixel_size, std::uint8_t weight) {
-    const Key key = key_of(family, pixel_size, weight);
+TextEngine::Entry& TextEngine::entry(const Key& key) {
     const float size = key.size;
     if (auto it = fonts_.find(key); it != fonts_.end()) return it->second;
-    const bool mono = family == FontFamily::Mono;
+    const bool mono = key.family == FontFamily::Mono;
     QFont font(QString::fromLatin1(mono ? kMonoFamily : kUiFamily));
     font.setStyleHint(mono ? QFont::Monospace : QFont::SansSerif);
     const bool whole = std::fabs(size - std::round(size)) < 1e-3f;
@@ -67,7 +66,7 @@ TextEngine::Entry& TextEngine::entry(FontFamily family, float pixel_size, std::u
 }
 
 const QFont& TextEngine::font(FontFamily family, float pixel_size, std::uint8_t weight) {
-    return entry(family, pixel_size, weight).font;
+    return entry(key_of(family, pixel_size, weight)).font;
 }
 
 double TextEngine::line_width(std::string_view utf8, FontFamily family, float pixel_size, std::uint8_t weight) {
@@ -75,14 +74,14 @@ double TextEngine::line_width(std::string_view utf8, FontFamily family, float pi
     ShapedKey lookup{std::string(utf8), key_of(family, pixel_size, weight)};
     if (auto it = widths_.find(lookup); it != widths_.end()) return it->second;
     if (widths_.size() >= kShapedLimit) widths_.clear();
-    const Entry& e = entry(family, pixel_size, weight);
+    const Entry& e = entry(lookup.font);
     const double width = e.metrics.horizontalAdvance(to_qstring(utf8)) * e.scale;
     widths_.emplace(std::move(lookup), width);
     return width;
 }
 
 double TextEngine::line_height(FontFamily family, float pixel_size, std::uint8_t weight) {
-    Entry& e = entry(family, pixel_size, weight);
+    const Entry& e = entry(key_of(family, pixel_size, weight));
     return e.metrics.height() * e.scale;
 }
 
@@ -90,7 +89,7 @@ std::vector<double> TextEngine::caret_offsets(std::string_view utf8, FontFamily 
                                               std::uint8_t weight) {
     std::vector<double> out{0.0};
     if (utf8.empty()) return out;
-    Entry& e = entry(family, pixel_size, weight);
+    const Entry& e = entry(key_of(family, pixel_size, weight));
     QTextLayout layout(to_qstring(utf8), e.font);
     layout.beginLayout();
     QTextLine line = layout.createLine();
@@ -109,10 +108,11 @@ std::size_t TextEngine::ShapedKeyHash::operator()(const ShapedKey& k) const noex
     return std::hash<std::string>{}(k.text) ^ (KeyHash{}(k.font) << 1);
 }
 
-const TextEngine::Shaped& TextEngine::shaped(std::string_view utf8, const Key& key, const Entry& e) {
+const TextEngine::Shaped& TextEngine::shaped(std::string_view utf8, const Key& key) {
     ShapedKey lookup{std::string(utf8), key};
     if (auto it = shaped_.find(lookup); it != shaped_.end()) return it->second;
     if (shaped_.size() >= kShapedLimit) shaped_.clear();
+    const Entry& e = entry(key);
     QTextLayout layout(to_qstring(utf8), e.font);
     layout.beginLayout();
     layout.createLine();
@@ -144,15 +144,14 @@ const TextEngine::Shaped& TextEngine::shaped(std::string_view utf8, const Key& k
 void TextEngine::draw_line(QPainter& painter, QPointF top_left, std::string_view utf8, FontFamily family,
                            float pixel_size, std::uint8_t weight, const QColor& color) {
     if (utf8.empty()) return;
-    const Entry& e = entry(family, pixel_size, weight);
     painter.setPen(color);
-    for (const QGlyphRun& run : shaped(utf8, key_of(family, pixel_size, weight), e).runs)
+    for (const QGlyphRun& run : shaped(utf8, key_of(family, pixel_size, weight)).runs)
         painter.drawGlyphRun(top_left, run);
 }
 
 QRectF TextEngine::line_ink(std::string_view utf8, FontFamily family, float pixel_size, std::uint8_t weight) {
     if (utf8.empty()) return {};
-    return shaped(utf8, key_of(family, pixel_size, weight), entry(family, pixel_size, weight)).ink;
+    return shaped(utf8, key_of(family, pixel_size, weight)).ink;
 }
 
 std::vector<std::string_view> TextEngine::lines(std::string_view utf8, FontFamily family, float pixel_size,

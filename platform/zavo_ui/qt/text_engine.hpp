@@ -69,14 +69,14 @@ private:
         std::size_t operator()(const Key& k) const noexcept;
     };
     static Key key_of(FontFamily family, float pixel_size, std::uint8_t weight);
-    Entry& entry(FontFamily family, float pixel_size, std::uint8_t weight);
+    Entry& entry(const Key& key);
     // The glyphs of one line, shaped once: texts drawn again in later frames (labels, terminal
     // rows) skip the shaping. The cache is emptied whenever it reaches kShapedLimit lines.
     struct Shaped {
         QList<QGlyphRun> runs;
         QRectF ink;  // what the glyphs cover, from the line box's top-left corner
     };
-    const Shaped& shaped(std::string_view utf8, const Key& key, const Entry& e);
+    const Shaped& shaped(std::string_view utf8, const Key& key);
 
     struct ShapedKey {
         std::string text;
