@@ -7,7 +7,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <memory>
 #include <string>
 
 namespace zavo_ui::qt {
@@ -18,6 +17,8 @@ std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
     return s;
 }
+
+std::string_view view(const QByteArray& bytes) { return {bytes.constData(), std::size_t(bytes.size())}; }
 
 std::optional<bool> parse_bool(std::string_view v) {
     if (v == "true" || v == "1") return true;
@@ -54,7 +55,7 @@ DesktopSettings desktop_settings_from_files() {
         QFile file(config + QString::fromLatin1(sub));
         if (!file.open(QIODevice::ReadOnly)) continue;
         const QByteArray bytes = file.read(64 * 1024);
-        if (auto reduced = reduced_motion_from_gtk_ini(std::string_view(bytes.constData(), size_t(bytes.size())))) {
+        if (auto reduced = reduced_motion_from_gtk_ini(view(bytes))) {
             out.reduced_motion = *reduced;
         }
     }
@@ -65,29 +66,29 @@ void query_gnome_settings(QObject* owner, DesktopSettings base, std::function<vo
     const QString gsettings = QStandardPaths::findExecutable(QStringLiteral("gsettings"));
     if (gsettings.isEmpty()) return;
     auto* process = new QProcess(owner);
-    auto result = std::make_shared<DesktopSettings>(base);
-    QObject::connect(
-        process, &QProcess::finished, owner, [process, result, changed](int code, QProcess::ExitStatus status) {
-            process->deleteLater();
-            if (status != QProcess::NormalExit || code != 0) return;
-            // Two lines: enable-animations, then text-scaling-factor.
-            const QList<QByteArray> lines = process->readAllStandardOutput().split('\n');
-            if (!lines.isEmpty()) {
-                if (auto enabled = parse_bool(trim(std::string_view(lines[0].constData(), size_t(lines[0].size()))))) {
-                    result->reduced_motion = !*enabled;
-                }
-            }
-            if (lines.size() > 1) {
-                const std::string_view text = trim(std::string_view(lines[1].constData(), size_t(lines[1].size())));
-                double factor = 0;
-                auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), factor);
-                if (ec == std::errc{} && end == text.data() + text.size() && std::isfinite(factor) && factor >= 0.5 &&
-                    factor <= 3.0) {
-                    result->text_scale = float(factor);
-                }
-            }
-            changed(*result);
-        });
+    QObject::connect(process, &QProcess::finished, owner,
+                     [process, base, changed](int code, QProcess::ExitStatus status) {
+                         process->deleteLater();
+                         if (status != QProcess::NormalExit || code != 0) return;
+                         DesktopSettings result = base;
+                         // Two lines: enable-animations, then text-scaling-factor.
+                         const QList<QByteArray> lines = process->readAllStandardOutput().split('\n');
+                         if (!lines.isEmpty()) {
+                             if (auto enabled = parse_bool(trim(view(lines[0])))) {
+                                 result.reduced_motion = !*enabled;
+                             }
+                         }
+                         if (lines.size() > 1) {
+                             const std::string_view text = trim(view(lines[1]));
+                             double factor = 0;
+                             auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), factor);
+                             if (ec == std::errc{} && end == text.data() + text.size() && std::isfinite(factor) &&
+                                 factor >= 0.5 && factor <= 3.0) {
+                                 result.text_scale = float(factor);
+                             }
+                         }
+                         changed(result);
+                     });
     QObject::connect(process, &QProcess::errorOccurred, process, &QObject::deleteLater);
     process->start(QStringLiteral("/bin/sh"),
                    {QStringLiteral("-c"),
