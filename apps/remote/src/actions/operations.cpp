@@ -83,26 +83,22 @@ StartOutcome start_send_text(RemoteApp& app, const OperationId& operation_id, co
 
 // Runs a decoded operation to its end.
 RunOutcome run(RemoteApp& app, const RemoteOperation& operation) {
-    // View commands change only what the window shows; whatever they would dispatch goes to a
-    // scratch document that is dropped.
-    auto execute_on_scratch = [&app](const UiCommand& command) {
-        crdt::Document scratch;
-        app.execute(command, scratch);
-    };
+    // View commands change only what the window shows; whatever they would dispatch is dropped.
+    auto execute_view = [&app](const UiCommand& command) { app.execute(command, nullptr); };
 
     return std::visit(
         Overloaded{
             [&](const RemoteOperation::ShowConnections&) {
-                execute_on_scratch(UiCommand::plain(UiCommand::Kind::ShowConnections));
+                execute_view(UiCommand::plain(UiCommand::Kind::ShowConnections));
                 return handled();
             },
             [&](const RemoteOperation::NewConnectionForm&) {
-                execute_on_scratch(UiCommand::plain(UiCommand::Kind::NewConnectionForm));
+                execute_view(UiCommand::plain(UiCommand::Kind::NewConnectionForm));
                 return handled();
             },
             [&](const RemoteOperation::EditConnection& edit) {
                 if (find_connection(app.connections, edit.connection_id) == nullptr) return failure(kMissingConnection);
-                execute_on_scratch(UiCommand::with_id(UiCommand::Kind::EditConnection, edit.connection_id));
+                execute_view(UiCommand::with_id(UiCommand::Kind::EditConnection, edit.connection_id));
                 return handled();
             },
             [&](const RemoteOperation::Connect& connect) {

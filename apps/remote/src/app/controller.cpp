@@ -161,6 +161,12 @@ void RemoteApp::execute(const UiCommand& command, crdt::Document& document) {
     }
 }
 
+void RemoteApp::execute(const UiCommand& command, crdt::Document* document) {
+    if (document != nullptr) return execute(command, *document);
+    crdt::Document scratch;
+    execute(command, scratch);
+}
+
 void RemoteApp::confirm(const ConfirmationRequest& request, crdt::Document& document) {
     using Kind = ConfirmationRequest::Kind;
     const SavedConnection* found = find_connection(connections, request.id);

@@ -88,9 +88,8 @@ void RemoteApp::apply_view_state(std::string_view name) {
 }
 
 void RemoteApp::apply_demo_scene(std::string_view name) {
-    // Commands run against a scratch document: the scenes dispatch nothing that must last.
-    crdt::Document scratch;
-    auto run = [&](UiCommand command) { execute(command, scratch); };
+    // The scenes dispatch nothing that must last.
+    auto run = [&](UiCommand command) { execute(command, nullptr); };
     if (name == "form") {
         run(UiCommand::plain(UiCommand::Kind::NewConnectionForm));
     } else if (name == "form-zavo") {

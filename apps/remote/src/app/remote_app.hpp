@@ -50,6 +50,9 @@ public:
     // --- the controller (app/controller.cpp)
     // Carries out one command; actions it dispatches go against `document`.
     void execute(const UiCommand& command, crdt::Document& document);
+    // The same without a document (none open, or a command that only changes what the window
+    // shows): what it would dispatch is dropped.
+    void execute(const UiCommand& command, crdt::Document* document);
     void request_connect(const Uuid& id);
     void request_delete(const Uuid& id);
     void focus_input(InputSlot slot);

@@ -514,13 +514,7 @@ bool RemoteApp::activate_element(std::string_view id, const SemanticAction& acti
         command = fixed_command(id, kind);
     }
     if (!command) return false;
-    if (ctx.document != nullptr) {
-        execute(*command, *ctx.document);
-    } else {
-        // Without a document nothing can be dispatched; the command still changes the state.
-        crdt::Document scratch;
-        execute(*command, scratch);
-    }
+    execute(*command, ctx.document);
     return true;
 }
 

@@ -71,12 +71,8 @@ public:
     }
 
 private:
-    // Actions go against the framework's document; without one, against a scratch document.
-    void execute(const UiCommand& command) {
-        if (ctx_.document) return app_.execute(command, *ctx_.document);
-        crdt::Document scratch;
-        app_.execute(command, scratch);
-    }
+    // Actions go against the framework's document, when there is one.
+    void execute(const UiCommand& command) { app_.execute(command, ctx_.document); }
 
     bool route_text_input() { return app_.route_text_input(event_, modifiers_, ctx_, scale_); }
 
