@@ -26,6 +26,7 @@ struct Screen {
     static Screen edit_form(const Uuid& id) { return {Kind::EditForm, id}; }
     static Screen list() { return {Kind::List, {}}; }
     static Screen session(const Uuid& id) { return {Kind::Session, id}; }
+    bool is_form() const { return kind == Kind::NewForm || kind == Kind::EditForm; }
     friend bool operator==(const Screen&, const Screen&) = default;
 };
 

@@ -21,10 +21,6 @@ constexpr std::string_view kActionSourceName = "Remote";
 
 constexpr std::string_view kMissingConnection = "That saved connection no longer exists.";
 
-bool is_form(const Screen& screen) {
-    return screen.kind == Screen::Kind::NewForm || screen.kind == Screen::Kind::EditForm;
-}
-
 bool starts_with(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
 void dispatch(RemoteApp& app, crdt::Document& document, const RemoteAction& action) {
@@ -154,8 +150,7 @@ void RemoteApp::execute(const UiCommand& command, crdt::Document& document) {
             }
             break;
         case K::ToggleNavigation: {
-            const bool open = nav_choice.value_or(nav_default_open && !narrow);
-            nav_choice = !open;
+            nav_choice = !nav_open();
             break;
         }
     }
@@ -312,7 +307,7 @@ void RemoteApp::blur_input() {
     const auto slot = std::exchange(focused, std::nullopt);
     if (!slot) return;
     input_mut(*slot).blur();
-    if (is_form(screen)) {
+    if (screen.is_form()) {
         if (*slot == InputSlot::Name) touched.name = true;
         if (*slot == InputSlot::Host) touched.host = true;
         if (*slot == InputSlot::Port) touched.port = true;

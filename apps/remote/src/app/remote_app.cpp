@@ -212,10 +212,7 @@ bool RemoteApp::wants_animation_frame() {
     return false;
 }
 
-double RemoteApp::flap_target() const {
-    const bool open = nav_choice.value_or(narrow ? false : nav_default_open);
-    return open ? 1.0 : 0.0;
-}
+double RemoteApp::flap_target() const { return nav_open() ? 1.0 : 0.0; }
 
 void RemoteApp::collect_damage(std::vector<zavo_ui::Rect>& damage) {
     if (redraw_needed) damage.push_back(window_bounds);

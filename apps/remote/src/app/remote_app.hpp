@@ -87,6 +87,8 @@ public:
     void send_device_input(DeviceInput input);
     // 1.0 (open) or 0.0 (closed): where the navigation flap is heading.
     double flap_target() const;
+    // Whether the navigation flap is open: as the person chose, else open on a wide window.
+    bool nav_open() const { return nav_choice.value_or(!narrow && nav_default_open); }
     // Puts the flap where it is heading, without animation.
     void snap_nav_flap();
 

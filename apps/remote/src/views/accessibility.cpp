@@ -100,7 +100,7 @@ AccessNode text_field(const RemoteApp& app, InputSlot slot, std::string label) {
 }
 
 std::vector<AccessNode> navigation_items(const RemoteApp& app) {
-    const bool open = app.nav_choice.value_or(false);
+    const bool open = app.nav_open();
     std::vector<AccessNode> items;
     if (app.narrow) {
         AccessNode toggle = button_access_node(open ? "Close navigation" : "Open navigation", "remote.nav.toggle",

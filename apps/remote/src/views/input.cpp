@@ -25,12 +25,6 @@ const HitRegion* topmost_region(const std::vector<HitRegion>& regions, zavo_ui::
     return nullptr;
 }
 
-bool is_form(const Screen& screen) {
-    return screen.kind == Screen::Kind::NewForm || screen.kind == Screen::Kind::EditForm;
-}
-
-bool nav_shown_open(const RemoteApp& app) { return app.nav_choice.value_or(!app.narrow && app.nav_default_open); }
-
 std::optional<std::string> hover_tooltip_text(const RemoteApp& app, const UiCommand& command) {
     switch (command.kind) {
         case Kind::ShowConnections: return "Connections";
@@ -40,7 +34,7 @@ std::optional<std::string> hover_tooltip_text(const RemoteApp& app, const UiComm
             if (!c) return std::nullopt;
             return c->favorite ? "Remove from favourites" : "Add to favourites";
         }
-        case Kind::ToggleNavigation: return nav_shown_open(app) ? "Close navigation" : "Open navigation";
+        case Kind::ToggleNavigation: return app.nav_open() ? "Close navigation" : "Open navigation";
         default: return std::nullopt;
     }
 }
@@ -298,13 +292,13 @@ private:
             case ev::NamedKey::Enter:
                 if (app_.screen.kind == Screen::Kind::List && app_.selected) {
                     execute(UiCommand::with_id(Kind::RequestConnect, *app_.selected));
-                } else if (is_form(app_.screen)) {
+                } else if (app_.screen.is_form()) {
                     execute(UiCommand::plain(Kind::SaveForm));
                 }
                 handled_ = true;
                 return;
             case ev::NamedKey::Tab:
-                if (is_form(app_.screen)) return tab();
+                if (app_.screen.is_form()) return tab();
                 break;
             case ev::NamedKey::ArrowDown:
             case ev::NamedKey::ArrowUp:
