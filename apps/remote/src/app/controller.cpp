@@ -181,10 +181,7 @@ void RemoteApp::confirm(const ConfirmationRequest& request, crdt::Document& docu
         case Kind::Delete:
             remove_connection(connections, request.id);
             dispatch(*this, document, RemoteAction{RemoteAction::DeleteConnection{request.id}});
-            if (selected == request.id) {
-                const auto visible = visible_connections(connections, search_query);
-                selected = visible.empty() ? std::nullopt : std::optional<Uuid>(visible.front()->id);
-            }
+            if (selected == request.id) selected = first_visible_connection();
             return;
         case Kind::TrustHostKey: {
             const auto problem = ssh_host_key_verdict(request.id);

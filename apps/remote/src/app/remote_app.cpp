@@ -18,12 +18,6 @@ namespace {
 
 constexpr double kNarrowBelow = 720.0;
 
-std::optional<Uuid> first_visible(const std::vector<SavedConnection>& connections, std::string_view query) {
-    const auto visible = visible_connections(connections, query);
-    if (visible.empty()) return std::nullopt;
-    return visible.front()->id;
-}
-
 zavo_ui::widget::text_input::TextInput make_form_input(InputSlot slot) {
     auto input = zavo_ui::widget::text_input::TextInput::local().with_placeholder(std::string(field_placeholder(slot)));
     input.text_size = 14.0f;
@@ -46,7 +40,7 @@ std::unique_ptr<RemoteApp> RemoteApp::with_data(std::vector<SavedConnection> con
     app->connections = std::move(connections);
     app->devices = std::move(devices);
     for (std::size_t i = 0; i < app->inputs.size(); ++i) app->inputs[i] = make_form_input(static_cast<InputSlot>(i));
-    app->selected = first_visible(app->connections, "");
+    app->selected = app->first_visible_connection();
     return app;
 }
 
@@ -137,9 +131,15 @@ void RemoteApp::show_preview_session(ConnectionKind kind, SessionStatus status) 
     screen = Screen::session(*id);
 }
 
+std::optional<Uuid> RemoteApp::first_visible_connection() {
+    const std::vector<std::size_t>& rows = list_cache.visible(connections, search_query);
+    if (rows.empty()) return std::nullopt;
+    return connections[rows.front()].id;
+}
+
 void RemoteApp::repair_selection() {
     if (selected && find_connection(connections, *selected)) return;
-    selected = first_visible(connections, search_query);
+    selected = first_visible_connection();
 }
 
 void RemoteApp::sync_document(crdt::Document& document) {

@@ -193,6 +193,8 @@ public:
     double list_top = 124.0;
     bool compact_rows = false;
     ListCache list_cache;  // the list's display order and counts, kept between frames
+    // The first connection the list shows for the search query.
+    std::optional<Uuid> first_visible_connection();
 
 private:
     RemoteApp() = default;

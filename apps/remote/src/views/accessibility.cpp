@@ -404,8 +404,7 @@ void set_field_text(RemoteApp& app, InputSlot slot, std::string text) {
     app.input_mut(slot).set_text(std::move(text));
     app.focus_input(slot);
     if (slot == InputSlot::Search) {
-        const std::vector<std::size_t>& rows = app.list_cache.visible(app.connections, app.search_query);
-        app.selected = rows.empty() ? std::nullopt : std::optional<Uuid>(app.connections[rows.front()].id);
+        app.selected = app.first_visible_connection();
         app.list_scroll = 0.0;
     }
 }
