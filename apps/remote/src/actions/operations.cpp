@@ -52,11 +52,8 @@ StartOutcome start_connect(RemoteApp& app, const OperationId& operation_id, cons
     const SavedConnection* record = find_connection(app.connections, id);
     if (record == nullptr) return start::Refused{std::string(kMissingConnection)};
     const ConnectionReadiness readiness = record->readiness();
-    if (readiness != ConnectionReadiness::Ready) {
-        std::string_view text = readiness_notice(readiness, record->kind);
-        if (readiness == ConnectionReadiness::InvalidProfile) text = record->compatibility_problem().value_or(text);
-        return start::Refused{std::string(text)};
-    }
+    if (readiness != ConnectionReadiness::Ready)
+        return start::Refused{std::string(record->readiness_reason(readiness))};
     app.start_session(id);
     if (!app.live_session) return start::Refused{"remote transport did not start"};
     const SessionStatus status = app.live_session->status();

@@ -35,10 +35,8 @@ ActionSpec connect_action(const SavedConnection& record) {
                     .with_description(fmt::format("Open a live session to this saved connection. {}", notice))
                     .with_contract({"network", "session"}, Settings{0, 2, 0, 3, 1});
     if (readiness == ConnectionReadiness::Ready) return spec;
-    std::string message(notice);
-    if (readiness == ConnectionReadiness::InvalidProfile)
-        if (auto problem = record.compatibility_problem()) message = std::string(*problem);
-    return std::move(spec).unavailable(std::string(*reason_code(readiness)), std::move(message));
+    return std::move(spec).unavailable(std::string(*reason_code(readiness)),
+                                       std::string(record.readiness_reason(readiness)));
 }
 
 ActionSpec disconnect_action(const Uuid& id) {

@@ -160,6 +160,12 @@ std::optional<std::string_view> SavedConnection::compatibility_problem() const {
     return remote::compatibility_problem(kind, host, auth);
 }
 
+std::string_view SavedConnection::readiness_reason(ConnectionReadiness readiness) const {
+    if (readiness == ConnectionReadiness::InvalidProfile)
+        if (auto problem = compatibility_problem()) return *problem;
+    return readiness_notice(readiness, kind);
+}
+
 bool connections_equal(std::span<const SavedConnection> a, std::span<const SavedConnection> b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end());
 }

@@ -63,6 +63,9 @@ struct SavedConnection {
 
     ConnectionReadiness readiness() const;
     std::optional<std::string_view> compatibility_problem() const;
+    // Why it cannot connect at `readiness`: the profile's problem when it is invalid, else the
+    // readiness notice.
+    std::string_view readiness_reason(ConnectionReadiness readiness) const;
 
     friend bool operator==(const SavedConnection&, const SavedConnection&) = default;
 };

@@ -129,9 +129,7 @@ std::string_view presence_text(Presence presence) {
 
 std::string_view readiness_text(const SavedConnection& c, ConnectionReadiness readiness) {
     if (readiness == ConnectionReadiness::Ready) return "ready to connect";
-    if (readiness == ConnectionReadiness::InvalidProfile)
-        if (auto problem = c.compatibility_problem()) return *problem;
-    return readiness_notice(readiness, c.kind);
+    return c.readiness_reason(readiness);
 }
 
 AccessNode connection_row(const RemoteApp& app, const SavedConnection& c, std::size_t position, std::size_t count) {
