@@ -5,8 +5,6 @@
 namespace zavo_ui::text_render {
 
 namespace {
-bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
 std::size_t code_points(std::string_view s) {
     std::size_t n = 0;
     for (unsigned char c : s)
@@ -14,6 +12,17 @@ std::size_t code_points(std::string_view s) {
     return n;
 }
 }  // namespace
+
+std::vector<std::string_view> split_lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t nl = text.find('\n', start);
+        lines.push_back(text.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start));
+        if (nl == std::string_view::npos) return lines;
+        start = nl + 1;
+    }
+}
 
 std::vector<double> TextRenderer::caret_offsets(std::string_view text, const TextStyle& style) const {
     TextStyle line = style;
@@ -36,18 +45,7 @@ TextMetrics FakeTextRenderer::measure_styled(std::string_view text, const TextSt
     double advance = px * advance_em(style.family);
     double line_h = px * LINE_HEIGHT_EM;
     auto width_of = [&](std::string_view s) { return double(code_points(s)) * advance; };
-    std::vector<std::string_view> lines;
-    if (style.wrap_width) {
-        lines = wrap_lines(text, *style.wrap_width, width_of);
-    } else {
-        std::size_t start = 0;
-        while (true) {
-            std::size_t nl = text.find('\n', start);
-            lines.push_back(text.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start));
-            if (nl == std::string_view::npos) break;
-            start = nl + 1;
-        }
-    }
+    const std::vector<std::string_view> lines = text_lines(text, style.wrap_width, width_of);
     double w = 0.0;
     for (auto l : lines) w = std::max(w, width_of(l));
     return {w, line_h * double(lines.size())};

@@ -72,10 +72,23 @@ private:
     float scale_;
 };
 
+// Whether a UTF-8 byte continues a character rather than starting one.
+inline bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// `text` cut at its line breaks, without wrapping.
+std::vector<std::string_view> split_lines(std::string_view text);
+
 // Splits `text` into the lines a greedy wrap at spaces gives when each line may be at most
 // `max_width` wide by `width_of`. Shared by the fake and real renderers so both wrap alike.
 template <typename WidthOf>
 std::vector<std::string_view> wrap_lines(std::string_view text, double max_width, WidthOf&& width_of);
+
+// The lines `text` is drawn in: wrapped at `wrap_width` when there is one, else cut at its line
+// breaks.
+template <typename WidthOf>
+std::vector<std::string_view> text_lines(std::string_view text, std::optional<double> wrap_width, WidthOf&& width_of) {
+    return wrap_width ? wrap_lines(text, *wrap_width, width_of) : split_lines(text);
+}
 
 }  // namespace zavo_ui::text_render
 

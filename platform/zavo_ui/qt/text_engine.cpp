@@ -31,8 +31,6 @@ bool resolves_to(const char* family) {
     return QFontInfo(font).family().compare(QString::fromLatin1(family), Qt::CaseInsensitive) == 0;
 }
 
-bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
 }  // namespace
 
 QString to_qstring(std::string_view utf8) {
@@ -97,7 +95,7 @@ std::vector<double> TextEngine::caret_offsets(std::string_view utf8, FontFamily 
     int utf16 = 0;
     for (std::size_t i = 0; i < utf8.size(); ++i) {
         const auto c = static_cast<unsigned char>(utf8[i]);
-        if (is_continuation(c)) continue;
+        if (text_render::is_continuation(c)) continue;
         utf16 += c >= 0xF0 ? 2 : 1;  // four-byte sequences are surrogate pairs in UTF-16
         out.push_back(line.isValid() ? line.cursorToX(utf16) * e.scale : 0.0);
     }
@@ -156,18 +154,8 @@ QRectF TextEngine::line_ink(std::string_view utf8, FontFamily family, float pixe
 
 std::vector<std::string_view> TextEngine::lines(std::string_view utf8, FontFamily family, float pixel_size,
                                                 std::uint8_t weight, std::optional<double> wrap_width) {
-    if (wrap_width) {
-        return text_render::wrap_lines(utf8, *wrap_width,
-                                       [&](std::string_view s) { return line_width(s, family, pixel_size, weight); });
-    }
-    std::vector<std::string_view> out;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t nl = utf8.find('\n', start);
-        out.push_back(utf8.substr(start, nl == std::string_view::npos ? std::string_view::npos : nl - start));
-        if (nl == std::string_view::npos) return out;
-        start = nl + 1;
-    }
+    return text_render::text_lines(utf8, wrap_width,
+                                   [&](std::string_view s) { return line_width(s, family, pixel_size, weight); });
 }
 
 bool TextEngine::ui_font_available() { return resolves_to(kUiFamily); }
