@@ -217,12 +217,6 @@ BufferRecycling& BufferRecycling::operator=(const BufferRecycling&) noexcept {
     return *this;
 }
 
-void Framebuffer::make_own() {
-    switch_buffer();
-    copy_stale();
-    recycling_.source_.reset();
-}
-
 void Framebuffer::begin_update() {
     switch_buffer();
     BufferRecycling& r = recycling_;
@@ -364,9 +358,7 @@ void Framebuffer::commit_changes() {
 }
 
 void Framebuffer::finish_update() {
-    copy_stale();
-    recycling_.source_.reset();
-    recycling_.work_left_ = ~std::uint64_t{0};
+    abandon_update();  // the update's bookkeeping ends the same way; only success counts it
     generation += 1;
     commit_changes();
 }
@@ -474,9 +466,8 @@ Result<void> read_copy_rect(Stream& stream, Framebuffer& fb, const RectHeader& r
     }
 
     // Only destination pixels inside the framebuffer matter; a source outside it reads as zero.
-    const std::size_t cols = visible(rect.x, rect.width, fb.width);
-    const std::size_t rows = visible(rect.y, rect.height, fb.height);
-    if (cols == 0 || rows == 0) return {};
+    if (!dest) return {};
+    const std::size_t cols = dest->width, rows = dest->height;
     const std::size_t src_cols = std::min<std::size_t>(cols, visible(sx, rect.width, fb.width));
     const std::size_t src_rows = visible(sy, rect.height, fb.height);
     const std::size_t stride = std::size_t{fb.width} * 4;
@@ -553,6 +544,22 @@ Result<void> read_rre_rect(Stream& stream, Framebuffer& fb, const RectHeader& re
     return {};
 }
 
+namespace {
+
+// One rectangle, its header and its data.
+Result<void> read_rect(Stream& stream, Framebuffer& fb, const PixelFormat& format, std::size_t bpp) {
+    auto rect = read_rect_header(stream);
+    if (!rect) return std::unexpected(std::move(rect.error()));
+    switch (rect->encoding) {
+        case 0: return read_raw_rect(stream, fb, *rect, format, bpp);
+        case 1: return read_copy_rect(stream, fb, *rect);
+        case 2: return read_rre_rect(stream, fb, *rect, format, bpp);
+        default: return invalid_data(fmt::format("unsupported RFB encoding {}", rect->encoding));
+    }
+}
+
+}  // namespace
+
 Result<std::uint16_t> read_framebuffer_update(Stream& stream, Framebuffer& fb, const PixelFormat& format) {
     if (fb.generation == std::numeric_limits<std::uint64_t>::max())
         return invalid_data("RFB framebuffer generation exhausted");
@@ -565,19 +572,7 @@ Result<std::uint16_t> read_framebuffer_update(Stream& stream, Framebuffer& fb, c
 
     fb.begin_update();
     for (std::uint16_t i = 0; i < count; ++i) {
-        auto rect = read_rect_header(stream);
-        if (!rect) {
-            fb.abandon_update();
-            return std::unexpected(std::move(rect.error()));
-        }
-        Result<void> r;
-        switch (rect->encoding) {
-            case 0: r = read_raw_rect(stream, fb, *rect, format, bpp); break;
-            case 1: r = read_copy_rect(stream, fb, *rect); break;
-            case 2: r = read_rre_rect(stream, fb, *rect, format, bpp); break;
-            default: r = invalid_data(fmt::format("unsupported RFB encoding {}", rect->encoding));
-        }
-        if (!r) {
+        if (auto r = read_rect(stream, fb, format, bpp); !r) {
             fb.abandon_update();
             return std::unexpected(std::move(r.error()));
         }

@@ -74,17 +74,15 @@ struct Framebuffer {
     void set_pixel(std::uint16_t x, std::uint16_t y, std::uint32_t value);
 
     bool is_shared() const { return pixels.use_count() > 1; }
-    // When another holder still shares the buffer, moves to one that nobody else holds: a
-    // buffer published earlier and since let go, brought up to date by copying only what
-    // changed after it was current, or else a new copy.
-    void make_own();
     // The whole buffer for writing rows in place, when it is unshared and holds every pixel.
     std::uint8_t* bulk_data();
 
     // For the rectangle decoders, between begin_update and finish_update (or abandon_update):
-    // `begin_update` makes the buffer its own like make_own, but leaves the copying of old
-    // areas until they are read (`before_read`) or found not to be overwritten at the end;
-    // `before_overwrite` announces an area about to be written in full.
+    // `begin_update` makes the buffer its own when another holder still shares it, moving to
+    // a buffer published earlier and since let go, or else to a new copy. A recycled buffer is
+    // brought up to date by copying only what changed after it was current, and those copies
+    // wait until their areas are read (`before_read`) or found not to be overwritten at the
+    // end; `before_overwrite` announces an area about to be written in full.
     void begin_update();
     void before_read(std::uint16_t x, std::uint16_t y, std::uint32_t width, std::uint32_t height);
     void before_overwrite(std::uint16_t x, std::uint16_t y, std::uint32_t width, std::uint32_t height);
