@@ -4,9 +4,6 @@
 // captured with xwd.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -213,14 +210,9 @@ private:
     }
 
     bool start_display() {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-        x_ = vnc_it::Process({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x800x24", "-nolisten",
-                              "tcp", "-noreset"},
-                             (dir_.path() / "xvfb.log").string(), {}, fds[1]);
-        ::close(fds[1]);
-        const auto display = vnc_it::read_display(fds[0], 10s);
-        ::close(fds[0]);
+        const auto display = vnc_it::start_x_server(x_, "Xvfb",
+                                                    {"-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"},
+                                                    (dir_.path() / "xvfb.log").string());
         if (!display) return false;
         display_ = *display;
         return true;

@@ -102,6 +102,21 @@ inline std::optional<int> read_display(int fd, std::chrono::milliseconds timeout
     return std::stoi(text);
 }
 
+// Starts the X server `program` into `x` with `args` and -displayfd, its output in `log`; the
+// display it takes, or none when it names none in time (it is then stopped).
+inline std::optional<int> start_x_server(Process& x, const std::string& program, std::vector<std::string> args,
+                                         const std::string& log) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
+    args.insert(args.begin(), {program, "-displayfd", std::to_string(fds[1])});
+    x = Process(args, log, {}, fds[1]);
+    ::close(fds[1]);
+    auto display = read_display(fds[0], std::chrono::seconds(10));
+    ::close(fds[0]);
+    if (!display) x.stop();
+    return display;
+}
+
 inline int run(const std::string& command) { return std::system(command.c_str()); }
 
 struct ServerOptions {
@@ -186,19 +201,10 @@ private:
         x_.stop();
     }
 
-    // Starts the X server with -displayfd and takes its display; false when it names none in time.
+    // Starts the X server and takes its display; false when it names none in time.
     bool start_x(const std::string& program, std::vector<std::string> args, const std::string& log) {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-        args.insert(args.begin(), {program, "-displayfd", std::to_string(fds[1])});
-        x_ = Process(args, log, {}, fds[1]);
-        ::close(fds[1]);
-        auto display = read_display(fds[0], std::chrono::seconds(10));
-        ::close(fds[0]);
-        if (!display) {
-            x_.stop();
-            return false;
-        }
+        auto display = start_x_server(x_, program, std::move(args), log);
+        if (!display) return false;
         display_ = *display;
         return true;
     }
