@@ -150,6 +150,18 @@ TEST(SshSessionOutput, PumpFeedsEveryWaitingChunkInOrder) {
     EXPECT_EQ(h.session->terminal.row(0)[6].character, U'!');
 }
 
+TEST(SshSessionOutput, RepliesGoBackAsInput) {
+    Harness h;
+    for (std::string_view part : {"\x1b[6", "n\x1b[5n", "ok"})
+        ASSERT_TRUE(h.output_tx.try_send(SshChunk(part.begin(), part.end())));
+    EXPECT_TRUE(h.session->pump_output());
+    auto reply = h.input_rx.try_recv();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->text, "\x1b[1;1R\x1b[0n");
+    EXPECT_FALSE(reply->ack);
+    EXPECT_EQ(h.input_rx.try_recv().error(), RecvError::Empty);
+}
+
 // Waits until no session worker of an earlier test is left; whether none is.
 bool no_workers_left() {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

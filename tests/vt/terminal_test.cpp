@@ -197,9 +197,46 @@ TEST(Terminal, InvisibleSequencesChangeNothing) {
     Terminal t(10, 3);
     feed(t,
          "\x1b[?25l\x1b]0;title\x07\x1bP1$r\x1b\\\x1b[?1049h\x1b"
-         "c\x1b[6n");
+         "c");
     EXPECT_EQ(cursor(t), (Pos{0, 0}));
     for (std::size_t r = 0; r < 3; ++r) EXPECT_EQ(text(t, r), "");
+}
+
+TEST(Terminal, KeyModesFollowTheHost) {
+    Terminal t(10, 3);
+    EXPECT_FALSE(t.application_cursor_keys());
+    EXPECT_FALSE(t.application_keypad());
+    feed(t, "\x1b[?1h\x1b=");
+    EXPECT_TRUE(t.application_cursor_keys());
+    EXPECT_TRUE(t.application_keypad());
+    feed(t, "\x1b[1l\x1b[?25;1l\x1b>");  // the ANSI mode 1 is another mode
+    EXPECT_FALSE(t.application_cursor_keys());
+    EXPECT_FALSE(t.application_keypad());
+}
+
+TEST(Terminal, RepliesAreOwedUntilTaken) {
+    struct Case {
+        std::string_view input;
+        std::string_view replies;
+    };
+    const Case cases[] = {
+        {"\x1b[c\x1b[0c", "\x1b[?62;22c\x1b[?62;22c"},
+        {"\x1b[>c", "\x1b[>1;10;0c"},
+        {"\x1b[5n", "\x1b[0n"},
+        {"\x1b[3;7H\x1b[6n", "\x1b[3;7R"},
+        {"\x1b[3;10Hx\x1b[6n", "\x1b[3;10R"},  // a pending wrap reports the last column
+        {"\x1b[1c\x1b[=c\x1b[?6n\x1b[7n", ""},
+    };
+    for (const auto& c : cases) {
+        Terminal t(10, 3);
+        feed(t, c.input);
+        EXPECT_EQ(t.take_replies(), c.replies) << c.input.substr(1);
+        EXPECT_EQ(t.take_replies(), "");
+    }
+    // A host that never reads its answers cannot make them grow without bound.
+    Terminal t(10, 3);
+    for (int i = 0; i < 10000; ++i) feed(t, "\x1b[5n");
+    EXPECT_EQ(t.take_replies().size(), Terminal::kMaxReplyBytes);
 }
 
 TEST(Terminal, InvalidUtf8ShowsOneReplacementPerMaximalSubpart) {

@@ -43,6 +43,9 @@ bool SshSession::pump_output() {
         auto chunk = output_.try_recv();
         if (!chunk) return any;
         terminal.feed(*chunk);
+        // Answers to the host's queries go back like typed input, unacknowledged; a full
+        // input queue drops them as it drops keys.
+        if (auto replies = terminal.take_replies(); !replies.empty()) (void)send_text(std::move(replies));
         any = true;
     }
 }

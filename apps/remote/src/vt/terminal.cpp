@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <fmt/format.h>
+
 namespace remote {
 
 namespace {
@@ -18,7 +20,25 @@ enum Csi : char {
     ED = 'J',   // erase in page
     EL = 'K',   // erase in line
     SGR = 'm',  // select graphic rendition
+    DA = 'c',   // device attributes (primary; secondary with '>')
+    DSR = 'n',  // device status report
+    SM = 'h',   // set mode (DEC private with '?')
+    RM = 'l',   // reset mode (DEC private with '?')
 };
+
+// The DEC private modes acted on.
+enum DecMode : std::uint16_t {
+    DECCKM = 1,  // application cursor keys
+};
+
+// A VT220 with ANSI colour; and, to CSI > c, a VT220 of firmware version 10.
+constexpr std::string_view kPrimaryAttributes = "\x1b[?62;22c";
+constexpr std::string_view kSecondaryAttributes = "\x1b[>1;10;0c";
+constexpr std::string_view kStatusOk = "\x1b[0n";
+
+bool has_marker(vt::Intermediates intermediates, std::uint8_t marker) {
+    return intermediates.size() == 1 && intermediates[0] == marker;
+}
 
 // The SGR parameter values acted on.
 enum Sgr : std::uint16_t {
@@ -114,9 +134,27 @@ void Terminal::execute(std::uint8_t byte) {
     }
 }
 
-void Terminal::csi_dispatch(const vt::Params& params, vt::Intermediates, bool, char action) {
-    // Only the final byte and the parameters decide: a private marker or the parser's ignore
-    // flag does not change what a handled final byte does.
+void Terminal::csi_dispatch(const vt::Params& params, vt::Intermediates intermediates, bool ignore, char action) {
+    switch (action) {
+        case DA:
+            if (ignore || (!params.empty() && params[0][0] != 0)) break;
+            if (intermediates.empty()) reply(kPrimaryAttributes);
+            if (has_marker(intermediates, '>')) reply(kSecondaryAttributes);
+            return;
+        case DSR:
+            if (ignore || !intermediates.empty() || params.empty()) break;
+            if (params[0][0] == 5) reply(kStatusOk);
+            if (params[0][0] == 6)
+                reply(fmt::format("\x1b[{};{}R", cursor_row_ + 1, std::min(cursor_col_, cols_ - 1) + 1));
+            return;
+        case SM:
+        case RM:
+            if (!ignore && has_marker(intermediates, '?')) set_private_mode(params, action == SM);
+            return;
+        default: break;
+    }
+    // For the rest only the final byte and the parameters decide: a private marker or the
+    // parser's ignore flag does not change what a handled final byte does.
     switch (action) {
         case CUU:  // up by the count, stopping at the top row
             cursor_row_ -= std::min<std::size_t>(first_param(params), cursor_row_);
@@ -161,6 +199,23 @@ void Terminal::csi_dispatch(const vt::Params& params, vt::Intermediates, bool, c
             break;
         default: break;
     }
+}
+
+void Terminal::esc_dispatch(vt::Intermediates intermediates, bool, std::uint8_t final) {
+    if (!intermediates.empty()) return;
+    if (final == '=') application_keypad_ = true;   // DECKPAM
+    if (final == '>') application_keypad_ = false;  // DECKPNM
+}
+
+void Terminal::set_private_mode(const vt::Params& params, bool on) {
+    for (std::size_t g = 0; g < params.size(); ++g) {
+        if (params[g][0] == DECCKM) application_cursor_keys_ = on;
+    }
+}
+
+void Terminal::reply(std::string_view bytes) {
+    // A host that asks faster than it reads loses the newest answers, not our memory.
+    if (replies_.size() + bytes.size() <= kMaxReplyBytes) replies_ += bytes;
 }
 
 void Terminal::set_graphic_rendition(const vt::Params& params) {

@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "vt/parser.hpp"
@@ -52,12 +55,20 @@ public:
     std::size_t cursor_row() const { return cursor_row_; }
     TerminalColour pen_colour() const { return pen_colour_; }
     bool pen_bold() const { return pen_bold_; }
+    // DECCKM: cursor keys send SS3 sequences instead of CSI ones.
+    bool application_cursor_keys() const { return application_cursor_keys_; }
+    // DECKPAM (on) and DECKPNM (off): the keypad sends application sequences.
+    bool application_keypad() const { return application_keypad_; }
+    // The bytes owed to the host (device attributes, status and cursor reports), taken and
+    // cleared; at most kMaxReplyBytes are kept between takes.
+    std::string take_replies() { return std::exchange(replies_, {}); }
+    static constexpr std::size_t kMaxReplyBytes = 4096;
 
     // Parser callbacks.
     void print(char32_t c);
     void execute(std::uint8_t byte);
     void csi_dispatch(const vt::Params& params, vt::Intermediates intermediates, bool ignore, char action);
-    void esc_dispatch(vt::Intermediates, bool, std::uint8_t) {}
+    void esc_dispatch(vt::Intermediates intermediates, bool ignore, std::uint8_t final);
     void hook(const vt::Params&, vt::Intermediates, bool, char) {}
     void put(std::uint8_t) {}
     void unhook() {}
@@ -75,6 +86,8 @@ private:
     std::vector<TerminalCell>& row_mut(std::size_t r) { return grid_[physical(r)]; }
     void blank_row(std::size_t r);
     void set_graphic_rendition(const vt::Params& params);
+    void set_private_mode(const vt::Params& params, bool on);
+    void reply(std::string_view bytes);
 
     std::vector<std::vector<TerminalCell>> grid_;
     std::size_t top_ = 0;
@@ -84,6 +97,9 @@ private:
     std::size_t cursor_row_ = 0;
     TerminalColour pen_colour_;
     bool pen_bold_ = false;
+    bool application_cursor_keys_ = false;
+    bool application_keypad_ = false;
+    std::string replies_;
     vt::Parser parser_;
 };
 
