@@ -157,7 +157,7 @@ TEST(RemoteAppState, TrustSceneOpensTheDialogForTheFirstSshConnection) {
     ASSERT_TRUE(app->confirmation);
     EXPECT_EQ(app->confirmation->kind, ConfirmationRequest::Kind::TrustHostKey);
     EXPECT_EQ(name_of(*app, app->confirmation->id), "Build Box");
-    EXPECT_EQ(app->confirmation->key, "SSH|build.lab.internal|22|admin|Public key");
+    EXPECT_EQ(app->confirmation->key, confirmation_key(app->connections.front()));
     EXPECT_EQ(app->confirmation->identity,
               (HostKeyIdentity{"ssh-ed25519", "SHA256:DemoFingerprintForVisualReviewOnly"}));
     EXPECT_EQ(app->notice, std::nullopt);

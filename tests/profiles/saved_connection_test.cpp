@@ -204,7 +204,6 @@ TEST(SavedConnection, ConfirmationKeyIgnoresNameGroupFavouriteAndPresence) {
     SavedConnection a = record(ConnectionKind::Ssh, AuthKind::PublicKey, "h");
     a.port = 22;
     a.user = "ann";
-    EXPECT_EQ(confirmation_key(a), "SSH|h|22|ann|Public key");
     SavedConnection b = a;
     b.name = "other";
     b.group = "g";
@@ -214,4 +213,25 @@ TEST(SavedConnection, ConfirmationKeyIgnoresNameGroupFavouriteAndPresence) {
     EXPECT_EQ(confirmation_key(b), confirmation_key(a));
     b.port = 23;
     EXPECT_NE(confirmation_key(b), confirmation_key(a));
+}
+
+TEST(SavedConnection, ConfirmationKeysKeepTheFieldBoundaries) {
+    // Texts holding "|" that would shift one field's end into the next.
+    struct Target {
+        const char* host;
+        std::uint16_t port;
+        const char* user;
+    } pairs[][2] = {
+        {{"x|1", 2, "y"}, {"x", 1, "2|y"}},
+        {{"a|22", 22, ""}, {"a", 22, "22|"}},
+    };
+    for (const auto& [one, two] : pairs) {
+        SavedConnection a = record(ConnectionKind::Ssh, AuthKind::Password, one.host);
+        a.port = one.port;
+        a.user = one.user;
+        SavedConnection b = record(ConnectionKind::Ssh, AuthKind::Password, two.host);
+        b.port = two.port;
+        b.user = two.user;
+        EXPECT_NE(confirmation_key(a), confirmation_key(b)) << confirmation_key(a);
+    }
 }

@@ -207,7 +207,14 @@ std::string target_label(const SavedConnection& c) {
 }
 
 std::string confirmation_key(const SavedConnection& c) {
-    return fmt::format("{}|{}|{}|{}|{}", stored_name(c.kind), c.host, c.port, c.user, label(c.auth));
+    // Each field after its length in bytes, so that no "|" inside a host or user can move a
+    // boundary.
+    const std::string port = std::to_string(c.port);
+    std::string key;
+    for (const std::string_view field : {stored_name(c.kind), std::string_view(c.host), std::string_view(port),
+                                         std::string_view(c.user), label(c.auth)})
+        key += fmt::format("{}{}:{}", key.empty() ? "" : "|", field.size(), field);
+    return key;
 }
 
 }  // namespace remote

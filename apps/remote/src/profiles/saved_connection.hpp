@@ -78,7 +78,8 @@ std::string shorten_id(std::string_view text);
 // "host:port", or the host alone when the port is 0.
 std::string target_label(const SavedConnection& connection);
 // The change-detection key of an open confirmation: kind, host, port, user and
-// authentication, joined by "|". Name, group, favourite, presence and last use stay out.
+// authentication, each as "<bytes>:<text>", joined by "|"; two connections share a key only
+// when all five are equal. Name, group, favourite, presence and last use stay out.
 std::string confirmation_key(const SavedConnection& connection);
 
 struct SampleConnectionSpec {
