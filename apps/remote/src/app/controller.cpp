@@ -230,13 +230,17 @@ void RemoteApp::confirm(const ConfirmationRequest& request, crdt::Document& docu
 }
 
 void RemoteApp::set_form_kind(ConnectionKind kind) {
+    const std::optional<std::uint16_t> previous_default = default_port(form.kind);
     form.kind = kind;
     if (kind == ConnectionKind::Zavo) {
         form.port.clear();
         form.auth = AuthKind::DeviceIdentity;
     } else {
+        // No port, or the one the previous kind filled in: this kind's own. A port the user
+        // chose stays.
         const std::string_view port = trim_unicode(form.port);
-        if (port.empty() || port == "0") form.port = std::to_string(default_port(kind).value_or(0));
+        if (port.empty() || port == "0" || (previous_default && parse_port(port) == previous_default))
+            form.port = std::to_string(default_port(kind).value_or(0));
     }
     if (!supports_auth(form.auth, kind)) form.auth = allowed_auth(kind).front();
     load_form_into_inputs();
