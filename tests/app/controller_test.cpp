@@ -293,6 +293,36 @@ TEST_F(Controller, FocusTouchesFieldsOnlyOnTheForm) {
     for (int s = 0; s < 6; ++s) EXPECT_FALSE(app->input_mut(static_cast<InputSlot>(s)).focused) << s;
 }
 
+TEST_F(Controller, AFormOpenedFromAFormStartsUntouched) {
+    const Uuid box = id_of("Build Box");
+    const UiCommand new_form = UiCommand::plain(K::NewConnectionForm);
+    const UiCommand edit = UiCommand::with_id(K::EditConnection, box);
+    struct Case {
+        UiCommand first;
+        InputSlot focus;
+        UiCommand second;
+    } cases[] = {
+        {new_form, InputSlot::Name, new_form},  // Control+N on a new form
+        {new_form, InputSlot::Port, new_form},
+        {edit, InputSlot::Host, new_form},
+        {new_form, InputSlot::Name, edit},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.focus));
+        run(c.first);
+        app->form.port.clear();
+        run(UiCommand::focus_input(c.focus));
+        run(c.second);
+        EXPECT_EQ(app->touched, (RemoteApp::Touched{}));
+        EXPECT_EQ(app->focused, InputSlot::Name);
+        // Leaving the fresh form's Name still shows its problem.
+        app->form.name.clear();
+        run(UiCommand::focus_input(InputSlot::Group));
+        ASSERT_EQ(app->form_problems().size(), 1u);
+        EXPECT_EQ(app->form_problems()[0].rfind("Name is required", 0), 0u);
+    }
+}
+
 TEST_F(Controller, ProblemsShowOnceTheirFieldWasLeft) {
     run(K::NewConnectionForm);
     app->form.port = "";

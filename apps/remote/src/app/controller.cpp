@@ -58,6 +58,7 @@ void RemoteApp::execute(const UiCommand& command, crdt::Document& document) {
             close_nav_when_narrow();
             break;
         case K::NewConnectionForm:
+            blur_input();  // a field left on the form shown before touches that form, not this one
             form = ConnectionForm{};
             touched = {};
             screen = Screen::new_form();
@@ -67,6 +68,7 @@ void RemoteApp::execute(const UiCommand& command, crdt::Document& document) {
             break;
         case K::EditConnection:
             if (const SavedConnection* c = id ? find_connection(connections, *id) : nullptr) {
+                blur_input();
                 form = ConnectionForm::from_connection(*c);
                 touched = {};
                 screen = Screen::edit_form(*id);
