@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -106,8 +107,14 @@ TEST(RemoteAppState, SampleDataHoldsTheEightConnectionsAndFourDevices) {
     EXPECT_EQ(app->devices[3], (DiscoveredDevice{"Garage Pi", sim[3].endpoint_id(), false}));
     EXPECT_EQ(app->devices[0].name, "Studio Node");
     EXPECT_TRUE(app->devices[2].online);
+    // The same ids at every start, one for each connection.
     auto again = RemoteApp::with_sample_data();
-    EXPECT_NE(again->connections[0].id, app->connections[0].id) << "fresh ids each time";
+    std::set<Uuid> ids;
+    for (std::size_t i = 0; i < app->connections.size(); ++i) {
+        EXPECT_EQ(again->connections[i].id, app->connections[i].id) << i;
+        ids.insert(app->connections[i].id);
+    }
+    EXPECT_EQ(ids.size(), app->connections.size());
 }
 
 TEST(RemoteAppState, ViewStateChoosesTheNavigationOnlyForItsTwoNames) {

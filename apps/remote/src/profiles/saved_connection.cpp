@@ -181,7 +181,7 @@ SavedConnection sample_connection(const SampleConnectionSpec& spec) {
         .last_used = std::string(spec.last_used),
         .presence = spec.presence,
         .group = std::string(spec.group),
-        .id = Uuid::new_v4(),
+        .id = Uuid::v4_from_name(fmt::format("sample connection {}", spec.name)),
         .favorite = spec.favorite,
     };
 }

@@ -95,7 +95,8 @@ struct SampleConnectionSpec {
     bool favorite;
 };
 
-// A record made from a sample description, with a fresh random id.
+// A record made from a sample description. Its id follows from its name, so that a document
+// saved by an earlier start still holds the same sample connections.
 SavedConnection sample_connection(const SampleConnectionSpec& spec);
 
 }  // namespace remote

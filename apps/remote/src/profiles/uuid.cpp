@@ -30,6 +30,15 @@ Uuid Uuid::new_v4() {
     return id;
 }
 
+Uuid Uuid::v4_from_name(std::string_view name) {
+    static constexpr uuid_t kNamespace = {0x5b, 0x0e, 0x6f, 0x51, 0x2c, 0x4d, 0x4a, 0x8e,
+                                          0x9d, 0x63, 0x1f, 0x0c, 0x8a, 0x27, 0x44, 0xd2};
+    Uuid id;
+    uuid_generate_sha1(id.bytes.data(), kNamespace, name.data(), name.size());
+    id.bytes[6] = static_cast<std::uint8_t>((id.bytes[6] & 0x0f) | 0x40);
+    return id;
+}
+
 std::expected<Uuid, std::string> Uuid::parse(std::string_view text) {
     std::size_t offset = 0;
     std::string_view body = text;

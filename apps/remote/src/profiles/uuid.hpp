@@ -13,6 +13,9 @@ struct Uuid {
     std::array<std::uint8_t, 16> bytes{};
 
     static Uuid new_v4();
+    // The same id for the same name at every call and on every machine, shaped like a random
+    // one: the SHA-1 name-based UUID of `name` in this program's namespace, marked version 4.
+    static Uuid v4_from_name(std::string_view name);
     static Uuid nil() { return Uuid{}; }
     // Accepts the hyphenated, simple (32 hex digits), braced and URN forms, hex digits in
     // either case; the error says why the text is not a UUID.
