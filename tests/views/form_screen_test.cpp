@@ -103,11 +103,20 @@ TEST_F(FormScreen, ColumnGeometry) {
         EXPECT_EQ(regions[10].rect, (Rect{x1 - 120, 391 + 56 + 28, x1, 391 + 56 + 68}));  // Save
         EXPECT_EQ(regions[11].rect, (Rect{x1 - 230, 475, x1 - 132, 515}));                // Cancel
     }
-    // The column neither scrolls nor clips: in a short window its lower regions lie below it.
+    // The column does not scroll; it is cut to the main pane. In a short window the controls
+    // below its bottom have no region; in a narrow one Cancel is cut where the rail's strip begins.
     frame.resize(1280, 300);
     frame.close_navigation();
     frame.paint();
-    EXPECT_GT(frame.app->hit_regions.back().rect.y0, 300);
+    EXPECT_LE(frame.app->hit_regions.back().rect.y1, 300);
+    EXPECT_FALSE(frame.app->hit_region_rect(UiCommand::plain(K::SaveForm)));
+    frame.resize(300, 800);
+    frame.paint();
+    EXPECT_EQ(frame.app->hit_region_rect(UiCommand::plain(K::CancelForm))->x0, 64);
+    for (const HitRegion& r : frame.app->hit_regions)
+        if (r.command.kind != K::ToggleNavigation) {
+            EXPECT_GE(r.rect.x0, 64);
+        }
 }
 
 TEST_F(FormScreen, RdpSelectsNoProtocolAndShowsTheLegacyCard) {

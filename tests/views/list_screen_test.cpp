@@ -175,11 +175,31 @@ TEST_F(ListScreen, ScrollingClampsAndOnlyRowsInTheViewportAreDrawn) {
     const std::size_t shown = static_cast<std::size_t>(std::ceil((800 - kViewportTop + 40) / 80.0));
     ASSERT_EQ(names.size(), shown);
     EXPECT_EQ(names.front(), "Machine 05000");
-    // The row reaching above the viewport keeps its whole region (above the search input's).
+    // The row reaching above the viewport is clicked only where it shows: its star, above the
+    // viewport, has no region.
     const Rect first = big.app->hit_regions[2].rect;
-    EXPECT_EQ(first, (Rect{88, kViewportTop - 40, 1256, kViewportTop + 32}));
-    EXPECT_EQ(big.app->hit_region_rect(UiCommand::focus_input(InputSlot::Search))->y1, kViewportTop - 16);
-    EXPECT_EQ(region_kinds(*big.app).size(), 2 + 3 * shown + 2);
+    EXPECT_EQ(first, (Rect{88, kViewportTop, 1256, kViewportTop + 32}));
+    EXPECT_EQ(region_kinds(*big.app).size(), 2 + 3 * shown - 1 + 2);
+}
+
+TEST_F(ListScreen, ARowBehindTheSearchInputIsClickedOnlyWhereItShows) {
+    // Row 1 spans 32 above the viewport to 40 into it, 16 of it behind the search input; the
+    // last row reaches below the window.
+    ViewFrame f(app_with(many(10)), 1280, kViewportTop + 300);
+    f.app->list_scroll = 112;
+    f.paint();
+    const auto ids = [&](std::size_t row) {
+        return f.app->connections[f.app->list_cache.visible(f.app->connections, "")[row]].id;
+    };
+    const Rect search = *f.app->hit_region_rect(UiCommand::focus_input(InputSlot::Search));
+    EXPECT_EQ(topmost_command(*f.app, {100, search.y1 - 4}), UiCommand::focus_input(InputSlot::Search));
+    EXPECT_EQ(topmost_command(*f.app, {100, kViewportTop - 8}), std::nullopt);  // the gap above the viewport
+    EXPECT_EQ(topmost_command(*f.app, {100, kViewportTop}), UiCommand::with_id(K::Select, ids(1)));
+    // Bounds for assistive technology are what shows; a control wholly hidden has none.
+    EXPECT_EQ(f.app->hit_region_rect(UiCommand::with_id(K::Select, ids(1))),
+              (Rect{88, kViewportTop, 1256, kViewportTop + 40}));
+    EXPECT_FALSE(f.app->hit_region_rect(UiCommand::with_id(K::ToggleFavorite, ids(1))));
+    EXPECT_EQ(f.app->hit_region_rect(UiCommand::with_id(K::Select, ids(5)))->y1, kViewportTop + 300);
 }
 
 TEST_F(ListScreen, RowContents) {
@@ -227,10 +247,7 @@ TEST_F(ListScreen, RowContents) {
     const DrawRecord* pill = records.find_text("Not supported");
     ASSERT_NE(pill, nullptr);
     EXPECT_EQ(pill->color, c.text_secondary);
-    const zavo_ui::Point on_pill = pill->bounds.center();
-    const auto topmost = std::ranges::find_if(f.app->hit_regions | std::views::reverse,
-                                              [&](const HitRegion& r) { return r.rect.contains(on_pill); });
-    EXPECT_EQ(topmost->command, UiCommand::with_id(K::Select, rdp.id));
+    EXPECT_EQ(topmost_command(*f.app, pill->bounds.center()), UiCommand::with_id(K::Select, rdp.id));
 
     // Presence dots: online has its halo.
     int halos = 0;

@@ -49,6 +49,30 @@ TEST(PaintHelpers, TextMetricsAreSemiboldAndUnwrapped) {
     EXPECT_DOUBLE_EQ(views::text_width(text, "Connect", 13), 7 * 13 * 1.5 * 0.5);
 }
 
+TEST(PaintPrimitives, AClippedAreaCutsDrawingAndHitRegionsAlike) {
+    ViewFrame f(RemoteApp::new_());
+    auto ctx = f.context();
+    const auto select = UiCommand::with_id(K::Select, Uuid::new_v4());
+    {
+        const views::ClippedArea outer(*f.app, ctx, Rect{0, 100, 500, 400});
+        f.app->push_hit_region({10, 50, 90, 150}, select);                         // cut at the top
+        f.app->push_hit_region({10, 20, 90, 100}, UiCommand::plain(K::SaveForm));  // wholly above
+        {
+            const views::ClippedArea inner(*f.app, ctx, Rect{200, 0, 800, 300});
+            ctx.fill(f.colors().accent, Rect{0, 0, 1000, 1000});
+            f.app->push_hit_region({150, 250, 600, 450}, UiCommand::plain(K::CancelForm));  // in both
+        }
+        f.app->push_hit_region({400, 350, 600, 450}, UiCommand::plain(K::Disconnect));  // the outer again
+    }
+    f.app->push_hit_region({0, 0, 1000, 1000}, UiCommand::plain(K::ToggleScale));  // none any more
+
+    EXPECT_EQ(f.app->hit_regions, (std::vector<HitRegion>{{{10, 100, 90, 150}, select},
+                                                          {{200, 250, 500, 300}, UiCommand::plain(K::CancelForm)},
+                                                          {{400, 350, 500, 400}, UiCommand::plain(K::Disconnect)},
+                                                          {{0, 0, 1000, 1000}, UiCommand::plain(K::ToggleScale)}}));
+    EXPECT_EQ(f.records().of_kind(DrawRecord::Kind::Fill).front()->clip, (Rect{200, 100, 500, 300}));
+}
+
 TEST(PaintPrimitives, RailItemHeaderButtonAndFieldLabelGeometry) {
     ViewFrame f(RemoteApp::new_());
     auto ctx = f.context();

@@ -310,3 +310,12 @@ TEST_F(SessionScreen, DevicePictureMovesIntoTheFrameImage) {
 }
 
 }  // namespace
+
+TEST_F(SessionScreen, HeaderButtonsANarrowPaneCannotHoldAreCutAtItsEdge) {
+    VncHarness vnc(*frame.app);
+    show(ConnectionKind::Vnc);
+    frame.resize(300, 800);  // the pane starts at 64, beside the rail's strip
+    const auto records = frame.paint();
+    EXPECT_EQ(frame.app->hit_region_rect(UiCommand::plain(K::ToggleScale))->x0, 64);
+    EXPECT_EQ(records.find_text("Scale: Fit")->clip, (Rect{64, 0, 300, 48}));
+}

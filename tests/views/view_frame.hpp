@@ -9,6 +9,7 @@
 #include "zavo_ui/theme.hpp"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,6 +64,13 @@ inline std::vector<K> region_kinds(const remote::RemoteApp& app) {
     std::vector<K> out;
     for (const auto& r : app.hit_regions) out.push_back(r.command.kind);
     return out;
+}
+
+// The command of the topmost region under `p`, as a click there finds it.
+inline std::optional<remote::UiCommand> topmost_command(const remote::RemoteApp& app, zavo_ui::Point p) {
+    for (auto it = app.hit_regions.rbegin(); it != app.hit_regions.rend(); ++it)
+        if (it->rect.contains(p)) return it->command;
+    return std::nullopt;
 }
 
 // The texts drawn, in order.

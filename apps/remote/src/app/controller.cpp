@@ -369,7 +369,9 @@ std::vector<std::string> RemoteApp::form_problems() const {
 }
 
 void RemoteApp::push_hit_region(const zavo_ui::Rect& rect, UiCommand command) {
-    hit_regions.push_back({rect, std::move(command)});
+    if (!hit_clip) return hit_regions.push_back({rect, std::move(command)});
+    const zavo_ui::Rect shown = rect.intersect(*hit_clip);
+    if (!shown.is_empty()) hit_regions.push_back({shown, std::move(command)});
 }
 
 std::optional<zavo_ui::Rect> RemoteApp::hit_region_rect(const UiCommand& command) const {

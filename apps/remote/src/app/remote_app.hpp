@@ -66,6 +66,8 @@ public:
     void load_form_into_inputs();
     // The form problems that may be shown now.
     std::vector<std::string> form_problems() const;
+    // While `hit_clip` holds a rectangle, a region covers only its part inside it, and one wholly
+    // outside is not pushed.
     void push_hit_region(const zavo_ui::Rect& rect, UiCommand command);
     // The rectangle of the last region drawn for `command`.
     std::optional<zavo_ui::Rect> hit_region_rect(const UiCommand& command) const;
@@ -151,6 +153,7 @@ public:
     std::vector<DiscoveredDevice> devices;
     std::vector<DeviceRequest> device_requests;
     std::vector<HitRegion> hit_regions;
+    std::optional<zavo_ui::Rect> hit_clip;  // the clip painting has set, the regions' too
     zavo_ui::action_host::ActionHost action_host;
     PendingOperation pending_operation;
     std::optional<ConfirmationRequest> confirmation;

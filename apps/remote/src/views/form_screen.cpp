@@ -1,6 +1,6 @@
 // The connection form: the protocol, the legacy RDP notice, discovered devices for a Zavo
 // device, the fields of the kind, authentication, the problems and the buttons, in one centred
-// column that neither scrolls nor clips.
+// column that does not scroll and is clipped to the main pane.
 #include "views/paint_primitives.hpp"
 #include "views/screens.hpp"
 #include "zavo_ui/surface.hpp"
@@ -121,6 +121,8 @@ void paint_form_screen(RemoteApp& app, const PaintContext& ctx, const Rect& pane
     const ConnectionKind kind = app.form.kind;
     const bool zavo = kind == ConnectionKind::Zavo;
     const bool editing = app.screen.kind == Screen::Kind::EditForm;
+    // What a narrow or short window cannot hold (under the rail, below the bottom) is not clicked.
+    const ClippedArea column(app, ctx, pane);
 
     ctx.draw_text(editing ? "Edit connection" : "New connection", pane.x0 + 24.0, pane.y0 + 18.0, 22.0f, 3,
                   c.text_primary);

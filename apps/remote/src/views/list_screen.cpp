@@ -279,7 +279,8 @@ void paint_list_screen(RemoteApp& app, const PaintContext& ctx, const Rect& pane
     app.list_scroll_max = scroll_max(rh, visible.size(), pane.y1 - viewport_top);
     app.list_scroll = std::clamp(app.list_scroll, 0.0, app.list_scroll_max);
 
-    ctx.scene.push_clip(ctx.transform, Rect{pane.x0, viewport_top, pane.x1, pane.y1});
+    // A row reaching above the viewport, behind the search input, is clicked only where it shows.
+    const ClippedArea viewport(app, ctx, Rect{pane.x0, viewport_top, pane.x1, pane.y1});
     // Only the rows that meet the viewport: from the first whose bottom reaches its top to the
     // last whose top is above its bottom.
     const double origin = viewport_top - app.list_scroll;
@@ -290,7 +291,6 @@ void paint_list_screen(RemoteApp& app, const PaintContext& ctx, const Rect& pane
         if (top + rh < viewport_top) continue;
         paint_row(app, ctx, app.connections[visible[i]], Rect{pane.x0 + 24.0, top, pane.x1 - 24.0, top + rh});
     }
-    ctx.scene.pop_layer();
 }
 
 }  // namespace remote::views

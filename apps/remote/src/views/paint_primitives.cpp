@@ -12,6 +12,17 @@ namespace remote::views {
 using zavo_ui::Color;
 using zavo_ui::Rect;
 
+ClippedArea::ClippedArea(RemoteApp& app, const PaintContext& ctx, const Rect& rect)
+    : app_(app), scene_(ctx.scene), outer_(app.hit_clip) {
+    scene_.push_clip(ctx.transform, rect);
+    app_.hit_clip = outer_ ? outer_->intersect(rect) : rect;
+}
+
+ClippedArea::~ClippedArea() {
+    scene_.pop_layer();
+    app_.hit_clip = outer_;
+}
+
 double text_line_height(const zavo_ui::text_render::TextRenderer& text, float size) {
     return text.measure_weighted("Hg", size, 2).height;
 }

@@ -69,6 +69,21 @@ struct PaintContext {
     }
 };
 
+// Clips what is drawn and the hit regions pushed to `rect`, within the clip already set, for as
+// long as it lives.
+class ClippedArea {
+public:
+    ClippedArea(RemoteApp& app, const PaintContext& ctx, const zavo_ui::Rect& rect);
+    ~ClippedArea();
+    ClippedArea(const ClippedArea&) = delete;
+    ClippedArea& operator=(const ClippedArea&) = delete;
+
+private:
+    RemoteApp& app_;
+    zavo_ui::Scene& scene_;
+    std::optional<zavo_ui::Rect> outer_;
+};
+
 // The height measured for "Hg" at `size`, weight 2, unwrapped.
 double text_line_height(const zavo_ui::text_render::TextRenderer& text, float size);
 // The width measured for `s` at `size`, weight 2, unwrapped.

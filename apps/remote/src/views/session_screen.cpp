@@ -93,6 +93,8 @@ void paint_header(RemoteApp& app, const PaintContext& ctx, const SavedConnection
     const double x0 = pane.x0, y0 = pane.y0, x1 = pane.x1;
     const double ym = y0 + HEADER_HEIGHT / 2.0;
     const Rect bar{x0, y0, x1, y0 + HEADER_HEIGHT};
+    // Buttons a narrow pane cannot hold are cut at its edge, where the rail lies over them.
+    const ClippedArea header(app, ctx, bar);
     ctx.fill(colors.surface, bar);
     ctx.fill(zavo_ui::chrome::shell::chrome_hairline(ctx.theme),
              Rect{x0, y0 + HEADER_HEIGHT - 1.0, x1, y0 + HEADER_HEIGHT});
@@ -112,13 +114,12 @@ void paint_header(RemoteApp& app, const PaintContext& ctx, const SavedConnection
     }
 
     // The name and the detail line stop short of the buttons in a narrow window.
-    ctx.scene.push_clip(ctx.transform, Rect{x0, y0, std::max(x0, buttons_x0 - 8.0), y0 + HEADER_HEIGHT});
+    const ClippedArea texts(app, ctx, Rect{x0, y0, std::max(x0, buttons_x0 - 8.0), y0 + HEADER_HEIGHT});
     const auto name = ctx.measure(connection.name, 14.0f, 2);
     ctx.draw_text(connection.name, x0 + 32.0, ym - name.height / 2.0, 14.0f, 2, colors.text_primary);
     const std::string detail = "· " + target_label(connection) + " · " + detail_suffix(connection.kind);
     const auto detail_box = ctx.measure(detail, 12.0f);
     ctx.draw_text(detail, x0 + 40.0 + name.width, ym - detail_box.height / 2.0, 12.0f, 0, colors.text_secondary);
-    ctx.scene.pop_layer();
 }
 
 bool same_style(const TerminalCell& a, const TerminalCell& b) { return a.bold == b.bold && a.colour == b.colour; }
