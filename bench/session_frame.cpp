@@ -49,7 +49,6 @@ struct Window {
         app->last_narrow = false;
         app->snap_nav_flap();
         const Uuid id = *app->first_connection_of_kind(kind);
-        app->session_target = id;
         app->screen = Screen::session(id);
     }
 
@@ -103,7 +102,7 @@ void BM_RemotePictureFrame(benchmark::State& state) {
         const auto painted = Clock::now();
         const double cpu_painted = process_cpu_seconds();
         // The reference draws into the rectangle the frame drew the picture in.
-        const zavo_ui::Rect d = *window.app->surface_rect;
+        const zavo_ui::Rect d = *window.app->session.surface_rect();
         QPainter painter(&window.target);
         painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
         painter.drawImage(QRectF(d.x0, d.y0, d.width(), d.height()), picture);

@@ -32,9 +32,8 @@ struct FakeSsh {
         auto [itx, irx] = remote::make_bounded_channel<remote::SshInput>(remote::kSshInputCapacity);
         output = std::move(otx);
         input = std::move(irx);
-        app.session_target = id;
-        app.live_session = remote::LiveSession{std::make_unique<remote::SshSession>(
-            remote::Terminal(80, 24), status, std::move(orx), std::move(itx), host_key)};
+        app.session.hold(id, remote::LiveSession{std::make_unique<remote::SshSession>(
+                                 remote::Terminal(80, 24), status, std::move(orx), std::move(itx), host_key)});
     }
 };
 

@@ -63,7 +63,7 @@ protected:
     }
     // Delivers a device event to the live device session.
     void device_event(zavo_ui::device_relay::DeviceEvent::Value value) {
-        const auto* device = std::get_if<DeviceSession>(&app->live_session->value);
+        const auto* device = std::get_if<DeviceSession>(&app->session.held()->value);
         ASSERT_NE(device, nullptr);
         app->handle_device_event({device->session_id, std::move(value)});
     }
@@ -123,8 +123,8 @@ TEST_F(Operations, StartRefusesWithoutLaunchingOrPending) {
     for (const auto& c : cases) {
         EXPECT_EQ(c.act(), c.expected) << c.what;
         EXPECT_TRUE(app->pending_operation.is_idle()) << c.what;
-        EXPECT_FALSE(app->live_session) << c.what;
-        EXPECT_EQ(app->session_counter, 0u) << c.what;
+        EXPECT_FALSE(app->session.active()) << c.what;
+        EXPECT_EQ(app->session.counter(), 0u) << c.what;
     }
     // A failed launch is refused with its text.
     env.set("REMOTE_LIVE_SESSIONS", "1");
@@ -143,7 +143,7 @@ TEST_F(Operations, SendTextNeedsTheConnectedTerminalOfItsConnection) {
     EXPECT_EQ(start(Op{Op::SendText{node.id, "ls\n"}}),
               StartOutcome(start::Refused{"that remote session is no longer active"}));
     EXPECT_EQ(start(Op{Op::SendText{box.id, ""}}), StartOutcome(start::Refused{"SSH input cannot be empty"}));
-    app->live_session = LiveSession{LiveSession::Preview{SessionStatus::connected()}};
+    app->session.hold(box.id, LiveSession{LiveSession::Preview{SessionStatus::connected()}});
     EXPECT_EQ(start(Op{Op::SendText{box.id, "ls\n"}}), needs_terminal);
     EXPECT_TRUE(app->pending_operation.is_idle());
 }
@@ -165,10 +165,8 @@ TEST_F(Operations, APendingConnectFollowsItsSession) {
         {"failed", [&] { device_event(zavo_ui::device_relay::DeviceEvent::Disconnected{
                              zavo_ui::device_relay::DisconnectReason::target_disconnected()}); },
          false, failed("remote.connect_failed", "Target disconnected"), true},
-        {"vanished", [&] { app->live_session.reset(); }, false,
-         failed("remote.connection_closed", "remote connection closed before it became ready"), false},
         {"unavailable", [&] {
-             app->live_session = LiveSession{LiveSession::Unavailable{ConnectionReadiness::BackendUnavailable, win.kind}};
+             app->session.hold(node.id, LiveSession{LiveSession::Unavailable{ConnectionReadiness::BackendUnavailable, win.kind}});
          }, false, failed("remote.transport_unavailable", "RDP profiles are preserved, but this Zavo build has no RDP client backend."), true},
         {"ended", [&] { app->end_session(); }, false,
          failed("remote.session_replaced", "the connection attempt was superseded by a newer session"), false},
@@ -184,7 +182,7 @@ TEST_F(Operations, APendingConnectFollowsItsSession) {
     for (const auto& c : cases) {
         app->end_session();
         ASSERT_EQ(start(Op{Op::Connect{node.id}}), StartOutcome(start::Pending{})) << c.what;
-        const std::uint64_t counter = app->session_counter;
+        const std::uint64_t counter = app->session.counter();
         EXPECT_EQ(std::get<PendingOperation::Connect>(app->pending_operation.state),
                   (PendingOperation::Connect{kFirst, node.id, counter}))
             << c.what;
@@ -193,14 +191,14 @@ TEST_F(Operations, APendingConnectFollowsItsSession) {
                   StartOutcome(start::Refused{"another remote operation is still running"}));
         EXPECT_EQ(poll(kSecond, true), PollOutcome(poll::Pending{}));
         c.then();
-        const std::uint64_t before_poll = app->session_counter;
+        const std::uint64_t before_poll = app->session.counter();
         EXPECT_EQ(poll(kFirst, c.cancel), c.expected) << c.what;
         EXPECT_EQ(app->pending_operation.is_idle(), !std::holds_alternative<poll::Pending>(c.expected)) << c.what;
-        EXPECT_EQ(app->live_session.has_value(), c.session_left) << c.what;
+        EXPECT_EQ(app->session.active(), c.session_left) << c.what;
         if (c.cancel) {
             // A cancel ends the session only while it is still the one the operation launched.
             EXPECT_EQ(app->screen == Screen::list(), !c.session_left) << c.what;
-            EXPECT_EQ(app->session_counter, before_poll + (c.session_left ? 0 : 1)) << c.what;
+            EXPECT_EQ(app->session.counter(), before_poll + (c.session_left ? 0 : 1)) << c.what;
         }
         app->pending_operation.state = PendingOperation::Idle{};
     }
@@ -224,7 +222,7 @@ TEST_F(Operations, APendingSendTextWaitsForTheWorker) {
          failed("remote.session_replaced", "the SSH session ended before input delivery was acknowledged")},
     };
     for (const auto& c : cases) {
-        if (!app->live_session) {
+        if (!app->session.active()) {
             ssh.attach(*app, box.id);
             ssh.status->set(SessionStatus::connected());
         }
@@ -289,23 +287,23 @@ TEST_F(Operations, RunPerformsAtOnce) {
         EXPECT_EQ(c.act(), c.expected) << c.what;
         EXPECT_EQ(app->screen, c.screen) << c.what;
         if (c.screen == Screen::session(box.id)) {
-            EXPECT_EQ(app->live_session->status(),
+            EXPECT_EQ(app->session.status(),
                       SessionStatus::unavailable(
                           "SSH is installed, but this build has not been granted live network access."));
         }
     }
-    EXPECT_FALSE(app->live_session);
+    EXPECT_FALSE(app->session.active());
     EXPECT_TRUE(app->pending_operation.is_idle());
     // Starting a disconnect runs it.
     app->start_session(node.id);
     EXPECT_EQ(start(Op{Op::Disconnect{node.id}}), StartOutcome(start::Completed{}));
-    EXPECT_FALSE(app->live_session);
+    EXPECT_FALSE(app->session.active());
 }
 
 TEST_F(Operations, TrustPinsThePresentedKeyAndConnectsAgain) {
     ssh.attach(*app, box.id);
     ssh.host_key->set(HostKeyProblem{HostKeyUnknown{kPresented}});
-    const std::uint64_t counter = app->session_counter;
+    const std::uint64_t counter = app->session.counter();
 
     // Another key than the one the session holds: nothing is written.
     EXPECT_EQ(run(Op{Op::TrustSshHostKey{box.id, kStored}}),
@@ -319,8 +317,8 @@ TEST_F(Operations, TrustPinsThePresentedKeyAndConnectsAgain) {
     auto pinned = known_hosts::load(store);
     ASSERT_TRUE(pinned);
     EXPECT_EQ(pinned->entries, (std::vector<KnownHostEntry>{{"127.0.0.1", 2222, kPresented}}));
-    EXPECT_EQ(app->session_counter, counter + 1);  // a new session to the same connection
-    EXPECT_EQ(app->session_target, box.id);
+    EXPECT_EQ(app->session.counter(), counter + 1);  // a new session to the same connection
+    EXPECT_EQ(app->session.target(), box.id);
     EXPECT_TRUE(app->pending_operation.is_idle());
 }
 
@@ -338,7 +336,7 @@ TEST_F(Operations, HostKeyStoreFailuresAreReported) {
     auto forget = start(Op{Op::ForgetSshHostKey{box.id}});
     ASSERT_TRUE(std::holds_alternative<start::Refused>(forget));
     EXPECT_EQ(std::get<start::Refused>(forget).message.rfind("could not forget SSH host-key trust: ", 0), 0u);
-    EXPECT_TRUE(app->live_session);
+    EXPECT_TRUE(app->session.active());
 
     // A store folder open to others: its location is refused.
     const auto open_dir = dir.path() / "open";
@@ -358,7 +356,7 @@ TEST_F(Operations, ForgetWithoutAPinStillEndsTheSession) {
     ssh.attach(*app, box.id);
     ssh.host_key->set(HostKeyProblem{HostKeyChanged{kStored, kPresented}});
     EXPECT_EQ(run(Op{Op::ForgetSshHostKey{box.id}}), RunOutcome(RunResult{true}));
-    EXPECT_FALSE(app->live_session);
+    EXPECT_FALSE(app->session.active());
     EXPECT_EQ(app->screen, Screen::list());
 }
 

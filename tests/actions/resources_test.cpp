@@ -163,15 +163,14 @@ TEST_F(Resources, TheDocumentDecidesNotTheMemory) {
     // In memory but not yet in the document: no connection resource, but its live session has one.
     SavedConnection unsynced = connection("Fresh", ConnectionKind::Ssh, "fresh", 22);
     app->connections.push_back(unsynced);
-    app->session_target = unsynced.id;
-    app->live_session = LiveSession{LiveSession::Failed{"Connection refused"}};
+    app->session.hold(unsynced.id, LiveSession{LiveSession::Failed{"Connection refused"}});
     const auto roots = resources();
     EXPECT_EQ(zavo_actions::executor::find_resource(roots, "remote.connection:" + unsynced.id.to_string()), nullptr);
     ASSERT_EQ(roots[0].children.size(), 2u);
     EXPECT_EQ(roots[0].children.back().id, "remote.session:" + unsynced.id.to_string());
 
     // A session titles itself with the untrimmed name.
-    app->session_target = stored;
+    app->session.hold(stored, LiveSession{LiveSession::Failed{"Connection refused"}});
     EXPECT_EQ(resource("remote.session:" + stored.to_string()).title, "  \t session");
 
     // A session whose connection left the in-memory list has no resource.
@@ -206,10 +205,10 @@ TEST_F(Resources, TheSessionOffersWhatItsStateAllows) {
          {"disconnect", "send-text", "forget-host-key"}},
         {"unreadable store", [&] { ssh.host_key->set(HostKeyProblem{HostKeyStoreUnavailable{"mode 0755"}}); },
          not_connected, {"disconnect", "send-text"}},
-        {"connected remote desktop", [&] { app->live_session = LiveSession{LiveSession::Preview{SessionStatus::connected()}}; },
+        {"connected remote desktop", [&] { app->session.hold(c.id, LiveSession{LiveSession::Preview{SessionStatus::connected()}}); },
          not_connected, {"disconnect", "send-text"}},
         {"launch refused", [&] {
-             app->live_session = LiveSession{LiveSession::Unavailable{ConnectionReadiness::CapabilityRequired, c.kind}};
+             app->session.hold(c.id, LiveSession{LiveSession::Unavailable{ConnectionReadiness::CapabilityRequired, c.kind}});
          }, not_connected, {"disconnect", "send-text"}},
     };
     // clang-format on

@@ -97,7 +97,7 @@ TEST_F(Controller, MissingConnectionsAndStaleDialogsLeaveNotices) {
         c.act();
         EXPECT_EQ(app->notice, c.notice);
         EXPECT_FALSE(app->confirmation);
-        EXPECT_FALSE(app->live_session);
+        EXPECT_FALSE(app->session.active());
         EXPECT_EQ(app->screen, Screen::list());
         EXPECT_EQ(load_connections(doc).size(), 8u) << "nothing dispatched";
     }
@@ -130,8 +130,8 @@ TEST_F(Controller, ConnectingANotReadyConnectionShowsWhyAtOnce) {
     run(K::RequestConnect, box);
     EXPECT_FALSE(app->confirmation);
     EXPECT_EQ(app->screen, Screen::session(box));
-    ASSERT_TRUE(app->live_session);
-    EXPECT_EQ(app->live_session->status().kind, SessionStatus::Kind::Unavailable);
+    ASSERT_TRUE(app->session.active());
+    EXPECT_EQ(app->session.status()->kind, SessionStatus::Kind::Unavailable);
 }
 
 TEST_F(Controller, ConfirmedDeleteRemovesDispatchesAndRepairsTheSelection) {
@@ -411,9 +411,9 @@ TEST_F(Controller, NavigationTogglesAgainstWhatIsShown) {
 
 TEST_F(Controller, SimpleTogglesAndHitRegions) {
     run(K::ToggleScale);
-    EXPECT_FALSE(app->scale_to_fit);
+    EXPECT_FALSE(app->session.scale_to_fit());
     run(K::ToggleFullscreen);
-    EXPECT_TRUE(app->fullscreen);
+    EXPECT_TRUE(app->session.fullscreen());
     run(K::Select, id_of("Backup Vault"));
     EXPECT_EQ(app->selected, id_of("Backup Vault"));
 
@@ -451,13 +451,13 @@ TEST(ReviewScenes, ScenesThatRunCommands) {
     EXPECT_EQ(find_connection(del->connections, del->confirmation->id)->name, "Build Box");
 
     auto ssh = scene("session-ssh");  // a real launch, refused without the live-session switch
-    ASSERT_TRUE(ssh->live_session);
-    EXPECT_EQ(find_connection(ssh->connections, *ssh->session_target)->name, "Build Box");
-    EXPECT_EQ(ssh->live_session->status().kind, SessionStatus::Kind::Unavailable);
-    EXPECT_EQ(ssh->session_counter, 1u);
+    ASSERT_TRUE(ssh->session.active());
+    EXPECT_EQ(find_connection(ssh->connections, *ssh->session.target())->name, "Build Box");
+    EXPECT_EQ(ssh->session.status()->kind, SessionStatus::Kind::Unavailable);
+    EXPECT_EQ(ssh->session.counter(), 1u);
 
     auto vnc = scene("session-vnc");
-    EXPECT_EQ(find_connection(vnc->connections, *vnc->session_target)->name, "Office NAS");
+    EXPECT_EQ(find_connection(vnc->connections, *vnc->session.target())->name, "Office NAS");
 
     auto none = RemoteApp::new_();
     none->apply_demo_scene("confirm-delete");

@@ -41,7 +41,7 @@ TEST(LaunchRecord, SampleModeOnlyForExactlyOne) {
         RemoteApp& app = as_app(*built);
         EXPECT_EQ(app.connections.size(), on ? 8u : 0u);
         // The review scene applies only with sample data.
-        EXPECT_EQ(app.live_session.has_value(), on);
+        EXPECT_EQ(app.session.active(), on);
     }
 }
 

@@ -2,7 +2,7 @@
 
 #include "doc/profile_document.hpp"
 #include "profiles/connection_list.hpp"
-#include "zavo_ui/simulated_devices.hpp"
+#include "tests/views/session_harness.hpp"
 
 #include <gtest/gtest.h>
 
@@ -50,14 +50,7 @@ struct Window {
     }
 };
 
-// A device session whose decoder thread is never started.
-DeviceSession device_session(RemoteApp& app) {
-    const std::string endpoint = zavo_ui::simulated_devices::SIMULATED_DEVICES[0].endpoint_id();
-    auto s = detail::start_device_session(endpoint, app.device_session_counter, app.device_requests,
-                                          [](std::function<void()>) {});
-    EXPECT_TRUE(s) << (s ? "" : s.error());
-    return std::move(*s);
-}
+using views_test::unstarted_device_session;
 
 }  // namespace
 
@@ -71,9 +64,8 @@ TEST(RemoteAppState, NewStartsEmptyOnTheListWaitingForTheDocument) {
     EXPECT_TRUE(app->needs_redraw());
     EXPECT_FALSE(app->loaded);
     EXPECT_TRUE(app->awaiting_document());
-    EXPECT_FALSE(app->live_session);
-    EXPECT_EQ(app->session_counter, 0u);
-    EXPECT_EQ(app->device_session_counter, 1u);
+    EXPECT_FALSE(app->session.active());
+    EXPECT_EQ(app->session.counter(), 0u);
     EXPECT_EQ(app->flap.progress, 1.0);
     EXPECT_EQ(app->tooltip.delay(), std::chrono::milliseconds(500));
     EXPECT_EQ(app->type_name(), "remote::app::RemoteApp");
@@ -144,16 +136,16 @@ TEST(RemoteAppState, PreviewScenesShowTheFirstConnectionOfTheirKind) {
         SCOPED_TRACE(c.scene);
         auto app = RemoteApp::with_sample_data();
         app->apply_demo_scene(c.scene);
-        EXPECT_EQ(name_of(*app, app->session_target), c.connection);
-        ASSERT_TRUE(app->live_session);
-        EXPECT_EQ(app->live_session->status(), c.status);
-        EXPECT_EQ(app->screen, Screen::session(*app->session_target));
-        EXPECT_EQ(app->session_counter, 0u) << "a preview moves no counter";
-        EXPECT_TRUE(app->device_requests.empty());
+        EXPECT_EQ(name_of(*app, app->session.target()), c.connection);
+        ASSERT_TRUE(app->session.active());
+        EXPECT_EQ(app->session.status(), c.status);
+        EXPECT_EQ(app->screen, Screen::session(*app->session.target()));
+        EXPECT_EQ(app->session.counter(), 0u) << "a preview moves no counter";
+        EXPECT_TRUE(app->session.device_requests().empty());
 
         auto empty = RemoteApp::new_();
         empty->apply_demo_scene(c.scene);
-        EXPECT_FALSE(empty->live_session);
+        EXPECT_FALSE(empty->session.active());
         EXPECT_EQ(empty->screen, Screen::list());
     }
 }
@@ -175,26 +167,25 @@ TEST(RemoteAppState, TrustSceneOpensTheDialogForTheFirstSshConnection) {
 TEST(RemoteAppState, EndSessionQueuesADeviceDisconnectAndReturnsToTheList) {
     auto app = RemoteApp::with_sample_data();
     const Uuid studio = app->connections[1].id;
-    app->live_session = LiveSession{device_session(*app)};
-    app->live_session = LiveSession{device_session(*app)};  // replaced: session ids 1 and 2
-    app->session_target = studio;
+    app->session.hold(studio, LiveSession{unstarted_device_session(1)});
+    app->session.hold(studio, LiveSession{unstarted_device_session(2)});  // replaced
     app->screen = Screen::session(studio);
-    app->fullscreen = true;
+    app->session.set_fullscreen(true);
     app->take_device_requests();
     app->notice = "kept";
     app->end_session();
     EXPECT_EQ(app->take_device_requests(), std::vector<DeviceRequest>{DeviceRequest::disconnect(2)});
     EXPECT_TRUE(app->take_device_requests().empty()) << "taken whole";
-    EXPECT_FALSE(app->live_session);
-    EXPECT_EQ(app->session_target, std::nullopt);
-    EXPECT_EQ(app->session_counter, 1u);
-    EXPECT_FALSE(app->fullscreen);
+    EXPECT_FALSE(app->session.active());
+    EXPECT_EQ(app->session.target(), std::nullopt);
+    EXPECT_EQ(app->session.counter(), 1u);
+    EXPECT_FALSE(app->session.fullscreen());
     EXPECT_EQ(app->screen, Screen::list());
     EXPECT_EQ(app->notice, "kept");
 
-    app->session_counter = std::numeric_limits<std::uint64_t>::max();
+    app->session = Session(std::numeric_limits<std::uint64_t>::max());
     app->end_session();
-    EXPECT_EQ(app->session_counter, std::numeric_limits<std::uint64_t>::max()) << "never wraps";
+    EXPECT_EQ(app->session.counter(), std::numeric_limits<std::uint64_t>::max()) << "never wraps";
 }
 
 TEST(DocumentSync, FirstSyncSeedsAnEmptyDocumentFromMemory) {
@@ -229,12 +220,11 @@ TEST(DocumentSync, FirstSyncTakesTheDocumentsConnections) {
         store_connection(doc, c);
     }
     auto app = RemoteApp::with_sample_data();
-    app->live_session = LiveSession{LiveSession::Preview{SessionStatus::connecting()}};
-    app->session_target = app->connections[0].id;
+    app->session.hold(app->connections[0].id, LiveSession{LiveSession::Preview{SessionStatus::connecting()}});
     app->sync_document(doc);
     EXPECT_EQ(sorted_by_id(app->connections), sorted_by_id(load_connections(doc)));
     EXPECT_EQ(name_of(*app, app->selected), "Alpha");
-    EXPECT_TRUE(app->live_session) << "the first sync looks at no session";
+    EXPECT_TRUE(app->session.active()) << "the first sync looks at no session";
 }
 
 TEST(DocumentSync, LaterSyncsFollowTheDocumentWithoutWritingToIt) {
@@ -267,14 +257,13 @@ TEST(DocumentSync, LaterSyncsFollowTheDocumentWithoutWritingToIt) {
 
     // The session's connection vanishes: the session ends (a device one says so to the relay).
     const Uuid studio = *app->first_connection_of_kind(ConnectionKind::Zavo);
-    app->live_session = LiveSession{device_session(*app)};
-    app->session_target = studio;
+    app->session.hold(studio, LiveSession{unstarted_device_session()});
     app->screen = Screen::session(studio);
     app->take_device_requests();
     delete_connection(doc, studio);
     app->sync_document(doc);
-    EXPECT_FALSE(app->live_session);
-    EXPECT_EQ(app->session_target, std::nullopt);
+    EXPECT_FALSE(app->session.active());
+    EXPECT_EQ(app->session.target(), std::nullopt);
     EXPECT_EQ(app->screen, Screen::list());
     EXPECT_EQ(app->take_device_requests().size(), 1u);
     EXPECT_EQ(app->connections.size(), 7u);
@@ -286,7 +275,7 @@ TEST(DocumentSync, LaterSyncsFollowTheDocumentWithoutWritingToIt) {
     app->sync_document(doc);
     EXPECT_TRUE(app->connections.empty());
     EXPECT_EQ(app->selected, std::nullopt);
-    EXPECT_FALSE(app->live_session);
+    EXPECT_FALSE(app->session.active());
     EXPECT_EQ(doc.get_changes({}).size(), emptied);
     EXPECT_GT(emptied, history);
 }
@@ -376,15 +365,15 @@ TEST(FrameworkHooks, DamageIsTheWindowWhileARedrawIsPending) {
 TEST(DeviceSink, EventsReachOnlyTheLiveDeviceSession) {
     auto app = RemoteApp::with_sample_data();
     app->handle_device_event({1, DeviceEvent::Connected{640, 480}});  // no session: ignored
-    app->live_session = LiveSession{device_session(*app)};
-    const std::uint64_t id = std::get<DeviceSession>(app->live_session->value).session_id;
+    const std::uint64_t id = 1;
+    app->session.hold(app->connections[1].id, LiveSession{unstarted_device_session(id)});
     app->redraw_needed = false;
     app->handle_device_event({id + 1, DeviceEvent::Connected{640, 480}});
     EXPECT_FALSE(app->needs_redraw()) << "an earlier session's event";
-    EXPECT_EQ(app->live_session->status(), SessionStatus::connecting());
+    EXPECT_EQ(app->session.status(), SessionStatus::connecting());
     app->handle_device_event({id, DeviceEvent::Connected{640, 480}});
     EXPECT_TRUE(app->needs_redraw());
-    EXPECT_EQ(app->live_session->status(), SessionStatus::connected());
+    EXPECT_EQ(app->session.status(), SessionStatus::connected());
     app->handle_device_event({id, DeviceEvent::Disconnected{DisconnectReason::control_closed()}});
-    EXPECT_EQ(app->live_session->status().kind, SessionStatus::Kind::Failed);
+    EXPECT_EQ(app->session.status()->kind, SessionStatus::Kind::Failed);
 }

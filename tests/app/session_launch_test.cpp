@@ -6,6 +6,7 @@
 #include "support/env.hpp"
 #include "support/saved_connection.hpp"
 #include "support/temp_dir.hpp"
+#include "tests/views/session_harness.hpp"
 #include "zavo_ui/simulated_devices.hpp"
 
 #include <gtest/gtest.h>
@@ -27,7 +28,7 @@ protected:
     }
     Uuid id_of(std::string_view name) const { return test_support::id_named(app->connections, name); }
     SavedConnection& connection(std::string_view name) { return *find_connection(app->connections, id_of(name)); }
-    SessionStatus status() const { return app->live_session->status(); }
+    SessionStatus status() const { return *app->session.status(); }
 
     test_support::EnvGuard env;
     std::unique_ptr<RemoteApp> app;
@@ -35,8 +36,8 @@ protected:
 
 TEST_F(SessionLaunch, AnUnknownIdChangesNothing) {
     app->start_session(Uuid::new_v4());
-    EXPECT_FALSE(app->live_session);
-    EXPECT_EQ(app->session_counter, 0u);
+    EXPECT_FALSE(app->session.active());
+    EXPECT_EQ(app->session.counter(), 0u);
     EXPECT_EQ(app->screen, Screen::list());
 }
 
@@ -52,16 +53,20 @@ TEST_F(SessionLaunch, RefusedLaunchesShowWhyAndKeepTheLastUse) {
     std::uint64_t counter = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        app->fullscreen = true;
-        app->vnc_buttons = 1;
+        app->session.set_fullscreen(true);
+        views_test::VncHarness vnc(*app);  // a connected remote desktop with a button held
+        vnc.publish(10, 10);
+        app->session.set_surface_rect({0, 0, 10, 10});
+        app->session.pointer_button(zavo_ui::event::PointerButton::Primary, true, {1, 1});
+        ASSERT_EQ(app->session.vnc_buttons(), 1);
         app->start_session(id_of(c.name));
-        EXPECT_EQ(app->session_counter, ++counter);
-        EXPECT_EQ(app->session_target, id_of(c.name));
+        EXPECT_EQ(app->session.counter(), ++counter);
+        EXPECT_EQ(app->session.target(), id_of(c.name));
         EXPECT_EQ(app->screen, Screen::session(id_of(c.name)));
         EXPECT_EQ(status().kind, c.kind);
         EXPECT_EQ(status().text, readiness_notice(connection(c.name).readiness(), connection(c.name).kind));
-        EXPECT_FALSE(app->fullscreen);
-        EXPECT_EQ(app->vnc_buttons, 0);
+        EXPECT_FALSE(app->session.fullscreen());
+        EXPECT_EQ(app->session.vnc_buttons(), 0);
         EXPECT_NE(connection(c.name).last_used, "just now");
     }
 }
@@ -113,11 +118,11 @@ TEST_F(SessionLaunch, DeviceLaunchesUseTheExactEndpointAndTheirOwnIds) {
 }
 
 TEST_F(SessionLaunch, AnExhaustedCounterRefusesEveryLaunch) {
-    app->session_counter = std::numeric_limits<std::uint64_t>::max();
+    app->session = Session(std::numeric_limits<std::uint64_t>::max());
     for (int i = 0; i < 2; ++i) {
         app->start_session(id_of("Workshop Laptop"));
         EXPECT_EQ(status(), SessionStatus::failed("remote session identity exhausted; restart the application"));
-        EXPECT_EQ(app->session_counter, std::numeric_limits<std::uint64_t>::max());
+        EXPECT_EQ(app->session.counter(), std::numeric_limits<std::uint64_t>::max());
         EXPECT_EQ(app->screen, Screen::session(id_of("Workshop Laptop")));
         EXPECT_NE(connection("Workshop Laptop").last_used, "just now");
         EXPECT_TRUE(app->take_device_requests().empty());
@@ -128,11 +133,11 @@ TEST_F(SessionLaunch, VncPointerPositionsMapOntoTheFramebuffer) {
     auto [input, events] = make_bounded_channel<rfb::VncInput>(rfb::VNC_INPUT_CAPACITY);
     auto status_cell = make_shared_cell(SessionStatus::connecting());
     auto frame = make_shared_cell<std::optional<rfb::Framebuffer>>(rfb::Framebuffer(200, 100));
-    app->live_session = LiveSession{rfb::VncShared(std::move(input), status_cell, frame)};
-    app->surface_rect = zavo_ui::Rect{100, 50, 500, 250};  // scaled 2x
+    app->session.hold(id_of("Office NAS"), LiveSession{rfb::VncShared(std::move(input), status_cell, frame)});
+    app->session.set_surface_rect(zavo_ui::Rect{100, 50, 500, 250});  // scaled 2x
     const zavo_ui::Point inside{300, 150};
-    EXPECT_EQ(app->vnc_pointer_position(inside), std::nullopt) << "still connecting";
-    app->send_vnc_pointer(inside);
+    EXPECT_EQ(app->session.vnc_pointer_position(inside), std::nullopt) << "still connecting";
+    app->session.send_vnc_pointer(inside);
     EXPECT_FALSE(events.try_recv()) << "nothing sent while connecting";
 
     status_cell->set(SessionStatus::connected());
@@ -141,29 +146,27 @@ TEST_F(SessionLaunch, VncPointerPositionsMapOntoTheFramebuffer) {
         {{100, 50}, P{{0, 0}}},     {{300, 150}, P{{100, 50}}}, {{499.5, 249.9}, P{{199, 99}}},
         {{500, 150}, std::nullopt}, {{300, 250}, std::nullopt}, {{99.9, 60}, std::nullopt},
     };
-    for (const auto& [point, expected] : cases) EXPECT_EQ(app->vnc_pointer_position(point), expected) << point.x;
+    for (const auto& [point, expected] : cases) EXPECT_EQ(app->session.vnc_pointer_position(point), expected) << point.x;
 
-    app->vnc_buttons = 4;
-    app->send_vnc_pointer(inside);
+    app->session.pointer_button(zavo_ui::event::PointerButton::Secondary, true, inside);
     EXPECT_EQ(events.try_recv(), rfb::VncInput::pointer(4, 100, 50));
-    app->surface_rect = zavo_ui::Rect{100, 50, 100, 250};
-    EXPECT_EQ(app->vnc_pointer_position(inside), std::nullopt) << "an empty surface maps nothing";
+    app->session.set_surface_rect(zavo_ui::Rect{100, 50, 100, 250});
+    EXPECT_EQ(app->session.vnc_pointer_position(inside), std::nullopt) << "an empty surface maps nothing";
 }
 
 TEST_F(SessionLaunch, DevicePointerPositionsAndInputNeedAConnectedSession) {
     app->start_session(id_of("Studio Node"));
     app->take_device_requests();
-    app->surface_rect = zavo_ui::Rect{0, 0, 640, 360};
-    app->send_device_input(DeviceInput::key(true, 30));
-    EXPECT_EQ(app->device_pointer_position({320, 180}), std::nullopt);
+    app->session.set_surface_rect(zavo_ui::Rect{0, 0, 640, 360});
+    app->session.send_device_input(DeviceInput::key(true, 30));
+    EXPECT_EQ(app->session.device_pointer_position({320, 180}), std::nullopt);
     EXPECT_TRUE(app->take_device_requests().empty()) << "dropped while connecting";
 
-    auto& device = std::get<DeviceSession>(app->live_session->value);
-    app->handle_device_event({device.session_id, DeviceEvent::Connected{1280, 720}});
-    EXPECT_EQ(app->device_pointer_position({320, 180}), (zavo_ui::Point{640, 360}));
-    EXPECT_EQ(app->device_pointer_position({639.9, 0}), (zavo_ui::Point{1279, 0})) << "clamped to the last pixel";
-    EXPECT_EQ(app->device_pointer_position({640, 0}), std::nullopt);
-    app->send_device_input(DeviceInput::key(true, 30));
+    app->handle_device_event({1, DeviceEvent::Connected{1280, 720}});
+    EXPECT_EQ(app->session.device_pointer_position({320, 180}), (zavo_ui::Point{640, 360}));
+    EXPECT_EQ(app->session.device_pointer_position({639.9, 0}), (zavo_ui::Point{1279, 0})) << "clamped to the last pixel";
+    EXPECT_EQ(app->session.device_pointer_position({640, 0}), std::nullopt);
+    app->session.send_device_input(DeviceInput::key(true, 30));
     EXPECT_EQ(app->take_device_requests(), std::vector{DeviceRequest::input(DeviceInput::key(true, 30), 1)});
 }
 

@@ -125,9 +125,8 @@ TEST(DeviceRelaySession, UnreachableDevicesFailTheSessionWithTheRelaysReason) {
     }
 }
 
-// Through the application's own sink: the launch's device branch with the application's
-// counter and request queue, events handled by the application, pictures taken from its
-// live session's slot as painting does.
+// Through the application's own sink: the application's launch, events handled by the
+// application, pictures taken by its live session's poll as painting does.
 TEST(DeviceRelaySession, ApplicationSinkCarriesASampleDeviceSession) {
     DeviceRelay relay(FAST);
     Pump pump(relay);
@@ -135,30 +134,24 @@ TEST(DeviceRelaySession, ApplicationSinkCarriesASampleDeviceSession) {
     const SavedConnection& studio = app->connections[1];
     ASSERT_EQ(studio.name, "Studio Node");
 
-    auto started = start_device_session(studio.host, app->device_session_counter, app->device_requests);
-    ASSERT_TRUE(started) << started.error();
-    app->live_session = LiveSession{std::move(*started)};
-    auto& session = std::get<DeviceSession>(app->live_session->value);
+    app->start_session(studio.id);
+    const auto& session = std::get<DeviceSession>(app->session.held()->value);
     EXPECT_EQ(session.session_id, 1u);
 
     app->redraw_needed = false;
-    std::optional<DecodedFrame> picture;
-    ASSERT_TRUE(pump.until(*app, [&] {
-        if (auto p = take_decoded_frame(session)) picture = std::move(p);
-        return picture.has_value();
-    }));
-    EXPECT_TRUE(app->device_requests.empty()) << "the relay took the Connect";
+    ASSERT_TRUE(pump.until(*app, [&] { return app->session.poll() && app->session.picture(); }));
+    EXPECT_TRUE(app->session.device_requests().empty()) << "the relay took the Connect";
     EXPECT_TRUE(app->redraw_needed);
-    EXPECT_EQ(app->live_session->status(), SessionStatus::connected());
-    EXPECT_EQ(picture->width, 1280u);
-    EXPECT_EQ(picture->height, 720u);
+    EXPECT_EQ(app->session.status(), SessionStatus::connected());
+    EXPECT_EQ(app->session.picture()->width, 1280u);
+    EXPECT_EQ(app->session.picture()->height, 720u);
 
     // Ending the session queues its Disconnect; the relay stops sending and the decoder ends.
     auto alive = session.decoder_alive;
     app->end_session();
-    ASSERT_EQ(app->device_requests, (std::vector{DeviceRequest::disconnect(1)}));
-    EXPECT_TRUE(
-        pump.until(*app, [&] { return app->device_requests.empty() && !alive->load(std::memory_order_acquire); }));
+    ASSERT_EQ(app->session.device_requests(), (std::vector{DeviceRequest::disconnect(1)}));
+    EXPECT_TRUE(pump.until(
+        *app, [&] { return app->session.device_requests().empty() && !alive->load(std::memory_order_acquire); }));
 }
 
 }  // namespace

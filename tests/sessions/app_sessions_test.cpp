@@ -40,12 +40,13 @@ protected:
     void run(K kind) { app->execute(UiCommand::plain(kind), doc); }
     void run(K kind, const Uuid& id) { app->execute(UiCommand::with_id(kind, id), doc); }
     SshSession* ssh() {
-        auto* s = app->live_session ? std::get_if<std::unique_ptr<SshSession>>(&app->live_session->value) : nullptr;
+        const LiveSession* live = app->session.held();
+        const auto* s = live ? std::get_if<std::unique_ptr<SshSession>>(&live->value) : nullptr;
         return s ? s->get() : nullptr;
     }
     SessionStatus settled() {
-        EXPECT_TRUE(eventually([&] { return !app->live_session->status().is_connecting(); }));
-        return app->live_session->status();
+        EXPECT_TRUE(eventually([&] { return !app->session.status()->is_connecting(); }));
+        return *app->session.status();
     }
 
     test_support::EnvGuard env;
@@ -77,18 +78,18 @@ TEST_F(SshAppSessions, ConfirmedConnectReachesTheShell) {
     server->trust();
     run(K::RequestConnect, id);
     ASSERT_TRUE(app->confirmation);
-    EXPECT_FALSE(app->live_session) << "nothing starts before the confirmation";
+    EXPECT_FALSE(app->session.active()) << "nothing starts before the confirmation";
     run(K::Confirm);
     EXPECT_EQ(app->screen, Screen::session(id));
     EXPECT_EQ(app->connections[0].last_used, "just now");
-    ASSERT_EQ(settled(), SessionStatus::connected()) << app->live_session->status().text;
+    ASSERT_EQ(settled(), SessionStatus::connected()) << app->session.status()->text;
     ASSERT_TRUE(ssh()->send_text("echo remote-$((6*7))\n"));
     EXPECT_TRUE(
         ssh_test::wait_until(*ssh(), [&] { return ssh_test::screen(*ssh()).find("remote-42") != std::string::npos; }));
     EXPECT_EQ(test_support::threads_named("remote-ssh"), 1);
 
     run(K::Disconnect);
-    EXPECT_FALSE(app->live_session);
+    EXPECT_FALSE(app->session.active());
     EXPECT_TRUE(eventually([] { return test_support::threads_named("remote-ssh") == 0; })) << "the worker ends";
 }
 
@@ -99,10 +100,10 @@ TEST_F(SshAppSessions, AnUnknownKeyIsTrustedThroughItsDialog) {
     ASSERT_TRUE(app->confirmation);
     EXPECT_EQ(app->confirmation->kind, ConfirmationRequest::Kind::TrustHostKey);
     EXPECT_EQ(app->confirmation->identity, server->identity());
-    const std::uint64_t counter = app->session_counter;
+    const std::uint64_t counter = app->session.counter();
     run(K::Confirm);
-    EXPECT_EQ(app->session_counter, counter + 1) << "a new session";
-    EXPECT_EQ(settled(), SessionStatus::connected()) << app->live_session->status().text;
+    EXPECT_EQ(app->session.counter(), counter + 1) << "a new session";
+    EXPECT_EQ(settled(), SessionStatus::connected()) << app->session.status()->text;
     const auto store = known_hosts::load(server->store());
     ASSERT_TRUE(store);
     EXPECT_EQ(known_hosts::verify(*store, "127.0.0.1", server->port(), server->identity()),
@@ -114,8 +115,8 @@ TEST_F(SshAppSessions, AChangedKeyIsForgottenThroughItsDialog) {
     server->regenerate_host_key();
     run(K::Connect, id);
     ASSERT_EQ(settled().kind, SessionStatus::Kind::Failed);
-    ASSERT_TRUE(app->ssh_host_key_verdict(id));
-    EXPECT_TRUE(std::holds_alternative<HostKeyChanged>(*app->ssh_host_key_verdict(id)));
+    ASSERT_TRUE(app->session.host_key_problem(id));
+    EXPECT_TRUE(std::holds_alternative<HostKeyChanged>(*app->session.host_key_problem(id)));
 
     run(K::RequestTrustHostKey, id);  // a changed key cannot be trusted over the pin
     EXPECT_FALSE(app->confirmation);
@@ -123,14 +124,14 @@ TEST_F(SshAppSessions, AChangedKeyIsForgottenThroughItsDialog) {
     ASSERT_TRUE(app->confirmation);
     run(K::Confirm);
     EXPECT_EQ(app->notice, "Forgot the local SSH host-key pin. Reconnect to review the next key before trusting it.");
-    EXPECT_FALSE(app->live_session);
+    EXPECT_FALSE(app->session.active());
     EXPECT_EQ(app->screen, Screen::list());
 
     // The next connection sees the new key as unknown.
     run(K::Connect, id);
     ASSERT_EQ(settled().kind, SessionStatus::Kind::Failed);
-    ASSERT_TRUE(app->ssh_host_key_verdict(id));
-    EXPECT_TRUE(std::holds_alternative<HostKeyUnknown>(*app->ssh_host_key_verdict(id)));
+    ASSERT_TRUE(app->session.host_key_problem(id));
+    EXPECT_TRUE(std::holds_alternative<HostKeyUnknown>(*app->session.host_key_problem(id)));
 }
 
 TEST_F(AppSessions, VncConnectShowsAFirstPictureAndASecondLaunchReplacesIt) {
@@ -143,12 +144,10 @@ TEST_F(AppSessions, VncConnectShowsAFirstPictureAndASecondLaunchReplacesIt) {
            saved("Studio", ConnectionKind::Zavo, endpoint, 0, "", AuthKind::DeviceIdentity)});
     const Uuid desk = app->connections[0].id;
     run(K::Connect, desk);
-    ASSERT_EQ(settled(), SessionStatus::connected()) << app->live_session->status().text;
-    auto& vnc = std::get<rfb::VncShared>(app->live_session->value);
-    std::optional<rfb::Framebuffer> picture;
-    ASSERT_TRUE(eventually([&] { return (picture = vnc.take_new_frame()).has_value(); }));
-    EXPECT_EQ(picture->width, options.width);
-    EXPECT_EQ(picture->height, options.height);
+    ASSERT_EQ(settled(), SessionStatus::connected()) << app->session.status()->text;
+    ASSERT_TRUE(eventually([&] { return app->session.poll() && app->session.picture(); }));
+    EXPECT_EQ(app->session.picture()->width, options.width);
+    EXPECT_EQ(app->session.picture()->height, options.height);
     EXPECT_EQ(test_support::threads_named("remote-vnc"), 1);
 
     run(K::Connect, app->connections[1].id);
@@ -162,22 +161,19 @@ TEST_F(AppSessions, DeviceConnectReachesConnectedWithAPicture) {
     start({saved("Studio", ConnectionKind::Zavo, endpoint, 0, "", AuthKind::DeviceIdentity)});
     run(K::RequestConnect, app->connections[0].id);
     run(K::Confirm);
-    auto& device = std::get<DeviceSession>(app->live_session->value);
-    std::optional<DecodedFrame> picture;
     ASSERT_TRUE(eventually([&] {
         relay.exchange(*app);
-        if (auto p = take_decoded_frame(device)) picture = std::move(p);
-        return picture.has_value();
+        return app->session.poll() && app->session.picture();
     }));
-    EXPECT_EQ(app->live_session->status(), SessionStatus::connected());
-    EXPECT_EQ(picture->width, 1280u);
+    EXPECT_EQ(app->session.status(), SessionStatus::connected());
+    EXPECT_EQ(app->session.picture()->width, 1280u);
 
-    auto alive = device.decoder_alive;
+    auto alive = std::get<DeviceSession>(app->session.held()->value).decoder_alive;
     run(K::Disconnect);
-    EXPECT_EQ(app->device_requests, std::vector{DeviceRequest::disconnect(1)});
+    EXPECT_EQ(app->session.device_requests(), std::vector{DeviceRequest::disconnect(1)});
     EXPECT_TRUE(eventually([&] {
         relay.exchange(*app);
-        return app->device_requests.empty() && !alive->load(std::memory_order_acquire);
+        return app->session.device_requests().empty() && !alive->load(std::memory_order_acquire);
     })) << "the relay took the disconnect and the decoder ended";
 }
 

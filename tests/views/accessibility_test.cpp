@@ -412,15 +412,15 @@ TEST_F(Accessibility, TheSessionScreenFollowsTheStatus) {
     for (const auto& c : cases) {
         const Uuid id = c.connection ? id_of(c.connection) : Uuid::new_v4();
         app->screen = Screen::session(id);
-        app->live_session.reset();
-        if (c.status) app->live_session = LiveSession{LiveSession::Preview{*c.status}};
+        app->session.end();
+        if (c.status) app->session.hold(id, LiveSession{LiveSession::Preview{*c.status}});
         EXPECT_EQ(text(), c.expected);
     }
 
     app->screen = Screen::session(id_of("Office NAS"));
-    app->live_session = LiveSession{LiveSession::Preview{SessionStatus::connected()}};
-    app->scale_to_fit = false;
-    app->fullscreen = true;
+    app->session.hold(id_of("Office NAS"), LiveSession{LiveSession::Preview{SessionStatus::connected()}});
+    app->session.set_scale_to_fit(false);
+    app->session.set_fullscreen(true);
     app->push_hit_region({1, 2, 3, 4}, UiCommand::plain(Cmd::ToggleScale));
     const AccessNode session = content();
     EXPECT_EQ(session.children.at(3).checked, zavo_ui::a11y::toggled(false));
@@ -434,10 +434,9 @@ TEST_F(Accessibility, AnSshHostKeyWaitingForADecisionCanBeTrustedOrForgotten) {
     auto [otx, orx] = make_bounded_channel<SshChunk>(kSshOutputCapacity);
     auto [itx, irx] = make_bounded_channel<SshInput>(kSshInputCapacity);
     auto host_key = make_shared_cell<std::optional<HostKeyProblem>>(std::nullopt);
-    app->live_session = LiveSession{std::make_unique<SshSession>(Terminal(80, 24),
-                                                                 make_shared_cell(SessionStatus::failed("unknown key")),
-                                                                 std::move(orx), std::move(itx), host_key)};
-    app->session_target = id;
+    app->session.hold(id, LiveSession{std::make_unique<SshSession>(Terminal(80, 24),
+                                                                   make_shared_cell(SessionStatus::failed("unknown key")),
+                                                                   std::move(orx), std::move(itx), host_key)});
     app->screen = Screen::session(id);
     const HostKeyIdentity presented{"ssh-ed25519", "SHA256:new"};
     const struct {
@@ -534,15 +533,15 @@ TEST_F(Accessibility, EveryBoundElementOfEveryScreenIsAccepted) {
         [](RemoteApp& a) { a.screen = Screen::edit_form(a.connections[0].id); },
         [](RemoteApp& a) {
             a.screen = Screen::session(a.connections[1].id);
-            a.live_session = LiveSession{LiveSession::Preview{SessionStatus::connected()}};
+            a.session.hold(a.connections[1].id, LiveSession{LiveSession::Preview{SessionStatus::connected()}});
         },
         [](RemoteApp& a) {
             a.screen = Screen::session(a.connections[1].id);
-            a.live_session = LiveSession{LiveSession::Preview{SessionStatus::failed("x")}};
+            a.session.hold(a.connections[1].id, LiveSession{LiveSession::Preview{SessionStatus::failed("x")}});
         },
         [](RemoteApp& a) {
             a.screen = Screen::session(a.connections[2].id);
-            a.live_session = LiveSession{LiveSession::Preview{SessionStatus::unavailable("x")}};
+            a.session.hold(a.connections[2].id, LiveSession{LiveSession::Preview{SessionStatus::unavailable("x")}});
         },
         [](RemoteApp& a) { a.request_delete(a.connections[0].id); },
     };
@@ -590,7 +589,7 @@ struct Snapshot {
 
 Snapshot snapshot(const RemoteApp& a) {
     return {a.screen, a.selected,   a.focused,      a.form,       a.search_query,  a.connections, a.confirmation,
-            a.notice, a.nav_choice, a.scale_to_fit, a.fullscreen, a.redraw_needed, a.list_scroll};
+            a.notice, a.nav_choice, a.session.scale_to_fit(), a.session.fullscreen(), a.redraw_needed, a.list_scroll};
 }
 
 TEST_F(Accessibility, UnknownIdsAndWrongKindsAreRefusedAndChangeNothing) {
@@ -834,11 +833,11 @@ TEST_F(Accessibility, FixedIdsRunTheirCommands) {
     EXPECT_EQ(app->nav_choice, false);
     EXPECT_TRUE(activate("remote.nav.list"));
     EXPECT_TRUE(activate("remote.session.scale", SemanticActionKind::Toggle));
-    EXPECT_FALSE(app->scale_to_fit);
+    EXPECT_FALSE(app->session.scale_to_fit());
     EXPECT_TRUE(activate("remote.session.scale"));
-    EXPECT_TRUE(app->scale_to_fit);
+    EXPECT_TRUE(app->session.scale_to_fit());
     EXPECT_TRUE(activate("remote.session.fullscreen"));
-    EXPECT_TRUE(app->fullscreen);
+    EXPECT_TRUE(app->session.fullscreen());
 
     app->screen = Screen::session(id_of("Win"));
     EXPECT_TRUE(activate("remote.session.disconnect"));

@@ -55,9 +55,8 @@ protected:
     void on_session_screen(ConnectionKind kind) {
         const auto id = app->first_connection_of_kind(kind);
         ASSERT_TRUE(id);
-        app->session_target = *id;
         app->screen = Screen::session(*id);
-        app->surface_rect = zavo_ui::Rect{100, 100, 740, 580};
+        app->session.set_surface_rect(zavo_ui::Rect{100, 100, 740, 580});
     }
 
     test_support::EnvGuard env;
@@ -148,7 +147,7 @@ TEST_F(Input, ADialogSwallowsClicksAndTakesEnterAndEscape) {
     move_to(300, 300);
     EXPECT_TRUE(press());
     EXPECT_TRUE(vnc.sent().empty());
-    EXPECT_EQ(app->vnc_buttons, 0);
+    EXPECT_EQ(app->session.vnc_buttons(), 0);
     EXPECT_EQ(app->screen.kind, Screen::Kind::Session);  // the region below was not run
     EXPECT_TRUE(app->confirmation);
     EXPECT_FALSE(send(ev::Wheel{ev::LineDelta{0, -1}}));
@@ -313,9 +312,9 @@ TEST_F(Input, ConnectedSshSessionGetsBytesExceptShortcuts) {
     EXPECT_EQ(app->screen.kind, Screen::Kind::Session);
 
     // Escape in fullscreen leaves fullscreen and sends nothing.
-    app->fullscreen = true;
+    app->session.set_fullscreen(true);
     EXPECT_TRUE(send(escape()));
-    EXPECT_FALSE(app->fullscreen);
+    EXPECT_FALSE(app->session.fullscreen());
     EXPECT_TRUE(ssh.sent().empty());
 
     // Control+N opens the form instead of sending 0x0E.
@@ -326,7 +325,7 @@ TEST_F(Input, ConnectedSshSessionGetsBytesExceptShortcuts) {
     // Control+W on the session screen disconnects.
     on_session_screen(ConnectionKind::Ssh);
     EXPECT_TRUE(send(ev::character_key("w"), CONTROL));
-    EXPECT_FALSE(app->live_session);
+    EXPECT_FALSE(app->session.active());
     EXPECT_EQ(app->screen, Screen::list());
 }
 
@@ -349,14 +348,14 @@ TEST_F(Input, SshKeysReachTheShellOnlyWhileConnectedOnTheSessionScreen) {
 TEST_F(Input, EscapeInFullscreenWithTheNarrowNavigationOpen) {
     SshHarness ssh(*app);
     on_session_screen(ConnectionKind::Ssh);
-    app->fullscreen = true;
+    app->session.set_fullscreen(true);
     app->narrow = true;
     app->nav_choice = true;
     EXPECT_TRUE(send(escape()));
     EXPECT_EQ(app->nav_choice, false);
-    EXPECT_TRUE(app->fullscreen);
+    EXPECT_TRUE(app->session.fullscreen());
     EXPECT_TRUE(send(escape()));
-    EXPECT_FALSE(app->fullscreen);
+    EXPECT_FALSE(app->session.fullscreen());
     EXPECT_TRUE(ssh.sent().empty());
     // Not fullscreen: Escape reaches the shell.
     send(escape());
@@ -391,12 +390,12 @@ TEST_F(Input, VncKeysAndButtons) {
     move_to(50, 50);
     EXPECT_TRUE(vnc.sent().empty());
     EXPECT_FALSE(release(ev::PointerButton::Middle));
-    EXPECT_EQ(app->vnc_buttons, 2);
+    EXPECT_EQ(app->session.vnc_buttons(), 2);
 
     // Escape in fullscreen leaves fullscreen; otherwise it goes to the server.
-    app->fullscreen = true;
+    app->session.set_fullscreen(true);
     send(escape());
-    EXPECT_FALSE(app->fullscreen);
+    EXPECT_FALSE(app->session.fullscreen());
     send(escape());
     EXPECT_EQ(vnc.sent(), (std::vector<VncInput>{VncInput::key(true, 0xFF1B), VncInput::key(false, 0xFF1B)}));
 }
@@ -420,9 +419,9 @@ TEST_F(Input, DeviceSessionTakesKeysByPhysicalKeyOnEveryScreen) {
 
     // Escape in fullscreen leaves fullscreen instead of reaching the device.
     on_session_screen(ConnectionKind::Zavo);
-    app->fullscreen = true;
+    app->session.set_fullscreen(true);
     EXPECT_TRUE(send(escape()));
-    EXPECT_FALSE(app->fullscreen);
+    EXPECT_FALSE(app->session.fullscreen());
     EXPECT_TRUE(send(escape()));
     EXPECT_EQ(device_inputs(*app), std::vector<Di>{Di::key(true, 1)});
     EXPECT_EQ(app->screen.kind, Screen::Kind::Session);
@@ -452,7 +451,7 @@ TEST_F(Input, DevicePointerAndButtons) {
     app->push_hit_region({0, 0, 50, 50}, UiCommand::plain(K::Disconnect));
     EXPECT_TRUE(click(10, 10));
     EXPECT_TRUE(device_inputs(*app).empty());
-    EXPECT_FALSE(app->live_session);
+    EXPECT_FALSE(app->session.active());
 
     // Before it connects a device takes nothing.
     install_device_session(*app, 1280, 960, false);

@@ -1,6 +1,7 @@
 #pragma once
 // Live sessions for view tests whose worker side the test holds: it reads what the UI sends
-// and writes the status, output and pictures the UI shows.
+// and writes the status, output and pictures the UI shows. Each belongs to the first saved
+// connection of its kind.
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,11 @@
 namespace views_test {
 
 using namespace remote;
+
+// Makes `session` the application's live session, for the first connection of `kind`.
+inline void hold_session(RemoteApp& app, ConnectionKind kind, LiveSession session) {
+    app.session.hold(app.first_connection_of_kind(kind).value_or(Uuid{}), std::move(session));
+}
 
 struct SshHarness {
     Sender<SshChunk> output;
@@ -23,9 +29,10 @@ struct SshHarness {
         auto [itx, irx] = make_bounded_channel<SshInput>(kSshInputCapacity);
         output = std::move(otx);
         input = std::move(irx);
-        app.live_session = LiveSession{
-            std::make_unique<SshSession>(Terminal(80, 24), status, std::move(orx), std::move(itx),
-                                         make_shared_cell<std::optional<HostKeyProblem>>(std::nullopt))};
+        hold_session(app, ConnectionKind::Ssh,
+                     LiveSession{std::make_unique<SshSession>(
+                         Terminal(80, 24), status, std::move(orx), std::move(itx),
+                         make_shared_cell<std::optional<HostKeyProblem>>(std::nullopt))});
     }
 
     void write(std::string_view text) { (void)output.try_send(SshChunk(text.begin(), text.end())); }
@@ -45,7 +52,7 @@ struct VncHarness {
     explicit VncHarness(RemoteApp& app) {
         auto [tx, rx] = make_bounded_channel<rfb::VncInput>(rfb::VNC_INPUT_CAPACITY);
         input = std::move(rx);
-        app.live_session = LiveSession{rfb::VncShared(std::move(tx), status, frame)};
+        hold_session(app, ConnectionKind::Vnc, LiveSession{rfb::VncShared(std::move(tx), status, frame)});
     }
 
     // Publishes a picture of this size, as the worker does after an update.
@@ -61,18 +68,26 @@ struct VncHarness {
     }
 };
 
-// A device session whose decoder thread is never started; connected with a picture of this size
-// unless told otherwise.
-inline DeviceSession& install_device_session(RemoteApp& app, std::uint32_t width = 1280, std::uint32_t height = 720,
-                                             bool connected = true) {
+// A device session whose decoder thread is never started, with the relay id `id`.
+inline DeviceSession unstarted_device_session(std::uint64_t id = 1) {
     const std::string endpoint = zavo_ui::simulated_devices::SIMULATED_DEVICES[0].endpoint_id();
-    auto session = detail::start_device_session(endpoint, app.device_session_counter, app.device_requests,
-                                                [](std::function<void()>) {});
-    app.live_session = LiveSession{std::move(*session)};
-    app.device_requests.clear();
-    auto& device = std::get<DeviceSession>(app.live_session->value);
-    if (connected) apply_device_event(device, DeviceEvent{device.session_id, DeviceEvent::Connected{width, height}});
-    return device;
+    std::vector<DeviceRequest> requests;
+    auto session = detail::start_device_session(endpoint, id, requests, [](std::function<void()>) {});
+    return std::move(*session);
+}
+
+// The live session as the device session it is.
+inline const DeviceSession& held_device(const RemoteApp& app) {
+    return std::get<DeviceSession>(app.session.held()->value);
+}
+
+// Installs an unstarted device session with relay id 1, connected with a picture of this size
+// unless told otherwise.
+inline const DeviceSession& install_device_session(RemoteApp& app, std::uint32_t width = 1280,
+                                                   std::uint32_t height = 720, bool connected = true) {
+    hold_session(app, ConnectionKind::Zavo, LiveSession{unstarted_device_session()});
+    if (connected) app.handle_device_event(DeviceEvent{1, DeviceEvent::Connected{width, height}});
+    return held_device(app);
 }
 
 // The inputs queued for the relay since the last call.

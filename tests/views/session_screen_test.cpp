@@ -33,7 +33,6 @@ protected:
     Uuid show(ConnectionKind kind) {
         const auto id = frame.app->first_connection_of_kind(kind);
         EXPECT_TRUE(id);
-        frame.app->session_target = *id;
         frame.app->screen = Screen::session(*id);
         return *id;
     }
@@ -95,7 +94,7 @@ TEST_F(SessionScreen, StatusCardsSayWhereTheSessionIs) {
         if (c.status) {
             frame.app->show_preview_session(c.kind, *c.status);
         } else {
-            frame.app->live_session.reset();
+            frame.app->session.end();
             show(c.kind);
         }
         const auto records = frame.paint();
@@ -233,7 +232,7 @@ TEST_F(SessionScreen, VncHeaderWaitingTextAndTheSharedPicture) {
     VncHarness vnc(*frame.app);
     const Uuid id = show(ConnectionKind::Vnc);
     const Rect earlier{1, 2, 3, 4};
-    frame.app->surface_rect = earlier;
+    frame.app->session.set_surface_rect(earlier);
 
     auto records = frame.paint();
     EXPECT_EQ(region_kinds(*frame.app), (std::vector<K>{K::Disconnect, K::ToggleFullscreen, K::ToggleScale}));
@@ -246,41 +245,41 @@ TEST_F(SessionScreen, VncHeaderWaitingTextAndTheSharedPicture) {
     // The name stops short of the buttons.
     EXPECT_EQ(records.find_text(connection(id).name)->clip, (Rect{0, 0, regions[2].rect.x0 - 8, 48}));
     EXPECT_TRUE(has_text(records, "Connected — waiting for the first framebuffer update…"));
-    EXPECT_EQ(frame.app->surface_rect, earlier);
+    EXPECT_EQ(frame.app->session.surface_rect(), earlier);
     EXPECT_TRUE(records.of_kind(DrawRecord::Kind::Image).empty());
 
     vnc.publish(1920, 1080);
     const auto pixels = vnc.frame->get()->pixels;
     records = frame.paint();
-    ASSERT_TRUE(frame.app->frame_image);
-    EXPECT_EQ(frame.app->frame_image->data.get(), pixels.get());  // the worker's bytes, not a copy
+    ASSERT_TRUE(frame.app->session.picture());
+    EXPECT_EQ(frame.app->session.picture()->data.get(), pixels.get());  // the worker's bytes, not a copy
     const auto images = records.of_kind(DrawRecord::Kind::Image);
     ASSERT_EQ(images.size(), 1u);
     const Rect expected = picture_rect({0, 48, 1280, 800}, 1920, 1080, true);
     EXPECT_EQ(images[0]->bounds, expected);
-    EXPECT_EQ(frame.app->surface_rect, expected);
-    EXPECT_EQ(images[0]->image_blob_id, frame.app->frame_image->blob_id);
+    EXPECT_EQ(frame.app->session.surface_rect(), expected);
+    EXPECT_EQ(images[0]->image_blob_id, frame.app->session.picture()->blob_id);
     const zavo_ui::Affine brush = *images[0]->brush_transform;
     EXPECT_NEAR(brush.m[0], 1280.0 / 1920.0, 1e-12);
     EXPECT_NEAR(brush.m[4], expected.x0, 1e-12);
     EXPECT_NEAR(brush.m[5], expected.y0, 1e-12);
 
     // The same generation again is not taken again; a newer one is, with a new blob id.
-    const auto first_blob = frame.app->frame_image->blob_id;
+    const auto first_blob = frame.app->session.picture()->blob_id;
     frame.paint();
-    EXPECT_EQ(frame.app->frame_image->blob_id, first_blob);
+    EXPECT_EQ(frame.app->session.picture()->blob_id, first_blob);
     vnc.publish(640, 480, 2);
-    frame.app->scale_to_fit = false;
+    frame.app->session.set_scale_to_fit(false);
     records = frame.paint();
-    EXPECT_NE(frame.app->frame_image->blob_id, first_blob);
+    EXPECT_NE(frame.app->session.picture()->blob_id, first_blob);
     EXPECT_TRUE(has_text(records, "Scale: 1:1"));
-    EXPECT_EQ(frame.app->surface_rect, picture_rect({0, 48, 1280, 800}, 640, 480, false));
+    EXPECT_EQ(frame.app->session.surface_rect(), picture_rect({0, 48, 1280, 800}, 640, 480, false));
 }
 
 TEST_F(SessionScreen, FullscreenDropsTheHeaderAndShowsTheHint) {
     VncHarness vnc(*frame.app);
     show(ConnectionKind::Vnc);
-    frame.app->fullscreen = true;
+    frame.app->session.set_fullscreen(true);
     auto records = frame.paint();
     EXPECT_FALSE(has_text(records, "Esc to exit fullscreen"));  // not while waiting
     vnc.publish(800, 600);
@@ -290,19 +289,19 @@ TEST_F(SessionScreen, FullscreenDropsTheHeaderAndShowsTheHint) {
     ASSERT_NE(hint, nullptr);
     EXPECT_EQ(hint->bounds.x0, 1280 - 170);
     EXPECT_EQ(hint->bounds.y0, 12);
-    EXPECT_EQ(frame.app->surface_rect, picture_rect({0, 0, 1280, 800}, 800, 600, true));
+    EXPECT_EQ(frame.app->session.surface_rect(), picture_rect({0, 0, 1280, 800}, 800, 600, true));
 }
 
 TEST_F(SessionScreen, DevicePictureMovesIntoTheFrameImage) {
-    DeviceSession& device = install_device_session(*frame.app, 640, 360);
+    const DeviceSession& device = install_device_session(*frame.app, 640, 360);
     const Uuid id = show(ConnectionKind::Zavo);
     DecodedFrame picture{std::vector<std::uint8_t>(320 * 180 * 4, 7), 320, 180};
     const std::uint8_t* bytes = picture.rgba.data();
     device.decoded_frame->set(std::move(picture));
     const auto records = frame.paint();
-    ASSERT_TRUE(frame.app->frame_image);
-    EXPECT_EQ(frame.app->frame_image->data->data(), bytes);  // moved, not copied
-    EXPECT_EQ(frame.app->frame_image->width, 320u);
+    ASSERT_TRUE(frame.app->session.picture());
+    EXPECT_EQ(frame.app->session.picture()->data->data(), bytes);  // moved, not copied
+    EXPECT_EQ(frame.app->session.picture()->width, 320u);
     EXPECT_EQ(device.frame_size, (std::pair<std::uint32_t, std::uint32_t>{320, 180}));
     EXPECT_FALSE(device.decoded_frame->get());
     EXPECT_TRUE(has_text(records, "· " + target_label(connection(id)) + " · workspace stream"));

@@ -232,12 +232,12 @@ TEST_F(WindowPaint, FlapAnimationAndReducedMotion) {
 TEST_F(WindowPaint, FullscreenSessionHasNoNavigation) {
     ViewFrame f(RemoteApp::with_sample_data());
     f.app->show_preview_session(ConnectionKind::Vnc, SessionStatus::connected());
-    f.app->fullscreen = true;
+    f.app->session.set_fullscreen(true);
     f.paint();
     const auto kinds = region_kinds(*f.app);
     EXPECT_FALSE(contains(kinds, K::ShowConnections));
     EXPECT_FALSE(contains(kinds, K::NewConnectionForm));
-    f.app->fullscreen = false;
+    f.app->session.set_fullscreen(false);
     f.paint();
     EXPECT_TRUE(contains(region_kinds(*f.app), K::ShowConnections));
 }

@@ -4,8 +4,6 @@
 #include "profiles/connection_list.hpp"
 #include "shared/overloaded.hpp"
 
-#include <fmt/format.h>
-
 namespace remote::app {
 namespace {
 
@@ -33,17 +31,12 @@ poll::Failed poll_failure(std::string_view code, std::string message, const Oper
     return poll::Failed{std::string(code), std::move(message), id, std::nullopt, false};
 }
 
-// The trust store's location, or why it cannot be used.
-std::expected<std::filesystem::path, std::string> trust_store() {
-    auto path = known_hosts_path();
-    if (!path) return std::unexpected(fmt::format("private SSH host-key storage is unavailable: {}", path.error()));
-    return path;
-}
+constexpr std::string_view kStorageUnavailable = "private SSH host-key storage is unavailable: {}";
 
 // The connected SSH terminal of the live session of `id`; else why text cannot go there.
 std::expected<SshSession*, std::string_view> connected_terminal(RemoteApp& app, const Uuid& id) {
-    if (app.session_target != id) return std::unexpected(kSessionInactive);
-    SshSession* ssh = app.connected_ssh_session();
+    if (app.session.target() != id) return std::unexpected(kSessionInactive);
+    SshSession* ssh = app.session.connected_ssh();
     if (ssh == nullptr) return std::unexpected(kNeedsTerminal);
     return ssh;
 }
@@ -55,8 +48,9 @@ StartOutcome start_connect(RemoteApp& app, const OperationId& operation_id, cons
     if (readiness != ConnectionReadiness::Ready)
         return start::Refused{std::string(record->readiness_reason(readiness))};
     app.start_session(id);
-    if (!app.live_session) return start::Refused{"remote transport did not start"};
-    const SessionStatus status = app.live_session->status();
+    const auto started = app.session.status();
+    if (!started) return start::Refused{"remote transport did not start"};
+    const SessionStatus& status = *started;
     switch (status.kind) {
         case SessionStatus::Kind::Ended: return start::Refused{"remote transport did not start"};
         case SessionStatus::Kind::Unavailable:
@@ -64,7 +58,7 @@ StartOutcome start_connect(RemoteApp& app, const OperationId& operation_id, cons
         case SessionStatus::Kind::Connected: return start::Completed{Completion{}};
         case SessionStatus::Kind::Connecting: break;
     }
-    app.pending_operation.state = PendingOperation::Connect{operation_id, id, app.session_counter};
+    app.pending_operation.state = PendingOperation::Connect{operation_id, id, app.session.counter()};
     return start::Pending{};
 }
 
@@ -74,7 +68,7 @@ StartOutcome start_send_text(RemoteApp& app, const OperationId& operation_id, co
     auto ack = (*ssh)->send_text_acknowledged(send.text);
     if (!ack) return start::Refused{std::move(ack.error())};
     app.pending_operation.state = PendingOperation::SendText{std::move(*ack), operation_id, send.connection_id,
-                                                             app.session_counter};
+                                                             app.session.counter()};
     return start::Pending{};
 }
 
@@ -105,7 +99,7 @@ RunOutcome run(RemoteApp& app, const RemoteOperation& operation) {
                 return handled();
             },
             [&](const RemoteOperation::Disconnect& disconnect) {
-                if (app.session_target != disconnect.connection_id) return failure(kSessionInactive);
+                if (app.session.target() != disconnect.connection_id) return failure(kSessionInactive);
                 app.end_session();
                 return handled();
             },
@@ -119,27 +113,19 @@ RunOutcome run(RemoteApp& app, const RemoteOperation& operation) {
             [&](const RemoteOperation::TrustSshHostKey& trust) {
                 const SavedConnection* record = find_connection(app.connections, trust.connection_id);
                 if (record == nullptr) return failure(kMissingConnection);
-                const auto verdict = app.ssh_host_key_verdict(trust.connection_id);
-                const auto* unknown = verdict ? std::get_if<HostKeyUnknown>(&*verdict) : nullptr;
-                if (unknown == nullptr || unknown->presented != trust.observed)
-                    return failure("the observed SSH host key is stale; reconnect to inspect the current key");
-                const auto path = trust_store();
-                if (!path) return failure(path.error());
-                if (auto saved = known_hosts::trust(*path, record->host, record->port, trust.observed); !saved)
-                    return failure(fmt::format("could not save SSH host-key trust: {}", saved.error()));
+                if (auto trusted = app.session.trust_host_key(*record, trust.observed); !trusted)
+                    return failure(trusted.error().text(
+                        "the observed SSH host key is stale; reconnect to inspect the current key", kStorageUnavailable,
+                        "could not save SSH host-key trust: {}"));
                 app.start_session(trust.connection_id);
                 return handled();
             },
             [&](const RemoteOperation::ForgetSshHostKey& forget) {
                 const SavedConnection* record = find_connection(app.connections, forget.connection_id);
                 if (record == nullptr) return failure(kMissingConnection);
-                const auto verdict = app.ssh_host_key_verdict(forget.connection_id);
-                if (!verdict || !std::holds_alternative<HostKeyChanged>(*verdict))
-                    return failure("only the currently observed changed SSH host key can be forgotten");
-                const auto path = trust_store();
-                if (!path) return failure(path.error());
-                if (auto removed = known_hosts::forget(*path, record->host, record->port); !removed)
-                    return failure(fmt::format("could not forget SSH host-key trust: {}", removed.error()));
+                if (auto removed = app.session.forget_host_key(*record); !removed)
+                    return failure(removed.error().text("only the currently observed changed SSH host key can be forgotten",
+                                                        kStorageUnavailable, "could not forget SSH host-key trust: {}"));
                 app.end_session();
                 return handled();
             },
@@ -181,7 +167,7 @@ RunOutcome RemoteApp::run_operation(std::uint8_t kind, const EncodedAction& op) 
 PollOutcome RemoteApp::poll_operation(const OperationId& operation_id, bool cancel) {
     // Whether the session the operation started on was replaced or ended since.
     auto replaced = [this](const Uuid& connection_id, std::uint64_t counter) {
-        return session_target != connection_id || session_counter != counter;
+        return session.target() != connection_id || session.counter() != counter;
     };
     PollOutcome outcome = std::visit(
         Overloaded{
@@ -195,7 +181,7 @@ PollOutcome RemoteApp::poll_operation(const OperationId& operation_id, bool canc
                 if (replaced(connect.connection_id, connect.session_counter))
                     return poll_failure("remote.session_replaced",
                                         "the connection attempt was superseded by a newer session", operation_id);
-                const SessionStatus status = live_session ? live_session->status() : SessionStatus::ended();
+                const SessionStatus status = session.status().value_or(SessionStatus::ended());
                 switch (status.kind) {
                     case SessionStatus::Kind::Connecting: return poll::Pending{};
                     case SessionStatus::Kind::Connected: return poll::Completed{Completion{}, operation_id};

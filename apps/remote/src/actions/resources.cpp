@@ -124,11 +124,11 @@ namespace app {
 
 std::vector<zavo_actions::resource::Resource> RemoteApp::action_resources(const crdt::Document& document) {
     auto roots = connection_list_resources(document);
-    if (!session_target) return roots;
-    const SavedConnection* record = find_connection(connections, *session_target);
+    if (!session.target()) return roots;
+    const SavedConnection* record = find_connection(connections, *session.target());
     if (record == nullptr) return roots;
     roots.front().children.push_back(
-        session_resource(*record, connected_ssh_session() != nullptr, ssh_host_key_verdict(record->id)));
+        session_resource(*record, session.connected_ssh() != nullptr, session.host_key_problem(record->id)));
     return roots;
 }
 

@@ -20,6 +20,7 @@ constexpr std::string_view kActionSourceId = "dev.zavo.remote.desktop";
 constexpr std::string_view kActionSourceName = "Remote";
 
 constexpr std::string_view kMissingConnection = "That saved connection no longer exists.";
+constexpr std::string_view kStorageUnavailable = "Could not use private SSH host-key storage: {}";
 
 bool starts_with(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
@@ -97,7 +98,7 @@ void RemoteApp::execute(const UiCommand& command, crdt::Document& document) {
             break;
         case K::RequestTrustHostKey:
             if (const SavedConnection* c = id ? find_connection(connections, *id) : nullptr) {
-                const auto problem = ssh_host_key_verdict(*id);
+                const auto problem = session.host_key_problem(*id);
                 if (const auto* unknown = problem ? std::get_if<HostKeyUnknown>(&*problem) : nullptr)
                     confirmation = ConfirmationRequest{ConfirmationRequest::Kind::TrustHostKey, confirmation_key(*c),
                                                        unknown->presented, *id};
@@ -109,7 +110,7 @@ void RemoteApp::execute(const UiCommand& command, crdt::Document& document) {
             break;
         case K::RequestForgetHostKey:
             if (const SavedConnection* c = id ? find_connection(connections, *id) : nullptr) {
-                const auto problem = ssh_host_key_verdict(*id);
+                const auto problem = session.host_key_problem(*id);
                 if (problem && std::holds_alternative<HostKeyChanged>(*problem))
                     confirmation = ConfirmationRequest{
                         ConfirmationRequest::Kind::ForgetHostKey, confirmation_key(*c), {}, *id};
@@ -136,8 +137,8 @@ void RemoteApp::execute(const UiCommand& command, crdt::Document& document) {
             if (const auto* auth = std::get_if<AuthKind>(&command.value)) form.auth = *auth;
             break;
         case K::SaveForm: save_form(document); break;
-        case K::ToggleScale: scale_to_fit = !scale_to_fit; break;
-        case K::ToggleFullscreen: fullscreen = !fullscreen; break;
+        case K::ToggleScale: session.set_scale_to_fit(!session.scale_to_fit()); break;
+        case K::ToggleFullscreen: session.set_fullscreen(!session.fullscreen()); break;
         case K::Disconnect: end_session(); break;
         case K::UseDiscoveredDevice:
             if (const auto* index = std::get_if<std::uint64_t>(&command.value); index && *index < devices.size()) {
@@ -175,9 +176,6 @@ void RemoteApp::confirm(const ConfirmationRequest& request, crdt::Document& docu
         notice = "This connection changed while confirmation was open. Review the current profile, then try again.";
         return;
     }
-    // Host and port as stored now; the key check makes them the ones the dialog showed.
-    const std::string host = found->host;
-    const std::uint16_t port = found->port;
     switch (request.kind) {
         case Kind::Connect: start_session(request.id); return;
         case Kind::Delete:
@@ -185,41 +183,22 @@ void RemoteApp::confirm(const ConfirmationRequest& request, crdt::Document& docu
             dispatch(*this, document, RemoteAction{RemoteAction::DeleteConnection{request.id}});
             if (selected == request.id) selected = first_visible_connection();
             return;
-        case Kind::TrustHostKey: {
-            const auto problem = ssh_host_key_verdict(request.id);
-            const auto* unknown = problem ? std::get_if<HostKeyUnknown>(&*problem) : nullptr;
-            if (!unknown || unknown->presented != request.identity) {
-                notice = "The observed SSH host key changed before it was trusted. Review it again.";
-                return;
-            }
-            const auto path = known_hosts_path();
-            if (!path) {
-                notice = fmt::format("Could not use private SSH host-key storage: {}", path.error());
-                return;
-            }
-            if (auto pinned = known_hosts::trust(*path, host, port, request.identity); !pinned) {
-                notice = fmt::format("Could not save SSH host-key trust: {}", pinned.error());
+        case Kind::TrustHostKey:
+            // Host and port as stored now; the key check makes them the ones the dialog showed.
+            if (auto trusted = session.trust_host_key(*found, request.identity); !trusted) {
+                notice = trusted.error().text("The observed SSH host key changed before it was trusted. Review it again.",
+                                              kStorageUnavailable, "Could not save SSH host-key trust: {}");
                 return;
             }
             start_session(request.id);
             return;
-        }
         case Kind::ForgetHostKey: {
-            const auto problem = ssh_host_key_verdict(request.id);
-            if (!problem || !std::holds_alternative<HostKeyChanged>(*problem)) {
-                notice =
-                    "The SSH host key is no longer the changed key you approved for removal. Reconnect to review it "
-                    "again.";
-                return;
-            }
-            const auto path = known_hosts_path();
-            if (!path) {
-                notice = fmt::format("Could not use private SSH host-key storage: {}", path.error());
-                return;
-            }
-            const auto removed = known_hosts::forget(*path, host, port);
+            const auto removed = session.forget_host_key(*found);
             if (!removed) {
-                notice = fmt::format("Could not forget SSH host-key trust: {}", removed.error());
+                notice = removed.error().text(
+                    "The SSH host key is no longer the changed key you approved for removal. Reconnect to review it "
+                    "again.",
+                    kStorageUnavailable, "Could not forget SSH host-key trust: {}");
             } else if (*removed) {
                 notice = "Forgot the local SSH host-key pin. Reconnect to review the next key before trusting it.";
                 end_session();
@@ -382,13 +361,6 @@ std::optional<zavo_ui::Rect> RemoteApp::hit_region_rect(const UiCommand& command
 
 void RemoteApp::close_nav_when_narrow() {
     if (narrow && nav_choice == true) nav_choice = false;
-}
-
-std::optional<HostKeyProblem> RemoteApp::ssh_host_key_verdict(const Uuid& id) const {
-    if (!live_session || session_target != id) return std::nullopt;
-    const auto* ssh = std::get_if<std::unique_ptr<SshSession>>(&live_session->value);
-    if (!ssh || !*ssh) return std::nullopt;
-    return (*ssh)->host_key_problem();
 }
 
 }  // namespace remote::app

@@ -125,10 +125,20 @@ std::optional<Uuid> RemoteApp::first_connection_of_kind(ConnectionKind kind) con
 void RemoteApp::show_preview_session(ConnectionKind kind, SessionStatus status) {
     const auto id = first_connection_of_kind(kind);
     if (!id) return;
-    session_target = *id;
-    live_session.reset();
-    live_session = LiveSession{LiveSession::Preview{std::move(status)}};
+    session.hold(*id, LiveSession{LiveSession::Preview{std::move(status)}});
     screen = Screen::session(*id);
+}
+
+void RemoteApp::start_session(const Uuid& id) {
+    SavedConnection* connection = find_connection(connections, id);
+    if (!connection) return;
+    if (session.start(*connection)) connection->last_used = "just now";
+    screen = Screen::session(id);
+}
+
+void RemoteApp::end_session() {
+    session.end();
+    screen = Screen::list();
 }
 
 std::optional<Uuid> RemoteApp::first_visible_connection() {
@@ -159,7 +169,7 @@ void RemoteApp::sync_document(crdt::Document& document) {
     if (connections_equal(stored, connections)) return;
     connections = std::move(stored);
     repair_selection();
-    if (session_target && !find_connection(connections, *session_target)) end_session();
+    if (session.target() && !find_connection(connections, *session.target())) end_session();
     redraw_needed = true;
 }
 
@@ -205,11 +215,8 @@ void RemoteApp::set_reduced_motion(bool reduced) {
 bool RemoteApp::wants_animation_frame() {
     if (!reduced_motion && std::abs(flap.progress - flap_target()) >= 0.001) return true;
     if (tooltip.pending()) return true;
-    if (live_session) {
-        const SessionStatus status = live_session->status();
-        return status.is_connecting() || status.is_connected();
-    }
-    return false;
+    const auto status = session.status();
+    return status && (status->is_connecting() || status->is_connected());
 }
 
 double RemoteApp::flap_target() const { return nav_open() ? 1.0 : 0.0; }
@@ -218,12 +225,8 @@ void RemoteApp::collect_damage(std::vector<zavo_ui::Rect>& damage) {
     if (redraw_needed) damage.push_back(window_bounds);
 }
 
-std::vector<DeviceRequest> RemoteApp::take_device_requests() { return std::exchange(device_requests, {}); }
-
 void RemoteApp::handle_device_event(const DeviceEvent& event) {
-    if (!live_session) return;
-    if (auto* device = std::get_if<DeviceSession>(&live_session->value))
-        if (apply_device_event(*device, event)) redraw_needed = true;
+    if (session.handle_device_event(event)) redraw_needed = true;
 }
 
 }  // namespace remote::app

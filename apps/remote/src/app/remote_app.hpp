@@ -2,7 +2,7 @@
 // The application's whole state and the framework's root widget. It lives on the UI thread;
 // the controller, session launch, operations, painting and input change its fields.
 #include "app/app_types.hpp"
-#include "app/live_session.hpp"
+#include "app/session/session.hpp"
 #include "crdt/document.hpp"
 #include "profiles/connection_form.hpp"
 #include "profiles/connection_list.hpp"
@@ -72,21 +72,12 @@ public:
     // The rectangle of the last region drawn for `command`.
     std::optional<zavo_ui::Rect> hit_region_rect(const UiCommand& command) const;
     void close_nav_when_narrow();
-    // The live SSH session's host-key problem, when that session belongs to `id`.
-    std::optional<HostKeyProblem> ssh_host_key_verdict(const Uuid& id) const;
 
-    // --- session launch and end (app/session_launch.cpp)
+    // --- session launch and end: the session object does the work, these show its screen
+    // Launches a session for the saved connection `id` and shows it; an unknown id changes nothing.
     void start_session(const Uuid& id);
-    // Ends whatever session there is.
+    // Ends whatever session there is and shows the list.
     void end_session();
-    // The live SSH session when it is connected.
-    SshSession* connected_ssh_session() const;
-    // The live VNC session when it is connected.
-    const rfb::VncShared* connected_vnc_session() const;
-    std::optional<std::pair<std::uint16_t, std::uint16_t>> vnc_pointer_position(zavo_ui::Point point) const;
-    void send_vnc_pointer(zavo_ui::Point point);
-    std::optional<zavo_ui::Point> device_pointer_position(zavo_ui::Point point) const;
-    void send_device_input(DeviceInput input);
     // 1.0 (open) or 0.0 (closed): where the navigation flap is heading.
     double flap_target() const;
     // Whether the navigation flap is open: as the person chose, else open on a wide window.
@@ -140,7 +131,7 @@ public:
     zavo_ui::operation::PollOutcome poll_operation(const zavo_ui::operation::OperationId& id, bool cancel) override;
 
     // --- the device relay's sink
-    std::vector<DeviceRequest> take_device_requests() override;
+    std::vector<DeviceRequest> take_device_requests() override { return session.take_device_requests(); }
     void handle_device_event(const DeviceEvent& event) override;
 
     // Fields, in the order they are declared and released.
@@ -148,10 +139,8 @@ public:
     std::string search_query;
     ConnectionForm form;
     std::array<zavo_ui::widget::text_input::TextInput, 6> inputs;  // indexed by InputSlot
-    std::optional<LiveSession> live_session;
-    std::optional<zavo_ui::Image> frame_image;
+    Session session;  // the live session, with its picture and how it is shown
     std::vector<DiscoveredDevice> devices;
-    std::vector<DeviceRequest> device_requests;
     std::vector<HitRegion> hit_regions;
     std::optional<zavo_ui::Rect> hit_clip;  // the clip painting has set, the regions' too
     zavo_ui::action_host::ActionHost action_host;
@@ -162,7 +151,6 @@ public:
 
     Screen screen = Screen::list();
     std::optional<Uuid> selected;
-    std::optional<Uuid> session_target;
     std::optional<InputSlot> focused;
     struct Touched {
         bool show_all = false;
@@ -171,13 +159,8 @@ public:
         bool port = false;
         friend bool operator==(const Touched&, const Touched&) = default;
     } touched;
-    std::uint64_t session_counter = 0;
-    std::uint64_t device_session_counter = 1;
     bool redraw_needed = true;  // answered by needs_redraw()
     bool loaded = false;        // the first document sync has run
-    bool scale_to_fit = true;
-    bool fullscreen = false;
-    std::uint8_t vnc_buttons = 0;
     zavo_ui::Rect window_bounds;  // from the last layout, answered by bounds()
     bool narrow = false;          // the last layout was narrower than 720 logical pixels
     zavo_ui::widget::nav_split::FlapState flap{1.0};
@@ -188,7 +171,6 @@ public:
     bool reduced_motion = false;
     std::chrono::steady_clock::time_point last_frame = std::chrono::steady_clock::now();
     zavo_ui::Point pointer;
-    std::optional<zavo_ui::Rect> surface_rect;
     std::optional<double> metrics_scale;
     RowMetrics row_metrics;
     double list_scroll = 0.0;
@@ -206,9 +188,6 @@ private:
     void confirm(const ConfirmationRequest& request, crdt::Document& document);
     void set_form_kind(ConnectionKind kind);
     void save_form(crdt::Document& document);
-    // Drops the live session (a device session is told to disconnect) and what the session
-    // screen kept of it: its picture, where it was drawn, full screen and held VNC buttons.
-    void drop_live_session();
 };
 
 }  // namespace remote::app

@@ -282,8 +282,7 @@ std::string status_text(const std::optional<SessionStatus>& status) {
 AccessNode session_screen(const RemoteApp& app) {
     const Uuid& id = app.screen.id;
     const SavedConnection* c = find_connection(app.connections, id);
-    std::optional<SessionStatus> status;
-    if (app.live_session) status = app.live_session->status();
+    const std::optional<SessionStatus> status = app.session.status();
     const auto is = [&](SessionStatus::Kind kind) { return status && status->kind == kind; };
     const bool terminal = c != nullptr && c->kind == ConnectionKind::Ssh;
 
@@ -299,16 +298,16 @@ AccessNode session_screen(const RemoteApp& app) {
             AccessNode scale = actionable(AccessRole::ToggleButton, "Scale remote desktop to fit",
                                           "remote.session.scale",
                                           app.hit_region_rect(UiCommand::plain(Cmd::ToggleScale)));
-            scale.checked = toggled(app.scale_to_fit);
+            scale.checked = toggled(app.session.scale_to_fit());
             children.push_back(std::move(scale));
-            children.push_back(button_access_node(app.fullscreen ? "Exit fullscreen" : "Enter fullscreen",
+            children.push_back(button_access_node(app.session.fullscreen() ? "Exit fullscreen" : "Enter fullscreen",
                                                   "remote.session.fullscreen",
                                                   app.hit_region_rect(UiCommand::plain(Cmd::ToggleFullscreen))));
         }
     }
     // The host-key decision the session card offers, so that it can be made without a pointer too.
     if (terminal) {
-        if (const auto problem = app.ssh_host_key_verdict(id)) {
+        if (const auto problem = app.session.host_key_problem(id)) {
             if (std::holds_alternative<HostKeyUnknown>(*problem))
                 children.push_back(
                     button_access_node("Trust SSH host key", connection_element_id(id, "trust-host-key"),

@@ -39,11 +39,6 @@ std::optional<std::string> hover_tooltip_text(const RemoteApp& app, const UiComm
     }
 }
 
-DeviceSession* connected_device(RemoteApp& app) {
-    auto* device = views::live_session_as<DeviceSession>(app);
-    return device && device->status.is_connected() ? device : nullptr;
-}
-
 class EventHandler {
 public:
     EventHandler(RemoteApp& app, const ev::Event& event, ev::Modifiers modifiers, zavo_ui::EventContext& ctx,
@@ -79,11 +74,7 @@ private:
         if (position.x != app_.pointer.x || position.y != app_.pointer.y) {
             app_.pointer = position;
             app_.redraw_needed = true;
-            if (!app_.confirmation) {
-                app_.send_vnc_pointer(position);
-                if (const auto device = app_.device_pointer_position(position))
-                    app_.send_device_input(DeviceInput::pointer_move(device->x, device->y));
-            }
+            if (!app_.confirmation) app_.session.pointer_moved(position);
         }
         std::optional<zavo_ui::widget::tooltip::HoverTarget> target;
         if (const HitRegion* region = topmost_region(app_.hit_regions, position))
@@ -111,33 +102,8 @@ private:
     void button(const ev::Button& button) {
         const bool pressed = button.state == ev::ElementState::Pressed;
         const zavo_ui::Point at = app_.pointer;
-        if (!app_.confirmation && app_.device_pointer_position(at)) {
-            switch (button.button) {
-                case ev::PointerButton::Primary:
-                    if (pressed) app_.send_device_input(DeviceInput::primary_press(true));
-                    app_.send_device_input(DeviceInput::button(pressed, views::BTN_LEFT));
-                    break;
-                case ev::PointerButton::Secondary:
-                    app_.send_device_input(DeviceInput::button(pressed, views::BTN_RIGHT));
-                    break;
-                case ev::PointerButton::Middle:
-                    app_.send_device_input(DeviceInput::button(pressed, views::BTN_MIDDLE));
-                    break;
-                case ev::PointerButton::Other: break;
-            }
-            handled_ = true;
-            return;
-        }
-        if (!app_.confirmation && app_.vnc_pointer_position(at)) {
-            std::uint8_t bit = 0;
-            switch (button.button) {
-                case ev::PointerButton::Primary: bit = 1; break;
-                case ev::PointerButton::Middle: bit = 2; break;
-                case ev::PointerButton::Secondary: bit = 4; break;
-                case ev::PointerButton::Other: break;
-            }
-            app_.vnc_buttons = pressed ? (app_.vnc_buttons | bit) : (app_.vnc_buttons & ~bit);
-            app_.send_vnc_pointer(at);
+        // A connected remote picture under the pointer takes every button.
+        if (!app_.confirmation && app_.session.pointer_button(button.button, pressed, at)) {
             handled_ = true;
             return;
         }
@@ -187,7 +153,7 @@ private:
             return route_to_input();
         }
         if (shortcut(key)) return;
-        if (key.is_named(ev::NamedKey::Escape) && app_.fullscreen) return escape();
+        if (key.is_named(ev::NamedKey::Escape) && app_.session.fullscreen()) return escape();
         if (forward_to_session(key)) return;
         if (key.character()) {
             if (key.text == "/" && app_.screen.kind == Screen::Kind::List && !app_.focused) {
@@ -208,13 +174,14 @@ private:
 
     // Keys go to a connected device by physical key, on every screen; true when the walk ends.
     bool forward_to_device(const ev::Key& key) {
-        if (!key.physical || app_.confirmation || !connected_device(app_)) return false;
-        if (app_.fullscreen && *key.physical == ev::KeyCode::Escape) return false;
-        if (const auto code = views::device_key_code(*key.physical)) {
-            app_.send_device_input(DeviceInput::key(key.pressed(), *code));
-            handled_ = true;
+        if (app_.confirmation) return false;
+        if (app_.session.fullscreen() && key.physical == ev::KeyCode::Escape) return false;
+        switch (app_.session.device_key(key)) {
+            case Session::DeviceKey::NotTaken: return false;
+            case Session::DeviceKey::Sent: handled_ = true; return true;
+            case Session::DeviceKey::Dropped: return true;
         }
-        return true;  // an unlisted key is dropped
+        return false;
     }
 
     bool shortcut(const ev::Key& key) {
@@ -240,21 +207,7 @@ private:
     }
 
     bool forward_to_session(const ev::Key& key) {
-        if (app_.screen.kind != Screen::Kind::Session || !app_.live_session) return false;
-        if (auto* ssh = views::live_session_as<std::unique_ptr<SshSession>>(app_)) {
-            if (!(*ssh)->status().is_connected()) return false;
-            auto bytes = views::ssh_bytes_for_key(key, modifiers_);
-            if (!bytes) return false;
-            (void)(*ssh)->send_text(std::move(*bytes));
-        } else if (auto* vnc = views::live_session_as<rfb::VncShared>(app_)) {
-            if (!vnc->status().is_connected()) return false;
-            const auto keysym = views::vnc_keysym_for_key(key);
-            if (!keysym) return false;
-            (void)vnc->send_input(rfb::VncInput::key(true, *keysym));
-            (void)vnc->send_input(rfb::VncInput::key(false, *keysym));
-        } else {
-            return false;
-        }
+        if (app_.screen.kind != Screen::Kind::Session || !app_.session.send_key(key, modifiers_)) return false;
         app_.redraw_needed = true;
         handled_ = true;
         return true;
@@ -278,8 +231,8 @@ private:
             case Screen::Kind::NewForm:
             case Screen::Kind::EditForm: return execute(UiCommand::plain(Kind::CancelForm));
             case Screen::Kind::Session:
-                if (app_.fullscreen) {
-                    app_.fullscreen = false;
+                if (app_.session.fullscreen()) {
+                    app_.session.set_fullscreen(false);
                     app_.redraw_needed = true;
                     return;
                 }

@@ -177,11 +177,11 @@ void RemoteApp::paint(zavo_ui::Scene& scene, const zavo_ui::Affine& transform, z
     last_frame = now;
     views::advance_flap(*this, elapsed);
 
-    const bool session = screen.kind == Screen::Kind::Session;
-    if (session) {
+    const bool session_shown = screen.kind == Screen::Kind::Session;
+    if (session_shown) {
         // Polling marks a connected session's connection online in place; the list's counts
         // must follow.
-        const SavedConnection* target = session_target ? find_connection(connections, *session_target) : nullptr;
+        const SavedConnection* target = session.target() ? find_connection(connections, *session.target()) : nullptr;
         const std::optional<Presence> before = target ? std::optional(target->presence) : std::nullopt;
         views::poll_live_session(*this);
         if (target && target->presence != before) connections.touch();
@@ -192,7 +192,7 @@ void RemoteApp::paint(zavo_ui::Scene& scene, const zavo_ui::Affine& transform, z
     ctx.fill(theme.colors.background, window);
 
     const double reveal = flap.reveal();
-    const bool fullscreen_session = session && fullscreen;
+    const bool fullscreen_session = session_shown && session.fullscreen();
     const double content_x0 = fullscreen_session ? window.x0
                               : narrow           ? window.x0 + views::kRailWidth
                                                  : window.x0 + views::kRailWidth * reveal;

@@ -179,7 +179,7 @@ void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCa
     using K = UiCommand::Kind;
     std::vector<CardButton> buttons;
     if (connection.kind == ConnectionKind::Ssh) {
-        if (const auto problem = app.ssh_host_key_verdict(connection.id)) {
+        if (const auto problem = app.session.host_key_problem(connection.id)) {
             if (std::holds_alternative<HostKeyUnknown>(*problem))
                 buttons.push_back({"Trust key", UiCommand::with_id(K::RequestTrustHostKey, connection.id)});
             else if (std::holds_alternative<HostKeyChanged>(*problem))

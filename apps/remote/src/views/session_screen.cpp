@@ -108,7 +108,7 @@ void paint_header(RemoteApp& app, const PaintContext& ctx, const SavedConnection
         const Rect fullscreen = paint_header_button(app, ctx, {"Fullscreen", disconnect.x0 - 12.0, bar});
         app.push_hit_region(fullscreen, UiCommand::plain(UiCommand::Kind::ToggleFullscreen));
         const Rect scale = paint_header_button(
-            app, ctx, {app.scale_to_fit ? "Scale: Fit" : "Scale: 1:1", fullscreen.x0 - 8.0, bar});
+            app, ctx, {app.session.scale_to_fit() ? "Scale: Fit" : "Scale: 1:1", fullscreen.x0 - 8.0, bar});
         app.push_hit_region(scale, UiCommand::plain(UiCommand::Kind::ToggleScale));
         buttons_x0 = scale.x0;
     }
@@ -171,21 +171,22 @@ void paint_terminal(const PaintContext& ctx, const Terminal& terminal, const Rec
 
 void paint_picture(RemoteApp& app, const PaintContext& ctx, const Rect& surface) {
     ctx.fill(zavo_ui::Color{0.0f, 0.0f, 0.0f, 1.0f}, surface);
-    if (!app.frame_image) {
+    const auto& picture = app.session.picture();
+    if (!picture) {
         ctx.draw_text("Connected — waiting for the first framebuffer update…", surface.x0 + 24.0, surface.y0 + 24.0,
                       13.0f, 0, ctx.colors().text_secondary);
         return;
     }
-    const zavo_ui::Image& image = *app.frame_image;
-    const Rect d = picture_rect(surface, image.width, image.height, app.scale_to_fit);
-    app.surface_rect = d;
+    const zavo_ui::Image& image = *picture;
+    const Rect d = picture_rect(surface, image.width, image.height, app.session.scale_to_fit());
+    app.session.set_surface_rect(d);
     const double iw = std::max<std::uint32_t>(image.width, 1);
     const double ih = std::max<std::uint32_t>(image.height, 1);
     const zavo_ui::Affine brush = zavo_ui::Affine::translate(d.x0, d.y0) *
                                   zavo_ui::Affine::scale_non_uniform(d.width() / iw, d.height() / ih);
     ctx.scene.fill(zavo_ui::Fill::NonZero, ctx.transform,
                    zavo_ui::ImageBrush{image, 1.0f, zavo_ui::ImageQuality::Medium, zavo_ui::Extend::Pad}, brush, d);
-    if (app.fullscreen)
+    if (app.session.fullscreen())
         ctx.draw_text("Esc to exit fullscreen", surface.x1 - 170.0, surface.y0 + 12.0, 12.0f, 0,
                       ctx.colors().text_secondary);
 }
@@ -215,22 +216,10 @@ Rect picture_rect(const Rect& surface, std::uint32_t width, std::uint32_t height
 }
 
 void poll_live_session(RemoteApp& app) {
-    if (auto* ssh = live_session_as<std::unique_ptr<SshSession>>(app)) {
-        if ((*ssh)->pump_output()) app.redraw_needed = true;
-    } else if (auto* vnc = live_session_as<rfb::VncShared>(app)) {
-        if (auto snapshot = vnc->take_new_frame()) {
-            app.frame_image = rfb::snapshot_image(*snapshot);
-            app.redraw_needed = true;
-        }
-    } else if (auto* device = live_session_as<DeviceSession>(app)) {
-        if (auto picture = take_decoded_frame(*device)) {
-            app.frame_image = decoded_frame_image(std::move(*picture));
-            app.redraw_needed = true;
-        }
-    }
-    if (!app.live_session || !app.session_target) return;
-    if (!app.live_session->status().is_connected()) return;
-    SavedConnection* connection = find_connection(app.connections, *app.session_target);
+    if (app.session.poll()) app.redraw_needed = true;
+    const auto& target = app.session.target();
+    if (!target || !app.session.connected()) return;
+    SavedConnection* connection = find_connection(app.connections, *target);
     if (connection && connection->presence != Presence::Online) {
         connection->presence = Presence::Online;
         app.redraw_needed = true;
@@ -244,17 +233,14 @@ void paint_session_screen(RemoteApp& app, const PaintContext& ctx, const Rect& p
                       ctx.colors().text_secondary);
         return;
     }
-    const std::optional<SessionStatus> status = app.live_session ? std::optional(app.live_session->status())
-                                                                 : std::nullopt;
-    if (auto card = status_card(status, *found, pane)) return paint_problem_card(app, ctx, *card);
+    if (auto card = status_card(app.session.status(), *found, pane)) return paint_problem_card(app, ctx, *card);
 
     Rect surface = pane;
-    if (!app.fullscreen) {
+    if (!app.session.fullscreen()) {
         paint_header(app, ctx, *found, pane);
         surface.y0 += HEADER_HEIGHT;
     }
-    if (auto* ssh = live_session_as<std::unique_ptr<SshSession>>(app))
-        return paint_terminal(ctx, (*ssh)->terminal, surface);
+    if (const Terminal* terminal = app.session.terminal()) return paint_terminal(ctx, *terminal, surface);
     paint_picture(app, ctx, surface);
 }
 

@@ -10,14 +10,8 @@
 
 namespace remote::views {
 
-// The live session when it is a `T` (an SSH, VNC or device session); null otherwise.
-template <class T>
-T* live_session_as(RemoteApp& app) {
-    return app.live_session ? std::get_if<T>(&app.live_session->value) : nullptr;
-}
-
 // Takes what the live session produced since the last frame (terminal output, a newer remote
-// picture, the connected presence); never waits.
+// picture) and marks its connection online once connected; never waits.
 void poll_live_session(RemoteApp& app);
 // Draws the session screen into `pane` (the main pane) and pushes its hit regions.
 void paint_session_screen(RemoteApp& app, const PaintContext& ctx, const zavo_ui::Rect& pane);

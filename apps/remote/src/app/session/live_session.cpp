@@ -1,4 +1,4 @@
-#include "app/live_session.hpp"
+#include "app/session/live_session.hpp"
 
 #include <string>
 

@@ -1,0 +1,324 @@
+#include "app/session/session.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <type_traits>
+
+#include <fmt/format.h>
+
+#include "app/session/keys.hpp"
+#include "shared/overloaded.hpp"
+
+namespace remote {
+
+namespace {
+
+namespace ev = zavo_ui::event;
+
+constexpr std::uint64_t kLastSession = std::numeric_limits<std::uint64_t>::max();
+
+LiveSession failed(std::string text) { return LiveSession{LiveSession::Failed{std::move(text)}}; }
+
+LiveSession launch_ssh(const SavedConnection& c) {
+    auto store = known_hosts_path();
+    if (!store) return failed("SSH host-key trust is unavailable: " + store.error());
+    const auto candidates = default_ssh_key_paths();
+    auto credentials = load_ssh_credentials(c.auth == AuthKind::PublicKey, candidates);
+    if (!credentials) return failed(std::move(credentials.error()));
+    auto session = start_ssh_session(
+        SshSessionRequest{c.host, ssh_user_for(c), std::move(*store), std::move(*credentials), c.port, 80, 24});
+    if (!session) return failed(std::move(session.error()));
+    return LiveSession{std::make_unique<SshSession>(std::move(*session))};
+}
+
+LiveSession launch_vnc(const SavedConnection& c) {
+    auto session = rfb::start_vnc_session(c.host, c.port, optional_env_var("REMOTE_VNC_PASSWORD"));
+    if (!session) return failed(std::move(session.error()));
+    return LiveSession{std::move(*session)};
+}
+
+// The live session by kind: at most one pointer is set, none for a failed, unavailable or
+// preview session. The one place that asks which kind is live.
+template <class Ssh, class Vnc, class Device>
+struct Kinds {
+    Ssh* ssh = nullptr;
+    Vnc* vnc = nullptr;
+    Device* device = nullptr;
+};
+
+template <class Live>
+auto kinds_of(Live& live) {
+    constexpr bool read_only = std::is_const_v<Live>;
+    using Vnc = std::conditional_t<read_only, const rfb::VncShared, rfb::VncShared>;
+    using Device = std::conditional_t<read_only, const DeviceSession, DeviceSession>;
+    Kinds<SshSession, Vnc, Device> out;
+    if (live)
+        std::visit(Overloaded{
+                       [&](const std::unique_ptr<SshSession>& s) { out.ssh = s.get(); },
+                       [&](Vnc& v) { out.vnc = &v; },
+                       [&](Device& d) { out.device = &d; },
+                       [](const auto&) {},
+                   },
+                   live->value);
+    return out;
+}
+
+// Where `point` falls in `rect` as a fraction of its width and height; none outside it (the
+// right and bottom edges are outside) or for an empty rectangle.
+std::optional<std::pair<double, double>> surface_fraction(const std::optional<zavo_ui::Rect>& rect,
+                                                          zavo_ui::Point point) {
+    if (!rect || !(rect->width() > 0.0) || !(rect->height() > 0.0)) return std::nullopt;
+    if (point.x < rect->x0 || point.x >= rect->x1 || point.y < rect->y0 || point.y >= rect->y1) return std::nullopt;
+    return std::pair{(point.x - rect->x0) / rect->width(), (point.y - rect->y0) / rect->height()};
+}
+
+// fraction x size, clamped to the last pixel (0 for an empty size).
+double scale_into(double fraction, double size) { return std::clamp(fraction * size, 0.0, std::max(size - 1.0, 0.0)); }
+
+}  // namespace
+
+void Session::drop() {
+    if (const DeviceSession* device = kinds_of(live_).device)
+        device_requests_.push_back(DeviceRequest::disconnect(device->session_id));
+    live_.reset();
+    picture_.reset();
+    surface_rect_.reset();
+    fullscreen_ = false;
+    vnc_buttons_ = 0;
+}
+
+bool Session::start(const SavedConnection& c) {
+    target_ = c.id;
+    if (counter_ == kLastSession) {
+        drop();
+        live_ = failed("remote session identity exhausted; restart the application");
+        return false;
+    }
+    ++counter_;
+    drop();
+
+    const ConnectionReadiness readiness = c.readiness();
+    if (readiness != ConnectionReadiness::Ready) {
+        live_ = LiveSession{LiveSession::Unavailable{readiness, c.kind}};
+        return false;
+    }
+    switch (c.kind) {
+        case ConnectionKind::Ssh: live_ = launch_ssh(c); break;
+        case ConnectionKind::Vnc: live_ = launch_vnc(c); break;
+        case ConnectionKind::Rdp:
+            live_ = LiveSession{LiveSession::Unavailable{ConnectionReadiness::BackendUnavailable, c.kind}};
+            break;
+        case ConnectionKind::Zavo:
+            if (auto device = start_device_session(c.host, device_counter_, device_requests_))
+                live_ = LiveSession{std::move(*device)};
+            else
+                live_ = failed(std::move(device.error()));
+            break;
+    }
+    return true;
+}
+
+void Session::end() {
+    drop();
+    target_.reset();
+    if (counter_ != kLastSession) ++counter_;
+}
+
+void Session::hold(const Uuid& target, LiveSession session) {
+    target_ = target;
+    live_.reset();
+    live_ = std::move(session);
+}
+
+std::optional<SessionStatus> Session::status() const {
+    if (!live_) return std::nullopt;
+    return live_->status();
+}
+
+bool Session::connected() const { return live_ && live_->status().is_connected(); }
+
+const Terminal* Session::terminal() const {
+    const SshSession* ssh = kinds_of(live_).ssh;
+    return ssh ? &ssh->terminal : nullptr;
+}
+
+SshSession* Session::connected_ssh() const {
+    SshSession* ssh = kinds_of(live_).ssh;
+    return ssh && ssh->status().is_connected() ? ssh : nullptr;
+}
+
+const rfb::VncShared* Session::connected_vnc() const {
+    const rfb::VncShared* vnc = kinds_of(live_).vnc;
+    return vnc && vnc->status().is_connected() ? vnc : nullptr;
+}
+
+std::optional<HostKeyProblem> Session::host_key_problem(const Uuid& id) const {
+    const SshSession* ssh = kinds_of(live_).ssh;
+    if (!ssh || target_ != id) return std::nullopt;
+    return ssh->host_key_problem();
+}
+
+bool Session::poll() {
+    const auto live = kinds_of(live_);
+    if (live.ssh) return live.ssh->pump_output();
+    if (live.vnc) {
+        auto snapshot = live.vnc->take_new_frame();
+        if (!snapshot) return false;
+        picture_ = rfb::snapshot_image(*snapshot);
+        return true;
+    }
+    if (live.device) {
+        auto decoded = take_decoded_frame(*live.device);
+        if (!decoded) return false;
+        picture_ = decoded_frame_image(std::move(*decoded));
+        return true;
+    }
+    return false;
+}
+
+void Session::pointer_moved(zavo_ui::Point point) {
+    send_vnc_pointer(point);
+    if (const auto device = device_pointer_position(point))
+        send_device_input(DeviceInput::pointer_move(device->x, device->y));
+}
+
+bool Session::pointer_button(ev::PointerButton button, bool pressed, zavo_ui::Point point) {
+    if (device_pointer_position(point)) {
+        switch (button) {
+            case ev::PointerButton::Primary:
+                if (pressed) send_device_input(DeviceInput::primary_press(true));
+                send_device_input(DeviceInput::button(pressed, BTN_LEFT));
+                break;
+            case ev::PointerButton::Secondary: send_device_input(DeviceInput::button(pressed, BTN_RIGHT)); break;
+            case ev::PointerButton::Middle: send_device_input(DeviceInput::button(pressed, BTN_MIDDLE)); break;
+            case ev::PointerButton::Other: break;
+        }
+        return true;
+    }
+    if (vnc_pointer_position(point)) {
+        std::uint8_t bit = 0;
+        switch (button) {
+            case ev::PointerButton::Primary: bit = 1; break;
+            case ev::PointerButton::Middle: bit = 2; break;
+            case ev::PointerButton::Secondary: bit = 4; break;
+            case ev::PointerButton::Other: break;
+        }
+        vnc_buttons_ = pressed ? (vnc_buttons_ | bit) : (vnc_buttons_ & ~bit);
+        send_vnc_pointer(point);
+        return true;
+    }
+    return false;
+}
+
+Session::DeviceKey Session::device_key(const ev::Key& key) {
+    const DeviceSession* device = kinds_of(live_).device;
+    if (!key.physical || !device || !device->status.is_connected()) return DeviceKey::NotTaken;
+    const auto code = device_key_code(*key.physical);
+    if (!code) return DeviceKey::Dropped;
+    send_device_input(DeviceInput::key(key.pressed(), *code));
+    return DeviceKey::Sent;
+}
+
+bool Session::send_key(const ev::Key& key, ev::Modifiers modifiers) {
+    const auto live = kinds_of(live_);
+    if (live.ssh && live.ssh->status().is_connected()) {
+        auto bytes = ssh_bytes_for_key(key, modifiers);
+        if (!bytes) return false;
+        (void)live.ssh->send_text(std::move(*bytes));
+        return true;
+    }
+    if (live.vnc && live.vnc->status().is_connected()) {
+        const auto keysym = vnc_keysym_for_key(key);
+        if (!keysym) return false;
+        (void)live.vnc->send_input(rfb::VncInput::key(true, *keysym));
+        (void)live.vnc->send_input(rfb::VncInput::key(false, *keysym));
+        return true;
+    }
+    return false;
+}
+
+std::optional<std::pair<std::uint16_t, std::uint16_t>> Session::vnc_pointer_position(zavo_ui::Point point) const {
+    const rfb::VncShared* vnc = connected_vnc();
+    if (!vnc) return std::nullopt;
+    const auto fraction = surface_fraction(surface_rect_, point);
+    const auto size = vnc->framebuffer_size();
+    if (!fraction || !size || size->first == 0 || size->second == 0) return std::nullopt;
+    auto pixel = [](double f, std::uint16_t extent) {
+        return static_cast<std::uint16_t>(std::min(std::trunc(scale_into(f, extent)), 65535.0));
+    };
+    return std::pair{pixel(fraction->first, size->first), pixel(fraction->second, size->second)};
+}
+
+void Session::send_vnc_pointer(zavo_ui::Point point) {
+    const auto position = vnc_pointer_position(point);
+    if (!position) return;
+    // Connected, or there would be no position; a full or closed queue drops the event.
+    (void)kinds_of(live_).vnc->send_input(rfb::VncInput::pointer(vnc_buttons_, position->first, position->second));
+}
+
+std::optional<zavo_ui::Point> Session::device_pointer_position(zavo_ui::Point point) const {
+    const DeviceSession* device = kinds_of(live_).device;
+    if (!device || !device->status.is_connected() || !device->frame_size) return std::nullopt;
+    const auto fraction = surface_fraction(surface_rect_, point);
+    if (!fraction) return std::nullopt;
+    return zavo_ui::Point{scale_into(fraction->first, device->frame_size->first),
+                          scale_into(fraction->second, device->frame_size->second)};
+}
+
+void Session::send_device_input(DeviceInput input) {
+    if (const DeviceSession* device = kinds_of(live_).device)
+        remote::send_device_input(*device, std::move(input), device_requests_);
+}
+
+bool Session::handle_device_event(const DeviceEvent& event) {
+    DeviceSession* device = kinds_of(live_).device;
+    return device && apply_device_event(*device, event);
+}
+
+std::string HostKeyRefusal::text(std::string_view stale, std::string_view unavailable,
+                                 std::string_view failed) const {
+    switch (kind) {
+        case Kind::Stale: return std::string(stale);
+        case Kind::Unavailable: return fmt::format(fmt::runtime(unavailable), error);
+        case Kind::Failed: break;
+    }
+    return fmt::format(fmt::runtime(failed), error);
+}
+
+namespace {
+
+// The trust store's location, or why it cannot be used.
+std::expected<std::filesystem::path, HostKeyRefusal> trust_store() {
+    auto path = known_hosts_path();
+    if (!path) return std::unexpected(HostKeyRefusal{HostKeyRefusal::Kind::Unavailable, std::move(path.error())});
+    return std::move(*path);
+}
+
+HostKeyRefusal store_failed(std::string error) { return {HostKeyRefusal::Kind::Failed, std::move(error)}; }
+
+}  // namespace
+
+std::expected<void, HostKeyRefusal> Session::trust_host_key(const SavedConnection& connection,
+                                                            const HostKeyIdentity& observed) const {
+    const auto problem = host_key_problem(connection.id);
+    const auto* unknown = problem ? std::get_if<HostKeyUnknown>(&*problem) : nullptr;
+    if (!unknown || unknown->presented != observed) return std::unexpected(HostKeyRefusal{});
+    const auto path = trust_store();
+    if (!path) return std::unexpected(path.error());
+    if (auto pinned = known_hosts::trust(*path, connection.host, connection.port, observed); !pinned)
+        return std::unexpected(store_failed(std::move(pinned.error())));
+    return {};
+}
+
+std::expected<bool, HostKeyRefusal> Session::forget_host_key(const SavedConnection& connection) const {
+    const auto problem = host_key_problem(connection.id);
+    if (!problem || !std::holds_alternative<HostKeyChanged>(*problem)) return std::unexpected(HostKeyRefusal{});
+    const auto path = trust_store();
+    if (!path) return std::unexpected(path.error());
+    auto removed = known_hosts::forget(*path, connection.host, connection.port);
+    if (!removed) return std::unexpected(store_failed(std::move(removed.error())));
+    return *removed;
+}
+
+}  // namespace remote
