@@ -18,6 +18,8 @@ using K = UiCommand::Kind;
 namespace {
 
 constexpr const char* kCancelled = "Action cancelled. No connection or profile was changed.";
+constexpr const char* kRemovedWhileEdited =
+    "The saved connection was removed while it was being edited, so it was not saved again.";
 
 class Controller : public ::testing::Test {
 protected:
@@ -144,21 +146,40 @@ TEST_F(Controller, ConfirmedDeleteRemovesDispatchesAndRepairsTheSelection) {
     EXPECT_FALSE(find_connection(app->connections, box));
     EXPECT_FALSE(stored(box));
     EXPECT_EQ(app->selected, id_of("Studio Node")) << "the first remaining visible one";
-    EXPECT_EQ(app->screen, Screen::edit_form(box)) << "the form stays";
+    EXPECT_EQ(app->screen, Screen::list()) << "the deleted connection's form is left";
 
-    // Saving that form stores the connection again under its id, as a new record.
+    // That form, saved again all the same, does not bring the connection back.
+    app->screen = Screen::edit_form(box);
     run(K::SaveForm);
-    const SavedConnection* again = stored(box);
-    ASSERT_TRUE(again);
-    EXPECT_FALSE(again->favorite);
-    EXPECT_EQ(again->last_used, "Never");
-    EXPECT_EQ(again->presence, Presence::Unknown);
+    EXPECT_FALSE(find_connection(app->connections, box));
+    EXPECT_FALSE(stored(box));
+    EXPECT_EQ(app->notice, kRemovedWhileEdited);
+    EXPECT_EQ(app->screen, Screen::edit_form(box)) << "what was typed stays on screen";
 
-    // Cancelling leaves everything as it was.
-    run(K::RequestDelete, box);
+    // Deleting another connection leaves the form shown; cancelling leaves everything as it was.
+    const Uuid nas = id_of("Office NAS");
+    run(K::EditConnection, id_of("Edge Gateway"));
+    run(K::RequestDelete, nas);
+    run(K::Confirm);
+    EXPECT_FALSE(stored(nas));
+    EXPECT_EQ(app->screen, Screen::edit_form(id_of("Edge Gateway")));
+    run(K::RequestDelete, id_of("Edge Gateway"));
     run(K::CancelConfirmation);
     EXPECT_EQ(app->notice, kCancelled);
-    EXPECT_TRUE(stored(box));
+    EXPECT_TRUE(stored(id_of("Edge Gateway")));
+}
+
+TEST_F(Controller, AFormWhoseConnectionAnotherDeviceDeletedIsNotSavedBack) {
+    const Uuid box = id_of("Build Box");
+    run(K::EditConnection, box);
+    app->form.group = "moved";
+    delete_connection(doc, box);  // as a change from elsewhere arrives
+    app->sync_document(doc);
+    run(K::SaveForm);
+    EXPECT_FALSE(stored(box));
+    EXPECT_FALSE(find_connection(app->connections, box));
+    EXPECT_EQ(app->notice, kRemovedWhileEdited);
+    EXPECT_EQ(app->form.group, "moved");
 }
 
 TEST_F(Controller, FavouritesFlipInMemoryAndInTheDocument) {

@@ -182,6 +182,11 @@ void RemoteApp::confirm(const ConfirmationRequest& request, crdt::Document& docu
             remove_connection(connections, request.id);
             dispatch(*this, document, RemoteAction{RemoteAction::DeleteConnection{request.id}});
             if (selected == request.id) selected = first_visible_connection();
+            // The form of a connection that is gone would only save it back.
+            if (screen == Screen::edit_form(request.id)) {
+                screen = Screen::list();
+                blur_input();
+            }
             return;
         case Kind::TrustHostKey:
             // Host and port as stored now; the key check makes them the ones the dialog showed.
@@ -228,6 +233,12 @@ void RemoteApp::set_form_kind(ConnectionKind kind) {
 }
 
 void RemoteApp::save_form(crdt::Document& document) {
+    const bool editing = screen.kind == Screen::Kind::EditForm;
+    const SavedConnection* existing = editing ? find_connection(connections, screen.id) : nullptr;
+    if (editing && !existing) {  // deleted while the form was open: not brought back under its id
+        notice = "The saved connection was removed while it was being edited, so it was not saved again.";
+        return;
+    }
     if (!form.problems().empty()) {
         touched.show_all = true;
         if (trim_unicode(form.name).empty())
@@ -238,9 +249,9 @@ void RemoteApp::save_form(crdt::Document& document) {
             focus_input(InputSlot::Port);
         return;
     }
-    const Uuid id = screen.kind == Screen::Kind::EditForm ? screen.id : Uuid::new_v4();
+    const Uuid id = editing ? screen.id : Uuid::new_v4();
     SavedConnection record = form.to_connection(id);
-    if (const SavedConnection* existing = find_connection(connections, id)) {
+    if (existing) {
         record.favorite = existing->favorite;
         record.presence = existing->presence;
         record.last_used = existing->last_used;
