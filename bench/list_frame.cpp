@@ -4,7 +4,10 @@
 //
 //   BM_ListFrameScene        RemoteApp::paint into a scene (the list's order and counts kept
 //                            from the frame before, as between two frames of a running window)
-//   BM_ListFrameSceneAfterEdit  the same after a change to the list: order and counts again
+//   BM_ListFrameSceneAfterEdit  the same after a sync that changed one connection (its favourite
+//                            flag, so its row moves), each frame the list a sync would hand over
+//   BM_ListFrameSceneAfterSync  the same after a sync that changed every connection: names,
+//                            presence and hosts (device rows get another endpoint id)
 //   BM_ListFrameReplay       the Qt backend replaying one such scene into the frame image; sprites_kb
 //                            what its sprite cache holds for the frame
 //   BM_ListFrameWhole        both; counter x_fill = its time over BM_FillFrame's
@@ -133,14 +136,40 @@ void BM_ListFrameScene(benchmark::State& state) {
 }
 BENCHMARK(BM_ListFrameScene)->Unit(benchmark::kMicrosecond);
 
-void BM_ListFrameSceneAfterEdit(benchmark::State& state) {
+// Frames that each follow a sync: the window's list and `other` take turns, as a sync replaces
+// the list with what it loaded. The list is put back afterwards.
+void frames_after_syncs(benchmark::State& state, remote::ConnectionList other) {
     ListWindow& w = window();
     for (auto _ : state) {
-        w.app->connections.touch();
+        std::swap(w.app->connections, other);
         w.build();
     }
+    if (state.iterations() % 2 == 1) std::swap(w.app->connections, other);
+    w.build();
+}
+
+void BM_ListFrameSceneAfterEdit(benchmark::State& state) {
+    remote::ConnectionList edited = window().app->connections;
+    edited[edited.size() / 3].favorite = !edited[edited.size() / 3].favorite;
+    edited.touch();
+    frames_after_syncs(state, std::move(edited));
 }
 BENCHMARK(BM_ListFrameSceneAfterEdit)->Unit(benchmark::kMicrosecond);
+
+void BM_ListFrameSceneAfterSync(benchmark::State& state) {
+    using zavo_ui::simulated_devices::SIMULATED_DEVICES;
+    remote::ConnectionList changed = window().app->connections;
+    const std::string device = SIMULATED_DEVICES[0].endpoint_id();
+    const std::string other_device = SIMULATED_DEVICES[1].endpoint_id();
+    for (remote::SavedConnection& c : changed) {
+        c.name += " (moved)";
+        c.presence = static_cast<remote::Presence>((static_cast<int>(c.presence) + 1) % 3);
+        c.host = c.kind == remote::ConnectionKind::Zavo ? (c.host == device ? other_device : device) : "b." + c.host;
+    }
+    changed.touch();
+    frames_after_syncs(state, std::move(changed));
+}
+BENCHMARK(BM_ListFrameSceneAfterSync)->Unit(benchmark::kMicrosecond);
 
 void BM_ListFrameReplay(benchmark::State& state) {
     ListWindow& w = window();

@@ -1,9 +1,12 @@
 #include "profiles/connection_list.hpp"
 
+#include "relay_key/relay_key.hpp"
 #include "support/env.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -160,4 +163,65 @@ TEST(ListCache, CountsFollowTheListAndTheLiveSessionSwitch) {
     list[1].presence = Presence::Online;
     list.touch();
     EXPECT_EQ(cache.counts(list), (ListCache::Counts{2, 2, 0}));
+}
+
+// Syncs hand the cache a new list each time, with a few records edited, added or removed, or
+// many at once, or the records in another order: after each, the kept order and counts must be
+// what a fresh computation gives.
+TEST(ListCache, AfterEverySyncMatchesAFreshComputation) {
+    test_support::EnvGuard env;
+    env.set("REMOTE_LIVE_SESSIONS", "");
+    relay_key::SecretKey::Bytes secret{};
+    secret[0] = 7;
+    const std::string device = relay_key::SecretKey::from_bytes(secret).public_key().to_string();
+    std::mt19937 rng(5);
+    const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+    static const char* const kNames[] = {"alpha", "Beta", "beta", "Élan", "gamma", "Alpha", "delta"};
+    const auto edit = [&](SavedConnection& c) {
+        switch (pick(6)) {
+            case 0: c.name = kNames[pick(7)] + std::to_string(pick(3)); break;
+            case 1: c.favorite = !c.favorite; break;
+            case 2: c.presence = static_cast<Presence>(pick(3)); break;
+            case 3: c.kind = static_cast<ConnectionKind>(pick(4)); break;
+            case 4: c.host = pick(2) ? device : "not-a-key"; break;
+            case 5: c.group = pick(2) ? "lab" : "home"; break;
+        }
+        c.auth = c.kind == ConnectionKind::Zavo && pick(4) ? AuthKind::DeviceIdentity : AuthKind::Password;
+    };
+    const auto fresh = [&] {
+        SavedConnection c = make(kNames[pick(7)], static_cast<ConnectionKind>(pick(4)), pick(5) == 0);
+        edit(c);
+        return c;
+    };
+
+    ConnectionList list;
+    std::vector<SavedConnection> next;
+    for (int i = 0; i < 300; ++i) next.push_back(fresh());
+    ListCache cache;
+    for (int step = 0; step < 400; ++step) {
+        switch (pick(8)) {
+            case 0: next.insert(next.begin() + pick(next.size() + 1), fresh()); break;
+            case 1:
+                if (!next.empty()) next.erase(next.begin() + pick(next.size()));
+                break;
+            case 2:  // a sync that changes many
+                for (auto& c : next)
+                    if (pick(2)) edit(c);
+                break;
+            case 3: std::shuffle(next.begin(), next.end(), rng); break;
+            case 4: env.set("REMOTE_LIVE_SESSIONS", pick(2) ? "" : nullptr); break;
+            default:
+                for (std::size_t n = 1 + pick(3); n > 0 && !next.empty(); --n) edit(next[pick(next.size())]);
+        }
+        list = next;
+        const std::string query = step % 5 == 0 ? "ALP" : step % 7 == 0 ? "lab" : "";
+        std::vector<std::size_t> expected;
+        for (const SavedConnection* c : visible_connections(list, query))
+            expected.push_back(static_cast<std::size_t>(c - list.data()));
+        ASSERT_EQ(cache.visible(list, query), expected) << "step " << step;
+        const auto ready = std::count_if(list.begin(), list.end(),
+                                         [](const auto& c) { return c.readiness() == ConnectionReadiness::Ready; });
+        ASSERT_EQ(cache.counts(list), (ListCache::Counts{list.size(), online_count(list), std::size_t(ready)}))
+            << "step " << step;
+    }
 }

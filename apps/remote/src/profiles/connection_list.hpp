@@ -62,9 +62,12 @@ bool remove_connection(ConnectionList& connections, const Uuid& id);
 void upsert_connection(std::vector<SavedConnection>& connections, SavedConnection connection);
 void upsert_connection(ConnectionList& connections, SavedConnection connection);
 
-// The display order of a list for a query and the list's counts, kept until the list's
-// revision, its size or storage, the query or the live-session switch change; the list view
-// asks for them every frame.
+// The display order of a list for a query and the list's counts, kept between frames: the list
+// view asks for them every frame. A list with the same revision, storage and size is taken as
+// unchanged. Otherwise its records are compared with the ones last seen, and only the records
+// that differ are measured again (sort key, readiness) and moved in the order, so that a sync
+// which replaces the list for one edited connection costs about one row. The live-session
+// switch is read on each call; when it flips every readiness is judged again.
 class ListCache {
 public:
     struct Counts {
@@ -86,12 +89,30 @@ private:
     };
     static Key key_of(const ConnectionList& list) { return {list.revision(), list.data(), list.size()}; }
 
-    std::optional<Key> visible_key_;
-    std::string query_;
-    std::vector<std::size_t> visible_;
-    std::optional<Key> counts_key_;
-    bool counts_live_ = false;
+    // What is kept of one record: the record as last seen and what was worked out from it.
+    struct Row {
+        SavedConnection record;
+        std::string sort_name;  // the lower-cased name
+        ConnectionReadiness readiness = ConnectionReadiness::Ready;
+    };
+    static Row row_of(const SavedConnection& record);
+    // Brings the rows, the counts and the order up to date with `list`.
+    void refresh(const ConnectionList& list);
+    // Whether row `a` comes before row `b` in the order.
+    bool before(std::size_t a, std::size_t b) const;
+    void sort_order();
+    // Puts row `index` where it belongs in the order, when it matches the query.
+    void place(std::size_t index);
+
+    std::optional<Key> key_;
+    bool live_ = false;
+    std::vector<Row> rows_;
     Counts counts_;
+    // The order for query_ (prepared_ is it trimmed and lower-cased); none until asked for.
+    bool ordered_ = false;
+    std::string query_;
+    std::string prepared_;
+    std::vector<std::size_t> visible_;
 };
 
 }  // namespace remote
