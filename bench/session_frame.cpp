@@ -19,48 +19,16 @@
 #include <random>
 #include <string>
 
-#include "support/offscreen_app.hpp"
+#include "bench/session_window.hpp"
 #include "tests/views/session_harness.hpp"
-#include "zavo_ui/qt/qt_text_renderer.hpp"
-#include "zavo_ui/qt/scene_painter.hpp"
-#include "zavo_ui/theme.hpp"
 
 namespace {
 
 using namespace remote;
 
-using test_support::offscreen_app;
-
-// The application in a 1280 x 800 window showing the session screen of its first connection
-// of `kind`, and the Qt side that paints it.
-struct Window {
-    std::unique_ptr<RemoteApp> app = RemoteApp::with_sample_data();
-    zavo_ui::qt::TextEngine engine;
-    zavo_ui::qt::QtTextRenderer text{engine};
-    zavo_ui::qt::ImageCache images;
-    zavo_ui::theme::Theme theme = zavo_ui::theme::Theme::dark();
-    zavo_ui::DrawContext draw;
-    zavo_ui::Scene scene;
-    QImage target{1280, 800, QImage::Format_ARGB32_Premultiplied};
-
-    explicit Window(ConnectionKind kind) {
-        offscreen_app();
-        app->window_bounds = {0, 0, 1280, 800};
-        app->last_narrow = false;
-        app->snap_nav_flap();
-        const Uuid id = *app->first_connection_of_kind(kind);
-        app->screen = Screen::session(id);
-    }
-
-    void frame() {
-        scene.reset();
-        app->paint(scene, zavo_ui::Affine::identity(), text, theme, draw);
-        QPainter painter(&target);
-        zavo_ui::qt::paint_scene(painter, scene, engine, images);
-        painter.end();
-        images.end_frame();
-        benchmark::DoNotOptimize(target.constBits());
-    }
+// The application showing the session screen of its first connection of `kind`.
+struct Window : bench_support::SessionWindow {
+    explicit Window(ConnectionKind kind) : SessionWindow(RemoteApp::with_sample_data(), kind) {}
 };
 
 // CPU time of every thread of the process (Qt scales pictures on a pool of threads).
