@@ -136,6 +136,39 @@ TEST_F(Controller, ConnectingANotReadyConnectionShowsWhyAtOnce) {
     EXPECT_EQ(app->session.status()->kind, SessionStatus::Kind::Unavailable);
 }
 
+TEST_F(Controller, ConnectingTheConnectionOfARunningSessionReturnsToIt) {
+    const Uuid studio = id_of("Studio Node");
+    const struct {
+        SessionStatus status;
+        bool returns;  // else the dialog opens for a new session
+    } cases[] = {
+        {SessionStatus::connecting(), true},
+        {SessionStatus::connected(), true},
+        {SessionStatus::failed("refused"), false},  // Retry starts again
+        {SessionStatus::ended(), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.status.kind));
+        app->confirmation.reset();
+        app->session.hold(studio, LiveSession{LiveSession::Preview{c.status}});
+        run(K::ShowConnections);
+        app->focus_input(InputSlot::Search);
+        const std::uint64_t counter = app->session.counter();
+        run(K::RequestConnect, studio);
+        EXPECT_EQ(app->confirmation.has_value(), !c.returns);
+        EXPECT_EQ(app->screen, c.returns ? Screen::session(studio) : Screen::list());
+        EXPECT_EQ(app->session.counter(), counter);
+        EXPECT_EQ(app->session.status(), c.status) << "the session is untouched";
+        EXPECT_EQ(app->focused, std::nullopt);
+    }
+    // Another connection's control still asks to connect that one.
+    app->confirmation.reset();
+    app->session.hold(studio, LiveSession{LiveSession::Preview{SessionStatus::connected()}});
+    run(K::RequestConnect, id_of("Workshop Laptop"));
+    ASSERT_TRUE(app->confirmation);
+    EXPECT_EQ(app->confirmation->id, id_of("Workshop Laptop"));
+}
+
 TEST_F(Controller, ConfirmedDeleteRemovesDispatchesAndRepairsTheSelection) {
     const Uuid box = id_of("Build Box");
     run(K::EditConnection, box);

@@ -427,7 +427,7 @@ TEST_F(Input, DeviceSessionTakesKeysByPhysicalKeyOnEveryScreen) {
     EXPECT_EQ(app->screen.kind, Screen::Kind::Session);
 
     // A dialog keeps the keys.
-    app->request_connect(id_of("Studio Node"));
+    app->request_connect(id_of("Workshop Laptop"));
     ASSERT_TRUE(app->confirmation);
     send(letter('a'));
     EXPECT_TRUE(device_inputs(*app).empty());

@@ -270,6 +270,13 @@ void RemoteApp::request_connect(const Uuid& id) {
         notice = std::string(kMissingConnection);
         return;
     }
+    if (session.running_for(id)) {
+        // Its session is still there: back to it, never a second one in its place.
+        screen = Screen::session(id);
+        blur_input();
+        close_nav_when_narrow();
+        return;
+    }
     if (c->readiness() != ConnectionReadiness::Ready) {
         start_session(id);
         return;

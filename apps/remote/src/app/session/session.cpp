@@ -138,6 +138,12 @@ std::optional<SessionStatus> Session::status() const {
 
 bool Session::connected() const { return live_ && live_->status().is_connected(); }
 
+bool Session::running_for(const Uuid& id) const {
+    if (!live_ || target_ != id) return false;
+    const SessionStatus status = live_->status();
+    return status.is_connecting() || status.is_connected();
+}
+
 const Terminal* Session::terminal() const {
     const SshSession* ssh = kinds_of(live_).ssh;
     return ssh ? &ssh->terminal : nullptr;

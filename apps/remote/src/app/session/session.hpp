@@ -54,6 +54,8 @@ public:
     // None without a session.
     std::optional<SessionStatus> status() const;
     bool connected() const;
+    // Whether the session of `id` is connecting or connected (not failed, ended or refused).
+    bool running_for(const Uuid& id) const;
     // The saved connection the session belongs to.
     const std::optional<Uuid>& target() const { return target_; }
     std::uint64_t counter() const { return counter_; }
