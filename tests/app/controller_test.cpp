@@ -6,6 +6,7 @@
 #include "profiles/connection_list.hpp"
 #include "support/env.hpp"
 #include "support/saved_connection.hpp"
+#include "tests/views/session_harness.hpp"
 
 #include <gtest/gtest.h>
 
@@ -200,6 +201,26 @@ TEST_F(Controller, ConfirmedDeleteRemovesDispatchesAndRepairsTheSelection) {
     run(K::CancelConfirmation);
     EXPECT_EQ(app->notice, kCancelled);
     EXPECT_TRUE(stored(id_of("Edge Gateway")));
+}
+
+TEST_F(Controller, ConfirmedDeleteOfTheLiveSessionsConnectionEndsItsSession) {
+    views_test::install_device_session(*app);  // the first device connection's, connected
+    const Uuid studio = *app->session.target();
+    app->take_device_requests();
+    run(K::RequestDelete, id_of("Office NAS"));
+    run(K::Confirm);
+    EXPECT_TRUE(app->session.active()) << "another connection's delete leaves it running";
+
+    run(K::EditConnection, studio);
+    run(K::RequestDelete, studio);
+    const std::uint64_t counter = app->session.counter();
+    run(K::Confirm);
+    EXPECT_FALSE(stored(studio));
+    EXPECT_FALSE(app->session.active());
+    EXPECT_EQ(app->session.target(), std::nullopt);
+    EXPECT_EQ(app->session.counter(), counter + 1) << "an operation it started learns it ended";
+    EXPECT_EQ(app->take_device_requests(), std::vector{DeviceRequest::disconnect(1)});
+    EXPECT_EQ(app->screen, Screen::list());
 }
 
 TEST_F(Controller, AFormWhoseConnectionAnotherDeviceDeletedIsNotSavedBack) {

@@ -2,6 +2,7 @@
 // peers: a private sshd, Xtigervnc, and the relay's simulated devices.
 #include "app/remote_app.hpp"
 
+#include "codecs/codecs.hpp"
 #include "doc/profile_document.hpp"
 #include "profiles/connection_list.hpp"
 #include "support/env.hpp"
@@ -14,6 +15,8 @@
 #include "zavo_ui/simulated_devices.hpp"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -91,6 +94,46 @@ TEST_F(SshAppSessions, ConfirmedConnectReachesTheShell) {
     run(K::Disconnect);
     EXPECT_FALSE(app->session.active());
     EXPECT_TRUE(eventually([] { return test_support::threads_named("remote-ssh") == 0; })) << "the worker ends";
+}
+
+TEST_F(SshAppSessions, DeletingTheConnectionEndsItsSession) {
+    server->trust();
+    const SavedConnection lab = app->connections[0];
+    const struct {
+        const char* how;
+        std::function<void()> remove;
+    } cases[] = {
+        {"confirmed from its form",
+         [&] {
+             run(K::EditConnection, id);
+             run(K::RequestDelete, id);
+             run(K::Confirm);
+         }},
+        {"through the action door",
+         [&] {
+             ASSERT_TRUE(RemoteAction{RemoteAction::DeleteConnection{id}}.apply(doc));
+             app->sync_document(doc);
+         }},
+        {"on another device",
+         [&] {
+             ProfileDocument elsewhere = doc.fork();
+             delete_connection(elsewhere, id);
+             ASSERT_TRUE(doc.merge(elsewhere));
+             app->sync_document(doc);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        store_connection(doc, lab);
+        app->sync_document(doc);
+        run(K::Connect, id);
+        ASSERT_EQ(settled(), SessionStatus::connected()) << app->session.status()->text;
+        c.remove();
+        EXPECT_TRUE(load_connections(doc).empty());
+        EXPECT_FALSE(app->session.active());
+        EXPECT_EQ(app->screen, Screen::list());
+        EXPECT_TRUE(eventually([] { return test_support::threads_named("remote-ssh") == 0; })) << "the worker ends";
+    }
 }
 
 TEST_F(SshAppSessions, AnUnknownKeyIsTrustedThroughItsDialog) {

@@ -182,6 +182,8 @@ void RemoteApp::confirm(const ConfirmationRequest& request, crdt::Document& docu
             remove_connection(connections, request.id);
             dispatch(*this, document, RemoteAction{RemoteAction::DeleteConnection{request.id}});
             if (selected == request.id) selected = first_visible_connection();
+            // Its session ends here: the next sync finds the document as memory has it.
+            if (session.target() == request.id) end_session();
             // The form of a connection that is gone would only save it back.
             if (screen == Screen::edit_form(request.id)) {
                 screen = Screen::list();
