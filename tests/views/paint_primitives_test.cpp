@@ -73,6 +73,41 @@ TEST(PaintPrimitives, AClippedAreaCutsDrawingAndHitRegionsAlike) {
     EXPECT_EQ(f.records().of_kind(DrawRecord::Kind::Fill).front()->clip, (Rect{200, 100, 500, 300}));
 }
 
+TEST(PaintHelpers, ShortenedTargetsKeepTheirPortWhole) {
+    // 10 px in the fake renderer: every character, "…" included, is 5 wide.
+    const zavo_ui::text_render::FakeTextRenderer text;
+    constexpr double kChar = 5.0;
+    const std::string endpoint = "d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a";
+    struct Case {
+        ConnectionKind kind;
+        const char* user;
+        std::string host;
+        std::uint16_t port;
+        const char* suffix;
+        int chars;  // the room
+        const char* shown;
+    } cases[] = {
+        {ConnectionKind::Ssh, "root", "edge.example.net", 2222, "", 26, "root@edge.example.net:2222"},
+        {ConnectionKind::Ssh, "root", "edge.example.net", 2222, "", 20, "root@edge.….net:2222"},
+        {ConnectionKind::Ssh, "averyveryverylongusername", "h", 22, "", 20, "averyve…sername@h:22"},
+        {ConnectionKind::Ssh, "averyveryverylongusername", "render-node.example.com", 22, "", 25,
+         "avery…name@rende….com:22"},
+        {ConnectionKind::Vnc, "ignored", "vault.example.com", 5901, " · VNC", 20, "vaul….com:5901 · VNC"},
+        {ConnectionKind::Rdp, "", "acct-ws-legacy-0001.corp.example.org", 0, "", 20, "acct-ws-le…ample.org"},
+        {ConnectionKind::Vnc, "", "ééééééééééé", 1, "", 10, "éééé…ééé:1"},
+        {ConnectionKind::Zavo, "", endpoint, 0, "", 20, "Zavo device d75a980…"},
+    };
+    for (const auto& c : cases) {
+        SavedConnection conn = connection(c.kind);
+        conn.user = c.user;
+        conn.host = c.host;
+        conn.port = c.port;
+        const std::string shown = views::elide_target(text, conn, 10.0f, 0, c.chars * kChar, c.suffix);
+        EXPECT_EQ(shown, c.shown) << c.chars;
+        EXPECT_LE(text.measure(shown, 10.0f).width, c.chars * kChar) << shown;
+    }
+}
+
 TEST(PaintPrimitives, RailItemHeaderButtonAndFieldLabelGeometry) {
     ViewFrame f(RemoteApp::new_());
     auto ctx = f.context();

@@ -199,7 +199,7 @@ void paint_row(RemoteApp& app, const PaintContext& ctx, const SavedConnection& r
     ctx.draw_text(kind_name, chip.x0 + 8.0, chip.y0 + 2.0, 11.0f, 2, kind);
 
     const double target_x = chip.x1 + 12.0;
-    const std::string target = elide(ctx.text, target_label(row), 13.0f, 0, std::max(text_end - target_x, 0.0));
+    const std::string target = elide_target(ctx.text, row, 13.0f, 0, std::max(text_end - target_x, 0.0));
     const double gw = ctx.measure(target, 13.0f).width;
     ctx.draw_text(target, target_x, chip.y0, 13.0f, 0, c.text_secondary);
     if (!compact && !row.last_used.empty()) {

@@ -113,7 +113,7 @@ void paint_dialog(RemoteApp& app, const PaintContext& ctx, const ConfirmationReq
     ctx.draw_text(dialog_title(ctx, texts.title, subject, wrap), panel.x0 + 24.0, panel.y0 + 28.0, 18.0f, 3,
                   c.text_primary, wrap);
     if (connection)
-        ctx.draw_text(elide(ctx.text, target_label(*connection), 12.5f, 0, wrap), panel.x0 + 24.0, panel.y0 + 58.0,
+        ctx.draw_text(elide_target(ctx.text, *connection, 12.5f, 0, wrap), panel.x0 + 24.0, panel.y0 + 58.0,
                       12.5f, 0, c.text_secondary, wrap);
     ctx.draw_text(texts.body, panel.x0 + 24.0, panel.y0 + 92.0, 13.0f, 0, c.text_secondary, wrap);
 

@@ -68,6 +68,52 @@ std::string elide(const zavo_ui::text_render::TextRenderer& text, std::string_vi
     return std::string(kept) + std::string(kEllipsis);
 }
 
+std::string elide_middle(const zavo_ui::text_render::TextRenderer& text, std::string_view s, float size,
+                         std::uint8_t weight, double max_width) {
+    static constexpr std::string_view kEllipsis = "…";
+    const std::vector<double> offsets = text.caret_offsets(s, zavo_ui::TextStyle::of_size(size, weight));
+    if (offsets.empty() || offsets.back() <= max_width) return std::string(s);
+    // The byte where each character starts, and the end.
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i < s.size(); ++i)
+        if (!zavo_ui::text_render::is_continuation(static_cast<unsigned char>(s[i]))) starts.push_back(i);
+    starts.push_back(s.size());
+    const std::size_t n = std::min(starts.size(), offsets.size()) - 1;
+    const double room = max_width - text.measure_weighted(kEllipsis, size, weight).width;
+    // The most characters that fit, the start keeping the odd one.
+    for (std::size_t keep = n; keep-- > 0;) {
+        const std::size_t head = (keep + 1) / 2;
+        const std::size_t tail = n - (keep - head);
+        if (offsets[head] + (offsets[n] - offsets[tail]) > room) continue;
+        return fmt::format("{}{}{}", s.substr(0, starts[head]), kEllipsis, s.substr(starts[tail]));
+    }
+    return std::string(kEllipsis);
+}
+
+std::string elide_target(const zavo_ui::text_render::TextRenderer& text, const SavedConnection& connection, float size,
+                         std::uint8_t weight, double max_width, std::string_view suffix) {
+    const std::string whole = target_label(connection) + std::string(suffix);
+    auto width = [&](std::string_view s) { return text.measure_weighted(s, size, weight).width; };
+    if (width(whole) <= max_width) return whole;
+    // A device's label is a short id already.
+    if (connection.kind == ConnectionKind::Zavo) return elide(text, whole, size, weight, max_width);
+    const std::string_view user = connection.kind == ConnectionKind::Ssh ? connection.user : std::string_view{};
+    const std::string rest = (connection.port != 0 ? fmt::format(":{}", connection.port) : "") + std::string(suffix);
+    const double room = max_width - width(rest) - (user.empty() ? 0.0 : width("@"));
+    // The shorter of user and host stays whole when it takes at most half the room.
+    const double user_width = width(user);
+    const double host_width = width(connection.host);
+    double for_user = user_width;
+    double for_host = room - user_width;
+    if (user_width > room / 2) {
+        for_user = host_width <= room / 2 ? room - host_width : room / 2;
+        for_host = room - for_user;
+    }
+    std::string out;
+    if (!user.empty()) out = elide_middle(text, user, size, weight, for_user) + "@";
+    return out + elide_middle(text, connection.host, size, weight, for_host) + rest;
+}
+
 void paint_input_card(RemoteApp& app, const PaintContext& ctx, const Rect& rect, InputSlot slot) {
     zavo_ui::surface::card(ctx.scene, ctx.transform, rect, ctx.colors().background, 8.0);
     if (app.focused == slot) ctx.stroke(ctx.colors().focus, PaintContext::rounded(rect, 8.0), 2.0);
@@ -158,8 +204,9 @@ void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCa
     ctx.stroke(color_with_alpha(mode, 0.9f), badge, 2.0);
     ctx.draw_text_centered(stored_name(connection.kind), cx, top + 58.0, 15.0f, 3, c.text_primary);
     ctx.draw_text_centered(elide(ctx.text, connection.name, 20.0f, 3, room), cx, top + 124.0, 20.0f, 3, c.text_primary);
-    const std::string target = fmt::format("{} · {}", target_label(connection), label(connection.kind));
-    ctx.draw_text_centered(elide(ctx.text, target, 13.0f, 0, room), cx, top + 154.0, 13.0f, 0, c.text_secondary);
+    const std::string target =
+        elide_target(ctx.text, connection, 13.0f, 0, room, fmt::format(" · {}", label(connection.kind)));
+    ctx.draw_text_centered(target, cx, top + 154.0, 13.0f, 0, c.text_secondary);
 
     const double tw = ctx.measure(card.title, 13.0f, 2).width;
     const Rect pill{cx - (tw + 44.0) / 2.0, top + 184.0, cx + (tw + 44.0) / 2.0, top + 214.0};
