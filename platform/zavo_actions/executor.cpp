@@ -153,10 +153,6 @@ std::expected<const resource::ActionSpec*, Refusal> resolve(const std::vector<re
             return invalid(fmt::format("argument {} has {} bytes; at most {} are accepted", shown(name), value.size(),
                                        kMaxArgumentBytes));
     }
-    for (const auto& p : spec->parameters)
-        if (p.required && !args.values.contains(p.name))
-            return invalid(
-                fmt::format("action {} needs the argument {} ({})", shown(spec->id), shown(p.name), p.label));
     return spec;
 }
 

@@ -47,7 +47,7 @@ struct Refusal {
         UnknownResource,
         UnknownAction,
         Unavailable,       // the action's reason code and message
-        InvalidArguments,  // unknown, repeated, missing or oversized arguments
+        InvalidArguments,  // unknown, repeated or oversized arguments
         Refused,           // the application would not start or run the operation
         NotHandled,        // the application does not handle the operation
         UnknownOperation,  // no started operation has that id
@@ -60,16 +60,17 @@ struct Refusal {
     friend bool operator==(const Refusal&, const Refusal&) = default;
 };
 
-// The most bytes one argument value may have.
-inline constexpr std::size_t kMaxArgumentBytes = 64 * 1024;
+// The most bytes one argument value may have: well above what any action takes (an SSH input
+// is at most 64 KiB), so that the action's own refusal is the one a caller gets.
+inline constexpr std::size_t kMaxArgumentBytes = 1024 * 1024;
 
 // The resource with `id`, searched depth first through the roots and their children.
 const resource::Resource* find_resource(const std::vector<resource::Resource>& roots, std::string_view id);
 const resource::ActionSpec* find_action(const resource::Resource& resource, std::string_view id);
 
 // The action `action_id` of the resource `resource_id`, when it exists, is available, and
-// `args` names only its parameters, gives every required one and no value over
-// kMaxArgumentBytes.
+// `args` names only its parameters and holds no value over kMaxArgumentBytes. An argument left
+// out is the action's to read (its encoder takes it as the empty text).
 std::expected<const resource::ActionSpec*, Refusal> resolve(const std::vector<resource::Resource>& roots,
                                                             std::string_view resource_id, std::string_view action_id,
                                                             const params::ActionArgs& args);

@@ -24,7 +24,7 @@ struct ActionParam {
     std::string name;
     std::string label;
     std::optional<std::string> placeholder;
-    bool required = true;
+    bool required = true;  // a client asks for it; one left out reaches the encoder as absent
     bool multiline = false;
     bool secret = false;
 };

@@ -402,10 +402,11 @@ TEST_F(ActionDoor, ConnectSendTextRenameAndDisconnectFromOutside) {
         {"unknown argument", client_->invoke(session, "send-text", {{"txt", "ls\n"}}),
          "org.freedesktop.DBus.Error.InvalidArgs",
          "action \"send-text\" takes no argument \"txt\" (its arguments: text)"},
-        {"missing argument", client_->invoke(connection, "rename"), "org.freedesktop.DBus.Error.InvalidArgs",
-         "action \"rename\" needs the argument \"value\" (New name)"},
-        {"oversized argument", client_->invoke(session, "send-text", {{"text", std::string(70000, 'x')}}),
-         "org.freedesktop.DBus.Error.InvalidArgs", "argument \"text\" has 70000 bytes; at most 65536 are accepted"},
+        // The application's own limits and checks are what the caller hears.
+        {"input over 64 KiB", client_->invoke(session, "send-text", {{"text", std::string(65537, 'x')}}),
+         "dev.zavo.remote.Error.Refused", "SSH input exceeds the 64 KiB per-operation limit"},
+        {"no text", client_->invoke(session, "send-text"), "dev.zavo.remote.Error.Refused",
+         "SSH input cannot be empty"},
         {"malformed arguments", client_->call("Invoke", {gvariant_string(connection), gvariant_string("connect")}),
          "org.freedesktop.DBus.Error.InvalidArgs", "Invoke takes (ssa{ss}), not (ss)"},
         {"unknown operation", client_->call("Poll", {"'00112233445566778899aabbccddeeff'"}),
@@ -421,7 +422,11 @@ TEST_F(ActionDoor, ConnectSendTextRenameAndDisconnectFromOutside) {
     }
     EXPECT_EQ(client_->resources(), tree);
 
-    // Rename: saved, and seen by a second program opening the same folder.
+    // Rename: without a value the name is empty and the host stands in for it; then saved, and
+    // seen by a second program opening the same folder.
+    Reply emptied = client_->invoke(connection, "rename");
+    ASSERT_TRUE(emptied.ok) << emptied.error << ": " << emptied.message;
+    EXPECT_EQ((*find(client_->resources(), connection))["title"], "127.0.0.1");
     Reply renamed = client_->invoke(connection, "rename", {{"value", "Lab Box"}});
     ASSERT_TRUE(renamed.ok) << renamed.error << ": " << renamed.message;
     EXPECT_EQ(renamed.values, (std::vector<std::string>{"applied", ""}));
