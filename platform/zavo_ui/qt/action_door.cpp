@@ -174,7 +174,8 @@ private:
     action_executor::ActionExecutor& executor_;
 };
 
-ActionDoor::ActionDoor(std::string_view app_id, action_executor::ActionExecutor& executor, std::string_view program)
+ActionDoor::ActionDoor(std::string_view app_id, action_executor::ActionExecutor& executor, std::string_view program,
+                       const std::expected<std::string, std::string>& bus)
     : names_(door_names(app_id)) {
     auto closed = [&](const std::string& why) {
         std::fprintf(stderr, "%.*s: the action door is closed: %s\n", static_cast<int>(program.size()), program.data(),
@@ -184,22 +185,26 @@ ActionDoor::ActionDoor(std::string_view app_id, action_executor::ActionExecutor&
         closed(fmt::format("the application id \"{}\" is not a D-Bus name", app_id));
         return;
     }
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        closed(fmt::format("no D-Bus session bus ({})", bus.lastError().message().toStdString()));
+    if (!bus) {
+        closed(fmt::format("no D-Bus session bus ({})", bus.error()));
+        return;
+    }
+    QDBusConnection session = QDBusConnection::sessionBus();
+    if (!session.isConnected()) {
+        closed(fmt::format("no D-Bus session bus ({})", session.lastError().message().toStdString()));
         return;
     }
     object_ = std::make_unique<Object>(*names_, executor);
-    if (!bus.registerVirtualObject(q(names_->path), object_.get(), QDBusConnection::SingleNode)) {
+    if (!session.registerVirtualObject(q(names_->path), object_.get(), QDBusConnection::SingleNode)) {
         closed(fmt::format("the object {} is already registered", names_->path));
         object_.reset();
         return;
     }
-    const auto reply = bus.interface()->registerService(q(names_->service), QDBusConnectionInterface::DontQueueService,
+    const auto reply = session.interface()->registerService(q(names_->service), QDBusConnectionInterface::DontQueueService,
                                                         QDBusConnectionInterface::DontAllowReplacement);
     if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
         closed(fmt::format("the name {} is taken on the session bus (is another copy running?)", names_->service));
-        bus.unregisterObject(q(names_->path));
+        session.unregisterObject(q(names_->path));
         object_.reset();
         return;
     }

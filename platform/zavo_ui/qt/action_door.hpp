@@ -19,6 +19,7 @@
 // Requests are answered on the UI thread, in the order they arrive.
 #include "zavo_ui/action_executor.hpp"
 
+#include <expected>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,10 +41,12 @@ std::optional<DoorNames> door_names(std::string_view app_id);
 
 class ActionDoor {
 public:
-    // Opens the door on the session bus. When it cannot (no session bus, the name taken by
-    // another process, an id that is no bus name) it says why once on standard error, prefixed
-    // with `program`, and stays closed; nothing else changes.
-    ActionDoor(std::string_view app_id, action_executor::ActionExecutor& executor, std::string_view program);
+    // Opens the door on the session bus, `bus` being what settle_session_bus found. When it
+    // cannot (no session bus, the name taken by another process, an id that is no bus name) it
+    // says why once on standard error, prefixed with `program`, and stays closed; nothing else
+    // changes.
+    ActionDoor(std::string_view app_id, action_executor::ActionExecutor& executor, std::string_view program,
+               const std::expected<std::string, std::string>& bus);
     ~ActionDoor();
     ActionDoor(const ActionDoor&) = delete;
     ActionDoor& operator=(const ActionDoor&) = delete;

@@ -11,12 +11,6 @@
 namespace zavo_ui::qt {
 namespace {
 
-std::optional<std::string> env(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr) return std::nullopt;
-    return std::string(value);
-}
-
 std::string shown(const std::optional<std::string>& value) {
     return value ? fmt::format("\"{}\"", *value) : std::string("not set");
 }
@@ -64,8 +58,15 @@ void startup_message_handler(QtMsgType type, const QMessageLogContext& context, 
 
 }  // namespace
 
+std::optional<std::string> environment_variable(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+}
+
 DisplayEnvironment DisplayEnvironment::from_process() {
-    return {env("QT_QPA_PLATFORM"), env("DISPLAY"), env("WAYLAND_DISPLAY")};
+    return {environment_variable("QT_QPA_PLATFORM"), environment_variable("DISPLAY"),
+            environment_variable("WAYLAND_DISPLAY")};
 }
 
 std::optional<std::string> missing_display_problem(const DisplayEnvironment& env) {

@@ -5,6 +5,9 @@
 
 namespace zavo_ui::qt {
 
+// The environment variable's value; none when it is unset.
+std::optional<std::string> environment_variable(const char* name);
+
 struct DisplayEnvironment {
     std::optional<std::string> qt_qpa_platform;
     std::optional<std::string> display;

@@ -25,6 +25,7 @@
 #include "zavo_ui/qt/display.hpp"
 #include "zavo_ui/qt/frames.hpp"
 #include "zavo_ui/qt/platform_settings.hpp"
+#include "zavo_ui/qt/session_bus.hpp"
 #include "zavo_ui/qt/window.hpp"
 #include "zavo_ui/relay/relay.hpp"
 #include "zavo_ui/theme.hpp"
@@ -110,6 +111,9 @@ void run_or_exit(const LaunchSpec& spec) {
         return;
     }
 
+    // Before Qt starts: nothing may start a session bus of its own.
+    const auto session_bus = qt::settle_session_bus();
+
     const bool screenshot = options.screenshot.has_value();
     if (screenshot) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -191,7 +195,7 @@ void run_or_exit(const LaunchSpec& spec) {
         host.after_change();
         host.schedule();
     });
-    const qt::ActionDoor door(spec.app_id, executor, program);
+    const qt::ActionDoor door(spec.app_id, executor, program, session_bus);
 
     const auto quit_notifier = quit_on_signals();
     window.show();
