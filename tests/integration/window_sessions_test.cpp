@@ -26,7 +26,7 @@ bool eventually(Pred pred, std::chrono::milliseconds timeout = 20s) {
     return test_support::eventually(std::move(pred), timeout, 50ms);
 }
 
-TEST(WindowSessions, SshTerminalTakesTypedCommandsAndControlWDisconnects) {
+TEST(WindowSessions, SshTerminalTakesTypedCommandsAndControlShiftWDisconnects) {
     if (auto why = window_test::unavailable(); !why.empty()) GTEST_SKIP() << why;
     if (auto why = ssh_test::SshServer::unavailable(); !why.empty()) GTEST_SKIP() << why;
     ssh_test::SshServer server;
@@ -53,7 +53,7 @@ TEST(WindowSessions, SshTerminalTakesTypedCommandsAndControlWDisconnects) {
     const auto shot = window.capture("window-ssh-session");
     EXPECT_EQ(shot.width, 1280u);
 
-    window.key("ctrl+w");
+    window.key("ctrl+shift+w");
     EXPECT_TRUE(eventually([&] {
         return window_test::log_has(server.log().string(), "Disconnected from user " + server.user());
     })) << test_support::read_text(server.log());

@@ -317,16 +317,58 @@ TEST_F(Input, ConnectedSshSessionGetsBytesExceptShortcuts) {
     EXPECT_FALSE(app->session.fullscreen());
     EXPECT_TRUE(ssh.sent().empty());
 
-    // Control+N opens the form instead of sending 0x0E.
+    // The application's shortcuts take Control+Shift here: Control alone, or Super, reaches the
+    // shell (bash deletes a word on Control+W).
+    EXPECT_TRUE(send(ev::character_key("w"), CONTROL));
     EXPECT_TRUE(send(ev::character_key("n"), CONTROL));
-    EXPECT_EQ(app->screen, Screen::new_form());
-    EXPECT_TRUE(ssh.sent().empty());
+    EXPECT_TRUE(send(ev::character_key("f"), CONTROL));
+    EXPECT_TRUE(send(ev::character_key("n"), SUPER));
+    EXPECT_EQ(ssh.sent(), (std::vector<std::string>{"\x17", "\x0e", "\x06", "n"}));
+    EXPECT_EQ(app->screen.kind, Screen::Kind::Session);
+    EXPECT_TRUE(app->session.active());
 
-    // Control+W on the session screen disconnects.
+    struct Case {
+        const char* key;
+        Screen::Kind shows;
+        std::optional<InputSlot> focused;
+    } cases[] = {
+        {"N", Screen::Kind::NewForm, InputSlot::Name},
+        {"F", Screen::Kind::List, InputSlot::Search},
+        {"W", Screen::Kind::List, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        on_session_screen(ConnectionKind::Ssh);
+        app->blur_input();
+        EXPECT_TRUE(send(ev::character_key(c.key), CONTROL_SHIFT)) << c.key;
+        EXPECT_EQ(app->screen.kind, c.shows) << c.key;
+        EXPECT_EQ(app->focused, c.focused) << c.key;
+        EXPECT_TRUE(ssh.sent().empty()) << c.key;
+    }
+    EXPECT_FALSE(app->session.active()) << "Control+Shift+W disconnected";
+}
+
+TEST_F(Input, ShortcutsWhereNoSessionHasTheKeyboard) {
+    // A session that is not connected shows a card: the shortcuts are as on the other screens.
+    SshHarness ssh(*app);
+    ssh.status->set(SessionStatus::failed("refused"));
     on_session_screen(ConnectionKind::Ssh);
+    app->push_hit_region({0, 0, 50, 50}, UiCommand::plain(K::NewConnectionForm));
+    move_to(10, 10);
+    EXPECT_EQ(app->tooltip.target()->text, "Add connection (Ctrl+N)");
     EXPECT_TRUE(send(ev::character_key("w"), CONTROL));
     EXPECT_FALSE(app->session.active());
-    EXPECT_EQ(app->screen, Screen::list());
+    EXPECT_TRUE(ssh.sent().empty());
+
+    // Connected, the tooltip names the shortcut that works there.
+    SshHarness live(*app);
+    on_session_screen(ConnectionKind::Ssh);
+    move_to(20, 20);
+    EXPECT_EQ(app->tooltip.target()->text, "Add connection (Ctrl+Shift+N)");
+    app->screen = Screen::list();
+    move_to(10, 10);
+    EXPECT_EQ(app->tooltip.target()->text, "Add connection (Ctrl+N)");
+    EXPECT_TRUE(send(ev::character_key("N"), CONTROL_SHIFT)) << "Shift changes nothing off the session screen";
+    EXPECT_EQ(app->screen, Screen::new_form());
 }
 
 TEST_F(Input, SshKeysReachTheShellOnlyWhileConnectedOnTheSessionScreen) {
@@ -425,11 +467,19 @@ TEST_F(Input, DeviceSessionTakesKeysByPhysicalKeyOnEveryScreen) {
     EXPECT_TRUE(send(escape()));
     EXPECT_EQ(device_inputs(*app), std::vector<Di>{Di::key(true, 1)});
     EXPECT_EQ(app->screen.kind, Screen::Kind::Session);
+    // On its screen Control+W is the device's; Control+Shift+W is the application's.
+    EXPECT_TRUE(send(letter('w'), CONTROL));
+    EXPECT_EQ(device_inputs(*app), std::vector<Di>{Di::key(true, 17)});
 
     // A dialog keeps the keys.
     app->request_connect(id_of("Workshop Laptop"));
     ASSERT_TRUE(app->confirmation);
     send(letter('a'));
+    EXPECT_TRUE(device_inputs(*app).empty());
+
+    app->confirmation.reset();
+    EXPECT_TRUE(send(letter('w'), CONTROL_SHIFT));
+    EXPECT_FALSE(app->session.active());
     EXPECT_TRUE(device_inputs(*app).empty());
 }
 

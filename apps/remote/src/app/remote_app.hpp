@@ -78,6 +78,9 @@ public:
     void start_session(const Uuid& id);
     // Ends whatever session there is and shows the list.
     void end_session();
+    // Whether the session screen shows a connected session: it takes the keyboard, and the
+    // application's own shortcuts take Control+Shift there.
+    bool session_has_keyboard() const { return screen.kind == Screen::Kind::Session && session.connected(); }
     // 1.0 (open) or 0.0 (closed): where the navigation flap is heading.
     double flap_target() const;
     // Whether the navigation flap is open: as the person chose, else open on a wide window.

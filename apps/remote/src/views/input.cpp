@@ -28,7 +28,8 @@ const HitRegion* topmost_region(const std::vector<HitRegion>& regions, zavo_ui::
 std::optional<std::string> hover_tooltip_text(const RemoteApp& app, const UiCommand& command) {
     switch (command.kind) {
         case Kind::ShowConnections: return "Connections";
-        case Kind::NewConnectionForm: return "Add connection (Ctrl+N)";
+        case Kind::NewConnectionForm:
+            return app.session_has_keyboard() ? "Add connection (Ctrl+Shift+N)" : "Add connection (Ctrl+N)";
         case Kind::ToggleFavorite: {
             const SavedConnection* c = command.id() ? find_connection(app.connections, *command.id()) : nullptr;
             if (!c) return std::nullopt;
@@ -145,6 +146,9 @@ private:
     }
 
     void key(const ev::Key& key) {
+        // A connected session on its screen takes every key but the application's shortcuts.
+        const bool remote = app_.session_has_keyboard() && !app_.confirmation;
+        if (remote && key.pressed() && shortcut(key)) return;
         if (forward_to_device(key)) return;
         if (!key.pressed()) return;
         if (app_.confirmation) {
@@ -152,7 +156,7 @@ private:
             if (key.is_named(ev::NamedKey::Enter)) return done_with(UiCommand::plain(Kind::Confirm));
             return route_to_input();
         }
-        if (shortcut(key)) return;
+        if (!remote && shortcut(key)) return;
         if (key.is_named(ev::NamedKey::Escape) && app_.session.fullscreen()) return escape();
         if (forward_to_session(key)) return;
         if (key.character()) {
@@ -184,9 +188,13 @@ private:
         return false;
     }
 
+    // Control or Super with N, F or W; Control+Shift where a session has the keyboard, as
+    // terminal emulators take theirs.
     bool shortcut(const ev::Key& key) {
         const std::string* character = key.character();
-        if (!character || !(modifiers_.control() || modifiers_.super_key())) return false;
+        const bool held = app_.session_has_keyboard() ? modifiers_.control() && modifiers_.shift()
+                                                      : modifiers_.control() || modifiers_.super_key();
+        if (!character || !held) return false;
         std::string lower = *character;
         std::ranges::transform(lower, lower.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; });
         if (lower == "n") {

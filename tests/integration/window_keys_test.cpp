@@ -1,0 +1,123 @@
+// Keys in the real window, sent through X with xdotool as a person presses them: the bytes an SSH
+// session's shell receives (recorded raw by `cat` in the remote shell), and that moving around
+// the window keeps the session.
+#include <gtest/gtest.h>
+
+#include <fmt/format.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "support/saved_connection.hpp"
+#include "tests/integration/remote_window.hpp"
+#include "tests/integration/ssh_server.hpp"
+
+namespace {
+
+using namespace remote;
+using namespace std::chrono_literals;
+using test_support::saved;
+using window_test::RemoteWindow;
+
+template <typename Pred>
+bool eventually(Pred pred, std::chrono::milliseconds timeout = 20s) {
+    return test_support::eventually(std::move(pred), timeout, 50ms);
+}
+
+std::string hex(const std::string& bytes) {
+    std::string out;
+    for (unsigned char b : bytes) out += fmt::format("{:02x} ", b);
+    return out;
+}
+
+// A connected SSH session in the window to the private server, and a folder its shell writes.
+class WindowSshKeys : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (auto why = window_test::unavailable(); !why.empty()) GTEST_SKIP() << why;
+        if (auto why = ssh_test::SshServer::unavailable(); !why.empty()) GTEST_SKIP() << why;
+        server = std::make_unique<ssh_test::SshServer>();
+        server->trust();
+        ::chmod(out.path().c_str(), 0777);  // the session's account writes there
+        window = std::make_unique<RemoteWindow>(
+            std::vector{saved("Lab shell", ConnectionKind::Ssh, "127.0.0.1", server->port(), server->user(),
+                              AuthKind::PublicKey)},
+            std::vector<std::string>{"REMOTE_LIVE_SESSIONS=", "REMOTE_SSH_KNOWN_HOSTS=" + server->store().string(),
+                                     "REMOTE_SSH_KEY=" + server->client_key().string()});
+        ASSERT_TRUE(window->ok()) << test_support::read_text(window->log());
+        window->open_selected();
+        ASSERT_TRUE(connected()) << test_support::read_text(window->log()) << test_support::read_text(server->log());
+    }
+
+    bool connected() {
+        return eventually([&] { return window->shows_connected_session("window-ssh-keys"); });
+    }
+    std::filesystem::path file(const std::string& name) const { return out.path() / name; }
+    // Runs a command in the remote shell and waits for the file it writes.
+    std::string shell_writes(const std::string& command, const std::string& name) {
+        window->type(command + " > " + file(name).string());
+        window->key("Return");
+        std::string text;
+        eventually([&] { return !(text = test_support::read_text(file(name))).empty(); });
+        return text;
+    }
+    // From here on the shell's terminal is raw and what reaches it is appended to "keys".
+    void record_keys() {
+        window->type("stty raw -echo; : > " + file("ready").string() + "; cat > " + file("keys").string());
+        window->key("Return");
+        ASSERT_TRUE(eventually([&] { return std::filesystem::exists(file("ready")); }));
+    }
+    // The bytes the shell received after `keys` (xdotool's names), once they are all there.
+    std::string received_after(const std::string& keys, std::size_t expected) {
+        const std::size_t before = test_support::read_text(file("keys")).size();
+        window->key(keys);
+        std::string got;
+        eventually([&] { return (got = test_support::read_text(file("keys")).substr(before)).size() >= expected; },
+                   5s);
+        return got;
+    }
+
+    test_support::TempDir out{"remote-window-keys-"};
+    std::unique_ptr<ssh_test::SshServer> server;
+    std::unique_ptr<RemoteWindow> window;
+};
+
+TEST_F(WindowSshKeys, LeavingForTheListAndConnectingAgainReturnsToTheSameShell) {
+    const std::string pid = shell_writes("echo $$", "pid-before");
+    ASSERT_FALSE(pid.empty());
+    // Control+Shift+F shows the list with the search field; Escape leaves the field, Enter
+    // connects the selected row: its session's screen comes back.
+    window->key("ctrl+shift+f");
+    EXPECT_TRUE(eventually([&] { return !window->shows_connected_session("window-ssh-keys"); }));
+    window->key("Escape");
+    window->key("Return");
+    ASSERT_TRUE(connected());
+    EXPECT_EQ(shell_writes("echo $$", "pid-after"), pid) << "the same shell";
+}
+
+TEST_F(WindowSshKeys, KeysArriveAsXtermSendsThem) {
+    record_keys();
+    const struct {
+        const char* keys;
+        std::string bytes;
+    } cases[] = {
+        {"a", "a"},
+        {"ctrl+c", "\x03"},
+        // The application's shortcuts take Control+Shift in a session: these are the shell's.
+        {"ctrl+w", "\x17"},
+        {"ctrl+n", "\x0e"},
+        {"ctrl+f", "\x06"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(hex(received_after(c.keys, c.bytes.size())), hex(c.bytes)) << c.keys;
+        EXPECT_TRUE(window->shows_connected_session("window-ssh-keys")) << c.keys;
+    }
+    const std::string before = test_support::read_text(file("keys"));
+    window->key("ctrl+shift+w");
+    EXPECT_TRUE(eventually([&] {
+        return window_test::log_has(server->log().string(), "Disconnected from user " + server->user());
+    })) << test_support::read_text(server->log());
+    EXPECT_EQ(hex(test_support::read_text(file("keys"))), hex(before)) << "nothing reached the shell";
+}
+
+}  // namespace
