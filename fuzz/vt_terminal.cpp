@@ -81,6 +81,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (std::size_t r = 0; r < terminal.rows(); ++r)
         if (terminal.row(r).size() != terminal.cols()) std::abort();
 
+    // However the bytes are split, the terminal shows the same.
+    remote::Terminal whole_terminal(data[0] % 100, data[1] % 40);
+    whole_terminal.feed(std::span<const uint8_t>(data + 2, size - 2));
+    if (whole_terminal.cursor_row() != terminal.cursor_row() || whole_terminal.cursor_col() != terminal.cursor_col() ||
+        whole_terminal.wrap_pending() != terminal.wrap_pending() || whole_terminal.take_replies() != terminal.take_replies())
+        std::abort();
+    for (std::size_t r = 0; r < terminal.rows(); ++r) {
+        const auto a = terminal.row(r), b = whole_terminal.row(r);
+        for (std::size_t c = 0; c < terminal.cols(); ++c) {
+            if (!(a[c] == b[c]) || terminal.marks(r, c) != whole_terminal.marks(r, c)) std::abort();
+            // A wide character's halves stay together.
+            const bool tail = a[c].has(remote::cell_flag::kWideTail);
+            const bool head_before = c > 0 && a[c - 1].has(remote::cell_flag::kWide);
+            if (tail != head_before) std::abort();
+        }
+    }
+
     // However the bytes are split, the parser reports the same.
     remote::vt::Parser whole_parser, bytewise_parser;
     Digest whole, bytewise;

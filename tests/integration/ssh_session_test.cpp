@@ -1,5 +1,6 @@
 // SSH sessions against a real OpenSSH server started by the fixture.
 #include <fstream>
+#include <tuple>
 
 #include "support/threads.hpp"
 #include "support/wait.hpp"
@@ -196,10 +197,10 @@ TEST_F(SshSessionTest, EveryKeyEchoesWithoutAStall) {
     auto slowest = std::chrono::steady_clock::duration::zero();
     for (int i = 0; i < kKeys; ++i) {
         const auto& t = session.terminal;
-        const std::pair before{t.cursor_row(), t.cursor_col()};
+        const std::tuple before{t.cursor_row(), t.cursor_col(), t.wrap_pending()};
         const auto sent = std::chrono::steady_clock::now();
         ASSERT_TRUE(session.send_text(std::string(1, char('a' + i % 26))));
-        const auto echoed = [&] { return std::pair{t.cursor_row(), t.cursor_col()} != before; };
+        const auto echoed = [&] { return std::tuple{t.cursor_row(), t.cursor_col(), t.wrap_pending()} != before; };
         ASSERT_TRUE(wait_until(session, echoed, 10s, 100us)) << "key " << i << " never echoed";
         const auto took = std::chrono::steady_clock::now() - sent;
         slowest = std::max(slowest, took);

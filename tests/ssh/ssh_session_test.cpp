@@ -140,7 +140,8 @@ TEST(SshSessionOutput, PumpFeedsEveryWaitingChunkInOrder) {
     EXPECT_FALSE(h.session->pump_output());
     const auto row = h.session->terminal.row(0);
     EXPECT_EQ(row[0].character, U'h');
-    EXPECT_EQ(row[5], (TerminalCell{U'X', TerminalColour::palette(1), false}));
+    EXPECT_EQ(row[5].character, U'X');
+    EXPECT_EQ(row[5].colour, TerminalColour::palette(1));
 
     // After the worker is gone the remaining chunks still arrive, then nothing, without failing.
     ASSERT_TRUE(h.output_tx.try_send(SshChunk{'!'}));

@@ -187,7 +187,8 @@ TEST_F(SessionScreen, OutputWaitsWhileAnotherScreenShows) {
 
 TEST_F(SessionScreen, TrimmedRowsAndRunsOfLikeCells) {
     auto cell = [](char32_t c, std::uint8_t colour = 0xFF, bool bold = false) {
-        return TerminalCell{c, colour == 0xFF ? TerminalColour() : TerminalColour::palette(colour), bold};
+        return TerminalCell{c, colour == 0xFF ? TerminalColour() : TerminalColour::palette(colour), {},
+                            std::uint16_t(bold ? cell_flag::kBold : 0)};
     };
     using Row = std::vector<TerminalCell>;
     struct Case {

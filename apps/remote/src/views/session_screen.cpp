@@ -122,7 +122,7 @@ void paint_header(RemoteApp& app, const PaintContext& ctx, const SavedConnection
     ctx.draw_text(detail, x0 + 40.0 + name.width, ym - detail_box.height / 2.0, 12.0f, 0, colors.text_secondary);
 }
 
-bool same_style(const TerminalCell& a, const TerminalCell& b) { return a.bold == b.bold && a.colour == b.colour; }
+bool same_style(const TerminalCell& a, const TerminalCell& b) { return a.bold() == b.bold() && a.colour == b.colour; }
 
 void append_utf8(std::string& out, char32_t c) {
     char buf[U8_MAX_LENGTH];
@@ -151,12 +151,13 @@ void paint_terminal(const PaintContext& ctx, const Terminal& terminal, const Rec
             std::size_t end = start + 1;
             while (end < row.size() && same_style(row[end], row[start])) ++end;
             text.clear();
-            for (std::size_t i = start; i < end; ++i) append_utf8(text, row[i].character);
+            for (std::size_t i = start; i < end; ++i)
+                if (!row[i].has(cell_flag::kWideTail)) append_utf8(text, row[i].character);
             const TerminalColour colour = row[start].colour;
-            const zavo_ui::Color& color = colour.is_default()
-                                              ? palette.foreground
-                                              : palette.colors[std::min<std::size_t>(colour.index(), 15)];
-            zavo_ui::TextStyle style = zavo_ui::TextStyle::of_size(GRID_TEXT_SIZE, row[start].bold ? 3 : 0);
+            const zavo_ui::Color& color = colour.is_palette()
+                                              ? palette.colors[std::min<std::size_t>(colour.index(), 15)]
+                                              : palette.foreground;
+            zavo_ui::TextStyle style = zavo_ui::TextStyle::of_size(GRID_TEXT_SIZE, row[start].bold() ? 3 : 0);
             style.family = zavo_ui::FontFamily::Mono;
             ctx.text.draw_styled(ctx.scene, ctx.transform.pre_translate(x, y), text, style, color);
             x += CELL_WIDTH * static_cast<double>(end - start);

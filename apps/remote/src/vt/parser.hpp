@@ -6,10 +6,15 @@
 //
 // The input is UTF-8, not 8-bit: where this parser departs from the DEC machine on purpose, a
 // comment starting "Unlike DEC" says how, at the place it happens.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace remote::vt {
 
@@ -61,7 +66,9 @@ private:
 using Intermediates = std::span<const std::uint8_t>;
 using OscParams = std::span<const std::span<const std::uint8_t>>;
 
-// Does nothing for every callback; performers derive from it and hide what they handle.
+// Does nothing for every callback; performers derive from it and hide what they handle. A
+// performer may also take runs of printable ASCII at once, as print_ascii(span of bytes);
+// without it each character of a run goes to print.
 struct NullPerformer {
     void print(char32_t) {}
     void execute(std::uint8_t) {}
@@ -101,6 +108,10 @@ private:
         SosPmApcString,
     };
 
+    template <typename P>
+    static void print_run(P& p, const std::uint8_t* begin, const std::uint8_t* end);
+    template <typename P>
+    const std::uint8_t* plain_csi(P& p, const std::uint8_t* esc, const std::uint8_t* end);
     template <typename P>
     void ground_utf8(P& p, std::uint8_t b);
     template <typename P>
@@ -205,19 +216,85 @@ private:
     std::uint8_t utf8_hi_ = 0xBF;
 };
 
+// The end of the run of printable ASCII (0x20-0x7E) that starts at `it`.
+inline const std::uint8_t* printable_end(const std::uint8_t* it, const std::uint8_t* end) {
+#if defined(__SSE2__)
+    const __m128i below = _mm_set1_epi8(0x20);
+    const __m128i above = _mm_set1_epi8(0x7E);
+    while (end - it >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(it));
+        // Signed compares: bytes from 0x80 are negative, so below 0x20 too.
+        const __m128i outside = _mm_or_si128(_mm_cmplt_epi8(v, below), _mm_cmpgt_epi8(v, above));
+        const unsigned mask = unsigned(_mm_movemask_epi8(outside));
+        if (mask != 0) return it + __builtin_ctz(mask);
+        it += 16;
+    }
+#endif
+    while (it != end && *it >= 0x20 && *it < 0x7F) ++it;
+    return it;
+}
+
+template <typename P>
+void Parser::print_run(P& p, const std::uint8_t* begin, const std::uint8_t* end) {
+    if constexpr (requires { p.print_ascii(std::span<const std::uint8_t>(begin, end)); }) {
+        p.print_ascii(std::span<const std::uint8_t>(begin, end));
+    } else {
+        for (; begin != end; ++begin) p.print(char32_t(*begin));
+    }
+}
+
+// A whole CSI sequence of the common shape (an optional private marker, digits and ';', a
+// final byte) that starts at `esc` within this input is dispatched at once, as the state machine
+// would; the end of the sequence, or nothing when it is of another shape or not whole here.
+template <typename P>
+const std::uint8_t* Parser::plain_csi(P& p, const std::uint8_t* esc, const std::uint8_t* end) {
+    const std::uint8_t* q = esc + 1;
+    if (end - q < 2 || *q != '[') return nullptr;
+    ++q;
+    clear();
+    if (*q >= 0x3C && *q <= 0x3F) intermediates_[n_intermediates_++] = *q++;
+    unsigned value = 0;
+    for (; q != end; ++q) {
+        const std::uint8_t b = *q;
+        if (b >= '0' && b <= '9') {
+            value = std::min(value * 10u + unsigned(b - '0'), 0xFFFFu);
+        } else if (b == ';') {
+            // Sequences that come near the bounds take the long way.
+            if (params_.len() + 2 >= kMaxParams) return nullptr;
+            params_.push(std::uint16_t(value));
+            value = 0;
+        } else if (b >= 0x40 && b <= 0x7E) {
+            params_.push(std::uint16_t(value));
+            p.csi_dispatch(params_, Intermediates(intermediates_.data(), n_intermediates_), false, char(b));
+            return q + 1;
+        } else {
+            return nullptr;
+        }
+    }
+    return nullptr;
+}
+
 template <typename P>
 void Parser::advance(P& p, std::span<const std::uint8_t> bytes) {
     const std::uint8_t* it = bytes.data();
     const std::uint8_t* end = it + bytes.size();
     while (it != end) {
         if (state_ == State::Ground && utf8_need_ == 0) {
-            // Plain text is the common case: keep it, and whole two- and three-byte characters,
-            // in a tight loop; everything else goes byte by byte.
+            // Plain text is the common case: runs of printable ASCII are found by a bulk scan,
+            // and C0 controls, plain CSI sequences and whole UTF-8 characters decoded in a
+            // tight loop; everything else goes byte by byte.
             std::uint8_t b = *it;
             for (;;) {
                 if (b >= 0x20 && b < 0x7F) {
-                    p.print(char32_t(b));
+                    const std::uint8_t* run_end = printable_end(it + 1, end);
+                    print_run(p, it, run_end);
+                    it = run_end;
+                } else if (b < 0x20 && b != 0x1B) {
+                    // CAN and SUB too: in the ground state they only execute.
+                    p.execute(b);
                     ++it;
+                } else if (const std::uint8_t* next = b == 0x1B ? plain_csi(p, it, end) : nullptr) {
+                    it = next;
                 } else if (b >= 0xC2 && b <= 0xDF && end - it >= 2 && (it[1] & 0xC0) == 0x80) {
                     char32_t cp = (char32_t(b & 0x1F) << 6) | (it[1] & 0x3F);
                     if (cp <= 0x9F) {
@@ -230,6 +307,12 @@ void Parser::advance(P& p, std::span<const std::uint8_t> bytes) {
                            (it[2] & 0xC0) == 0x80) {
                     p.print((char32_t(b & 0x0F) << 12) | (char32_t(it[1] & 0x3F) << 6) | (it[2] & 0x3F));
                     it += 3;
+                } else if (b >= 0xF0 && b <= 0xF4 && end - it >= 4 && (it[1] & 0xC0) == 0x80 &&
+                           (it[2] & 0xC0) == 0x80 && (it[3] & 0xC0) == 0x80 && (b != 0xF0 || it[1] >= 0x90) &&
+                           (b != 0xF4 || it[1] <= 0x8F)) {
+                    p.print((char32_t(b & 0x07) << 18) | (char32_t(it[1] & 0x3F) << 12) | (char32_t(it[2] & 0x3F) << 6) |
+                            (it[3] & 0x3F));
+                    it += 4;
                 } else {
                     break;
                 }
