@@ -290,9 +290,14 @@ void Parser::advance(P& p, std::span<const std::uint8_t> bytes) {
                     print_run(p, it, run_end);
                     it = run_end;
                 } else if (b < 0x20 && b != 0x1B) {
-                    // CAN and SUB too: in the ground state they only execute.
+                    // CAN and SUB too: in the ground state they only execute. A line end is
+                    // mostly CR LF.
                     p.execute(b);
                     ++it;
+                    if (b == '\r' && it != end && *it == '\n') {
+                        p.execute(*it);
+                        ++it;
+                    }
                 } else if (const std::uint8_t* next = b == 0x1B ? plain_csi(p, it, end) : nullptr) {
                     it = next;
                 } else if (b >= 0xC2 && b <= 0xDF && end - it >= 2 && (it[1] & 0xC0) == 0x80) {

@@ -252,12 +252,10 @@ void Terminal::print_ascii(std::span<const std::uint8_t> text) {
         Row& row = line(cursor_.row);
         const std::size_t col = cursor_.col;
         const std::size_t n = std::min<std::size_t>(std::size_t(end - p), cols_ - col);
-        TerminalCell* out = row.cells.data() + col;
-        if ((out[0].flags | out[n - 1].flags) & (kWide | kWideTail)) {
-            split_wide_at(row, col);
-            split_wide_at(row, col + n - 1);
-        }
+        split_wide_at(row, col);
+        split_wide_at(row, col + n - 1);
         drop_marks(row, col, col + n);
+        TerminalCell* out = row.cells.data() + col;
         for (std::size_t i = 0; i < n; ++i) {
             out[i] = pen;
             out[i].character = p[i];
@@ -323,19 +321,15 @@ void Terminal::join_previous(char32_t mark) {
     }
 }
 
-// Writing over either half of a two-cell character leaves the other half a plain space.
-void Terminal::split_wide_at(Row& row, std::size_t col) {
-    if (col >= cols_) return;
+void Terminal::unpair(Row& row, std::size_t col) {
     TerminalCell& cell = row.cells[col];
     std::size_t other;
     if (cell.has(kWideTail)) {
         if (col == 0) return;
         other = col - 1;
-    } else if (cell.has(kWide)) {
+    } else {
         if (col + 1 >= cols_) return;
         other = col + 1;
-    } else {
-        return;
     }
     drop_marks(row, other, other + 1);
     TerminalCell& half = row.cells[other];
@@ -344,8 +338,7 @@ void Terminal::split_wide_at(Row& row, std::size_t col) {
     cell.flags &= ~(kWide | kWideTail);
 }
 
-void Terminal::drop_marks(Row& row, std::size_t from, std::size_t to) {
-    if (row.marks.empty()) return;
+void Terminal::erase_marks(Row& row, std::size_t from, std::size_t to) {
     std::erase_if(row.marks, [&](const Mark& m) {
         if (m.col < from || m.col >= to) return false;
         row.cells[m.col].flags &= ~kMarks;

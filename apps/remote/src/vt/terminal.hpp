@@ -172,8 +172,16 @@ private:
     void erase(std::size_t r, std::size_t from, std::size_t to);
     void insert_cells(std::size_t n);
     void delete_cells(std::size_t n);
-    void split_wide_at(Row& row, std::size_t col);
-    void drop_marks(Row& row, std::size_t from, std::size_t to);
+    // Writing over either half of a two-cell character leaves the other half a plain space.
+    void split_wide_at(Row& row, std::size_t col) {
+        if (col < cols_ && (row.cells[col].flags & (cell_flag::kWide | cell_flag::kWideTail))) unpair(row, col);
+    }
+    void unpair(Row& row, std::size_t col);
+    // The combining characters of cells from..to-1 go.
+    void drop_marks(Row& row, std::size_t from, std::size_t to) {
+        if (!row.marks.empty()) erase_marks(row, from, to);
+    }
+    void erase_marks(Row& row, std::size_t from, std::size_t to);
     void move_to(std::size_t row, std::size_t col);
     void move_to_origin_relative(std::size_t row, std::size_t col);
     std::size_t row_up(std::size_t n) const;
