@@ -4,19 +4,33 @@ JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 CONFIGURE = cmake -S . -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 
-.PHONY: all deps build run test bench screenshots check-sanitize check-tsan fuzz clean
+.PHONY: all deps configure build run test bench screenshots check-sanitize check-tsan fuzz clean
 
 all: build
 
 deps:
 	@scripts/install-deps
 
-build: deps
+configure: deps
 	@$(CONFIGURE) -B $(BUILD) >/dev/null
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
-	$(BUILD)/remote $(ARGS)
+# `make run` grants live SSH and VNC sessions (REMOTE_LIVE_SESSIONS=1) unless the caller set
+# REMOTE_LIVE_SESSIONS to anything, even the empty text (which grants them too); LIVE=0
+# starts without them.
+ifeq ($(origin REMOTE_LIVE_SESSIONS),undefined)
+RUN_ENV = REMOTE_LIVE_SESSIONS=1
+endif
+ifeq ($(LIVE),0)
+RUN_ENV = -u REMOTE_LIVE_SESSIONS
+endif
+
+# Only the program: the tests and benchmarks are built by `make build` and `make test`.
+run: configure
+	cmake --build $(BUILD) --target remote -j $(JOBS)
+	env $(RUN_ENV) $(BUILD)/remote $(ARGS)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
