@@ -70,6 +70,7 @@ struct Modifiers {
     static constexpr std::uint8_t CONTROL = 1 << 1;
     static constexpr std::uint8_t ALT = 1 << 2;
     static constexpr std::uint8_t SUPER = 1 << 3;  // the logo key
+    static constexpr std::uint8_t NUM_LOCK = 1 << 4;  // a state, with key events only
 
     std::uint8_t bits = 0;
 
@@ -77,6 +78,7 @@ struct Modifiers {
     constexpr bool control() const { return bits & CONTROL; }
     constexpr bool alt() const { return bits & ALT; }
     constexpr bool super_key() const { return bits & SUPER; }
+    constexpr bool num_lock() const { return bits & NUM_LOCK; }
     friend bool operator==(const Modifiers&, const Modifiers&) = default;
 };
 

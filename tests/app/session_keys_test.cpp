@@ -20,52 +20,191 @@ ev::Key key_with_text(ev::LogicalKey logical, std::optional<std::string> text) {
 
 }  // namespace
 
-TEST(SshKeyBytes, NamedKeysSendTheirSequences) {
-    const std::vector<std::pair<NamedKey, std::string>> table = {
-        {NamedKey::Enter, "\r"},         {NamedKey::Tab, "\t"},           {NamedKey::Space, " "},
-        {NamedKey::ArrowUp, "\x1b[A"},   {NamedKey::ArrowDown, "\x1b[B"}, {NamedKey::ArrowRight, "\x1b[C"},
-        {NamedKey::ArrowLeft, "\x1b[D"}, {NamedKey::End, "\x1b[F"},       {NamedKey::Home, "\x1b[H"},
-        {NamedKey::Backspace, "\x7f"},   {NamedKey::Delete, "\x1b[3~"},   {NamedKey::Escape, "\x1b"},
+// The bytes below are what xterm 379 sends for the same keys (metaSendsEscape on, as Alt is
+// here), recorded raw from a shell under Xvfb.
+TEST(SshKeyBytes, EditingAndFunctionKeysInBothCursorModes) {
+    const ev::Modifiers SHIFT{ev::Modifiers::SHIFT}, ALT{ev::Modifiers::ALT};
+    const ev::Modifiers ALL{ev::Modifiers::SHIFT | ev::Modifiers::ALT | ev::Modifiers::CONTROL};
+    struct Case {
+        NamedKey key;
+        ev::Modifiers modifiers;
+        std::string normal;
+        std::string application;  // DECCKM set
+    } cases[] = {
+        {NamedKey::ArrowUp, NONE, "\x1b[A", "\x1bOA"},
+        {NamedKey::ArrowDown, NONE, "\x1b[B", "\x1bOB"},
+        {NamedKey::ArrowRight, NONE, "\x1b[C", "\x1bOC"},
+        {NamedKey::ArrowLeft, NONE, "\x1b[D", "\x1bOD"},
+        {NamedKey::Home, NONE, "\x1b[H", "\x1bOH"},
+        {NamedKey::End, NONE, "\x1b[F", "\x1bOF"},
+        // Modified, the cursor keys take CSI 1;m in both modes.
+        {NamedKey::ArrowUp, SHIFT, "\x1b[1;2A", "\x1b[1;2A"},
+        {NamedKey::ArrowRight, ALT, "\x1b[1;3C", "\x1b[1;3C"},
+        {NamedKey::ArrowLeft, CONTROL, "\x1b[1;5D", "\x1b[1;5D"},
+        {NamedKey::ArrowDown, CONTROL_SHIFT, "\x1b[1;6B", "\x1b[1;6B"},
+        {NamedKey::ArrowLeft, ALL, "\x1b[1;8D", "\x1b[1;8D"},
+        {NamedKey::Home, SHIFT, "\x1b[1;2H", "\x1b[1;2H"},
+        {NamedKey::End, CONTROL, "\x1b[1;5F", "\x1b[1;5F"},
+        {NamedKey::Insert, NONE, "\x1b[2~", "\x1b[2~"},
+        {NamedKey::Delete, NONE, "\x1b[3~", "\x1b[3~"},
+        {NamedKey::PageUp, NONE, "\x1b[5~", "\x1b[5~"},
+        {NamedKey::PageDown, NONE, "\x1b[6~", "\x1b[6~"},
+        {NamedKey::Insert, ALT, "\x1b[2;3~", "\x1b[2;3~"},
+        {NamedKey::Delete, SHIFT, "\x1b[3;2~", "\x1b[3;2~"},
+        {NamedKey::PageDown, CONTROL, "\x1b[6;5~", "\x1b[6;5~"},
+        {NamedKey::PageUp, SHIFT, "\x1b[5;2~", "\x1b[5;2~"},  // xterm keeps this one to scroll
+        {NamedKey::F1, NONE, "\x1bOP", "\x1bOP"},
+        {NamedKey::F4, NONE, "\x1bOS", "\x1bOS"},
+        {NamedKey::F1, SHIFT, "\x1b[1;2P", "\x1b[1;2P"},
+        {NamedKey::F2, CONTROL, "\x1b[1;5Q", "\x1b[1;5Q"},
+        {NamedKey::F3, ALT, "\x1b[1;3R", "\x1b[1;3R"},
+        {NamedKey::F5, NONE, "\x1b[15~", "\x1b[15~"},
+        {NamedKey::F6, NONE, "\x1b[17~", "\x1b[17~"},
+        {NamedKey::F7, NONE, "\x1b[18~", "\x1b[18~"},
+        {NamedKey::F8, NONE, "\x1b[19~", "\x1b[19~"},
+        {NamedKey::F9, NONE, "\x1b[20~", "\x1b[20~"},
+        {NamedKey::F10, NONE, "\x1b[21~", "\x1b[21~"},
+        {NamedKey::F11, NONE, "\x1b[23~", "\x1b[23~"},
+        {NamedKey::F12, NONE, "\x1b[24~", "\x1b[24~"},
+        {NamedKey::F5, SHIFT, "\x1b[15;2~", "\x1b[15;2~"},
+        {NamedKey::F12, CONTROL, "\x1b[24;5~", "\x1b[24;5~"},
+        {NamedKey::ContextMenu, NONE, "\x1b[29~", "\x1b[29~"},
+        // Keys that are not cursor keys ignore the mode.
+        {NamedKey::Tab, NONE, "\t", "\t"},
+        {NamedKey::Tab, SHIFT, "\x1b[Z", "\x1b[Z"},
+        {NamedKey::Tab, CONTROL, "\t", "\t"},
+        {NamedKey::Tab, ALT, "\x1b\t", "\x1b\t"},
+        {NamedKey::Enter, NONE, "\r", "\r"},
+        {NamedKey::Enter, CONTROL, "\r", "\r"},
+        {NamedKey::Enter, ALT, "\x1b\r", "\x1b\r"},
+        {NamedKey::Backspace, NONE, "\x7f", "\x7f"},
+        {NamedKey::Backspace, SHIFT, "\x7f", "\x7f"},
+        {NamedKey::Backspace, CONTROL, "\b", "\b"},
+        {NamedKey::Backspace, ALT, "\x1b\x7f", "\x1b\x7f"},
+        {NamedKey::Escape, NONE, "\x1b", "\x1b"},
+        {NamedKey::Escape, ALT, "\x1b\x1b", "\x1b\x1b"},
+        {NamedKey::Space, NONE, " ", " "},
+        {NamedKey::Space, SHIFT, " ", " "},
+        {NamedKey::Space, CONTROL, std::string(1, '\0'), std::string(1, '\0')},
+        {NamedKey::Space, ALT, "\x1b ", "\x1b "},
     };
-    for (const auto& [key, bytes] : table) {
-        EXPECT_EQ(ssh_key_bytes(key), bytes) << int(key);
-        // Control does not change a named key.
-        EXPECT_EQ(ssh_bytes_for_key(ev::named_key(key), CONTROL), bytes) << int(key);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "key " << int(c.key) << " modifiers " << int(c.modifiers.bits));
+        EXPECT_EQ(ssh_bytes_for_key(ev::named_key(c.key), c.modifiers), c.normal);
+        EXPECT_EQ(ssh_bytes_for_key(ev::named_key(c.key), c.modifiers, {.application_cursor = true}), c.application);
     }
-    for (NamedKey key : {NamedKey::PageUp, NamedKey::PageDown, NamedKey::Insert, NamedKey::F1, NamedKey::Shift}) {
-        EXPECT_EQ(ssh_key_bytes(key), std::nullopt) << int(key);
+    // F13-F24 arrive without a logical key: the physical key says which.
+    EXPECT_EQ(ssh_bytes_for_key(key_event(KeyCode::F13, ev::OtherKey{}, std::nullopt), NONE), "\x1b[25~");
+    EXPECT_EQ(ssh_bytes_for_key(key_event(KeyCode::F16, ev::OtherKey{}, std::nullopt), NONE), "\x1b[29~");
+    EXPECT_EQ(ssh_bytes_for_key(key_event(KeyCode::F24, ev::OtherKey{}, std::nullopt), CONTROL), "\x1b[45;5~");
+    // Keys that send nothing.
+    for (NamedKey key : {NamedKey::Shift, NamedKey::Control, NamedKey::Alt, NamedKey::Super, NamedKey::CapsLock,
+                         NamedKey::NumLock, NamedKey::PrintScreen, NamedKey::Pause})
         EXPECT_EQ(ssh_bytes_for_key(ev::named_key(key), NONE), std::nullopt) << int(key);
-    }
 }
 
-TEST(SshKeyBytes, ControlLettersTextAndFallbacks) {
+TEST(SshKeyBytes, ControlAndAltOnCharacters) {
+    const ev::Modifiers ALT{ev::Modifiers::ALT};
+    const ev::Modifiers CONTROL_ALT{ev::Modifiers::CONTROL | ev::Modifiers::ALT};
+    // The character as the key delivers it with Control held: the text is gone, the key is the
+    // (shifted) character.
+    auto held = [](const char* c) { return key_with_text(ev::CharacterKey{c}, std::nullopt); };
     struct Case {
         ev::Key key;
         ev::Modifiers modifiers;
         std::optional<std::string> bytes;
     };
     const std::vector<Case> cases = {
-        {ev::character_key("a"), CONTROL, "\x01"},
-        {ev::character_key("c"), CONTROL, "\x03"},
-        {ev::character_key("Z"), CONTROL_SHIFT, "\x1a"},
-        {ev::character_key("n"), CONTROL, "\x0e"},
-        // Super alone types the text; only Control makes control bytes.
+        {held("a"), CONTROL, "\x01"},
+        {held("A"), CONTROL_SHIFT, "\x01"},
+        {held("z"), CONTROL, "\x1a"},
+        {held("@"), CONTROL_SHIFT, std::string(1, '\0')},
+        {held("2"), CONTROL, std::string(1, '\0')},
+        {held("["), CONTROL, "\x1b"},
+        {held("\\"), CONTROL, "\x1c"},
+        {held("]"), CONTROL, "\x1d"},
+        {held("^"), CONTROL_SHIFT, "\x1e"},
+        {held("6"), CONTROL, "\x1e"},
+        {held("_"), CONTROL_SHIFT, "\x1f"},
+        {held("?"), CONTROL_SHIFT, "\x7f"},
+        {held("/"), CONTROL, "\x1f"},
+        {held("3"), CONTROL, "\x1b"},
+        {held("8"), CONTROL, "\x7f"},
+        {held("`"), CONTROL, std::string(1, '\0')},
+        // Control leaves these alone.
+        {held("1"), CONTROL, "1"},
+        {held("-"), CONTROL, "-"},
+        {held("."), CONTROL, "."},
+        {held("é"), CONTROL, "é"},
+        // Alt puts ESC before what the key sends otherwise.
+        {ev::character_key("b"), ALT, "\x1b" "b"},
+        {ev::character_key("B"), ALT, "\x1b" "B"},
+        {held("c"), CONTROL_ALT, "\x1b\x03"},
+        {ev::character_key("é"), ALT, "\x1b\xc3\xa9"},
+        // Super does not change what a key types.
         {ev::character_key("c"), SUPER, "c"},
-        {ev::character_key("1"), CONTROL, "1"},
         {ev::character_key("é"), NONE, "é"},
-        // Control+A as Qt delivers it: the text is dropped, the key says which letter.
-        {key_with_text(ev::CharacterKey{"a"}, std::nullopt), CONTROL, "\x01"},
         // A character key without text sends the key's own text.
         {key_with_text(ev::CharacterKey{"q"}, std::nullopt), NONE, "q"},
         // The text wins over the key (a dead key's composed text, a shifted symbol).
         {key_with_text(ev::CharacterKey{"2"}, std::string("@")), NONE, "@"},
         {key_with_text(ev::OtherKey{}, std::string("ß")), NONE, "ß"},
         {key_with_text(ev::OtherKey{}, std::nullopt), NONE, std::nullopt},
-        {key_with_text(ev::NamedKey::PageUp, std::string("x")), NONE, "x"},
         {key_with_text(ev::CharacterKey{""}, std::string("")), NONE, std::nullopt},
     };
     for (std::size_t i = 0; i < cases.size(); ++i)
         EXPECT_EQ(ssh_bytes_for_key(cases[i].key, cases[i].modifiers), cases[i].bytes) << "case " << i;
+}
+
+TEST(SshKeyBytes, TheKeypadByNumLockAndKeypadMode) {
+    const ev::Modifiers LOCK{ev::Modifiers::NUM_LOCK};
+    const ev::Modifiers CONTROL_LOCKED{ev::Modifiers::CONTROL | ev::Modifiers::NUM_LOCK};
+    auto pad = [](KeyCode code, ev::LogicalKey logical, std::optional<std::string> text) {
+        return key_event(code, std::move(logical), std::move(text));
+    };
+    const ev::Key plus = pad(KeyCode::NumpadAdd, ev::CharacterKey{"+"}, "+");
+    const ev::Key enter = pad(KeyCode::NumpadEnter, NamedKey::Enter, "\r");
+    const ev::Key one = pad(KeyCode::Numpad1, ev::CharacterKey{"1"}, "1");
+    const ev::Key end = pad(KeyCode::Numpad1, NamedKey::End, std::nullopt);  // 1 without NumLock
+    const ev::Key begin = pad(KeyCode::Numpad5, ev::OtherKey{}, std::nullopt);
+    const ev::Key del = pad(KeyCode::NumpadDecimal, NamedKey::Delete, std::nullopt);
+    struct Case {
+        const char* what;
+        ev::Key key;
+        ev::Modifiers modifiers;
+        TerminalKeyModes modes;
+        std::string bytes;
+    } cases[] = {
+        {"+", plus, NONE, {}, "+"},
+        {"+, application keypad", plus, NONE, {.application_keypad = true}, "\x1bOk"},
+        {"+, application keypad, NumLock", plus, LOCK, {.application_keypad = true}, "+"},
+        {"Control +, application keypad", plus, CONTROL, {.application_keypad = true}, "\x1bO5k"},
+        {"Control + types +", plus, CONTROL_LOCKED, {}, "+"},
+        {"-", pad(KeyCode::NumpadSubtract, ev::CharacterKey{"-"}, "-"), NONE, {.application_keypad = true}, "\x1bOm"},
+        {"*", pad(KeyCode::NumpadMultiply, ev::CharacterKey{"*"}, "*"), NONE, {.application_keypad = true}, "\x1bOj"},
+        {"/", pad(KeyCode::NumpadDivide, ev::CharacterKey{"/"}, "/"), NONE, {.application_keypad = true}, "\x1bOo"},
+        {"=", pad(KeyCode::NumpadEqual, ev::CharacterKey{"="}, "="), NONE, {.application_keypad = true}, "\x1bOX"},
+        {"Enter", enter, NONE, {}, "\r"},
+        {"Enter, application keypad", enter, NONE, {.application_keypad = true}, "\x1bOM"},
+        {"Shift Enter, application keypad", enter, ev::Modifiers{ev::Modifiers::SHIFT}, {.application_keypad = true},
+         "\x1bO2M"},
+        {"Alt Enter", enter, ev::Modifiers{ev::Modifiers::ALT}, {}, "\r"},
+        // With NumLock the digits are digits in both modes.
+        {"1", one, LOCK, {}, "1"},
+        {"1, application keypad", one, LOCK, {.application_cursor = true, .application_keypad = true}, "1"},
+        {"., application keypad", pad(KeyCode::NumpadDecimal, ev::CharacterKey{"."}, "."), LOCK,
+         {.application_keypad = true}, "."},
+        // Without it they are the editing keys, which follow the cursor-key mode.
+        {"End", end, NONE, {}, "\x1b[F"},
+        {"End, application keypad", end, NONE, {.application_keypad = true}, "\x1b[F"},
+        {"End, application cursor keys", end, NONE, {.application_cursor = true}, "\x1bOF"},
+        {"Shift End", end, ev::Modifiers{ev::Modifiers::SHIFT}, {}, "\x1b[1;2F"},
+        {"Delete", del, NONE, {.application_keypad = true}, "\x1b[3~"},
+        {"Up", pad(KeyCode::Numpad8, NamedKey::ArrowUp, std::nullopt), CONTROL, {}, "\x1b[1;5A"},
+        {"Begin", begin, NONE, {}, "\x1b[E"},
+        {"Begin, application cursor keys", begin, NONE, {.application_cursor = true}, "\x1bOE"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ssh_bytes_for_key(c.key, c.modifiers, c.modes), c.bytes) << c.what;
 }
 
 TEST(VncKeysym, NamedKeysThenTheFirstCharacter) {

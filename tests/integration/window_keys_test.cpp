@@ -24,6 +24,12 @@ bool eventually(Pred pred, std::chrono::milliseconds timeout = 20s) {
     return test_support::eventually(std::move(pred), timeout, 50ms);
 }
 
+// Keys as xdotool names them, and the bytes the shell receives for them.
+struct KeyBytes {
+    const char* keys;
+    std::string bytes;
+};
+
 std::string hex(const std::string& bytes) {
     std::string out;
     for (unsigned char b : bytes) out += fmt::format("{:02x} ", b);
@@ -61,9 +67,11 @@ protected:
         eventually([&] { return !(text = test_support::read_text(file(name))).empty(); });
         return text;
     }
-    // From here on the shell's terminal is raw and what reaches it is appended to "keys".
-    void record_keys() {
-        window->type("stty raw -echo; : > " + file("ready").string() + "; cat > " + file("keys").string());
+    // From here on the shell's terminal is raw, in the modes `modes` sets, and what reaches it
+    // is appended to "keys".
+    void record_keys(const std::string& modes = "") {
+        window->type("stty raw -echo; printf \"" + modes + "\"; : > " + file("ready").string() + "; cat > " +
+                     file("keys").string());
         window->key("Return");
         ASSERT_TRUE(eventually([&] { return std::filesystem::exists(file("ready")); }));
     }
@@ -82,6 +90,20 @@ protected:
     std::unique_ptr<RemoteWindow> window;
 };
 
+TEST_F(WindowSshKeys, TheCursorKeysAndTheKeypadFollowTheModesTheShellSets) {
+    record_keys("\\033[?1h\\033=");  // DECCKM and DECKPAM
+    const KeyBytes cases[] = {
+        {"Up", "\x1bOA"},
+        {"Home", "\x1bOH"},
+        {"ctrl+Up", "\x1b[1;5A"},
+        {"KP_Add", "\x1bOk"},     // NumLock is off on the display
+        {"KP_Enter", "\x1bOM"},
+        {"KP_End", "\x1bOF"},
+        {"KP_1", "1"},             // xdotool turns NumLock on for it
+    };
+    for (const auto& c : cases) EXPECT_EQ(hex(received_after(c.keys, c.bytes.size())), hex(c.bytes)) << c.keys;
+}
+
 TEST_F(WindowSshKeys, LeavingForTheListAndConnectingAgainReturnsToTheSameShell) {
     const std::string pid = shell_writes("echo $$", "pid-before");
     ASSERT_FALSE(pid.empty());
@@ -97,12 +119,17 @@ TEST_F(WindowSshKeys, LeavingForTheListAndConnectingAgainReturnsToTheSameShell) 
 
 TEST_F(WindowSshKeys, KeysArriveAsXtermSendsThem) {
     record_keys();
-    const struct {
-        const char* keys;
-        std::string bytes;
-    } cases[] = {
+    const KeyBytes cases[] = {
         {"a", "a"},
         {"ctrl+c", "\x03"},
+        {"alt+b", "\x1b" "b"},
+        {"F5", "\x1b[15~"},
+        {"Prior", "\x1b[5~"},
+        {"ctrl+Left", "\x1b[1;5D"},
+        {"shift+Tab", "\x1b[Z"},
+        {"ctrl+space", std::string(1, '\0')},
+        {"Up", "\x1b[A"},
+        {"KP_Add", "+"},
         // The application's shortcuts take Control+Shift in a session: these are the shell's.
         {"ctrl+w", "\x17"},
         {"ctrl+n", "\x0e"},

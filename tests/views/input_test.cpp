@@ -307,9 +307,19 @@ TEST_F(Input, ConnectedSshSessionGetsBytesExceptShortcuts) {
     EXPECT_TRUE(send(ev::named_key(NamedKey::ArrowUp)));
     // A held key repeats as fresh presses.
     EXPECT_TRUE(send(ev::character_key("l")));
-    EXPECT_FALSE(send(ev::named_key(NamedKey::PageUp)));  // nothing to send
+    EXPECT_FALSE(send(ev::named_key(NamedKey::Shift)));  // nothing to send
     EXPECT_EQ(ssh.sent(), (std::vector<std::string>{"\x03", "l", "\r", "\x1b", "\x1b[A", "l"}));
     EXPECT_EQ(app->screen.kind, Screen::Kind::Session);
+
+    // The cursor keys follow the mode the remote program set in the terminal.
+    ssh.write("\x1b[?1h\x1b=");
+    app->session.poll();
+    send(ev::named_key(NamedKey::ArrowUp));
+    send(key_event(KeyCode::NumpadAdd, ev::CharacterKey{"+"}, "+"));
+    ssh.write("\x1b[?1l\x1b>");
+    app->session.poll();
+    send(ev::named_key(NamedKey::ArrowUp));
+    EXPECT_EQ(ssh.sent(), (std::vector<std::string>{"\x1bOA", "\x1bOk", "\x1b[A"}));
 
     // Escape in fullscreen leaves fullscreen and sends nothing.
     app->session.set_fullscreen(true);

@@ -76,6 +76,12 @@ TEST(QtInput, ModifiersAndButtons) {
               event::Modifiers::CONTROL | event::Modifiers::SUPER);
     EXPECT_EQ(modifiers_from_qt(Qt::ShiftModifier | Qt::AltModifier).bits,
               event::Modifiers::SHIFT | event::Modifiers::ALT);
+    // X11 reports NumLock as Mod2 in a key's state.
+    testing::offscreen_app();
+    const QKeyEvent locked(QEvent::KeyPress, Qt::Key_1, Qt::KeypadModifier | Qt::ShiftModifier, 87, 0, 0x10 | 0x1, "1");
+    EXPECT_EQ(key_modifiers_from_qt(locked).bits, event::Modifiers::SHIFT | event::Modifiers::NUM_LOCK);
+    const QKeyEvent unlocked(QEvent::KeyPress, Qt::Key_End, Qt::KeypadModifier, 87, 0, 0, "");
+    EXPECT_EQ(key_modifiers_from_qt(unlocked).bits, 0);
     EXPECT_EQ(button_from_qt(Qt::LeftButton), event::PointerButton::Primary);
     EXPECT_EQ(button_from_qt(Qt::RightButton), event::PointerButton::Secondary);
     EXPECT_EQ(button_from_qt(Qt::MiddleButton), event::PointerButton::Middle);

@@ -82,6 +82,13 @@ event::Modifiers modifiers_from_qt(Qt::KeyboardModifiers modifiers) {
     return out;
 }
 
+event::Modifiers key_modifiers_from_qt(const QKeyEvent& key) {
+    constexpr quint32 kX11NumLock = 1u << 4;  // Mod2Mask
+    event::Modifiers out = modifiers_from_qt(key.modifiers());
+    if (key.nativeModifiers() & kX11NumLock) out.bits |= event::Modifiers::NUM_LOCK;
+    return out;
+}
+
 std::optional<event::Key> key_from_qt(const QKeyEvent& key) {
     const bool press = key.type() == QEvent::KeyPress;
     if (!press && key.isAutoRepeat()) return std::nullopt;

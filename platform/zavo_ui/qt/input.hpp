@@ -14,6 +14,8 @@ class QInputMethodEvent;
 namespace zavo_ui::qt {
 
 event::Modifiers modifiers_from_qt(Qt::KeyboardModifiers modifiers);
+// A key event's modifiers with the NumLock state, which X11 reports as Mod2.
+event::Modifiers key_modifiers_from_qt(const QKeyEvent& key);
 
 // None for the release half of an auto-repeat (a held key arrives as repeated presses).
 std::optional<event::Key> key_from_qt(const QKeyEvent& key);

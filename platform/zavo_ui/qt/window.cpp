@@ -89,11 +89,11 @@ void AppWindow::wheelEvent(QWheelEvent* event) {
 }
 
 void AppWindow::keyPressEvent(QKeyEvent* event) {
-    if (auto key = key_from_qt(*event)) deliver(std::move(*key), event->modifiers());
+    if (auto key = key_from_qt(*event)) host_.deliver(std::move(*key), key_modifiers_from_qt(*event));
 }
 
 void AppWindow::keyReleaseEvent(QKeyEvent* event) {
-    if (auto key = key_from_qt(*event)) deliver(std::move(*key), event->modifiers());
+    if (auto key = key_from_qt(*event)) host_.deliver(std::move(*key), key_modifiers_from_qt(*event));
 }
 
 bool AppWindow::event(QEvent* event) {

@@ -2,6 +2,8 @@
 
 #include <unicode/utf8.h>
 
+#include <fmt/format.h>
+
 #include <array>
 
 namespace remote {
@@ -11,27 +13,7 @@ using zavo_ui::event::KeyCode;
 using zavo_ui::event::Modifiers;
 using zavo_ui::event::NamedKey;
 
-std::optional<std::string_view> ssh_key_bytes(NamedKey key) {
-    switch (key) {
-        case NamedKey::Enter: return "\r";
-        case NamedKey::Tab: return "\t";
-        case NamedKey::Space: return " ";
-        case NamedKey::ArrowUp: return "\x1b[A";
-        case NamedKey::ArrowDown: return "\x1b[B";
-        case NamedKey::ArrowRight: return "\x1b[C";
-        case NamedKey::ArrowLeft: return "\x1b[D";
-        case NamedKey::End: return "\x1b[F";
-        case NamedKey::Home: return "\x1b[H";
-        case NamedKey::Backspace: return "\x7f";
-        case NamedKey::Delete: return "\x1b[3~";
-        case NamedKey::Escape: return "\x1b";
-        default: return std::nullopt;
-    }
-}
-
 namespace {
-
-bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // The first code point of a UTF-8 text; none for an empty or malformed start.
 std::optional<char32_t> first_code_point(std::string_view text) {
@@ -43,18 +25,132 @@ std::optional<char32_t> first_code_point(std::string_view text) {
     return static_cast<char32_t>(cp);
 }
 
+// A key xterm sends as CSI (or SS3) and a final byte, or as CSI number "~".
+struct FunctionKey {
+    char final = 0;       // with `number` 0
+    int number = 0;       // CSI number ~
+    bool cursor = false;  // the cursor keys, Home, End and Begin follow the cursor-key mode
+};
+
+std::optional<FunctionKey> function_key(NamedKey key) {
+    switch (key) {
+        case NamedKey::ArrowUp: return FunctionKey{'A', 0, true};
+        case NamedKey::ArrowDown: return FunctionKey{'B', 0, true};
+        case NamedKey::ArrowRight: return FunctionKey{'C', 0, true};
+        case NamedKey::ArrowLeft: return FunctionKey{'D', 0, true};
+        case NamedKey::Home: return FunctionKey{'H', 0, true};
+        case NamedKey::End: return FunctionKey{'F', 0, true};
+        case NamedKey::Insert: return FunctionKey{0, 2};
+        case NamedKey::Delete: return FunctionKey{0, 3};
+        case NamedKey::PageUp: return FunctionKey{0, 5};
+        case NamedKey::PageDown: return FunctionKey{0, 6};
+        case NamedKey::ContextMenu: return FunctionKey{0, 29};
+        case NamedKey::F1: return FunctionKey{'P'};
+        case NamedKey::F2: return FunctionKey{'Q'};
+        case NamedKey::F3: return FunctionKey{'R'};
+        case NamedKey::F4: return FunctionKey{'S'};
+        default: break;
+    }
+    // F5-F12: 15, 17-21, 23, 24 (the gaps are the VT220's).
+    constexpr int kNumbers[] = {15, 17, 18, 19, 20, 21, 23, 24};
+    const int f = static_cast<int>(key) - static_cast<int>(NamedKey::F5);
+    if (f >= 0 && f < 8) return FunctionKey{0, kNumbers[f]};
+    return std::nullopt;
+}
+
+// The physical keys whose logical key says nothing: keypad 5 without NumLock (Begin) and F13-F24.
+std::optional<FunctionKey> function_key(KeyCode key) {
+    if (key == KeyCode::Numpad5) return FunctionKey{'E', 0, true};
+    constexpr int kNumbers[] = {25, 26, 28, 29, 31, 32, 33, 34, 42, 43, 44, 45};
+    const int f = zavo_ui::event::key_number(key) - zavo_ui::event::key_number(KeyCode::F13);
+    if (f >= 0 && f < 12) return FunctionKey{0, kNumbers[f]};
+    return std::nullopt;
+}
+
+// xterm's modifier parameter: 1, plus 1 for Shift, 2 for Alt, 4 for Control.
+int modifier_parameter(Modifiers m) { return 1 + (m.shift() ? 1 : 0) + (m.alt() ? 2 : 0) + (m.control() ? 4 : 0); }
+
+std::string function_key_bytes(FunctionKey key, int modifiers, bool application_cursor) {
+    if (key.number != 0)
+        return modifiers > 1 ? fmt::format("\x1b[{};{}~", key.number, modifiers) : fmt::format("\x1b[{}~", key.number);
+    if (modifiers > 1) return fmt::format("\x1b[1;{}{}", modifiers, key.final);
+    // F1-F4 are SS3 in both modes.
+    return fmt::format("\x1b{}{}", !key.cursor || application_cursor ? 'O' : '[', key.final);
+}
+
+bool is_keypad(KeyCode key) {
+    const auto n = zavo_ui::event::key_number(key);
+    return n >= zavo_ui::event::key_number(KeyCode::Numpad0) && n <= zavo_ui::event::key_number(KeyCode::NumpadSubtract);
+}
+
+// The final byte of a keypad key in application keypad mode (the digits and the decimal point
+// send their character, or, without NumLock, come as the editing keys they are).
+std::optional<char> application_keypad_final(KeyCode key) {
+    switch (key) {
+        case KeyCode::NumpadAdd: return 'k';
+        case KeyCode::NumpadComma: return 'l';
+        case KeyCode::NumpadSubtract: return 'm';
+        case KeyCode::NumpadMultiply:
+        case KeyCode::NumpadStar: return 'j';
+        case KeyCode::NumpadDivide: return 'o';
+        case KeyCode::NumpadEnter: return 'M';
+        case KeyCode::NumpadEqual: return 'X';
+        default: return std::nullopt;
+    }
+}
+
+// What Control makes of a character, as X does for xterm: @ to ~ keep their low five bits
+// (letters of both cases, [ \ ] ^ _ `), Space and 2 give NUL, 3 to 7 ESC to US, 8 and ? DEL,
+// / US. None for the characters Control leaves alone.
+std::optional<char> control_byte(char32_t c) {
+    if (c >= '@' && c <= '~') return static_cast<char>(c & 0x1F);
+    if (c == ' ' || c == '2') return '\0';
+    if (c >= '3' && c <= '7') return static_cast<char>(c - '3' + 0x1B);
+    if (c == '8' || c == '?') return '\x7f';
+    if (c == '/') return '\x1f';
+    return std::nullopt;
+}
+
+std::string alt_prefixed(bool alt, std::string bytes) { return alt ? "\x1b" + bytes : bytes; }
+
 }  // namespace
 
-std::optional<std::string> ssh_bytes_for_key(const Key& key, Modifiers modifiers) {
-    if (const auto* named = std::get_if<NamedKey>(&key.logical))
-        if (auto bytes = ssh_key_bytes(*named)) return std::string(*bytes);
-    const std::string* character = key.character();
-    if (character && modifiers.control() && !character->empty() && is_ascii_letter(character->front())) {
-        const char upper = static_cast<char>(character->front() & ~0x20);
-        return std::string(1, static_cast<char>(upper - 0x40));
+std::optional<std::string> ssh_bytes_for_key(const Key& key, Modifiers modifiers, TerminalKeyModes modes) {
+    const int m = modifier_parameter(modifiers);
+    const auto* named = std::get_if<NamedKey>(&key.logical);
+    // The keypad: its editing keys (no NumLock) are the editing keys; Begin and the application
+    // keypad have sequences of their own; otherwise it types its character, whatever is held.
+    if (key.physical && is_keypad(*key.physical) && !(named && function_key(*named))) {
+        if (modes.application_keypad && !modifiers.num_lock())
+            if (const auto final = application_keypad_final(*key.physical))
+                return m > 1 ? fmt::format("\x1bO{}{}", m, *final) : fmt::format("\x1bO{}", *final);
+        if (named && *named == NamedKey::Enter) return "\r";
+        if (key.text && !key.text->empty()) return *key.text;
+        if (const std::string* c = key.character(); c && !c->empty()) return *c;
+        if (const auto f = function_key(*key.physical)) return function_key_bytes(*f, m, modes.application_cursor);
+        return std::nullopt;
     }
-    if (key.text && !key.text->empty()) return *key.text;
-    if (character && !character->empty()) return *character;
+    if (named) {
+        if (const auto f = function_key(*named)) return function_key_bytes(*f, m, modes.application_cursor);
+        const bool alt = modifiers.alt();
+        switch (*named) {
+            case NamedKey::Tab: return modifiers.shift() ? "\x1b[Z" : alt_prefixed(alt, "\t");
+            case NamedKey::Enter: return alt_prefixed(alt, "\r");
+            case NamedKey::Backspace: return alt_prefixed(alt, modifiers.control() ? "\b" : "\x7f");
+            case NamedKey::Escape: return alt_prefixed(alt, "\x1b");
+            case NamedKey::Space: return alt_prefixed(alt, modifiers.control() ? std::string(1, '\0') : " ");
+            default: return std::nullopt;  // modifiers, locks, Print, Pause
+        }
+    }
+    if (key.physical)
+        if (const auto f = function_key(*key.physical)) return function_key_bytes(*f, m, modes.application_cursor);
+    const std::string* character = key.character();
+    if (modifiers.control()) {
+        const auto c = first_code_point(character && !character->empty() ? *character : key.text.value_or(""));
+        if (const auto byte = c ? control_byte(*c) : std::nullopt) return alt_prefixed(modifiers.alt(), std::string(1, *byte));
+    }
+    if (key.text && !key.text->empty()) return alt_prefixed(modifiers.alt(), *key.text);
+    if (character && !character->empty()) return alt_prefixed(modifiers.alt(), *character);
     return std::nullopt;
 }
 

@@ -9,11 +9,19 @@
 
 namespace remote {
 
-// The escape sequence or byte a named key sends to a shell; none for keys without one.
-std::optional<std::string_view> ssh_key_bytes(zavo_ui::event::NamedKey key);
-// What a key press sends to a shell: the named key's bytes, Control+letter as its control byte,
-// else the text the key types (or the character key's own text). None: nothing to send.
-std::optional<std::string> ssh_bytes_for_key(const zavo_ui::event::Key& key, zavo_ui::event::Modifiers modifiers);
+// The terminal's modes that change what keys send.
+struct TerminalKeyModes {
+    bool application_cursor = false;  // DECCKM
+    bool application_keypad = false;  // DECKPAM
+};
+
+// What a key press sends to a shell, as xterm sends it for TERM=xterm-256color: the cursor,
+// editing and function keys as CSI or SS3 sequences (CSI 1;m X and CSI n;m ~ with Shift, Alt or
+// Control, m = 1 + 1 Shift + 2 Alt + 4 Control), the keypad by NumLock and the keypad mode,
+// Control on a character as X applies it, and Alt as ESC before what the key sends otherwise.
+// None: nothing to send.
+std::optional<std::string> ssh_bytes_for_key(const zavo_ui::event::Key& key, zavo_ui::event::Modifiers modifiers,
+                                             TerminalKeyModes modes = {});
 
 // The X11 keysym of a named key; none for keys without one.
 std::optional<std::uint32_t> vnc_keysym(zavo_ui::event::NamedKey key);

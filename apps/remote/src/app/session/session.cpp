@@ -229,7 +229,8 @@ Session::DeviceKey Session::device_key(const ev::Key& key) {
 bool Session::send_key(const ev::Key& key, ev::Modifiers modifiers) {
     const auto live = kinds_of(live_);
     if (live.ssh && live.ssh->status().is_connected()) {
-        auto bytes = ssh_bytes_for_key(key, modifiers);
+        const Terminal& t = live.ssh->terminal;
+        auto bytes = ssh_bytes_for_key(key, modifiers, {t.application_cursor_keys(), t.application_keypad()});
         if (!bytes) return false;
         (void)live.ssh->send_text(std::move(*bytes));
         return true;
