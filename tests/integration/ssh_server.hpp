@@ -49,6 +49,11 @@ class SshServer {
 public:
     static constexpr const char* kSshd = "/usr/sbin/sshd";
 
+    // How the server treats a public key offered for authentication: it answers, or it stalls
+    // there as one does whose key lookup hangs (a broken directory service or home folder): the
+    // lookup command never returns.
+    enum class KeyLookup { Answers, Stalls };
+
     // Empty when the server can run here, else why not.
     static std::string unavailable() {
         if (!fs::exists(kSshd)) return "OpenSSH sshd is not installed (scripts/install-deps installs openssh-server)";
@@ -56,7 +61,7 @@ public:
         return {};
     }
 
-    SshServer() {
+    explicit SshServer(KeyLookup lookup = KeyLookup::Answers) : lookup_(lookup) {
         ::chmod(dir_.c_str(), 0755);
         fs::create_directories("/run/sshd");
         run("ssh-keygen -q -N '' -t ed25519 -f " + host_key().string());
@@ -84,6 +89,10 @@ public:
 
     ~SshServer() {
         stop();
+        // The stalled lookups run on in sessions of their own.
+        for (const auto& pid : split_lines(read_text(lookups().string())))
+            if (!pid.empty()) ::kill(std::stoi(pid), SIGKILL);
+        if (!command_dir_.empty()) fs::remove_all(command_dir_);
         if (!user_.empty()) run("userdel -f " + user_);
     }
 
@@ -95,6 +104,8 @@ public:
     fs::path stranger_key() const { return dir_ / "stranger_ed25519"; }
     fs::path store() const { return store_dir_ / "known-hosts.json"; }
     fs::path log() const { return dir_ / "sshd.log"; }
+    // One line for every key lookup that stalled, with its process id.
+    fs::path lookups() const { return dir_ / "lookups"; }
 
     // What ssh-keygen shows for a key of the server (its Ed25519 key unless told).
     remote::HostKeyIdentity identity(const fs::path& key, std::string algorithm) const {
@@ -150,7 +161,7 @@ private:
                                             << "ListenAddress 127.0.0.1\n"
                                             << "HostKey " << host_key().string() << "\n"
                                             << extra_host_keys() << "PidFile " << (dir_ / "sshd.pid").string() << "\n"
-                                            << "AuthorizedKeysFile " << (dir_ / "authorized_keys").string() << "\n"
+                                            << key_lookup()
                                             << "UsePAM no\nStrictModes no\nPermitRootLogin yes\n"
                                             << "PasswordAuthentication yes\nKbdInteractiveAuthentication no\n"
                                             << "PrintMotd no\nPrintLastLog no\nLogLevel DEBUG2\n";
@@ -177,6 +188,34 @@ private:
         }
     }
 
+    // sshd runs a lookup command only from a path that nobody but root can change, so it goes
+    // in a folder of its own under /run rather than under /tmp.
+    std::string key_lookup() {
+        if (lookup_ == KeyLookup::Answers) return "AuthorizedKeysFile " + (dir_ / "authorized_keys").string() + "\n";
+        if (command_dir_.empty()) {
+            std::string pattern = "/run/remote-sshd.XXXXXX";
+            if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp under /run failed");
+            command_dir_ = pattern;
+            ::chmod(command_dir_.c_str(), 0755);
+            std::ofstream(command_dir_ / "lookup") << "#!/bin/sh\necho $$ >> " << lookups().string()
+                                                   << "\nexec sleep 600\n";
+            ::chmod((command_dir_ / "lookup").c_str(), 0755);
+        }
+        return "AuthorizedKeysFile none\nAuthorizedKeysCommand " + (command_dir_ / "lookup").string() +
+               " %u\nAuthorizedKeysCommandUser root\n";
+    }
+
+    static std::vector<std::string> split_lines(const std::string& text) {
+        std::vector<std::string> lines;
+        std::size_t at = 0;
+        while (at < text.size()) {
+            const auto end = text.find('\n', at);
+            lines.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
+            at = end == std::string::npos ? text.size() : end + 1;
+        }
+        return lines;
+    }
+
     std::string extra_host_keys() const {
         std::string lines;
         for (const auto& key : extra_host_keys_) lines += "HostKey " + key.string() + "\n";
@@ -191,6 +230,8 @@ private:
         pid_ = -1;
     }
 
+    KeyLookup lookup_;
+    fs::path command_dir_;
     test_support::TempDir tmp_{"remote-sshd.", "/tmp"};
     fs::path dir_ = tmp_.path();
     fs::path store_dir_;

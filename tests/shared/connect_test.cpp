@@ -1,8 +1,10 @@
 #include "shared/connect.hpp"
 #include "support/loopback.hpp"
+#include "support/stalled_peers.hpp"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -57,6 +59,30 @@ TEST(ConnectTcp, LiteralAddressesConnectWithNoDelayOnlyWhenAsked) {
         }
         ::close(listener);
     }
+}
+
+TEST(ConnectTcp, AWaitingConnectLeavesWhenTheWaitGivesUp) {
+    auto [listener, port] = listening("127.0.0.1");
+    ASSERT_GE(listener, 0);
+    int waits = 0;
+    auto connection = connect_tcp("127.0.0.1", port, {.wait_writable = [&](int) {
+        ++waits;
+        return true;
+    }});
+    ASSERT_TRUE(connection) << connection.error().text("-");
+    EXPECT_NE(::fcntl(connection->fd.get(), F_GETFL) & O_NONBLOCK, 0);
+    ::close(listener);
+
+    test_support::FullBacklog unanswered;  // never completes, so the wait is asked
+    ASSERT_TRUE(unanswered.ok());
+    waits = 0;
+    auto given_up = connect_tcp("127.0.0.1", unanswered.port(), {.wait_writable = [&](int) {
+        ++waits;
+        return false;
+    }});
+    ASSERT_FALSE(given_up);
+    EXPECT_EQ(given_up.error().os, ECANCELED);
+    EXPECT_EQ(waits, 1);
 }
 
 TEST(ConnectTcp, FailuresSayWhy) {

@@ -1,8 +1,10 @@
 #include "ssh/ssh_session.hpp"
 #include "support/env.hpp"
 #include "support/loopback.hpp"
+#include "support/stalled_peers.hpp"
 #include "support/temp_dir.hpp"
 #include "support/threads.hpp"
+#include "support/wait.hpp"
 
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
@@ -208,29 +210,68 @@ TEST(SshSessionStart, ConnectFailureBecomesFailedStatus) {
     EXPECT_TRUE(no_workers_left());
 }
 
-TEST(SshSessionStart, WorkerThreadOutlivesTheHandleUntilItsConnectionEnds) {
+// A request to 127.0.0.1:port that gives its attempt `bound` to reach Connected.
+SshSessionRequest silent_request(const fs::path& dir, std::uint16_t port, std::chrono::milliseconds bound) {
+    return SshSessionRequest{"127.0.0.1", "u", dir / "known-hosts.json", SshPasswordCredentials{"pw"}, port, 80, 24,
+                             bound};
+}
+
+TEST(SshSessionStart, AnAttemptThatStallsFailsNamingItsPhaseAndTime) {
     test_support::TempDir dir("ssh_session_test.", "/tmp");
     fs::permissions(dir.path(), fs::perms::owner_all);
-    // A server that accepts and then says nothing keeps the worker connecting.
-    auto [listener, port] = bound_loopback_socket();
-    ASSERT_GE(listener, 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-
-    ASSERT_TRUE(no_workers_left());
-    const int before = 0;
-    {
-        auto session = start_ssh_session(SshSessionRequest{"127.0.0.1", "u", dir.path() / "known-hosts.json",
-                                                           SshPasswordCredentials{"pw"}, port, 80, 24});
+    test_support::FullBacklog unanswered;  // the TCP connect never completes
+    test_support::SilentServer silent;     // accepts, then never sends its identification
+    ASSERT_TRUE(unanswered.ok() && silent.ok());
+    const struct {
+        std::uint16_t port;
+        std::chrono::milliseconds bound;
+        std::string expected;
+    } cases[] = {
+        {unanswered.port(), std::chrono::milliseconds(300), "SSH connection timed out after 300 ms during connect"},
+        {silent.port(), std::chrono::seconds(1), "SSH connection timed out after 1 s during key exchange"},
+    };
+    for (const auto& c : cases) {
+        auto session = start_ssh_session(silent_request(dir.path(), c.port, c.bound));
         ASSERT_TRUE(session);
-        EXPECT_EQ(threads_named("remote-ssh"), before + 1);
+        EXPECT_TRUE(test_support::eventually([&] { return !session->status().is_connecting(); }, std::chrono::seconds(20)));
+        EXPECT_EQ(session->status(), SessionStatus::failed(c.expected));
     }
-    int peer = ::accept(listener, nullptr, nullptr);
-    ASSERT_GE(peer, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(threads_named("remote-ssh"), before + 1);  // still connecting after the handle went
-    ::close(peer);
-    ::close(listener);
     EXPECT_TRUE(no_workers_left());
+}
+
+TEST(SshSessionStart, DroppingTheHandleEndsTheWorkerWhateverTheServerDoes) {
+    test_support::TempDir dir("ssh_session_test.", "/tmp");
+    fs::permissions(dir.path(), fs::perms::owner_all);
+    test_support::FullBacklog unanswered;
+    test_support::SilentServer silent;
+    ASSERT_TRUE(unanswered.ok() && silent.ok());
+    ASSERT_TRUE(no_workers_left());
+    const int threads = test_support::thread_count();
+    const int sockets = test_support::open_sockets();
+    const auto ended = [&] {
+        return test_support::thread_count() == threads && test_support::open_sockets() == sockets;
+    };
+
+    // Still connecting over TCP.
+    {
+        auto session = start_ssh_session(silent_request(dir.path(), unanswered.port(), kSshConnectTimeout));
+        ASSERT_TRUE(session);
+        EXPECT_EQ(threads_named("remote-ssh"), 1);
+    }
+    EXPECT_TRUE(test_support::eventually(ended, std::chrono::seconds(2)))
+        << test_support::thread_count() << " threads, " << test_support::open_sockets() << " sockets";
+
+    // Waiting for the server's first words: the server sees the client leave.
+    int peer = -1;
+    {
+        auto session = start_ssh_session(silent_request(dir.path(), silent.port(), kSshConnectTimeout));
+        ASSERT_TRUE(session);
+        peer = silent.accept_talking_client();
+        ASSERT_GE(peer, 0);
+    }
+    EXPECT_TRUE(test_support::SilentServer::closed_by_client(peer, std::chrono::seconds(2)));
+    EXPECT_TRUE(test_support::eventually([&] { return test_support::thread_count() == threads; },
+                                         std::chrono::seconds(2)));
 }
 
 }  // namespace

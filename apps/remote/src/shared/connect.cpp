@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -14,22 +15,40 @@ namespace remote {
 
 namespace {
 
-// connect(2) on a blocking socket that survives a signal: an interrupted connect goes on in the
-// background, so wait for it and read its outcome instead of calling connect again. 0 when
+// The outcome of a connect that went on in the background, once the socket is writable: 0 when
 // connected; -1 with errno set otherwise.
-int connect_blocking(int fd, const sockaddr* address, socklen_t length) {
-    int r = ::connect(fd, address, length);
-    if (r == 0 || errno != EINTR) return r;
-    pollfd p{fd, POLLOUT, 0};
-    while ((r = ::poll(&p, 1, -1)) < 0 && errno == EINTR) {
-    }
-    if (r < 0) return -1;
+int connect_outcome(int fd) {
     int err = 0;
     socklen_t len = sizeof err;
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return -1;
     if (err == 0) return 0;
     errno = err;
     return -1;
+}
+
+// connect(2) on a blocking socket that survives a signal: an interrupted connect goes on in the
+// background, so wait for it and read its outcome instead of calling connect again.
+int connect_blocking(int fd, const sockaddr* address, socklen_t length) {
+    int r = ::connect(fd, address, length);
+    if (r == 0 || errno != EINTR) return r;
+    pollfd p{fd, POLLOUT, 0};
+    while ((r = ::poll(&p, 1, -1)) < 0 && errno == EINTR) {
+    }
+    return r < 0 ? -1 : connect_outcome(fd);
+}
+
+// connect(2) on a non-blocking socket, waiting for the outcome through `wait_writable`.
+int connect_waiting(int fd, const sockaddr* address, socklen_t length,
+                    const std::function<bool(int)>& wait_writable) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return -1;
+    if (::connect(fd, address, length) == 0) return 0;
+    if (errno != EINPROGRESS && errno != EINTR) return -1;
+    if (!wait_writable(fd)) {
+        errno = ECANCELED;
+        return -1;
+    }
+    return connect_outcome(fd);
 }
 
 using AddressList = std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>;
@@ -67,8 +86,12 @@ std::expected<TcpConnection, ConnectError> connect_tcp(const std::string& host, 
     ConnectError last;
     for (const addrinfo* ai = list->get(); ai; ai = ai->ai_next) {
         posix_fd::UniqueFd fd(::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol));
-        if (!fd || connect_blocking(fd.get(), ai->ai_addr, ai->ai_addrlen) != 0) {
+        const int r = !fd                     ? -1
+                      : options.wait_writable ? connect_waiting(fd.get(), ai->ai_addr, ai->ai_addrlen, options.wait_writable)
+                                              : connect_blocking(fd.get(), ai->ai_addr, ai->ai_addrlen);
+        if (r != 0) {
             last.os = errno;
+            if (errno == ECANCELED) break;
             continue;
         }
         if (options.no_delay) {

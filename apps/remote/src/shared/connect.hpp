@@ -2,6 +2,7 @@
 // A TCP connection to host:port, as the session workers open theirs.
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -11,10 +12,14 @@ namespace remote {
 
 struct TcpOptions {
     bool no_delay = false;  // Nagle off, so that small messages leave at once
+    // When set, each address is connected to without blocking, and this waits for the socket to
+    // become writable; false gives the attempt up (the error is then ECANCELED). The socket is
+    // left non-blocking.
+    std::function<bool(int fd)> wait_writable = {};
 };
 
 struct TcpConnection {
-    posix_fd::UniqueFd fd;  // a blocking socket, closed on exec
+    posix_fd::UniqueFd fd;  // blocking unless `wait_writable` was given; closed on exec
     std::string address;    // the numeric address that accepted; empty when it cannot be told
 };
 
@@ -29,8 +34,8 @@ struct ConnectError {
 // Resolves host:port and connects to each address in turn until one accepts; the last
 // failure is the error. A literal address is used as it is; a name gives only the address
 // families this machine has configured, so that none is tried that cannot be reached. There
-// is no time-out of our own, and a connect that a signal interrupts goes on. A failure to turn
-// Nagle off is ignored.
+// is no time-out of our own beyond what `wait_writable` decides, and a connect that a signal
+// interrupts goes on. A failure to turn Nagle off is ignored.
 std::expected<TcpConnection, ConnectError> connect_tcp(const std::string& host, std::uint16_t port,
                                                        TcpOptions options = {});
 

@@ -1,6 +1,7 @@
 #pragma once
 // The UI side of one live SSH terminal session, and the code that starts it. The worker runs
 // on its own thread "remote-ssh"; the two sides share only the channels and the two cells.
+#include <chrono>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
@@ -31,6 +32,9 @@ struct SshPasswordCredentials {
 // The one authentication a session tries.
 using SshCredentials = std::variant<SshKeyCredentials, SshPasswordCredentials>;
 
+// How long a connection attempt may take to reach Connected; a connected session has no bound.
+inline constexpr std::chrono::milliseconds kSshConnectTimeout = std::chrono::seconds(30);
+
 struct SshSessionRequest {
     std::string host;
     std::string user;
@@ -39,6 +43,7 @@ struct SshSessionRequest {
     std::uint16_t port = 22;
     std::uint16_t cols = 80;
     std::uint16_t rows = 24;
+    std::chrono::milliseconds connect_timeout = kSshConnectTimeout;
 };
 
 // The answer to an acknowledged input: written, or the write's failure text.

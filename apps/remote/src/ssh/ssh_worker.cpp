@@ -7,14 +7,19 @@
 #include <openssl/crypto.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <system_error>
 
@@ -40,6 +45,8 @@ constexpr auto kInactivityTimeout = std::chrono::hours(1);
 constexpr const char* kNoKnownHosts = "/dev/null";
 // How long the goodbye may wait for the socket, twice at most.
 constexpr int kGoodbyeMs = 500;
+// How long input queued before the UI let go of a session may still take to be written.
+constexpr auto kLastInputGrace = std::chrono::milliseconds(300);
 
 std::string os_error(int err) { return std::error_code(err, std::system_category()).message(); }
 
@@ -126,22 +133,41 @@ std::optional<std::string> pinned_host_keys(const fs::path& store, std::string_v
     return std::nullopt;
 }
 
+// Which socket a descriptor number stands for, so that a number libssh has let go of (and the
+// system may have given to another file since) is never closed by mistake.
+struct SocketId {
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+std::optional<SocketId> socket_id(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return std::nullopt;
+    return SocketId{st.st_dev, st.st_ino};
+}
+
+void close_if_still(int fd, const SocketId& id) {
+    const auto now = socket_id(fd);
+    if (now && now->device == id.device && now->inode == id.inode) posix_fd::UniqueFd(fd).reset();
+}
+
 // Says goodbye as OpenSSH's client does, with a disconnect "by application" (reason 11), and
 // closes the socket. libssh writes the message at once only when its last look at the socket
 // found room, and drops it otherwise: write out what is pending, then wait for room.
-void disconnect(ssh_session s) {
-    socket_t fd = ssh_get_fd(s);
-    if (fd != SSH_INVALID_SOCKET && ssh_is_connected(s)) {
+void disconnect(ssh_session s, const SocketId& socket) {
+    if (ssh_get_fd(s) != SSH_INVALID_SOCKET && ssh_is_connected(s)) {
         ssh_blocking_flush(s, kGoodbyeMs);
-        pollfd writable{fd, POLLOUT, 0};
+        pollfd writable{ssh_get_fd(s), POLLOUT, 0};
         int r;
         while ((r = ::poll(&writable, 1, kGoodbyeMs)) < 0 && errno == EINTR) {
         }
         if (r == 1 && (writable.revents & POLLOUT)) ssh_set_fd_towrite(s);
     }
+    // Read now: the flush may have found the socket broken and closed it.
+    const socket_t fd = ssh_get_fd(s);
     ssh_disconnect(s);
     // ssh_disconnect lets go of a socket given with SSH_OPTIONS_FD without closing it.
-    if (fd != SSH_INVALID_SOCKET && ssh_get_fd(s) == SSH_INVALID_SOCKET) posix_fd::UniqueFd(fd).reset();
+    if (fd != SSH_INVALID_SOCKET) close_if_still(fd, socket);
 }
 
 void set_status_connected_to_ended(const SharedCellPtr<SessionStatus>& status) {
@@ -253,39 +279,138 @@ bool set_options(ssh_session s, const SshSessionRequest& request, const std::str
     return ok && ssh_options_set(s, SSH_OPTIONS_FD, &sock) == SSH_OK;
 }
 
+// The phases of a connection attempt, as a time-out names them.
+enum class Phase { Connect, KeyExchange, Authentication, Shell };
+
+const char* phase_name(Phase phase) {
+    switch (phase) {
+        case Phase::Connect: return "connect";
+        case Phase::KeyExchange: return "key exchange";
+        case Phase::Authentication: return "authentication";
+        case Phase::Shell: return "shell";
+    }
+    return "connect";
+}
+
+std::string duration_text(std::chrono::milliseconds d) {
+    if (d.count() % 1000 == 0) return fmt::format("{} s", d.count() / 1000);
+    return fmt::format("{} ms", d.count());
+}
+
+// The events libssh waits for on its socket.
+short poll_events(ssh_session s) {
+    return static_cast<short>(POLLIN | ((ssh_get_poll_flags(s) & SSH_WRITE_PENDING) ? POLLOUT : 0));
+}
+
+// One connection attempt, from the first address tried until the shell is open. Every wait in it
+// is for the socket, the UI letting go of the session, or the attempt's deadline, whichever
+// comes first; after either of the last two the attempt is over.
+class Attempt {
+public:
+    Attempt(const WakeUp& wake, const Receiver<SshInput>& input, std::chrono::milliseconds bound)
+        : wake_(wake), input_(input), bound_(bound), deadline_(std::chrono::steady_clock::now() + bound) {}
+
+    void enter(Phase phase) { phase_ = phase; }
+    bool dropped() const { return input_.is_closed(); }
+    bool over() const { return !why_over_.empty() || dropped(); }
+    // Why the attempt is over, when it did not end by the UI letting go.
+    const std::string& why_over() const { return why_over_; }
+
+    // Waits until `fd` is ready for `events`; false when the attempt is over first.
+    bool wait(int fd, short events) {
+        for (;;) {
+            if (dropped()) return false;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                why_over_ = fmt::format("SSH connection timed out after {} during {}", duration_text(bound_),
+                                        phase_name(phase_));
+                return false;
+            }
+            std::array<pollfd, 2> fds{{{fd, events, 0}, {wake_.fd.get(), POLLIN, 0}}};
+            const int r = ::poll(fds.data(), fds.size(), static_cast<int>(std::min<std::int64_t>(left.count(), 60000)));
+            if (r < 0 && errno != EINTR) {
+                why_over_ = fmt::format("poll: {}", os_error(errno));
+                return false;
+            }
+            if (fds[1].revents & POLLIN) wake_.drain();
+            if (fds[0].revents != 0) return true;
+        }
+    }
+
+    // Calls `call` until it answers other than `again`, waiting for the socket in between; that
+    // answer, or nothing when the attempt is over first.
+    template <typename F>
+    std::optional<int> drive(ssh_session s, int again, F call) {
+        for (;;) {
+            const int rc = call();
+            if (rc != again) return rc;
+            if (!wait(ssh_get_fd(s), poll_events(s))) return std::nullopt;
+        }
+    }
+
+private:
+    const WakeUp& wake_;
+    const Receiver<SshInput>& input_;
+    std::chrono::milliseconds bound_;
+    std::chrono::steady_clock::time_point deadline_;
+    Phase phase_ = Phase::Connect;
+    std::string why_over_;
+};
+
+// A connected session and its socket.
+struct Connection {
+    Session session;
+    SocketId socket;
+};
+
 // Connects to the server and exchanges keys; the key check that libssh leaves to us follows.
 // A host-key problem already in the cell is the error of a failed exchange.
-std::expected<Session, std::string> connect(const SshSessionRequest& request, const HostKeyCell& host_key) {
+std::expected<Connection, std::string> connect(const SshSessionRequest& request, const HostKeyCell& host_key,
+                                               Attempt& attempt) {
+    attempt.enter(Phase::Connect);
     // Nagle stays on for SSH connections.
-    auto tcp = connect_tcp(request.host, request.port);
-    if (!tcp) return std::unexpected(fmt::format("connect: {}", tcp.error().text("could not resolve to any address")));
+    TcpOptions options;
+    options.wait_writable = [&](int fd) { return attempt.wait(fd, POLLOUT); };
+    auto tcp = connect_tcp(request.host, request.port, options);
+    if (!tcp) {
+        if (attempt.over()) return std::unexpected(attempt.why_over());
+        return std::unexpected(fmt::format("connect: {}", tcp.error().text("could not resolve to any address")));
+    }
     const std::string numeric_host = tcp->address.empty() ? request.host : tcp->address;
+    const auto socket = socket_id(tcp->fd.get());
     Session session(ssh_new());
-    if (!session) return std::unexpected("connect: could not create an SSH session");
+    if (!session || !socket) return std::unexpected("connect: could not create an SSH session");
     ssh_session s = session.get();
     if (!set_options(s, request, numeric_host, tcp->fd.get())) return library_error(s, "connect: ");
     tcp->fd.release();  // libssh closes it with the session
-    if (ssh_connect(s) != SSH_OK) {
+    ssh_set_blocking(s, 0);
+
+    attempt.enter(Phase::KeyExchange);
+    const auto rc = attempt.drive(s, SSH_AGAIN, [&] { return ssh_connect(s); });
+    if (!rc) return std::unexpected(attempt.why_over());
+    if (*rc != SSH_OK) {
         if (auto problem = host_key->get()) return std::unexpected(message(*problem, request.host, request.port));
         return library_error(s, "connect: ");
     }
-    return session;
+    return Connection{std::move(session), *socket};
 }
 
 // Judges the server's host key by our store before anything else is sent; a key that is not
 // trusted ends the connection with its problem.
-Step verify_host_key(ssh_session s, const SshSessionRequest& request, const HostKeyCell& host_key) {
+Step verify_host_key(const Connection& connection, const SshSessionRequest& request, const HostKeyCell& host_key) {
+    ssh_session s = connection.session.get();
     ssh_key raw = nullptr;
     if (ssh_get_server_publickey(s, &raw) != SSH_OK) return library_error(s, "connect: ");
     Key server_key(raw);
     if (check_server_key(request.known_hosts, request.host, request.port, server_key.get(), host_key)) return {};
-    disconnect(s);
+    disconnect(s, connection.socket);
     return std::unexpected(message(*host_key->get(), request.host, request.port));
 }
 
 // Authenticates exactly once, with the key or the password of the request.
-Step authenticate(ssh_session s, const SshSessionRequest& request) {
-    int auth = SSH_AUTH_ERROR;
+Step authenticate(ssh_session s, const SshSessionRequest& request, Attempt& attempt) {
+    attempt.enter(Phase::Authentication);
+    std::optional<int> auth;
     if (auto* key_credentials = std::get_if<SshKeyCredentials>(&request.credentials)) {
         ssh_key raw = nullptr;
         t_last_log.clear();
@@ -297,28 +422,42 @@ Step authenticate(ssh_session s, const SshSessionRequest& request) {
             return std::unexpected(fmt::format("load key {}: {}", key_credentials->path.string(), why));
         }
         Key key(raw);
-        auth = ssh_userauth_publickey(s, request.user.c_str(), key.get());
+        auth = attempt.drive(s, SSH_AUTH_AGAIN, [&] { return ssh_userauth_publickey(s, request.user.c_str(), key.get()); });
     } else {
         const auto& password = std::get<SshPasswordCredentials>(request.credentials).password;
-        auth = ssh_userauth_password(s, request.user.c_str(), password.c_str());
+        auth = attempt.drive(s, SSH_AUTH_AGAIN,
+                             [&] { return ssh_userauth_password(s, request.user.c_str(), password.c_str()); });
     }
-    if (auth == SSH_AUTH_ERROR) return library_error(s);
-    if (auth != SSH_AUTH_SUCCESS) return std::unexpected("Authentication failed");
+    if (!auth) return std::unexpected(attempt.why_over());
+    if (*auth == SSH_AUTH_ERROR) return library_error(s);
+    if (*auth != SSH_AUTH_SUCCESS) return std::unexpected("Authentication failed");
     return {};
 }
 
 // Opens a session channel, watched by `arrivals`, with a pseudo-terminal and a shell.
 std::expected<Channel, std::string> open_shell(ssh_session s, const SshSessionRequest& request,
-                                               ChannelArrivals& arrivals) {
+                                               ChannelArrivals& arrivals, Attempt& attempt) {
+    attempt.enter(Phase::Shell);
     Channel channel(ssh_channel_new(s));
     if (!channel) return library_error(s);
     ssh_channel ch = channel.get();
     arrivals.watch(ch);
-    if (ssh_channel_open_session(ch) != SSH_OK) return library_error(s);
-    if (ssh_channel_request_pty_size(ch, "xterm-256color", request.cols, request.rows) != SSH_OK)
-        return library_error(s);
-    if (ssh_channel_request_shell(ch) != SSH_OK) return library_error(s);
+    for (const auto& step : std::initializer_list<std::function<int()>>{
+             [&] { return ssh_channel_open_session(ch); },
+             [&] { return ssh_channel_request_pty_size(ch, "xterm-256color", request.cols, request.rows); },
+             [&] { return ssh_channel_request_shell(ch); }}) {
+        const auto rc = attempt.drive(s, SSH_AGAIN, step);
+        if (!rc) return std::unexpected(attempt.why_over());
+        if (*rc != SSH_OK) return library_error(s);
+    }
     return channel;
+}
+
+// Authenticates, then opens the shell.
+std::expected<Channel, std::string> log_in(ssh_session s, const SshSessionRequest& request, ChannelArrivals& arrivals,
+                                           Attempt& attempt) {
+    if (auto ok = authenticate(s, request, attempt); !ok) return std::unexpected(std::move(ok.error()));
+    return open_shell(s, request, arrivals, attempt);
 }
 
 // The session loop: server output to the UI, UI input to the server, until either side ends,
@@ -330,9 +469,13 @@ public:
         : s_(s), ch_(ch), arrivals_(arrivals), wake_(wake), output_(output), input_(input) {}
 
     Step run() {
-        ssh_set_blocking(s_, 0);
         auto last_activity = std::chrono::steady_clock::now();
         for (;;) {
+            if (!let_go_by_ && input_.is_closed()) let_go_by_ = std::chrono::steady_clock::now() + kLastInputGrace;
+            if (let_go_by_ && std::chrono::steady_clock::now() >= *let_go_by_) {
+                ssh_channel_send_eof(ch_);  // what the server has not taken by now is dropped
+                return {};
+            }
             arrivals_.any = false;
             bool progressed = false;
             // Whichever side goes first is chosen by a coin, so that neither starves the other.
@@ -412,10 +555,13 @@ private:
 
     // Nothing to do: waits for the server, for room to write, or for input, a second at most.
     Step wait() {
-        short events = POLLIN;
-        if (ssh_get_poll_flags(s_) & SSH_WRITE_PENDING) events |= POLLOUT;
-        std::array<pollfd, 2> fds{{{ssh_get_fd(s_), events, 0}, {wake_.fd.get(), POLLIN, 0}}};
-        int r = ::poll(fds.data(), fds.size(), 1000);
+        int timeout = 1000;
+        if (let_go_by_)
+            timeout = static_cast<int>(std::clamp<std::int64_t>(
+                std::chrono::ceil<std::chrono::milliseconds>(*let_go_by_ - std::chrono::steady_clock::now()).count(), 0,
+                timeout));
+        std::array<pollfd, 2> fds{{{ssh_get_fd(s_), poll_events(s_), 0}, {wake_.fd.get(), POLLIN, 0}}};
+        int r = ::poll(fds.data(), fds.size(), timeout);
         if (r < 0 && errno != EINTR) return std::unexpected(fmt::format("poll: {}", os_error(errno)));
         if (fds[1].revents & POLLIN) wake_.drain();
         return {};
@@ -430,6 +576,8 @@ private:
     std::minstd_rand coin_{std::random_device{}()};
     std::optional<PendingInput> pending_;
     bool input_closed_ = false;
+    // Set once the UI has let go: the input it queued before is written until then at most.
+    std::optional<std::chrono::steady_clock::time_point> let_go_by_;
     std::array<std::uint8_t, kReadSize> buffer_;
 };
 
@@ -441,15 +589,20 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
     auto wake = std::make_shared<WakeUp>();
     if (!wake->fd) return std::unexpected(fmt::format("runtime: {}", os_error(errno)));
     input.set_listener([wake] { wake->notify(); });
+    Attempt attempt(*wake, input, request.connect_timeout);
+    // Once the UI has let go, nobody reads the status: the attempt just ends.
+    const auto unless_dropped = [&](Step step) { return attempt.dropped() ? Step{} : step; };
 
     ChannelArrivals arrivals;  // outlives the channel, which libssh may free late
-    auto session = connect(request, host_key);
-    if (!session) return std::unexpected(std::move(session.error()));
-    ssh_session s = session->get();
-    if (auto ok = verify_host_key(s, request, host_key); !ok) return ok;
-    if (auto ok = authenticate(s, request); !ok) return ok;
-    auto channel = open_shell(s, request, arrivals);
-    if (!channel) return std::unexpected(std::move(channel.error()));
+    auto connection = connect(request, host_key, attempt);
+    if (!connection) return unless_dropped(std::unexpected(std::move(connection.error())));
+    ssh_session s = connection->session.get();
+    if (auto ok = verify_host_key(*connection, request, host_key); !ok) return ok;
+    auto channel = log_in(s, request, arrivals, attempt);
+    if (!channel) {
+        disconnect(s, connection->socket);
+        return unless_dropped(std::unexpected(std::move(channel.error())));
+    }
     status->set(SessionStatus::connected());
 
     Step result = Pump(s, channel->get(), arrivals, *wake, output, input).run();
@@ -458,7 +611,7 @@ std::expected<void, std::string> run_ssh_session(SshSessionRequest request, cons
     arrivals.stop_watching(channel->get());
     // ssh_disconnect frees the session's channels: let go of ours first.
     channel->reset();
-    disconnect(s);
+    disconnect(s, connection->socket);
     if (result) set_status_connected_to_ended(status);
     return result;
 }
