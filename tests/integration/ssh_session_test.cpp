@@ -2,6 +2,7 @@
 #include <fstream>
 #include <tuple>
 
+#include "support/log.hpp"
 #include "support/threads.hpp"
 #include "support/wait.hpp"
 #include "tests/integration/failing_allocation.hpp"
@@ -159,6 +160,28 @@ TEST_F(SshSessionTest, OutputAndErrorsReachTheTerminalAndExitEnds) {
     EXPECT_TRUE(wait_until(
         session, [&] { return session.send_text("x") == std::unexpected("SSH session input channel is closed"); }));
     EXPECT_EQ(open_descriptors(), descriptors);
+}
+
+TEST_F(SshSessionTest, OnlyFailuresWriteWarnings) {
+    test_support::CapturedLog log;
+    {
+        auto dropped = connected_session();
+        ASSERT_TRUE(dropped.send_text("echo a$((1+1))\n"));
+        EXPECT_TRUE(wait_until(dropped, [&] { return screen(dropped).find("a2") != std::string::npos; }));
+    }
+    auto exited = connected_session();
+    ASSERT_TRUE(exited.send_text("exit\n"));
+    EXPECT_TRUE(wait_until(exited, [&] { return exited.status() == SessionStatus::ended(); }));
+    ASSERT_TRUE(test_support::eventually([] { return test_support::threads_named("remote-ssh") == 0; }, 10s));
+    EXPECT_EQ(log.count("warning|"), 0u) << log.text();
+
+    auto refused = start(server_->request(SshKeyCredentials{server_->stranger_key(), std::nullopt}));
+    ASSERT_TRUE(wait_settled(refused));
+    ASSERT_TRUE(test_support::eventually([] { return test_support::threads_named("remote-ssh") == 0; }, 10s));
+    EXPECT_EQ(log.count("warning|SSH session to 127.0.0.1:" + std::to_string(server_->port()) +
+                        " failed: Authentication failed"),
+              1u)
+        << log.text();
 }
 
 TEST_F(SshSessionTest, AcknowledgementComesBeforeTheAnswer) {

@@ -53,6 +53,16 @@ std::string os_error(int err) { return std::error_code(err, std::system_category
 // libssh logs per thread; the last message is kept for errors it reports only that way.
 thread_local std::string t_last_log;
 
+// What libssh reports at its warning level on every connection to an OpenSSH server: the socket
+// it was handed is connected (code 1, no error), and, after turning down a global request it
+// does not know (OpenSSH's announcement of its other host keys), a note that the request was
+// invalid. Neither says anything anyone could act on.
+bool routine_note(std::string_view text) {
+    return text == "Socket connection callback: 1 (0)" || text == "Invalid SSH_MSG_GLOBAL_REQUEST packet" ||
+           // the known-hosts file it is given is empty and not a regular file, as meant
+           text.find(kNoKnownHosts) != std::string_view::npos;
+}
+
 // Called from inside libssh: nothing may be thrown through it, so a message that cannot be
 // kept for want of memory is lost.
 void log_to_spdlog(int priority, const char* function, const char* buffer, void*) noexcept try {
@@ -63,9 +73,7 @@ void log_to_spdlog(int priority, const char* function, const char* buffer, void*
         if (text.starts_with(prefix)) text.remove_prefix(prefix.size());
     }
     t_last_log = text;
-    // libssh finds the known-hosts file it is given empty and not a regular file, as meant.
-    const bool expected = text.find(kNoKnownHosts) != std::string_view::npos;
-    if (priority <= SSH_LOG_WARN && !expected) {
+    if (priority <= SSH_LOG_WARN && !routine_note(text)) {
         spdlog::warn("libssh: {}", text);
     } else {
         spdlog::debug("libssh: {}", text);
@@ -624,8 +632,12 @@ void run_ssh_session_thread(SshSessionRequest request, SharedCellPtr<SessionStat
         ~StopOpenSsl() { OPENSSL_thread_stop(); }
     } stop_openssl;
     set_up_logging();
+    const std::string target = fmt::format("{}:{}", request.host, request.port);
     auto result = run_ssh_session(std::move(request), status, host_key, output, input);
-    if (!result) fail_ssh_session(*status, std::move(result.error()));
+    if (!result) {
+        spdlog::warn("SSH session to {} failed: {}", target, result.error());
+        fail_ssh_session(*status, std::move(result.error()));
+    }
 }
 
 void fail_ssh_session(SharedCell<SessionStatus>& status, std::string error) {
