@@ -1,7 +1,10 @@
 #include "worker_threads/worker_threads.hpp"
 
+#include <stdlib.h>
+
 #include <condition_variable>
 #include <cstddef>
+#include <cstdio>
 #include <mutex>
 
 #include <spdlog/spdlog.h>
@@ -21,11 +24,39 @@ State& state() {
     return *s;
 }
 
+// How long a program that leaves while workers run waits for them before it skips its clean-up.
+constexpr auto kExitGrace = std::chrono::seconds(2);
+
+// Run by exit() before everything registered earlier: static objects' destructors, the clean-up
+// handlers libraries register at their first use, and the libraries' own tear-down, which comes
+// last. A worker still running would have them pulled from under it; so it gets a bounded time
+// to finish, and one that does not makes the program leave without that clean-up.
+void on_exit_with_workers(int status, void*) {
+    if (wait_for_all(kExitGrace)) return;
+    try {
+        spdlog::apply_all([](const std::shared_ptr<spdlog::logger>& logger) { logger->flush(); });
+    } catch (...) {
+    }
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+// Once, before the first worker starts. The logger registry the workers log through is made
+// first, so that its destructor is registered earlier and runs after the handler.
+void guard_exit() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        spdlog::default_logger_raw();
+        ::on_exit(on_exit_with_workers, nullptr);
+    });
+}
+
 }  // namespace
 
 namespace detail {
 
 void enter() {
+    guard_exit();
     std::lock_guard lock(state().mutex);
     ++state().running;
 }

@@ -1,8 +1,11 @@
 #pragma once
 // Detached worker threads that the program can wait for when it quits. A worker runs on its
 // own and nobody joins it; it is counted from its start until its body has returned, so that
-// quitting can give the running ones a bounded time to finish. Every worker fails the same way:
-// its owner hears of the failure, and the program goes on.
+// quitting can give the running ones a bounded time to finish. A program that leaves through
+// exit() (or returns from main) while workers run gives them two seconds, and if some still run
+// then, leaves with its exit status without running the clean-up of its libraries and static
+// objects under them. Every worker fails the same way: its owner hears of the failure, and the
+// program goes on.
 #include <pthread.h>
 
 #include <chrono>

@@ -34,20 +34,22 @@ protected:
 
     // Starts the probe against `port`; it types `text` once connected.
     pid_t start(std::uint16_t port, const std::string& text) {
-        std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen",
-                                     "XDG_RUNTIME_DIR=" + (dir_.path() / "runtime").string(),
-                                     "PROBE_PORT=" + std::to_string(port),
-                                     "PROBE_USER=" + server_->user(),
-                                     "PROBE_TYPE=" + text,
-                                     "PROBE_PAINTED=" + painted().string(),
-                                     "PROBE_READY=" + ready().string(),
-                                     "REMOTE_SSH_KEY=" + server_->client_key().string(),
-                                     "REMOTE_SSH_KNOWN_HOSTS=" + server_->store().string()};
+        return spawn("ssh_quit_probe", {"QT_QPA_PLATFORM=offscreen",
+                                        "XDG_RUNTIME_DIR=" + (dir_.path() / "runtime").string(),
+                                        "PROBE_PORT=" + std::to_string(port), "PROBE_TYPE=" + text,
+                                        "PROBE_PAINTED=" + painted().string(), "PROBE_READY=" + ready().string()});
+    }
+
+    // Starts the program of the build folder named `name` with the server's user, key and store
+    // and the variables given, its output going to out() and err().
+    pid_t spawn(const std::string& name, std::vector<std::string> env) {
+        env.insert(env.end(), {"PROBE_USER=" + server_->user(), "REMOTE_SSH_KEY=" + server_->client_key().string(),
+                               "REMOTE_SSH_KNOWN_HOSTS=" + server_->store().string()});
         for (char** e = environ; *e; ++e) env.emplace_back(*e);
         std::vector<char*> envp;
         for (auto& e : env) envp.push_back(e.data());
         envp.push_back(nullptr);
-        const std::string program = std::string(REMOTE_BINARY_DIR) + "/ssh_quit_probe";
+        const std::string program = std::string(REMOTE_BINARY_DIR) + "/" + name;
         char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -100,6 +102,34 @@ TEST_F(SshQuitTest, ConnectedSessionSaysGoodbyeAndTheProgramExitsCleanly) {
     // tests check the goodbye itself every time.
     EXPECT_TRUE(eventually([&] { return goodbyes(*server_) >= kRuns - 3; }, 10s))
         << goodbyes(*server_) << " goodbyes from " << kRuns << " programs";
+}
+
+// Without the framework's quit path: main returns right after letting go of a connected
+// session, while its worker is still closing, or with the session still held.
+TEST_F(SshQuitTest, ReturningFromMainWithAWorkerRunningExitsCleanly) {
+    const struct {
+        const char* name;
+        std::vector<std::string> env;
+        int runs;
+        int status;
+    } cases[] = {
+        {"session let go", {}, kRuns, 0},
+        {"session kept", {"PROBE_KEEP=1"}, 2, 3},
+    };
+    for (const auto& c : cases) {
+        for (int run = 0; run < c.runs; ++run) {
+            auto env = c.env;
+            env.push_back("PROBE_PORT=" + std::to_string(server_->port()));
+            const pid_t pid = spawn("ssh_return_probe", env);
+            ASSERT_GT(pid, 0);
+            int status = 0;
+            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+            ASSERT_TRUE(WIFEXITED(status)) << c.name << ", run " << run << ": killed by signal " << WTERMSIG(status)
+                                           << "\n"
+                                           << read_text(err());
+            EXPECT_EQ(WEXITSTATUS(status), c.status) << c.name << ", run " << run << "\n" << read_text(err());
+        }
+    }
 }
 
 TEST_F(SshQuitTest, FloodingSessionEndsAndTheProgramExitsCleanly) {

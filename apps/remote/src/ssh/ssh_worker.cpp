@@ -32,6 +32,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// OpenSSL arranges, at its first use, to clean itself up when the program exits, unless told
+// not to first. A session worker may still be using it then (a program returning from main
+// while a session closes), so it is told before anything else can use it.
+[[maybe_unused]] const bool openssl_without_exit_cleanup = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
+
 // libssh's default host-key offer; a pinned algorithm is moved to its front.
 constexpr std::string_view kDefaultHostKeys =
     "ssh-ed25519,ecdsa-sha2-nistp521,ecdsa-sha2-nistp384,ecdsa-sha2-nistp256,sk-ssh-ed25519@openssh.com,"
