@@ -13,9 +13,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kScenes[] = {"session-ssh",    "session-vnc",       "session-rdp",
-                                   "session-zavo",   "session-connecting", "session-failed",
-                                   "confirm-connect", "confirm-delete",    "confirm-ssh-trust"};
+constexpr const char* kScenes[] = {"session-ssh",     "session-vnc",        "session-rdp",
+                                   "session-zavo",    "session-connecting", "session-failed",
+                                   "confirm-connect", "confirm-delete",     "confirm-ssh-trust"};
 
 TEST(ReviewScenes, RenderTheSameOnEveryStartWithOneDataFolder) {
     const std::string program = std::string(REMOTE_BINARY_DIR) + "/remote";
@@ -30,7 +30,8 @@ TEST(ReviewScenes, RenderTheSameOnEveryStartWithOneDataFolder) {
         const fs::path png = data / (std::to_string(start) + ".png");
         const std::string command =
             "env -u REMOTE_LIVE_SESSIONS -u DISPLAY -u WAYLAND_DISPLAY ZAVO_REMOTE_SAMPLE=1 QT_QPA_PLATFORM=offscreen"
-            " XDG_RUNTIME_DIR=" + (dir / "runtime").string() + " XDG_DATA_HOME=" + (data / "data").string() +
+            " XDG_RUNTIME_DIR=" +
+            (dir / "runtime").string() + " XDG_DATA_HOME=" + (data / "data").string() +
             " XDG_STATE_HOME=" + (data / "state").string() + " " + program + " --view-state " + scene +
             " --screenshot " + png.string() + " 2>>" + (dir / "stderr").string() + "; echo $?";
         EXPECT_EQ(test_support::output_of(command), "0\n") << scene << ": " << test_support::read_text(dir / "stderr");

@@ -200,8 +200,8 @@ ActionDoor::ActionDoor(std::string_view app_id, action_executor::ActionExecutor&
         object_.reset();
         return;
     }
-    const auto reply = session.interface()->registerService(q(names_->service), QDBusConnectionInterface::DontQueueService,
-                                                        QDBusConnectionInterface::DontAllowReplacement);
+    const auto reply = session.interface()->registerService(
+        q(names_->service), QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);
     if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
         closed(fmt::format("the name {} is taken on the session bus (is another copy running?)", names_->service));
         session.unregisterObject(q(names_->path));

@@ -35,8 +35,8 @@ std::expected<std::string, std::string> session_bus_address(const SessionBusEnvi
     const std::string socket = *e.runtime_dir + "/bus";
     struct stat st {};
     if (::lstat(socket.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) || st.st_uid != ::getuid())
-        return std::unexpected(fmt::format("DBUS_SESSION_BUS_ADDRESS is not set and {} is no bus socket of this user",
-                                           socket));
+        return std::unexpected(
+            fmt::format("DBUS_SESSION_BUS_ADDRESS is not set and {} is no bus socket of this user", socket));
     return "unix:path=" + escaped(socket);
 }
 

@@ -48,29 +48,13 @@ std::pair<Color, Color> surface_edges(const Color& color) {
 
 bool hovered(const RemoteApp& app, const Rect& rect) { return rect.contains(app.pointer); }
 
-std::string elide(const zavo_ui::text_render::TextRenderer& text, std::string_view s, float size, std::uint8_t weight,
-                  double max_width) {
-    if (text.measure_weighted(s, size, weight).width <= max_width) return std::string(s);
-    static constexpr std::string_view kEllipsis = "…";
-    const double room = max_width - text.measure_weighted(kEllipsis, size, weight).width;
-    const std::vector<double> offsets = text.caret_offsets(s, zavo_ui::TextStyle::of_size(size, weight));
-    // offsets[k] is the width of the first k code points; find the byte end of the longest fit.
-    std::size_t end = 0;
-    std::size_t k = 0;
-    for (std::size_t i = 0; i <= s.size() && k < offsets.size(); ++i) {
-        if (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) continue;
-        if (offsets[k] > room) break;
-        end = i;
-        ++k;
-    }
-    std::string_view kept = s.substr(0, end);
-    while (!kept.empty() && kept.back() == ' ') kept.remove_suffix(1);
-    return std::string(kept) + std::string(kEllipsis);
-}
+namespace {
 
+constexpr std::string_view kEllipsis = "…";
+
+// `s` when it fits, else its start and its end with "…" between them (or "…" alone).
 std::string elide_middle(const zavo_ui::text_render::TextRenderer& text, std::string_view s, float size,
                          std::uint8_t weight, double max_width) {
-    static constexpr std::string_view kEllipsis = "…";
     const std::vector<double> offsets = text.caret_offsets(s, zavo_ui::TextStyle::of_size(size, weight));
     if (offsets.empty() || offsets.back() <= max_width) return std::string(s);
     // The byte where each character starts, and the end.
@@ -88,6 +72,27 @@ std::string elide_middle(const zavo_ui::text_render::TextRenderer& text, std::st
         return fmt::format("{}{}{}", s.substr(0, starts[head]), kEllipsis, s.substr(starts[tail]));
     }
     return std::string(kEllipsis);
+}
+
+}  // namespace
+
+std::string elide(const zavo_ui::text_render::TextRenderer& text, std::string_view s, float size, std::uint8_t weight,
+                  double max_width) {
+    if (text.measure_weighted(s, size, weight).width <= max_width) return std::string(s);
+    const double room = max_width - text.measure_weighted(kEllipsis, size, weight).width;
+    const std::vector<double> offsets = text.caret_offsets(s, zavo_ui::TextStyle::of_size(size, weight));
+    // offsets[k] is the width of the first k code points; find the byte end of the longest fit.
+    std::size_t end = 0;
+    std::size_t k = 0;
+    for (std::size_t i = 0; i <= s.size() && k < offsets.size(); ++i) {
+        if (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) continue;
+        if (offsets[k] > room) break;
+        end = i;
+        ++k;
+    }
+    std::string_view kept = s.substr(0, end);
+    while (!kept.empty() && kept.back() == ' ') kept.remove_suffix(1);
+    return std::string(kept) + std::string(kEllipsis);
 }
 
 std::string elide_target(const zavo_ui::text_render::TextRenderer& text, const SavedConnection& connection, float size,
@@ -204,8 +209,8 @@ void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCa
     ctx.stroke(color_with_alpha(mode, 0.9f), badge, 2.0);
     ctx.draw_text_centered(stored_name(connection.kind), cx, top + 58.0, 15.0f, 3, c.text_primary);
     ctx.draw_text_centered(elide(ctx.text, connection.name, 20.0f, 3, room), cx, top + 124.0, 20.0f, 3, c.text_primary);
-    const std::string target =
-        elide_target(ctx.text, connection, 13.0f, 0, room, fmt::format(" · {}", label(connection.kind)));
+    const std::string target = elide_target(ctx.text, connection, 13.0f, 0, room,
+                                            fmt::format(" · {}", label(connection.kind)));
     ctx.draw_text_centered(target, cx, top + 154.0, 13.0f, 0, c.text_secondary);
 
     const double tw = ctx.measure(card.title, 13.0f, 2).width;
