@@ -49,6 +49,7 @@ enum class NamedKey : std::uint16_t {
     ArrowLeft, ArrowRight, ArrowUp, ArrowDown, Home, End, PageUp, PageDown,
     Shift, Control, Alt, Super, CapsLock, NumLock, ScrollLock, ContextMenu, PrintScreen, Pause,
     F1, F2, F3, F4, F5, F6, F7, F8, F9, F10, F11, F12,
+    AltGraph,  // ISO_Level3_Shift: the key that picks a layout's third characters
 };
 // clang-format on
 
@@ -144,7 +145,12 @@ struct TextCommit {
     friend bool operator==(const TextCommit&, const TextCommit&) = default;
 };
 
-using Event = std::variant<PointerMoved, PointerLeft, Wheel, Button, Key, TextCommit>;
+// The window lost the keyboard focus: keys held now are released elsewhere, unseen.
+struct FocusLost {
+    friend bool operator==(const FocusLost&, const FocusLost&) = default;
+};
+
+using Event = std::variant<PointerMoved, PointerLeft, Wheel, Button, Key, TextCommit, FocusLost>;
 
 // Short builders, mostly for tests and backends.
 inline Key named_key(NamedKey k, ElementState state = ElementState::Pressed) {

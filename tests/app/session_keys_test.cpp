@@ -207,28 +207,74 @@ TEST(SshKeyBytes, TheKeypadByNumLockAndKeypadMode) {
     for (const auto& c : cases) EXPECT_EQ(ssh_bytes_for_key(c.key, c.modifiers, c.modes), c.bytes) << c.what;
 }
 
-TEST(VncKeysym, NamedKeysThenTheFirstCharacter) {
-    const std::vector<std::pair<NamedKey, std::uint32_t>> table = {
-        {NamedKey::Enter, 0xFF0D},     {NamedKey::Tab, 0xFF09},       {NamedKey::Space, 0x0020},
-        {NamedKey::ArrowLeft, 0xFF51}, {NamedKey::ArrowUp, 0xFF52},   {NamedKey::ArrowRight, 0xFF53},
-        {NamedKey::ArrowDown, 0xFF54}, {NamedKey::Backspace, 0xFF08}, {NamedKey::Delete, 0xFFFF},
-        {NamedKey::Escape, 0xFF1B},
+TEST(VncKeysym, EveryNamedKeyModifiersOnEachSideAndTheKeypad) {
+    struct Case {
+        const char* what;
+        ev::Key key;
+        std::optional<std::uint32_t> keysym;
+    } cases[] = {
+        {"Enter", ev::named_key(NamedKey::Enter), 0xFF0D},
+        {"Tab", ev::named_key(NamedKey::Tab), 0xFF09},
+        {"Space", ev::named_key(NamedKey::Space), 0x0020},
+        {"Backspace", ev::named_key(NamedKey::Backspace), 0xFF08},
+        {"Delete", ev::named_key(NamedKey::Delete), 0xFFFF},
+        {"Escape", ev::named_key(NamedKey::Escape), 0xFF1B},
+        {"Insert", ev::named_key(NamedKey::Insert), 0xFF63},
+        {"Home", ev::named_key(NamedKey::Home), 0xFF50},
+        {"End", ev::named_key(NamedKey::End), 0xFF57},
+        {"PageUp", ev::named_key(NamedKey::PageUp), 0xFF55},
+        {"PageDown", ev::named_key(NamedKey::PageDown), 0xFF56},
+        {"Left", ev::named_key(NamedKey::ArrowLeft), 0xFF51},
+        {"Up", ev::named_key(NamedKey::ArrowUp), 0xFF52},
+        {"Right", ev::named_key(NamedKey::ArrowRight), 0xFF53},
+        {"Down", ev::named_key(NamedKey::ArrowDown), 0xFF54},
+        {"F1", ev::named_key(NamedKey::F1), 0xFFBE},
+        {"F5", ev::named_key(NamedKey::F5), 0xFFC2},
+        {"F12", ev::named_key(NamedKey::F12), 0xFFC9},
+        {"F13", key_event(KeyCode::F13, ev::OtherKey{}, std::nullopt), 0xFFCA},
+        {"F24", key_event(KeyCode::F24, ev::OtherKey{}, std::nullopt), 0xFFD5},
+        {"Print", key_event(KeyCode::PrintScreen, NamedKey::PrintScreen, std::nullopt), 0xFF61},
+        {"Pause", ev::named_key(NamedKey::Pause), 0xFF13},
+        {"Menu", key_event(KeyCode::ContextMenu, NamedKey::ContextMenu, std::nullopt), 0xFF67},
+        {"CapsLock", ev::named_key(NamedKey::CapsLock), 0xFFE5},
+        {"NumLock", ev::named_key(NamedKey::NumLock), 0xFF7F},
+        {"ScrollLock", ev::named_key(NamedKey::ScrollLock), 0xFF14},
+        {"Shift_L", key_event(KeyCode::ShiftLeft, NamedKey::Shift, std::nullopt), 0xFFE1},
+        {"Shift_R", key_event(KeyCode::ShiftRight, NamedKey::Shift, std::nullopt), 0xFFE2},
+        {"Control_L", key_event(KeyCode::ControlLeft, NamedKey::Control, std::nullopt), 0xFFE3},
+        {"Control_R", key_event(KeyCode::ControlRight, NamedKey::Control, std::nullopt), 0xFFE4},
+        {"Alt_L", key_event(KeyCode::AltLeft, NamedKey::Alt, std::nullopt), 0xFFE9},
+        {"Alt_R", key_event(KeyCode::AltRight, NamedKey::Alt, std::nullopt), 0xFFEA},
+        {"Super_L", key_event(KeyCode::MetaLeft, NamedKey::Super, std::nullopt), 0xFFEB},
+        {"Super_R", key_event(KeyCode::MetaRight, NamedKey::Super, std::nullopt), 0xFFEC},
+        {"AltGr", key_event(KeyCode::AltRight, NamedKey::AltGraph, std::nullopt), 0xFE03},
+        // The keypad as NumLock reads it.
+        {"KP_1", key_event(KeyCode::Numpad1, ev::CharacterKey{"1"}, "1"), 0xFFB1},
+        {"KP_End", key_event(KeyCode::Numpad1, NamedKey::End, std::nullopt), 0xFF9C},
+        {"KP_5", key_event(KeyCode::Numpad5, ev::CharacterKey{"5"}, "5"), 0xFFB5},
+        {"KP_Begin", key_event(KeyCode::Numpad5, ev::OtherKey{}, std::nullopt), 0xFF9D},
+        {"KP_Up", key_event(KeyCode::Numpad8, NamedKey::ArrowUp, std::nullopt), 0xFF97},
+        {"KP_Insert", key_event(KeyCode::Numpad0, NamedKey::Insert, std::nullopt), 0xFF9E},
+        {"KP_Decimal", key_event(KeyCode::NumpadDecimal, ev::CharacterKey{"."}, "."), 0xFFAE},
+        {"KP_Delete", key_event(KeyCode::NumpadDecimal, NamedKey::Delete, std::nullopt), 0xFF9F},
+        {"KP_Add", key_event(KeyCode::NumpadAdd, ev::CharacterKey{"+"}, "+"), 0xFFAB},
+        {"KP_Subtract", key_event(KeyCode::NumpadSubtract, ev::CharacterKey{"-"}, "-"), 0xFFAD},
+        {"KP_Multiply", key_event(KeyCode::NumpadMultiply, ev::CharacterKey{"*"}, "*"), 0xFFAA},
+        {"KP_Divide", key_event(KeyCode::NumpadDivide, ev::CharacterKey{"/"}, "/"), 0xFFAF},
+        {"KP_Enter", key_event(KeyCode::NumpadEnter, NamedKey::Enter, "\r"), 0xFF8D},
+        // Characters by the keysym of what they type.
+        {"a", ev::character_key("a"), 0x61},
+        {"Q", ev::character_key("Q"), 0x51},
+        {"first of two", ev::character_key("ab"), 0x61},
+        {"é", ev::character_key("é"), 0xE9},
+        {"beyond Latin-1", ev::character_key("ж"), 0x01000436},
+        {"€", ev::character_key("€"), 0x010020AC},
+        {"with Control (no text)", key_with_text(ev::CharacterKey{"c"}, std::nullopt), 0x63},
+        {"a shifted symbol", key_with_text(ev::CharacterKey{"2"}, std::string("@")), 0x40},
+        {"malformed text", key_with_text(ev::OtherKey{}, std::string("\xff")), std::nullopt},
+        {"nothing to say", key_with_text(ev::OtherKey{}, std::nullopt), std::nullopt},
     };
-    for (const auto& [key, keysym] : table) EXPECT_EQ(vnc_keysym_for_key(ev::named_key(key)), keysym) << int(key);
-    // No keysym for Home, End or the page keys: their text, when they have one, else nothing.
-    for (NamedKey key : {NamedKey::Home, NamedKey::End, NamedKey::PageUp, NamedKey::PageDown})
-        EXPECT_EQ(vnc_keysym_for_key(ev::named_key(key)), std::nullopt) << int(key);
-
-    EXPECT_EQ(vnc_keysym_for_key(ev::character_key("a")), 0x61u);
-    EXPECT_EQ(vnc_keysym_for_key(ev::character_key("Q")), 0x51u);
-    EXPECT_EQ(vnc_keysym_for_key(ev::character_key("ab")), 0x61u);
-    EXPECT_EQ(vnc_keysym_for_key(ev::character_key("é")), 0xE9u);
-    // Beyond Latin-1 a character takes the Unicode keysym range.
-    EXPECT_EQ(vnc_keysym_for_key(ev::character_key("ж")), 0x01000436u);
-    EXPECT_EQ(vnc_keysym_for_key(ev::character_key("€")), 0x010020ACu);
-    EXPECT_EQ(vnc_keysym_for_key(key_with_text(ev::CharacterKey{"a"}, std::nullopt)), std::nullopt);
-    EXPECT_EQ(vnc_keysym_for_key(key_with_text(ev::CharacterKey{"a"}, std::string())), std::nullopt);
-    EXPECT_EQ(vnc_keysym_for_key(key_with_text(ev::CharacterKey{"a"}, std::string("\xff"))), std::nullopt);
+    for (const auto& c : cases) EXPECT_EQ(vnc_keysym_for_key(c.key), c.keysym) << c.what;
 }
 
 TEST(DeviceKeyCode, ListedKeysAndTheRestUnlisted) {

@@ -1,12 +1,16 @@
 // Keys in the real window, sent through X with xdotool as a person presses them: the bytes an SSH
-// session's shell receives (recorded raw by `cat` in the remote shell), and that moving around
-// the window keeps the session.
+// session's shell receives (recorded raw by `cat` in the remote shell), that moving around the
+// window keeps the session, and the key events a VNC server's desktop sees (xev on its display).
 #include <gtest/gtest.h>
 
 #include <fmt/format.h>
 #include <sys/stat.h>
 
+#include <map>
+#include <span>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "support/saved_connection.hpp"
 #include "tests/integration/remote_window.hpp"
@@ -147,4 +151,82 @@ TEST_F(WindowSshKeys, KeysArriveAsXtermSendsThem) {
     EXPECT_EQ(hex(test_support::read_text(file("keys"))), hex(before)) << "nothing reached the shell";
 }
 
+// One key event as xev prints it on the server's display.
+struct KeyEvent {
+    bool press = false;
+    int keycode = 0;
+    std::string keysym;  // the name xev reads from the keycode and the state at that moment
+};
+
+std::vector<KeyEvent> key_events(const std::string& log) {
+    std::vector<KeyEvent> out;
+    std::istringstream lines(log);
+    std::string line;
+    int kind = 0;  // 1 after "KeyPress event", -1 after "KeyRelease event"
+    while (std::getline(lines, line)) {
+        if (line.starts_with("KeyPress event")) kind = 1;
+        if (line.starts_with("KeyRelease event")) kind = -1;
+        const auto at = line.find("keycode ");
+        if (kind == 0 || at == std::string::npos) continue;
+        const auto name = line.find(", ", line.find("(keysym 0x", at)) + 2;
+        out.push_back({kind > 0, std::atoi(line.c_str() + at + 8), line.substr(name, line.find(')', name) - name)});
+        kind = 0;
+    }
+    return out;
+}
+
+// "+name" for a press, "-name" for a release.
+std::vector<std::string> names(std::span<const KeyEvent> events) {
+    std::vector<std::string> out;
+    for (const auto& e : events) out.push_back((e.press ? "+" : "-") + e.keysym);
+    return out;
+}
+
+TEST(WindowVncKeys, KeysGoDownAndUpAsPressedAndNothingStaysDown) {
+    if (auto why = window_test::unavailable(); !why.empty()) GTEST_SKIP() << why;
+    for (const char* tool : {"Xtigervnc", "xev"})
+        if (!test_support::on_path(tool))
+            GTEST_SKIP() << tool << " is not installed (scripts/install-deps installs it)";
+    vnc_it::ServerOptions options;
+    vnc_it::VncServer server(options);
+    ASSERT_TRUE(server.ok()) << server.log();
+    const std::string events = server.dir() + "/events.log";
+    vnc_it::Process xev({"xev", "-root", "-event", "keyboard"}, events,
+                        {"DISPLAY=:" + std::to_string(server.display())});
+    RemoteWindow window({saved("Lab desktop", ConnectionKind::Vnc, "127.0.0.1", server.port(), "", AuthKind::Password)},
+                        {"REMOTE_LIVE_SESSIONS="});
+    ASSERT_TRUE(window.ok()) << test_support::read_text(window.log());
+    window.open_selected();
+    ASSERT_TRUE(eventually([&] { return window.shows_connected_session("window-vnc-keys"); }))
+        << test_support::read_text(window.log());
+
+    // What the desktop saw of each step (xdotool's commands), once all of it has arrived.
+    std::size_t seen = 0;
+    std::vector<KeyEvent> all;
+    auto after = [&](const std::string& commands, std::size_t count) {
+        window.xdo(commands);
+        eventually([&] { return (all = key_events(test_support::read_text(events))).size() >= seen + count; }, 10s);
+        const auto step = names(std::span(all).subspan(std::min(seen, all.size())));
+        seen = all.size();
+        return step;
+    };
+    using V = std::vector<std::string>;
+    EXPECT_EQ(after("keydown ctrl keydown c keyup c keyup ctrl", 4), (V{"+Control_L", "+c", "-c", "-Control_L"}));
+    EXPECT_EQ(after("key super", 2), (V{"+Super_L", "-Super_L"}));
+    EXPECT_EQ(after("key alt", 2), (V{"+Alt_L", "-Alt_L"}));
+    EXPECT_EQ(after("key Home", 2), (V{"+Home", "-Home"}));
+    EXPECT_EQ(after("key F5", 2), (V{"+F5", "-F5"}));
+    EXPECT_EQ(after("keydown shift keydown a keyup a keyup shift", 4), (V{"+Shift_L", "+A", "-A", "-Shift_L"}));
+
+    // Control and Shift are down when Control+Shift+W ends the session: both come up before the
+    // connection closes, and the W never reaches the desktop.
+    window.xdo("keydown ctrl keydown shift keydown w");
+    EXPECT_TRUE(eventually([&] { return !window.shows_connected_session("window-vnc-keys"); }));
+    EXPECT_EQ(after("keyup w keyup shift keyup ctrl", 4), (V{"+Control_L", "+Shift_L", "-Shift_L", "-Control_L"}));
+    std::map<int, int> down;
+    for (const auto& e : all) down[e.keycode] += e.press ? 1 : -1;
+    for (const auto& [keycode, n] : down) EXPECT_EQ(n, 0) << "keycode " << keycode << " stays down";
+}
+
 }  // namespace
+

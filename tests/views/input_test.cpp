@@ -420,12 +420,30 @@ TEST_F(Input, VncKeysAndButtons) {
     vnc.publish(640, 480);
     using rfb::VncInput;
 
-    // Keys: down then up with the same keysym; Control is not applied.
-    EXPECT_TRUE(send(ev::character_key("a"), CONTROL));
-    EXPECT_TRUE(send(ev::named_key(NamedKey::Enter)));
-    EXPECT_FALSE(send(ev::named_key(NamedKey::Home)));  // no keysym and no text
+    // Keys go down and up as they are pressed and released, Control as a key of its own.
+    const ev::Key control = key_event(KeyCode::ControlLeft, NamedKey::Control, std::nullopt);
+    const auto up = [](ev::Key key) {
+        key.state = ev::ElementState::Released;
+        return key;
+    };
+    EXPECT_TRUE(send(control, CONTROL));
+    EXPECT_TRUE(send(key_event(KeyCode::KeyC, ev::CharacterKey{"c"}, std::nullopt), CONTROL));
+    EXPECT_TRUE(send(up(key_event(KeyCode::KeyC, ev::CharacterKey{"c"}, std::nullopt)), CONTROL));
+    EXPECT_TRUE(send(up(control)));
+    EXPECT_TRUE(send(ev::named_key(NamedKey::Home)));
+    EXPECT_EQ(vnc.sent(), (std::vector<VncInput>{VncInput::key(true, 0xFFE3), VncInput::key(true, 0x63),
+                                                 VncInput::key(false, 0x63), VncInput::key(false, 0xFFE3),
+                                                 VncInput::key(true, 0xFF50)}));
+    // A release sends what its press sent (Shift let go first), even off the session screen;
+    // a release whose press went elsewhere sends nothing.
+    EXPECT_TRUE(send(letter('a')));
+    app->screen = Screen::list();
+    EXPECT_TRUE(send(key_event(KeyCode::KeyA, ev::CharacterKey{"A"}, "A", ev::ElementState::Released)));
+    EXPECT_FALSE(send(up(letter('b'))));
+    on_session_screen(ConnectionKind::Vnc);
+    EXPECT_TRUE(send(up(ev::named_key(NamedKey::Home))));  // keys without a physical key: by keysym
     EXPECT_EQ(vnc.sent(), (std::vector<VncInput>{VncInput::key(true, 0x61), VncInput::key(false, 0x61),
-                                                 VncInput::key(true, 0xFF0D), VncInput::key(false, 0xFF0D)}));
+                                                 VncInput::key(false, 0xFF50)}));
 
     // The picture lies at (100, 100)-(740, 580): one picture pixel per logical pixel.
     move_to(420, 340);
@@ -448,8 +466,49 @@ TEST_F(Input, VncKeysAndButtons) {
     app->session.set_fullscreen(true);
     send(escape());
     EXPECT_FALSE(app->session.fullscreen());
+    EXPECT_FALSE(send(up(escape()))) << "its press left fullscreen";
     send(escape());
+    send(up(escape()));
     EXPECT_EQ(vnc.sent(), (std::vector<VncInput>{VncInput::key(true, 0xFF1B), VncInput::key(false, 0xFF1B)}));
+}
+
+TEST_F(Input, NothingStaysPressedOnTheRemoteDesktop) {
+    using rfb::VncInput;
+    const ev::Key control = key_event(KeyCode::ControlLeft, NamedKey::Control, std::nullopt);
+    const ev::Key shift = key_event(KeyCode::ShiftLeft, NamedKey::Shift, std::nullopt);
+    {
+        // Losing the focus releases what is held, the last pressed first.
+        VncHarness vnc(*app);
+        on_session_screen(ConnectionKind::Vnc);
+        send(control, CONTROL);
+        send(letter('x'), CONTROL);
+        send(ev::FocusLost{});
+        EXPECT_EQ(vnc.sent(), (std::vector<VncInput>{VncInput::key(true, 0xFFE3), VncInput::key(true, 0x78),
+                                                     VncInput::key(false, 0x78), VncInput::key(false, 0xFFE3)}));
+        EXPECT_FALSE(send(key_event(KeyCode::KeyX, ev::CharacterKey{"x"}, "x", ev::ElementState::Released)));
+        EXPECT_TRUE(vnc.sent().empty());
+    }
+    {
+        // Control+Shift+W ends the session: Control and Shift go up before the input closes.
+        VncHarness vnc(*app);
+        on_session_screen(ConnectionKind::Vnc);
+        send(control, CONTROL);
+        send(shift, CONTROL_SHIFT);
+        EXPECT_TRUE(send(key_event(KeyCode::KeyW, ev::CharacterKey{"W"}, std::nullopt), CONTROL_SHIFT));
+        EXPECT_FALSE(app->session.active());
+        EXPECT_EQ(vnc.sent(), (std::vector<VncInput>{VncInput::key(true, 0xFFE3), VncInput::key(true, 0xFFE1),
+                                                     VncInput::key(false, 0xFFE1), VncInput::key(false, 0xFFE3)}));
+        EXPECT_EQ(vnc.input.try_recv().error(), RecvError::Closed);
+    }
+    {
+        // A device session is released on focus loss too.
+        install_device_session(*app);
+        send(letter('q'));
+        send(ev::FocusLost{});
+        EXPECT_EQ(device_inputs(*app), (std::vector<DeviceInput>{DeviceInput::key(true, 16), DeviceInput::key(false, 16)}));
+        EXPECT_FALSE(send(letter('q', ev::ElementState::Released)));
+        EXPECT_TRUE(device_inputs(*app).empty());
+    }
 }
 
 TEST_F(Input, DeviceSessionTakesKeysByPhysicalKeyOnEveryScreen) {
@@ -490,7 +549,8 @@ TEST_F(Input, DeviceSessionTakesKeysByPhysicalKeyOnEveryScreen) {
     app->confirmation.reset();
     EXPECT_TRUE(send(letter('w'), CONTROL_SHIFT));
     EXPECT_FALSE(app->session.active());
-    EXPECT_TRUE(device_inputs(*app).empty());
+    // The keys it still held go up before it is told to disconnect, the last pressed first.
+    EXPECT_EQ(device_inputs(*app), (std::vector<Di>{Di::key(false, 17), Di::key(false, 1), Di::key(false, 49)}));
 }
 
 TEST_F(Input, DevicePointerAndButtons) {

@@ -46,6 +46,8 @@ TEST(QtInput, KeysCarryLogicalKeyPhysicalKeyAndText) {
         {"ArrowLeft", press(Qt::Key_Left, {}, 113, ""), NamedKey::ArrowLeft, KeyCode::ArrowLeft, std::nullopt},
         {"F5", press(Qt::Key_F5, {}, 71, ""), NamedKey::F5, KeyCode::F5, std::nullopt},
         {"Super", press(Qt::Key_Meta, Qt::MetaModifier, 133, ""), NamedKey::Super, KeyCode::MetaLeft, std::nullopt},
+        {"AltGr", press(Qt::Key_AltGr, {}, 108, ""), NamedKey::AltGraph, KeyCode::AltRight, std::nullopt},
+        {"right Alt", press(Qt::Key_Alt, Qt::AltModifier, 108, ""), NamedKey::Alt, KeyCode::AltRight, std::nullopt},
         {"a key Qt does not know", press(0, {}, 0, ""), event::OtherKey{}, std::nullopt, std::nullopt},
     };
     for (const Case& c : cases) {

@@ -4,6 +4,7 @@
 #include "zavo_ui/qt/window.hpp"
 
 #include <QCoreApplication>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWheelEvent>
@@ -131,6 +132,13 @@ TEST_F(QtWindow, QtInputArrivesAsFrameworkEvents) {
     EXPECT_EQ(widget->events[3], event::Event(event::Wheel{event::LineDelta{0.0f, -1.0f}}))
         << "the wheel at the same place sends no second move";
     EXPECT_EQ(widget->scale, s);
+}
+
+TEST_F(QtWindow, LosingTheFocusIsAnEvent) {
+    QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QCoreApplication::sendEvent(window.get(), &out);
+    ASSERT_FALSE(widget->events.empty());
+    EXPECT_EQ(widget->events.back(), event::Event(event::FocusLost{}));
 }
 
 TEST_F(QtWindow, ImageFramesHaveTheWindowsSizeInDevicePixels) {

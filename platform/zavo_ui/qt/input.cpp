@@ -32,8 +32,8 @@ std::optional<NamedKey> named_key(int key) {
         case Qt::Key_PageDown: return NamedKey::PageDown;
         case Qt::Key_Shift: return NamedKey::Shift;
         case Qt::Key_Control: return NamedKey::Control;
-        case Qt::Key_Alt:
-        case Qt::Key_AltGr: return NamedKey::Alt;
+        case Qt::Key_Alt: return NamedKey::Alt;
+        case Qt::Key_AltGr: return NamedKey::AltGraph;
         case Qt::Key_Meta:
         case Qt::Key_Super_L:
         case Qt::Key_Super_R: return NamedKey::Super;

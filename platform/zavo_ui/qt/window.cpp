@@ -96,6 +96,8 @@ void AppWindow::keyReleaseEvent(QKeyEvent* event) {
     if (auto key = key_from_qt(*event)) host_.deliver(std::move(*key), key_modifiers_from_qt(*event));
 }
 
+void AppWindow::focusOutEvent(QFocusEvent*) { deliver(event::FocusLost{}, Qt::NoModifier); }
+
 bool AppWindow::event(QEvent* event) {
     switch (event->type()) {
         case QEvent::Leave:

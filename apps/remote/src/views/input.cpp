@@ -55,6 +55,8 @@ public:
                        [&](const ev::Key& key) { this->key(key); },
                        // Text composed by an input method goes to the focused input.
                        [&](const ev::TextCommit&) { route_to_input(); },
+                       // Keys released elsewhere now: the remote must not hold them.
+                       [&](const ev::FocusLost&) { app_.session.release_keys(); },
                        [](const auto&) {},
                    },
                    event_);
@@ -150,7 +152,10 @@ private:
         const bool remote = app_.session_has_keyboard() && !app_.confirmation;
         if (remote && key.pressed() && shortcut(key)) return;
         if (forward_to_device(key)) return;
-        if (!key.pressed()) return;
+        if (!key.pressed()) {
+            if (app_.session.send_key(key, modifiers_)) handled_ = true;  // what a remote desktop holds
+            return;
+        }
         if (app_.confirmation) {
             if (key.is_named(ev::NamedKey::Escape)) return done_with(UiCommand::plain(Kind::CancelConfirmation));
             if (key.is_named(ev::NamedKey::Enter)) return done_with(UiCommand::plain(Kind::Confirm));
@@ -178,7 +183,7 @@ private:
 
     // Keys go to a connected device by physical key, on every screen; true when the walk ends.
     bool forward_to_device(const ev::Key& key) {
-        if (app_.confirmation) return false;
+        if (app_.confirmation && key.pressed()) return false;
         if (app_.session.fullscreen() && key.physical == ev::KeyCode::Escape) return false;
         switch (app_.session.device_key(key)) {
             case Session::DeviceKey::NotTaken: return false;

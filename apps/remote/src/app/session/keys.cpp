@@ -154,31 +154,100 @@ std::optional<std::string> ssh_bytes_for_key(const Key& key, Modifiers modifiers
     return std::nullopt;
 }
 
-std::optional<std::uint32_t> vnc_keysym(NamedKey key) {
+namespace {
+
+// The keysym of a named key; the modifiers by the side of the keyboard they are on.
+std::optional<std::uint32_t> named_keysym(NamedKey key, std::optional<KeyCode> physical) {
+    const auto right = [&](KeyCode k) { return physical == k; };
     switch (key) {
         case NamedKey::Enter: return 0xFF0D;
         case NamedKey::Tab: return 0xFF09;
         case NamedKey::Space: return 0x0020;
+        case NamedKey::Backspace: return 0xFF08;
+        case NamedKey::Delete: return 0xFFFF;
+        case NamedKey::Escape: return 0xFF1B;
+        case NamedKey::Insert: return 0xFF63;
+        case NamedKey::Home: return 0xFF50;
         case NamedKey::ArrowLeft: return 0xFF51;
         case NamedKey::ArrowUp: return 0xFF52;
         case NamedKey::ArrowRight: return 0xFF53;
         case NamedKey::ArrowDown: return 0xFF54;
-        case NamedKey::Backspace: return 0xFF08;
-        case NamedKey::Delete: return 0xFFFF;
-        case NamedKey::Escape: return 0xFF1B;
+        case NamedKey::PageUp: return 0xFF55;
+        case NamedKey::PageDown: return 0xFF56;
+        case NamedKey::End: return 0xFF57;
+        case NamedKey::Shift: return right(KeyCode::ShiftRight) ? 0xFFE2 : 0xFFE1;
+        case NamedKey::Control: return right(KeyCode::ControlRight) ? 0xFFE4 : 0xFFE3;
+        case NamedKey::Alt: return right(KeyCode::AltRight) ? 0xFFEA : 0xFFE9;
+        case NamedKey::Super: return right(KeyCode::MetaRight) ? 0xFFEC : 0xFFEB;
+        case NamedKey::AltGraph: return 0xFE03;  // ISO_Level3_Shift
+        case NamedKey::CapsLock: return 0xFFE5;
+        case NamedKey::NumLock: return 0xFF7F;
+        case NamedKey::ScrollLock: return 0xFF14;
+        case NamedKey::ContextMenu: return 0xFF67;
+        case NamedKey::PrintScreen: return 0xFF61;
+        case NamedKey::Pause: return 0xFF13;
+        default: break;
+    }
+    const int f = static_cast<int>(key) - static_cast<int>(NamedKey::F1);
+    if (f >= 0 && f < 12) return 0xFFBE + f;
+    return std::nullopt;
+}
+
+// The keypad's keysyms: the digits and the decimal point as KP_0-KP_9 and KP_Decimal with
+// NumLock, as the editing keys KP_Home ... KP_Delete without it.
+std::optional<std::uint32_t> keypad_keysym(KeyCode key, const Key& event) {
+    const auto n = zavo_ui::event::key_number(key);
+    const auto digit = n - zavo_ui::event::key_number(KeyCode::Numpad0);
+    if (const auto* named = std::get_if<NamedKey>(&event.logical)) {
+        switch (*named) {
+            case NamedKey::Home: return 0xFF95;
+            case NamedKey::ArrowLeft: return 0xFF96;
+            case NamedKey::ArrowUp: return 0xFF97;
+            case NamedKey::ArrowRight: return 0xFF98;
+            case NamedKey::ArrowDown: return 0xFF99;
+            case NamedKey::PageUp: return 0xFF9A;
+            case NamedKey::PageDown: return 0xFF9B;
+            case NamedKey::End: return 0xFF9C;
+            case NamedKey::Insert: return 0xFF9E;
+            case NamedKey::Delete: return 0xFF9F;
+            case NamedKey::Enter: return 0xFF8D;
+            default: break;
+        }
+    }
+    if (digit >= 0 && digit <= 9) return event.character() ? 0xFFB0 + digit : 0xFF9D;  // KP_Begin without NumLock
+    switch (key) {
+        case KeyCode::NumpadAdd: return 0xFFAB;
+        case KeyCode::NumpadComma: return 0xFFAC;
+        case KeyCode::NumpadSubtract: return 0xFFAD;
+        case KeyCode::NumpadDecimal: return 0xFFAE;
+        case KeyCode::NumpadDivide: return 0xFFAF;
+        case KeyCode::NumpadMultiply:
+        case KeyCode::NumpadStar: return 0xFFAA;
+        case KeyCode::NumpadEnter: return 0xFF8D;
+        case KeyCode::NumpadEqual: return 0xFFBD;
         default: return std::nullopt;
     }
 }
+
+}  // namespace
 
 std::uint32_t keysym_for_code_point(char32_t cp) {
     return cp <= 0xFF ? static_cast<std::uint32_t>(cp) : 0x01000000u + static_cast<std::uint32_t>(cp);
 }
 
 std::optional<std::uint32_t> vnc_keysym_for_key(const Key& key) {
+    if (key.physical && is_keypad(*key.physical))
+        if (const auto keysym = keypad_keysym(*key.physical, key)) return keysym;
     if (const auto* named = std::get_if<NamedKey>(&key.logical))
-        if (auto keysym = vnc_keysym(*named)) return keysym;
-    if (!key.text) return std::nullopt;
-    if (auto cp = first_code_point(*key.text)) return keysym_for_code_point(*cp);
+        if (const auto keysym = named_keysym(*named, key.physical)) return keysym;
+    if (key.physical) {
+        const int f = zavo_ui::event::key_number(*key.physical) - zavo_ui::event::key_number(KeyCode::F13);
+        if (f >= 0 && f < 12) return 0xFFCA + static_cast<std::uint32_t>(f);  // F13-F24
+    }
+    // A character: the one it types, else the key's own (Control leaves no text).
+    const std::string* character = key.character();
+    const auto cp = first_code_point(key.text && !key.text->empty() ? *key.text : character ? *character : "");
+    if (cp) return keysym_for_code_point(*cp);
     return std::nullopt;
 }
 

@@ -23,13 +23,14 @@ struct TerminalKeyModes {
 std::optional<std::string> ssh_bytes_for_key(const zavo_ui::event::Key& key, zavo_ui::event::Modifiers modifiers,
                                              TerminalKeyModes modes = {});
 
-// The X11 keysym of a named key; none for keys without one.
-std::optional<std::uint32_t> vnc_keysym(zavo_ui::event::NamedKey key);
 // The keysym of a character: Latin-1 code points are their own keysyms, the others take the
 // Unicode keysym range (0x01000000 + code point).
 std::uint32_t keysym_for_code_point(char32_t cp);
-// The keysym a key press sends to a VNC server: the named key's, else that of the first
-// character the key types. None: nothing to send.
+// The X11 keysym a VNC server is sent for a key, pressed or released, as RFB clients send it:
+// Shift, Control, Alt, Super (left and right apart) and AltGr (ISO_Level3_Shift) as keys of
+// their own, every named key by its keysym, the keypad as NumLock reads it, a character by the
+// keysym of what it types (Control is not applied: it is pressed on its own). None: the key has
+// no keysym.
 std::optional<std::uint32_t> vnc_keysym_for_key(const zavo_ui::event::Key& key);
 
 // The Linux input-event key code of a physical key; none for keys the device does not take.

@@ -79,6 +79,7 @@ double scale_into(double fraction, double size) { return std::clamp(fraction * s
 }  // namespace
 
 void Session::drop() {
+    release_keys();  // queued before the input closes; the worker writes what is queued
     if (const DeviceSession* device = kinds_of(live_).device)
         device_requests_.push_back(DeviceRequest::disconnect(device->session_id));
     live_.reset();
@@ -127,6 +128,7 @@ void Session::end() {
 
 void Session::hold(const Uuid& target, LiveSession session) {
     target_ = target;
+    held_keys_.clear();
     live_.reset();
     live_ = std::move(session);
 }
@@ -217,17 +219,50 @@ bool Session::pointer_button(ev::PointerButton button, bool pressed, zavo_ui::Po
     return false;
 }
 
+std::vector<Session::HeldKey>::iterator Session::held(const std::optional<ev::KeyCode>& physical,
+                                                     std::uint32_t code) {
+    return std::ranges::find_if(held_keys_, [&](const HeldKey& k) {
+        return physical ? k.physical == physical : !k.physical && k.code == code;
+    });
+}
+
 Session::DeviceKey Session::device_key(const ev::Key& key) {
     const DeviceSession* device = kinds_of(live_).device;
     if (!key.physical || !device || !device->status.is_connected()) return DeviceKey::NotTaken;
     const auto code = device_key_code(*key.physical);
     if (!code) return DeviceKey::Dropped;
+    const auto it = held(key.physical, *code);
+    if (key.pressed()) {
+        if (it == held_keys_.end()) held_keys_.push_back({key.physical, *code});
+    } else {
+        if (it == held_keys_.end()) return DeviceKey::Dropped;  // its press went elsewhere
+        held_keys_.erase(it);
+    }
     send_device_input(DeviceInput::key(key.pressed(), *code));
     return DeviceKey::Sent;
 }
 
 bool Session::send_key(const ev::Key& key, ev::Modifiers modifiers) {
     const auto live = kinds_of(live_);
+    if (live.vnc) {
+        // Presses and releases as they happen; a release sends what its press sent.
+        const auto keysym = vnc_keysym_for_key(key);
+        auto it = held(key.physical, keysym.value_or(0));
+        if (key.pressed()) {
+            if (!live.vnc->status().is_connected()) return false;
+            if (it == held_keys_.end()) {
+                if (!keysym) return false;
+                it = held_keys_.insert(held_keys_.end(), {key.physical, *keysym});
+            }
+            (void)live.vnc->send_input(rfb::VncInput::key(true, it->code));
+            return true;
+        }
+        if (it == held_keys_.end()) return false;
+        (void)live.vnc->send_input(rfb::VncInput::key(false, it->code));
+        held_keys_.erase(it);
+        return true;
+    }
+    if (!key.pressed()) return false;
     if (live.ssh && live.ssh->status().is_connected()) {
         const Terminal& t = live.ssh->terminal;
         auto bytes = ssh_bytes_for_key(key, modifiers, {t.application_cursor_keys(), t.application_keypad()});
@@ -235,14 +270,16 @@ bool Session::send_key(const ev::Key& key, ev::Modifiers modifiers) {
         (void)live.ssh->send_text(std::move(*bytes));
         return true;
     }
-    if (live.vnc && live.vnc->status().is_connected()) {
-        const auto keysym = vnc_keysym_for_key(key);
-        if (!keysym) return false;
-        (void)live.vnc->send_input(rfb::VncInput::key(true, *keysym));
-        (void)live.vnc->send_input(rfb::VncInput::key(false, *keysym));
-        return true;
-    }
     return false;
+}
+
+void Session::release_keys() {
+    const auto live = kinds_of(live_);
+    for (auto it = held_keys_.rbegin(); it != held_keys_.rend(); ++it) {
+        if (live.vnc) (void)live.vnc->send_input(rfb::VncInput::key(false, it->code));
+        if (live.device) send_device_input(DeviceInput::key(false, it->code));
+    }
+    held_keys_.clear();
 }
 
 std::optional<std::pair<std::uint16_t, std::uint16_t>> Session::vnc_pointer_position(zavo_ui::Point point) const {

@@ -95,12 +95,15 @@ public:
     bool pointer_button(zavo_ui::event::PointerButton button, bool pressed, zavo_ui::Point point);
     // What became of a key offered to a connected device session.
     enum class DeviceKey : std::uint8_t { NotTaken, Sent, Dropped };
-    // A connected device takes every key that has a physical key, pressed or released; a key its
-    // table does not list is dropped.
+    // A connected device takes every key that has a physical key: a press it lists is sent, the
+    // release of a key it was sent pressed too; the rest is dropped.
     DeviceKey device_key(const zavo_ui::event::Key& key);
-    // Sends a key press to a connected SSH or VNC session; false when there is none or the key
-    // has nothing to send.
+    // Sends a key to a connected SSH or VNC session: a press to either, a release to the VNC
+    // session that was sent its press, with the keysym the press had. False when nothing went.
     bool send_key(const zavo_ui::event::Key& key, zavo_ui::event::Modifiers modifiers);
+    // Releases every key a VNC or device session was sent pressed and not released: the window
+    // lost the focus, or the session ends.
+    void release_keys();
     std::optional<std::pair<std::uint16_t, std::uint16_t>> vnc_pointer_position(zavo_ui::Point point) const;
     void send_vnc_pointer(zavo_ui::Point point);
     std::optional<zavo_ui::Point> device_pointer_position(zavo_ui::Point point) const;
@@ -121,6 +124,15 @@ public:
     std::expected<bool, HostKeyRefusal> forget_host_key(const SavedConnection& connection) const;
 
 private:
+    // A key the remote holds pressed: its physical key and what its press sent (a keysym, a
+    // device key code).
+    struct HeldKey {
+        std::optional<zavo_ui::event::KeyCode> physical;
+        std::uint32_t code = 0;
+    };
+    // The held entry of a key by its physical key, or (for a key without one) by its code.
+    std::vector<HeldKey>::iterator held(const std::optional<zavo_ui::event::KeyCode>& physical, std::uint32_t code);
+
     // Drops the live session and what the window kept of it.
     void drop();
 
@@ -132,6 +144,7 @@ private:
     std::optional<zavo_ui::Image> picture_;
     std::optional<zavo_ui::Rect> surface_rect_;
     std::uint8_t vnc_buttons_ = 0;
+    std::vector<HeldKey> held_keys_;
     bool fullscreen_ = false;
     bool scale_to_fit_ = true;
 };
