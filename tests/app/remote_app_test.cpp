@@ -346,6 +346,20 @@ TEST(FrameworkHooks, AnimationFollowsTooltipsAndLiveSessions) {
         app->screen = Screen::list();  // on any screen
         EXPECT_EQ(app->wants_animation_frame(), animates) << static_cast<int>(status.kind);
     }
+
+    // A worker that gives up after a frame was painted, before the question: one frame more
+    // shows how it ended, and then painting rests.
+    auto status = make_shared_cell(SessionStatus::connecting());
+    auto [output_tx, output_rx] = make_bounded_channel<SshChunk>(1);
+    auto [input_tx, input_rx] = make_bounded_channel<SshInput>(1);
+    app->session.hold(app->connections[0].id,
+                      LiveSession{std::make_unique<SshSession>(Terminal(80, 24), status, std::move(output_rx),
+                                                               std::move(input_tx),
+                                                               make_shared_cell<std::optional<HostKeyProblem>>(std::nullopt))});
+    EXPECT_TRUE(app->wants_animation_frame());
+    status->set(SessionStatus::failed("SSH host key for lab:22 needs explicit trust"));
+    EXPECT_TRUE(app->wants_animation_frame());
+    EXPECT_FALSE(app->wants_animation_frame());
 }
 
 TEST(FrameworkHooks, DamageIsTheWindowWhileARedrawIsPending) {

@@ -215,8 +215,7 @@ void RemoteApp::set_reduced_motion(bool reduced) {
 bool RemoteApp::wants_animation_frame() {
     if (!reduced_motion && std::abs(flap.progress - flap_target()) >= 0.001) return true;
     if (tooltip.pending()) return true;
-    const auto status = session.status();
-    return status && (status->is_connecting() || status->is_connected());
+    return session.wants_frames();
 }
 
 double RemoteApp::flap_target() const { return nav_open() ? 1.0 : 0.0; }

@@ -87,6 +87,7 @@ void Session::drop() {
     surface_rect_.reset();
     fullscreen_ = false;
     vnc_buttons_ = 0;
+    was_live_ = false;
 }
 
 bool Session::start(const SavedConnection& c) {
@@ -131,6 +132,7 @@ void Session::hold(const Uuid& target, LiveSession session) {
     held_keys_.clear();
     live_.reset();
     live_ = std::move(session);
+    was_live_ = false;
 }
 
 std::optional<SessionStatus> Session::status() const {
@@ -139,6 +141,14 @@ std::optional<SessionStatus> Session::status() const {
 }
 
 bool Session::connected() const { return live_ && live_->status().is_connected(); }
+
+bool Session::wants_frames() {
+    const auto now = status();
+    const bool live = now && (now->is_connecting() || now->is_connected());
+    const bool last_frame = was_live_ && !live;
+    was_live_ = live;
+    return live || last_frame;
+}
 
 bool Session::running_for(const Uuid& id) const {
     if (!live_ || target_ != id) return false;

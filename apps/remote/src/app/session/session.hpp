@@ -54,6 +54,10 @@ public:
     // None without a session.
     std::optional<SessionStatus> status() const;
     bool connected() const;
+    // Whether painting must go on for the session: while it is connecting or connected, and for
+    // one frame more once it stops, so that a worker giving up between a frame's paint and this
+    // question still reaches the screen.
+    bool wants_frames();
     // Whether the session of `id` is connecting or connected (not failed, ended or refused).
     bool running_for(const Uuid& id) const;
     // The saved connection the session belongs to.
@@ -147,6 +151,7 @@ private:
     std::vector<HeldKey> held_keys_;
     bool fullscreen_ = false;
     bool scale_to_fit_ = true;
+    bool was_live_ = false;  // what wants_frames found last time, for this session
 };
 
 }  // namespace remote
