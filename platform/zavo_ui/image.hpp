@@ -29,6 +29,9 @@ struct Image {
     static Image from_vector(std::vector<std::uint8_t>&& pixels, std::uint32_t width, std::uint32_t height);
     // True when the buffer holds at least width * height * 4 bytes.
     bool is_valid() const;
+
+    // The same picture: the same pixel buffer under the same blob id and layout.
+    friend bool operator==(const Image&, const Image&) = default;
 };
 
 }  // namespace zavo_ui

@@ -40,6 +40,8 @@ struct ImageBrush {
     float alpha = 1.0f;
     ImageQuality quality = ImageQuality::Medium;
     Extend extend = Extend::Pad;
+
+    friend bool operator==(const ImageBrush&, const ImageBrush&) = default;
 };
 
 using Brush = std::variant<Color, ImageBrush>;

@@ -1,7 +1,8 @@
 #pragma once
 // The scene: a display list rebuilt every frame. Painting appends fills, strokes, image fills,
 // clip layers and text runs; a backend replays them in order (the Qt backend onto QPainter,
-// the recording backend into plain records for tests).
+// the recording backend into plain records for tests). Two scenes with equal items paint the
+// same pixels (an image is known by its blob id), so a frame can be compared with the last.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -42,6 +43,8 @@ struct FillItem {
     Brush brush;
     std::optional<Affine> brush_transform;  // maps brush space into shape space (images)
     Shape shape;
+
+    friend bool operator==(const FillItem&, const FillItem&) = default;
 };
 
 struct StrokeItem {
@@ -50,6 +53,8 @@ struct StrokeItem {
     Brush brush;
     std::optional<Affine> brush_transform;
     Shape shape;
+
+    friend bool operator==(const StrokeItem&, const StrokeItem&) = default;
 };
 
 // Everything drawn until the matching PopLayer is clipped to `clip` (under `transform`) and
@@ -59,9 +64,13 @@ struct PushLayerItem {
     float alpha = 1.0f;
     Affine transform;
     Shape clip;
+
+    friend bool operator==(const PushLayerItem&, const PushLayerItem&) = default;
 };
 
-struct PopLayerItem {};
+struct PopLayerItem {
+    friend bool operator==(const PopLayerItem&, const PopLayerItem&) = default;
+};
 
 // One text with its top-left corner at the transform's origin. `pixel_size` is the size with
 // the renderer's text scale applied, the size the glyphs are drawn at.
@@ -71,6 +80,8 @@ struct TextItem {
     TextStyle style;
     float pixel_size = 14.0f;
     Color color;
+
+    friend bool operator==(const TextItem&, const TextItem&) = default;
 };
 
 }  // namespace scene_item
@@ -105,6 +116,8 @@ public:
         items_.clear();
         open_layers_ = 0;
     }
+
+    friend bool operator==(const Scene&, const Scene&) = default;
 
 private:
     std::vector<SceneItem> items_;

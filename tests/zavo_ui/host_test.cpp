@@ -1,5 +1,6 @@
-// The host loop without a display: a fake window asks for frames and runs what is posted to it, a
-// recording painter keeps what each frame drew, and a fake store saves (or fails to).
+// The host loop without a display: a fake window keeps the frames asked for and the repaints it
+// was given and runs what is posted to it, a recording painter keeps what a repaint drew, and a
+// fake store saves (or fails to).
 #include "zavo_ui/host/host.hpp"
 
 #include <gtest/gtest.h>
@@ -104,10 +105,12 @@ private:
     text_render::FakeTextRenderer fake_;
 };
 
-// Keeps the frames asked for and the tasks posted, and runs the tasks when the test says so.
+// Keeps the frames asked for, the repaints and the tasks posted, and runs the tasks when the test
+// says so.
 class FakeWindow : public Window {
 public:
-    void request_frame(std::span<const Rect> damage) override { frames.emplace_back(damage.begin(), damage.end()); }
+    void request_frame() override { ++frames; }
+    void present(std::span<const Rect> damage) override { presented.emplace_back(damage.begin(), damage.end()); }
     void post(std::function<void()> task) override {
         std::lock_guard lock(mutex_);
         posted_.push_back(std::move(task));
@@ -129,7 +132,8 @@ public:
         return true;
     }
 
-    std::vector<std::vector<Rect>> frames;
+    int frames = 0;
+    std::vector<std::vector<Rect>> presented;
     std::vector<std::pair<std::chrono::milliseconds, std::function<void()>>> delayed;
 
 private:
@@ -140,15 +144,17 @@ private:
 
 class RecordingPainter : public FramePainter {
 public:
-    void paint(const Scene& scene, Size logical_size, double scale) override {
+    void paint(const Scene& scene, Size logical_size, double scale, std::span<const Rect> area) override {
         ++frames;
         size = logical_size;
         this->scale = scale;
+        this->area.assign(area.begin(), area.end());
         records = RecordingBackend::of(scene).records();
     }
     int frames = 0;
     Size size;
     double scale = 0;
+    std::vector<Rect> area;
     std::vector<DrawRecord> records;
 };
 
@@ -187,6 +193,12 @@ protected:
     }
     void TearDown() override { host->detach_window(); }
 
+    // A frame, then all of it painted.
+    void frame() {
+        host->frame();
+        host->present(painter);
+    }
+
     const theme::Theme theme = theme::Theme::dark();
     FakeText text;
     FakeWindow window;
@@ -198,15 +210,15 @@ protected:
 
 TEST_F(HostTest, LaysOutOnceForEachNewSize) {
     EXPECT_EQ(probe->layouts, 0);
-    host->frame(painter);
+    frame();
     EXPECT_EQ(probe->layouts, 1);
     EXPECT_EQ(probe->rect, (Rect{0, 0, 200, 100}));
-    host->frame(painter);
+    frame();
     EXPECT_EQ(probe->layouts, 1);
 
     host->resize(Size{300, 120}, 2.0);
     host->set_text_scale(1.5f);
-    host->frame(painter);
+    frame();
     EXPECT_EQ(probe->layouts, 2) << "a new size and text scale lay out once";
     EXPECT_EQ(probe->rect, (Rect{0, 0, 300, 120}));
     EXPECT_EQ(painter.size, (Size{300, 120}));
@@ -220,24 +232,56 @@ TEST_F(HostTest, LaysOutOnceForEachNewSize) {
 TEST_F(HostTest, AsksTheWindowForFramesWhileTheWidgetWantsThem) {
     host->attach_window(window);
     host->schedule();
-    ASSERT_EQ(window.frames.size(), 1u);
-    EXPECT_EQ(window.frames[0], (std::vector<Rect>{{0, 0, 200, 100}})) << "the widget's damage";
+    ASSERT_EQ(window.frames, 1);
 
-    host->frame(painter);
+    host->frame();
     EXPECT_FALSE(probe->redraw_at_paint) << "the flag is cleared before painting";
-    EXPECT_EQ(window.frames.size(), 1u) << "an idle widget was asked for another frame";
+    EXPECT_EQ(window.frames, 1) << "an idle widget was asked for another frame";
 
     probe->animate_once = true;
     probe->redraw = true;
-    host->frame(painter);
-    EXPECT_EQ(window.frames.size(), 2u) << "a redraw asked for while painting was lost";
-    host->frame(painter);
-    EXPECT_EQ(window.frames.size(), 2u);
+    host->frame();
+    EXPECT_EQ(window.frames, 2) << "a redraw asked for while painting was lost";
+    host->frame();
+    EXPECT_EQ(window.frames, 2);
 
     probe->animating = true;
-    host->frame(painter);
-    ASSERT_EQ(window.frames.size(), 3u);
-    EXPECT_TRUE(window.frames[2].empty()) << "an animation without damage repaints the whole window";
+    host->frame();
+    EXPECT_EQ(window.frames, 3);
+    probe->animating = false;
+
+    host->set_text_scale(1.25f);
+    host->schedule();
+    EXPECT_EQ(window.frames, 4) << "a layout that is due asks for a frame";
+}
+
+// The window repaints only where a frame differs from the one it shows, and nothing for a frame
+// that paints the same; yet every frame is painted by the widget, so what painting rebuilds
+// (hit regions, accessibility) never goes stale.
+TEST_F(HostTest, AFrameRepaintsOnlyWhereItsSceneDiffers) {
+    host->attach_window(window);
+    host->frame();
+    ASSERT_EQ(window.presented.size(), 1u);
+    EXPECT_EQ(window.presented[0], (std::vector<Rect>{{0, 0, 200, 100}})) << "the first frame shows all of it";
+
+    host->frame();
+    host->frame();
+    EXPECT_EQ(window.presented.size(), 1u) << "an unchanged frame was repainted";
+    EXPECT_EQ(host->frames_painted(), 3u);
+    EXPECT_EQ(host->frames_presented(), 1u);
+
+    probe->pointer = {20, 30};  // the green square moves from off the window to (20, 30)
+    host->frame();
+    ASSERT_EQ(window.presented.size(), 2u);
+    EXPECT_EQ(window.presented[1], (std::vector<Rect>{{19, 29, 31, 41}})) << "the square, with its edges";
+    host->present(painter, window.presented[1]);
+    EXPECT_EQ(painter.area, window.presented[1]);
+    EXPECT_EQ(painter.records.size(), 2u) << "the painter replays the whole scene within the area";
+
+    host->resize(Size{300, 100}, 1.0);
+    host->frame();
+    ASSERT_EQ(window.presented.size(), 3u);
+    EXPECT_EQ(window.presented[2], (std::vector<Rect>{{0, 0, 300, 100}})) << "a new size repaints all of it";
 }
 
 TEST_F(HostTest, InputArrivesInPhysicalPixelsWithTheScaleAndAsksForAFrame) {
@@ -250,9 +294,9 @@ TEST_F(HostTest, InputArrivesInPhysicalPixelsWithTheScaleAndAsksForAFrame) {
     EXPECT_EQ(probe->pointer, (Point{50, 30}));
     host->deliver(event::Button{event::PointerButton::Primary, event::ElementState::Pressed}, {});
     EXPECT_EQ(probe->pointer, (Point{50, 30})) << "buttons keep the last position";
-    EXPECT_EQ(window.frames.size(), 2u) << "each handled event asks for a frame";
+    EXPECT_EQ(window.frames, 2) << "each handled event asks for a frame";
 
-    host->frame(painter);
+    frame();
     ASSERT_EQ(painter.records.size(), 2u);
     EXPECT_EQ(painter.records[1].bounds, (Rect{50, 30, 60, 40})) << "painted under the pointer, in logical pixels";
 }
@@ -342,7 +386,7 @@ TEST_F(HostTest, OtherReplicasChangesAreMergedOnTheWindowsThread) {
     ASSERT_TRUE(window.run_posted());
     EXPECT_EQ(store.merges, 1);
     EXPECT_EQ(probe->syncs, 1);
-    EXPECT_EQ(window.frames.size(), 1u);
+    EXPECT_EQ(window.frames, 1);
 
     store.listener();
     ASSERT_TRUE(window.run_posted());
@@ -356,13 +400,13 @@ TEST_F(HostTest, TheRelayIsAskedAfterEveryFrameAndWhenItWakes) {
     device_relay::DeviceRelay relay(device_relay::RelayOptions{20ms, 50ms, 10ms});
     host->set_relay(&relay);
     host->attach_window(window);
-    host->frame(painter);
-    host->frame(painter);
+    frame();
+    frame();
     EXPECT_EQ(probe->exchanges, 2);
 
     const auto endpoint = simulated_devices::SIMULATED_DEVICES[0].public_key();
     probe->requests.push_back(device_relay::DeviceRequest::connect(endpoint, 7));
-    host->frame(painter);
+    frame();
     // The relay wakes the window's thread, which exchanges: the session's first event arrives.
     while (probe->device_events.empty() && window.run_posted()) {
     }
@@ -384,8 +428,8 @@ public:
 TEST_F(HostTest, TheAccessibilityBridgeHearsOfEveryFrame) {
     CountingBridge bridge;
     host->set_accessibility(&bridge);
-    host->frame(painter);
-    host->frame(painter);
+    frame();
+    frame();
     EXPECT_EQ(bridge.refreshes, 2);
     const a11y::AccessNode tree = host->accessibility_tree();
     EXPECT_EQ(tree.role, a11y::AccessRole::Window) << "a widget without a tree is one window node";

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "qt_test_app.hpp"
+#include "zavo_ui/host/damage.hpp"
+#include "zavo_ui/qt/frames.hpp"
 #include "zavo_ui/qt/qt_text_renderer.hpp"
 
 namespace zavo_ui::qt {
@@ -20,6 +22,20 @@ struct Probe {
     QRgb expected;
     const char* what;
 };
+
+// The largest difference of one colour channel between two images of one size.
+int largest_difference(const QImage& a, const QImage& b) {
+    int worst = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            worst = std::max(
+                {worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
+        }
+    }
+    return worst;
+}
 
 class QtScenePainter : public ::testing::Test {
 protected:
@@ -158,6 +174,36 @@ TEST_F(QtScenePainter, ImagesFollowTheBrushTransformWithoutCopies) {
     EXPECT_EQ(images.size(), 0u);
 }
 
+// A remote picture is drawn scaled straight from its own pixels the first time; drawn again at
+// that size, from a copy made once in the painter's format, with the same pixels. Its own pixels
+// are never copied.
+TEST_F(QtScenePainter, APictureIsConvertedOncePerPictureAndSize) {
+    std::vector<std::uint8_t> pixels(40 * 20 * 4);
+    for (std::size_t i = 0; i < pixels.size(); i += 4)
+        pixels[i] = std::uint8_t(i / 4 % 40 * 6), pixels[i + 1] = std::uint8_t(i / 160 * 12), pixels[i + 3] = 255;
+    const Image picture = Image::from_vector(std::move(pixels), 40, 20);
+    const auto scene_at = [&](const Rect& d) {
+        Scene scene;
+        scene.fill(Fill::NonZero, Affine::identity(), ImageBrush{picture},
+                   Affine::translate(d.x0, d.y0) * Affine::scale_non_uniform(d.width() / 40, d.height() / 20), d);
+        return scene;
+    };
+    for (const Rect& at : {Rect{10, 10, 50, 30}, Rect{5, 5, 65.2, 35.1}}) {
+        SCOPED_TRACE(::testing::Message() << "at " << at.x0 << " " << at.width());
+        const std::uint64_t made = images.drawables_made();
+        const Scene scene = scene_at(at);
+        const QImage first = render(scene, Size{80, 60});
+        EXPECT_EQ(images.drawables_made(), made) << "a picture drawn once was copied";
+        for (int frame = 0; frame < 3; ++frame)
+            EXPECT_EQ(largest_difference(render(scene, Size{80, 60}), first), 0) << "frame " << frame;
+        EXPECT_EQ(images.drawables_made(), made + 1) << "made once for the picture at this size";
+    }
+    const QImage one_to_one = render(scene_at({10, 10, 50, 30}), Size{80, 60});
+    for (int x : {0, 17, 39})
+        EXPECT_EQ(one_to_one.pixel(10 + x, 25), qRgb(x * 6, 15 * 12, 0)) << "drawn at its size, pixel for pixel";
+    EXPECT_EQ(images.get(picture).constBits(), picture.data->data()) << "the picture's pixels were copied";
+}
+
 TEST_F(QtScenePainter, TextIsDrawnInsideItsMeasuredBox) {
     QtTextRenderer text(engine);
     Scene scene;
@@ -184,19 +230,6 @@ TEST_F(QtScenePainter, TextIsDrawnInsideItsMeasuredBox) {
     EXPECT_LE(max_y, 10 + box.height);
 }
 
-// The largest difference of one colour channel between two images of one size.
-int largest_difference(const QImage& a, const QImage& b) {
-    int worst = 0;
-    for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y);
-            const QRgb q = b.pixel(x, y);
-            worst = std::max(
-                {worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
-        }
-    }
-    return worst;
-}
 
 // Shapes and texts drawn from sprites give the pixels drawing them directly gives: off the
 // pixel grid, at scale 1 and 2, large ones with their middles filled across, texts over
@@ -269,6 +302,89 @@ TEST_F(QtScenePainter, SpritesDrawWhatDirectDrawingDraws) {
             EXPECT_GT(cache.sprites().size(), 30u);
             EXPECT_EQ(largest_difference(direct, render(cache)), 0) << "when drawn again";
         }
+    }
+}
+
+// A window's frames as a person changes them: rows in a clipped viewport, a hover outline, a
+// tooltip, a scroll, a picture, a dialog. Repainting only where each frame's scene differs from
+// the last, over what the window showed (sprites and all), gives the frame drawn whole.
+TEST_F(QtScenePainter, RepaintingWhatChangedGivesTheWholeFrame) {
+    struct Look {
+        int hovered = -1;
+        bool tooltip = false;
+        double scroll = 0;
+        std::uint64_t picture = 0;  // which of two pictures
+        bool dialog = false;
+        const char* status = "2 saved · 1 online";
+    };
+    const std::vector<Image> pictures = [] {
+        std::vector<Image> out;
+        for (std::uint8_t shade : {40, 200}) {
+            std::vector<std::uint8_t> pixels(64 * 48 * 4);
+            for (std::size_t i = 0; i < pixels.size(); i += 4)
+                pixels[i] = std::uint8_t(i / 4 % 64 * 4), pixels[i + 1] = shade, pixels[i + 2] = 90, pixels[i + 3] = 255;
+            out.push_back(Image::from_vector(std::move(pixels), 64, 48));
+        }
+        return out;
+    }();
+    Painting painting;
+    const auto scene_of = [&](const Look& look) {
+        QtTextRenderer& text = painting.text;
+        Scene s;
+        s.fill_color(Affine::identity(), Color::from_hex(0x15171C), Rect{0, 0, 400, 300});
+        text.draw_text_weighted(s, Affine::translate(24.3, 12), look.status, 13, 0, kWhite);
+        s.push_clip(Affine::identity(), Rect{0, 40.5, 400, 300});
+        for (int row = 0; row < 6; ++row) {
+            const double top = 44.0 - look.scroll + 60.0 * row;
+            const Rect card{24, top, 376, top + 52};
+            s.fill_color(Affine::identity(), Color::from_hex(0x23262E), RoundedRect::from_rect(card, 12));
+            if (row == look.hovered)
+                s.stroke_color(Affine::identity(), Stroke::of_width(1), kWhite, RoundedRect::from_rect(card, 12));
+            text.draw_text_weighted(s, Affine::translate(68, top + 13), "Build Studio " + std::to_string(row), 16, 2,
+                                    kWhite);
+        }
+        s.pop_layer();
+        const Rect shown{300, 200, 364, 248};
+        s.fill(Fill::NonZero, Affine::identity(), ImageBrush{pictures[look.picture]},
+               Affine::translate(shown.x0, shown.y0), shown);
+        if (look.tooltip) {
+            s.fill_color(Affine::identity(), Color::from_hex(0x30333C), RoundedRect::from_rect({150, 90, 260, 116}, 6));
+            text.draw_text(s, Affine::translate(158, 95), "Add to favourites", 12, kWhite);
+        }
+        if (look.dialog) {
+            s.fill_color(Affine::identity(), kGreen.with_alpha(0.3f), Rect{0, 0, 400, 300});
+            text.draw_text_weighted(s, Affine::translate(120, 130), "Delete Build Studio 2?", 18, 3, kWhite);
+        }
+        return s;
+    };
+    const std::vector<Look> frames = {
+        {}, {.hovered = 1}, {.hovered = 1}, {.hovered = 1, .tooltip = true}, {.hovered = 2}, {.hovered = 2, .scroll = 17.5},
+        {.scroll = 17.5, .picture = 1}, {.scroll = 17.5, .picture = 1, .dialog = true}, {.scroll = 17.5, .picture = 1},
+        {.scroll = 17.5, .picture = 1, .status = "3 saved · 1 online"}, {},
+    };
+    for (const double scale : {1.0, 2.0}) {
+        SCOPED_TRACE(::testing::Message() << "scale " << scale);
+        QImage window(int(400 * scale), int(300 * scale), QImage::Format_RGB32);
+        window.setDevicePixelRatio(scale);
+        Scene shown;
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            SCOPED_TRACE(::testing::Message() << "frame " << i);
+            const Scene next = scene_of(frames[i]);
+            const auto damage = i == 0 ? std::vector<Rect>{{0, 0, 400, 300}}
+                                       : host::scene_damage(shown, next, painting.text);
+            QPainter painter(&window);
+            PainterFrame(painter, painting).paint(next, Size{400, 300}, scale, damage);
+            painter.end();
+            ImageCache whole(0);
+            QImage expected(window.size(), QImage::Format_RGB32);
+            expected.setDevicePixelRatio(scale);
+            QPainter direct(&expected);
+            paint_scene(direct, next, engine, whole);
+            direct.end();
+            EXPECT_EQ(largest_difference(window, expected), 0);
+            shown = next;
+        }
+        EXPECT_GT(painting.images.sprites().size(), 5u) << "the repaints drew from sprites";
     }
 }
 

@@ -1,6 +1,6 @@
 // The window on the offscreen platform: Qt's events reach the widget as framework events, and
-// frames are painted when the widget asks for them and not otherwise; frames rendered to an
-// image have the window's size in device pixels.
+// frames are made when the widget asks for them and not otherwise, and repainted only when they
+// differ; frames rendered to an image have the window's size in device pixels.
 #include "zavo_ui/qt/window.hpp"
 
 #include <QCoreApplication>
@@ -99,12 +99,14 @@ TEST_F(QtWindow, PaintsOnShowThenOnlyWhenAsked) {
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
     EXPECT_EQ(widget->paints, shown) << "an idle widget was painted";
 
+    const auto presented = host->frames_presented();
     widget->frames_to_animate = 3;
     host->schedule();
     EXPECT_TRUE(wait_until([&] { return widget->frames_to_animate == 0; }));
     EXPECT_EQ(widget->paints, shown + 3);
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
     EXPECT_EQ(widget->paints, shown + 3) << "frames went on after the animation ended";
+    EXPECT_EQ(host->frames_presented(), presented) << "frames that paint the same were repainted";
 }
 
 TEST_F(QtWindow, QtInputArrivesAsFrameworkEvents) {
@@ -144,8 +146,9 @@ TEST_F(QtWindow, LosingTheFocusIsAnEvent) {
 TEST_F(QtWindow, ImageFramesHaveTheWindowsSizeInDevicePixels) {
     host->resize(Size{300, 120}, 2.0);
     host->deliver(event::PointerMoved{100, 60}, {});
+    host->frame();
     ImageFrame frame(painting, theme.colors.background);
-    host->frame(frame);
+    host->present(frame);
     const QImage& image = frame.image();
     EXPECT_EQ(image.size(), QSize(600, 240));
     EXPECT_EQ(qRed(image.pixel(599, 239)), 255);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "zavo_ui/host/damage.hpp"
 #include "zavo_ui/theme.hpp"
 
 namespace zavo_ui::host {
@@ -131,21 +132,37 @@ void Host::ensure_layout() {
 
 // A redraw the widget asks for while it paints (an animation step) stays for the next frame,
 // so the flag is cleared before painting (and after the layout, which this frame shows).
-void Host::frame(FramePainter& painter) {
+void Host::frame() {
     ensure_layout();
     root_->clear_redraw();
-    scene_.reset();
+    next_.reset();
     DrawContext draw;
     draw.scale_factor = scale_;
-    root_->paint_frame(scene_, Affine::identity(), text_, theme_, draw);
-    painter.paint(scene_, size_, scale_);
+    root_->paint_frame(next_, Affine::identity(), text_, theme_, draw);
     ++frames_;
-    spdlog::debug("frame {} painted", frames_);
+    const Rect window = Rect::from_origin_size({0.0, 0.0}, size_);
+    std::vector<Rect> damage;
+    if (has_frame()) {
+        damage = scene_damage(shown_, next_, text_);
+        for (Rect& r : damage) r = r.intersect(window);
+        std::erase_if(damage, [](const Rect& r) { return r.is_empty(); });
+    } else {
+        damage = {window};
+    }
+    std::swap(shown_, next_);
+    shown_for_ = std::pair(size_, scale_);
+    spdlog::debug("frame {} painted, {} rectangles to repaint", frames_, damage.size());
+    if (!damage.empty()) {
+        ++presented_;
+        if (window_ != nullptr) window_->present(damage);
+    }
     exchange_relay();
     after_change();
     if (access_ != nullptr) access_->refresh_soon();
     schedule();
 }
+
+void Host::present(FramePainter& painter, std::span<const Rect> area) { painter.paint(shown_, size_, scale_, area); }
 
 EventContext Host::event_context() {
     EventContext ctx;
@@ -189,18 +206,10 @@ void Host::end_sessions() {
     exchange_relay();
 }
 
-bool Host::wants_frame() { return root_->needs_redraw() || root_->wants_animation_frame(); }
-
-std::vector<Rect> Host::take_damage() {
-    ensure_layout();
-    std::vector<Rect> damage;
-    root_->collect_damage(damage);
-    return damage;
-}
+bool Host::wants_frame() { return layout_dirty_ || root_->needs_redraw() || root_->wants_animation_frame(); }
 
 void Host::schedule() {
-    if (window_ == nullptr || !wants_frame()) return;
-    window_->request_frame(take_damage());
+    if (window_ != nullptr && wants_frame()) window_->request_frame();
 }
 
 }  // namespace zavo_ui::host

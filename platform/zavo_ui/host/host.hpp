@@ -8,8 +8,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "crdt/document.hpp"
@@ -87,10 +89,17 @@ public:
     void set_reduced_motion(bool reduced);
     void set_text_scale(float scale);
 
-    // One frame: layout when due, the widget's paint through `painter`, the relay's exchange and
+    // One frame: layout when due, the widget's paint into a new scene, the relay's exchange and
     // the document's commit; then the accessibility bridge hears of it and the next frame is
-    // asked for when the widget wants one.
-    void frame(FramePainter& painter);
+    // asked for when the widget wants one. A scene that paints what the window shows presents
+    // nothing; otherwise the window is asked to repaint where it differs (all of it when the
+    // window's size or scale changed since it was shown).
+    void frame();
+    // Replays the last frame's scene through `painter` over `area` (logical pixels; the whole
+    // window when empty). The window calls it to repaint what it was asked to, or what it lost.
+    void present(FramePainter& painter, std::span<const Rect> area = {});
+    // True once a frame was made for the window's current size and scale.
+    bool has_frame() const { return shown_for_ == std::pair(size_, scale_); }
     // An input event in physical pixels.
     void deliver(const event::Event& event, event::Modifiers modifiers);
     // An accessibility action on an element; true when the widget accepted it.
@@ -102,14 +111,16 @@ public:
     // Ends the widget's live sessions when the program quits, telling the relay.
     void end_sessions();
 
-    // Whether the widget wants another frame: a redraw is pending or something animates.
+    // Whether another frame is wanted: the layout is due, a redraw is pending or something
+    // animates. The widget's own damage list is not asked: what a frame repaints is where its
+    // scene differs from the one shown.
     bool wants_frame();
-    // The damaged area of the next frame in logical pixels, empty for all of it.
-    std::vector<Rect> take_damage();
-    // Asks the window for a frame (of the damage) when the widget wants one.
+    // Asks the window for a frame when one is wanted.
     void schedule();
 
+    // Frames made, and frames that painted anything.
     std::uint64_t frames_painted() const { return frames_; }
+    std::uint64_t frames_presented() const { return presented_; }
 
 private:
     void ensure_layout();
@@ -127,7 +138,9 @@ private:
     layout::NodeWidgetMap widgets_;
     layout::NodeId window_node_ = 0;
     layout::NodeId root_node_ = 0;
-    Scene scene_;
+    Scene shown_;  // the last frame's scene, which the window shows
+    Scene next_;   // where the next frame is painted, kept for its storage
+    std::optional<std::pair<Size, double>> shown_for_;  // the size and scale shown_ was made for
     crdt::Document* document_ = nullptr;
     std::vector<crdt::ChangeHash> heads_;
     DocumentStore* store_ = nullptr;
@@ -140,6 +153,7 @@ private:
     AccessibilityBridge* access_ = nullptr;
     Point pointer_;
     std::uint64_t frames_ = 0;
+    std::uint64_t presented_ = 0;
 };
 
 }  // namespace zavo_ui::host

@@ -16,9 +16,12 @@ namespace zavo_ui::host {
 class Window {
 public:
     virtual ~Window() = default;
-    // Asks for a frame of the whole window when `damage` is empty, else of those rectangles
-    // (logical pixels). The frame comes later, through Host::frame.
-    virtual void request_frame(std::span<const Rect> damage) = 0;
+    // The widget wants a frame: Host::frame is to be called soon, at most once per refresh of
+    // the display.
+    virtual void request_frame() = 0;
+    // The frame just made paints other pixels than the window shows in `damage` (logical
+    // pixels, never empty): the window repaints those parts, through Host::present.
+    virtual void present(std::span<const Rect> damage) = 0;
     // Runs `task` on the UI thread soon; callable from any thread. Tasks still waiting when the
     // window goes are dropped.
     virtual void post(std::function<void()> task) = 0;
@@ -29,9 +32,10 @@ public:
 class FramePainter {
 public:
     virtual ~FramePainter() = default;
-    // Replays one frame; `logical_size` and `scale` (device pixels per logical pixel) are the
-    // window's.
-    virtual void paint(const Scene& scene, Size logical_size, double scale) = 0;
+    // Replays the scene of one frame over the parts `area` of the window (logical pixels; all of
+    // it when empty), leaving the rest as it was; `logical_size` and `scale` (device pixels per
+    // logical pixel) are the window's.
+    virtual void paint(const Scene& scene, Size logical_size, double scale, std::span<const Rect> area) = 0;
 };
 
 // The platform's text renderer, whose text scale the host sets from the desktop's settings.

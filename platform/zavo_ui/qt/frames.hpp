@@ -20,22 +20,24 @@ struct Painting {
     ImageCache images;
 };
 
-// Replays frames with a painter whose transform maps logical pixels to the device.
+// Replays frames with a painter whose transform maps logical pixels to the device, over each
+// rectangle of the area (grown to whole device pixels) in turn.
 class PainterFrame : public host::FramePainter {
 public:
     PainterFrame(QPainter& painter, Painting& painting) : painter_(painter), painting_(painting) {}
-    void paint(const Scene& scene, Size logical_size, double scale) override;
+    void paint(const Scene& scene, Size logical_size, double scale, std::span<const Rect> area) override;
 
 private:
     QPainter& painter_;
     Painting& painting_;
 };
 
-// Renders each frame into a new image of the window's size in device pixels, over `background`.
+// Renders each frame whole into a new image of the window's size in device pixels, over
+// `background`, whatever the area.
 class ImageFrame : public host::FramePainter {
 public:
     ImageFrame(Painting& painting, const Color& background) : painting_(painting), background_(background) {}
-    void paint(const Scene& scene, Size logical_size, double scale) override;
+    void paint(const Scene& scene, Size logical_size, double scale, std::span<const Rect> area) override;
     // The last frame.
     const QImage& image() const { return image_; }
 

@@ -83,13 +83,14 @@ bool write_png(const QImage& image, const std::string& path, std::string& error)
 void take_screenshot(host::Host& host, qt::Painting& painting, const theme::Theme& theme, const std::string& path,
                      const std::string& program) {
     const auto start = std::chrono::steady_clock::now();
-    qt::ImageFrame frame(painting, theme.colors.background);
-    host.frame(frame);
+    host.frame();
     while (host.wants_frame() && std::chrono::steady_clock::now() - start < kSettleLimit) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::msleep(static_cast<unsigned long>(kFrameInterval.count()));
-        host.frame(frame);
+        host.frame();
     }
+    qt::ImageFrame frame(painting, theme.colors.background);
+    host.present(frame);
     std::string error;
     if (!write_png(frame.image(), path, error)) {
         host::fail(program, fmt::format("cannot write the screenshot {}: {}", path, error));
@@ -184,10 +185,10 @@ void run_or_exit(const LaunchSpec& spec) {
     window.setTitle(QString::fromStdString(title));
     window.resize(int(size.width), int(size.height));
     host.attach_window(window);
-    qt::query_gnome_settings(&window, settings, [&window, &host](qt::DesktopSettings gnome) {
+    qt::query_gnome_settings(&window, settings, [&host](qt::DesktopSettings gnome) {
         host.set_reduced_motion(gnome.reduced_motion);
         host.set_text_scale(gnome.text_scale);
-        window.update();
+        host.schedule();
     });
 
     // Actions and operations invoked from outside the process: the executor and its door.

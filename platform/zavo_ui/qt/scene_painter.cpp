@@ -275,7 +275,7 @@ QPainterPath to_path(const Shape& shape) {
     return path;
 }
 
-const QImage& ImageCache::get(const Image& image) {
+ImageCache::Entry& ImageCache::entry(const Image& image) {
     auto it = images_.find(image.blob_id);
     if (it == images_.end()) {
         QImage qimage;
@@ -288,10 +288,50 @@ const QImage& ImageCache::get(const Image& image) {
             qimage = QImage(image.data->data(), int(image.width), int(image.height), qsizetype(image.width) * 4, format,
                             release_pixels, keep);
         }
-        it = images_.emplace(image.blob_id, Entry{std::move(qimage), false}).first;
+        it = images_.emplace(image.blob_id, Entry{std::move(qimage), QImage(), QSize(), false, false}).first;
     }
     it->second.used = true;
-    return it->second.image;
+    return it->second;
+}
+
+const QImage& ImageCache::get(const Image& image) { return entry(image).image; }
+
+namespace {
+
+// Drawn as the painter draws the picture scaled into the frame: a copy of the same pixels.
+QImage scaled_picture(const QImage& picture, QSize size, bool smooth) {
+    QImage made(size, QImage::Format_ARGB32_Premultiplied);
+    made.fill(Qt::transparent);
+    QPainter painter(&made);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+    painter.drawImage(QRect(QPoint(0, 0), size), picture);
+    painter.end();
+    const int width = made.width();
+    QRgb all = 0xFF000000u;
+    for (int y = 0; y < made.height() && qAlpha(all) == 255; ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(made.constScanLine(y));
+        for (int x = 0; x < width; ++x) all &= row[x];
+    }
+    if (qAlpha(all) == 255) made.reinterpretAsFormat(QImage::Format_RGB32);
+    return made;
+}
+
+}  // namespace
+
+const QImage* ImageCache::drawable(const Image& image, QSize size, bool smooth) {
+    Entry& e = entry(image);
+    if (e.image.isNull()) return nullptr;
+    if (e.drawable.size() == size && e.smooth == smooth) return &e.drawable;
+    if (e.asked != size || e.smooth != smooth) {
+        e.asked = size;
+        e.smooth = smooth;
+        e.drawable = QImage();
+        return nullptr;
+    }
+    e.drawable = scaled_picture(e.image, size, smooth);
+    ++drawables_made_;
+    return &e.drawable;
 }
 
 void ImageCache::end_frame() {
@@ -335,9 +375,44 @@ void QtSceneBackend::fill(const scene_item::FillItem& item) {
         paint_shape(painter_, item.shape, how, to_qcolor(*color));
         return;
     }
+    if (rect != nullptr && blit_picture(*rect, item)) return;
     QPainterPath path = to_path(item.shape);
     path.setFillRule(item.fill == Fill::EvenOdd ? Qt::OddEvenFill : Qt::WindingFill);
     fill_image(path, to_qtransform(item.transform) * base_, std::get<ImageBrush>(item.brush), item.brush_transform);
+}
+
+bool QtSceneBackend::blit_picture(const Rect& rect, const scene_item::FillItem& item) {
+    const auto& brush = std::get<ImageBrush>(item.brush);
+    const Image& image = brush.image;
+    if (!image.is_valid() || image.width == 0 || image.height == 0 || brush.alpha != 1.0f) return false;
+    const QTransform shape = to_qtransform(item.transform) * device_;
+    const QTransform picture = (item.brush_transform ? to_qtransform(*item.brush_transform) : QTransform()) * shape;
+    if (picture.type() > QTransform::TxScale || !(picture.m11() > 0.0) || !(picture.m22() > 0.0)) return false;
+    const QRectF covered = picture.mapRect(QRectF(0, 0, image.width, image.height));
+    const QRectF area = shape.mapRect(QRectF(QPointF(rect.x0, rect.y0), QPointF(rect.x1, rect.y1)).normalized());
+    const auto near = [](double a, double b) { return std::abs(a - b) < 0.01; };
+    if (!near(covered.left(), area.left()) || !near(covered.top(), area.top()) ||
+        !near(covered.right(), area.right()) || !near(covered.bottom(), area.bottom()))
+        return false;
+    const QPoint from(int(std::lround(covered.left())), int(std::lround(covered.top())));
+    const QPoint to(int(std::lround(covered.right())), int(std::lround(covered.bottom())));
+    const QRect pixels(from, QSize(to.x() - from.x(), to.y() - from.y()));
+    // Outside what this replay paints: kept for the next frame, not converted.
+    if (pixels.isEmpty() || (!clips_.empty() && !pixels.intersects(clips_.back()))) {
+        images_.get(image);
+        return true;
+    }
+    const bool smooth = brush.quality != ImageQuality::Low;
+    if (painter_.worldTransform() != to_pixels_) painter_.setWorldTransform(to_pixels_);
+    if (const QImage* drawable = images_.drawable(image, pixels.size(), smooth)) {
+        painter_.drawImage(pixels.topLeft(), *drawable);
+    } else {
+        painter_.save();
+        painter_.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+        painter_.drawImage(pixels, images_.get(image));
+        painter_.restore();
+    }
+    return true;
 }
 
 void QtSceneBackend::fill_image(const QPainterPath& path, const QTransform& shape_transform, const ImageBrush& brush,

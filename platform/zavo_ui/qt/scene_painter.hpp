@@ -26,12 +26,20 @@ QPainterPath to_path(const Shape& shape);
 QColor to_qcolor(const Color& c);
 
 // What the replay keeps between frames: QImages over the scene's shared pixel buffers (no
-// copy), kept by blob id while frames use them, and the sprites of shapes and text lines.
+// copy), kept by blob id while frames use them, each with the picture converted for drawing at
+// the size it was last drawn at, and the sprites of shapes and text lines.
 class ImageCache {
 public:
     explicit ImageCache(std::size_t sprite_budget = SpriteCache::kDefaultBudget) : sprites_(sprite_budget) {}
 
+    // The image over the picture's pixels, as they are.
     const QImage& get(const Image& image);
+    // The picture scaled to `size` device pixels in the painter's own format (opaque pixels as
+    // RGB32, which draws as a plain copy), when it was asked for at that size before (drawing
+    // it once needs no copy: the painter scales it as it draws); null the first time.
+    const QImage* drawable(const Image& image, QSize size, bool smooth);
+    // How many drawable copies were made.
+    std::uint64_t drawables_made() const { return drawables_made_; }
     // Drops the images the frames since the last call did not draw, and sprites over budget.
     void end_frame();
     std::size_t size() const { return images_.size(); }
@@ -40,9 +48,14 @@ public:
 private:
     struct Entry {
         QImage image;
+        QImage drawable;  // empty until asked for twice at one size
+        QSize asked;      // the size it was last asked for
+        bool smooth = false;
         bool used = false;
     };
+    Entry& entry(const Image& image);
     std::unordered_map<std::uint64_t, Entry> images_;
+    std::uint64_t drawables_made_ = 0;
     SpriteCache sprites_;
 };
 
@@ -65,6 +78,9 @@ public:
 private:
     void fill_image(const QPainterPath& path, const QTransform& shape_transform, const ImageBrush& brush,
                     const std::optional<Affine>& brush_transform);
+    // A picture that exactly covers an upright rectangle, scaled and translated only, is drawn
+    // unscaled from the cache's drawable copy at whole device pixels; false for other fills.
+    bool blit_picture(const Rect& rect, const scene_item::FillItem& item);
     // Sprites stand in for solid shapes and text lines where the painter only scales uniformly,
     // translates and composites plainly; false where they do not.
     bool shape_from_sprite(const Shape& shape, const Affine& transform, const ShapePaint& how, const Color& color);

@@ -6,14 +6,30 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRegion>
-#include <QTimer>
+#include <QScreen>
 #include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
 
 #include "zavo_ui/qt/input.hpp"
 
 namespace zavo_ui::qt {
 
-AppWindow::AppWindow(host::Host& host, Painting& painting) : host_(host), painting_(painting) {}
+namespace {
+
+// Frames follow the display's refresh, within these bounds.
+constexpr double kFastestFrameMs = 1000.0 / 144.0;
+constexpr double kSlowestFrameMs = 1000.0 / 30.0;
+
+}  // namespace
+
+AppWindow::AppWindow(host::Host& host, Painting& painting) : host_(host), painting_(painting), store_(this) {
+    setSurfaceType(QSurface::RasterSurface);
+    frame_timer_.setSingleShot(true);
+    frame_timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&frame_timer_, &QTimer::timeout, this, [this] { make_frame(); });
+}
 
 void AppWindow::set_access_bridge(AccessBridge* bridge) {
     access_ = bridge;
@@ -21,19 +37,42 @@ void AppWindow::set_access_bridge(AccessBridge* bridge) {
 }
 
 QAccessibleInterface* AppWindow::accessibleRoot() const {
-    return access_ != nullptr ? access_->root() : QRasterWindow::accessibleRoot();
+    return access_ != nullptr ? access_->root() : QWindow::accessibleRoot();
 }
 
-void AppWindow::request_frame(std::span<const Rect> damage) {
-    if (damage.empty()) {
-        update();
-        return;
-    }
+// The next frame comes one refresh after the last: at once when the window was idle (a key's
+// echo is not held back), paced by the display while something animates.
+void AppWindow::request_frame() {
+    if (frame_timer_.isActive()) return;
+    const qreal rate = screen() != nullptr ? screen()->refreshRate() : 0.0;
+    const double period = rate > 0.0 ? std::clamp(1000.0 / rate, kFastestFrameMs, kSlowestFrameMs) : 1000.0 / 60.0;
+    const double since = since_frame_.isValid() ? double(since_frame_.nsecsElapsed()) / 1e6 : period;
+    frame_timer_.start(int(std::lround(std::max(period - since, 0.0))));
+}
+
+void AppWindow::make_frame() {
+    since_frame_.start();
+    host_.resize(Size{double(width()), double(height())}, devicePixelRatio());
+    host_.frame();
+}
+
+void AppWindow::present(std::span<const Rect> area) {
+    if (!isExposed()) return;  // the expose that shows it again repaints all
     QRegion region;
-    for (const Rect& r : damage) {
-        region += QRectF(r.x0, r.y0, r.width(), r.height()).toAlignedRect();
+    if (area.empty()) {
+        region = QRect(QPoint(0, 0), size());
+    } else {
+        for (const Rect& r : area) region += QRectF(r.x0, r.y0, r.width(), r.height()).toAlignedRect();
     }
-    update(region);
+    if (store_.size() != size()) store_.resize(size());
+    store_.beginPaint(region);
+    {
+        QPainter painter(store_.paintDevice());
+        PainterFrame frame(painter, painting_);
+        host_.present(frame, area);
+    }
+    store_.endPaint();
+    store_.flush(region);
 }
 
 void AppWindow::post(std::function<void()> task) {
@@ -44,17 +83,20 @@ void AppWindow::post_after(std::chrono::milliseconds delay, std::function<void()
     QTimer::singleShot(delay, this, std::move(task));
 }
 
-// The widget paints every pixel of its window: the frame is replayed over what the window
-// showed before, with no ground of its own under it.
-void AppWindow::paintEvent(QPaintEvent*) {
+// The backing store keeps what was painted, so an expose only repaints it all from the last
+// frame; a frame is made first when there is none for this size.
+void AppWindow::exposeEvent(QExposeEvent*) {
+    if (!isExposed()) return;
     host_.resize(Size{double(width()), double(height())}, devicePixelRatio());
-    QPainter painter(this);
-    PainterFrame frame(painter, painting_);
-    host_.frame(frame);
+    if (host_.has_frame())
+        present({});
+    else
+        make_frame();
 }
 
 void AppWindow::resizeEvent(QResizeEvent*) {
-    if (host_.resize(Size{double(width()), double(height())}, devicePixelRatio())) update();
+    store_.resize(size());
+    if (host_.resize(Size{double(width()), double(height())}, devicePixelRatio())) host_.schedule();
 }
 
 void AppWindow::deliver(const event::Event& event, Qt::KeyboardModifiers modifiers) {
@@ -118,7 +160,7 @@ bool AppWindow::event(QEvent* event) {
             return true;
         default: break;
     }
-    return QRasterWindow::event(event);
+    return QWindow::event(event);
 }
 
 }  // namespace zavo_ui::qt

@@ -1,7 +1,11 @@
 #pragma once
-// The application's window: hands Qt's input to the host and paints the frames it asks for, one
-// after another while the widget animates, none while it is idle.
-#include <QRasterWindow>
+// The application's window: hands Qt's input to the host, makes the frames the host asks for at
+// most once per refresh of the display, and repaints only what a frame changed (or what the
+// window lost) from its own backing store.
+#include <QBackingStore>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWindow>
 
 #include <optional>
 
@@ -11,7 +15,7 @@
 
 namespace zavo_ui::qt {
 
-class AppWindow : public QRasterWindow, public host::Window {
+class AppWindow : public QWindow, public host::Window {
 public:
     // `host` and `painting` must outlive the window.
     AppWindow(host::Host& host, Painting& painting);
@@ -20,12 +24,14 @@ public:
     void set_access_bridge(AccessBridge* bridge);
     QAccessibleInterface* accessibleRoot() const override;
 
-    void request_frame(std::span<const Rect> damage) override;
+    void request_frame() override;
+    // Repaints `area` of the window from the last frame (all of it when empty) and shows it.
+    void present(std::span<const Rect> area) override;
     void post(std::function<void()> task) override;
     void post_after(std::chrono::milliseconds delay, std::function<void()> task) override;
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
+    void exposeEvent(QExposeEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -41,9 +47,14 @@ private:
     void deliver(const event::Event& event, Qt::KeyboardModifiers modifiers);
     void pointer_at(const QPointF& logical, Qt::KeyboardModifiers modifiers);
     void button(QMouseEvent* event, event::ElementState state);
+    // Makes a frame now.
+    void make_frame();
 
     host::Host& host_;
     Painting& painting_;
+    QBackingStore store_;
+    QTimer frame_timer_;
+    QElapsedTimer since_frame_;
     AccessBridge* access_ = nullptr;
     std::optional<QPointF> last_pointer_;  // logical pixels
 };
