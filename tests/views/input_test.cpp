@@ -519,9 +519,12 @@ TEST_F(Input, DeviceSessionTakesKeysByPhysicalKeyOnEveryScreen) {
     // On the list, with the search field focused: mapped keys go to the device, unmapped nowhere.
     EXPECT_TRUE(send(letter('a')));
     EXPECT_TRUE(send(letter('a', ev::ElementState::Released)));
-    EXPECT_FALSE(send(key_event(KeyCode::Slash, ev::CharacterKey{"/"}, "/")));
+    EXPECT_TRUE(send(key_event(KeyCode::Slash, ev::CharacterKey{"/"}, "/")));
+    EXPECT_TRUE(send(key_event(KeyCode::Slash, ev::CharacterKey{"/"}, "/", ev::ElementState::Released)));
+    EXPECT_FALSE(send(key_event(KeyCode::Hyper, ev::OtherKey{}, std::nullopt)));  // no code for it
     EXPECT_TRUE(send(letter('n'), CONTROL));  // no shortcut while a device takes the keys
-    EXPECT_EQ(device_inputs(*app), (std::vector<Di>{Di::key(true, 30), Di::key(false, 30), Di::key(true, 49)}));
+    EXPECT_EQ(device_inputs(*app), (std::vector<Di>{Di::key(true, 30), Di::key(false, 30), Di::key(true, 53),
+                                                    Di::key(false, 53), Di::key(true, 49)}));
     EXPECT_EQ(app->search_query, "");
     EXPECT_EQ(app->screen, Screen::list());
     // Keys without a physical key follow the usual path.

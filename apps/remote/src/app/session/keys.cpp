@@ -1,10 +1,9 @@
 #include "app/session/keys.hpp"
 
+#include <fmt/format.h>
 #include <unicode/utf8.h>
 
-#include <fmt/format.h>
-
-#include <array>
+#include "zavo_ui/physical_keys.hpp"
 
 namespace remote {
 
@@ -251,51 +250,6 @@ std::optional<std::uint32_t> vnc_keysym_for_key(const Key& key) {
     return std::nullopt;
 }
 
-namespace {
-
-// Linux KEY_ codes indexed by physical key from Digit0 (5) to Escape (114); 0 = not taken.
-constexpr std::uint16_t FIRST_DEVICE_KEY = zavo_ui::event::key_number(KeyCode::Digit0);
-constexpr std::uint16_t LAST_DEVICE_KEY = zavo_ui::event::key_number(KeyCode::Escape);
-
-constexpr auto DEVICE_KEYS = [] {
-    std::array<std::uint16_t, LAST_DEVICE_KEY - FIRST_DEVICE_KEY + 1> table{};
-    auto set = [&](KeyCode key, std::uint16_t code) {
-        table[zavo_ui::event::key_number(key) - FIRST_DEVICE_KEY] = code;
-    };
-    // KEY_1 .. KEY_9 are 2 .. 10, KEY_0 is 11.
-    set(KeyCode::Digit0, 11);
-    for (std::uint16_t d = 1; d <= 9; ++d)
-        set(static_cast<KeyCode>(zavo_ui::event::key_number(KeyCode::Digit0) + d), 1 + d);
-    constexpr std::array<std::uint16_t, 26> letters = {30, 48, 46, 32, 18, 33, 34, 35, 23, 36, 37, 38, 50,
-                                                       49, 24, 25, 16, 19, 31, 20, 22, 47, 17, 45, 21, 44};
-    for (std::uint16_t i = 0; i < 26; ++i)
-        set(static_cast<KeyCode>(zavo_ui::event::key_number(KeyCode::KeyA) + i), letters[i]);
-    set(KeyCode::AltLeft, 56);
-    set(KeyCode::AltRight, 100);
-    set(KeyCode::Backspace, 14);
-    set(KeyCode::ControlLeft, 29);
-    set(KeyCode::ControlRight, 97);
-    set(KeyCode::Enter, 28);
-    set(KeyCode::ShiftLeft, 42);
-    set(KeyCode::ShiftRight, 54);
-    set(KeyCode::Space, 57);
-    set(KeyCode::Tab, 15);
-    set(KeyCode::ArrowDown, 108);
-    set(KeyCode::ArrowLeft, 105);
-    set(KeyCode::ArrowRight, 106);
-    set(KeyCode::ArrowUp, 103);
-    set(KeyCode::Escape, 1);
-    return table;
-}();
-
-}  // namespace
-
-std::optional<std::uint32_t> device_key_code(KeyCode key) {
-    const auto n = zavo_ui::event::key_number(key);
-    if (n < FIRST_DEVICE_KEY || n > LAST_DEVICE_KEY) return std::nullopt;
-    const std::uint16_t code = DEVICE_KEYS[n - FIRST_DEVICE_KEY];
-    if (code == 0) return std::nullopt;
-    return code;
-}
+std::optional<std::uint32_t> device_key_code(KeyCode key) { return zavo_ui::event::evdev_code(key); }
 
 }  // namespace remote

@@ -33,7 +33,8 @@ std::uint32_t keysym_for_code_point(char32_t cp);
 // no keysym.
 std::optional<std::uint32_t> vnc_keysym_for_key(const zavo_ui::event::Key& key);
 
-// The Linux input-event key code of a physical key; none for keys the device does not take.
+// The Linux input-event key code a device is sent for a physical key: every key of a keyboard
+// has one (punctuation, the editing block, F-keys, modifiers, the keypad); none for the rest.
 std::optional<std::uint32_t> device_key_code(zavo_ui::event::KeyCode key);
 
 inline constexpr std::uint32_t BTN_LEFT = 272;

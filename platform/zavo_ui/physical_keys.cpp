@@ -1,11 +1,11 @@
-#include "zavo_ui/qt/physical_keys.hpp"
+#include "zavo_ui/physical_keys.hpp"
 
 #include <array>
 
-namespace zavo_ui::qt {
+namespace zavo_ui::event {
 namespace {
 
-using K = event::KeyCode;
+using K = KeyCode;
 
 struct KeyEntry {
     K key;
@@ -69,20 +69,28 @@ static_assert(evdev_codes_unique(), "an evdev code belongs to one physical key a
 // evdev code -> key number + 1 (0: none).
 constexpr auto kByEvdev = [] {
     std::array<std::uint16_t, kEvdevLimit> table{};
-    for (const KeyEntry& e : kKeys) table[e.evdev] = static_cast<std::uint16_t>(event::key_number(e.key) + 1);
+    for (const KeyEntry& e : kKeys) table[e.evdev] = static_cast<std::uint16_t>(key_number(e.key) + 1);
+    return table;
+}();
+
+// key number -> evdev code (0: none).
+constexpr auto kByKey = [] {
+    std::array<std::uint16_t, key_number(K::F24) + 1> table{};
+    for (const KeyEntry& e : kKeys) table[key_number(e.key)] = e.evdev;
     return table;
 }();
 
 }  // namespace
 
-std::optional<event::KeyCode> key_code_from_evdev(std::uint32_t evdev_code) {
+std::optional<KeyCode> key_code_from_evdev(std::uint32_t evdev_code) {
     if (evdev_code >= kEvdevLimit || kByEvdev[evdev_code] == 0) return std::nullopt;
-    return static_cast<event::KeyCode>(kByEvdev[evdev_code] - 1);
+    return static_cast<KeyCode>(kByEvdev[evdev_code] - 1);
 }
 
-std::optional<event::KeyCode> key_code_from_x11(std::uint32_t x11_keycode) {
-    if (x11_keycode < 8) return std::nullopt;
-    return key_code_from_evdev(x11_keycode - 8);
+std::optional<std::uint16_t> evdev_code(KeyCode key) {
+    const auto n = key_number(key);
+    if (n >= kByKey.size() || kByKey[n] == 0) return std::nullopt;
+    return kByKey[n];
 }
 
-}  // namespace zavo_ui::qt
+}  // namespace zavo_ui::event
