@@ -173,6 +173,44 @@ void BM_Rre10000(benchmark::State& state) {
 }
 BENCHMARK(BM_Rre10000)->Unit(benchmark::kMillisecond);
 
+// An update a server should not send: 4096 RRE rectangles each filling a 4096 x 4096 desktop,
+// 81,924 bytes. It is refused from its headers, as far as a socket's 64 KiB buffer looks ahead,
+// while painting holds the last picture; the reference copies the update's bytes once.
+const Wire& hostile_rre() {
+    static const Wire w = [] {
+        Wire u;
+        u.u8(0).u16(4096);
+        for (int i = 0; i < 4096; ++i) u.rect(0, 0, 4096, 4096, 2).u32(0).bgrx(1, 2, 3);
+        return u;
+    }();
+    return w;
+}
+
+void BM_HostileRreRefused(benchmark::State& state) {
+    const Wire& w = hostile_rre();
+    Framebuffer fb(4096, 4096);
+    const Framebuffer shown = fb;
+    for (auto _ : state) {
+        MemoryStream s(w.bytes, 64 * 1024);
+        auto r = read_framebuffer_update(s, fb, CLIENT_PIXEL_FORMAT);
+        if (r) state.SkipWithError("the hostile update was accepted");
+        benchmark::DoNotOptimize(r);
+    }
+}
+BENCHMARK(BM_HostileRreRefused)->Unit(benchmark::kMicrosecond);
+
+void BM_HostileRreBytesMemcpyReference(benchmark::State& state) {
+    const Wire& w = hostile_rre();
+    std::vector<std::uint8_t> dst(w.bytes.size());
+    for (auto _ : state) {
+        std::memcpy(dst.data(), w.bytes.data(), dst.size());
+        benchmark::DoNotOptimize(dst.data());
+        benchmark::ClobberMemory();
+    }
+    set_bytes_per_iteration(state, static_cast<std::int64_t>(w.bytes.size()));
+}
+BENCHMARK(BM_HostileRreBytesMemcpyReference)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Framebuffer fast(width, height), slow(width, height);
     if (flags & 0x80) fast.generation = slow.generation = ~std::uint64_t{0} - (flags & 3);
-    MemoryStream a(rest), b(rest);
+    // The fast decoder judges as far as it can look ahead, at times only a little way.
+    MemoryStream a(rest, (flags & 0x40) ? 12 + std::size_t{data[1]} : SIZE_MAX), b(rest);
     // Snapshots taken before some updates and let go, oldest first, before others: a held one
     // must never change, and buffers let go are written again.
     std::vector<std::pair<Framebuffer, PixelBuffer>> held;

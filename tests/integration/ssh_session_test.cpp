@@ -5,7 +5,7 @@
 #include "support/log.hpp"
 #include "support/threads.hpp"
 #include "support/wait.hpp"
-#include "tests/integration/failing_allocation.hpp"
+#include "support/thread_allocations.hpp"
 #include "tests/integration/ssh_fixture.hpp"
 
 namespace {

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <optional>
 #include <set>
 #include <thread>
 
 #include "support/loopback.hpp"
+#include "support/thread_allocations.hpp"
 #include "support/threads.hpp"
 #include "tests/rfb/scripted_server.hpp"
 
@@ -136,6 +138,42 @@ TEST(VncSession, SnapshotsHeldByPaintingNeverChangeWhileBuffersAreReused) {
         ASSERT_TRUE(read_framebuffer_update(s, expected, CLIENT_PIXEL_FORMAT));
     }
     EXPECT_EQ(*newest->pixels, *expected.pixels);
+}
+
+// 4096 RRE rectangles of a 4096 x 4096 desktop, each filling all of it: 80 KB that would have
+// the worker write 4096 screens. It is refused from its headers: no pixel is written and nothing
+// of the framebuffer's size is allocated, only what reading its first bytes takes.
+TEST(VncSession, HostileUpdateIsRefusedFromItsHeaders) {
+    constexpr std::uint16_t W = 4096, H = 4096;
+    Wire hostile;
+    hostile.u8(0).u8(0).u16(4096);
+    for (int i = 0; i < 4096; ++i) hostile.rect(0, 0, W, H, 2).u32(0).bgrx(1, 2, 3);
+    std::promise<void> shown;
+    std::chrono::steady_clock::time_point sent;
+    ScriptedServer server([&](Peer& peer) {
+        handshake(peer, W, H);
+        shown.get_future().wait();
+        test_support::watch_allocations_of("remote-vnc");
+        sent = std::chrono::steady_clock::now();
+        peer.send(hostile);
+        EXPECT_TRUE(peer.closed_within(10s));
+    });
+    auto session = start_vnc_session("127.0.0.1", server.port(), std::nullopt);
+    ASSERT_TRUE(session);
+    std::optional<Framebuffer> picture;  // held, as painting holds the picture it shows
+    ASSERT_TRUE(eventually([&] { return (picture = session->take_new_frame()).has_value(); }, 10s));
+    shown.set_value();
+    ASSERT_TRUE(eventually([&] { return !session->status().is_connected(); }, 20s, 1ms));
+    const auto took = std::chrono::steady_clock::now() - sent;
+    server.join();
+    test_support::stop_watching_allocations();
+    EXPECT_EQ(session->status(), SessionStatus::failed("RFB update exceeds the pixel work limit"))
+        << session->status().text;
+    EXPECT_LE(test_support::largest_allocation(), 64u * 1024);
+    EXPECT_EQ(std::count(picture->pixels->begin(), picture->pixels->end(), 0), std::ptrdiff_t{W} * H * 4);
+    RecordProperty("refused_after_us", int(std::chrono::duration_cast<std::chrono::microseconds>(took).count()));
+    RecordProperty("largest_allocation_bytes", int(test_support::largest_allocation()));
+    RecordProperty("allocated_bytes", int(test_support::allocated_bytes()));
 }
 
 struct FailureCase {

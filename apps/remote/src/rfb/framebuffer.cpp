@@ -219,9 +219,11 @@ BufferRecycling& BufferRecycling::operator=(const BufferRecycling&) noexcept {
 
 void Framebuffer::begin_update() {
     switch_buffer();
-    BufferRecycling& r = recycling_;
-    if (r.stale_.size() > MAX_STALE_AREAS) copy_stale();
-    r.work_left_ = std::max(UPDATE_PIXEL_WORK_SCREENS * width * height, MIN_UPDATE_PIXEL_WORK);
+    if (recycling_.stale_.size() > MAX_STALE_AREAS) copy_stale();
+}
+
+void Framebuffer::limit_work() {
+    recycling_.work_left_ = std::max(UPDATE_PIXEL_WORK_SCREENS * width * height, MIN_UPDATE_PIXEL_WORK);
 }
 
 void Framebuffer::switch_buffer() {
@@ -379,23 +381,69 @@ Result<std::uint64_t> check_pixel_work(std::uint16_t width, std::uint16_t height
     return area;
 }
 
+namespace {
+
+constexpr std::size_t RECT_HEADER_BYTES = 12;
+
+RectHeader rect_header(const std::uint8_t* b) {
+    return {get_u16(&b[0]), get_u16(&b[2]), get_u16(&b[4]), get_u16(&b[6]), static_cast<std::int32_t>(get_u32(&b[8]))};
+}
+
+// The pixel bytes of a Raw rectangle.
+Result<std::uint64_t> raw_rect_bytes(const RectHeader& rect, std::size_t bpp) {
+    const std::uint64_t bytes = std::uint64_t{rect.width} * rect.height * bpp;
+    if (bytes > MAX_RAW_RECT_BYTES) return invalid_data("RFB raw rectangle is too large");
+    return bytes;
+}
+
+// The pixels a CopyRect writes: its destination inside the framebuffer.
+Result<std::uint64_t> copy_rect_work(const Framebuffer& fb, const RectHeader& rect) {
+    if (std::uint64_t{rect.width} * rect.height > MAX_FRAMEBUFFER_PIXELS)
+        return invalid_data("RFB copy rectangle is too large");
+    const auto dest = fb.visible_area(rect.x, rect.y, rect.width, rect.height);
+    return dest ? dest->size() : 0;
+}
+
+// What an RRE rectangle's head allows: its subrectangle count and its background.
+Result<void> check_rre_head(const RectHeader& rect, std::uint32_t count) {
+    if (count > MAX_RRE_SUBRECTANGLES) return invalid_data("RFB RRE update has too many subrectangles");
+    if (auto r = check_pixel_work(rect.width, rect.height, "RRE background rectangle"); !r)
+        return std::unexpected(std::move(r.error()));
+    return {};
+}
+
+// Where one RRE subrectangle lies in the framebuffer, from the x, y, width and height (relative
+// to the rectangle) that follow its pixel on the wire.
+struct RreSub {
+    std::uint16_t x, y, w, h;
+    std::optional<PixelArea> visible;  // the part inside the framebuffer
+};
+
+// Reads it and counts its area into the rectangle's `total`, which is bounded.
+Result<RreSub> rre_subrect(const Framebuffer& fb, const RectHeader& rect, const std::uint8_t* g, std::uint64_t& total) {
+    RreSub s{saturating_add(rect.x, get_u16(&g[0])), saturating_add(rect.y, get_u16(&g[2])), get_u16(&g[4]),
+             get_u16(&g[6]), std::nullopt};
+    auto area = check_pixel_work(s.w, s.h, "RRE subrectangle");
+    if (!area) return std::unexpected(std::move(area.error()));
+    total += *area;
+    if (total > MAX_FRAMEBUFFER_PIXELS) return invalid_data("RRE subrectangles exceed the pixel work limit");
+    s.visible = fb.visible_area(s.x, s.y, s.w, s.h);
+    return s;
+}
+
+}  // namespace
+
 Result<RectHeader> read_rect_header(Stream& stream) {
-    std::uint8_t b[12];
+    std::uint8_t b[RECT_HEADER_BYTES];
     if (auto r = read_exact(stream, b); !r) return std::unexpected(std::move(r.error()));
-    RectHeader h;
-    h.x = get_u16(&b[0]);
-    h.y = get_u16(&b[2]);
-    h.width = get_u16(&b[4]);
-    h.height = get_u16(&b[6]);
-    h.encoding = static_cast<std::int32_t>(get_u32(&b[8]));
-    return h;
+    return rect_header(b);
 }
 
 Result<void> read_raw_rect(Stream& stream, Framebuffer& fb, const RectHeader& rect, const PixelFormat& format,
                            std::size_t bpp) {
-    std::uint64_t bytes = std::uint64_t{rect.width} * rect.height * bpp;
-    if (bytes > MAX_RAW_RECT_BYTES) return invalid_data("RFB raw rectangle is too large");
-    if (bytes == 0) return {};
+    auto bytes = raw_rect_bytes(rect, bpp);
+    if (!bytes) return std::unexpected(std::move(bytes.error()));
+    if (*bytes == 0) return {};
 
     const bool client_format = is_client_format(format, bpp);
     fb.before_overwrite(rect.x, rect.y, rect.width, rect.height);
@@ -442,10 +490,10 @@ Result<void> read_copy_rect(Stream& stream, Framebuffer& fb, const RectHeader& r
     if (auto r = read_exact(stream, b); !r) return r;
     const std::uint16_t sx = get_u16(&b[0]);
     const std::uint16_t sy = get_u16(&b[2]);
-    if (std::uint64_t{rect.width} * rect.height > MAX_FRAMEBUFFER_PIXELS)
-        return invalid_data("RFB copy rectangle is too large");
+    auto work = copy_rect_work(fb, rect);
+    if (!work) return std::unexpected(std::move(work.error()));
+    if (auto r = fb.charge_work(*work); !r) return r;
     const auto dest = fb.visible_area(rect.x, rect.y, rect.width, rect.height);
-    if (auto r = fb.charge_work(dest ? dest->size() : 0); !r) return r;
     fb.before_read(sx, sy, rect.width, rect.height);
     fb.before_overwrite(rect.x, rect.y, rect.width, rect.height);
 
@@ -493,18 +541,16 @@ Result<void> read_rre_rect(Stream& stream, Framebuffer& fb, const RectHeader& re
                            std::size_t bpp) {
     auto count = read_u32(stream);
     if (!count) return std::unexpected(std::move(count.error()));
-    if (*count > MAX_RRE_SUBRECTANGLES) return invalid_data("RFB RRE update has too many subrectangles");
-    if (auto r = check_pixel_work(rect.width, rect.height, "RRE background rectangle"); !r)
-        return std::unexpected(std::move(r.error()));
+    if (auto r = check_rre_head(rect, *count); !r) return r;
 
     std::array<std::uint8_t, 12> b{};
     if (auto r = read_exact(stream, std::span(b.data(), bpp)); !r) return r;
     const std::uint32_t background = format.decode_pixel({b.data(), bpp});
 
     struct Sub {
+        RreSub sub;
         std::uint32_t pixel;
-        std::uint16_t x, y, w, h;  // position in the framebuffer
-        bool reaches_out;          // past the rectangle's visible part
+        bool reaches_out;  // past the rectangle's visible part
     };
     std::vector<Sub> subs;
     subs.reserve(std::min<std::uint32_t>(*count, 65536));
@@ -513,22 +559,13 @@ Result<void> read_rre_rect(Stream& stream, Framebuffer& fb, const RectHeader& re
     std::size_t reaching_out = 0;
     for (std::uint32_t i = 0; i < *count; ++i) {
         if (auto r = read_exact(stream, std::span(b.data(), bpp + 8)); !r) return r;
-        const std::uint8_t* g = b.data() + bpp;
-        Sub s{format.decode_pixel({b.data(), bpp}),
-              saturating_add(rect.x, get_u16(&g[0])),
-              saturating_add(rect.y, get_u16(&g[2])),
-              get_u16(&g[4]),
-              get_u16(&g[6]),
-              false};
-        auto area = check_pixel_work(s.w, s.h, "RRE subrectangle");
-        if (!area) return std::unexpected(std::move(area.error()));
-        total += *area;
-        if (total > MAX_FRAMEBUFFER_PIXELS) return invalid_data("RRE subrectangles exceed the pixel work limit");
-        if (auto v = fb.visible_area(s.x, s.y, s.w, s.h)) {
-            work += v->size();
-            s.reaches_out = !inside || !contains(*inside, *v);
-            reaching_out += s.reaches_out;
-            subs.push_back(s);
+        auto s = rre_subrect(fb, rect, b.data() + bpp, total);
+        if (!s) return std::unexpected(std::move(s.error()));
+        if (s->visible) {
+            work += s->visible->size();
+            const bool out = !inside || !contains(*inside, *s->visible);
+            reaching_out += out;
+            subs.push_back({*s, format.decode_pixel({b.data(), bpp}), out});
         }
     }
     if (auto r = fb.charge_work(work); !r) return r;
@@ -537,9 +574,9 @@ Result<void> read_rre_rect(Stream& stream, Framebuffer& fb, const RectHeader& re
     if (reaching_out > MAX_STALE_AREAS) fb.before_read(0, 0, fb.width, fb.height);
     fb.before_overwrite(rect.x, rect.y, rect.width, rect.height);
     fill_area(fb, rect.x, rect.y, rect.width, rect.height, background);
-    for (const Sub& s : subs) {
-        if (s.reaches_out) fb.before_overwrite(s.x, s.y, s.w, s.h);
-        fill_area(fb, s.x, s.y, s.w, s.h, s.pixel);
+    for (const auto& [s, pixel, reaches_out] : subs) {
+        if (reaches_out) fb.before_overwrite(s.x, s.y, s.w, s.h);
+        fill_area(fb, s.x, s.y, s.w, s.h, pixel);
     }
     return {};
 }
@@ -560,6 +597,91 @@ Result<void> read_rect(Stream& stream, Framebuffer& fb, const PixelFormat& forma
 
 }  // namespace
 
+namespace {
+
+// The next rectangles of an update that the bytes ahead in the stream show whole.
+struct Judged {
+    std::uint16_t rects = 0;
+    std::uint64_t work = 0;  // the pixels they write beyond what their bytes pay for
+};
+
+// Looks at up to `rects` rectangles ahead without taking their bytes, as far as the stream can
+// look ahead, and fails as decoding them would (a limit, an encoding, a stream that ends), also
+// when they would write more than `work_left` pixels that their bytes do not pay for. A Raw
+// rectangle's pixels are skipped, not looked at.
+Result<Judged> judge_ahead(Stream& stream, const Framebuffer& fb, std::size_t bpp, std::uint16_t rects,
+                           std::uint64_t work_left) {
+    const std::uint64_t reach = stream.lookahead();
+    // The `len` bytes at `at`; null when they lie past the reach. A stream that ends before
+    // them fails as reading them would.
+    const auto look = [&](std::uint64_t at, std::uint64_t len) -> Result<const std::uint8_t*> {
+        if (at + len > reach) return nullptr;
+        auto ahead = stream.peek(static_cast<std::size_t>(at + len));
+        if (!ahead) return std::unexpected(std::move(ahead.error()));
+        if (ahead->size() < at + len) return fail(ErrorKind::UnexpectedEof, "failed to fill whole buffer");
+        return ahead->data() + at;
+    };
+
+    Judged judged;
+    std::uint64_t at = 0;
+    while (judged.rects < rects) {
+        auto head = look(at, RECT_HEADER_BYTES);
+        if (!head) return std::unexpected(std::move(head.error()));
+        if (!*head) break;
+        const RectHeader rect = rect_header(*head);
+        std::uint64_t size = RECT_HEADER_BYTES, work = 0;
+        switch (rect.encoding) {
+            case 0: {
+                auto bytes = raw_rect_bytes(rect, bpp);
+                if (!bytes) return std::unexpected(std::move(bytes.error()));
+                size += *bytes;
+                break;
+            }
+            case 1: {
+                auto source = look(at + size, 4);
+                if (!source) return std::unexpected(std::move(source.error()));
+                if (!*source) return judged;
+                auto pixels = copy_rect_work(fb, rect);
+                if (!pixels) return std::unexpected(std::move(pixels.error()));
+                size += 4;
+                work = *pixels;
+                break;
+            }
+            case 2: {
+                auto count_bytes = look(at + size, 4);
+                if (!count_bytes) return std::unexpected(std::move(count_bytes.error()));
+                if (!*count_bytes) return judged;
+                const std::uint32_t count = get_u32(*count_bytes);
+                if (auto r = check_rre_head(rect, count); !r) return std::unexpected(std::move(r.error()));
+                const std::uint64_t sub_bytes = bpp + 8, body = 4 + bpp + count * sub_bytes;
+                if (at + size + body > reach) return judged;
+                if (auto background = look(at + size + 4, bpp); !background)
+                    return std::unexpected(std::move(background.error()));
+                const auto inside = fb.visible_area(rect.x, rect.y, rect.width, rect.height);
+                work = inside ? inside->size() : 0;
+                std::uint64_t total = 0;
+                for (std::uint32_t i = 0; i < count; ++i) {
+                    auto bytes = look(at + size + 4 + bpp + i * sub_bytes, sub_bytes);
+                    if (!bytes) return std::unexpected(std::move(bytes.error()));
+                    auto sub = rre_subrect(fb, rect, *bytes + bpp, total);
+                    if (!sub) return std::unexpected(std::move(sub.error()));
+                    if (sub->visible) work += sub->visible->size();
+                }
+                size += body;
+                break;
+            }
+            default: return invalid_data(fmt::format("unsupported RFB encoding {}", rect.encoding));
+        }
+        if (work > work_left - judged.work) return invalid_data("RFB update exceeds the pixel work limit");
+        judged.work += work;
+        ++judged.rects;
+        at += size;
+    }
+    return judged;
+}
+
+}  // namespace
+
 Result<std::uint16_t> read_framebuffer_update(Stream& stream, Framebuffer& fb, const PixelFormat& format) {
     if (fb.generation == std::numeric_limits<std::uint64_t>::max())
         return invalid_data("RFB framebuffer generation exhausted");
@@ -570,13 +692,28 @@ Result<std::uint16_t> read_framebuffer_update(Stream& stream, Framebuffer& fb, c
     const std::size_t bpp = (std::size_t{format.bits_per_pixel} + 7) / 8;
     if (bpp < 1 || bpp > 4) return invalid_data("invalid RFB pixel format");
 
-    fb.begin_update();
-    for (std::uint16_t i = 0; i < count; ++i) {
-        if (auto r = read_rect(stream, fb, format, bpp); !r) {
+    fb.limit_work();
+    bool begun = false;
+    for (std::uint16_t done = 0; done < count;) {
+        auto judged = judge_ahead(stream, fb, bpp, static_cast<std::uint16_t>(count - done), fb.work_left());
+        if (!judged) {
             fb.abandon_update();
-            return std::unexpected(std::move(r.error()));
+            return std::unexpected(std::move(judged.error()));
         }
+        if (!begun) fb.begin_update();
+        begun = true;
+        // A rectangle whose bytes are more than the stream can look ahead judges itself as it is
+        // read: RRE reads all its subrectangles before it writes.
+        const std::uint16_t n = std::max<std::uint16_t>(judged->rects, 1);
+        for (std::uint16_t i = 0; i < n; ++i) {
+            if (auto r = read_rect(stream, fb, format, bpp); !r) {
+                fb.abandon_update();
+                return std::unexpected(std::move(r.error()));
+            }
+        }
+        done = static_cast<std::uint16_t>(done + n);
     }
+    if (!begun) fb.begin_update();  // an empty update makes the buffer its own all the same
     fb.finish_update();
     return count;
 }

@@ -86,9 +86,12 @@ struct Framebuffer {
     void begin_update();
     void before_read(std::uint16_t x, std::uint16_t y, std::uint32_t width, std::uint32_t height);
     void before_overwrite(std::uint16_t x, std::uint16_t y, std::uint32_t width, std::uint32_t height);
-    // Counts pixels the update writes that its bytes do not pay for (CopyRect and RRE fills);
-    // past the bound of one update: "RFB update exceeds the pixel work limit".
+    // The bound of one update's pixels that its bytes do not pay for (CopyRect and RRE fills):
+    // `limit_work` sets it as an update starts, `charge_work` counts pixels against it (past it:
+    // "RFB update exceeds the pixel work limit"), and `work_left` is what remains.
+    void limit_work();
     Result<void> charge_work(std::uint64_t pixels_written);
+    std::uint64_t work_left() const { return recycling_.work_left_; }
     // Success: the generation advances. Failure: the buffer keeps what the failed update wrote.
     void finish_update();
     void abandon_update();
@@ -126,7 +129,10 @@ inline constexpr std::uint64_t UPDATE_PIXEL_WORK_SCREENS = 8;
 inline constexpr std::uint64_t MIN_UPDATE_PIXEL_WORK = 1u << 20;
 
 // Decodes one FramebufferUpdate (its message-type byte already read) and advances the generation.
-// Returns the number of rectangles.
+// Returns the number of rectangles. The update is judged from the bytes ahead before any of it is
+// decoded, as far as the stream can look ahead: its limits, its encodings and the pixels it would
+// write beyond what its bytes pay for, so that a refused update costs only what was read of it.
+// Past the look-ahead the rest is judged the same way in turn, once what came before is decoded.
 Result<std::uint16_t> read_framebuffer_update(Stream& stream, Framebuffer& fb, const PixelFormat& format);
 Result<RectHeader> read_rect_header(Stream& stream);
 Result<void> read_raw_rect(Stream& stream, Framebuffer& fb, const RectHeader& rect, const PixelFormat& format,

@@ -89,18 +89,36 @@ Result<std::uint32_t> read_u32(Stream& stream) {
 
 SocketStream::SocketStream(posix_fd::UniqueFd fd) : fd_(std::move(fd)), buf_(SOCKET_BUFFER_BYTES) {}
 
+Result<std::size_t> SocketStream::receive() {
+    for (;;) {
+        ssize_t n = ::recv(fd_.get(), buf_.data() + end_, buf_.size() - end_, 0);
+        if (n >= 0) {
+            end_ += static_cast<std::size_t>(n);
+            return static_cast<std::size_t>(n);
+        }
+        if (errno != EINTR) return std::unexpected(os_error(errno));
+    }
+}
+
 Result<std::span<const std::uint8_t>> SocketStream::fill_buf() {
     if (begin_ == end_) {
         begin_ = end_ = 0;
-        for (;;) {
-            ssize_t n = ::recv(fd_.get(), buf_.data(), buf_.size(), 0);
-            if (n >= 0) {
-                end_ = static_cast<std::size_t>(n);
-                break;
-            }
-            if (errno == EINTR) continue;
-            return std::unexpected(os_error(errno));
-        }
+        if (auto r = receive(); !r) return std::unexpected(std::move(r.error()));
+    }
+    return std::span<const std::uint8_t>(buf_.data() + begin_, end_ - begin_);
+}
+
+Result<std::span<const std::uint8_t>> SocketStream::peek(std::size_t n) {
+    n = std::min(n, buf_.size());
+    if (buf_.size() - begin_ < n) {  // move what is left to the front to make room
+        std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    while (end_ - begin_ < n) {
+        auto got = receive();
+        if (!got) return std::unexpected(std::move(got.error()));
+        if (*got == 0) break;  // the stream has ended
     }
     return std::span<const std::uint8_t>(buf_.data() + begin_, end_ - begin_);
 }

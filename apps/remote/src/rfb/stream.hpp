@@ -50,6 +50,11 @@ public:
     // An empty span means the stream has ended.
     virtual Result<std::span<const std::uint8_t>> fill_buf() = 0;
     virtual void consume(std::size_t n) = 0;
+    // At least the next `n` bytes, not taken, received as needed; fewer only when the stream
+    // ends first. `n` is at most lookahead().
+    virtual Result<std::span<const std::uint8_t>> peek(std::size_t n) = 0;
+    // How many bytes ahead peek can hold.
+    virtual std::size_t lookahead() const = 0;
     // Writes some of the bytes; 0 means the stream took none.
     virtual Result<std::size_t> write_some(std::span<const std::uint8_t> bytes) = 0;
 };
@@ -66,11 +71,17 @@ Result<std::uint16_t> read_u16(Stream& stream);
 Result<std::uint32_t> read_u32(Stream& stream);
 
 // Reads from memory; written bytes are kept in `written`. For tests, fuzzing and benchmarks.
+// Everything is at hand, but a test may make it look ahead less far, as a socket does.
 class MemoryStream final : public Stream {
 public:
-    explicit MemoryStream(std::span<const std::uint8_t> data) : data_(data) {}
+    explicit MemoryStream(std::span<const std::uint8_t> data, std::size_t lookahead = SIZE_MAX)
+        : data_(data), lookahead_(lookahead) {}
     Result<std::span<const std::uint8_t>> fill_buf() override { return data_.subspan(pos_); }
     void consume(std::size_t n) override { pos_ += std::min(n, data_.size() - pos_); }
+    Result<std::span<const std::uint8_t>> peek(std::size_t n) override {
+        return data_.subspan(pos_, std::min(data_.size() - pos_, std::max(n, lookahead_)));
+    }
+    std::size_t lookahead() const override { return lookahead_; }
     Result<std::size_t> write_some(std::span<const std::uint8_t> bytes) override {
         written.insert(written.end(), bytes.begin(), bytes.end());
         return bytes.size();
@@ -82,6 +93,7 @@ public:
 
 private:
     std::span<const std::uint8_t> data_;
+    std::size_t lookahead_;
     std::size_t pos_ = 0;
 };
 
@@ -93,6 +105,9 @@ public:
 
     Result<std::span<const std::uint8_t>> fill_buf() override;
     void consume(std::size_t n) override;
+    // As far ahead as its buffer holds (64 KiB).
+    Result<std::span<const std::uint8_t>> peek(std::size_t n) override;
+    std::size_t lookahead() const override { return buf_.size(); }
     Result<std::size_t> write_some(std::span<const std::uint8_t> bytes) override;
 
     // Read and write time-outs (a zero duration waits without limit); set only when changed.
@@ -102,6 +117,9 @@ public:
     int fd() const { return fd_.get(); }
 
 private:
+    // Receives into the free end of the buffer; 0 bytes when the stream has ended.
+    Result<std::size_t> receive();
+
     posix_fd::UniqueFd fd_;
     std::vector<std::uint8_t> buf_;
     std::size_t begin_ = 0;
