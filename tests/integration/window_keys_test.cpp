@@ -218,6 +218,13 @@ TEST(WindowVncKeys, KeysGoDownAndUpAsPressedAndNothingStaysDown) {
     EXPECT_EQ(after("key F5", 2), (V{"+F5", "-F5"}));
     EXPECT_EQ(after("keydown shift keydown a keyup a keyup shift", 4), (V{"+Shift_L", "+A", "-A", "-Shift_L"}));
 
+    // Another window takes the focus while Control is held: it comes up on the desktop at once.
+    vnc_it::Process thief({"xev", "-name", "focus-thief"}, window.dir().string() + "/thief.log",
+                          {"DISPLAY=:" + std::to_string(window.display())});
+    ASSERT_FALSE(window.xdo("search --sync --name focus-thief", 10).empty());
+    EXPECT_EQ(after("keydown ctrl search --name focus-thief windowfocus --sync %1", 2), (V{"+Control_L", "-Control_L"}));
+    window.xdo("keyup ctrl search --name '^Remote$' windowfocus --sync %1");
+
     // Control and Shift are down when Control+Shift+W ends the session: both come up before the
     // connection closes, and the W never reaches the desktop.
     window.xdo("keydown ctrl keydown shift keydown w");
