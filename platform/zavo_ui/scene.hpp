@@ -25,6 +25,7 @@ struct TextStyle {
     std::uint8_t weight = 0;
     std::optional<double> wrap_width;
     FontFamily family = FontFamily::Sans;
+    bool italic = false;
 
     static constexpr TextStyle of_size(float size, std::uint8_t weight = 0) {
         TextStyle s;

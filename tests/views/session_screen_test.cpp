@@ -2,11 +2,14 @@
 // grid, the remote picture, and what one frame takes from the live session.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "profiles/connection_list.hpp"
 #include "support/env.hpp"
 #include "tests/views/session_harness.hpp"
 #include "tests/views/view_frame.hpp"
 #include "views/session_screen.hpp"
+#include "views/terminal_view.hpp"
 
 using namespace remote;
 using namespace views_test;
@@ -20,7 +23,8 @@ using zavo_ui::Rect;
 
 namespace {
 
-constexpr double OX = 16.0, OY = 48.0 + 16.0;  // the grid's origin under the header (pane at 0, 0)
+constexpr double OX = 16.0, OY = 48.0 + 16.0;
+constexpr std::uint8_t kDefault = 0xFF;  // a cell colour that is the default one  // the grid's origin under the header (pane at 0, 0)
 
 class SessionScreen : public ::testing::Test {
 protected:
@@ -133,13 +137,14 @@ TEST_F(SessionScreen, SshHeaderAndTheTerminalGrid) {
         std::uint8_t weight;
         zavo_ui::Color color;
     };
+    // Runs of like cells, without the blanks at their ends.
     const std::vector<Run> expected = {
-        {"ab ", OX, OY, 0, palette.foreground},
+        {"ab", OX, OY, 0, palette.foreground},
         {"B", OX + 8.4 * 3, OY, 3, palette.foreground},
-        {" c", OX + 8.4 * 4, OY, 0, palette.foreground},
+        {"c", OX + 8.4 * 5, OY, 0, palette.foreground},
         {"red", OX + 8.4 * 6, OY, 0, palette.colors[1]},
         {"second line", OX, OY + 21, 0, palette.foreground},
-        {"  x", OX, OY + 63, 0, palette.foreground},
+        {"x", OX + 8.4 * 2, OY + 63, 0, palette.foreground},
     };
     std::vector<const DrawRecord*> grid;
     for (const DrawRecord* t : records.texts())
@@ -155,10 +160,10 @@ TEST_F(SessionScreen, SshHeaderAndTheTerminalGrid) {
         EXPECT_EQ(grid[i]->color, expected[i].color) << i;
         EXPECT_EQ(grid[i]->clip, surface) << i;  // clipped to the surface
     }
-    // The cursor after "  x" on row 3, in the foreground at alpha 0.6.
+    // The cursor after "  x" on row 3, in the foreground at alpha 0.6, on whole pixels.
     const auto fills = records.of_kind(DrawRecord::Kind::Fill);
     const auto cursor = std::ranges::find_if(fills, [&](const DrawRecord* f) {
-        return f->bounds == Rect{OX + 8.4 * 3, OY + 63, OX + 8.4 * 4, OY + 63 + 16.8};
+        return f->bounds == Rect{std::round(OX + 8.4 * 3), OY + 63, std::round(OX + 8.4 * 4), OY + 63 + 16.8};
     });
     ASSERT_NE(cursor, fills.end());
     EXPECT_EQ((*cursor)->color->a, 153.0f / 255.0f);
@@ -185,10 +190,11 @@ TEST_F(SessionScreen, OutputWaitsWhileAnotherScreenShows) {
     EXPECT_EQ(connection(id).presence, Presence::Online);
 }
 
-TEST_F(SessionScreen, TrimmedRowsAndRunsOfLikeCells) {
-    auto cell = [](char32_t c, std::uint8_t colour = 0xFF, bool bold = false) {
-        return TerminalCell{c, colour == 0xFF ? TerminalColour() : TerminalColour::palette(colour), {},
-                            std::uint16_t(bold ? cell_flag::kBold : 0)};
+TEST_F(SessionScreen, TrimmedRowsKeepBlanksThatShow) {
+    auto cell = [](char32_t c, std::uint8_t colour = kDefault, std::uint16_t flags = 0,
+                   std::uint8_t background = kDefault) {
+        const auto of = [](std::uint8_t i) { return i == kDefault ? TerminalColour() : TerminalColour::palette(i); };
+        return TerminalCell{c, of(colour), of(background), flags};
     };
     using Row = std::vector<TerminalCell>;
     struct Case {
@@ -200,8 +206,13 @@ TEST_F(SessionScreen, TrimmedRowsAndRunsOfLikeCells) {
         {{}, 0},
         // A coloured space and a bold blank: only the colour keeps a blank.
         {{cell('a'), cell(' ', 2), cell(' ')}, 2},
-        {{cell('a'), cell(' ', 0xFF, true)}, 1},
+        {{cell('a'), cell(' ', kDefault, cell_flag::kBold)}, 1},
         {{cell(' '), cell('x')}, 2},
+        // Blanks that show: a ground, inverse, an underline, a strike-through.
+        {{cell('a'), cell(' ', kDefault, 0, 4), cell(' ')}, 2},
+        {{cell(' ', kDefault, cell_flag::kInverse), cell(' ')}, 1},
+        {{cell(' ', kDefault, cell_flag::kUnderline)}, 1},
+        {{cell(' ', kDefault, cell_flag::kStrike), cell(' ', kDefault, cell_flag::kItalic)}, 1},
     };
     for (const auto& c : cases) EXPECT_EQ(trim_terminal_rows(c.row).size(), c.kept);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFontInfo>
 #include <QImage>
 #include <QPainter>
 
@@ -23,12 +24,49 @@ protected:
 TEST_F(QtText, DebianFontsAreUsed) {
     EXPECT_TRUE(TextEngine::ui_font_available()) << "fonts-inter is not installed";
     EXPECT_TRUE(TextEngine::mono_font_available()) << "fonts-dejavu-core is not installed";
+    TextStyle oblique{14, 0, std::nullopt, FontFamily::Mono};
+    oblique.italic = true;
+    EXPECT_EQ(QFontInfo(engine.font(oblique, 14)).styleName(), "Oblique") << "fonts-dejavu-extra is not installed";
 }
 
-TEST_F(QtText, MonospaceAdvanceAt14PxIsCloseTo8Point4) {
+// The terminal's family advances one grid cell (0.6 em) per character, in every face and at
+// fractional sizes, so a run of text stays on the grid to its last column (within Qt's 1/64 px
+// advances: half a pixel over 80 columns).
+TEST_F(QtText, MonospaceAdvancesExactlyPointSixEm) {
+    for (const float size : {14.0f, 12.5f, 17.5f}) {
+        for (const auto& [weight, italic] : {std::pair{0, false}, {3, false}, {0, true}, {3, true}}) {
+            TextStyle mono{size, std::uint8_t(weight), std::nullopt, FontFamily::Mono};
+            mono.italic = italic;
+            EXPECT_NEAR(text.measure_styled(std::string(80, 'i'), mono).width, 80 * 0.6 * size, 0.65)
+                << size << " " << weight << " " << italic;
+        }
+    }
+}
+
+// Characters the terminal's font lacks are drawn from the fallback fonts: a glyph, not the box
+// of a character no font has; emoji in colour.
+TEST_F(QtText, CjkAndEmojiComeFromFallbackFonts) {
     const TextStyle mono{14, 0, std::nullopt, FontFamily::Mono};
-    EXPECT_NEAR(text.measure_styled("M", mono).width, 8.4, 0.1);
-    EXPECT_NEAR(text.measure_styled(std::string(80, 'i'), mono).width, 80 * 8.4, 80 * 0.1);
+    auto draw = [&](std::string_view line) {
+        QImage image(40, 30, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::black);
+        QPainter painter(&image);
+        engine.draw_line(painter, QPointF(2, 4), line, mono, 14, Qt::white);
+        painter.end();
+        return image;
+    };
+    const QImage missing = draw("\U0010FFFD");
+    for (const char* s : {"日", "語", "テ", "한", "😀"}) EXPECT_NE(draw(s), missing) << s;
+    const QImage emoji = draw("😀");
+    bool coloured = false;
+    for (int y = 0; y < emoji.height(); ++y)
+        for (int x = 0; x < emoji.width(); ++x) {
+            const QRgb p = emoji.pixel(x, y);
+            coloured |= qRed(p) != qBlue(p);
+        }
+    EXPECT_TRUE(coloured) << "fonts-noto-color-emoji is not installed";
+    // A wide character is about two cells wide.
+    EXPECT_NEAR(text.measure_styled("日", mono).width, 14, 1.0);
 }
 
 TEST_F(QtText, SizeWeightScaleAndWrappingChangeTheBox) {
@@ -71,7 +109,7 @@ TEST_F(QtText, LinesDrawnAgainLookTheSame) {
         QImage image(240, 40, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::black);
         QPainter painter(&image);
-        engine.draw_line(painter, QPointF(3.4, 5), line, FontFamily::Mono, size, 3, Qt::white);
+        engine.draw_line(painter, QPointF(3.4, 5), line, TextStyle{size, 3, std::nullopt, FontFamily::Mono}, size, Qt::white);
         painter.end();
         return image;
     };

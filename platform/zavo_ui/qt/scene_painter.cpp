@@ -608,13 +608,12 @@ void QtSceneBackend::text(const scene_item::TextItem& item) {
     const QTransform world = to_qtransform(item.transform) * base_;
     const QColor color = to_qcolor(item.color);
     const auto& style = item.style;
-    const double line_height = text_.line_height(style.family, item.pixel_size, style.weight);
+    const double line_height = text_.line_height(style, item.pixel_size);
     double y = 0.0;
-    for (std::string_view line :
-         text_.lines(item.text, style.family, item.pixel_size, style.weight, style.wrap_width)) {
+    for (std::string_view line : text_.lines(item.text, style, item.pixel_size)) {
         if (!line_from_sprite(line, y, item, color)) {
             painter_.setWorldTransform(world);
-            text_.draw_line(painter_, QPointF(0, y), line, style.family, item.pixel_size, style.weight, color);
+            text_.draw_line(painter_, QPointF(0, y), line, style, item.pixel_size, color);
         }
         y += line_height;
     }
@@ -629,7 +628,7 @@ bool QtSceneBackend::line_from_sprite(std::string_view line, double y, const sce
     const auto at = placement(to_qtransform(item.transform) * device_);
     if (!at) return false;
     const auto& style = item.style;
-    const QRectF ink = text_.line_ink(line, style.family, item.pixel_size, style.weight);
+    const QRectF ink = text_.line_ink(line, style, item.pixel_size);
     if (ink.isEmpty()) return false;
     // The line's top-left corner in device pixels, as a whole pixel and the part of one.
     const double x = at->dx;
@@ -653,7 +652,7 @@ bool QtSceneBackend::line_from_sprite(std::string_view line, double y, const sce
     if (open.isEmpty()) return true;
     // A line drawn for the first time is drawn directly, before its ground is even looked at.
     KeyWriter key(key_);
-    key << 'T' << style.family << style.weight << item.pixel_size << at->scale << fx << fy << color << line;
+    key << 'T' << style.family << style.weight << style.italic << item.pixel_size << at->scale << fx << fy << color << line;
     if (!images_.sprites().asked_before(key_)) return false;
     const auto ground = solid_ground(*target_, open);
     if (!ground) return false;
@@ -665,7 +664,7 @@ bool QtSceneBackend::line_from_sprite(std::string_view line, double y, const sce
         QPainter painter(&made);
         painter.setRenderHints(painter_.renderHints());
         painter.setWorldTransform(QTransform(at->scale, 0, 0, at->scale, x - box.left(), at->dy - box.top()));
-        text_.draw_line(painter, QPointF(0, y), line, style.family, item.pixel_size, style.weight, color);
+        text_.draw_line(painter, QPointF(0, y), line, style, item.pixel_size, color);
         painter.end();
         sprite = &images_.sprites().insert(key_, std::move(made));
     }

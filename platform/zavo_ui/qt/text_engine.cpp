@@ -39,12 +39,13 @@ QString to_qstring(std::string_view utf8) {
 
 std::size_t TextEngine::KeyHash::operator()(const Key& k) const noexcept {
     return std::hash<std::uint32_t>{}(std::bit_cast<std::uint32_t>(k.size)) ^
-           (static_cast<std::size_t>(k.weight) << 1) ^ (static_cast<std::size_t>(k.family) << 4);
+           (static_cast<std::size_t>(k.weight) << 1) ^ (static_cast<std::size_t>(k.family) << 4) ^
+           (static_cast<std::size_t>(k.italic) << 6);
 }
 
-TextEngine::Key TextEngine::key_of(FontFamily family, float pixel_size, std::uint8_t weight) {
+TextEngine::Key TextEngine::key_of(const TextStyle& style, float pixel_size) {
     const float size = std::isfinite(pixel_size) && pixel_size > 0.25f ? pixel_size : 0.25f;
-    return Key{family, std::min<std::uint8_t>(weight, 3), size};
+    return Key{style.family, std::min<std::uint8_t>(style.weight, 3), style.italic, size};
 }
 
 TextEngine::Entry& TextEngine::entry(const Key& key) {
@@ -52,24 +53,32 @@ TextEngine::Entry& TextEngine::entry(const Key& key) {
     if (auto it = fonts_.find(key); it != fonts_.end()) return it->second;
     const bool mono = key.family == FontFamily::Mono;
     QFont font(QString::fromLatin1(mono ? kMonoFamily : kUiFamily));
+    // Qt's own fallback passes over the colour emoji font; CJK it finds.
+    font.setFamilies({QString::fromLatin1(mono ? kMonoFamily : kUiFamily), QString::fromLatin1(kEmojiFamily)});
     font.setStyleHint(mono ? QFont::Monospace : QFont::SansSerif);
     const bool whole = std::fabs(size - std::round(size)) < 1e-3f;
     const qreal scale = whole ? 1.0 : 0.25;
     font.setPixelSize(std::max(1, static_cast<int>(std::lround(size / scale))));
     font.setWeight(qt_weight(key.weight));
+    font.setItalic(key.italic);
     font.setHintingPreference(QFont::PreferNoHinting);
     font.setKerning(true);
+    if (mono) {
+        // Every character one grid cell wide: the font's own advance, made up to 0.6 em.
+        const qreal advance = QFontMetricsF(font).horizontalAdvance(QLatin1Char('M'));
+        font.setLetterSpacing(QFont::AbsoluteSpacing, 0.6 * font.pixelSize() - advance);
+    }
     auto [it, _] = fonts_.emplace(key, Entry{font, QFontMetricsF(font), scale});
     return it->second;
 }
 
-const QFont& TextEngine::font(FontFamily family, float pixel_size, std::uint8_t weight) {
-    return entry(key_of(family, pixel_size, weight)).font;
+const QFont& TextEngine::font(const TextStyle& style, float pixel_size) {
+    return entry(key_of(style, pixel_size)).font;
 }
 
-double TextEngine::line_width(std::string_view utf8, FontFamily family, float pixel_size, std::uint8_t weight) {
+double TextEngine::line_width(std::string_view utf8, const TextStyle& style, float pixel_size) {
     if (utf8.empty()) return 0.0;
-    ShapedKey lookup{std::string(utf8), key_of(family, pixel_size, weight)};
+    ShapedKey lookup{std::string(utf8), key_of(style, pixel_size)};
     if (auto it = widths_.find(lookup); it != widths_.end()) return it->second;
     if (widths_.size() >= kShapedLimit) widths_.clear();
     const Entry& e = entry(lookup.font);
@@ -78,16 +87,15 @@ double TextEngine::line_width(std::string_view utf8, FontFamily family, float pi
     return width;
 }
 
-double TextEngine::line_height(FontFamily family, float pixel_size, std::uint8_t weight) {
-    const Entry& e = entry(key_of(family, pixel_size, weight));
+double TextEngine::line_height(const TextStyle& style, float pixel_size) {
+    const Entry& e = entry(key_of(style, pixel_size));
     return e.metrics.height() * e.scale;
 }
 
-std::vector<double> TextEngine::caret_offsets(std::string_view utf8, FontFamily family, float pixel_size,
-                                              std::uint8_t weight) {
+std::vector<double> TextEngine::caret_offsets(std::string_view utf8, const TextStyle& style, float pixel_size) {
     std::vector<double> out{0.0};
     if (utf8.empty()) return out;
-    const Entry& e = entry(key_of(family, pixel_size, weight));
+    const Entry& e = entry(key_of(style, pixel_size));
     QTextLayout layout(to_qstring(utf8), e.font);
     layout.beginLayout();
     QTextLine line = layout.createLine();
@@ -139,23 +147,21 @@ const TextEngine::Shaped& TextEngine::shaped(std::string_view utf8, const Key& k
     return shaped_.emplace(std::move(lookup), Shaped{std::move(runs), ink}).first->second;
 }
 
-void TextEngine::draw_line(QPainter& painter, QPointF top_left, std::string_view utf8, FontFamily family,
-                           float pixel_size, std::uint8_t weight, const QColor& color) {
+void TextEngine::draw_line(QPainter& painter, QPointF top_left, std::string_view utf8, const TextStyle& style,
+                           float pixel_size, const QColor& color) {
     if (utf8.empty()) return;
     painter.setPen(color);
-    for (const QGlyphRun& run : shaped(utf8, key_of(family, pixel_size, weight)).runs)
-        painter.drawGlyphRun(top_left, run);
+    for (const QGlyphRun& run : shaped(utf8, key_of(style, pixel_size)).runs) painter.drawGlyphRun(top_left, run);
 }
 
-QRectF TextEngine::line_ink(std::string_view utf8, FontFamily family, float pixel_size, std::uint8_t weight) {
+QRectF TextEngine::line_ink(std::string_view utf8, const TextStyle& style, float pixel_size) {
     if (utf8.empty()) return {};
-    return shaped(utf8, key_of(family, pixel_size, weight)).ink;
+    return shaped(utf8, key_of(style, pixel_size)).ink;
 }
 
-std::vector<std::string_view> TextEngine::lines(std::string_view utf8, FontFamily family, float pixel_size,
-                                                std::uint8_t weight, std::optional<double> wrap_width) {
-    return text_render::text_lines(utf8, wrap_width,
-                                   [&](std::string_view s) { return line_width(s, family, pixel_size, weight); });
+std::vector<std::string_view> TextEngine::lines(std::string_view utf8, const TextStyle& style, float pixel_size) {
+    return text_render::text_lines(utf8, style.wrap_width,
+                                   [&](std::string_view s) { return line_width(s, style, pixel_size); });
 }
 
 bool TextEngine::ui_font_available() { return resolves_to(kUiFamily); }

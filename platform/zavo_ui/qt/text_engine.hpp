@@ -1,6 +1,9 @@
 #pragma once
 // Fonts, measuring and drawing of text lines with Qt. The user interface uses Inter
-// (fonts-inter), the terminal DejaVu Sans Mono (fonts-dejavu-core).
+// (fonts-inter), the terminal DejaVu Sans Mono (fonts-dejavu-core, its oblique faces in
+// fonts-dejavu-extra) set at exactly 0.6 em per character, the advance of the terminal's grid.
+// CJK comes from Noto Sans CJK (fonts-noto-cjk), emoji from Noto Color Emoji
+// (fonts-noto-color-emoji), through Qt's fallback.
 #include <QFont>
 #include <QFontMetricsF>
 #include <QGlyphRun>
@@ -23,29 +26,31 @@ namespace zavo_ui::qt {
 
 inline constexpr const char* kUiFamily = "Inter";
 inline constexpr const char* kMonoFamily = "DejaVu Sans Mono";
+inline constexpr const char* kEmojiFamily = "Noto Color Emoji";
 
 QString to_qstring(std::string_view utf8);
 
 class TextEngine {
 public:
-    // Weight numbers 0-3: regular, medium, semi-bold, bold.
-    const QFont& font(FontFamily family, float pixel_size, std::uint8_t weight);
+    // The font of a style at `pixel_size` (the style's own size and wrap width are not looked
+    // at): its family, weight (0-3: regular, medium, semi-bold, bold) and slant. Characters the
+    // family lacks (CJK, emoji) are set in the fallback fonts fontconfig names for them.
+    const QFont& font(const TextStyle& style, float pixel_size);
 
-    double line_width(std::string_view utf8, FontFamily family, float pixel_size, std::uint8_t weight);
-    double line_height(FontFamily family, float pixel_size, std::uint8_t weight);
+    double line_width(std::string_view utf8, const TextStyle& style, float pixel_size);
+    double line_height(const TextStyle& style, float pixel_size);
     // x of every caret position of one line: one entry per code point boundary, 0 first.
-    std::vector<double> caret_offsets(std::string_view utf8, FontFamily family, float pixel_size, std::uint8_t weight);
+    std::vector<double> caret_offsets(std::string_view utf8, const TextStyle& style, float pixel_size);
     // Draws one line with its box's top-left corner at `top_left` of the painter's transform.
-    void draw_line(QPainter& painter, QPointF top_left, std::string_view utf8, FontFamily family, float pixel_size,
-                   std::uint8_t weight, const QColor& color);
+    void draw_line(QPainter& painter, QPointF top_left, std::string_view utf8, const TextStyle& style,
+                   float pixel_size, const QColor& color);
     // The box the glyphs of one line cover, from its box's top-left corner; empty for a line of
     // spaces.
-    QRectF line_ink(std::string_view utf8, FontFamily family, float pixel_size, std::uint8_t weight);
+    QRectF line_ink(std::string_view utf8, const TextStyle& style, float pixel_size);
 
-    // The lines a text is set in: split at newlines, and wrapped at spaces when a wrap width
-    // is given (the same rule as every text renderer of the framework).
-    std::vector<std::string_view> lines(std::string_view utf8, FontFamily family, float pixel_size, std::uint8_t weight,
-                                        std::optional<double> wrap_width);
+    // The lines a text is set in: split at newlines, and wrapped at the style's wrap width when
+    // it has one (the same rule as every text renderer of the framework).
+    std::vector<std::string_view> lines(std::string_view utf8, const TextStyle& style, float pixel_size);
 
     // Whether the two font families resolve to themselves (the packages are installed).
     static bool ui_font_available();
@@ -62,13 +67,14 @@ private:
     struct Key {
         FontFamily family;
         std::uint8_t weight;
+        bool italic;
         float size;
         bool operator==(const Key&) const = default;
     };
     struct KeyHash {
         std::size_t operator()(const Key& k) const noexcept;
     };
-    static Key key_of(FontFamily family, float pixel_size, std::uint8_t weight);
+    static Key key_of(const TextStyle& style, float pixel_size);
     Entry& entry(const Key& key);
     // The glyphs of one line, shaped once: texts drawn again in later frames (labels, terminal
     // rows) skip the shaping. The cache is emptied whenever it reaches kShapedLimit lines.

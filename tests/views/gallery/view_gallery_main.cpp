@@ -1,11 +1,13 @@
 // Review scenes of the application's window with data the built-in samples do not have:
 // 10,000 connections, long names and many groups, an empty search, a notice, long names in a
-// dialog and on a status card, the form with its problems, a tooltip. `make screenshots`
+// dialog and on a status card, the form with its problems, a tooltip, and a terminal showing
+// colours, attributes, CJK, emoji and line drawing. `make screenshots`
 // renders each of them; run it to look at one in a window.
 //
 //   remote_view_gallery [--view-state NAME] [--size WxH] [--scale F] [--screenshot FILE.png]
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "app/launch_record.hpp"
 #include "app/remote_app.hpp"
 #include "profiles/connection_list.hpp"
+#include "tests/views/session_harness.hpp"
 #include "zavo_ui/launch.hpp"
 #include "zavo_ui/simulated_devices.hpp"
 
@@ -23,7 +26,8 @@ using namespace remote;
 using K = UiCommand::Kind;
 
 const std::vector<std::string> kScenes = {"list-10k",      "long-names", "search-none", "notice", "dialog-long",
-                                          "form-problems", "form-rdp",   "card-long",   "tooltip"};
+                                          "form-problems", "form-rdp",   "card-long",   "tooltip",
+                                          "terminal"};
 
 SavedConnection connection(std::string name, ConnectionKind kind, std::string host, std::string group,
                            Presence presence = Presence::Online, bool favorite = false) {
@@ -82,10 +86,58 @@ std::unique_ptr<RemoteApp> long_names() {
     return app;
 }
 
+// What a connected SSH session shows: a prompt, `ls --color`, the sixteen colours, the 256-colour
+// cube and greys, direct colour, the text attributes, CJK, emoji and a combining mark, DEC line
+// drawing, Unicode boxes and blocks, and an inverse status line.
+std::string terminal_demo() {
+    std::string out = "\x1b[1;32madmin@build-box\x1b[0m:\x1b[1;34m~\x1b[0m$ ls --color\r\n";
+    out += "\x1b[1;34mprojects\x1b[0m  \x1b[1;32mdeploy.sh\x1b[0m  notes.txt  \x1b[1;36mlatest\x1b[0m -> "
+           "\x1b[1;31mrelease.tar.gz\x1b[0m\r\n\r\n";
+    out += "16      ";
+    for (int i = 0; i < 8; ++i) out += fmt::format("\x1b[3{}m#{}\x1b[0m ", i, i);
+    for (int i = 0; i < 8; ++i) out += fmt::format("\x1b[9{}m#{}\x1b[0m ", i, i + 8);
+    out += "\r\n        ";
+    for (int i = 0; i < 8; ++i) out += fmt::format("\x1b[4{}m   \x1b[0m", i);
+    for (int i = 0; i < 8; ++i) out += fmt::format("\x1b[10{}m   \x1b[0m", i);
+    out += "\r\n256     ";
+    for (int i = 16; i < 232; i += 3) out += fmt::format("\x1b[48;5;{}m \x1b[0m", i);
+    out += "\r\n        ";
+    for (int i = 232; i < 256; ++i) out += fmt::format("\x1b[48:5:{}m  ", i);
+    out += "\x1b[0m\r\ndirect  ";
+    for (int i = 0; i < 72; ++i) out += fmt::format("\x1b[48;2;{};{};{}m ", 255 - i * 3, 40 + i * 2, i * 3);
+    out += "\x1b[0m\r\n        ";
+    for (int i = 0; i < 72; ++i) out += fmt::format("\x1b[38:2::{}:{}:{}m\u2580", 40 + i * 3, 200 - i * 2, 255 - i);
+    out += "\x1b[0m\r\n\r\n";
+    out += "attrs   \x1b[1mbold\x1b[0m \x1b[2mdim\x1b[0m \x1b[3mitalic\x1b[0m \x1b[4munderline\x1b[0m "
+           "\x1b[7minverse\x1b[0m \x1b[9mstrike\x1b[0m [\x1b[8minvisible\x1b[0m] "
+           "\x1b[1;3;4;38;5;214mall\x1b[0m \x1b[7;31mred\x1b[0m\r\n";
+    out += "wide    日本語テキスト | 中文 | 한국어 | 😀 🚀 🎉 | cafe\u0301 | x\u0332y\u0332\r\n\r\n";
+    out += "\x1b(0lqqqqqwqqqqqk\x1b(B  ┏━━━━━┳━━━━━┓  ╔═════╦═════╗  ╭─────╮  ▁▂▃▄▅▆▇█ ░▒▓ ▌▐\r\n";
+    out += "\x1b(0x\x1b(B DEC \x1b(0x\x1b(Blines\x1b(0x\x1b(B  ┃heavy┃     ┃  ║dbl  ║     ║  │round│  ▛▜▙▟▚▞\r\n";
+    out += "\x1b(0tqqqqqnqqqqqu\x1b(B  ┣━━━━━╋━━━━━┫  ╠═════╬═════╣  ╰─────╯\r\n";
+    out += "\x1b(0mqqqqqvqqqqqj\x1b(B  ┗━━━━━┻━━━━━┛  ╚═════╩═════╝\r\n\r\n";
+    out += "\x1b[1;32madmin@build-box\x1b[0m:\x1b[1;34m~\x1b[0m$ vi notes.txt";
+    const std::string status = " notes.txt  [+]  line 3 of 42 -- 7%";
+    out += "\x1b[24;1H\x1b[7m" + status + std::string(79 - status.size(), ' ') + "\x1b[0m\x1b[19;37H";
+    return out;
+}
+
+// The sample SSH connection in a session that shows `terminal_demo`; its worker side lives as
+// long as the program.
+std::unique_ptr<RemoteApp> terminal_session() {
+    auto app = RemoteApp::with_sample_data();
+    static std::optional<views_test::SshHarness> ssh;
+    ssh.emplace(*app);
+    ssh->write(terminal_demo());
+    app->screen = Screen::session(*app->first_connection_of_kind(ConnectionKind::Ssh));
+    return app;
+}
+
 std::unique_ptr<RemoteApp> build(const std::string& scene) {
     crdt::Document scratch;
     if (scene == "list-10k") return ten_thousand();
     if (scene == "long-names") return long_names();
+    if (scene == "terminal") return terminal_session();
     if (scene == "dialog-long" || scene == "card-long") {
         auto app = long_names();
         const Uuid id = app->connections.front().id;

@@ -2,13 +2,12 @@
 // terminal grid or the remote picture.
 #include "views/session_screen.hpp"
 
-#include <unicode/utf8.h>
-
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "profiles/connection_list.hpp"
+#include "views/terminal_view.hpp"
 #include "zavo_ui/surface.hpp"
 
 namespace remote::views {
@@ -16,19 +15,8 @@ namespace remote::views {
 namespace {
 
 using zavo_ui::Rect;
-using zavo_ui::tokens::terminal_palette::TerminalPalette;
 
 constexpr double HEADER_HEIGHT = 48.0;
-constexpr double CELL_WIDTH = 8.4;
-constexpr double LINE_HEIGHT = 21.0;
-constexpr double GRID_INSET = 16.0;
-constexpr float GRID_TEXT_SIZE = 14.0f;
-constexpr double CURSOR_HEIGHT = 16.8;
-
-const TerminalPalette& terminal_palette() {
-    static const TerminalPalette palette = TerminalPalette::dark();
-    return palette;
-}
 
 // The status card for a session that is not connected; none when it is.
 std::optional<ProblemCard> status_card(const std::optional<SessionStatus>& status, const SavedConnection& connection,
@@ -122,54 +110,6 @@ void paint_header(RemoteApp& app, const PaintContext& ctx, const SavedConnection
     ctx.draw_text(detail, x0 + 40.0 + name.width, ym - detail_box.height / 2.0, 12.0f, 0, colors.text_secondary);
 }
 
-bool same_style(const TerminalCell& a, const TerminalCell& b) { return a.bold() == b.bold() && a.colour == b.colour; }
-
-void append_utf8(std::string& out, char32_t c) {
-    char buf[U8_MAX_LENGTH];
-    std::int32_t n = 0;
-    UBool error = false;
-    U8_APPEND(buf, n, U8_MAX_LENGTH, static_cast<UChar32>(c), error);
-    if (error) {
-        out += "\xEF\xBF\xBD";  // U+FFFD
-        return;
-    }
-    out.append(buf, static_cast<std::size_t>(n));
-}
-
-void paint_terminal(const PaintContext& ctx, const Terminal& terminal, const Rect& surface) {
-    const TerminalPalette& palette = terminal_palette();
-    ctx.fill(palette.background, surface);
-    ctx.scene.push_clip(ctx.transform, surface);
-    const double ox = surface.x0 + GRID_INSET;
-    const double oy = surface.y0 + GRID_INSET;
-    std::string text;
-    for (std::size_t r = 0; r < terminal.rows(); ++r) {
-        const auto row = trim_terminal_rows(terminal.row(r));
-        const double y = oy + LINE_HEIGHT * static_cast<double>(r);
-        double x = ox;
-        for (std::size_t start = 0; start < row.size();) {
-            std::size_t end = start + 1;
-            while (end < row.size() && same_style(row[end], row[start])) ++end;
-            text.clear();
-            for (std::size_t i = start; i < end; ++i)
-                if (!row[i].has(cell_flag::kWideTail)) append_utf8(text, row[i].character);
-            const TerminalColour colour = row[start].colour;
-            const zavo_ui::Color& color = colour.is_palette()
-                                              ? palette.colors[std::min<std::size_t>(colour.index(), 15)]
-                                              : palette.foreground;
-            zavo_ui::TextStyle style = zavo_ui::TextStyle::of_size(GRID_TEXT_SIZE, row[start].bold() ? 3 : 0);
-            style.family = zavo_ui::FontFamily::Mono;
-            ctx.text.draw_styled(ctx.scene, ctx.transform.pre_translate(x, y), text, style, color);
-            x += CELL_WIDTH * static_cast<double>(end - start);
-            start = end;
-        }
-    }
-    const double cx = ox + CELL_WIDTH * static_cast<double>(terminal.cursor_col());
-    const double cy = oy + LINE_HEIGHT * static_cast<double>(terminal.cursor_row());
-    ctx.fill(color_with_alpha(palette.foreground, 0.6f), Rect{cx, cy, cx + CELL_WIDTH, cy + CURSOR_HEIGHT});
-    ctx.scene.pop_layer();
-}
-
 void paint_picture(RemoteApp& app, const PaintContext& ctx, const Rect& surface) {
     ctx.fill(zavo_ui::Color{0.0f, 0.0f, 0.0f, 1.0f}, surface);
     const auto& picture = app.session.picture();
@@ -193,12 +133,6 @@ void paint_picture(RemoteApp& app, const PaintContext& ctx, const Rect& surface)
 }
 
 }  // namespace
-
-std::span<const TerminalCell> trim_terminal_rows(std::span<const TerminalCell> row) {
-    std::size_t end = row.size();
-    while (end > 0 && row[end - 1].character == U' ' && row[end - 1].colour.is_default()) --end;
-    return row.first(end);
-}
 
 Rect picture_rect(const Rect& surface, std::uint32_t width, std::uint32_t height, bool scale_to_fit) {
     const double iw = std::max<std::uint32_t>(width, 1);

@@ -1,11 +1,9 @@
 #pragma once
 // The session screen: what the frame asks of it while the screen is `Session`.
 #include <cstdint>
-#include <span>
 
 #include "app/remote_app.hpp"
 #include "views/paint_primitives.hpp"
-#include "vt/terminal.hpp"
 #include "zavo_ui/geometry.hpp"
 
 namespace remote::views {
@@ -16,8 +14,6 @@ void poll_live_session(RemoteApp& app);
 // Draws the session screen into `pane` (the main pane) and pushes its hit regions.
 void paint_session_screen(RemoteApp& app, const PaintContext& ctx, const zavo_ui::Rect& pane);
 
-// The row up to its last cell that is not a default-coloured space (bold is not looked at).
-std::span<const TerminalCell> trim_terminal_rows(std::span<const TerminalCell> row);
 // Where a picture of width x height is drawn in `surface`: scaled to fit, or at its size
 // (but never larger than the surface), centred.
 zavo_ui::Rect picture_rect(const zavo_ui::Rect& surface, std::uint32_t width, std::uint32_t height, bool scale_to_fit);
