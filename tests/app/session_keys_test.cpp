@@ -138,8 +138,12 @@ TEST(SshKeyBytes, ControlAndAltOnCharacters) {
         {held("."), CONTROL, "."},
         {held("é"), CONTROL, "é"},
         // Alt puts ESC before what the key sends otherwise.
-        {ev::character_key("b"), ALT, "\x1b" "b"},
-        {ev::character_key("B"), ALT, "\x1b" "B"},
+        {ev::character_key("b"), ALT,
+         "\x1b"
+         "b"},
+        {ev::character_key("B"), ALT,
+         "\x1b"
+         "B"},
         {held("c"), CONTROL_ALT, "\x1b\x03"},
         {ev::character_key("é"), ALT, "\x1b\xc3\xa9"},
         // Super does not change what a key types.
@@ -187,14 +191,20 @@ TEST(SshKeyBytes, TheKeypadByNumLockAndKeypadMode) {
         {"=", pad(KeyCode::NumpadEqual, ev::CharacterKey{"="}, "="), NONE, {.application_keypad = true}, "\x1bOX"},
         {"Enter", enter, NONE, {}, "\r"},
         {"Enter, application keypad", enter, NONE, {.application_keypad = true}, "\x1bOM"},
-        {"Shift Enter, application keypad", enter, ev::Modifiers{ev::Modifiers::SHIFT}, {.application_keypad = true},
+        {"Shift Enter, application keypad",
+         enter,
+         ev::Modifiers{ev::Modifiers::SHIFT},
+         {.application_keypad = true},
          "\x1bO2M"},
         {"Alt Enter", enter, ev::Modifiers{ev::Modifiers::ALT}, {}, "\r"},
         // With NumLock the digits are digits in both modes.
         {"1", one, LOCK, {}, "1"},
         {"1, application keypad", one, LOCK, {.application_cursor = true, .application_keypad = true}, "1"},
-        {"., application keypad", pad(KeyCode::NumpadDecimal, ev::CharacterKey{"."}, "."), LOCK,
-         {.application_keypad = true}, "."},
+        {"., application keypad",
+         pad(KeyCode::NumpadDecimal, ev::CharacterKey{"."}, "."),
+         LOCK,
+         {.application_keypad = true},
+         "."},
         // Without it they are the editing keys, which follow the cursor-key mode.
         {"End", end, NONE, {}, "\x1b[F"},
         {"End, application keypad", end, NONE, {.application_keypad = true}, "\x1b[F"},
@@ -317,7 +327,7 @@ TEST(DeviceKeyCode, EveryKeyOfAKeyboardByItsInputEventCode) {
                                                    KEY_J, KEY_K, KEY_L, KEY_M, KEY_N, KEY_O, KEY_P, KEY_Q, KEY_R,
                                                    KEY_S, KEY_T, KEY_U, KEY_V, KEY_W, KEY_X, KEY_Y, KEY_Z}));
     // Keys no keyboard reports to us have none.
-    for (KeyCode key : {KeyCode::NumpadBackspace, KeyCode::NumpadHash, KeyCode::NumpadMemoryAdd, KeyCode::Hyper,
-                        KeyCode::Turbo})
+    for (KeyCode key :
+         {KeyCode::NumpadBackspace, KeyCode::NumpadHash, KeyCode::NumpadMemoryAdd, KeyCode::Hyper, KeyCode::Turbo})
         EXPECT_EQ(device_key_code(key), std::nullopt) << ev::key_number(key);
 }

@@ -84,8 +84,7 @@ protected:
         const std::size_t before = test_support::read_text(file("keys")).size();
         window->key(keys);
         std::string got;
-        eventually([&] { return (got = test_support::read_text(file("keys")).substr(before)).size() >= expected; },
-                   5s);
+        eventually([&] { return (got = test_support::read_text(file("keys")).substr(before)).size() >= expected; }, 5s);
         return got;
     }
 
@@ -97,13 +96,9 @@ protected:
 TEST_F(WindowSshKeys, TheCursorKeysAndTheKeypadFollowTheModesTheShellSets) {
     record_keys("\\033[?1h\\033=");  // DECCKM and DECKPAM
     const KeyBytes cases[] = {
-        {"Up", "\x1bOA"},
-        {"Home", "\x1bOH"},
-        {"ctrl+Up", "\x1b[1;5A"},
-        {"KP_Add", "\x1bOk"},     // NumLock is off on the display
-        {"KP_Enter", "\x1bOM"},
-        {"KP_End", "\x1bOF"},
-        {"KP_1", "1"},             // xdotool turns NumLock on for it
+        {"Up", "\x1bOA"},       {"Home", "\x1bOH"},   {"ctrl+Up", "\x1b[1;5A"},
+        {"KP_Add", "\x1bOk"},                                         // NumLock is off on the display
+        {"KP_Enter", "\x1bOM"}, {"KP_End", "\x1bOF"}, {"KP_1", "1"},  // xdotool turns NumLock on for it
     };
     for (const auto& c : cases) EXPECT_EQ(hex(received_after(c.keys, c.bytes.size())), hex(c.bytes)) << c.keys;
 }
@@ -126,7 +121,9 @@ TEST_F(WindowSshKeys, KeysArriveAsXtermSendsThem) {
     const KeyBytes cases[] = {
         {"a", "a"},
         {"ctrl+c", "\x03"},
-        {"alt+b", "\x1b" "b"},
+        {"alt+b",
+         "\x1b"
+         "b"},
         {"F5", "\x1b[15~"},
         {"Prior", "\x1b[5~"},
         {"ctrl+Left", "\x1b[1;5D"},
@@ -222,7 +219,8 @@ TEST(WindowVncKeys, KeysGoDownAndUpAsPressedAndNothingStaysDown) {
     vnc_it::Process thief({"xev", "-name", "focus-thief"}, window.dir().string() + "/thief.log",
                           {"DISPLAY=:" + std::to_string(window.display())});
     ASSERT_FALSE(window.xdo("search --sync --name focus-thief", 10).empty());
-    EXPECT_EQ(after("keydown ctrl search --name focus-thief windowfocus --sync %1", 2), (V{"+Control_L", "-Control_L"}));
+    EXPECT_EQ(after("keydown ctrl search --name focus-thief windowfocus --sync %1", 2),
+              (V{"+Control_L", "-Control_L"}));
     window.xdo("keyup ctrl search --name '^Remote$' windowfocus --sync %1");
 
     // Control and Shift are down when Control+Shift+W ends the session: both come up before the
@@ -236,4 +234,3 @@ TEST(WindowVncKeys, KeysGoDownAndUpAsPressedAndNothingStaysDown) {
 }
 
 }  // namespace
-

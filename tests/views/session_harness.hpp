@@ -29,10 +29,10 @@ struct SshHarness {
         auto [itx, irx] = make_bounded_channel<SshInput>(kSshInputCapacity);
         output = std::move(otx);
         input = std::move(irx);
-        hold_session(app, ConnectionKind::Ssh,
-                     LiveSession{std::make_unique<SshSession>(
-                         Terminal(80, 24), status, std::move(orx), std::move(itx),
-                         make_shared_cell<std::optional<HostKeyProblem>>(std::nullopt))});
+        hold_session(
+            app, ConnectionKind::Ssh,
+            LiveSession{std::make_unique<SshSession>(Terminal(80, 24), status, std::move(orx), std::move(itx),
+                                                     make_shared_cell<std::optional<HostKeyProblem>>(std::nullopt))});
     }
 
     void write(std::string_view text) { (void)output.try_send(SshChunk(text.begin(), text.end())); }

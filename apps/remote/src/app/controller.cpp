@@ -193,8 +193,9 @@ void RemoteApp::confirm(const ConfirmationRequest& request, crdt::Document& docu
         case Kind::TrustHostKey:
             // Host and port as stored now; the key check makes them the ones the dialog showed.
             if (auto trusted = session.trust_host_key(*found, request.identity); !trusted) {
-                notice = trusted.error().text("The observed SSH host key changed before it was trusted. Review it again.",
-                                              kStorageUnavailable, "Could not save SSH host-key trust: {}");
+                notice = trusted.error().text(
+                    "The observed SSH host key changed before it was trusted. Review it again.", kStorageUnavailable,
+                    "Could not save SSH host-key trust: {}");
                 return;
             }
             start_session(request.id);

@@ -162,8 +162,8 @@ public:
         bool port = false;
         friend bool operator==(const Touched&, const Touched&) = default;
     } touched;
-    bool redraw_needed = true;  // answered by needs_redraw()
-    bool loaded = false;        // the first document sync has run
+    bool redraw_needed = true;    // answered by needs_redraw()
+    bool loaded = false;          // the first document sync has run
     zavo_ui::Rect window_bounds;  // from the last layout, answered by bounds()
     bool narrow = false;          // the last layout was narrower than 720 logical pixels
     zavo_ui::widget::nav_split::FlapState flap{1.0};

@@ -79,7 +79,8 @@ std::string function_key_bytes(FunctionKey key, int modifiers, bool application_
 
 bool is_keypad(KeyCode key) {
     const auto n = zavo_ui::event::key_number(key);
-    return n >= zavo_ui::event::key_number(KeyCode::Numpad0) && n <= zavo_ui::event::key_number(KeyCode::NumpadSubtract);
+    return n >= zavo_ui::event::key_number(KeyCode::Numpad0) &&
+           n <= zavo_ui::event::key_number(KeyCode::NumpadSubtract);
 }
 
 // The final byte of a keypad key in application keypad mode (the digits and the decimal point
@@ -146,7 +147,8 @@ std::optional<std::string> ssh_bytes_for_key(const Key& key, Modifiers modifiers
     const std::string* character = key.character();
     if (modifiers.control()) {
         const auto c = first_code_point(character && !character->empty() ? *character : key.text.value_or(""));
-        if (const auto byte = c ? control_byte(*c) : std::nullopt) return alt_prefixed(modifiers.alt(), std::string(1, *byte));
+        if (const auto byte = c ? control_byte(*c) : std::nullopt)
+            return alt_prefixed(modifiers.alt(), std::string(1, *byte));
     }
     if (key.text && !key.text->empty()) return alt_prefixed(modifiers.alt(), *key.text);
     if (character && !character->empty()) return alt_prefixed(modifiers.alt(), *character);

@@ -229,8 +229,7 @@ bool Session::pointer_button(ev::PointerButton button, bool pressed, zavo_ui::Po
     return false;
 }
 
-std::vector<Session::HeldKey>::iterator Session::held(const std::optional<ev::KeyCode>& physical,
-                                                     std::uint32_t code) {
+std::vector<Session::HeldKey>::iterator Session::held(const std::optional<ev::KeyCode>& physical, std::uint32_t code) {
     return std::ranges::find_if(held_keys_, [&](const HeldKey& k) {
         return physical ? k.physical == physical : !k.physical && k.code == code;
     });
@@ -330,8 +329,7 @@ bool Session::handle_device_event(const DeviceEvent& event) {
     return device && apply_device_event(*device, event);
 }
 
-std::string HostKeyRefusal::text(std::string_view stale, std::string_view unavailable,
-                                 std::string_view failed) const {
+std::string HostKeyRefusal::text(std::string_view stale, std::string_view unavailable, std::string_view failed) const {
     switch (kind) {
         case Kind::Stale: return std::string(stale);
         case Kind::Unavailable: return fmt::format(fmt::runtime(unavailable), error);
