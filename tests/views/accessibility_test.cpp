@@ -428,6 +428,25 @@ TEST_F(Accessibility, TheSessionScreenFollowsTheStatus) {
     EXPECT_EQ(session.children.at(4).label, "Exit fullscreen");
 }
 
+// A screen-reader user reads the terminal's screen as its text, as of the output drained so far.
+TEST_F(Accessibility, TheTerminalReadsAsItsScreen) {
+    const Uuid id = id_of("Build box");
+    auto [otx, orx] = make_bounded_channel<SshChunk>(kSshOutputCapacity);
+    auto [itx, irx] = make_bounded_channel<SshInput>(kSshInputCapacity);
+    app->session.hold(id, LiveSession{std::make_unique<SshSession>(
+                              Terminal(80, 3), make_shared_cell(SessionStatus::connected()), std::move(orx),
+                              std::move(itx), make_shared_cell<std::optional<HostKeyProblem>>(std::nullopt))});
+    app->screen = Screen::session(id);
+    const auto surface = [&] { return content().children.at(2); };
+    EXPECT_EQ(surface().role, AccessRole::Terminal);
+    EXPECT_EQ(surface().value, "\n\n");
+    const std::string output = "$ echo hello world   \r\nhello world\r\n$ \x1b[1;31mls\x1b[0m";
+    ASSERT_TRUE(otx.try_send(SshChunk(output.begin(), output.end())));
+    EXPECT_EQ(surface().value, "\n\n");  // not drained yet
+    app->session.poll();
+    EXPECT_EQ(surface().value, "$ echo hello world\nhello world\n$ ls");
+}
+
 // The session card's host-key decision is reachable without a pointer.
 TEST_F(Accessibility, AnSshHostKeyWaitingForADecisionCanBeTrustedOrForgotten) {
     const Uuid id = id_of("Build box");

@@ -40,6 +40,7 @@ public:
         AccessNode toggle = AccessNode(AccessRole::ToggleButton).with_label("Favourite").with_element_id("demo.fav");
         toggle.checked = a11y::toggled(favourite);
         children.push_back(std::move(toggle));
+        if (terminal) children.push_back(AccessNode(AccessRole::Terminal).with_label("Shell").with_value(*terminal));
         if (dialog) {
             AccessNode ok = AccessNode(AccessRole::Button).with_label("OK").with_element_id("demo.ok");
             AccessNode d = AccessNode(AccessRole::Dialog).with_label("Sure?").with_children({std::move(ok)});
@@ -57,6 +58,7 @@ public:
     std::string value = "box";
     bool focused = false, show_status = true, favourite = false, dialog = false;
     std::string status_text = "Ready";
+    std::optional<std::string> terminal;  // the screen's text, when there is a terminal
     std::vector<std::string> calls;
 };
 
@@ -147,6 +149,25 @@ TEST_F(QtAccessibility, ObjectsKeepTheirIdentityAcrossRebuilds) {
     widget->show_status = true;
     bridge->refresh(true);
     EXPECT_EQ(child(3)->text(QAccessible::Name), "Ready");
+}
+
+// A terminal's screen is its text, read-only, and follows the screen.
+TEST_F(QtAccessibility, ATerminalIsReadAsText) {
+    widget->terminal = "$ ls\nnotes.txt";
+    bridge->refresh(true);
+    QAccessibleInterface* terminal = child(5);
+    ASSERT_NE(terminal, nullptr);
+    EXPECT_EQ(terminal->role(), QAccessible::Terminal);
+    ASSERT_NE(terminal->textInterface(), nullptr);
+    EXPECT_EQ(terminal->textInterface()->text(0, -1), "$ ls\nnotes.txt");
+    EXPECT_EQ(terminal->textInterface()->characterCount(), 14);
+    EXPECT_EQ(terminal->editableTextInterface(), nullptr);
+    EXPECT_EQ(terminal->actionInterface(), nullptr);
+    widget->terminal = "$ ls\nnotes.txt\n$ 日本";
+    bridge->refresh(true);
+    EXPECT_EQ(child(5), terminal);
+    EXPECT_EQ(terminal->textInterface()->text(15, 19), "$ 日本");
+    EXPECT_EQ(child(4)->textInterface(), nullptr) << "a toggle has no text";
 }
 
 // Which object holds the focus; the events that announce changes are checked end to end

@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <cmath>
 
 #include "zavo_ui/qt/text_engine.hpp"
@@ -29,6 +30,24 @@ const QString& scroll_into_view_action() {
 }
 
 QString qs(const std::optional<std::string>& text) { return text ? QString::fromStdString(*text) : QString(); }
+
+// Nodes whose value is text that assistive technology reads through the text interface: a
+// field's, a terminal's screen.
+bool has_text(const a11y::AccessNode& node) {
+    return node.role == AccessRole::TextField || node.role == AccessRole::Terminal;
+}
+
+// The change from `before` to `after` as one replaced stretch, for a text-changed event: what
+// lies between their common start and end.
+QAccessibleTextUpdateEvent text_change(QAccessibleInterface* iface, const QString& before, const QString& after) {
+    qsizetype start = 0;
+    const qsizetype shorter = std::min(before.size(), after.size());
+    while (start < shorter && before[start] == after[start]) ++start;
+    qsizetype tail = 0;
+    while (tail < shorter - start && before[before.size() - 1 - tail] == after[after.size() - 1 - tail]) ++tail;
+    return QAccessibleTextUpdateEvent(iface, int(start), before.mid(start, before.size() - start - tail),
+                                      after.mid(start, after.size() - start - tail));
+}
 
 }  // namespace
 
@@ -191,7 +210,8 @@ public:
         switch (type) {
             case QAccessible::ActionInterface:
                 return e->actions.empty() ? nullptr : static_cast<QAccessibleActionInterface*>(this);
-            case QAccessible::TextInterface: return field ? static_cast<QAccessibleTextInterface*>(this) : nullptr;
+            case QAccessible::TextInterface:
+                return has_text(e->node) ? static_cast<QAccessibleTextInterface*>(this) : nullptr;
             case QAccessible::EditableTextInterface:
                 return field ? static_cast<QAccessibleEditableTextInterface*>(this) : nullptr;
             default: return nullptr;
@@ -208,7 +228,7 @@ public:
     }
     QStringList keyBindingsForAction(const QString&) const override { return {}; }
 
-    // Text of a field: its value.
+    // Text of a field or a terminal: its value.
     QString value() const { return text(QAccessible::Value); }
     void selection(int, int* start, int* end) const override { *start = *end = 0; }
     int selectionCount() const override { return 0; }
@@ -316,6 +336,7 @@ std::uint64_t AccessBridge::walk(a11y::AccessNode& node, std::uint64_t parent, s
         visit.name = node.label != before.label;
         visit.description = node.description != before.description;
         visit.value = node.value != before.value;
+        if (visit.value && node.role == AccessRole::Terminal) visit.text_before = qs(before.value);
         visit.bounds = node.bounds != before.bounds;
         const QAccessible::State was = qt_state(before);
         const QAccessible::State is = qt_state(node);
@@ -387,7 +408,12 @@ void AccessBridge::refresh(bool force) {
         }
         if (visit.name) tell(now.iface, QAccessible::NameChanged);
         if (visit.description) tell(now.iface, QAccessible::DescriptionChanged);
-        if (visit.value) tell(now.iface, QAccessible::ValueChanged);
+        if (visit.value && now.node.role == AccessRole::Terminal) {
+            QAccessibleTextUpdateEvent changed = text_change(now.iface, visit.text_before, qs(now.node.value));
+            QAccessible::updateAccessibility(&changed);
+        } else if (visit.value) {
+            tell(now.iface, QAccessible::ValueChanged);
+        }
         if (visit.bounds) tell(now.iface, QAccessible::LocationChanged);
         const QAccessible::State& changed = visit.state;
         if (changed.selected || changed.checked || changed.expanded || changed.collapsed || changed.modal) {

@@ -66,6 +66,7 @@ private:
         Entry* entry = nullptr;
         bool created = false, name = false, description = false, value = false, bounds = false;
         QAccessible::State state;  // the flags that changed
+        QString text_before;       // a terminal's text before it changed
     };
     // Moves the node and its children into the entries; returns the node's key.
     std::uint64_t walk(a11y::AccessNode& node, std::uint64_t parent, std::size_t index, std::vector<Visit>& order);

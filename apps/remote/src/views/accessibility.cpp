@@ -2,6 +2,7 @@
 // commands a click on the painted control runs.
 #include "app/remote_app.hpp"
 #include "profiles/connection_list.hpp"
+#include "views/terminal_view.hpp"
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
@@ -290,10 +291,14 @@ AccessNode session_screen(const RemoteApp& app) {
     children.push_back(structural(AccessRole::Heading, c ? c->name : "Remote session", "remote.session.heading"));
     children.push_back(live_text(status_text(status), "remote.session.status"));
     if (is(SessionStatus::Kind::Connected)) {
-        children.push_back(structural(terminal ? AccessRole::Terminal : AccessRole::Canvas,
-                                      terminal ? "Interactive SSH terminal" : "Interactive remote desktop",
-                                      "remote.session.surface")
-                               .with_description("Keyboard and pointer input are sent to the remote machine"));
+        AccessNode surface = structural(terminal ? AccessRole::Terminal : AccessRole::Canvas,
+                                        terminal ? "Interactive SSH terminal" : "Interactive remote desktop",
+                                        "remote.session.surface")
+                                 .with_description("Keyboard and pointer input are sent to the remote machine");
+        // The terminal's text is what its screen shows.
+        if (const Terminal* grid = terminal ? app.session.terminal() : nullptr)
+            surface = std::move(surface).with_value(views::terminal_text(*grid));
+        children.push_back(std::move(surface));
         if (c != nullptr && !terminal) {
             AccessNode scale = actionable(AccessRole::ToggleButton, "Scale remote desktop to fit",
                                           "remote.session.scale",
