@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "support/loopback.hpp"
+#include "support/stalled_peers.hpp"
 #include "support/thread_allocations.hpp"
 #include "support/threads.hpp"
 #include "tests/rfb/scripted_server.hpp"
@@ -295,6 +296,52 @@ TEST(VncSession, SendsQueuedInputInOrderAndRequestsUpdatesWhileTheServerIsSilent
         EXPECT_LE(t - prev, 1500ms);
         prev = t;
     }
+}
+
+TEST(VncSession, DroppingTheHandleEndsTheWorkerWhateverTheServerDoes) {
+    test_support::FullBacklog unanswered;  // the TCP connect never completes
+    test_support::SilentServer silent;     // accepts, then never greets
+    ASSERT_TRUE(unanswered.ok() && silent.ok());
+    ASSERT_TRUE(eventually([] { return !has_thread_named("remote-vnc"); }));
+    const int sockets = test_support::open_sockets();
+    {
+        auto session = start_vnc_session("127.0.0.1", unanswered.port(), std::nullopt);
+        ASSERT_TRUE(session);
+    }
+    EXPECT_TRUE(
+        eventually([&] { return !has_thread_named("remote-vnc") && test_support::open_sockets() == sockets; }, 2s))
+        << "connecting";
+    int peer = -1;
+    {
+        auto session = start_vnc_session("127.0.0.1", silent.port(), std::nullopt);
+        ASSERT_TRUE(session);
+        peer = silent.accept_client();
+        ASSERT_GE(peer, 0);
+    }
+    EXPECT_TRUE(test_support::SilentServer::closed_by_client(peer, 2s)) << "in the handshake";
+    EXPECT_TRUE(eventually([] { return !has_thread_named("remote-vnc"); }, 2s)) << "in the handshake";
+
+    // Connected: what was queued just before the drop still goes out, then the worker leaves.
+    std::vector<std::uint8_t> received;
+    bool closed = false;
+    ScriptedServer server([&](Peer& peer) {
+        handshake(peer, 2, 2);
+        received = peer.read(16);
+        closed = peer.closed_within(2s);
+    });
+    {
+        auto session = start_vnc_session("127.0.0.1", server.port(), std::nullopt);
+        ASSERT_TRUE(session);
+        ASSERT_TRUE(eventually([&] { return session->status().is_connected(); }));
+        ASSERT_TRUE(session->send_input(VncInput::key(true, 0x61)));
+        ASSERT_TRUE(session->send_input(VncInput::key(false, 0x61)));
+    }
+    server.join();
+    std::vector<std::uint8_t> keys;
+    for (const auto& event : {key_event_message(true, 0x61), key_event_message(false, 0x61)})
+        keys.insert(keys.end(), event.begin(), event.end());
+    EXPECT_EQ(received, keys);
+    EXPECT_TRUE(closed);
 }
 
 TEST(VncSession, ClosedQueueEndsTheWorkerWithoutTouchingTheStatus) {

@@ -64,16 +64,20 @@ public:
     bool ok() const { return ok_; }
     std::uint16_t port() const { return port_; }
 
-    // Takes the next client once its first bytes have come (an SSH client's identification
-    // line); the client's socket here, or -1 when none came within `timeout`.
-    int accept_talking_client(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    // Takes the next client; its socket here, or -1 when none came within `timeout`.
+    int accept_client(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         pollfd p{listener_, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(timeout.count())) != 1) return -1;
         const int peer = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (peer < 0) return -1;
-        peers_.push_back(peer);
+        if (peer >= 0) peers_.push_back(peer);
+        return peer;
+    }
+
+    // The same once the client's first bytes have come (an SSH client's identification line).
+    int accept_talking_client(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        const int peer = accept_client(timeout);
         pollfd q{peer, POLLIN, 0};
-        return ::poll(&q, 1, static_cast<int>(timeout.count())) == 1 ? peer : -1;
+        return peer >= 0 && ::poll(&q, 1, static_cast<int>(timeout.count())) == 1 ? peer : -1;
     }
 
     // Whether the client closed its end within `timeout` (everything it sent is read and dropped).

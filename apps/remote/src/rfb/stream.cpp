@@ -4,10 +4,11 @@
 
 #include "shared/connect.hpp"
 
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <cstring>
-#include <sys/socket.h>
-#include <sys/time.h>
 
 namespace remote::rfb {
 
@@ -15,12 +16,7 @@ namespace {
 
 constexpr std::size_t SOCKET_BUFFER_BYTES = 64 * 1024;
 
-void set_timeout(int fd, int option, std::chrono::milliseconds timeout) {
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
-    tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
-    ::setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv);
-}
+StreamError given_up() { return {ErrorKind::GivenUp, "the session was let go"}; }
 
 }  // namespace
 
@@ -87,16 +83,30 @@ Result<std::uint32_t> read_u32(Stream& stream) {
     return get_u32(b);
 }
 
-SocketStream::SocketStream(posix_fd::UniqueFd fd) : fd_(std::move(fd)), buf_(SOCKET_BUFFER_BYTES) {}
+SocketStream::SocketStream(posix_fd::UniqueFd fd, GiveUp give_up)
+    : fd_(std::move(fd)), give_up_(std::move(give_up)), buf_(SOCKET_BUFFER_BYTES) {}
+
+Result<void> SocketStream::wait(short events, std::chrono::milliseconds timeout) {
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    if (timeout.count() > 0) deadline = std::chrono::steady_clock::now() + timeout;
+    switch (wait_for_socket(fd_.get(), events, deadline, give_up_)) {
+        case Waited::Ready: return {};
+        case Waited::TimedOut: return std::unexpected(os_error(ETIMEDOUT));
+        case Waited::GivenUp: return std::unexpected(given_up());
+        case Waited::Failed: break;
+    }
+    return std::unexpected(os_error(errno));
+}
 
 Result<std::size_t> SocketStream::receive() {
     for (;;) {
-        ssize_t n = ::recv(fd_.get(), buf_.data() + end_, buf_.size() - end_, 0);
+        if (auto ready = wait(POLLIN, read_timeout_); !ready) return std::unexpected(std::move(ready.error()));
+        ssize_t n = ::recv(fd_.get(), buf_.data() + end_, buf_.size() - end_, MSG_DONTWAIT);
         if (n >= 0) {
             end_ += static_cast<std::size_t>(n);
             return static_cast<std::size_t>(n);
         }
-        if (errno != EINTR) return std::unexpected(os_error(errno));
+        if (errno != EINTR && errno != EAGAIN) return std::unexpected(os_error(errno));
     }
 }
 
@@ -127,28 +137,23 @@ void SocketStream::consume(std::size_t n) { begin_ += std::min(n, end_ - begin_)
 
 Result<std::size_t> SocketStream::write_some(std::span<const std::uint8_t> bytes) {
     for (;;) {
-        ssize_t n = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (auto ready = wait(POLLOUT, write_timeout_); !ready) return std::unexpected(std::move(ready.error()));
+        ssize_t n = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n >= 0) return static_cast<std::size_t>(n);
-        if (errno == EINTR) continue;
-        return std::unexpected(os_error(errno));
+        if (errno != EINTR && errno != EAGAIN) return std::unexpected(os_error(errno));
     }
 }
 
-void SocketStream::set_read_timeout(std::chrono::milliseconds timeout) {
-    if (timeout == read_timeout_) return;
-    set_timeout(fd_.get(), SO_RCVTIMEO, timeout);
-    read_timeout_ = timeout;
-}
-
-void SocketStream::set_write_timeout(std::chrono::milliseconds timeout) {
-    if (timeout == write_timeout_) return;
-    set_timeout(fd_.get(), SO_SNDTIMEO, timeout);
-    write_timeout_ = timeout;
-}
-
-Result<posix_fd::UniqueFd> connect_tcp(const std::string& host, std::uint16_t port) {
-    auto connection = remote::connect_tcp(host, port, TcpOptions{.no_delay = true});
+Result<posix_fd::UniqueFd> connect_tcp(const std::string& host, std::uint16_t port, const GiveUp& give_up) {
+    bool gave_up = false;
+    TcpOptions options{.no_delay = true};
+    options.wait_writable = [&](int fd) {
+        gave_up = wait_for_socket(fd, POLLOUT, std::nullopt, give_up) == Waited::GivenUp;
+        return !gave_up;
+    };
+    auto connection = remote::connect_tcp(host, port, options);
     if (connection) return std::move(connection->fd);
+    if (gave_up) return std::unexpected(given_up());
     if (connection.error().os != 0) return std::unexpected(os_error(connection.error().os));
     return fail(ErrorKind::Other, connection.error().text("could not resolve to any addresses"));
 }

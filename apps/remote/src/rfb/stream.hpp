@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "posix_fd/unique_fd.hpp"
+#include "shared/wake_up.hpp"
 
 namespace remote::rfb {
 
@@ -20,6 +21,7 @@ enum class ErrorKind : std::uint8_t {
     UnexpectedEof,      // the stream ended inside a read
     WriteZero,          // the stream took no bytes of a write
     TimedOut,           // a read or write with a time-out made no progress
+    GivenUp,            // a wait was given up (the session was let go)
     ConnectionRefused,  // the host refused the connection
     Other,              // any other socket or resolver failure
 };
@@ -97,11 +99,12 @@ private:
     std::size_t pos_ = 0;
 };
 
-// A connected socket, owned and closed on destruction. Reads and writes that a signal
-// interrupts are repeated; a time-out that passes without progress is a TimedOut error.
+// A connected socket, owned and closed on destruction. Reads and writes wait in poll: a time-out
+// that passes without progress is a TimedOut error, and a wait found given up (`give_up`) while
+// the socket is not ready a GivenUp one.
 class SocketStream final : public Stream {
 public:
-    explicit SocketStream(posix_fd::UniqueFd fd);
+    explicit SocketStream(posix_fd::UniqueFd fd, GiveUp give_up = {});
 
     Result<std::span<const std::uint8_t>> fill_buf() override;
     void consume(std::size_t n) override;
@@ -110,17 +113,19 @@ public:
     std::size_t lookahead() const override { return buf_.size(); }
     Result<std::size_t> write_some(std::span<const std::uint8_t> bytes) override;
 
-    // Read and write time-outs (a zero duration waits without limit); set only when changed.
-    void set_read_timeout(std::chrono::milliseconds timeout);
-    void set_write_timeout(std::chrono::milliseconds timeout);
+    // Read and write time-outs (a zero duration waits without limit).
+    void set_read_timeout(std::chrono::milliseconds timeout) { read_timeout_ = timeout; }
+    void set_write_timeout(std::chrono::milliseconds timeout) { write_timeout_ = timeout; }
     bool has_buffered() const { return begin_ < end_; }
     int fd() const { return fd_.get(); }
 
 private:
     // Receives into the free end of the buffer; 0 bytes when the stream has ended.
     Result<std::size_t> receive();
+    Result<void> wait(short events, std::chrono::milliseconds timeout);
 
     posix_fd::UniqueFd fd_;
+    GiveUp give_up_;
     std::vector<std::uint8_t> buf_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
@@ -132,7 +137,7 @@ private:
 StreamError os_error(int err);
 
 // Connects to host:port with no-delay (remote::connect_tcp); the last attempt's error when no
-// address accepts.
-Result<posix_fd::UniqueFd> connect_tcp(const std::string& host, std::uint16_t port);
+// address accepts, or GivenUp.
+Result<posix_fd::UniqueFd> connect_tcp(const std::string& host, std::uint16_t port, const GiveUp& give_up = {});
 
 }  // namespace remote::rfb

@@ -33,10 +33,11 @@ Result<void> send_input(Stream& stream, const VncInput& input) {
 }
 
 Result<void> session(const std::string& host, std::uint16_t port, const std::optional<std::string>& password,
-                     Receiver<VncInput>& input, const StatusCell& status, const FrameCell& frame) {
-    auto fd = connect_tcp(host, port);
+                     Receiver<VncInput>& input, const StatusCell& status, const FrameCell& frame,
+                     const GiveUp& give_up) {
+    auto fd = connect_tcp(host, port, give_up);
     if (!fd) return std::unexpected(std::move(fd.error()));
-    SocketStream stream(std::move(*fd));
+    SocketStream stream(std::move(*fd), give_up);
     stream.set_read_timeout(IO_STALL_TIMEOUT);
     stream.set_write_timeout(IO_STALL_TIMEOUT);
 
@@ -68,6 +69,8 @@ Result<void> session(const std::string& host, std::uint16_t port, const std::opt
         if (!stream.has_buffered()) stream.set_read_timeout(MESSAGE_POLL_TIMEOUT);
         auto head = stream.fill_buf();
         if (!head) {
+            // Let go: what was queued before goes out at the top of the loop, then it ends.
+            if (head.error().kind == ErrorKind::GivenUp) continue;
             if (head.error().kind != ErrorKind::TimedOut) return std::unexpected(std::move(head.error()));
             if (Clock::now() - last_request >= UPDATE_REQUEST_INTERVAL) {
                 stream.set_read_timeout(IO_STALL_TIMEOUT);
@@ -165,9 +168,14 @@ SessionStatus VncShared::status() const { return status_->get(); }
 
 void run_vnc_session(const std::string& host, std::uint16_t port, const std::optional<std::string>& password,
                      Receiver<VncInput> input, StatusCell status, FrameCell frame) {
-    Result<void> result = session(host, port, password, input, status, frame);
+    // The UI letting go of the session ends any wait on the server at once.
+    auto wake = std::make_shared<WakeUp>();
+    input.set_listener([wake] { wake->notify(); });
+    const GiveUp give_up{wake.get(), [&input] { return input.is_closed(); }};
+    Result<void> result = session(host, port, password, input, status, frame, give_up);
+    const bool let_go = input.is_closed();
     input.close();  // senders see the worker gone before they see its status
-    if (!result) record_failure(status, result.error());
+    if (!result && !let_go) record_failure(status, result.error());
 }
 
 std::expected<VncShared, std::string> start_vnc_session(const std::string& host, std::uint16_t port,

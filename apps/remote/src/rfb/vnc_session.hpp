@@ -82,7 +82,8 @@ std::expected<VncShared, std::string> start_vnc_session(const std::string& host,
 Result<bool> handle_server_message(Stream& stream, std::uint8_t type, Framebuffer& fb);
 
 // The worker's body: connect, handshake, then input and server messages until the queue closes
-// or an error ends it (which sets the status).
+// or an error ends it (which sets the status). Once the UI has let go, every wait on the server
+// ends at once; what was queued before is still written where the server takes it.
 void run_vnc_session(const std::string& host, std::uint16_t port, const std::optional<std::string>& password,
                      Receiver<VncInput> input, StatusCell status, FrameCell frame);
 

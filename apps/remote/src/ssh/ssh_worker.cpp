@@ -2,6 +2,7 @@
 
 #include "posix_fd/unique_fd.hpp"
 #include "shared/connect.hpp"
+#include "shared/wake_up.hpp"
 
 #include <libssh/callbacks.h>
 #include <openssl/crypto.h>
@@ -104,20 +105,6 @@ struct KeyDeleter {
 using Session = std::unique_ptr<std::remove_pointer_t<ssh_session>, SessionDeleter>;
 using Channel = std::unique_ptr<std::remove_pointer_t<ssh_channel>, ChannelDeleter>;
 using Key = std::unique_ptr<std::remove_pointer_t<ssh_key>, KeyDeleter>;
-
-// Wakes the session loop when input arrives or the UI lets go; shared with the listener so
-// that a late call never writes to a closed descriptor.
-struct WakeUp {
-    posix_fd::UniqueFd fd{::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)};
-    void notify() const {
-        std::uint64_t one = 1;
-        [[maybe_unused]] auto n = ::write(fd.get(), &one, sizeof one);
-    }
-    void drain() const {
-        std::uint64_t count;
-        [[maybe_unused]] auto n = ::read(fd.get(), &count, sizeof count);
-    }
-};
 
 // The host-key offer with the pinned algorithm first, or nothing when host:port has no pin.
 std::optional<std::string> pinned_host_keys(const fs::path& store, std::string_view host, std::uint16_t port) {
@@ -331,23 +318,16 @@ public:
 
     // Waits until `fd` is ready for `events`; false when the attempt is over first.
     bool wait(int fd, short events) {
-        for (;;) {
-            if (dropped()) return false;
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
-            if (left.count() <= 0) {
+        switch (wait_for_socket(fd, events, deadline_, GiveUp{&wake_, [this] { return dropped(); }})) {
+            case Waited::Ready: return true;
+            case Waited::GivenUp: return false;
+            case Waited::TimedOut:
                 why_over_ = fmt::format("SSH connection timed out after {} during {}", duration_text(bound_),
                                         phase_name(phase_));
                 return false;
-            }
-            std::array<pollfd, 2> fds{{{fd, events, 0}, {wake_.fd.get(), POLLIN, 0}}};
-            const int r = ::poll(fds.data(), fds.size(), static_cast<int>(std::min<std::int64_t>(left.count(), 60000)));
-            if (r < 0 && errno != EINTR) {
-                why_over_ = fmt::format("poll: {}", os_error(errno));
-                return false;
-            }
-            if (fds[1].revents & POLLIN) wake_.drain();
-            if (fds[0].revents != 0) return true;
+            case Waited::Failed: why_over_ = fmt::format("poll: {}", os_error(errno)); return false;
         }
+        return false;
     }
 
     // Calls `call` until it answers other than `again`, waiting for the socket in between; that
