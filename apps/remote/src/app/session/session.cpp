@@ -73,6 +73,11 @@ std::optional<std::pair<double, double>> surface_fraction(const std::optional<za
     return std::pair{(point.x - rect->x0) / rect->width(), (point.y - rect->y0) / rect->height()};
 }
 
+// Connecting or connected: not failed, ended or refused.
+bool is_live(const std::optional<SessionStatus>& status) {
+    return status && (status->is_connecting() || status->is_connected());
+}
+
 // fraction x size, clamped to the last pixel (0 for an empty size).
 double scale_into(double fraction, double size) { return std::clamp(fraction * size, 0.0, std::max(size - 1.0, 0.0)); }
 
@@ -87,7 +92,7 @@ void Session::drop() {
     surface_rect_.reset();
     fullscreen_ = false;
     vnc_buttons_ = 0;
-    was_live_ = false;
+    polled_live_ = false;
 }
 
 bool Session::start(const SavedConnection& c) {
@@ -132,7 +137,7 @@ void Session::hold(const Uuid& target, LiveSession session) {
     held_keys_.clear();
     live_.reset();
     live_ = std::move(session);
-    was_live_ = false;
+    polled_live_ = false;
 }
 
 std::optional<SessionStatus> Session::status() const {
@@ -142,13 +147,7 @@ std::optional<SessionStatus> Session::status() const {
 
 bool Session::connected() const { return live_ && live_->status().is_connected(); }
 
-bool Session::wants_frames() {
-    const auto now = status();
-    const bool live = now && (now->is_connecting() || now->is_connected());
-    const bool last_frame = was_live_ && !live;
-    was_live_ = live;
-    return live || last_frame;
-}
+bool Session::wants_frames() { return is_live(status()) || std::exchange(polled_live_, false); }
 
 bool Session::running_for(const Uuid& id) const {
     if (!live_ || target_ != id) return false;
@@ -178,6 +177,7 @@ std::optional<HostKeyProblem> Session::host_key_problem(const Uuid& id) const {
 }
 
 bool Session::poll() {
+    polled_live_ = is_live(status());
     const auto live = kinds_of(live_);
     if (live.ssh) return live.ssh->pump_output();
     if (live.vnc) {

@@ -54,9 +54,9 @@ public:
     // None without a session.
     std::optional<SessionStatus> status() const;
     bool connected() const;
-    // Whether painting must go on for the session: while it is connecting or connected, and for
-    // one frame more once it stops, so that a worker giving up between a frame's paint and this
-    // question still reaches the screen.
+    // Whether painting must go on for the session: while it is connecting or connected, and once
+    // more after a paint that polled it live, so that a worker giving up between a frame's paint
+    // and this question still reaches the screen.
     bool wants_frames();
     // Whether the session of `id` is connecting or connected (not failed, ended or refused).
     bool running_for(const Uuid& id) const;
@@ -88,7 +88,7 @@ public:
     std::uint8_t vnc_buttons() const { return vnc_buttons_; }
 
     // Takes what the session produced since the last call (terminal output, a newer picture);
-    // whether anything changed. Never waits.
+    // whether anything changed. Never waits. Painting calls it before it shows the session.
     bool poll();
 
     // --- input
@@ -151,7 +151,7 @@ private:
     std::vector<HeldKey> held_keys_;
     bool fullscreen_ = false;
     bool scale_to_fit_ = true;
-    bool was_live_ = false;  // what wants_frames found last time, for this session
+    bool polled_live_ = false;  // the last poll found the session connecting or connected
 };
 
 }  // namespace remote
