@@ -15,13 +15,7 @@ TEST(RemoteAccessibility, AScreenReaderUserSavesAConnectionAndConnects) {
     ssh_test::SshServer server;
     test_support::TempDir home("remote-a11y.");
     test_support::EnvGuard env;
-    env.set("REMOTE_LIVE_SESSIONS", "1");
-    env.set("REMOTE_SSH_KEY", server.client_key().c_str());
-    env.set("REMOTE_SSH_KEY_PASSPHRASE", nullptr);
-    env.set("REMOTE_SSH_KNOWN_HOSTS", server.store().c_str());
-    env.set("XDG_DATA_HOME", (home.path() / "data").c_str());
-    env.set("XDG_STATE_HOME", (home.path() / "state").c_str());
-    env.set("ZAVO_REMOTE_SAMPLE", nullptr);
+    server.program_env(env, home.path());
 
     const auto run = atspi_test::run_checker(
         "remote_a11y_check.py",

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "ssh/ssh_session.hpp"
+#include "support/env.hpp"
 #include "support/files.hpp"
 #include "support/loopback.hpp"
 #include "support/process.hpp"
@@ -149,6 +150,18 @@ public:
             std::this_thread::sleep_for(100ms);
         }
         return user_;
+    }
+
+    // The program's variables for live SSH sessions to this server, with its client key and trust
+    // store, and its data in private folders under `home`.
+    void program_env(test_support::EnvGuard& env, const fs::path& home) const {
+        env.set("REMOTE_LIVE_SESSIONS", "1");
+        env.set("REMOTE_SSH_KEY", client_key().c_str());
+        env.set("REMOTE_SSH_KEY_PASSPHRASE", nullptr);
+        env.set("REMOTE_SSH_KNOWN_HOSTS", store().c_str());
+        env.set("XDG_DATA_HOME", (home / "data").c_str());
+        env.set("XDG_STATE_HOME", (home / "state").c_str());
+        env.set("ZAVO_REMOTE_SAMPLE", nullptr);
     }
 
     remote::SshSessionRequest request(remote::SshCredentials credentials, std::string user = {}) const {
