@@ -464,11 +464,6 @@ public:
     Step run() {
         auto last_activity = std::chrono::steady_clock::now();
         for (;;) {
-            if (!let_go_by_ && input_.is_closed()) let_go_by_ = std::chrono::steady_clock::now() + kLastInputGrace;
-            if (let_go_by_ && std::chrono::steady_clock::now() >= *let_go_by_) {
-                ssh_channel_send_eof(ch_);  // what the server has not taken by now is dropped
-                return {};
-            }
             arrivals_.any = false;
             bool progressed = false;
             // Whichever side goes first is chosen by a coin, so that neither starves the other.
@@ -484,7 +479,15 @@ public:
             }
             // Reading one stream may have taken the other's data off the socket, as may writing.
             if (arrivals_.any) continue;
-            if (std::chrono::steady_clock::now() - last_activity >= kInactivityTimeout) return {};
+            const auto now = std::chrono::steady_clock::now();
+            if (now - last_activity >= kInactivityTimeout) return {};
+            // The server takes nothing more: once the UI has let go, the input it queued before
+            // gets a short while, then what is left is dropped.
+            if (!let_go_by_ && input_.is_closed()) let_go_by_ = now + kLastInputGrace;
+            if (let_go_by_ && now >= *let_go_by_) {
+                ssh_channel_send_eof(ch_);
+                return {};
+            }
             if (auto waited = wait(); !waited) return waited;
         }
     }
