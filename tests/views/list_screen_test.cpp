@@ -6,6 +6,7 @@
 #include "support/env.hpp"
 #include "tests/views/view_frame.hpp"
 #include "views/screens.hpp"
+#include "zavo_ui/simulated_devices.hpp"
 
 #include <fmt/format.h>
 
@@ -297,4 +298,66 @@ TEST_F(ListScreen, LongTextsEndBeforeTheControls) {
     }
     EXPECT_LE(f.app->hit_regions[3].rect.x1, group->bounds.x0 - 12);  // the star
     EXPECT_LT(group->bounds.x1, edit.x0);
+}
+
+// The rows' texts are kept between frames: a frame paints exactly what a window painting the list
+// for the first time paints, after each change a row's texts depend on, and measures only the rows
+// that changed.
+TEST_F(ListScreen, KeptRowTextsFollowEveryChangeAndOnlyChangedRowsAreMeasured) {
+    struct Counting : zavo_ui::text_render::FakeTextRenderer {
+        zavo_ui::text_render::TextMetrics measure_styled(std::string_view t, const zavo_ui::TextStyle& s) const override {
+            ++measured;
+            return FakeTextRenderer::measure_styled(t, s);
+        }
+        mutable int measured = 0;
+    };
+    std::vector<SavedConnection> list = many(30, ConnectionKind::Ssh);
+    list[1].kind = ConnectionKind::Zavo;
+    list[1].auth = AuthKind::DeviceIdentity;
+    ViewFrame kept(app_with(list), 1000);
+    Counting text;
+    const auto paint = [&](ViewFrame& f) {
+        f.scene.reset();
+        f.app->paint(f.scene, zavo_ui::Affine::identity(), text, f.theme, f.draw);
+    };
+    paint(kept);
+    text.measured = 0;
+    paint(kept);
+    const int heading = text.measured;  // what a frame measures besides the rows
+    const auto same_as_fresh = [&](const char* what) {
+        SCOPED_TRACE(what);
+        ViewFrame fresh(app_with(std::vector<SavedConnection>(kept.app->connections)),
+                        kept.app->window_bounds.width(), kept.app->window_bounds.height());
+        fresh.app->selected = kept.app->selected;
+        fresh.app->search_query = kept.app->search_query;
+        fresh.app->list_scroll = kept.app->list_scroll;
+        paint(fresh);
+        text.measured = 0;
+        paint(kept);
+        EXPECT_EQ(kept.scene, fresh.scene);
+        return text.measured - heading;
+    };
+    EXPECT_EQ(same_as_fresh("unchanged"), 0);
+    kept.app->connections[2].name = std::string(90, 'N');
+    kept.app->connections.touch();
+    const int one_row = same_as_fresh("one name, now too long");
+    EXPECT_GT(one_row, 0);
+    kept.app->connections[3].group = "";
+    kept.app->connections[3].last_used = "just now";
+    kept.app->connections.touch();
+    EXPECT_LE(same_as_fresh("a group and a last-used text"), one_row);
+    kept.app->connections[1].host = zavo_ui::simulated_devices::SIMULATED_DEVICES[0].endpoint_id();
+    kept.app->connections.touch();
+    same_as_fresh("a device's node, now valid");
+    env.set("REMOTE_LIVE_SESSIONS", "");
+    same_as_fresh("live sessions allowed");
+    kept.resize(600, 800);
+    same_as_fresh("compact rows");
+    kept.app->search_query = "Machine 0001";
+    same_as_fresh("a search");
+    kept.app->search_query.clear();
+    kept.app->list_scroll = 1500;
+    same_as_fresh("scrolled");
+    const auto drawn = std::ranges::count(region_kinds(*kept.app), K::Select);
+    EXPECT_EQ(kept.app->row_texts.size(), std::size_t(drawn)) << "rows no longer drawn are let go";
 }

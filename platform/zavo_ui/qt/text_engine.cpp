@@ -68,7 +68,8 @@ TextEngine::Entry& TextEngine::entry(const Key& key) {
         const qreal advance = QFontMetricsF(font).horizontalAdvance(QLatin1Char('M'));
         font.setLetterSpacing(QFont::AbsoluteSpacing, 0.6 * font.pixelSize() - advance);
     }
-    auto [it, _] = fonts_.emplace(key, Entry{font, QFontMetricsF(font), scale});
+    const QFontMetricsF metrics(font);
+    auto [it, _] = fonts_.emplace(key, Entry{font, metrics, scale, metrics.height() * scale});
     return it->second;
 }
 
@@ -78,18 +79,17 @@ const QFont& TextEngine::font(const TextStyle& style, float pixel_size) {
 
 double TextEngine::line_width(std::string_view utf8, const TextStyle& style, float pixel_size) {
     if (utf8.empty()) return 0.0;
-    ShapedKey lookup{std::string(utf8), key_of(style, pixel_size)};
+    const ShapedView lookup{utf8, key_of(style, pixel_size)};
     if (auto it = widths_.find(lookup); it != widths_.end()) return it->second;
     if (widths_.size() >= kShapedLimit) widths_.clear();
     const Entry& e = entry(lookup.font);
     const double width = e.metrics.horizontalAdvance(to_qstring(utf8)) * e.scale;
-    widths_.emplace(std::move(lookup), width);
+    widths_.emplace(ShapedKey{std::string(utf8), lookup.font}, width);
     return width;
 }
 
 double TextEngine::line_height(const TextStyle& style, float pixel_size) {
-    const Entry& e = entry(key_of(style, pixel_size));
-    return e.metrics.height() * e.scale;
+    return entry(key_of(style, pixel_size)).line_height;
 }
 
 std::vector<double> TextEngine::caret_offsets(std::string_view utf8, const TextStyle& style, float pixel_size) {
@@ -110,13 +110,12 @@ std::vector<double> TextEngine::caret_offsets(std::string_view utf8, const TextS
     return out;
 }
 
-std::size_t TextEngine::ShapedKeyHash::operator()(const ShapedKey& k) const noexcept {
-    return std::hash<std::string>{}(k.text) ^ (KeyHash{}(k.font) << 1);
+std::size_t TextEngine::ShapedKeyHash::operator()(const ShapedView& k) const noexcept {
+    return std::hash<std::string_view>{}(k.text) ^ (KeyHash{}(k.font) << 1);
 }
 
 const TextEngine::Shaped& TextEngine::shaped(std::string_view utf8, const Key& key) {
-    ShapedKey lookup{std::string(utf8), key};
-    if (auto it = shaped_.find(lookup); it != shaped_.end()) return it->second;
+    if (auto it = shaped_.find(ShapedView{utf8, key}); it != shaped_.end()) return it->second;
     if (shaped_.size() >= kShapedLimit) shaped_.clear();
     const Entry& e = entry(key);
     QTextLayout layout(to_qstring(utf8), e.font);
@@ -144,7 +143,7 @@ const TextEngine::Shaped& TextEngine::shaped(std::string_view utf8, const Key& k
         const QList<QPointF> positions = run.positions();
         for (qsizetype i = 0; i < glyphs.size(); ++i) ink |= font.boundingRect(glyphs[i]).translated(positions[i]);
     }
-    return shaped_.emplace(std::move(lookup), Shaped{std::move(runs), ink}).first->second;
+    return shaped_.emplace(ShapedKey{std::string(utf8), key}, Shaped{std::move(runs), ink}).first->second;
 }
 
 void TextEngine::draw_line(QPainter& painter, QPointF top_left, std::string_view utf8, const TextStyle& style,

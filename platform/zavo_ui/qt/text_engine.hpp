@@ -63,6 +63,7 @@ private:
         QFont font;
         QFontMetricsF metrics;
         qreal scale = 1.0;
+        double line_height = 0.0;  // asked for with every measurement: kept, not asked of Qt
     };
     struct Key {
         FontFamily family;
@@ -87,18 +88,33 @@ private:
     struct ShapedKey {
         std::string text;
         Key font;
-        bool operator==(const ShapedKey&) const = default;
+    };
+    // Looked up by a view of the text, so that a measurement found in a cache copies nothing.
+    struct ShapedView {
+        std::string_view text;
+        Key font;
     };
     struct ShapedKeyHash {
-        std::size_t operator()(const ShapedKey& k) const noexcept;
+        using is_transparent = void;
+        std::size_t operator()(const ShapedView& k) const noexcept;
+        std::size_t operator()(const ShapedKey& k) const noexcept { return (*this)(ShapedView{k.text, k.font}); }
+    };
+    struct ShapedKeyEqual {
+        using is_transparent = void;
+        static ShapedView view(const ShapedKey& k) { return {k.text, k.font}; }
+        static ShapedView view(const ShapedView& k) { return k; }
+        template <class A, class B>
+        bool operator()(const A& a, const B& b) const noexcept {
+            return view(a).text == view(b).text && view(a).font == view(b).font;
+        }
     };
     static constexpr std::size_t kShapedLimit = 4096;
 
     std::unordered_map<Key, Entry, KeyHash> fonts_;
-    std::unordered_map<ShapedKey, Shaped, ShapedKeyHash> shaped_;
+    std::unordered_map<ShapedKey, Shaped, ShapedKeyHash, ShapedKeyEqual> shaped_;
     // Widths of measured lines: painting measures the same labels every frame. Emptied like the
     // glyph cache.
-    std::unordered_map<ShapedKey, double, ShapedKeyHash> widths_;
+    std::unordered_map<ShapedKey, double, ShapedKeyHash, ShapedKeyEqual> widths_;
 };
 
 }  // namespace zavo_ui::qt

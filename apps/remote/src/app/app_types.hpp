@@ -11,6 +11,7 @@
 #include "zavo_ui/operation.hpp"
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <variant>
@@ -110,6 +111,40 @@ struct RowMetrics {
     double wide_row_height = 72.0;
     double compact_row_height = 116.0;
     friend bool operator==(const RowMetrics&, const RowMetrics&) = default;
+};
+
+// The texts of one list row as painted at one width: kept between frames and measured again
+// only when what they depend on changes (the record, the row's width, the metrics, the
+// live-session switch).
+struct RowTexts {
+    SavedConnection record;
+    double width = 0.0;
+    RowMetrics metrics;
+    bool live = false;
+
+    ConnectionReadiness readiness = ConnectionReadiness::Ready;
+    std::string name;  // as it fits
+    double name_width = 0.0;
+    double chip_width = 0.0;  // the kind's label
+    double chip_height = 0.0;
+    std::string target;  // as it fits
+    double target_width = 0.0;
+    std::string last_used;  // "· {}" when it fits, else empty
+    std::string group;      // as it fits
+    double group_width = 0.0;
+    double group_height = 0.0;
+    double pill_width = 0.0;  // the readiness pill's label, when not ready
+    double pill_height = 0.0;
+    std::uint64_t painted = 0;  // the list paint that last drew the row
+};
+
+struct UuidHash {
+    // Random ids: their first bytes are hash enough.
+    std::size_t operator()(const Uuid& id) const noexcept {
+        std::size_t h = 0;
+        std::memcpy(&h, id.bytes.data(), sizeof h);
+        return h;
+    }
 };
 
 // The one started operation that the framework polls.

@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -181,6 +182,8 @@ public:
     double list_top = 124.0;
     bool compact_rows = false;
     ListCache list_cache;  // the list's display order and counts, kept between frames
+    std::unordered_map<Uuid, RowTexts, UuidHash> row_texts;  // the rows the last list paint drew
+    std::uint64_t list_paints = 0;
     // The first connection the list shows for the search query.
     std::optional<Uuid> first_visible_connection();
 

@@ -137,10 +137,61 @@ RowPill readiness_pill(const zavo_ui::tokens::colors::Colors& c, ConnectionReadi
     return {pill_label(readiness), readiness == ConnectionReadiness::BackendUnavailable ? c.text_secondary : c.warning};
 }
 
-void paint_row(RemoteApp& app, const PaintContext& ctx, const SavedConnection& row, const Rect& rect) {
+// The texts of `row` laid out for a row `width` wide, measured only when what they depend on
+// changed since the last list paint drew the row.
+const RowTexts& row_texts(RemoteApp& app, const PaintContext& ctx, const SavedConnection& row, double width,
+                          bool live) {
+    RowTexts& t = app.row_texts[row.id];
+    const bool known = t.painted != 0;
+    t.painted = app.list_paints;
+    const RowMetrics& m = app.row_metrics;
+    const bool compact = app.compact_rows;
+    // Whether the row is compact follows from its width and the metrics.
+    if (known && t.width == width && t.live == live && t.metrics == m && t.record == row) return t;
+    t.record = row;
+    t.width = width;
+    t.metrics = m;
+    t.live = live;
+
+    // From the row's left edge, as paint_row places them.
+    const double tx = 44.0;
+    const double ar = compact ? width - 12.0 : width - 16.0;
+    const double edit_x0 = ar - m.action_width - 12.0 - m.edit_width;
+    // A wide row's group text takes at most half of the room left of Edit.
+    t.group = compact ? row.group : elide(ctx.text, row.group, 12.0f, 0, std::max((edit_x0 - 16.0 - tx) / 2.0, 0.0));
+    const auto group = ctx.measure(t.group, 12.0f);
+    t.group_width = group.width;
+    t.group_height = group.height;
+    // Texts on the two upper lines end before what shares their height: the group text and
+    // the buttons of a wide row, the row's edge in a compact one.
+    const double group_x = compact ? tx : edit_x0 - 16.0 - group.width;
+    const double text_end = compact ? width - 16.0 : (row.group.empty() ? edit_x0 : group_x) - 12.0;
+
+    t.name = elide(ctx.text, row.name, 16.0f, 2, std::max(text_end - tx - 27.0, 0.0));
+    t.name_width = ctx.measure(t.name, 16.0f, 2).width;
+    const auto chip = ctx.measure(stored_name(row.kind), 11.0f, 2);
+    t.chip_width = chip.width;
+    t.chip_height = chip.height;
+    const double target_x = tx + chip.width + 16.0 + 12.0;
+    t.target = elide_target(ctx.text, row, 13.0f, 0, std::max(text_end - target_x, 0.0));
+    t.target_width = ctx.measure(t.target, 13.0f).width;
+    t.last_used.clear();
+    if (!compact && !row.last_used.empty()) {
+        std::string used = fmt::format("· {}", row.last_used);
+        if (target_x + t.target_width + 14.0 + ctx.measure(used, 12.0f).width <= text_end) t.last_used = std::move(used);
+    }
+    t.readiness = row.readiness();
+    const auto pill = ctx.measure(pill_label(t.readiness), 11.5f, 2);
+    t.pill_width = pill.width;
+    t.pill_height = pill.height;
+    return t;
+}
+
+void paint_row(RemoteApp& app, const PaintContext& ctx, const SavedConnection& row, const Rect& rect, bool live) {
     const auto& c = ctx.colors();
     const RowMetrics& m = app.row_metrics;
     const bool compact = app.compact_rows;
+    const RowTexts& t = row_texts(app, ctx, row, rect.width(), live);
     const double top = rect.y0;
     const double mid = rect.center().y;
     const double tx = rect.x0 + 44.0;
@@ -166,22 +217,10 @@ void paint_row(RemoteApp& app, const PaintContext& ctx, const SavedConnection& r
     const double ar = compact ? rect.x1 - 12.0 : rect.x1 - 16.0;
     const Rect action{ar - m.action_width, by0, ar, by0 + bh};
     const Rect edit{action.x0 - 12.0 - m.edit_width, by0, action.x0 - 12.0, by0 + bh};
-    // A wide row's group text takes at most half of the room left of Edit.
-    const std::string group_text = compact ? row.group
-                                           : elide(ctx.text, row.group, 12.0f, 0,
-                                                   std::max((edit.x0 - 16.0 - tx) / 2.0, 0.0));
-    const auto group = ctx.measure(group_text, 12.0f);
-    const double group_x = compact ? tx : edit.x0 - 16.0 - group.width;
+    const double group_x = compact ? tx : edit.x0 - 16.0 - t.group_width;
 
-    // Texts on the two upper lines end before what shares their height: the group text and
-    // the buttons of a wide row, the row's edge in a compact one.
-    const double text_end = compact ? rect.x1 - 16.0 : (row.group.empty() ? edit.x0 : group_x) - 12.0;
-
-    const std::string name = elide(ctx.text, row.name, 16.0f, 2, std::max(text_end - tx - 27.0, 0.0));
-    const double nw = ctx.measure(name, 16.0f, 2).width;
-    ctx.draw_text(name, tx, top + 13.0, 16.0f, 2, c.text_primary);
-
-    const double sx = tx + nw + 16.0;
+    ctx.draw_text(t.name, tx, top + 13.0, 16.0f, 2, c.text_primary);
+    const double sx = tx + t.name_width + 16.0;
     const double sy = top + 21.0;
     if (row.favorite)
         ctx.fill(c.warning, star(sx, sy));
@@ -191,42 +230,33 @@ void paint_row(RemoteApp& app, const PaintContext& ctx, const SavedConnection& r
                         UiCommand::with_id(K::ToggleFavorite, row.id));
 
     const Color kind = kind_color(c, row.kind);
-    const std::string_view kind_name = stored_name(row.kind);
-    const auto chip_text = ctx.measure(kind_name, 11.0f, 2);
     const double cy0 = top + m.second_line_offset;
-    const Rect chip{tx, cy0, tx + chip_text.width + 16.0, cy0 + chip_text.height + 4.0};
+    const Rect chip{tx, cy0, tx + t.chip_width + 16.0, cy0 + t.chip_height + 4.0};
     zavo_ui::surface::pill(ctx.scene, ctx.transform, chip, color_with_alpha(kind, 0.18f));
-    ctx.draw_text(kind_name, chip.x0 + 8.0, chip.y0 + 2.0, 11.0f, 2, kind);
+    ctx.draw_text(stored_name(row.kind), chip.x0 + 8.0, chip.y0 + 2.0, 11.0f, 2, kind);
 
     const double target_x = chip.x1 + 12.0;
-    const std::string target = elide_target(ctx.text, row, 13.0f, 0, std::max(text_end - target_x, 0.0));
-    const double gw = ctx.measure(target, 13.0f).width;
-    ctx.draw_text(target, target_x, chip.y0, 13.0f, 0, c.text_secondary);
-    if (!compact && !row.last_used.empty()) {
-        const std::string used = fmt::format("· {}", row.last_used);
-        const double ux = target_x + gw + 14.0;
-        if (ux + ctx.measure(used, 12.0f).width <= text_end)
-            ctx.draw_text(used, ux, chip.y0 + 1.0, 12.0f, 0, c.text_secondary);
-    }
+    ctx.draw_text(t.target, target_x, chip.y0, 13.0f, 0, c.text_secondary);
+    if (!t.last_used.empty())
+        ctx.draw_text(t.last_used, target_x + t.target_width + 14.0, chip.y0 + 1.0, 12.0f, 0, c.text_secondary);
 
-    if (const ConnectionReadiness readiness = row.readiness(); readiness == ConnectionReadiness::Ready) {
+    if (t.readiness == ConnectionReadiness::Ready) {
         paint_button(app, ctx, {"Connect", action, zavo_ui::widget::button::PRIMARY});
         app.push_hit_region(action, UiCommand::with_id(K::RequestConnect, row.id));
     } else {
-        const RowPill pill = readiness_pill(c, readiness);
+        const RowPill pill = readiness_pill(c, t.readiness);
         zavo_ui::surface::pill(ctx.scene, ctx.transform, action, color_with_alpha(pill.color, 0.12f),
                                color_with_alpha(pill.color, 0.75f), 8.0);
-        const auto lm = ctx.measure(pill.label, 11.5f, 2);
         const auto [px, py] = action.center();
-        ctx.draw_text(pill.label, px - lm.width / 2.0, py - lm.height / 2.0, 11.5f, 2, pill.color);
+        ctx.draw_text(pill.label, px - t.pill_width / 2.0, py - t.pill_height / 2.0, 11.5f, 2, pill.color);
     }
     paint_button(app, ctx, {"Edit", edit, zavo_ui::widget::button::SECONDARY});
     app.push_hit_region(edit, UiCommand::with_id(K::EditConnection, row.id));
 
     if (!compact)
-        ctx.draw_text(group_text, group_x, mid - group.height / 2.0, 12.0f, 0, c.text_secondary);
-    else if (tx + group.width <= edit.x0 - 12.0)
-        ctx.draw_text(group_text, group_x, edit.center().y - group.height / 2.0, 12.0f, 0, c.text_secondary);
+        ctx.draw_text(t.group, group_x, mid - t.group_height / 2.0, 12.0f, 0, c.text_secondary);
+    else if (tx + t.group_width <= edit.x0 - 12.0)
+        ctx.draw_text(t.group, group_x, edit.center().y - t.group_height / 2.0, 12.0f, 0, c.text_secondary);
 }
 
 }  // namespace
@@ -285,12 +315,15 @@ void paint_list_screen(RemoteApp& app, const PaintContext& ctx, const Rect& pane
     // last whose top is above its bottom.
     const double origin = viewport_top - app.list_scroll;
     const auto first = static_cast<std::size_t>(std::max(std::floor((app.list_scroll - rh) / pitch), 0.0));
+    const bool live = live_sessions_enabled();
+    ++app.list_paints;
     for (std::size_t i = first; i < visible.size(); ++i) {
         const double top = origin + static_cast<double>(i) * pitch;
         if (top > pane.y1) break;
         if (top + rh < viewport_top) continue;
-        paint_row(app, ctx, app.connections[visible[i]], Rect{pane.x0 + 24.0, top, pane.x1 - 24.0, top + rh});
+        paint_row(app, ctx, app.connections[visible[i]], Rect{pane.x0 + 24.0, top, pane.x1 - 24.0, top + rh}, live);
     }
+    std::erase_if(app.row_texts, [&](const auto& entry) { return entry.second.painted != app.list_paints; });
 }
 
 }  // namespace remote::views
