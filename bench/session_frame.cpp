@@ -152,7 +152,7 @@ struct HostWindow : zavo_ui::host::Window {
     }
     ~HostWindow() override { host.detach_window(); }
 
-    void request_frame() override {}
+    void request_frame(zavo_ui::host::FramePace) override {}
     void present(std::span<const zavo_ui::Rect> damage) override {
         ++repaints;
         QPainter painter(&store);

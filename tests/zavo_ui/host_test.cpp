@@ -109,7 +109,10 @@ private:
 // says so.
 class FakeWindow : public Window {
 public:
-    void request_frame() override { ++frames; }
+    void request_frame(FramePace pace) override {
+        ++frames;
+        paces.push_back(pace);
+    }
     void present(std::span<const Rect> damage) override { presented.emplace_back(damage.begin(), damage.end()); }
     void post(std::function<void()> task) override {
         std::lock_guard lock(mutex_);
@@ -133,6 +136,7 @@ public:
     }
 
     int frames = 0;
+    std::vector<FramePace> paces;
     std::vector<std::vector<Rect>> presented;
     std::vector<std::pair<std::chrono::milliseconds, std::function<void()>>> delayed;
 
@@ -282,6 +286,26 @@ TEST_F(HostTest, AFrameRepaintsOnlyWhereItsSceneDiffers) {
     host->frame();
     ASSERT_EQ(window.presented.size(), 3u);
     EXPECT_EQ(window.presented[2], (std::vector<Rect>{{0, 0, 300, 100}})) << "a new size repaints all of it";
+}
+
+// While something animates and nothing changes, frames relax to every other refresh after
+// kQuietFrames of them; input or a frame that shows something new brings the display's pace back.
+TEST_F(HostTest, FramesThatShowNothingNewRelaxTheirPace) {
+    host->attach_window(window);
+    probe->animating = true;
+    host->frame();  // the first frame shows all of it
+    for (std::uint64_t i = 0; i < Host::kQuietFrames; ++i) host->frame();
+    ASSERT_FALSE(window.paces.empty());
+    EXPECT_EQ(window.paces.back(), FramePace::Relaxed);
+    EXPECT_EQ(window.paces[window.paces.size() - 2], FramePace::Display) << "relaxed too soon";
+
+    host->deliver(event::PointerMoved{0, 0}, {});
+    EXPECT_EQ(window.paces.back(), FramePace::Display) << "input";
+    for (std::uint64_t i = 0; i <= Host::kQuietFrames; ++i) host->frame();
+    EXPECT_EQ(window.paces.back(), FramePace::Relaxed);
+    probe->pointer = {50, 50};  // the frame shows the square somewhere else
+    host->frame();
+    EXPECT_EQ(window.paces.back(), FramePace::Display) << "a frame that showed something new";
 }
 
 TEST_F(HostTest, InputArrivesInPhysicalPixelsWithTheScaleAndAsksForAFrame) {

@@ -12,7 +12,12 @@ namespace zavo_ui::host {
 
 Host::Host(std::unique_ptr<Widget> root, const theme::Theme& theme, ScaledTextRenderer& text, Size logical_size,
            double scale)
-    : root_(std::move(root)), theme_(theme), text_(text), size_(logical_size), scale_(scale) {
+    : root_(std::move(root)),
+      theme_(theme),
+      text_(text),
+      size_(logical_size),
+      scale_(scale),
+      log_frames_(spdlog::should_log(spdlog::level::debug)) {
     window_node_ = *tree_.new_leaf(layout::Style{});
     root_node_ = root_->build_layout(tree_, widgets_);
     if (auto added = tree_.add_child(window_node_, root_node_); !added) {
@@ -78,6 +83,7 @@ void Host::after_change() {
     document_->commit();
     const auto changed = document_->get_heads();
     if (changed == heads_) return;
+    quiet_frames_ = 0;
     save();
     root_->sync_document(*document_);
     heads_ = document_->get_heads();  // commits what the sync itself changed
@@ -123,6 +129,7 @@ void Host::set_text_scale(float scale) {
 void Host::ensure_layout() {
     if (!layout_dirty_) return;
     layout_dirty_ = false;
+    quiet_frames_ = 0;
     if (auto done = tree_.compute_layout(window_node_, float(size_.width), float(size_.height)); !done) {
         spdlog::critical("layout: {}", done.error());
         std::abort();
@@ -151,10 +158,13 @@ void Host::frame() {
     }
     std::swap(shown_, next_);
     shown_for_ = std::pair(size_, scale_);
-    spdlog::debug("frame {} painted, {} rectangles to repaint", frames_, damage.size());
+    if (log_frames_) spdlog::debug("frame {} painted, {} rectangles to repaint", frames_, damage.size());
     if (!damage.empty()) {
         ++presented_;
+        quiet_frames_ = 0;
         if (window_ != nullptr) window_->present(damage);
+    } else {
+        ++quiet_frames_;
     }
     exchange_relay();
     after_change();
@@ -173,6 +183,7 @@ EventContext Host::event_context() {
 }
 
 void Host::deliver(const event::Event& event, event::Modifiers modifiers) {
+    quiet_frames_ = 0;
     ensure_layout();
     if (const auto* moved = std::get_if<event::PointerMoved>(&event)) {
         pointer_ = Point{moved->x / scale_, moved->y / scale_};
@@ -185,6 +196,7 @@ void Host::deliver(const event::Event& event, event::Modifiers modifiers) {
 }
 
 bool Host::activate(std::string_view element_id, const a11y::SemanticAction& action) {
+    quiet_frames_ = 0;
     EventContext ctx = event_context();
     const bool accepted = root_->activate_element(element_id, action, ctx);
     after_change();
@@ -209,7 +221,8 @@ void Host::end_sessions() {
 bool Host::wants_frame() { return layout_dirty_ || root_->needs_redraw() || root_->wants_animation_frame(); }
 
 void Host::schedule() {
-    if (window_ != nullptr && wants_frame()) window_->request_frame();
+    if (window_ == nullptr || !wants_frame()) return;
+    window_->request_frame(quiet_frames_ >= kQuietFrames ? FramePace::Relaxed : FramePace::Display);
 }
 
 }  // namespace zavo_ui::host

@@ -115,8 +115,12 @@ public:
     // animates. The widget's own damage list is not asked: what a frame repaints is where its
     // scene differs from the one shown.
     bool wants_frame();
-    // Asks the window for a frame when one is wanted.
+    // Asks the window for a frame when one is wanted: at the display's pace, or relaxed once
+    // kQuietFrames frames in a row showed nothing new with no input, layout or document change
+    // between them (a live session that only waits: its output still shows within two
+    // refreshes, and the first change or input brings the display's pace back).
     void schedule();
+    static constexpr std::uint64_t kQuietFrames = 60;
 
     // Frames made, and frames that painted anything.
     std::uint64_t frames_painted() const { return frames_; }
@@ -154,6 +158,8 @@ private:
     Point pointer_;
     std::uint64_t frames_ = 0;
     std::uint64_t presented_ = 0;
+    std::uint64_t quiet_frames_ = 0;  // frames in a row that showed nothing new
+    bool log_frames_;  // at debug level, each frame is logged
 };
 
 }  // namespace zavo_ui::host

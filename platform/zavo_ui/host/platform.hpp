@@ -4,6 +4,7 @@
 // renderer that widgets measure with, and the accessibility bridge. Input arrives at the host as
 // framework events (the backend maps its keys and pointer); the clipboard is zavo_ui::Clipboard.
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <span>
 
@@ -13,12 +14,16 @@
 
 namespace zavo_ui::host {
 
+// How soon a frame is wanted: at the display's next refresh, or, when frames have shown nothing
+// new for a while and no input came, at every other refresh.
+enum class FramePace : std::uint8_t { Display, Relaxed };
+
 class Window {
 public:
     virtual ~Window() = default;
-    // The widget wants a frame: Host::frame is to be called soon, at most once per refresh of
-    // the display.
-    virtual void request_frame() = 0;
+    // The widget wants a frame: Host::frame is to be called at the pace asked, never more than
+    // once per refresh of the display.
+    virtual void request_frame(FramePace pace) = 0;
     // The frame just made paints other pixels than the window shows in `damage` (logical
     // pixels, never empty): the window repaints those parts, through Host::present.
     virtual void present(std::span<const Rect> damage) = 0;

@@ -26,7 +26,6 @@ constexpr double kSlowestFrameMs = 1000.0 / 30.0;
 
 AppWindow::AppWindow(host::Host& host, Painting& painting) : host_(host), painting_(painting), store_(this) {
     setSurfaceType(QSurface::RasterSurface);
-    frame_timer_.setSingleShot(true);
     frame_timer_.setTimerType(Qt::PreciseTimer);
     QObject::connect(&frame_timer_, &QTimer::timeout, this, [this] { make_frame(); });
 }
@@ -40,20 +39,29 @@ QAccessibleInterface* AppWindow::accessibleRoot() const {
     return access_ != nullptr ? access_->root() : QWindow::accessibleRoot();
 }
 
-// The next frame comes one refresh after the last: at once when the window was idle (a key's
-// echo is not held back), paced by the display while something animates.
-void AppWindow::request_frame() {
-    if (frame_timer_.isActive()) return;
+// The next frame comes one refresh (two when relaxed) after the last: at once when the window
+// was idle (a key's echo is not held back), then from a timer that keeps running at the pace
+// the last frame asked for. A sooner pace asked for between frames takes over at once.
+void AppWindow::request_frame(host::FramePace pace) {
     const qreal rate = screen() != nullptr ? screen()->refreshRate() : 0.0;
-    const double period = rate > 0.0 ? std::clamp(1000.0 / rate, kFastestFrameMs, kSlowestFrameMs) : 1000.0 / 60.0;
+    const double refresh = rate > 0.0 ? std::clamp(1000.0 / rate, kFastestFrameMs, kSlowestFrameMs) : 1000.0 / 60.0;
+    const double period = pace == host::FramePace::Relaxed ? 2.0 * refresh : refresh;
+    wanted_period_ = std::min(wanted_period_, int(std::lround(period)));
+    if (in_frame_ || (frame_timer_.isActive() && frame_timer_.interval() <= wanted_period_)) return;
     const double since = since_frame_.isValid() ? double(since_frame_.nsecsElapsed()) / 1e6 : period;
     frame_timer_.start(int(std::lround(std::max(period - since, 0.0))));
 }
 
 void AppWindow::make_frame() {
     since_frame_.start();
-    host_.resize(Size{double(width()), double(height())}, devicePixelRatio());
+    wanted_period_ = kNoFrame;
+    in_frame_ = true;
     host_.frame();
+    in_frame_ = false;
+    if (wanted_period_ == kNoFrame)
+        frame_timer_.stop();
+    else if (frame_timer_.interval() != wanted_period_ || !frame_timer_.isActive())
+        frame_timer_.start(wanted_period_);
 }
 
 void AppWindow::present(std::span<const Rect> area) {

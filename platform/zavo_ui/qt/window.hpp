@@ -24,7 +24,7 @@ public:
     void set_access_bridge(AccessBridge* bridge);
     QAccessibleInterface* accessibleRoot() const override;
 
-    void request_frame() override;
+    void request_frame(host::FramePace pace) override;
     // Repaints `area` of the window from the last frame (all of it when empty) and shows it.
     void present(std::span<const Rect> area) override;
     void post(std::function<void()> task) override;
@@ -53,7 +53,10 @@ private:
     host::Host& host_;
     Painting& painting_;
     QBackingStore store_;
+    static constexpr int kNoFrame = 1 << 30;
     QTimer frame_timer_;
+    int wanted_period_ = kNoFrame;  // ms: the soonest pace asked for since the last frame began
+    bool in_frame_ = false;
     QElapsedTimer since_frame_;
     AccessBridge* access_ = nullptr;
     std::optional<QPointF> last_pointer_;  // logical pixels
