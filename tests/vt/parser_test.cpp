@@ -165,6 +165,31 @@ TEST(Parser, SplitAnywhereGivesTheSameEvents) {
     }
 }
 
+// Runs of printable ASCII come whole, however long and wherever they end: at any byte that is
+// not 0x20-0x7E, at every offset from the start of the scan.
+TEST(Parser, PrintableRunsEndAtTheFirstOtherByte) {
+    struct Runs : Recorder {
+        void print_ascii(std::span<const std::uint8_t> run) { events.push_back("run " + std::to_string(run.size())); }
+    };
+    for (const std::uint8_t other : {0x00, 0x09, 0x1F, 0x7F, 0x80, 0xC3, 0xFF}) {
+        for (std::size_t at = 0; at < 70; ++at) {
+            std::string input(at, ' ');
+            for (std::size_t i = 0; i < at; ++i) input[i] = char(0x20 + i % 95);
+            input += char(other);
+            input += '\r';  // ends a UTF-8 lead too
+            Runs r;
+            Parser p;
+            p.advance(r, std::span(reinterpret_cast<const std::uint8_t*>(input.data()), input.size()));
+            ASSERT_GE(r.events.size(), 2u);
+            const std::string after = r.events.at(at == 0 ? 0 : 1);
+            if (at > 0) {
+                EXPECT_EQ(r.events.at(0), "run " + std::to_string(at)) << int(other) << " at " << at;
+            }
+            EXPECT_FALSE(after.starts_with("run")) << int(other) << " at " << at;
+        }
+    }
+}
+
 TEST(Parser, OscStringsAreBounded) {
     EXPECT_EQ(parse("\x1b]2;hello\x07"), (Events{"osc <2> <hello> bell"}));
     EXPECT_EQ(parse("\x1b]0;a;b\x1b\\"), (Events{"osc <0> <a> <b>", "esc \\"}));

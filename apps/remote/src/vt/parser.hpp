@@ -219,14 +219,22 @@ private:
 // The end of the run of printable ASCII (0x20-0x7E) that starts at `it`.
 inline const std::uint8_t* printable_end(const std::uint8_t* it, const std::uint8_t* end) {
 #if defined(__SSE2__)
-    const __m128i below = _mm_set1_epi8(0x20);
-    const __m128i above = _mm_set1_epi8(0x7E);
-    while (end - it >= 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(it));
-        // Signed compares: bytes from 0x80 are negative, so below 0x20 too.
-        const __m128i outside = _mm_or_si128(_mm_cmplt_epi8(v, below), _mm_cmpgt_epi8(v, above));
-        const unsigned mask = unsigned(_mm_movemask_epi8(outside));
+    // Moved by 0x60, 0x20-0x7E become the 95 lowest signed bytes (-128 to -34): one compare
+    // tells printable from the rest.
+    const __m128i shift = _mm_set1_epi8(0x60);
+    const __m128i last = _mm_set1_epi8(-34);
+    const auto outside = [&](const std::uint8_t* at) {
+        const __m128i v = _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), shift);
+        return unsigned(_mm_movemask_epi8(_mm_cmpgt_epi8(v, last)));
+    };
+    // 32 bytes a step: most runs (a few words) end within the first.
+    while (end - it >= 32) {
+        const unsigned mask = outside(it) | (outside(it + 16) << 16);
         if (mask != 0) return it + __builtin_ctz(mask);
+        it += 32;
+    }
+    if (end - it >= 16) {
+        if (const unsigned mask = outside(it); mask != 0) return it + __builtin_ctz(mask);
         it += 16;
     }
 #endif
