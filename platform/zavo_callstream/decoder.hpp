@@ -33,10 +33,24 @@ public:
     H264Decoder& operator=(const H264Decoder&) = delete;
 
     // The picture the frame completes, or none (parameter sets only, corrupt or truncated data,
-    // or a decoder that could not be created).
-    std::optional<DecodedFrame> decode(std::span<const std::uint8_t> frame);
+    // or a decoder that could not be created). With `picture` false the frame is decoded, as
+    // the frames after it need, but not converted to RGBA, and none is returned.
+    std::optional<DecodedFrame> decode(std::span<const std::uint8_t> frame, bool picture = true);
+    // The picture the last decode completed, converted now; none when it completed none.
+    std::optional<DecodedFrame> last_picture();
 
 private:
+    // The decoder's own planes of the last picture, valid until the next decode.
+    struct Planes {
+        const unsigned char* y = nullptr;
+        const unsigned char* u = nullptr;
+        const unsigned char* v = nullptr;
+        int luma_stride = 0;
+        int chroma_stride = 0;
+        int width = 0;
+        int height = 0;
+    };
+    std::optional<Planes> last_;
     ISVCDecoder* decoder_ = nullptr;
     // Buffers of pictures let go, written again without clearing.
     PicturePool pool_;

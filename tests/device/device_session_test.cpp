@@ -33,6 +33,7 @@ HeldSession held_session(std::uint64_t id) {
     held.session.pending_frame = make_shared_cell<std::optional<std::vector<std::uint8_t>>>();
     held.session.decoded_frame = make_shared_cell<std::optional<DecodedFrame>>();
     held.session.decoder_alive = std::make_shared<std::atomic<bool>>(true);
+    held.session.picture_state = std::make_shared<std::atomic<PictureState>>(PictureState::Wanted);
     held.session.session_id = id;
     held.wake = std::move(receiver);
     return held;
@@ -142,7 +143,7 @@ TEST(DeviceEvents, NewestFrameWinsAndOnlyItIsDecoded) {
 
     // Run the decoder over what is queued, then end it by dropping the session.
     std::thread decoder(run_frame_decoder, std::move(held.wake), held.session.pending_frame, held.session.decoded_frame,
-                        held.session.decoder_alive);
+                        held.session.decoder_alive, held.session.picture_state);
     auto alive = held.session.decoder_alive;
     auto decoded = held.session.decoded_frame;
     auto session = std::move(held.session);
@@ -217,6 +218,40 @@ TEST(DeviceDecoderThread, DecodesFramesAndEndsWithItsSession) {
     auto alive = session->decoder_alive;
     { DeviceSession dropped = std::move(*session); }
     EXPECT_TRUE(eventually([&] { return !alive->load(std::memory_order_acquire); }, 10s));
+}
+
+// While nobody takes pictures (another screen is shown) the decoder goes on decoding, as the
+// frames after need, but converts none and lets an unclaimed picture go; the next take asks
+// again and gets the newest frame at once, decoded right across the frames nobody saw.
+TEST(DeviceDecoderThread, FramesNobodyAsksForAreDecodedButNotConverted) {
+    auto held = held_session(1);
+    auto& session = held.session;
+    std::thread decoder(run_frame_decoder, std::move(held.wake), session.pending_frame, session.decoded_frame,
+                        session.decoder_alive, session.picture_state);
+    const auto state = [&] { return session.picture_state->load(); };
+    zavo_callstream::encoder::H264Encoder encoder(64, 48, 30.0f, 1000);  // predicted frames after the first
+    std::uint8_t shade = 20;
+    const auto send = [&] {
+        (void)apply_device_event(session, event(1, DeviceEvent::Frame{encoder.encode_rgba(
+                                                   std::vector<std::uint8_t>(64u * 48u * 4u, shade += 10))}));
+    };
+    send();
+    ASSERT_TRUE(eventually([&] { return state() == PictureState::Given; }, 10s)) << "the first picture";
+    for (int i = 0; i < 8; ++i) {
+        send();
+        ASSERT_TRUE(eventually([&] { return !session.pending_frame->get(); }, 10s));
+    }
+    EXPECT_TRUE(eventually([&] { return state() == PictureState::Skipped && !session.decoded_frame->get(); }, 10s))
+        << "the unclaimed picture is let go and no newer one made";
+
+    EXPECT_FALSE(take_decoded_frame(session)) << "nothing was converted while nobody asked";
+    std::optional<DecodedFrame> newest;
+    ASSERT_TRUE(eventually([&] { return (newest = session.decoded_frame->take()).has_value(); }, 10s))
+        << "the ask wakes the decoder";
+    EXPECT_NEAR(newest->rgba[0], shade, 6) << "the newest frame, decoded across the skipped ones";
+
+    session.wake.reset();
+    decoder.join();
 }
 
 // Painting keeps the newest picture and the renderer the one before; meanwhile the decoder

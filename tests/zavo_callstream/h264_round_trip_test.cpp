@@ -91,6 +91,26 @@ TEST(H264RoundTrip, ChangesReachThePicture) {
     EXPECT_NEAR(p[2], 235, 8);
 }
 
+// A frame decoded without its picture still serves the frames after it; the last one decoded is
+// converted when asked, as decoding it with its picture would have given it.
+TEST(H264RoundTrip, FramesDecodedWithoutTheirPictureAreConvertedWhenAsked) {
+    H264Encoder encoder(W, H);
+    H264Decoder decoder;
+    H264Decoder reference;
+    auto picture = quadrant_picture();
+    EXPECT_FALSE(decoder.last_picture()) << "nothing decoded yet";
+    for (int i = 0; i < 4; ++i) {
+        for (std::size_t p = 0; p < picture.size(); p += 4) picture[p] = std::uint8_t(40 * i);
+        const auto unit = encoder.encode_rgba(picture);
+        EXPECT_FALSE(decoder.decode(unit, false)) << "frame " << i;
+        const auto expected = reference.decode(unit);
+        ASSERT_TRUE(expected) << "frame " << i;
+        EXPECT_EQ(decoder.last_picture(), expected) << "frame " << i;
+    }
+    EXPECT_FALSE(decoder.decode(std::vector<std::uint8_t>{0, 0, 0, 1, 0x65}, false));
+    EXPECT_FALSE(decoder.last_picture()) << "a frame without a picture leaves none to convert";
+}
+
 TEST(H264RoundTrip, BytesWithoutAPictureYieldNone) {
     H264Encoder encoder(W, H);
     const auto key = encoder.encode_rgba(quadrant_picture());

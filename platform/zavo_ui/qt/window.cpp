@@ -47,7 +47,8 @@ void AppWindow::request_frame(host::FramePace pace) {
     const double refresh = rate > 0.0 ? std::clamp(1000.0 / rate, kFastestFrameMs, kSlowestFrameMs) : 1000.0 / 60.0;
     const double period = pace == host::FramePace::Relaxed ? 2.0 * refresh : refresh;
     wanted_period_ = std::min(wanted_period_, int(std::lround(period)));
-    if (in_frame_ || (frame_timer_.isActive() && frame_timer_.interval() <= wanted_period_)) return;
+    // A hidden window makes no frames: the expose that shows it again asks anew.
+    if (in_frame_ || !isExposed() || (frame_timer_.isActive() && frame_timer_.interval() <= wanted_period_)) return;
     const double since = since_frame_.isValid() ? double(since_frame_.nsecsElapsed()) / 1e6 : period;
     frame_timer_.start(int(std::lround(std::max(period - since, 0.0))));
 }
@@ -58,7 +59,7 @@ void AppWindow::make_frame() {
     in_frame_ = true;
     host_.frame();
     in_frame_ = false;
-    if (wanted_period_ == kNoFrame)
+    if (wanted_period_ == kNoFrame || !isExposed())
         frame_timer_.stop();
     else if (frame_timer_.interval() != wanted_period_ || !frame_timer_.isActive())
         frame_timer_.start(wanted_period_);
@@ -92,14 +93,13 @@ void AppWindow::post_after(std::chrono::milliseconds delay, std::function<void()
 }
 
 // The backing store keeps what was painted, so an expose only repaints it all from the last
-// frame; a frame is made first when there is none for this size.
+// frame (a frame is made first when there is none for this size), and frames go on if wanted.
 void AppWindow::exposeEvent(QExposeEvent*) {
     if (!isExposed()) return;
     host_.resize(Size{double(width()), double(height())}, devicePixelRatio());
-    if (host_.has_frame())
-        present({});
-    else
-        make_frame();
+    if (!host_.has_frame()) return make_frame();
+    present({});
+    host_.schedule();
 }
 
 void AppWindow::resizeEvent(QResizeEvent*) {

@@ -25,7 +25,7 @@ std::string disconnect_reason_text(const DisconnectReason& reason) {
 }
 
 void run_frame_decoder(Receiver<DecoderWake> wake, PendingFrameCell pending_frame, DecodedFrameCell decoded_frame,
-                       DecoderAliveFlag decoder_alive) {
+                       DecoderAliveFlag decoder_alive, PictureStateCell picture_state) {
     zavo_callstream::decoder::H264Decoder decoder;
     // However the loop ends, by the session letting go or by an error (out of memory while
     // decoding), the decoder is marked stopped and its queue closed before the decoder goes:
@@ -38,11 +38,28 @@ void run_frame_decoder(Receiver<DecoderWake> wake, PendingFrameCell pending_fram
             wake.close();
         }
     } stopped{wake, decoder_alive};
+    bool skipped = false;  // the last frame decoded became no picture
     while (wake.recv()) {
-        auto bytes = pending_frame->take();
-        if (!bytes) continue;
-        auto picture = decoder.decode(*bytes);
-        if (!picture) continue;
+        std::optional<DecodedFrame> picture;
+        if (auto bytes = pending_frame->take()) {
+            PictureState seen = picture_state->load(std::memory_order_acquire);
+            const bool wanted = seen == PictureState::Wanted;
+            picture = decoder.decode(*bytes, wanted);
+            skipped = !wanted;
+            if (!wanted) {
+                decoded_frame->take();  // unclaimed, and older than the frame just decoded
+                // Nobody asked, unless the UI did while the frame was decoded: it gets this one.
+                if (!picture_state->compare_exchange_strong(seen, PictureState::Skipped)) {
+                    picture = decoder.last_picture();
+                    skipped = false;
+                }
+            }
+        } else if (skipped && picture_state->load(std::memory_order_acquire) == PictureState::Wanted) {
+            picture = decoder.last_picture();
+            skipped = false;
+        }
+        if (!picture) continue;  // one still wanted is made from the next frame
+        picture_state->store(PictureState::Given, std::memory_order_release);
         decoded_frame->set(std::move(picture));
     }
 }
@@ -71,13 +88,16 @@ std::expected<DeviceSession, std::string> start_device_session(std::string_view 
     session.pending_frame = make_shared_cell<std::optional<std::vector<std::uint8_t>>>();
     session.decoded_frame = make_shared_cell<std::optional<DecodedFrame>>();
     session.decoder_alive = std::make_shared<std::atomic<bool>>(true);
+    session.picture_state = std::make_shared<std::atomic<PictureState>>(PictureState::Wanted);
     session.session_id = session_id;
 
     auto receiver_box = std::make_shared<Receiver<DecoderWake>>(std::move(receiver));
     try {
         spawn(
             [receiver_box, pending = session.pending_frame, decoded = session.decoded_frame,
-             alive = session.decoder_alive] { run_frame_decoder(std::move(*receiver_box), pending, decoded, alive); });
+             alive = session.decoder_alive, state = session.picture_state] {
+                run_frame_decoder(std::move(*receiver_box), pending, decoded, alive, state);
+            });
     } catch (const std::system_error& e) {
         // No session will ever hold this id: tell the relay to drop the Connect.
         device_requests.push_back(DeviceRequest::disconnect(session_id));
@@ -129,6 +149,8 @@ bool apply_device_event(DeviceSession& session, const DeviceEvent& event) {
 std::optional<DecodedFrame> take_decoded_frame(DeviceSession& session) {
     auto picture = session.decoded_frame->take();
     if (picture) session.frame_size = std::pair{picture->width, picture->height};
+    if (session.picture_state->exchange(PictureState::Wanted, std::memory_order_acq_rel) == PictureState::Skipped)
+        (void)session.wake.try_send(DecoderWake{});
     return picture;
 }
 

@@ -36,6 +36,14 @@ struct DecoderWake {};
 using PendingFrameCell = SharedCellPtr<std::optional<std::vector<std::uint8_t>>>;
 using DecodedFrameCell = SharedCellPtr<std::optional<DecodedFrame>>;
 using DecoderAliveFlag = std::shared_ptr<std::atomic<bool>>;
+// What the UI and the decoder tell each other of pictures. The UI sets Wanted when it takes
+// one; the decoder sets the other two.
+enum class PictureState : std::uint8_t {
+    Wanted,   // the next frame decoded becomes a picture
+    Given,    // the last frame decoded became a picture, and the UI has not asked since
+    Skipped,  // the last frame decoded became none: nobody asked
+};
+using PictureStateCell = std::shared_ptr<std::atomic<PictureState>>;
 
 // Owned by the UI thread. Dropping it closes `wake`, which ends the decoder thread.
 struct DeviceSession {
@@ -54,6 +62,9 @@ struct DeviceSession {
     DecoderAliveFlag decoder_alive;
     // The newest picture painting has not taken yet.
     DecodedFrameCell decoded_frame;
+    // Frames decoded while nobody asks (another screen is shown) are not converted to RGBA, and
+    // an unclaimed picture is let go once a newer frame is decoded.
+    PictureStateCell picture_state;
     std::uint64_t session_id = 0;
     // Width and height of the remote picture once known.
     std::optional<std::pair<std::uint32_t, std::uint32_t>> frame_size;
@@ -63,9 +74,11 @@ struct DeviceSession {
 std::string disconnect_reason_text(const DisconnectReason& reason);
 
 // The decoder thread's body: decodes the pending frame at each wake-up until every sender is
-// gone, then clears `decoder_alive`.
+// gone, then clears `decoder_alive`. A decoded frame becomes a picture in `decoded_frame` only
+// when one is Wanted; woken with no frame pending while one is, after it skipped the last frame,
+// the decoder converts that frame.
 void run_frame_decoder(Receiver<DecoderWake> wake, PendingFrameCell pending_frame, DecodedFrameCell decoded_frame,
-                       DecoderAliveFlag decoder_alive);
+                       DecoderAliveFlag decoder_alive, PictureStateCell picture_state);
 
 // The device branch of a session launch: parses `host` (exactly as stored) as the endpoint id,
 // takes the next id from `device_session_counter` (which stops at its largest value), queues the
@@ -79,6 +92,8 @@ std::expected<DeviceSession, std::string> start_device_session(std::string_view 
 bool apply_device_event(DeviceSession& session, const DeviceEvent& event);
 
 // Painting's take of the newest decoded picture; its size becomes the session's frame size.
+// It also asks for the next picture: when the decoder skipped the last frame it decoded (nobody
+// looked), it is woken to convert that frame at once.
 std::optional<DecodedFrame> take_decoded_frame(DeviceSession& session);
 
 // The image painting shows for a picture taken with `take_decoded_frame`: the picture's bytes
