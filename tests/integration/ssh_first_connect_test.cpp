@@ -2,6 +2,10 @@
 // worker's refusal falls between frames, the session screen shows it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
 #include "support/saved_connection.hpp"
 #include "tests/integration/remote_window.hpp"
 #include "tests/integration/ssh_fixture.hpp"
@@ -24,16 +28,24 @@ TEST(SshFirstConnect, EveryRefusedKeyReachesTheScreen) {
 
     // The status card's ring and badge: red once the connection failed, amber while connecting.
     const zavo_ui::Rect ring{560, 200, 780, 440};
+    std::chrono::steady_clock::duration slowest{};
     for (std::size_t run = 0; run < 50; ++run) {
         window.open_selected();
         ASSERT_TRUE(test_support::eventually([&] { return ssh_test::goodbyes(server) > run; }, 20s, 10ms))
             << "run " << run << "\n"
             << test_support::read_text(server.log());
+        // The fault was a screen left at the attempt until the next input, however long: a
+        // generous wait tells it apart from a slow frame on a loaded machine, and the slowest
+        // frame is reported rather than judged.
+        const auto goodbye = std::chrono::steady_clock::now();
         EXPECT_TRUE(test_support::eventually(
-            [&] { return window.capture("ssh-first-connect").reddish_in(ring) > 100; }, 2s, 10ms))
+            [&] { return window.capture("ssh-first-connect").reddish_in(ring) > 100; }, 15s, 10ms))
             << "run " << run << ": the screen still shows the connection attempt";
+        slowest = std::max(slowest, std::chrono::steady_clock::now() - goodbye);
         window.key("Escape");  // back to the list
     }
+    std::printf("slowest failed card after the server's goodbye: %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count()));
 }
 
 }  // namespace
