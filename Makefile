@@ -1,20 +1,23 @@
-# Front for the CMake build. Every target first installs what is missing (scripts/install-deps).
+# Front for the CMake build. Every target first installs what is missing (scripts/install-deps);
+# `make run` only what the program needs.
 BUILD   ?= build
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 CONFIGURE = cmake -S . -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 
-.PHONY: all deps configure build run test bench screenshots check-sanitize check-tsan fuzz clean
+.PHONY: all deps program-deps build run test bench screenshots check-sanitize check-tsan fuzz clean
 
 all: build
 
 deps:
 	@scripts/install-deps
 
-configure: deps
-	@$(CONFIGURE) -B $(BUILD) >/dev/null
+# What building and running the program needs, without the tests' peers and packages.
+program-deps:
+	@scripts/install-deps --program
 
-build: configure
+build: deps
+	@$(CONFIGURE) -B $(BUILD) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
 # `make run` grants live SSH and VNC sessions (REMOTE_LIVE_SESSIONS=1) unless the caller set
@@ -28,7 +31,8 @@ RUN_ENV = -u REMOTE_LIVE_SESSIONS
 endif
 
 # Only the program: the tests and benchmarks are built by `make build` and `make test`.
-run: configure
+run: program-deps
+	@$(CONFIGURE) -B $(BUILD) >/dev/null
 	cmake --build $(BUILD) --target remote -j $(JOBS)
 	env $(RUN_ENV) $(BUILD)/remote $(ARGS)
 
