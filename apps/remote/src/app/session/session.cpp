@@ -149,11 +149,7 @@ bool Session::connected() const { return live_ && live_->status().is_connected()
 
 bool Session::wants_frames() { return is_live(status()) || std::exchange(polled_live_, false); }
 
-bool Session::running_for(const Uuid& id) const {
-    if (!live_ || target_ != id) return false;
-    const SessionStatus status = live_->status();
-    return status.is_connecting() || status.is_connected();
-}
+bool Session::running_for(const Uuid& id) const { return target_ == id && is_live(status()); }
 
 const Terminal* Session::terminal() const {
     const SshSession* ssh = kinds_of(live_).ssh;
@@ -229,7 +225,8 @@ bool Session::pointer_button(ev::PointerButton button, bool pressed, zavo_ui::Po
     return false;
 }
 
-std::vector<Session::HeldKey>::iterator Session::held(const std::optional<ev::KeyCode>& physical, std::uint32_t code) {
+std::vector<Session::HeldKey>::iterator Session::held_key(const std::optional<ev::KeyCode>& physical,
+                                                          std::uint32_t code) {
     return std::ranges::find_if(held_keys_, [&](const HeldKey& k) {
         return physical ? k.physical == physical : !k.physical && k.code == code;
     });
@@ -240,7 +237,7 @@ Session::DeviceKey Session::device_key(const ev::Key& key) {
     if (!key.physical || !device || !device->status.is_connected()) return DeviceKey::NotTaken;
     const auto code = device_key_code(*key.physical);
     if (!code) return DeviceKey::Dropped;
-    const auto it = held(key.physical, *code);
+    const auto it = held_key(key.physical, *code);
     if (key.pressed()) {
         if (it == held_keys_.end()) held_keys_.push_back({key.physical, *code});
     } else {
@@ -256,7 +253,7 @@ bool Session::send_key(const ev::Key& key, ev::Modifiers modifiers) {
     if (live.vnc) {
         // Presses and releases as they happen; a release sends what its press sent.
         const auto keysym = vnc_keysym_for_key(key);
-        auto it = held(key.physical, keysym.value_or(0));
+        auto it = held_key(key.physical, keysym.value_or(0));
         if (key.pressed()) {
             if (!live.vnc->status().is_connected()) return false;
             if (it == held_keys_.end()) {

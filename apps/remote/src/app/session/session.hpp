@@ -135,7 +135,7 @@ private:
         std::uint32_t code = 0;
     };
     // The held entry of a key by its physical key, or (for a key without one) by its code.
-    std::vector<HeldKey>::iterator held(const std::optional<zavo_ui::event::KeyCode>& physical, std::uint32_t code);
+    std::vector<HeldKey>::iterator held_key(const std::optional<zavo_ui::event::KeyCode>& physical, std::uint32_t code);
 
     // Drops the live session and what the window kept of it.
     void drop();
