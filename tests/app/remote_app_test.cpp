@@ -349,15 +349,10 @@ TEST(FrameworkHooks, AnimationFollowsTooltipsAndLiveSessions) {
 
     // A worker that gives up after a frame was painted, before the question: one frame more
     // shows how it ended, and then painting rests. Painting polls the session before it shows it.
-    auto status = make_shared_cell(SessionStatus::connecting());
-    auto [output_tx, output_rx] = make_bounded_channel<SshChunk>(1);
-    auto [input_tx, input_rx] = make_bounded_channel<SshInput>(1);
-    app->session.hold(app->connections[0].id,
-                      LiveSession{std::make_unique<SshSession>(Terminal(80, 24), status, std::move(output_rx),
-                                                               std::move(input_tx),
-                                                               make_shared_cell<std::optional<HostKeyProblem>>(std::nullopt))});
+    views_test::SshHarness ssh(*app);
+    ssh.status->set(SessionStatus::connecting());
     app->session.poll();
-    status->set(SessionStatus::failed("SSH host key for lab:22 needs explicit trust"));
+    ssh.status->set(SessionStatus::failed("SSH host key for lab:22 needs explicit trust"));
     EXPECT_TRUE(app->wants_animation_frame());
     EXPECT_FALSE(app->wants_animation_frame());
     app->session.poll();

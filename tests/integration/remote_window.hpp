@@ -37,6 +37,12 @@ inline std::string unavailable() {
     return {};
 }
 
+// Whether `pred` holds within `timeout`, asked every 50 ms.
+template <typename Pred>
+bool eventually(Pred pred, std::chrono::milliseconds timeout = 20s) {
+    return test_support::eventually(std::move(pred), timeout, 50ms);
+}
+
 inline bool log_has(const std::string& path, const std::string& text) {
     return test_support::read_text(path).find(text) != std::string::npos;
 }

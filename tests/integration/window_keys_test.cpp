@@ -22,11 +22,7 @@ using namespace remote;
 using namespace std::chrono_literals;
 using test_support::saved;
 using window_test::RemoteWindow;
-
-template <typename Pred>
-bool eventually(Pred pred, std::chrono::milliseconds timeout = 20s) {
-    return test_support::eventually(std::move(pred), timeout, 50ms);
-}
+using window_test::eventually;
 
 // Keys as xdotool names them, and the bytes the shell receives for them.
 struct KeyBytes {

@@ -18,13 +18,9 @@ namespace {
 using namespace remote;
 using namespace std::chrono_literals;
 using window_test::RemoteWindow;
+using window_test::eventually;
 
 using test_support::saved;
-
-template <typename Pred>
-bool eventually(Pred pred, std::chrono::milliseconds timeout = 20s) {
-    return test_support::eventually(std::move(pred), timeout, 50ms);
-}
 
 TEST(WindowSessions, SshTerminalTakesTypedCommandsAndControlShiftWDisconnects) {
     if (auto why = window_test::unavailable(); !why.empty()) GTEST_SKIP() << why;
