@@ -3,13 +3,20 @@
 #include "app/remote_app.hpp"
 
 #include "doc/profile_document.hpp"
+#include "known_hosts/known_hosts.hpp"
 #include "profiles/connection_list.hpp"
 #include "support/env.hpp"
 #include "support/saved_connection.hpp"
+#include "support/temp_dir.hpp"
+#include "tests/actions/fixtures.hpp"
 #include "tests/views/session_harness.hpp"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -234,6 +241,94 @@ TEST_F(Controller, AFormWhoseConnectionAnotherDeviceDeletedIsNotSavedBack) {
     EXPECT_FALSE(find_connection(app->connections, box));
     EXPECT_EQ(app->notice, kRemovedWhileEdited);
     EXPECT_EQ(app->form.group, "moved");
+}
+
+TEST_F(Controller, ConfirmedHostKeyDialogsPinOrForgetOrSayWhyNot) {
+    const HostKeyIdentity presented{"ssh-ed25519", "SHA256:presented"};
+    const HostKeyIdentity pinned{"ssh-ed25519", "SHA256:pinned"};
+    const HostKeyProblem unknown{HostKeyUnknown{presented}};
+    const HostKeyProblem changed{HostKeyChanged{pinned, presented}};
+    enum class Store { Empty, Pinned, Unreadable, Refused };
+    enum class Then { Kept, Relaunched, Ended };
+    const struct Case {
+        const char* what;
+        bool trust;  // else the forget dialog
+        Store store;
+        bool stale;  // by Confirm the session shows another key problem
+        std::string notice;
+        bool error_follows;  // the store's error text ends the notice
+        Then then;
+    } cases[] = {
+        {"trusted", true, Store::Empty, false, "", false, Then::Relaunched},
+        {"trust, another key by now", true, Store::Empty, true,
+         "The observed SSH host key changed before it was trusted. Review it again.", false, Then::Kept},
+        {"trust, store refused", true, Store::Refused, false, "Could not use private SSH host-key storage: ", true,
+         Then::Kept},
+        {"trust, store unreadable", true, Store::Unreadable, false, "Could not save SSH host-key trust: ", true,
+         Then::Kept},
+        {"forgotten", false, Store::Pinned, false,
+         "Forgot the local SSH host-key pin. Reconnect to review the next key before trusting it.", false, Then::Ended},
+        {"forget, no pin", false, Store::Empty, false, "No local SSH host-key pin was found for this target.", false,
+         Then::Kept},
+        {"forget, the key no longer changed", false, Store::Pinned, true,
+         "The SSH host key is no longer the changed key you approved for removal. Reconnect to review it again.", false,
+         Then::Kept},
+        {"forget, store refused", false, Store::Refused, false, "Could not use private SSH host-key storage: ", true,
+         Then::Kept},
+        {"forget, store unreadable", false, Store::Unreadable, false, "Could not forget SSH host-key trust: ", true,
+         Then::Kept},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        SCOPED_TRACE(c.what);
+        const test_support::TempDir dir("remote-controller-host-keys-");
+        std::filesystem::path store = dir.path() / "known-hosts.json";
+        const SavedConnection box = connection("Build Box");
+        switch (c.store) {
+            case Store::Empty: break;
+            case Store::Pinned: ASSERT_TRUE(known_hosts::trust(store, box.host, box.port, pinned)); break;
+            case Store::Unreadable:
+                std::ofstream(store) << "not json";
+                ::chmod(store.c_str(), 0600);
+                break;
+            case Store::Refused:  // a folder open to others
+                store = dir.path() / "open" / "known-hosts.json";
+                std::filesystem::create_directory(store.parent_path());
+                ::chmod(store.parent_path().c_str(), 0755);
+                break;
+        }
+        env.set("REMOTE_SSH_KNOWN_HOSTS", store.c_str());
+        actions_test::FakeSsh ssh;
+        ssh.attach(*app, box.id);
+        ssh.host_key->set(c.trust ? unknown : changed);
+        app->screen = Screen::session(box.id);
+        run(c.trust ? K::RequestTrustHostKey : K::RequestForgetHostKey, box.id);
+        ASSERT_TRUE(app->confirmation);
+        if (c.stale) ssh.host_key->set(c.trust ? HostKeyProblem{HostKeyUnknown{pinned}} : unknown);
+        const std::uint64_t counter = app->session.counter();
+        run(K::Confirm);
+
+        if (c.notice.empty()) {
+            EXPECT_EQ(app->notice, std::nullopt);
+        } else if (c.error_follows) {
+            ASSERT_TRUE(app->notice);
+            EXPECT_EQ(app->notice->rfind(c.notice, 0), 0u) << *app->notice;
+            EXPECT_GT(app->notice->size(), c.notice.size()) << "with the store's error";
+        } else {
+            EXPECT_EQ(app->notice, c.notice);
+        }
+        EXPECT_EQ(app->session.counter(), counter + (c.then == Then::Kept ? 0 : 1));
+        EXPECT_EQ(app->session.active(), c.then != Then::Ended);
+        EXPECT_EQ(app->screen, c.then == Then::Ended ? Screen::list() : Screen::session(box.id));
+        if (c.store == Store::Empty || c.store == Store::Pinned) {
+            const auto pins = known_hosts::load(store);
+            ASSERT_TRUE(pins) << pins.error();
+            std::vector<KnownHostEntry> expected;
+            if (c.then == Then::Relaunched) expected.push_back({box.host, box.port, presented});
+            if (c.store == Store::Pinned && c.then != Then::Ended) expected.push_back({box.host, box.port, pinned});
+            EXPECT_EQ(pins->entries, expected);
+        }
+    }
 }
 
 TEST_F(Controller, FavouritesFlipInMemoryAndInTheDocument) {
