@@ -8,7 +8,9 @@
 // program goes on.
 #include <pthread.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <exception>
 #include <string_view>
 #include <thread>
@@ -48,12 +50,12 @@ private:
 };
 }  // namespace detail
 
-// Runs `body` on a detached thread named `name` (at most 15 bytes). An exception that escapes
-// `body`, such as an allocation the system refused, ends that worker and not the program: it is
-// logged, and `failed` is called with its text on the worker's thread once the body and what it
-// captured are gone (so that channels the body held are closed before the owner hears of the
-// failure). A `failed` that throws in turn is given up on. Throws std::system_error when the
-// thread cannot be started.
+// Runs `body` on a detached thread named `name` (its first 15 bytes, all the system keeps). An
+// exception that escapes `body`, such as an allocation the system refused, ends that worker and
+// not the program: it is logged, and `failed` is called with its text on the worker's thread
+// once the body and what it captured are gone (so that channels the body held are closed before
+// the owner hears of the failure). A `failed` that throws in turn is given up on. Throws
+// std::system_error when the thread cannot be started.
 template <typename F, typename Failed>
 void spawn(const char* name, F body, Failed failed) {
     std::thread thread(
@@ -69,7 +71,10 @@ void spawn(const char* name, F body, Failed failed) {
                 detail::report_failure(name, "unknown exception", on_failure);
             }
         });
-    ::pthread_setname_np(thread.native_handle(), name);
+    // A name the system cannot keep whole is refused, not cut: cut it here.
+    char kept[16] = {};
+    std::memcpy(kept, name, std::min(std::strlen(name), sizeof kept - 1));
+    ::pthread_setname_np(thread.native_handle(), kept);
     thread.detach();
 }
 

@@ -31,6 +31,15 @@ TEST(WorkerThreads, QuittingWaitsForRunningWorkersOnlyAsLongAsAllowed) {
     EXPECT_TRUE(watch.expired());
 }
 
+TEST(WorkerThreads, ANameTooLongForTheSystemIsCut) {
+    std::promise<void> release;
+    auto released = release.get_future().share();
+    worker_threads::spawn("test-a-long-worker-name", [released] { released.wait(); }, [](std::string_view) {});
+    EXPECT_EQ(test_support::threads_named("test-a-long-wor"), 1);
+    release.set_value();
+    EXPECT_TRUE(worker_threads::wait_for_all(5s));
+}
+
 TEST(WorkerThreads, AFailingBodyEndsItsWorkerAndTellsItsOwnerAfterLettingGo) {
     ASSERT_TRUE(worker_threads::wait_for_all(5s));
     auto captured = std::make_shared<int>(1);
