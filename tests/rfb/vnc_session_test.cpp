@@ -289,7 +289,7 @@ TEST(VncSession, SendsQueuedInputInOrderAndRequestsUpdatesWhileTheServerIsSilent
     want.raw({5, 5, 1, 44, 0, 2}).raw({4, 1, 0, 0, 0, 0, 0xFF, 0x0D}).raw({4, 0, 0, 0, 0, 0, 0xFF, 0x0D});
     EXPECT_EQ(input_bytes, want.bytes);
     ASSERT_EQ(requests.size(), 3u);
-    // One incremental request per 500 ms of silence, taken at the next 100 ms poll.
+    // One incremental request per 500 ms of silence.
     auto prev = start;
     for (auto t : requests) {
         EXPECT_GE(t - prev, 400ms);

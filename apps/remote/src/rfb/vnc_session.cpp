@@ -2,6 +2,9 @@
 
 #include "rfb/big_endian.hpp"
 
+#include <poll.h>
+
+#include <cerrno>
 #include <system_error>
 
 #include <fmt/format.h>
@@ -53,6 +56,8 @@ Result<void> session(const std::string& host, std::uint16_t port, const std::opt
     status->set(SessionStatus::connected());
     publish(frame, fb);
     auto last_request = Clock::now();
+    // What ends a wait for the server's next message early: input to send, or the session let go.
+    const GiveUp input_or_let_go{give_up.wake, [&input] { return input.len() > 0 || input.is_closed(); }};
 
     for (;;) {
         // Every queued event goes out before the next server message is read.
@@ -66,23 +71,24 @@ Result<void> session(const std::string& host, std::uint16_t port, const std::opt
             break;
         }
 
-        if (!stream.has_buffered()) stream.set_read_timeout(MESSAGE_POLL_TIMEOUT);
-        auto head = stream.fill_buf();
-        if (!head) {
-            // Let go: what was queued before goes out at the top of the loop, then it ends.
-            if (head.error().kind == ErrorKind::GivenUp) continue;
-            if (head.error().kind != ErrorKind::TimedOut) return std::unexpected(std::move(head.error()));
-            if (Clock::now() - last_request >= UPDATE_REQUEST_INTERVAL) {
-                stream.set_read_timeout(IO_STALL_TIMEOUT);
-                if (auto r = send(stream, framebuffer_update_request_message(true, 0, 0, width, height)); !r) return r;
-                last_request = Clock::now();
+        if (!stream.has_buffered()) {
+            // The server is silent until it speaks, input comes, or the next request is due.
+            switch (wait_for_socket(stream.fd(), POLLIN, last_request + UPDATE_REQUEST_INTERVAL, input_or_let_go)) {
+                case Waited::Ready: break;
+                case Waited::GivenUp: continue;
+                case Waited::TimedOut:
+                    if (auto r = send(stream, framebuffer_update_request_message(true, 0, 0, width, height)); !r)
+                        return r;
+                    last_request = Clock::now();
+                    continue;
+                case Waited::Failed: return std::unexpected(os_error(errno));
             }
-            continue;
         }
+        auto head = stream.fill_buf();
+        if (!head) return std::unexpected(std::move(head.error()));
         if (head->empty()) return fail(ErrorKind::UnexpectedEof, "failed to fill whole buffer");
         const std::uint8_t type = (*head)[0];
         stream.consume(1);
-        stream.set_read_timeout(IO_STALL_TIMEOUT);
 
         auto handled = handle_server_message(stream, type, fb);
         if (!handled) return std::unexpected(std::move(handled.error()));

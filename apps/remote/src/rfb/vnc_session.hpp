@@ -38,7 +38,7 @@ struct VncInput {
 };
 
 inline constexpr std::size_t VNC_INPUT_CAPACITY = 256;
-inline constexpr std::chrono::milliseconds MESSAGE_POLL_TIMEOUT{100};
+// While the server is silent, an incremental update request goes out this long after the last.
 inline constexpr std::chrono::milliseconds UPDATE_REQUEST_INTERVAL{500};
 // A handshake or message-body read (or any write) that makes no progress for this long ends
 // the session with "Connection timed out".
@@ -82,8 +82,9 @@ std::expected<VncShared, std::string> start_vnc_session(const std::string& host,
 Result<bool> handle_server_message(Stream& stream, std::uint8_t type, Framebuffer& fb);
 
 // The worker's body: connect, handshake, then input and server messages until the queue closes
-// or an error ends it (which sets the status). Once the UI has let go, every wait on the server
-// ends at once; what was queued before is still written where the server takes it.
+// or an error ends it (which sets the status). Queued input goes out at once, also while the
+// worker waits for the server. Once the UI has let go, every wait on the server ends at once;
+// what was queued before is still written where the server takes it.
 void run_vnc_session(const std::string& host, std::uint16_t port, const std::optional<std::string>& password,
                      Receiver<VncInput> input, StatusCell status, FrameCell frame);
 
