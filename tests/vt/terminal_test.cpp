@@ -189,6 +189,8 @@ TEST(Terminal, CursorMovement) {
         {"\x1b[5;10r\x1b[?6h\x1b[99;1H", {9, 0}},
         {"\x1b[5;10r\x1b[?6h\x1b[3d", {6, 0}},
         {"\x1b[5;5H\x1b[5;10r", {0, 0}},  // setting the region homes the cursor
+        // Saved in origin mode and brought back after the region moved down: inside the new one.
+        {"\x1b[1;2r\x1b[?6h\x1b" "7\x1b[5;10r\x1b" "8", {4, 0}},
     };
     for (const auto& c : cases) {
         Terminal t(80, 24);
@@ -413,6 +415,11 @@ TEST(Terminal, RepliesAreOwedUntilTaken) {
         EXPECT_EQ(t.take_replies(), c.replies) << c.input.substr(1);
         EXPECT_EQ(t.take_replies(), "");
     }
+    // A cursor restored above the region in origin mode reports no row before the first.
+    Terminal above(10, 6);
+    feed(above, "\x1b[1;2r\x1b[?6h\x1b" "7\x1b[4;6r\x1b" "8\x1b[6n");
+    EXPECT_EQ(above.take_replies(), "\x1b[1;1R");
+
     // A host that never reads its answers cannot make them grow without bound.
     Terminal t(10, 3);
     for (int i = 0; i < 10000; ++i) feed(t, "\x1b[5n");

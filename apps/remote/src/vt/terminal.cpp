@@ -483,6 +483,8 @@ void Terminal::restore_cursor() {
     graphics_ = s.graphics;
     shift_ = s.shift;
     if (!autowrap_) cursor_.wrap_pending = false;
+    // The region may have moved since the save; origin mode keeps the cursor inside it.
+    if (origin_) cursor_.row = std::clamp(cursor_.row, top_, bottom_);
 }
 
 // The cursor stays where it is; each screen keeps its own saved cursor.
