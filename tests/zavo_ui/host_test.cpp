@@ -286,6 +286,12 @@ TEST_F(HostTest, AFrameRepaintsOnlyWhereItsSceneDiffers) {
     host->frame();
     ASSERT_EQ(window.presented.size(), 3u);
     EXPECT_EQ(window.presented[2], (std::vector<Rect>{{0, 0, 300, 100}})) << "a new size repaints all of it";
+
+    // The shown frame's texts were measured at the old text scale: where they painted is not known.
+    host->set_text_scale(0.5f);
+    host->frame();
+    ASSERT_EQ(window.presented.size(), 4u);
+    EXPECT_EQ(window.presented[3], (std::vector<Rect>{{0, 0, 300, 100}})) << "a new text scale repaints all of it";
 }
 
 // While something animates and nothing changes, frames relax to every other refresh after

@@ -13,9 +13,9 @@ namespace zavo_ui::host {
 // The rectangles (logical pixels, at most `most` of them) that cover every item painted
 // differently in `next` than in `shown`: an item added, removed or changed, and an equal item
 // whose clip layers differ. Each covers the item's box as the clips in force cut it, grown by the
-// reach of its antialiased edges; texts are measured with `text`. Empty when the scenes are
-// equal. Items are paired by position when the scenes have as many, else by their common start
-// and end.
+// reach of its antialiased edges; texts are measured with `text`, whose text scale must be the
+// one both scenes were drawn at. Empty when the scenes are equal. Items are paired by position
+// when the scenes have as many, else by their common start and end.
 std::vector<Rect> scene_damage(const Scene& shown, const Scene& next, const text_render::TextRenderer& text,
                                std::size_t most = 4);
 

@@ -157,7 +157,7 @@ void Host::frame() {
         damage = {window};
     }
     std::swap(shown_, next_);
-    shown_for_ = std::pair(size_, scale_);
+    shown_for_ = made_for();
     if (log_frames_) spdlog::debug("frame {} painted, {} rectangles to repaint", frames_, damage.size());
     if (!damage.empty()) {
         ++presented_;

@@ -11,7 +11,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "crdt/document.hpp"
@@ -93,13 +92,13 @@ public:
     // the document's commit; then the accessibility bridge hears of it and the next frame is
     // asked for when the widget wants one. A scene that paints what the window shows presents
     // nothing; otherwise the window is asked to repaint where it differs (all of it when the
-    // window's size or scale changed since it was shown).
+    // window's size or scale or the text scale changed since it was shown).
     void frame();
     // Replays the last frame's scene through `painter` over `area` (logical pixels; the whole
     // window when empty). The window calls it to repaint what it was asked to, or what it lost.
     void present(FramePainter& painter, std::span<const Rect> area = {});
-    // True once a frame was made for the window's current size and scale.
-    bool has_frame() const { return shown_for_ == std::pair(size_, scale_); }
+    // True once a frame was made for the window's current size and scale and the text scale.
+    bool has_frame() const { return shown_for_ == made_for(); }
     // An input event in physical pixels.
     void deliver(const event::Event& event, event::Modifiers modifiers);
     // An accessibility action on an element; true when the widget accepted it.
@@ -144,7 +143,16 @@ private:
     layout::NodeId root_node_ = 0;
     Scene shown_;  // the last frame's scene, which the window shows
     Scene next_;   // where the next frame is painted, kept for its storage
-    std::optional<std::pair<Size, double>> shown_for_;  // the size and scale shown_ was made for
+    // What a frame is made for. Texts are measured at the current text scale, so a scene made at
+    // another one is not diffed but repainted whole.
+    struct MadeFor {
+        Size size;
+        double scale;
+        float text_scale;
+        friend bool operator==(const MadeFor&, const MadeFor&) = default;
+    };
+    MadeFor made_for() const { return {size_, scale_, text_.text_scale()}; }
+    std::optional<MadeFor> shown_for_;
     crdt::Document* document_ = nullptr;
     std::vector<crdt::ChangeHash> heads_;
     DocumentStore* store_ = nullptr;
