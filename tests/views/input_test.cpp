@@ -508,6 +508,16 @@ TEST_F(Input, NothingStaysPressedOnTheRemoteDesktop) {
         EXPECT_EQ(device_inputs(*app), (std::vector<DeviceInput>{DeviceInput::key(true, 16), DeviceInput::key(false, 16)}));
         EXPECT_FALSE(send(letter('q', ev::ElementState::Released)));
         EXPECT_TRUE(device_inputs(*app).empty());
+
+        // Escape held as fullscreen starts (by the header's button): the device had its press,
+        // so it gets its release.
+        on_session_screen(ConnectionKind::Zavo);
+        send(escape());
+        app->session.set_fullscreen(true);
+        EXPECT_TRUE(send(key_event(KeyCode::Escape, NamedKey::Escape, std::nullopt, ev::ElementState::Released)));
+        EXPECT_TRUE(app->session.fullscreen());
+        EXPECT_EQ(device_inputs(*app),
+                  (std::vector<DeviceInput>{DeviceInput::key(true, 1), DeviceInput::key(false, 1)}));
     }
 }
 

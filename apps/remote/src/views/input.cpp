@@ -184,7 +184,8 @@ private:
     // Keys go to a connected device by physical key, on every screen; true when the walk ends.
     bool forward_to_device(const ev::Key& key) {
         if (app_.confirmation && key.pressed()) return false;
-        if (app_.session.fullscreen() && key.physical == ev::KeyCode::Escape) return false;
+        // Escape leaves fullscreen; the release of a press the device had still goes to it.
+        if (app_.session.fullscreen() && key.physical == ev::KeyCode::Escape && key.pressed()) return false;
         switch (app_.session.device_key(key)) {
             case Session::DeviceKey::NotTaken: return false;
             case Session::DeviceKey::Sent: handled_ = true; return true;
