@@ -252,9 +252,7 @@ void Terminal::print_ascii(std::span<const std::uint8_t> text) {
         Row& row = line(cursor_.row);
         const std::size_t col = cursor_.col;
         const std::size_t n = std::min<std::size_t>(std::size_t(end - p), cols_ - col);
-        split_wide_at(row, col);
-        split_wide_at(row, col + n - 1);
-        drop_marks(row, col, col + n);
+        free_cells(row, col, col + n);
         TerminalCell* out = row.cells.data() + col;
         for (std::size_t i = 0; i < n; ++i) {
             out[i] = pen;
@@ -283,9 +281,7 @@ void Terminal::put_char(char32_t c, std::size_t width) {
     if (insert_) insert_cells(width);
     Row& row = line(cursor_.row);
     const std::size_t col = cursor_.col;
-    split_wide_at(row, col);
-    split_wide_at(row, col + width - 1);
-    drop_marks(row, col, col + width);
+    free_cells(row, col, col + width);
     row.cells[col] = pen_cell(c);
     if (width == 2) {
         row.cells[col].flags |= kWide;
@@ -388,13 +384,7 @@ void Terminal::scroll_down(std::size_t top, std::size_t bottom, std::size_t n) {
 void Terminal::erase(std::size_t r, std::size_t from, std::size_t to) {
     if (from >= to) return;
     Row& row = line(r);
-    split_wide_at(row, from);
-    split_wide_at(row, to - 1);
-    if (from == 0 && to == cols_) {
-        row.marks.clear();
-    } else {
-        drop_marks(row, from, to);
-    }
+    free_cells(row, from, to);
     std::fill(row.cells.begin() + std::ptrdiff_t(from), row.cells.begin() + std::ptrdiff_t(to), blank());
 }
 
@@ -405,8 +395,7 @@ void Terminal::insert_cells(std::size_t n) {
     n = std::min(n, cols_ - col);
     split_wide_at(row, col);
     // What is pushed past the end is lost, a character's left half included.
-    split_wide_at(row, cols_ - n);
-    drop_marks(row, cols_ - n, cols_);
+    free_cells(row, cols_ - n, cols_);
     for (auto& m : row.marks)
         if (m.col >= col) m.col += std::uint32_t(n);
     auto cells = row.cells.begin();
@@ -419,9 +408,7 @@ void Terminal::delete_cells(std::size_t n) {
     Row& row = line(cursor_.row);
     const std::size_t col = cursor_.col;
     n = std::min(n, cols_ - col);
-    split_wide_at(row, col);
-    split_wide_at(row, col + n - 1);
-    drop_marks(row, col, col + n);
+    free_cells(row, col, col + n);
     for (auto& m : row.marks)
         if (m.col >= col + n) m.col -= std::uint32_t(n);
     auto cells = row.cells.begin();

@@ -181,6 +181,12 @@ private:
     void drop_marks(Row& row, std::size_t from, std::size_t to) {
         if (!row.marks.empty()) erase_marks(row, from, to);
     }
+    // Cells from..to-1 (at least one) are about to be overwritten.
+    void free_cells(Row& row, std::size_t from, std::size_t to) {
+        split_wide_at(row, from);
+        split_wide_at(row, to - 1);
+        drop_marks(row, from, to);
+    }
     void erase_marks(Row& row, std::size_t from, std::size_t to);
     void move_to(std::size_t row, std::size_t col);
     void move_to_origin_relative(std::size_t row, std::size_t col);
