@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::size_t n = std::min(rest.size(), step);
         terminal.feed(rest.first(n));
         parser.advance(checker, rest.first(n));
-        if (terminal.cursor_col() > terminal.cols() || terminal.cursor_row() >= terminal.rows()) std::abort();
+        if (terminal.cursor_col() >= terminal.cols() || terminal.cursor_row() >= terminal.rows()) std::abort();
         step = rest[0] % 64 + 1;
         rest = rest.subspan(n);
     }
