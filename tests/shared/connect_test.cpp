@@ -1,6 +1,8 @@
 #include "shared/connect.hpp"
 #include "support/loopback.hpp"
+#include "support/name_lookups.hpp"
 #include "support/stalled_peers.hpp"
+#include "support/wait.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,11 +10,13 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
+#include <vector>
 
 using namespace remote;
 
@@ -65,7 +69,7 @@ TEST(ConnectTcp, AWaitingConnectLeavesWhenTheWaitGivesUp) {
     auto [listener, port] = listening("127.0.0.1");
     ASSERT_GE(listener, 0);
     int waits = 0;
-    auto connection = connect_tcp("127.0.0.1", port, {.wait_writable = [&](int) {
+    auto connection = connect_tcp("127.0.0.1", port, {.wait = [&](int, short) {
         ++waits;
         return true;
     }});
@@ -75,14 +79,24 @@ TEST(ConnectTcp, AWaitingConnectLeavesWhenTheWaitGivesUp) {
 
     test_support::FullBacklog unanswered;  // never completes, so the wait is asked
     ASSERT_TRUE(unanswered.ok());
-    waits = 0;
-    auto given_up = connect_tcp("127.0.0.1", unanswered.port(), {.wait_writable = [&](int) {
-        ++waits;
+    std::vector<short> waited;
+    const TcpOptions giving_up{.wait = [&](int, short events) {
+        waited.push_back(events);
         return false;
-    }});
+    }};
+    auto given_up = connect_tcp("127.0.0.1", unanswered.port(), giving_up);
     ASSERT_FALSE(given_up);
     EXPECT_EQ(given_up.error().os, ECANCELED);
-    EXPECT_EQ(waits, 1);
+    EXPECT_EQ(waited, std::vector<short>{POLLOUT});
+
+    // A name whose lookup hangs: the attempt leaves while the lookup still does.
+    test_support::StalledLookups stalled;
+    waited.clear();
+    auto not_looked_up = connect_tcp("box.stalls.test", 22, giving_up);
+    ASSERT_FALSE(not_looked_up);
+    EXPECT_EQ(not_looked_up.error().os, ECANCELED);
+    EXPECT_EQ(waited, std::vector<short>{POLLIN});
+    EXPECT_TRUE(test_support::eventually([&] { return stalled.hanging() == 1; }));
 }
 
 TEST(ConnectTcp, FailuresSayWhy) {

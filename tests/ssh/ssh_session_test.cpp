@@ -1,6 +1,7 @@
 #include "ssh/ssh_session.hpp"
 #include "support/env.hpp"
 #include "support/loopback.hpp"
+#include "support/name_lookups.hpp"
 #include "support/stalled_peers.hpp"
 #include "support/temp_dir.hpp"
 #include "support/threads.hpp"
@@ -167,13 +168,14 @@ TEST(SshSessionOutput, RepliesGoBackAsInput) {
 
 // Waits until no session worker of an earlier test is left; whether none is.
 bool no_workers_left() {
+    const auto none = [] { return threads_named("remote-ssh") == 0 && threads_named("remote-lookup") == 0; };
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (threads_named("remote-ssh") > 0 && std::chrono::steady_clock::now() < deadline)
+    while (!none() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     // A worker that has gone logged last under the logger's lock; taking that lock here orders
     // this thread after it (ThreadSanitizer cannot see the thread end through /proc).
     spdlog::default_logger()->flush();
-    return threads_named("remote-ssh") == 0;
+    return none();
 }
 
 TEST(SshSessionStart, ConnectFailureBecomesFailedStatus) {
@@ -210,10 +212,11 @@ TEST(SshSessionStart, ConnectFailureBecomesFailedStatus) {
     EXPECT_TRUE(no_workers_left());
 }
 
-// A request to 127.0.0.1:port that gives its attempt `bound` to reach Connected.
-SshSessionRequest silent_request(const fs::path& dir, std::uint16_t port, std::chrono::milliseconds bound) {
-    return SshSessionRequest{"127.0.0.1", "u", dir / "known-hosts.json", SshPasswordCredentials{"pw"}, port, 80, 24,
-                             bound};
+// A request to host:port (127.0.0.1 unless told) that gives its attempt `bound` to reach Connected.
+SshSessionRequest silent_request(const fs::path& dir, std::uint16_t port, std::chrono::milliseconds bound,
+                                 std::string host = "127.0.0.1") {
+    return SshSessionRequest{
+        std::move(host), "u", dir / "known-hosts.json", SshPasswordCredentials{"pw"}, port, 80, 24, bound};
 }
 
 TEST(SshSessionStart, AnAttemptThatStallsFailsNamingItsPhaseAndTime) {
@@ -222,20 +225,26 @@ TEST(SshSessionStart, AnAttemptThatStallsFailsNamingItsPhaseAndTime) {
     test_support::FullBacklog unanswered;  // the TCP connect never completes
     test_support::SilentServer silent;     // accepts, then never sends its identification
     ASSERT_TRUE(unanswered.ok() && silent.ok());
+    std::optional<test_support::StalledLookups> stalled(std::in_place);  // the name servers never answer
     const struct {
+        std::string host;
         std::uint16_t port;
         std::chrono::milliseconds bound;
         std::string expected;
     } cases[] = {
-        {unanswered.port(), std::chrono::milliseconds(300), "SSH connection timed out after 300 ms during connect"},
-        {silent.port(), std::chrono::seconds(1), "SSH connection timed out after 1 s during key exchange"},
+        {"box.stalls.test", 22, std::chrono::milliseconds(300), "SSH connection timed out after 300 ms during connect"},
+        {"127.0.0.1", unanswered.port(), std::chrono::milliseconds(300),
+         "SSH connection timed out after 300 ms during connect"},
+        {"127.0.0.1", silent.port(), std::chrono::seconds(1), "SSH connection timed out after 1 s during key exchange"},
     };
     for (const auto& c : cases) {
-        auto session = start_ssh_session(silent_request(dir.path(), c.port, c.bound));
+        auto session = start_ssh_session(silent_request(dir.path(), c.port, c.bound, c.host));
         ASSERT_TRUE(session);
         EXPECT_TRUE(test_support::eventually([&] { return !session->status().is_connecting(); }, std::chrono::seconds(20)));
         EXPECT_EQ(session->status(), SessionStatus::failed(c.expected));
     }
+    EXPECT_TRUE(test_support::eventually([&] { return stalled->hanging() == 1; }));  // given up on, it hangs on
+    stalled.reset();
     EXPECT_TRUE(no_workers_left());
 }
 

@@ -147,9 +147,10 @@ Result<std::size_t> SocketStream::write_some(std::span<const std::uint8_t> bytes
 Result<posix_fd::UniqueFd> connect_tcp(const std::string& host, std::uint16_t port, const GiveUp& give_up) {
     bool gave_up = false;
     TcpOptions options{.no_delay = true};
-    options.wait_writable = [&](int fd) {
-        gave_up = wait_for_socket(fd, POLLOUT, std::nullopt, give_up) == Waited::GivenUp;
-        return !gave_up;
+    options.wait = [&](int fd, short events) {
+        const Waited waited = wait_for_socket(fd, events, std::nullopt, give_up);
+        gave_up = waited == Waited::GivenUp;
+        return waited == Waited::Ready;
     };
     auto connection = remote::connect_tcp(host, port, options);
     if (connection) return std::move(connection->fd);

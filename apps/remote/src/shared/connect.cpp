@@ -3,13 +3,18 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <system_error>
+
+#include "shared/wake_up.hpp"
+#include "worker_threads/worker_threads.hpp"
 
 namespace remote {
 
@@ -37,14 +42,13 @@ int connect_blocking(int fd, const sockaddr* address, socklen_t length) {
     return r < 0 ? -1 : connect_outcome(fd);
 }
 
-// connect(2) on a non-blocking socket, waiting for the outcome through `wait_writable`.
-int connect_waiting(int fd, const sockaddr* address, socklen_t length,
-                    const std::function<bool(int)>& wait_writable) {
+// connect(2) on a non-blocking socket, waiting for the outcome through `wait`.
+int connect_waiting(int fd, const sockaddr* address, socklen_t length, const TcpOptions::Wait& wait) {
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) return -1;
     if (::connect(fd, address, length) == 0) return 0;
     if (errno != EINPROGRESS && errno != EINTR) return -1;
-    if (!wait_writable(fd)) {
+    if (!wait(fd, POLLOUT)) {
         errno = ECANCELED;
         return -1;
     }
@@ -52,23 +56,61 @@ int connect_waiting(int fd, const sockaddr* address, socklen_t length,
 }
 
 using AddressList = std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>;
+using Addresses = std::expected<AddressList, ConnectError>;
 
-// The addresses of host:port: a literal one as it is, else the name's in the configured families.
-std::expected<AddressList, ConnectError> resolve(const std::string& host, std::uint16_t port) {
+// getaddrinfo for host:port with `flags`.
+Addresses look_up(const std::string& host, std::uint16_t port, int flags) {
     const std::string service = std::to_string(port);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = flags;
     addrinfo* found = nullptr;
-    hints.ai_flags = AI_NUMERICHOST;
-    int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
-    if (rc == EAI_NONAME) {
-        hints.ai_flags = AI_ADDRCONFIG;
-        rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
-    }
+    const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
     if (rc == EAI_SYSTEM) return std::unexpected(ConnectError{0, errno});
     if (rc != 0) return std::unexpected(ConnectError{rc, 0});
     return AddressList(found, ::freeaddrinfo);
+}
+
+// A name's lookup, which may take as long as its name servers do, on a thread of its own and
+// waited for with `wait`. A lookup cannot be interrupted: one given up finishes there.
+Addresses look_up_waiting(const std::string& host, std::uint16_t port, const TcpOptions::Wait& wait) {
+    struct Lookup {
+        WakeUp done;
+        std::mutex mutex;
+        std::optional<Addresses> result;
+
+        void finish(Addresses found) {
+            {
+                std::lock_guard lock(mutex);
+                result = std::move(found);
+            }
+            done.notify();
+        }
+    };
+    auto lookup = std::make_shared<Lookup>();
+    if (!lookup->done.fd) return std::unexpected(ConnectError{0, errno});
+    try {
+        worker_threads::spawn(
+            "remote-lookup", [lookup, host, port] { lookup->finish(look_up(host, port, AI_ADDRCONFIG)); },
+            [lookup](std::string_view) {
+                lookup->finish(std::unexpected(ConnectError{0, ENOMEM}));
+            });
+    } catch (const std::system_error& e) {
+        return std::unexpected(ConnectError{0, e.code().value()});
+    }
+    for (;;) {
+        if (!wait(lookup->done.fd.get(), POLLIN)) return std::unexpected(ConnectError{0, ECANCELED});
+        std::lock_guard lock(lookup->mutex);
+        if (lookup->result) return std::move(*lookup->result);
+    }
+}
+
+// The addresses of host:port: a literal one as it is, else the name's in the configured families.
+Addresses resolve(const std::string& host, std::uint16_t port, const TcpOptions::Wait& wait) {
+    auto literal = look_up(host, port, AI_NUMERICHOST);
+    if (literal || literal.error().resolver != EAI_NONAME) return literal;
+    return wait ? look_up_waiting(host, port, wait) : look_up(host, port, AI_ADDRCONFIG);
 }
 
 }  // namespace
@@ -81,14 +123,14 @@ std::string ConnectError::text(std::string_view no_address) const {
 
 std::expected<TcpConnection, ConnectError> connect_tcp(const std::string& host, std::uint16_t port,
                                                        TcpOptions options) {
-    auto list = resolve(host, port);
+    auto list = resolve(host, port, options.wait);
     if (!list) return std::unexpected(list.error());
     ConnectError last;
     for (const addrinfo* ai = list->get(); ai; ai = ai->ai_next) {
         posix_fd::UniqueFd fd(::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol));
-        const int r = !fd                     ? -1
-                      : options.wait_writable ? connect_waiting(fd.get(), ai->ai_addr, ai->ai_addrlen, options.wait_writable)
-                                              : connect_blocking(fd.get(), ai->ai_addr, ai->ai_addrlen);
+        const int r = !fd            ? -1
+                      : options.wait ? connect_waiting(fd.get(), ai->ai_addr, ai->ai_addrlen, options.wait)
+                                     : connect_blocking(fd.get(), ai->ai_addr, ai->ai_addrlen);
         if (r != 0) {
             last.os = errno;
             if (errno == ECANCELED) break;

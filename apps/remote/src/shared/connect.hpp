@@ -11,15 +11,18 @@
 namespace remote {
 
 struct TcpOptions {
+    // Waits until `fd` is ready for `events`; false gives the attempt up.
+    using Wait = std::function<bool(int fd, short events)>;
+
     bool no_delay = false;  // Nagle off, so that small messages leave at once
-    // When set, each address is connected to without blocking, and this waits for the socket to
-    // become writable; false gives the attempt up (the error is then ECANCELED). The socket is
-    // left non-blocking.
-    std::function<bool(int fd)> wait_writable = {};
+    // When set, nothing blocks: a name is looked up on a thread of its own ("remote-lookup"), each
+    // address is connected to without blocking, and every wait is this one. An attempt given up
+    // fails with ECANCELED; the socket is left non-blocking.
+    Wait wait = {};
 };
 
 struct TcpConnection {
-    posix_fd::UniqueFd fd;  // blocking unless `wait_writable` was given; closed on exec
+    posix_fd::UniqueFd fd;  // blocking unless `wait` was given; closed on exec
     std::string address;    // the numeric address that accepted; empty when it cannot be told
 };
 
@@ -34,8 +37,8 @@ struct ConnectError {
 // Resolves host:port and connects to each address in turn until one accepts; the last
 // failure is the error. A literal address is used as it is; a name gives only the address
 // families this machine has configured, so that none is tried that cannot be reached. There
-// is no time-out of our own beyond what `wait_writable` decides, and a connect that a signal
-// interrupts goes on. A failure to turn Nagle off is ignored.
+// is no time-out of our own beyond what `wait` decides, and a connect that a signal interrupts
+// goes on. A failure to turn Nagle off is ignored.
 std::expected<TcpConnection, ConnectError> connect_tcp(const std::string& host, std::uint16_t port,
                                                        TcpOptions options = {});
 

@@ -363,7 +363,7 @@ std::expected<Connection, std::string> connect(const SshSessionRequest& request,
     attempt.enter(Phase::Connect);
     // Nagle stays on for SSH connections.
     TcpOptions options;
-    options.wait_writable = [&](int fd) { return attempt.wait(fd, POLLOUT); };
+    options.wait = [&](int fd, short events) { return attempt.wait(fd, events); };
     auto tcp = connect_tcp(request.host, request.port, options);
     if (!tcp) {
         if (attempt.over()) return std::unexpected(attempt.why_over());
