@@ -230,7 +230,6 @@ TEST_F(QtScenePainter, TextIsDrawnInsideItsMeasuredBox) {
     EXPECT_LE(max_y, 10 + box.height);
 }
 
-
 // Shapes and texts drawn from sprites give the pixels drawing them directly gives: off the
 // pixel grid, at scale 1 and 2, large ones with their middles filled across, texts over
 // plain and over mixed ground, cut by a clip or the image's edge, when made and when drawn

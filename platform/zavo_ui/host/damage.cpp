@@ -12,7 +12,6 @@ constexpr double kEdge = 1.0;
 // More rectangles than this after joining the overlapping ones become their bounding box.
 constexpr std::size_t kJoinAtMost = 32;
 
-Rect grow(const Rect& r, double d) { return {r.x0 - d, r.y0 - d, r.x1 + d, r.y1 + d}; }
 Rect join(const Rect& a, const Rect& b) {
     return {std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
 }
@@ -61,7 +60,7 @@ Rect painted_box(const SceneItem& item, const text_render::TextRenderer& text) {
             // Half the width out from the outline; miter joins and square caps reach further.
             const double corner = i.stroke.join == Join::Miter ? std::max(i.stroke.miter_limit, 1.0) : 1.0;
             const double reach = i.stroke.width / 2.0 * std::max(corner, std::sqrt(2.0));
-            return i.transform.transform_rect_bbox(grow(bounding_box(i.shape), reach));
+            return i.transform.transform_rect_bbox(bounding_box(i.shape).inset(-reach));
         }
         Rect operator()(const scene_item::PushLayerItem& i) const {
             return i.transform.transform_rect_bbox(bounding_box(i.clip));
@@ -71,7 +70,7 @@ Rect painted_box(const SceneItem& item, const text_render::TextRenderer& text) {
             // Glyphs may reach past the measured box: overhangs, accents, an emboldened face.
             const auto box = text.measure_styled(i.text, i.style);
             const double margin = 2.0 + 0.25 * i.pixel_size;
-            return i.transform.transform_rect_bbox(grow(Rect{0.0, 0.0, box.width, box.height}, margin));
+            return i.transform.transform_rect_bbox(Rect{0.0, 0.0, box.width, box.height}.inset(-margin));
         }
     };
     return std::visit(Box{text}, item);
@@ -143,8 +142,8 @@ std::vector<Rect> scene_damage(const Scene& shown, const Scene& next, const text
     const Layers lb = layers_of(next, text);
     std::vector<Rect> damage;
     const auto add = [&](const SceneItem& item, const std::optional<Rect>& clip) {
-        Rect r = grow(painted_box(item, text), kEdge);
-        if (clip) r = r.intersect(grow(*clip, kEdge));
+        Rect r = painted_box(item, text).inset(-kEdge);
+        if (clip) r = r.intersect(clip->inset(-kEdge));
         if (!r.is_empty()) damage.push_back(r);
     };
     // An item paints alike when it equals its partner and so do the layers it lies in.
