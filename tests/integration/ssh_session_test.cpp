@@ -45,6 +45,7 @@ std::size_t open_descriptors() {
 }
 
 TEST_F(SshSessionTest, UnknownKeyIsRefusedUntilTrusted) {
+    test_support::CapturedLog log;
     const std::size_t descriptors = open_descriptors();
     auto session = start(server_->request(SshKeyCredentials{server_->client_key(), std::nullopt}));
     ASSERT_TRUE(wait_settled(session));
@@ -62,6 +63,7 @@ TEST_F(SshSessionTest, UnknownKeyIsRefusedUntilTrusted) {
     ASSERT_TRUE(wait_settled(trusted));
     EXPECT_EQ(trusted.status(), SessionStatus::connected()) << trusted.status().text;
     EXPECT_EQ(trusted.host_key_problem(), std::nullopt);
+    EXPECT_EQ(log.count("warning|"), 0u) << log.text();  // asking for trust is no fault
 }
 
 TEST_F(SshSessionTest, RegeneratedHostKeyIsChanged) {

@@ -23,6 +23,7 @@
 #include <optional>
 #include <random>
 #include <system_error>
+#include <variant>
 
 #include <fmt/format.h>
 #include <spdlog/spdlog.h>
@@ -623,7 +624,11 @@ void run_ssh_session_thread(SshSessionRequest request, SharedCellPtr<SessionStat
     const std::string target = fmt::format("{}:{}", request.host, request.port);
     auto result = run_ssh_session(std::move(request), status, host_key, output, input);
     if (!result) {
-        spdlog::warn("SSH session to {} failed: {}", target, result.error());
+        // A key not trusted yet is every first connection's step, not a fault: the window asks.
+        const auto problem = host_key->get();
+        const bool untrusted = problem && std::holds_alternative<HostKeyUnknown>(*problem);
+        spdlog::log(untrusted ? spdlog::level::info : spdlog::level::warn, "SSH session to {} failed: {}", target,
+                    result.error());
         fail_ssh_session(*status, std::move(result.error()));
     }
 }
