@@ -24,22 +24,10 @@ State& state() {
     return *s;
 }
 
-// How long a program that leaves while workers run waits for them before it skips its clean-up.
-constexpr auto kExitGrace = std::chrono::seconds(2);
-
 // Run by exit() before everything registered earlier: static objects' destructors, the clean-up
 // handlers libraries register at their first use, and the libraries' own tear-down, which comes
-// last. A worker still running would have them pulled from under it; so it gets a bounded time
-// to finish, and one that does not makes the program leave without that clean-up.
-void on_exit_with_workers(int status, void*) {
-    if (wait_for_all(kExitGrace)) return;
-    try {
-        spdlog::apply_all([](const std::shared_ptr<spdlog::logger>& logger) { logger->flush(); });
-    } catch (...) {
-    }
-    std::fflush(nullptr);
-    std::_Exit(status);
-}
+// last. A worker still running would have them pulled from under it.
+void on_exit_with_workers(int status, void*) { wait_or_leave(status); }
 
 // Once, before the first worker starts. The logger registry the workers log through is made
 // first, so that its destructor is registered earlier and runs after the handler.
@@ -80,6 +68,16 @@ bool wait_for_all(std::chrono::milliseconds limit) {
     State& s = state();
     std::unique_lock lock(s.mutex);
     return s.idle.wait_for(lock, limit, [&] { return s.running == 0; });
+}
+
+void wait_or_leave(int status) {
+    if (wait_for_all(kLeaveGrace)) return;
+    try {
+        spdlog::apply_all([](const std::shared_ptr<spdlog::logger>& logger) { logger->flush(); });
+    } catch (...) {
+    }
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 }  // namespace worker_threads

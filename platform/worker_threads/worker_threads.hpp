@@ -2,9 +2,7 @@
 // Detached worker threads that the program can wait for when it quits. A worker runs on its
 // own and nobody joins it; it is counted from its start until its body has returned, so that
 // quitting can give the running ones a bounded time to finish. A program that leaves through
-// exit() (or returns from main) while workers run gives them two seconds, and if some still run
-// then, leaves with its exit status without running the clean-up of its libraries and static
-// objects under them. Every worker fails the same way: its owner hears of the failure, and the
+// exit() (or returns from main) while workers run does the same (`wait_or_leave`). Every worker fails the same way: its owner hears of the failure, and the
 // program goes on.
 #include <pthread.h>
 
@@ -80,5 +78,13 @@ void spawn(const char* name, F body, Failed failed) {
 
 // Waits until no worker runs, at most `limit`; true when none is left.
 bool wait_for_all(std::chrono::milliseconds limit);
+
+// How long a program that leaves waits for its running workers, whichever way it leaves.
+inline constexpr auto kLeaveGrace = std::chrono::milliseconds(1500);
+
+// Gives the running workers kLeaveGrace to finish and returns once none is left; when some still
+// run then, flushes the logs and standard streams and leaves at once with `status`, without the
+// exit-time clean-up of libraries and static objects that they may still use.
+void wait_or_leave(int status);
 
 }  // namespace worker_threads

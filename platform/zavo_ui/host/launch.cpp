@@ -127,10 +127,7 @@ std::expected<std::unique_ptr<DocumentStore>, std::string> open_store(const laun
 
 void end_sessions_and_wait(Host& host) {
     host.end_sessions();
-    if (worker_threads::wait_for_all(kQuitGrace)) return;
-    spdlog::apply_all([](const std::shared_ptr<spdlog::logger>& logger) { logger->flush(); });
-    std::fflush(nullptr);
-    std::_Exit(0);
+    worker_threads::wait_or_leave(0);
 }
 
 }  // namespace zavo_ui::host

@@ -17,8 +17,6 @@
 namespace zavo_ui::host {
 
 inline constexpr launch::WindowSize kDefaultSize{1280, 800};
-// How long quitting waits for the session workers to say goodbye.
-inline constexpr auto kQuitGrace = std::chrono::milliseconds(1500);
 
 // The program's name and its arguments after it.
 struct CommandLine {
@@ -56,7 +54,7 @@ zavo_actions::ActionRegistry registered_actions(const launch::LaunchSpec& spec);
 // The document the launch record opens; none when it keeps the document in memory only.
 std::expected<std::unique_ptr<DocumentStore>, std::string> open_store(const launch::LaunchSpec& spec);
 
-// Ends the live sessions and gives their workers kQuitGrace to finish. One still busy after it
+// Ends the live sessions and gives their workers worker_threads::kLeaveGrace to finish. One still busy after it
 // (a connection still being set up) must not see the libraries cleaned up under it: the process
 // then leaves at once with status 0, without the exit-time clean-up.
 void end_sessions_and_wait(Host& host);
