@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,6 +81,7 @@ TEST(Parser, CsiParametersAndIntermediates) {
         {"\x1b[1 !\"p", {"csi 1 [ !] ignore p"}},
         // A private marker after a parameter makes the sequence invalid: nothing is dispatched.
         {"\x1b[1?hX", {"print 88"}},
+        {"\x1b[1;<mX", {"print 88"}},
         // C0 controls inside a sequence run at once; the sequence continues.
         {"\x1b[1\n2H", {"exec 10", "csi 12 [] H"}},
         // CAN aborts; ESC restarts.
@@ -112,6 +114,25 @@ TEST(Parser, ThirtyTwoValuesAtMostThenIgnoreFlag) {
     ev = parse(colons + "1m");
     ASSERT_EQ(ev.size(), 1u);
     EXPECT_NE(ev[0].find("ignore"), std::string::npos);
+}
+
+// Every count of values around 30 parameter bytes, the longest sequence taken whole at once:
+// empty values, and one value written with many leading zeros.
+TEST(Parser, ParameterCountsAndLengthsAroundTheBound) {
+    for (std::size_t semicolons = 0; semicolons <= 34; ++semicolons) {
+        const std::size_t kept = std::min<std::size_t>(semicolons + 1, remote::vt::kMaxParams);
+        std::string values = "0";
+        for (std::size_t i = 1; i < kept; ++i) values += ";0";
+        const std::string ignore = semicolons + 1 > kept ? " ignore" : "";
+        const std::string empty(semicolons, ';');
+        EXPECT_EQ(parse("\x1b[" + empty + "m"), (Events{"csi " + values + " []" + ignore + " m"})) << semicolons;
+        EXPECT_EQ(parse("\x1b[?" + empty + "h"), (Events{"csi " + values + " [?]" + ignore + " h"})) << semicolons;
+    }
+    for (std::size_t digits = 1; digits <= 40; ++digits) {
+        EXPECT_EQ(parse("\x1b[" + std::string(digits - 1, '0') + "7;2H"), (Events{"csi 7;2 [] H"})) << digits;
+        const std::string nines(digits, '9');
+        EXPECT_EQ(parse("\x1b[" + nines + "H"), (Events{"csi " + (digits < 5 ? nines : "65535") + " [] H"})) << digits;
+    }
 }
 
 TEST(Parser, Utf8DecodingAndReplacement) {
@@ -186,6 +207,25 @@ TEST(Parser, PrintableRunsEndAtTheFirstOtherByte) {
                 EXPECT_EQ(r.events.at(0), "run " + std::to_string(at)) << int(other) << " at " << at;
             }
             EXPECT_FALSE(after.starts_with("run")) << int(other) << " at " << at;
+        }
+    }
+}
+
+// Whatever ends a run of printable ASCII, wherever it ends within the bulk scan, the events
+// are those of the same bytes fed one at a time.
+TEST(Parser, WhateverEndsARunTheEventsAreTheSame) {
+    const std::string_view ends[] = {"\x1b[1;2H", "\x1b" "7", "\x1b\xc3\xa9", "\xc3\xa9", "\xc3[1m", "\xe2\x82\xac",
+                                     "\xf0\x9f\x98\x80", "\r\n", "\t", "\x7f", "\x18", "\x80", "\xff"};
+    for (const std::string_view stop : ends) {
+        for (std::size_t at = 1; at < 70; ++at) {
+            std::string input(at, ' ');
+            for (std::size_t i = 0; i < at; ++i) input[i] = char(0x20 + i % 95);
+            input += stop;
+            input += 'x';
+            Recorder bytewise;
+            Parser p;
+            for (const char c : input) p.advance(bytewise, std::uint8_t(c));
+            EXPECT_EQ(parse(input), bytewise.events) << at;
         }
     }
 }

@@ -49,6 +49,16 @@ public:
         add(value);
         ++open_;
     }
+    // Sets value `i` of a sequence without sub-parameters, each value its own group, at any
+    // order; `set_size` then says how many there are.
+    void set_plain(std::size_t i, std::uint16_t value) {
+        values_[i] = value;
+        starts_[i] = static_cast<std::uint8_t>(i);
+    }
+    void set_size(std::size_t n) {
+        len_ = groups_ = n;
+        open_ = 0;
+    }
 
 private:
     void add(std::uint16_t value) {
@@ -112,6 +122,8 @@ private:
     static void print_run(P& p, const std::uint8_t* begin, const std::uint8_t* end);
     template <typename P>
     const std::uint8_t* plain_csi(P& p, const std::uint8_t* esc, const std::uint8_t* end);
+    template <typename P>
+    const std::uint8_t* ground(P& p, const std::uint8_t* it, const std::uint8_t* end);
     template <typename P>
     void ground_utf8(P& p, std::uint8_t b);
     template <typename P>
@@ -216,30 +228,48 @@ private:
     std::uint8_t utf8_hi_ = 0xBF;
 };
 
-// The end of the run of printable ASCII (0x20-0x7E) that starts at `it`.
-inline const std::uint8_t* printable_end(const std::uint8_t* it, const std::uint8_t* end) {
+// Where a run of printable ASCII (0x20-0x7E) ends, and what ends it: an escape, a byte from
+// 0x80, or else a C0 control, DEL or the end of the input. What ends the run is read from the
+// scan's masks, without waiting for that byte to be loaded.
+struct RunEnd {
+    enum Stop : unsigned { Other, Escape, High };
+    const std::uint8_t* at;
+    unsigned stop;
+};
+
+[[gnu::always_inline]] inline RunEnd run_end(const std::uint8_t* it, const std::uint8_t* end) {
 #if defined(__SSE2__)
     // Moved by 0x60, 0x20-0x7E become the 95 lowest signed bytes (-128 to -34): one compare
     // tells printable from the rest.
-    const __m128i shift = _mm_set1_epi8(0x60);
-    const __m128i last = _mm_set1_epi8(-34);
-    const auto outside = [&](const std::uint8_t* at) {
-        const __m128i v = _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), shift);
-        return unsigned(_mm_movemask_epi8(_mm_cmpgt_epi8(v, last)));
+    struct Masks {
+        unsigned outside, escapes, high;
+    };
+    const auto classify = [](const std::uint8_t* at) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        return Masks{unsigned(_mm_movemask_epi8(_mm_cmpgt_epi8(_mm_add_epi8(v, _mm_set1_epi8(0x60)), _mm_set1_epi8(-34)))),
+                     unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x1B)))),
+                     unsigned(_mm_movemask_epi8(v))};
+    };
+    const auto stop = [](unsigned outside, unsigned escapes, unsigned high) {
+        const unsigned bit = outside & (0u - outside);
+        return unsigned((bit & escapes) != 0) | unsigned((bit & high) != 0) << 1;
     };
     // 32 bytes a step: most runs (a few words) end within the first.
     while (end - it >= 32) {
-        const unsigned mask = outside(it) | (outside(it + 16) << 16);
-        if (mask != 0) return it + __builtin_ctz(mask);
+        const Masks lo = classify(it), hi = classify(it + 16);
+        if (const unsigned outside = lo.outside | hi.outside << 16; outside != 0)
+            return {it + __builtin_ctz(outside), stop(outside, lo.escapes | hi.escapes << 16, lo.high | hi.high << 16)};
         it += 32;
     }
     if (end - it >= 16) {
-        if (const unsigned mask = outside(it); mask != 0) return it + __builtin_ctz(mask);
+        if (const Masks m = classify(it); m.outside != 0)
+            return {it + __builtin_ctz(m.outside), stop(m.outside, m.escapes, m.high)};
         it += 16;
     }
 #endif
     while (it != end && *it >= 0x20 && *it < 0x7F) ++it;
-    return it;
+    if (it == end) return {it, RunEnd::Other};
+    return {it, *it == 0x1B ? RunEnd::Escape : *it >= 0x80 ? RunEnd::High : RunEnd::Other};
 }
 
 template <typename P>
@@ -255,31 +285,101 @@ void Parser::print_run(P& p, const std::uint8_t* begin, const std::uint8_t* end)
 // final byte) that starts at `esc` within this input is dispatched at once, as the state machine
 // would; the end of the sequence, or nothing when it is of another shape or not whole here.
 template <typename P>
-const std::uint8_t* Parser::plain_csi(P& p, const std::uint8_t* esc, const std::uint8_t* end) {
+[[gnu::always_inline]] inline const std::uint8_t* Parser::plain_csi(P& p, const std::uint8_t* esc, const std::uint8_t* end) {
     const std::uint8_t* q = esc + 1;
     if (end - q < 2 || *q != '[') return nullptr;
     ++q;
-    clear();
+    n_intermediates_ = 0;
     if (*q >= 0x3C && *q <= 0x3F) intermediates_[n_intermediates_++] = *q++;
+    // At most 30 parameter bytes: never more than 31 values.
+    const std::uint8_t* limit = end - q > 30 ? q + 30 : end;
     unsigned value = 0;
-    for (; q != end; ++q) {
+    std::size_t n = 0;
+    params_.set_plain(0, 0);
+    for (; q != limit; ++q) {
         const std::uint8_t b = *q;
-        if (b >= '0' && b <= '9') {
-            value = std::min(value * 10u + unsigned(b - '0'), 0xFFFFu);
-        } else if (b == ';') {
-            // Sequences that come near the bounds take the long way.
-            if (params_.len() + 2 >= kMaxParams) return nullptr;
-            params_.push(std::uint16_t(value));
-            value = 0;
-        } else if (b >= 0x40 && b <= 0x7E) {
-            params_.push(std::uint16_t(value));
-            p.csi_dispatch(params_, Intermediates(intermediates_.data(), n_intermediates_), false, char(b));
-            return q + 1;
-        } else {
-            return nullptr;
-        }
+        const unsigned d = unsigned(b) - '0';
+        if (d > 0x0B) break;
+        if (b == ':') return nullptr;
+        // Without a branch on the byte, which the mix of sequences makes unpredictable: a ';'
+        // starts the next value at 0.
+        const unsigned sep = b == ';';
+        value = std::min(value * 10u + d, 0xFFFFu) & (sep - 1u);
+        n += sep;
+        params_.set_plain(n, std::uint16_t(value));
     }
-    return nullptr;
+    if (q == limit || *q < 0x40 || *q > 0x7E) return nullptr;
+    params_.set_size(n + 1);
+    p.csi_dispatch(params_, Intermediates(intermediates_.data(), n_intermediates_), false, char(*q));
+    return q + 1;
+}
+
+// Plain text is the common case: runs of printable ASCII are found by a bulk scan, and C0
+// controls, plain CSI sequences and whole UTF-8 characters decoded in a tight loop. Returns
+// where the state machine must take over, byte by byte, or the end. What comes next in mixed
+// output cannot be predicted; the order of the tests after each piece is the one measured to
+// mispredict least (escape first, text last).
+template <typename P>
+[[gnu::always_inline]] inline const std::uint8_t* Parser::ground(P& p, const std::uint8_t* it, const std::uint8_t* end) {
+    std::uint8_t b;
+next:
+    if (it == end) return end;
+    b = *it;
+    if (b == 0x1B) goto escape;
+    if (b >= 0x80) goto high;
+    if (b >= 0x20 && b < 0x7F) goto text;
+control:
+    b = *it;
+    // DEL prints, as in the state machine.
+    if (b >= 0x20) return it;
+    // CAN and SUB too: in the ground state they only execute. A line end is mostly CR LF.
+    p.execute(b);
+    ++it;
+    if (b == '\r' && it != end && *it == '\n') {
+        p.execute(*it);
+        ++it;
+    }
+    goto next;
+text: {
+    const RunEnd run = run_end(it + 1, end);
+    print_run(p, it, run.at);
+    it = run.at;
+    if (it == end) return end;
+    if (run.stop == RunEnd::High) goto high;
+    if (run.stop == RunEnd::Escape) goto escape;
+    goto control;
+}
+escape:
+    if (const std::uint8_t* after = plain_csi(p, it, end)) {
+        it = after;
+        goto next;
+    }
+    return it;
+high:
+    b = *it;
+    if (b >= 0xC2 && b <= 0xDF && end - it >= 2 && (it[1] & 0xC0) == 0x80) {
+        const char32_t cp = (char32_t(b & 0x1F) << 6) | (it[1] & 0x3F);
+        if (cp <= 0x9F) {
+            p.execute(std::uint8_t(cp));
+        } else {
+            p.print(cp);
+        }
+        it += 2;
+        goto next;
+    }
+    if (b >= 0xE1 && b <= 0xEF && b != 0xED && end - it >= 3 && (it[1] & 0xC0) == 0x80 && (it[2] & 0xC0) == 0x80) {
+        p.print((char32_t(b & 0x0F) << 12) | (char32_t(it[1] & 0x3F) << 6) | (it[2] & 0x3F));
+        it += 3;
+        goto next;
+    }
+    if (b >= 0xF0 && b <= 0xF4 && end - it >= 4 && (it[1] & 0xC0) == 0x80 && (it[2] & 0xC0) == 0x80 &&
+        (it[3] & 0xC0) == 0x80 && (b != 0xF0 || it[1] >= 0x90) && (b != 0xF4 || it[1] <= 0x8F)) {
+        p.print((char32_t(b & 0x07) << 18) | (char32_t(it[1] & 0x3F) << 12) | (char32_t(it[2] & 0x3F) << 6) |
+                (it[3] & 0x3F));
+        it += 4;
+        goto next;
+    }
+    return it;
 }
 
 template <typename P>
@@ -288,60 +388,11 @@ void Parser::advance(P& p, std::span<const std::uint8_t> bytes) {
     const std::uint8_t* end = it + bytes.size();
     while (it != end) {
         if (state_ == State::Ground && utf8_need_ == 0) {
-            // Plain text is the common case: runs of printable ASCII are found by a bulk scan,
-            // and C0 controls, plain CSI sequences and whole UTF-8 characters decoded in a
-            // tight loop; everything else goes byte by byte.
-            std::uint8_t b = *it;
-            for (;;) {
-                if (b >= 0x20 && b < 0x7F) {
-                    const std::uint8_t* run_end = printable_end(it + 1, end);
-                    print_run(p, it, run_end);
-                    it = run_end;
-                } else if (b < 0x20 && b != 0x1B) {
-                    // CAN and SUB too: in the ground state they only execute. A line end is
-                    // mostly CR LF.
-                    p.execute(b);
-                    ++it;
-                    if (b == '\r' && it != end && *it == '\n') {
-                        p.execute(*it);
-                        ++it;
-                    }
-                } else if (const std::uint8_t* next = b == 0x1B ? plain_csi(p, it, end) : nullptr) {
-                    it = next;
-                } else if (b >= 0xC2 && b <= 0xDF && end - it >= 2 && (it[1] & 0xC0) == 0x80) {
-                    char32_t cp = (char32_t(b & 0x1F) << 6) | (it[1] & 0x3F);
-                    if (cp <= 0x9F) {
-                        p.execute(std::uint8_t(cp));
-                    } else {
-                        p.print(cp);
-                    }
-                    it += 2;
-                } else if (b >= 0xE1 && b <= 0xEF && b != 0xED && end - it >= 3 && (it[1] & 0xC0) == 0x80 &&
-                           (it[2] & 0xC0) == 0x80) {
-                    p.print((char32_t(b & 0x0F) << 12) | (char32_t(it[1] & 0x3F) << 6) | (it[2] & 0x3F));
-                    it += 3;
-                } else if (b >= 0xF0 && b <= 0xF4 && end - it >= 4 && (it[1] & 0xC0) == 0x80 &&
-                           (it[2] & 0xC0) == 0x80 && (it[3] & 0xC0) == 0x80 && (b != 0xF0 || it[1] >= 0x90) &&
-                           (b != 0xF4 || it[1] <= 0x8F)) {
-                    p.print((char32_t(b & 0x07) << 18) | (char32_t(it[1] & 0x3F) << 12) | (char32_t(it[2] & 0x3F) << 6) |
-                            (it[3] & 0x3F));
-                    it += 4;
-                } else {
-                    break;
-                }
-                if (it == end) return;
-                b = *it;
-            }
-            ++it;
-            if (b < 0x80) {
-                byte(p, b);
-            } else {
-                ground_utf8(p, b);
-            }
-            continue;
+            it = ground(p, it, end);
+            if (it == end) return;
         }
-        std::uint8_t b = *it++;
-        if (utf8_need_ != 0) {
+        const std::uint8_t b = *it++;
+        if (utf8_need_ != 0 || (b >= 0x80 && state_ == State::Ground)) {
             ground_utf8(p, b);
         } else {
             byte(p, b);
