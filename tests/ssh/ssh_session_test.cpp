@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -152,6 +154,34 @@ TEST(SshSessionOutput, PumpFeedsEveryWaitingChunkInOrder) {
     EXPECT_TRUE(h.session->pump_output());
     EXPECT_FALSE(h.session->pump_output());
     EXPECT_EQ(h.session->terminal.row(0)[6].character, U'!');
+}
+
+// A host writing faster than the terminal reads: one pump feeds at most the queue it found.
+TEST(SshSessionOutput, APumpEndsWhileTheWorkerKeepsWriting) {
+    Harness h;
+    // Large enough that the worker refills the queue while the pump reads it.
+    const SshChunk page(64 * 1024, 'a');
+    for (std::size_t i = 0; i < kSshOutputCapacity; ++i) ASSERT_TRUE(h.output_tx.try_send(page));
+    std::atomic<bool> written{false};
+    std::thread worker([&] {
+        for (std::size_t i = 0; i < kSshOutputCapacity; ++i) EXPECT_TRUE(h.output_tx.send(SshChunk{'b'}));
+        written = true;
+    });
+    const auto letters = [&] {
+        std::string seen;
+        for (std::size_t r = 0; r < 24; ++r)
+            for (const auto& cell : h.session->terminal.row(r))
+                if (cell.character == U'a' || cell.character == U'b') seen += static_cast<char>(cell.character);
+        return seen;
+    };
+    EXPECT_TRUE(h.session->pump_output());
+    EXPECT_EQ(std::ranges::count(letters(), 'b'), 0);
+    while (!written) h.session->pump_output();
+    worker.join();
+    h.session->pump_output();
+    const auto shown = letters();
+    EXPECT_TRUE(shown.ends_with(std::string(kSshOutputCapacity, 'b'))) << shown;
+    EXPECT_EQ(std::ranges::count(shown, 'b'), kSshOutputCapacity);
 }
 
 TEST(SshSessionOutput, RepliesGoBackAsInput) {

@@ -39,7 +39,9 @@ std::expected<Receiver<SshAck>, std::string> SshSession::send_text_acknowledged(
 
 bool SshSession::pump_output() {
     bool any = false;
-    for (;;) {
+    // At most one full queue: a host that writes faster than the terminal reads would otherwise
+    // keep the frame, and with it input and quitting, waiting for ever.
+    for (std::size_t fed = 0; fed < kSshOutputCapacity; ++fed) {
         auto chunk = output_.try_recv();
         if (!chunk) return any;
         terminal.feed(*chunk);
@@ -48,6 +50,7 @@ bool SshSession::pump_output() {
         if (auto replies = terminal.take_replies(); !replies.empty()) (void)send_text(std::move(replies));
         any = true;
     }
+    return any;
 }
 
 fs::path home_ssh_key_path(const fs::path& base, std::string_view file) { return base / ".ssh" / file; }

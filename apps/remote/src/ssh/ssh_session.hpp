@@ -73,8 +73,8 @@ public:
     std::expected<void, std::string> send_input(SshInput input);
     // Queues text with a fresh reply channel and returns its receiving end.
     std::expected<Receiver<SshAck>, std::string> send_text_acknowledged(std::string text);
-    // Feeds every chunk already waiting into the terminal and queues the terminal's replies to
-    // the host as input; whether any chunk arrived. Never waits.
+    // Feeds the chunks already waiting, at most kSshOutputCapacity of them, into the terminal and
+    // queues the terminal's replies to the host as input; whether any chunk arrived. Never waits.
     bool pump_output();
 
     SessionStatus status() const { return status_->get(); }
