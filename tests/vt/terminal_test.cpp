@@ -329,6 +329,8 @@ TEST(Terminal, WideAndCombiningCharacters) {
         {"日本\x1b[1;1Hx", "x 本", 1},               // over a left half: the right half goes
         {"日本\x1b[1;2H\x1b[P", " 本", 1},
         {"日本\x1b[1;3H\x1b[@", "日 本", 2},
+        {"日本\x1b[1;3H\x1b[@\x1b[1;6HY", "日 本Y", 6},  // a blank before a left half: it moves whole
+        {"日本\x1b[1;2H\x1b[@", "   本", 1},             // inside one: both halves are blanks
         {"abcdefgh日\x1b[1;1H\x1b[@", " abcdefgh", 0},  // pushed half past the end
         {"abcdefghi\xcc\x81", "abcdefghi\xcc\x81", 9},       // after a pending wrap: the last cell
         {"\xcc\x81", "", 0},                          // nothing before: dropped

@@ -323,6 +323,7 @@ void Terminal::unpair(Row& row, std::size_t col) {
     if (cell.has(kWideTail)) {
         if (col == 0) return;
         other = col - 1;
+        cell.character = U' ';
     } else {
         if (col + 1 >= cols_) return;
         other = col + 1;
@@ -393,7 +394,8 @@ void Terminal::insert_cells(std::size_t n) {
     Row& row = line(cursor_.row);
     const std::size_t col = cursor_.col;
     n = std::min(n, cols_ - col);
-    split_wide_at(row, col);
+    // Blanks inserted inside a two-cell character split it; before its left half it moves whole.
+    if (row.cells[col].has(kWideTail)) unpair(row, col);
     // What is pushed past the end is lost, a character's left half included.
     free_cells(row, cols_ - n, cols_);
     for (auto& m : row.marks)
