@@ -45,17 +45,7 @@ public:
         return out;
     }
     // True when the client closes within `timeout`.
-    bool closed_within(std::chrono::milliseconds timeout) const {
-        auto end = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return false;
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
-            std::uint8_t b[256];
-            if (::recv(fd_, b, sizeof b, 0) <= 0) return true;
-        }
-    }
+    bool closed_within(std::chrono::milliseconds timeout) const { return test_support::closed_by_client(fd_, timeout); }
 
 private:
     int fd_;

@@ -321,7 +321,7 @@ TEST(VncSession, DroppingTheHandleEndsTheWorkerWhateverTheServerDoes) {
         peer = silent.accept_client();
         ASSERT_GE(peer, 0);
     }
-    EXPECT_TRUE(test_support::SilentServer::closed_by_client(peer, kEnds)) << "in the handshake";
+    EXPECT_TRUE(test_support::closed_by_client(peer, kEnds)) << "in the handshake";
     EXPECT_TRUE(eventually([] { return !has_thread_named("remote-vnc"); }, kEnds)) << "in the handshake";
 
     // Connected: what was queued just before the drop still goes out, then the worker leaves.

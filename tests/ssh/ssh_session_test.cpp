@@ -309,7 +309,7 @@ TEST(SshSessionStart, DroppingTheHandleEndsTheWorkerWhateverTheServerDoes) {
         peer = silent.accept_talking_client();
         ASSERT_GE(peer, 0);
     }
-    EXPECT_TRUE(test_support::SilentServer::closed_by_client(peer, std::chrono::seconds(2)));
+    EXPECT_TRUE(test_support::closed_by_client(peer, std::chrono::seconds(2)));
     EXPECT_TRUE(test_support::eventually(no_worker_threads, std::chrono::seconds(2)));
 }
 

@@ -2,9 +2,11 @@
 // TCP on 127.0.0.1 for tests and benchmarks: ports the system picks, and whether one accepts.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <utility>
 
@@ -48,6 +50,19 @@ inline bool accepts(std::uint16_t port) {
     bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     ::close(fd);
     return ok;
+}
+
+// Whether the client on the other end of the server's socket `peer` closes it within `timeout`;
+// everything it sends meanwhile is read and dropped.
+inline bool closed_by_client(int peer, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    char buf[4096];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        pollfd q{peer, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&q, 1, static_cast<int>(left.count())) != 1) return false;
+        if (::recv(peer, buf, sizeof buf, 0) <= 0) return true;
+    }
 }
 
 }  // namespace test_support

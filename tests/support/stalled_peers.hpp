@@ -80,19 +80,6 @@ public:
         return peer >= 0 && ::poll(&q, 1, static_cast<int>(timeout.count())) == 1 ? peer : -1;
     }
 
-    // Whether the client closed its end within `timeout` (everything it sent is read and dropped).
-    static bool closed_by_client(int peer, std::chrono::milliseconds timeout) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        char buf[4096];
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            pollfd q{peer, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&q, 1, static_cast<int>(left.count())) != 1) return false;
-            const ssize_t n = ::recv(peer, buf, sizeof buf, 0);
-            if (n <= 0) return true;
-        }
-    }
-
 private:
     int listener_ = -1;
     std::uint16_t port_ = 0;
