@@ -91,8 +91,9 @@ public:
     ~SshServer() {
         stop();
         // The stalled lookups run on in sessions of their own.
-        for (const auto& pid : split_lines(read_text(lookups().string())))
-            if (!pid.empty()) ::kill(std::stoi(pid), SIGKILL);
+        std::ifstream stalled(lookups());
+        for (pid_t pid; stalled >> pid;)
+            if (pid > 0) ::kill(pid, SIGKILL);
         if (!command_dir_.empty()) fs::remove_all(command_dir_);
         if (!user_.empty()) run("userdel -f " + user_);
     }
@@ -216,17 +217,6 @@ private:
         }
         return "AuthorizedKeysFile none\nAuthorizedKeysCommand " + (command_dir_ / "lookup").string() +
                " %u\nAuthorizedKeysCommandUser root\n";
-    }
-
-    static std::vector<std::string> split_lines(const std::string& text) {
-        std::vector<std::string> lines;
-        std::size_t at = 0;
-        while (at < text.size()) {
-            const auto end = text.find('\n', at);
-            lines.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
-            at = end == std::string::npos ? text.size() : end + 1;
-        }
-        return lines;
     }
 
     std::string extra_host_keys() const {
