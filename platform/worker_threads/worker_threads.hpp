@@ -2,8 +2,8 @@
 // Detached worker threads that the program can wait for when it quits. A worker runs on its
 // own and nobody joins it; it is counted from its start until its body has returned, so that
 // quitting can give the running ones a bounded time to finish. A program that leaves through
-// exit() (or returns from main) while workers run does the same (`wait_or_leave`). Every worker fails the same way: its owner hears of the failure, and the
-// program goes on.
+// exit() (or returns from main) while workers run does the same (`wait_or_leave`). Every worker
+// fails the same way: its owner hears of the failure, and the program goes on.
 #include <pthread.h>
 
 #include <algorithm>

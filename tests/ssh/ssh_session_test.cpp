@@ -196,20 +196,17 @@ TEST(SshSessionOutput, RepliesGoBackAsInput) {
     EXPECT_EQ(h.input_rx.try_recv().error(), RecvError::Empty);
 }
 
-// Waits until no session worker of an earlier test is left; whether none is.
 // No session worker and no lookup of one runs. Counted by name: a sanitizer's own thread may
 // come and stay beside them.
 bool no_worker_threads() { return threads_named("remote-ssh") == 0 && threads_named("remote-lookup") == 0; }
 
+// Waits until no session worker of an earlier test is left; whether none is.
 bool no_workers_left() {
-    const auto none = no_worker_threads;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!none() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    test_support::eventually(no_worker_threads, std::chrono::seconds(30), std::chrono::milliseconds(10));
     // A worker that has gone logged last under the logger's lock; taking that lock here orders
     // this thread after it (ThreadSanitizer cannot see the thread end through /proc).
     spdlog::default_logger()->flush();
-    return none();
+    return no_worker_threads();
 }
 
 TEST(SshSessionStart, ConnectFailureBecomesFailedStatus) {

@@ -7,9 +7,7 @@
 #include <libssh/callbacks.h>
 #include <openssl/crypto.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -19,7 +17,6 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <random>
 #include <system_error>
