@@ -178,14 +178,7 @@ void RemoteApp::paint(zavo_ui::Scene& scene, const zavo_ui::Affine& transform, z
     views::advance_flap(*this, elapsed);
 
     const bool session_shown = screen.kind == Screen::Kind::Session;
-    if (session_shown) {
-        // Polling marks a connected session's connection online in place; the list's counts
-        // must follow.
-        const SavedConnection* target = session.target() ? find_connection(connections, *session.target()) : nullptr;
-        const std::optional<Presence> before = target ? std::optional(target->presence) : std::nullopt;
-        views::poll_live_session(*this);
-        if (target && target->presence != before) connections.touch();
-    }
+    if (session_shown) views::poll_live_session(*this);
 
     const views::PaintContext ctx{scene, transform, text, theme, draw};
     const zavo_ui::Rect window = window_bounds;

@@ -157,6 +157,7 @@ void poll_live_session(RemoteApp& app) {
     SavedConnection* connection = find_connection(app.connections, *target);
     if (connection && connection->presence != Presence::Online) {
         connection->presence = Presence::Online;
+        app.connections.touch();  // the list's counts follow
         app.redraw_needed = true;
     }
 }
