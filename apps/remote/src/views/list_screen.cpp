@@ -137,6 +137,26 @@ RowPill readiness_pill(const zavo_ui::tokens::colors::Colors& c, ConnectionReadi
     return {pill_label(readiness), readiness == ConnectionReadiness::BackendUnavailable ? c.text_secondary : c.warning};
 }
 
+// Where the parts of a row between x0 and x1 stand: its texts' left edge, Edit, and the action
+// (Connect or a readiness pill) at the right.
+struct RowColumns {
+    double text_x;
+    double edit_x0;
+    double action_x0;
+    double action_x1;
+};
+
+RowColumns row_columns(double x0, double x1, const RowMetrics& m, bool compact) {
+    const double action_x1 = compact ? x1 - 12.0 : x1 - 16.0;
+    const double action_x0 = action_x1 - m.action_width;
+    return {x0 + 44.0, action_x0 - 12.0 - m.edit_width, action_x0, action_x1};
+}
+
+// Where the group text starts: under the name in a compact row, else just left of Edit.
+double group_text_x(const RowColumns& columns, double group_width, bool compact) {
+    return compact ? columns.text_x : columns.edit_x0 - 16.0 - group_width;
+}
+
 // The texts of `row` laid out for a row `width` wide, measured only when what they depend on
 // changed since the last list paint drew the row.
 const RowTexts& row_texts(RemoteApp& app, const PaintContext& ctx, const SavedConnection& row, double width,
@@ -153,10 +173,10 @@ const RowTexts& row_texts(RemoteApp& app, const PaintContext& ctx, const SavedCo
     t.metrics = m;
     t.live = live;
 
-    // From the row's left edge, as paint_row places them.
-    const double tx = 44.0;
-    const double ar = compact ? width - 12.0 : width - 16.0;
-    const double edit_x0 = ar - m.action_width - 12.0 - m.edit_width;
+    // From the row's left edge.
+    const RowColumns columns = row_columns(0.0, width, m, compact);
+    const double tx = columns.text_x;
+    const double edit_x0 = columns.edit_x0;
     // A wide row's group text takes at most half of the room left of Edit.
     t.group = compact ? row.group : elide(ctx.text, row.group, 12.0f, 0, std::max((edit_x0 - 16.0 - tx) / 2.0, 0.0));
     const auto group = ctx.measure(t.group, 12.0f);
@@ -164,7 +184,7 @@ const RowTexts& row_texts(RemoteApp& app, const PaintContext& ctx, const SavedCo
     t.group_height = group.height;
     // Texts on the two upper lines end before what shares their height: the group text and
     // the buttons of a wide row, the row's edge in a compact one.
-    const double group_x = compact ? tx : edit_x0 - 16.0 - group.width;
+    const double group_x = group_text_x(columns, group.width, compact);
     const double text_end = compact ? width - 16.0 : (row.group.empty() ? edit_x0 : group_x) - 12.0;
 
     t.name = elide(ctx.text, row.name, 16.0f, 2, std::max(text_end - tx - 27.0, 0.0));
@@ -194,7 +214,8 @@ void paint_row(RemoteApp& app, const PaintContext& ctx, const SavedConnection& r
     const RowTexts& t = row_texts(app, ctx, row, rect.width(), live);
     const double top = rect.y0;
     const double mid = rect.center().y;
-    const double tx = rect.x0 + 44.0;
+    const RowColumns columns = row_columns(rect.x0, rect.x1, m, compact);
+    const double tx = columns.text_x;
 
     zavo_ui::surface::card(ctx.scene, ctx.transform, rect, c.surface, 12.0);
     const auto [selected_fill, outline] = surface_edges(c.surface);
@@ -214,10 +235,9 @@ void paint_row(RemoteApp& app, const PaintContext& ctx, const SavedConnection& r
     // The controls on the right: the action (Connect or a readiness pill) and Edit.
     const double bh = m.button_height;
     const double by0 = compact ? top + m.block_height : mid - bh / 2.0;
-    const double ar = compact ? rect.x1 - 12.0 : rect.x1 - 16.0;
-    const Rect action{ar - m.action_width, by0, ar, by0 + bh};
-    const Rect edit{action.x0 - 12.0 - m.edit_width, by0, action.x0 - 12.0, by0 + bh};
-    const double group_x = compact ? tx : edit.x0 - 16.0 - t.group_width;
+    const Rect action{columns.action_x0, by0, columns.action_x1, by0 + bh};
+    const Rect edit{columns.edit_x0, by0, action.x0 - 12.0, by0 + bh};
+    const double group_x = group_text_x(columns, t.group_width, compact);
 
     ctx.draw_text(t.name, tx, top + 13.0, 16.0f, 2, c.text_primary);
     const double sx = tx + t.name_width + 16.0;
