@@ -8,6 +8,11 @@
 
 namespace remote {
 
+int poll_timeout(std::chrono::steady_clock::time_point deadline, int cap) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, cap));
+}
+
 Waited wait_for_socket(int fd, short events, std::optional<std::chrono::steady_clock::time_point> deadline,
                        const GiveUp& give_up) {
     const int wake_fd = give_up.wake ? give_up.wake->fd.get() : -1;
@@ -20,11 +25,7 @@ Waited wait_for_socket(int fd, short events, std::optional<std::chrono::steady_c
             pollfd now{fd, events, 0};
             return ::poll(&now, 1, 0) == 1 ? Waited::Ready : Waited::GivenUp;
         }
-        int timeout = -1;
-        if (deadline) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
-            timeout = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 60000));
-        }
+        const int timeout = deadline ? poll_timeout(*deadline, 60000) : -1;
         std::array<pollfd, 2> fds{{{fd, events, 0}, {wake_fd, POLLIN, 0}}};
         const int r = ::poll(fds.data(), wake_fd >= 0 ? 2 : 1, timeout);
         if (r < 0) {

@@ -36,6 +36,10 @@ struct GiveUp {
 
 enum class Waited { Ready, TimedOut, GivenUp, Failed };
 
+// The milliseconds from now until `deadline`, rounded up and kept within 0 to `cap`: a time-out
+// for poll().
+int poll_timeout(std::chrono::steady_clock::time_point deadline, int cap);
+
 // Waits until `fd` is ready for `events` (or has an error), until `deadline` (none: no limit), or
 // until it is found given up while the socket is not ready. Failed leaves errno set.
 Waited wait_for_socket(int fd, short events, std::optional<std::chrono::steady_clock::time_point> deadline,

@@ -9,7 +9,6 @@
 #include <poll.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -549,11 +548,7 @@ private:
 
     // Nothing to do: waits for the server, for room to write, or for input, a second at most.
     Step wait() {
-        int timeout = 1000;
-        if (let_go_by_)
-            timeout = static_cast<int>(std::clamp<std::int64_t>(
-                std::chrono::ceil<std::chrono::milliseconds>(*let_go_by_ - std::chrono::steady_clock::now()).count(), 0,
-                timeout));
+        const int timeout = let_go_by_ ? poll_timeout(*let_go_by_, 1000) : 1000;
         std::array<pollfd, 2> fds{{{ssh_get_fd(s_), poll_events(s_), 0}, {wake_.fd.get(), POLLIN, 0}}};
         int r = ::poll(fds.data(), fds.size(), timeout);
         if (r < 0 && errno != EINTR) return std::unexpected(fmt::format("poll: {}", os_error(errno)));
