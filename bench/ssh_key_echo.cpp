@@ -17,6 +17,7 @@
 #include "support/env.hpp"
 #include "support/saved_connection.hpp"
 #include "tests/integration/ssh_server.hpp"
+#include "views/terminal_view.hpp"
 
 namespace {
 
@@ -88,11 +89,7 @@ Setup& setup() {
                 for (const auto& cell : t.row(t.cursor_row())) row += char(cell.character);
                 return t.cursor_col() == 0 && row.find("READY") != std::string::npos;
             })) {
-            s.error = "the remote cat did not start; the screen:\n";
-            for (std::size_t r = 0; r < s.terminal().rows(); ++r) {
-                for (const auto& cell : s.terminal().row(r)) s.error += char(cell.character);
-                s.error += "\n";
-            }
+            s.error = "the remote cat did not start; the screen:\n" + views::terminal_text(s.terminal());
             return false;
         }
         return true;
