@@ -126,6 +126,15 @@ private:
     const std::uint8_t* ground(P& p, const std::uint8_t* it, const std::uint8_t* end);
     template <typename P>
     void ground_utf8(P& p, std::uint8_t b);
+    // A whole UTF-8 character; U+0080-U+009F are C1 controls (see ground_utf8).
+    template <typename P>
+    static void character(P& p, char32_t cp) {
+        if (cp <= 0x9F) {
+            p.execute(std::uint8_t(cp));
+        } else {
+            p.print(cp);
+        }
+    }
     template <typename P>
     void byte(P& p, std::uint8_t b);
     template <typename P>
@@ -358,12 +367,7 @@ escape:
 high:
     b = *it;
     if (b >= 0xC2 && b <= 0xDF && end - it >= 2 && (it[1] & 0xC0) == 0x80) {
-        const char32_t cp = (char32_t(b & 0x1F) << 6) | (it[1] & 0x3F);
-        if (cp <= 0x9F) {
-            p.execute(std::uint8_t(cp));
-        } else {
-            p.print(cp);
-        }
+        character(p, (char32_t(b & 0x1F) << 6) | (it[1] & 0x3F));
         it += 2;
         goto next;
     }
@@ -411,13 +415,7 @@ void Parser::ground_utf8(P& p, std::uint8_t b) {
             utf8_cp_ = (utf8_cp_ << 6) | (b & 0x3F);
             utf8_lo_ = 0x80;
             utf8_hi_ = 0xBF;
-            if (--utf8_need_ == 0) {
-                if (utf8_cp_ <= 0x9F) {
-                    p.execute(std::uint8_t(utf8_cp_));
-                } else {
-                    p.print(utf8_cp_);
-                }
-            }
+            if (--utf8_need_ == 0) character(p, utf8_cp_);
             return;
         }
         // The sequence so far is one invalid character (its maximal subpart); the byte starts
