@@ -137,8 +137,8 @@ std::size_t position_param(const vt::Params& params, std::size_t group) {
     return v == 0 ? 0 : v - 1u;
 }
 
-// An extended colour whose form starts at `at` within `values`, or nothing when malformed;
-// `used` is how many values it took.
+// The extended colour whose form `values` start with, or nothing when malformed; `used` is
+// how many values it took.
 std::optional<TerminalColour> extended_colour(std::span<const std::uint16_t> values, bool colon_form,
                                               std::size_t& used) {
     if (values.empty()) return std::nullopt;
