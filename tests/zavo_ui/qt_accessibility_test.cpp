@@ -170,6 +170,29 @@ TEST_F(QtAccessibility, ATerminalIsReadAsText) {
     EXPECT_EQ(child(4)->textInterface(), nullptr) << "a toggle has no text";
 }
 
+// A change of the screen is told as the stretch that differs, whole characters only.
+TEST_F(QtAccessibility, ATerminalsChangeIsToldAsTheStretchThatDiffers) {
+    struct Case {
+        const char* before;
+        const char* after;
+        int position;
+        QString removed, inserted;
+    };
+    const Case cases[] = {
+        {"$ ls", "$ ls -l", 4, "", " -l"},
+        {"$ echo long\n$", "$ echo\n$", 6, " long", ""},
+        // U+1F600 and U+1F601 share their first UTF-16 half, U+1F600 and U+10600 their second.
+        {"$ \U0001F600!", "$ \U0001F601!", 2, "\U0001F600", "\U0001F601"},
+        {"x\U0001F600", "x\U00010600", 1, "\U0001F600", "\U00010600"},
+    };
+    for (const Case& c : cases) {
+        const QAccessibleTextUpdateEvent told = text_change(child(0), QString(c.before), QString(c.after));
+        EXPECT_EQ(told.changePosition(), c.position) << c.after;
+        EXPECT_EQ(told.textRemoved(), c.removed) << c.after;
+        EXPECT_EQ(told.textInserted(), c.inserted) << c.after;
+    }
+}
+
 // Which object holds the focus; the events that announce changes are checked end to end
 // (they reach Qt's update handlers only while a platform bridge is active).
 TEST_F(QtAccessibility, TheFocusFollowsTheTreeAndAModalDialogHoldsIt) {

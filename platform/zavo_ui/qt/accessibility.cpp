@@ -37,19 +37,20 @@ bool has_text(const a11y::AccessNode& node) {
     return node.role == AccessRole::TextField || node.role == AccessRole::Terminal;
 }
 
-// The change from `before` to `after` as one replaced stretch, for a text-changed event: what
-// lies between their common start and end.
+}  // namespace
+
 QAccessibleTextUpdateEvent text_change(QAccessibleInterface* iface, const QString& before, const QString& after) {
     qsizetype start = 0;
     const qsizetype shorter = std::min(before.size(), after.size());
     while (start < shorter && before[start] == after[start]) ++start;
+    // Never between the halves of a surrogate pair: a character outside the BMP is told whole.
+    if (start > 0 && before[start - 1].isHighSurrogate()) --start;
     qsizetype tail = 0;
     while (tail < shorter - start && before[before.size() - 1 - tail] == after[after.size() - 1 - tail]) ++tail;
+    if (tail > 0 && before[before.size() - tail].isLowSurrogate()) --tail;
     return QAccessibleTextUpdateEvent(iface, int(start), before.mid(start, before.size() - start - tail),
                                       after.mid(start, after.size() - start - tail));
 }
-
-}  // namespace
 
 QAccessible::Role qt_role(const a11y::AccessNode& node) {
     if (node.live) return QAccessible::Notification;

@@ -90,6 +90,9 @@ private:
 QAccessible::Role qt_role(const a11y::AccessNode& node);
 // The states a node is exported with.
 QAccessible::State qt_state(const a11y::AccessNode& node);
+// The change from `before` to `after` as one replaced stretch, for a text-changed event: what
+// lies between their common start and end, whole characters only.
+QAccessibleTextUpdateEvent text_change(QAccessibleInterface* iface, const QString& before, const QString& after);
 // Action names offered for the semantic actions a node accepts, and back.
 QStringList action_names(const std::vector<a11y::SemanticActionKind>& kinds);
 std::optional<a11y::SemanticActionKind> action_kind(const QString& name);
