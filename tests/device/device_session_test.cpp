@@ -30,10 +30,6 @@ HeldSession held_session(std::uint64_t id) {
     auto [sender, receiver] = make_bounded_channel<DecoderWake>(DEVICE_WAKE_CAPACITY);
     HeldSession held;
     held.session.wake = std::move(sender);
-    held.session.pending_frame = make_shared_cell<std::optional<std::vector<std::uint8_t>>>();
-    held.session.decoded_frame = make_shared_cell<std::optional<DecodedFrame>>();
-    held.session.decoder_alive = std::make_shared<std::atomic<bool>>(true);
-    held.session.picture_state = std::make_shared<std::atomic<PictureState>>(PictureState::Wanted);
     held.session.session_id = id;
     held.wake = std::move(receiver);
     return held;

@@ -85,10 +85,6 @@ std::expected<DeviceSession, std::string> start_device_session(std::string_view 
 
     auto [sender, receiver] = make_bounded_channel<DecoderWake>(DEVICE_WAKE_CAPACITY);
     DeviceSession session;
-    session.pending_frame = make_shared_cell<std::optional<std::vector<std::uint8_t>>>();
-    session.decoded_frame = make_shared_cell<std::optional<DecodedFrame>>();
-    session.decoder_alive = std::make_shared<std::atomic<bool>>(true);
-    session.picture_state = std::make_shared<std::atomic<PictureState>>(PictureState::Wanted);
     session.session_id = session_id;
 
     auto receiver_box = std::make_shared<Receiver<DecoderWake>>(std::move(receiver));

@@ -57,14 +57,14 @@ struct DeviceSession {
     // Changed only by `apply_device_event`.
     SessionStatus status = SessionStatus::connecting();
     // The newest encoded frame the decoder has not taken yet.
-    PendingFrameCell pending_frame;
+    PendingFrameCell pending_frame = make_shared_cell<std::optional<std::vector<std::uint8_t>>>();
     // True while the decoder thread runs.
-    DecoderAliveFlag decoder_alive;
+    DecoderAliveFlag decoder_alive = std::make_shared<std::atomic<bool>>(true);
     // The newest picture painting has not taken yet.
-    DecodedFrameCell decoded_frame;
+    DecodedFrameCell decoded_frame = make_shared_cell<std::optional<DecodedFrame>>();
     // Frames decoded while nobody asks (another screen is shown) are not converted to RGBA, and
     // an unclaimed picture is let go once a newer frame is decoded.
-    PictureStateCell picture_state;
+    PictureStateCell picture_state = std::make_shared<std::atomic<PictureState>>(PictureState::Wanted);
     std::uint64_t session_id = 0;
     // Width and height of the remote picture once known.
     std::optional<std::pair<std::uint32_t, std::uint32_t>> frame_size;
