@@ -166,6 +166,11 @@ const rfb::VncShared* Session::connected_vnc() const {
     return vnc && vnc->status().is_connected() ? vnc : nullptr;
 }
 
+const DeviceSession* Session::connected_device() const {
+    const DeviceSession* device = kinds_of(live_).device;
+    return device && device->status.is_connected() ? device : nullptr;
+}
+
 std::optional<HostKeyProblem> Session::host_key_problem(const Uuid& id) const {
     const SshSession* ssh = kinds_of(live_).ssh;
     if (!ssh || target_ != id) return std::nullopt;
@@ -233,8 +238,7 @@ std::vector<Session::HeldKey>::iterator Session::held_key(const std::optional<ev
 }
 
 Session::DeviceKey Session::device_key(const ev::Key& key) {
-    const DeviceSession* device = kinds_of(live_).device;
-    if (!key.physical || !device || !device->status.is_connected()) return DeviceKey::NotTaken;
+    if (!key.physical || !connected_device()) return DeviceKey::NotTaken;
     const auto code = device_key_code(*key.physical);
     if (!code) return DeviceKey::Dropped;
     const auto it = held_key(key.physical, *code);
@@ -269,11 +273,11 @@ bool Session::send_key(const ev::Key& key, ev::Modifiers modifiers) {
         return true;
     }
     if (!key.pressed()) return false;
-    if (live.ssh && live.ssh->status().is_connected()) {
-        const Terminal& t = live.ssh->terminal;
+    if (SshSession* ssh = connected_ssh()) {
+        const Terminal& t = ssh->terminal;
         auto bytes = ssh_bytes_for_key(key, modifiers, {t.application_cursor_keys(), t.application_keypad()});
         if (!bytes) return false;
-        (void)live.ssh->send_text(std::move(*bytes));
+        (void)ssh->send_text(std::move(*bytes));
         return true;
     }
     return false;
@@ -308,8 +312,8 @@ void Session::send_vnc_pointer(zavo_ui::Point point) {
 }
 
 std::optional<zavo_ui::Point> Session::device_pointer_position(zavo_ui::Point point) const {
-    const DeviceSession* device = kinds_of(live_).device;
-    if (!device || !device->status.is_connected() || !device->frame_size) return std::nullopt;
+    const DeviceSession* device = connected_device();
+    if (!device || !device->frame_size) return std::nullopt;
     const auto fraction = surface_fraction(surface_rect_, point);
     if (!fraction) return std::nullopt;
     return zavo_ui::Point{scale_into(fraction->first, device->frame_size->first),

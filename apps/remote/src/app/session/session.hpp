@@ -69,6 +69,8 @@ public:
     SshSession* connected_ssh() const;
     // The live VNC session when it is connected.
     const rfb::VncShared* connected_vnc() const;
+    // The live device session when it is connected.
+    const DeviceSession* connected_device() const;
     // The live SSH session's host-key problem, when that session belongs to `id`.
     std::optional<HostKeyProblem> host_key_problem(const Uuid& id) const;
     // The held value itself, for tests that play a worker's part; the window asks the rest.
