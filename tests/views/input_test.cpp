@@ -455,12 +455,20 @@ TEST_F(Input, VncKeysAndButtons) {
     EXPECT_EQ(vnc.sent(), (std::vector<VncInput>{VncInput::pointer(0, 320, 240), VncInput::pointer(4, 320, 240),
                                                  VncInput::pointer(0, 320, 240), VncInput::pointer(1, 320, 240),
                                                  VncInput::pointer(3, 320, 240), VncInput::pointer(2, 320, 240)}));
-    // The same position again sends nothing; outside the picture nothing is sent.
+    // The same position again sends nothing; outside the picture nothing is sent but the release
+    // of a button the server holds, at the picture's nearest edge.
     move_to(420, 340);
     move_to(50, 50);
     EXPECT_TRUE(vnc.sent().empty());
-    EXPECT_FALSE(release(ev::PointerButton::Middle));
-    EXPECT_EQ(app->session.vnc_buttons(), 2);
+    EXPECT_FALSE(release(ev::PointerButton::Primary));
+    EXPECT_TRUE(release(ev::PointerButton::Middle));
+    move_to(420, 340);
+    EXPECT_TRUE(press(ev::PointerButton::Secondary));
+    move_to(900, 700);
+    EXPECT_TRUE(release(ev::PointerButton::Secondary));
+    EXPECT_EQ(vnc.sent(), (std::vector<VncInput>{VncInput::pointer(0, 0, 0), VncInput::pointer(0, 320, 240),
+                                                 VncInput::pointer(4, 320, 240), VncInput::pointer(0, 639, 479)}));
+    EXPECT_EQ(app->session.vnc_buttons(), 0);
 
     // Escape in fullscreen leaves fullscreen; otherwise it goes to the server.
     app->session.set_fullscreen(true);
@@ -580,6 +588,12 @@ TEST_F(Input, DevicePointerAndButtons) {
     EXPECT_EQ(device_inputs(*app),
               (std::vector<Di>{Di::pointer_move(640, 480), Di::primary_press(true), Di::button(true, 272),
                                Di::button(false, 272), Di::button(true, 273), Di::button(false, 274)}));
+    // Off the picture a button the device holds is still released there; the others are not its.
+    move_to(60, 700);
+    EXPECT_FALSE(release(ev::PointerButton::Primary));
+    EXPECT_TRUE(release(ev::PointerButton::Secondary));
+    EXPECT_FALSE(release(ev::PointerButton::Secondary));
+    EXPECT_EQ(device_inputs(*app), std::vector<Di>{Di::button(false, 273)});
     // Off the picture the regions take the click again.
     app->push_hit_region({0, 0, 50, 50}, UiCommand::plain(K::Disconnect));
     EXPECT_TRUE(click(10, 10));

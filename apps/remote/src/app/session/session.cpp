@@ -92,6 +92,7 @@ void Session::drop() {
     surface_rect_.reset();
     fullscreen_ = false;
     vnc_buttons_ = 0;
+    device_buttons_ = 0;
     polled_live_ = false;
 }
 
@@ -203,26 +204,28 @@ void Session::pointer_moved(zavo_ui::Point point) {
 }
 
 bool Session::pointer_button(ev::PointerButton button, bool pressed, zavo_ui::Point point) {
+    std::uint8_t bit = 0;  // the RFB mask's bit, also kept for a device's buttons
+    std::uint32_t code = 0;
+    switch (button) {
+        case ev::PointerButton::Primary: bit = 1; code = BTN_LEFT; break;
+        case ev::PointerButton::Middle: bit = 2; code = BTN_MIDDLE; break;
+        case ev::PointerButton::Secondary: bit = 4; code = BTN_RIGHT; break;
+        case ev::PointerButton::Other: break;
+    }
+    // A button the remote holds is released also when the pointer left the picture since its
+    // press, at the picture's nearest edge; the remote would hold it otherwise.
+    if (!pressed && ((vnc_buttons_ | device_buttons_) & bit) && surface_rect_) {
+        const zavo_ui::Rect& r = *surface_rect_;
+        point = {std::clamp(point.x, r.x0, std::max(r.x0, std::nextafter(r.x1, r.x0))),
+                 std::clamp(point.y, r.y0, std::max(r.y0, std::nextafter(r.y1, r.y0)))};
+    }
     if (device_pointer_position(point)) {
-        switch (button) {
-            case ev::PointerButton::Primary:
-                if (pressed) send_device_input(DeviceInput::primary_press(true));
-                send_device_input(DeviceInput::button(pressed, BTN_LEFT));
-                break;
-            case ev::PointerButton::Secondary: send_device_input(DeviceInput::button(pressed, BTN_RIGHT)); break;
-            case ev::PointerButton::Middle: send_device_input(DeviceInput::button(pressed, BTN_MIDDLE)); break;
-            case ev::PointerButton::Other: break;
-        }
+        if (button == ev::PointerButton::Primary && pressed) send_device_input(DeviceInput::primary_press(true));
+        if (code != 0) send_device_input(DeviceInput::button(pressed, code));
+        device_buttons_ = pressed ? (device_buttons_ | bit) : (device_buttons_ & ~bit);
         return true;
     }
     if (vnc_pointer_position(point)) {
-        std::uint8_t bit = 0;
-        switch (button) {
-            case ev::PointerButton::Primary: bit = 1; break;
-            case ev::PointerButton::Middle: bit = 2; break;
-            case ev::PointerButton::Secondary: bit = 4; break;
-            case ev::PointerButton::Other: break;
-        }
         vnc_buttons_ = pressed ? (vnc_buttons_ | bit) : (vnc_buttons_ & ~bit);
         send_vnc_pointer(point);
         return true;

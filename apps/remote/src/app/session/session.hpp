@@ -97,7 +97,7 @@ public:
     // A connected VNC or device session under `point` (logical pixels) is told the pointer moved.
     void pointer_moved(zavo_ui::Point point);
     // A button went down or up at `point`: true when a connected VNC or device picture there
-    // took it.
+    // took it. The release of a button the picture was sent pressed is taken wherever `point` is.
     bool pointer_button(zavo_ui::event::PointerButton button, bool pressed, zavo_ui::Point point);
     // What became of a key offered to a connected device session.
     enum class DeviceKey : std::uint8_t { NotTaken, Sent, Dropped };
@@ -150,6 +150,7 @@ private:
     std::optional<zavo_ui::Image> picture_;
     std::optional<zavo_ui::Rect> surface_rect_;
     std::uint8_t vnc_buttons_ = 0;
+    std::uint8_t device_buttons_ = 0;  // the buttons a device was sent pressed, as vnc_buttons_
     std::vector<HeldKey> held_keys_;
     bool fullscreen_ = false;
     bool scale_to_fit_ = true;
