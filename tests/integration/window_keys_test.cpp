@@ -1,6 +1,6 @@
 // Keys in the real window, sent through X with xdotool as a person presses them: the bytes an SSH
 // session's shell receives (recorded raw by `cat` in the remote shell), that moving around the
-// window keeps the session, and the key events a VNC server's desktop sees (xev on its display).
+// window keeps the session, and the key and button events a VNC server's desktop sees (xev on its display).
 #include <gtest/gtest.h>
 
 #include <fmt/format.h>
@@ -184,7 +184,7 @@ TEST(WindowVncKeys, KeysGoDownAndUpAsPressedAndNothingStaysDown) {
     vnc_it::VncServer server(options);
     ASSERT_TRUE(server.ok()) << server.log();
     const std::string events = server.dir() + "/events.log";
-    vnc_it::Process xev({"xev", "-root", "-event", "keyboard"}, events,
+    vnc_it::Process xev({"xev", "-root", "-event", "keyboard", "-event", "button"}, events,
                         {"DISPLAY=:" + std::to_string(server.display())});
     RemoteWindow window({saved("Lab desktop", ConnectionKind::Vnc, "127.0.0.1", server.port(), "", AuthKind::Password)},
                         {"REMOTE_LIVE_SESSIONS="});
@@ -210,6 +210,18 @@ TEST(WindowVncKeys, KeysGoDownAndUpAsPressedAndNothingStaysDown) {
     EXPECT_EQ(after("key Home", 2), (V{"+Home", "-Home"}));
     EXPECT_EQ(after("key F5", 2), (V{"+F5", "-F5"}));
     EXPECT_EQ(after("keydown shift keydown a keyup a keyup shift", 4), (V{"+Shift_L", "+A", "-A", "-Shift_L"}));
+
+    // A drag that ends off the picture, on the session header: the button comes up on the desktop.
+    const auto buttons = [&](const std::string& kind) {
+        const std::string log = test_support::read_text(events);
+        std::size_t n = 0;
+        for (auto at = log.find(kind); at != std::string::npos; at = log.find(kind, at + 1)) ++n;
+        return n;
+    };
+    window.xdo("mousemove 640 420 mousedown 1 mousemove 640 420 mousemove 640 20 mouseup 1");
+    EXPECT_TRUE(
+        eventually([&] { return buttons("ButtonPress event") == 1 && buttons("ButtonRelease event") == 1; }, 10s))
+        << test_support::read_text(events);
 
     // Another window takes the focus while Control is held: it comes up on the desktop at once.
     vnc_it::Process thief({"xev", "-name", "focus-thief"}, window.dir().string() + "/thief.log",

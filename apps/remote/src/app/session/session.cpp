@@ -73,6 +73,18 @@ std::optional<std::pair<double, double>> surface_fraction(const std::optional<za
     return std::pair{(point.x - rect->x0) / rect->width(), (point.y - rect->y0) / rect->height()};
 }
 
+// A button's bit in the RFB mask (a device's held buttons are kept the same way) and its
+// input-event code; none for other buttons.
+std::pair<std::uint8_t, std::uint32_t> button_bit_and_code(ev::PointerButton button) {
+    switch (button) {
+        case ev::PointerButton::Primary: return {1, BTN_LEFT};
+        case ev::PointerButton::Middle: return {2, BTN_MIDDLE};
+        case ev::PointerButton::Secondary: return {4, BTN_RIGHT};
+        case ev::PointerButton::Other: break;
+    }
+    return {0, 0};
+}
+
 // Connecting or connected: not failed, ended or refused.
 bool is_live(const std::optional<SessionStatus>& status) {
     return status && (status->is_connecting() || status->is_connected());
@@ -204,14 +216,7 @@ void Session::pointer_moved(zavo_ui::Point point) {
 }
 
 bool Session::pointer_button(ev::PointerButton button, bool pressed, zavo_ui::Point point) {
-    std::uint8_t bit = 0;  // the RFB mask's bit, also kept for a device's buttons
-    std::uint32_t code = 0;
-    switch (button) {
-        case ev::PointerButton::Primary: bit = 1; code = BTN_LEFT; break;
-        case ev::PointerButton::Middle: bit = 2; code = BTN_MIDDLE; break;
-        case ev::PointerButton::Secondary: bit = 4; code = BTN_RIGHT; break;
-        case ev::PointerButton::Other: break;
-    }
+    const auto [bit, code] = button_bit_and_code(button);
     // A button the remote holds is released also when the pointer left the picture since its
     // press, at the picture's nearest edge; the remote would hold it otherwise.
     if (!pressed && ((vnc_buttons_ | device_buttons_) & bit) && surface_rect_) {
