@@ -26,6 +26,9 @@ struct TextStyle {
     std::optional<double> wrap_width;
     FontFamily family = FontFamily::Sans;
     bool italic = false;
+    // Each character drawn as its own glyph, with no ligature or contextual alternate: for texts
+    // a person compares character by character (host names, ports, key fingerprints, ids).
+    bool verbatim = false;
 
     static constexpr TextStyle of_size(float size, std::uint8_t weight = 0) {
         TextStyle s;

@@ -341,11 +341,17 @@ void TextInput::handle_event(const event::Event& ev, event::Modifiers modifiers,
     }
 }
 
+TextStyle TextInput::text_style() const {
+    TextStyle style = TextStyle::of_size(effective_text_size());
+    style.verbatim = verbatim;
+    return style;
+}
+
 std::size_t TextInput::hit(double x, const text_render::TextRenderer* renderer) const {
     double local = x - rect_.x0 + scroll_;
     std::vector<double> offsets;
     if (renderer) {
-        offsets = renderer->caret_offsets(text_, TextStyle::of_size(effective_text_size()));
+        offsets = renderer->caret_offsets(text_, text_style());
     } else if (laid_text_ == text_ && !laid_offsets_.empty()) {
         offsets = laid_offsets_;
     } else {
@@ -388,7 +394,7 @@ void TextInput::update_scroll(const std::vector<double>& offsets, const std::vec
 void TextInput::draw(Scene& scene, const Affine& transform, const text_render::TextRenderer& text,
                      const theme::Theme& theme, DrawContext&) {
     const auto& c = theme.colors;
-    const TextStyle style = TextStyle::of_size(effective_text_size());
+    const TextStyle style = text_style();
     if (!external_frame) {
         Rect frame{rect_.x0 - 12.0, rect_.y0, rect_.x1 + 12.0, rect_.y1};
         surface::card(scene, transform, frame, c.background, 8.0);

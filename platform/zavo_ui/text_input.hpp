@@ -34,6 +34,8 @@ public:
     std::string placeholder;
     // Text size in logical pixels; none means 14.
     std::optional<float> text_size;
+    // The text is drawn as exactly its characters (TextStyle::verbatim): for hosts, ports, ids.
+    bool verbatim = false;
     // The owner draws the field's ground and focus ring (the field then draws only text,
     // selection and caret).
     bool external_frame = false;
@@ -81,6 +83,8 @@ public:
     std::optional<Rect> bounds() override { return rect_; }
 
     float effective_text_size() const { return text_size.value_or(14.0f); }
+    // The style the text is measured and drawn in.
+    TextStyle text_style() const;
 
 private:
     bool on_key(const event::Key& key, event::Modifiers modifiers, EventContext& ctx);

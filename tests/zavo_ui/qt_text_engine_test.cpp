@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QFontInfo>
+#include <QGlyphRun>
 #include <QImage>
 #include <QPainter>
+#include <QRawFont>
+#include <QTextLayout>
 
 #include <string>
 
@@ -120,6 +123,37 @@ TEST_F(QtText, LinesDrawnAgainLookTheSame) {
         for (int i = 0; i < 5000; ++i) draw(std::to_string(i), size);
         EXPECT_EQ(first, draw("root@host:~# ls -la", size));
     }
+}
+
+// The glyphs a line is set in with the engine's font for the style, and those the font maps its
+// characters to one by one.
+std::pair<QList<quint32>, QList<quint32>> laid_and_mapped(TextEngine& engine, std::string_view line,
+                                                          const TextStyle& style) {
+    const QFont& font = engine.font(style, style.size);
+    QTextLayout layout(to_qstring(line), font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    QList<quint32> laid;
+    for (const QGlyphRun& run : layout.glyphRuns()) laid += run.glyphIndexes();
+    return {laid, QRawFont::fromFont(font).glyphIndexesForString(to_qstring(line))};
+}
+
+// A verbatim text keeps each character's own glyph, in both families and at fractional sizes;
+// the interface font's contextual alternates would draw the x of "6x9" as a multiplication sign.
+TEST_F(QtText, VerbatimTextKeepsEachCharactersGlyph) {
+    const std::string fingerprint = "SHA256:vmbxoEV6x9mN 1x2 fi ->";
+    for (const FontFamily family : {FontFamily::Sans, FontFamily::Mono}) {
+        for (const float size : {13.0f, 12.5f}) {
+            TextStyle style{size, 0, std::nullopt, family};
+            style.verbatim = true;
+            const auto [laid, mapped] = laid_and_mapped(engine, fingerprint, style);
+            EXPECT_EQ(laid, mapped) << int(family) << " " << size;
+        }
+    }
+    const auto [shaped, mapped] = laid_and_mapped(engine, fingerprint,
+                                                  TextStyle{13, 0, std::nullopt, FontFamily::Sans});
+    EXPECT_NE(shaped, mapped) << "the interface font no longer substitutes: the test shows nothing";
 }
 
 // Measured widths are kept as well; past the cache's bound they are measured afresh.

@@ -652,7 +652,8 @@ bool QtSceneBackend::line_from_sprite(std::string_view line, double y, const sce
     if (open.isEmpty()) return true;
     // A line drawn for the first time is drawn directly, before its ground is even looked at.
     KeyWriter key(key_);
-    key << 'T' << style.family << style.weight << style.italic << item.pixel_size << at->scale << fx << fy << color << line;
+    key << 'T' << style.family << style.weight << style.italic << style.verbatim << item.pixel_size << at->scale << fx
+        << fy << color << line;
     if (!images_.sprites().asked_before(key_)) return false;
     const auto ground = solid_ground(*target_, open);
     if (!ground) return false;

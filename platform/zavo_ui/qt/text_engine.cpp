@@ -40,12 +40,12 @@ QString to_qstring(std::string_view utf8) {
 std::size_t TextEngine::KeyHash::operator()(const Key& k) const noexcept {
     return std::hash<std::uint32_t>{}(std::bit_cast<std::uint32_t>(k.size)) ^
            (static_cast<std::size_t>(k.weight) << 1) ^ (static_cast<std::size_t>(k.family) << 4) ^
-           (static_cast<std::size_t>(k.italic) << 6);
+           (static_cast<std::size_t>(k.italic) << 6) ^ (static_cast<std::size_t>(k.verbatim) << 7);
 }
 
 TextEngine::Key TextEngine::key_of(const TextStyle& style, float pixel_size) {
     const float size = std::isfinite(pixel_size) && pixel_size > 0.25f ? pixel_size : 0.25f;
-    return Key{style.family, std::min<std::uint8_t>(style.weight, 3), style.italic, size};
+    return Key{style.family, std::min<std::uint8_t>(style.weight, 3), style.italic, style.verbatim, size};
 }
 
 TextEngine::Entry& TextEngine::entry(const Key& key) {
@@ -63,6 +63,9 @@ TextEngine::Entry& TextEngine::entry(const Key& key) {
     font.setItalic(key.italic);
     font.setHintingPreference(QFont::PreferNoHinting);
     font.setKerning(true);
+    // Without shaping each character keeps the glyph the font maps it to: Inter's contextual
+    // alternates would turn the x of "6x9" into a multiplication sign.
+    if (key.verbatim) font.setStyleStrategy(QFont::StyleStrategy(font.styleStrategy() | QFont::PreferNoShaping));
     if (mono) {
         // Every character one grid cell wide: the font's own advance, made up to 0.6 em.
         const qreal advance = QFontMetricsF(font).horizontalAdvance(QLatin1Char('M'));

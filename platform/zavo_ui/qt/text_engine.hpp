@@ -33,7 +33,8 @@ QString to_qstring(std::string_view utf8);
 class TextEngine {
 public:
     // The font of a style at `pixel_size` (the style's own size and wrap width are not looked
-    // at): its family, weight (0-3: regular, medium, semi-bold, bold) and slant. Characters the
+    // at): its family, weight (0-3: regular, medium, semi-bold, bold), slant, and for a verbatim
+    // style no shaping where the script does not need it (no glyph substitution). Characters the
     // family lacks (CJK, emoji) are set in the fallback fonts fontconfig names for them.
     const QFont& font(const TextStyle& style, float pixel_size);
 
@@ -69,6 +70,7 @@ private:
         FontFamily family;
         std::uint8_t weight;
         bool italic;
+        bool verbatim;
         float size;
         bool operator==(const Key&) const = default;
     };
