@@ -97,6 +97,8 @@ TEST(Terminal, WrapIsDeferredUntilTheNextCharacter) {
         {"abcd\x1b[?7lxyz", "abcz||", {0, 3}},   // without autowrap the last column is overwritten
         {"ab\x1b[?7l\xe6\x97\xa5\xe6\x97\xa5", "ab日||", {0, 3}},
         {"abc\xe6\x97\xa5", "abc|日|", {1, 2}},  // a wide character wraps first at the last column
+        {"abcd\tx", "abcd|x|", {1, 1}},          // a tab at the last column keeps the wrap
+        {"abcd\x1b[3Ix", "abcd|x|", {1, 1}},
     };
     for (const auto& c : cases) {
         Terminal u(4, 3);
@@ -104,6 +106,14 @@ TEST(Terminal, WrapIsDeferredUntilTheNextCharacter) {
         EXPECT_EQ(screen(u), c.shown) << c.input;
         EXPECT_EQ(cursor(u), c.expected) << c.input;
     }
+}
+
+// printf '%80s\tsecond field\nnext line\n' through a pseudo-terminal, as xterm shows it.
+TEST(Terminal, TabAfterAFullRowContinuesOnTheNextRow) {
+    Terminal t(80, 24);
+    feed(t, std::string(80, ' ') + "\tsecond field\r\nnext line\r\n");
+    EXPECT_EQ(screen(t), "|second field|next line" + std::string(21, '|'));
+    EXPECT_EQ(cursor(t), (Pos{3, 0}));
 }
 
 TEST(Terminal, LineFeedOnTheLastRowScrolls) {

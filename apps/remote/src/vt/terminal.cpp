@@ -445,6 +445,8 @@ std::size_t Terminal::row_down(std::size_t n) const {
 }
 
 void Terminal::tab_forward(std::size_t n) {
+    // At the last column a pending wrap stays: the next character goes to the next row.
+    if (cursor_.wrap_pending) return;
     std::size_t col = cursor_.col;
     while (n-- > 0 && col + 1 < cols_) {
         ++col;
