@@ -1,11 +1,19 @@
 // The terminal and its parser against libvterm on the same 64 MiB of mixed session output.
+//
+//   BM_PumpFlood   a host's flood through SshSession::pump_output, queued in 32 KiB chunks as
+//                  the worker queues them and taken one pump a frame: 160 KiB of a character and
+//                  REP 65535 after it, 4 MiB of ED 2, and as the reference 4 MiB of the mixed output;
+//                  counters longest_ms (the longest single pump), pumps and total_ms.
 #include <benchmark/benchmark.h>
 #include <vterm.h>
 
+#include <algorithm>
+#include <chrono>
 #include <random>
 #include <span>
 #include <string>
 
+#include "ssh/ssh_session.hpp"
 #include "vt/parser.hpp"
 #include "vt/terminal.hpp"
 
@@ -136,6 +144,65 @@ void BM_ParserLibvterm(benchmark::State& state) {
     state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(kStreamSize));
 }
 
+const std::string& flood(int kind) {
+    static const std::string floods[] = {
+        [] {
+            std::string s;
+            while (s.size() < (160u << 10)) s += "x\x1b[65535b";
+            return s;
+        }(),
+        [] {
+            std::string s;
+            while (s.size() < (4u << 20)) s += "\x1b[2J";
+            return s;
+        }(),
+        stream().substr(0, 4u << 20),
+    };
+    return floods[kind];
+}
+
+void BM_PumpFlood(benchmark::State& state) {
+    using namespace remote;
+    using Clock = std::chrono::steady_clock;
+    const std::string& bytes = flood(int(state.range(0)));
+    constexpr std::size_t kChunk = 32u << 10;
+    double longest = 0.0, total = 0.0;
+    std::size_t pumps = 0;
+    for (auto _ : state) {
+        auto [output_tx, output_rx] = make_bounded_channel<SshChunk>(kSshOutputCapacity);
+        auto [input_tx, input_rx] = make_bounded_channel<SshInput>(kSshInputCapacity);
+        SshSession session(Terminal(80, 24), make_shared_cell(SessionStatus::connected()), std::move(output_rx),
+                           std::move(input_tx), make_shared_cell<std::optional<HostKeyProblem>>(std::nullopt));
+        longest = total = 0.0;
+        pumps = 0;
+        std::size_t sent = 0;
+        bool more = true;
+        while (more) {
+            // The worker fills what room the queue has, then the frame pumps once.
+            while (sent < bytes.size()) {
+                const std::size_t n = std::min(kChunk, bytes.size() - sent);
+                if (!output_tx.try_send(SshChunk(bytes.begin() + std::ptrdiff_t(sent),
+                                                 bytes.begin() + std::ptrdiff_t(sent + n))))
+                    break;
+                sent += n;
+            }
+            const auto t0 = Clock::now();
+            more = session.pump_output() || sent < bytes.size();
+            const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+            longest = std::max(longest, ms);
+            total += ms;
+            ++pumps;
+        }
+        benchmark::DoNotOptimize(session.terminal.row(0).data());
+    }
+    state.counters["longest_ms"] = longest;
+    state.counters["pumps"] = double(pumps);
+    state.counters["total_ms"] = total;
+    state.SetLabel(state.range(0) == 0 ? "160 KiB of x REP 65535" : state.range(0) == 1 ? "4 MiB of ED 2"
+                                                                                       : "4 MiB of mixed output");
+}
+
+BENCHMARK(BM_PumpFlood)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_TerminalOurs)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_TerminalLibvterm)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ParserOurs)->Unit(benchmark::kMillisecond)->MinTime(2.0);

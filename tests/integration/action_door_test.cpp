@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <thread>
@@ -25,6 +26,7 @@
 #include "support/saved_connection.hpp"
 #include "support/temp_dir.hpp"
 #include "support/wait.hpp"
+#include "tests/integration/ssh_fixture.hpp"
 #include "tests/integration/ssh_server.hpp"
 #include "zavo_ui/persist.hpp"
 
@@ -517,6 +519,49 @@ TEST_F(ActionDoor, AClosedDoorIsSaidOnceAndTheProgramRunsOn) {
         EXPECT_EQ(program->stop(), 0) << c.what << ": " << err;
     }
     EXPECT_TRUE(client_->call("ListResources").ok);
+}
+
+// How long a call took, in milliseconds, kept as the test's property `name`.
+template <typename Call>
+auto timed(const char* name, Call&& call) {
+    const auto t0 = std::chrono::steady_clock::now();
+    auto result = call();
+    ::testing::Test::RecordProperty(
+        name, int(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count()));
+    return result;
+}
+
+// A host repeating a flood of sequences that cost much for their bytes: the door answers as
+// it does with a quiet session.
+TEST_F(ActionDoor, AnswersWhileAHostFloodsTheTerminal) {
+    server_->trust();
+    const auto box = ssh_connection("Flood Box");
+    seed({box});
+    const fs::path flood = drop_ / "flood";
+    {
+        std::ofstream out(flood, std::ios::binary);
+        for (int i = 0; i < 18205; ++i) out << "x\x1b[65535b";
+    }
+    ::chmod(flood.c_str(), 0644);
+    auto program = start("first", bus_->address());
+    wait_for_door(*client_, *program);
+    const std::string session = "remote.session:" + box.id.to_string();
+    Reply started = client_->invoke("remote.connection:" + box.id.to_string(), "connect");
+    ASSERT_TRUE(started.ok) << started.error << ": " << started.message;
+    ASSERT_EQ(client_->poll_until_done(started.values.at(1)).values.at(0), "completed");
+    Reply sent = client_->invoke(session, "send-text", {{"text", "while :; do cat " + flood.string() + "; done\n"}});
+    ASSERT_TRUE(sent.ok) << sent.error << ": " << sent.message;
+    ASSERT_TRUE(test_support::eventually([&] { return ssh_test::process_running(flood.string()); }, 10s));
+
+    for (const char* name : {"first_answer_ms", "second_answer_ms", "third_answer_ms"}) {
+        const Reply r = timed(name, [&] { return client_->call("ListResources"); });
+        ASSERT_TRUE(r.ok) << name << ": " << r.error << ": " << r.message;
+        EXPECT_NE(find(json::parse(r.values.at(0)), session), nullptr) << name;
+    }
+    Reply ended = client_->invoke(session, "disconnect");
+    ASSERT_TRUE(ended.ok) << ended.error << ": " << ended.message;
+    EXPECT_EQ(ended.values.at(0), "completed");
+    EXPECT_EQ(program->stop(), 0) << program->stderr_text();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // SSH sessions against a real OpenSSH server started by the fixture.
 #include <fstream>
+#include <sstream>
 #include <tuple>
 
 #include "support/log.hpp"
@@ -234,6 +235,62 @@ TEST_F(SshSessionTest, EveryKeyEchoesWithoutAStall) {
     EXPECT_EQ(outliers, 0) << outliers << " of " << kKeys << " echoes took over 200 ms; the slowest "
                            << std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count() << " ms";
     RecordProperty("slowest_echo_us", int(std::chrono::duration_cast<std::chrono::microseconds>(slowest).count()));
+}
+
+// A host that sends sequences costing much for their bytes: the terminal takes them a share a
+// pump, as one frame would, and ends with the screen xterm shows. The longest pump is kept as
+// the test's property.
+TEST_F(SshSessionTest, CostlyFloodsDrainAShareAPumpToWhatXtermShows) {
+    test_support::TempDir files("ssh-flood.", "/tmp");
+    ::chmod(files.path().c_str(), 0755);
+    std::string repeats, clears = "some text";
+    // 160 KiB of a character each followed by 65,535 repeats of it; 4 MiB of screen erases.
+    for (int i = 0; i < 18205; ++i) repeats += "x\x1b[65535b";
+    for (int i = 0; i < (1 << 20); ++i) clears += "\x1b[2J";
+    struct Case {
+        const char* name;
+        const std::string& bytes;
+        std::vector<std::string> rows;  // the screen's first rows, trailing blanks trimmed
+    } cases[] = {
+        // 18,205 x 65,536 characters end on the last column: the marker starts a row.
+        {"repeats", repeats, std::vector<std::string>(22, std::string(80, 'x'))},
+        // The erases leave the cursor after the text.
+        {"erases", clears, {"         done-erases", "$"}},
+    };
+    cases[0].rows.insert(cases[0].rows.end(), {"done-repeats", "$"});
+    auto session = connected_session();
+    const auto rows = [&] {
+        std::vector<std::string> out;
+        std::istringstream shown(screen(session));
+        for (std::string row; std::getline(shown, row);) out.push_back(row.substr(0, row.find_last_not_of(' ') + 1));
+        return out;
+    };
+    for (const auto& c : cases) {
+        const fs::path file = files.path() / c.name;
+        std::ofstream(file, std::ios::binary) << c.bytes;
+        ::chmod(file.c_str(), 0644);
+        const std::string marker = std::string("done-") + c.name;
+        ASSERT_TRUE(session.send_text("printf '\\033[H\\033[2J'; cat " + file.string() + "; echo " + marker + "\n"));
+        std::chrono::steady_clock::duration longest{};
+        int shares = 0;
+        const auto deadline = std::chrono::steady_clock::now() + 120s;
+        for (bool done = false; !done && std::chrono::steady_clock::now() < deadline;) {
+            const auto t0 = std::chrono::steady_clock::now();
+            session.pump_output();
+            longest = std::max(longest, std::chrono::steady_clock::now() - t0);
+            if (session.output_waiting()) ++shares;
+            const auto shown = rows();
+            // The marker, and the prompt after it.
+            const auto at = std::ranges::find_if(shown, [&](const std::string& row) { return row.ends_with(marker); });
+            done = !session.output_waiting() && at != shown.end() && at + 1 != shown.end() && at[1] == "$";
+            if (!done) std::this_thread::sleep_for(1ms);
+        }
+        const auto shown = rows();
+        EXPECT_GT(shares, 0) << c.name << ": every pump took all that had arrived";
+        for (std::size_t r = 0; r < c.rows.size(); ++r) EXPECT_EQ(shown.at(r), c.rows[r]) << c.name << ", row " << r;
+        RecordProperty(std::string(c.name) + "_longest_pump_us",
+                       int(std::chrono::duration_cast<std::chrono::microseconds>(longest).count()));
+    }
 }
 
 TEST_F(SshSessionTest, DroppingTheSessionWhileOutputWaitsEndsTheWorker) {

@@ -184,6 +184,43 @@ TEST(SshSessionOutput, APumpEndsWhileTheWorkerKeepsWriting) {
     EXPECT_EQ(std::ranges::count(shown, 'b'), kSshOutputCapacity);
 }
 
+// Output that costs much for its bytes is taken a frame's share at a time, and ends where it
+// would have all at once.
+TEST(SshSessionOutput, CostlyOutputIsTakenAShareAPump) {
+    // Each sequence writes at least a row of cells: twice a pump's share, and more.
+    const std::size_t count = 2 * kSshPumpBudget / 80;
+    std::string repeats, clears = "some text";
+    for (std::size_t i = 0; i < count; ++i) {
+        repeats += "x\x1b[65535b";
+        clears += "\x1b[2J";
+    }
+    for (const std::string& flood : {repeats, clears}) {
+        SCOPED_TRACE(flood.substr(0, 12));
+        Harness h;
+        const std::string end = "\r\nend of it";
+        for (std::size_t at = 0; at < flood.size(); at += 32 * 1024) {
+            const std::string_view part = std::string_view(flood).substr(at, 32 * 1024);
+            ASSERT_TRUE(h.output_tx.try_send(SshChunk(part.begin(), part.end())));
+        }
+        ASSERT_TRUE(h.output_tx.try_send(SshChunk(end.begin(), end.end())));
+        Terminal whole(80, 24);
+        whole.feed(std::span(reinterpret_cast<const std::uint8_t*>(flood.data()), flood.size()));
+        whole.feed(std::span(reinterpret_cast<const std::uint8_t*>(end.data()), end.size()));
+
+        const auto at_end = [&] {
+            for (std::size_t r = 0; r < 24; ++r)
+                if (!std::ranges::equal(h.session->terminal.row(r), whole.row(r))) return false;
+            return h.session->terminal.cursor_col() == whole.cursor_col();
+        };
+        ASSERT_TRUE(h.session->pump_output());
+        EXPECT_FALSE(at_end()) << "one pump took it all";
+        EXPECT_TRUE(h.session->output_waiting());
+        for (int pumps = 1; h.session->output_waiting() && pumps < 100000; ++pumps) ASSERT_TRUE(h.session->pump_output());
+        EXPECT_TRUE(at_end());
+        EXPECT_FALSE(h.session->pump_output());
+    }
+}
+
 TEST(SshSessionOutput, RepliesGoBackAsInput) {
     Harness h;
     for (std::string_view part : {"\x1b[6", "n\x1b[5n", "ok"})

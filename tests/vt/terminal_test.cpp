@@ -241,6 +241,7 @@ TEST(Terminal, EditingAndErasing) {
         {"Z\x1b[3b", "abcdef|ghZZZZ|mnopqr|stuvwx"},
         {"Z\x1b[9b", "abcdef|ghZZZZ|ZZZZZZ|stuvwx"},  // repeats wrap and scroll like text
         {"\r\x1b[b", "abcdef|ghijkl|mnopqr|stuvwx"},   // nothing printed just before
+        {"Z\x1b[2b\x1b[2b", "abcdef|ghZZZl|mnopqr|stuvwx"},  // nor a repeat
         // A scroll region of rows 2-3: scrolling stays inside it, and lines are inserted or
         // deleted only from a row inside it.
         {"\x1b[2;3r\x1b[3H\n", "abcdef|mnopqr||stuvwx"},
@@ -256,6 +257,60 @@ TEST(Terminal, EditingAndErasing) {
         feed(t, "abcdefghijklmnopqrstuvwx\x1b[2;3H");
         feed(t, c.input);
         EXPECT_EQ(screen(t), c.expected) << c.input.substr(1);
+    }
+}
+
+// Every cell, mark and the cursor of two terminals of one size agree.
+void expect_same(const Terminal& got, const Terminal& want, const std::string& what) {
+    for (std::size_t r = 0; r < want.rows(); ++r) {
+        for (std::size_t c = 0; c < want.cols(); ++c) {
+            ASSERT_EQ(got.row(r)[c], want.row(r)[c]) << what << ": cell " << r << "," << c;
+            ASSERT_EQ(got.marks(r, c), want.marks(r, c)) << what << ": cell " << r << "," << c;
+        }
+    }
+    EXPECT_EQ(cursor(got), cursor(want)) << what;
+    EXPECT_EQ(got.wrap_pending(), want.wrap_pending()) << what;
+}
+
+// A repeat of any count leaves what printing the character that often leaves, in every mode
+// that changes where characters go; counts far past the screen included.
+TEST(Terminal, RepeatIsPrintingThatOften) {
+    struct Setup {
+        const char* what;
+        std::size_t cols, rows;
+        std::string_view before;
+    };
+    const Setup setups[] = {
+        {"filled", 6, 4, "abcdefghijklmnopqrstuvwx\x1b[2;3H"},
+        {"odd width, wide characters around", 5, 4, "a日b日cd日e\x1b[1;2H\xcc\x81\x1b[2;2H"},
+        {"insert mode", 6, 4, "abcdefghijklmnopqrstuvwx\x1b[2;3H\x1b[4h"},
+        {"insert mode, odd width", 5, 4, "a日b日cd日e\x1b[2;2H\x1b[4h"},
+        {"no autowrap", 6, 4, "abcdefghijklmnopqrstuvwx\x1b[2;3H\x1b[?7l"},
+        {"in a scroll region", 6, 5, "abcdefghijklmnopqrstuvwxyz\x1b[2;3r\x1b[3;2H"},
+        {"above a scroll region", 6, 5, "abcdefghijklmnopqrstuvwxyz\x1b[3;4r\x1b[1;2H"},
+        {"below a scroll region", 6, 5, "abcdefghijklmnopqrstuvwxyz\x1b[1;2r\x1b[4;5H"},
+        {"one column", 1, 3, "abc"},
+    };
+    // The character, after what selects its set.
+    const std::pair<std::string_view, std::string_view> characters[] = {
+        {"", "x"}, {"", "\xe6\x97\xa5"}, {"\x1b(0", "q"}};
+    std::vector<std::size_t> counts;
+    for (std::size_t n = 0; n <= 150; ++n) counts.push_back(n);
+    counts.insert(counts.end(), {997, 65534, 65535});
+    for (const auto& setup : setups) {
+        for (auto [set, c] : characters) {
+            for (std::size_t n : counts) {
+                Terminal repeated(setup.cols, setup.rows), printed(setup.cols, setup.rows);
+                for (Terminal* t : {&repeated, &printed}) feed(*t, std::string(setup.before) + std::string(set));
+                feed(repeated, std::string(c) + "\x1b[" + std::to_string(n) + "b");
+                std::string text;
+                for (std::size_t i = 0; i <= std::max<std::size_t>(n, 1); ++i) text += c;  // 0 repeats once
+                feed(printed, text);
+                expect_same(repeated, printed,
+                            std::string(setup.what) + ", " + std::string(c) + " and " + std::to_string(n) + " more");
+                if (HasFatalFailure()) return;
+            }
+        }
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <system_error>
 
@@ -38,19 +39,34 @@ std::expected<Receiver<SshAck>, std::string> SshSession::send_text_acknowledged(
 }
 
 bool SshSession::pump_output() {
-    bool any = false;
-    // At most one full queue: a host that writes faster than the terminal reads would otherwise
-    // keep the frame, and with it input and quitting, waiting for ever.
-    for (std::size_t fed = 0; fed < kSshOutputCapacity; ++fed) {
-        auto chunk = output_.try_recv();
-        if (!chunk) return any;
-        terminal.feed(*chunk);
+    // A share per frame, and at most one full queue: a host that writes faster than the
+    // terminal reads, or sequences that cost much for few bytes, would otherwise keep the frame,
+    // and with it input and quitting, waiting.
+    const std::size_t work_before = terminal.work();
+    std::size_t bytes = 0;
+    std::size_t chunks = 0;
+    output_waiting_ = true;
+    while (bytes + (terminal.work() - work_before) < kSshPumpBudget) {
+        if (held_fed_ == held_.size()) {
+            if (chunks == kSshOutputCapacity) break;
+            auto chunk = output_.try_recv();
+            if (!chunk) {
+                output_waiting_ = false;
+                break;
+            }
+            held_ = std::move(*chunk);
+            held_fed_ = 0;
+            ++chunks;
+        }
+        const std::size_t n = std::min(kSshPumpSlice, held_.size() - held_fed_);
+        terminal.feed(std::span(held_).subspan(held_fed_, n));
+        held_fed_ += n;
+        bytes += n;
         // Answers to the host's queries go back like typed input, unacknowledged; a full
         // input queue drops them as it drops keys.
         if (auto replies = terminal.take_replies(); !replies.empty()) (void)send_text(std::move(replies));
-        any = true;
     }
-    return any;
+    return bytes != 0;
 }
 
 fs::path home_ssh_key_path(const fs::path& base, std::string_view file) { return base / ".ssh" / file; }

@@ -59,6 +59,11 @@ using SshChunk = std::vector<std::uint8_t>;
 inline constexpr std::size_t kSshOutputCapacity = 128;
 inline constexpr std::size_t kSshInputCapacity = 256;
 inline constexpr std::size_t kSshInputLimit = 64 * 1024;
+// The UI thread's share of host output in one frame, in bytes fed plus the terminal's work
+// (Terminal::work): a few milliseconds of the costliest output; the rest waits for the next
+// frame. Output is fed in slices of kSshPumpSlice bytes, and the share checked between them.
+inline constexpr std::size_t kSshPumpBudget = 1u << 20;
+inline constexpr std::size_t kSshPumpSlice = 1024;
 
 using HostKeyCell = SharedCellPtr<std::optional<HostKeyProblem>>;
 
@@ -73,9 +78,13 @@ public:
     std::expected<void, std::string> send_input(SshInput input);
     // Queues text with a fresh reply channel and returns its receiving end.
     std::expected<Receiver<SshAck>, std::string> send_text_acknowledged(std::string text);
-    // Feeds the chunks already waiting, at most kSshOutputCapacity of them, into the terminal and
-    // queues the terminal's replies to the host as input; whether any chunk arrived. Never waits.
+    // Feeds the output already waiting into the terminal, until it has taken one frame's share
+    // (kSshPumpBudget) or kSshOutputCapacity chunks, and queues the terminal's replies to the
+    // host as input; whether anything was fed. The rest of a chunk begun waits for the next
+    // call. Never waits.
     bool pump_output();
+    // The last pump stopped at its share with output still waiting.
+    bool output_waiting() const { return output_waiting_; }
 
     SessionStatus status() const { return status_->get(); }
     std::optional<HostKeyProblem> host_key_problem() const { return host_key_->get(); }
@@ -91,6 +100,9 @@ public:
 private:
     SharedCellPtr<SessionStatus> status_;
     Receiver<SshChunk> output_;
+    SshChunk held_;  // the chunk being fed, from held_fed_ on
+    std::size_t held_fed_ = 0;
+    bool output_waiting_ = false;
     Sender<SshInput> input_;
     HostKeyCell host_key_;
 };

@@ -189,6 +189,7 @@ std::u32string_view Terminal::marks(std::size_t r, std::size_t c) const {
 
 void Terminal::reset(bool hard) {
     if (hard) {
+        work_ += 2 * rows_ * cols_;
         for (auto& s : screens_) {
             for (auto& row : s.rows) {
                 std::fill(row.cells.begin(), row.cells.end(), TerminalCell{});
@@ -239,6 +240,61 @@ void Terminal::print(char32_t c) {
     }
 }
 
+// As printing `c` n times. Once every cell the repeats reach holds it, another row of them
+// leaves the screen as it was: at most a few screens' worth is written, whatever n says.
+void Terminal::repeat(char32_t c, std::size_t n) {
+    std::size_t width = 1;
+    if (c < 0x80) {
+        if (graphics_[shift_] && c >= 0x5F) c = kDecGraphics[c - 0x5F];
+    } else if (vt::char_width(c) == vt::CharWidth::Wide) {
+        width = 2;
+    }
+    if (width > cols_) return;
+    // Rows to reach the bottom of the scroll region (or of the screen below it), rows to
+    // scroll every row of the region full, and the rows the first and last repeats share.
+    const std::size_t per_row = cols_ / width;
+    const std::size_t settled = (2 * rows_ + 3) * per_row;
+    if (n > settled) n = settled + (n - settled) % per_row;
+    while (n > 0) {
+        wrap_if_pending();
+        if (width == 2 && cursor_.col + 1 == cols_) {
+            if (!autowrap_) return;
+            cursor_.col = 0;
+            index();
+        }
+        const std::size_t k = std::min(n, (cols_ - cursor_.col) / width);
+        put_run(c, width, k);
+        n -= k;
+    }
+}
+
+void Terminal::put_run(char32_t c, std::size_t width, std::size_t n) {
+    if (insert_) insert_cells(n * width);
+    Row& row = line(cursor_.row);
+    const std::size_t col = cursor_.col;
+    const std::size_t end = col + n * width;
+    free_cells(row, col, end);
+    TerminalCell* out = row.cells.data();
+    if (width == 1) {
+        std::fill(out + col, out + end, pen_cell(c));
+    } else {
+        TerminalCell head = pen_cell(c), tail = pen_cell(U'\0');
+        head.flags |= kWide;
+        tail.flags |= kWideTail;
+        for (std::size_t i = col; i < end; i += 2) {
+            out[i] = head;
+            out[i + 1] = tail;
+        }
+    }
+    work_ += end - col;
+    if (end == cols_) {
+        cursor_.col = cols_ - 1;
+        cursor_.wrap_pending = autowrap_;
+    } else {
+        cursor_.col = end;
+    }
+}
+
 void Terminal::print_ascii(std::span<const std::uint8_t> text) {
     if (graphics_[shift_] || insert_) {
         for (auto b : text) print(b);
@@ -270,6 +326,7 @@ void Terminal::print_ascii(std::span<const std::uint8_t> text) {
 }
 
 void Terminal::put_char(char32_t c, std::size_t width) {
+    last_printed_ = c;  // also when it does not fit: a repeat of it shows nothing either
     if (width > cols_) return;
     wrap_if_pending();
     if (width == 2 && cursor_.col + 1 == cols_) {
@@ -288,7 +345,6 @@ void Terminal::put_char(char32_t c, std::size_t width) {
         row.cells[col + 1] = pen_cell(U'\0');
         row.cells[col + 1].flags |= kWideTail;
     }
-    last_printed_ = c;
     if (col + width == cols_) {
         cursor_.col = cols_ - 1;
         cursor_.wrap_pending = autowrap_;
@@ -368,6 +424,7 @@ void Terminal::scroll_up(std::size_t top, std::size_t bottom, std::size_t n) {
     auto first = rows.begin() + std::ptrdiff_t(top);
     auto last = rows.begin() + std::ptrdiff_t(bottom + 1);
     std::rotate(first, first + std::ptrdiff_t(n), last);
+    work_ += bottom + 1 - top;
     for (std::size_t r = bottom + 1 - n; r <= bottom; ++r) erase(r, 0, cols_);
 }
 
@@ -378,12 +435,14 @@ void Terminal::scroll_down(std::size_t top, std::size_t bottom, std::size_t n) {
     auto first = rows.begin() + std::ptrdiff_t(top);
     auto last = rows.begin() + std::ptrdiff_t(bottom + 1);
     std::rotate(first, last - std::ptrdiff_t(n), last);
+    work_ += bottom + 1 - top;
     for (std::size_t r = top; r < top + n; ++r) erase(r, 0, cols_);
 }
 
 // Cells from..to-1 of row r become blanks in the pen's background.
 void Terminal::erase(std::size_t r, std::size_t from, std::size_t to) {
     if (from >= to) return;
+    work_ += to - from;
     Row& row = line(r);
     free_cells(row, from, to);
     std::fill(row.cells.begin() + std::ptrdiff_t(from), row.cells.begin() + std::ptrdiff_t(to), blank());
@@ -394,6 +453,7 @@ void Terminal::insert_cells(std::size_t n) {
     Row& row = line(cursor_.row);
     const std::size_t col = cursor_.col;
     n = std::min(n, cols_ - col);
+    work_ += cols_ - col;
     // Blanks inserted inside a two-cell character split it; before its left half it moves whole.
     if (row.cells[col].has(kWideTail)) unpair(row, col);
     // What is pushed past the end is lost, a character's left half included.
@@ -410,6 +470,7 @@ void Terminal::delete_cells(std::size_t n) {
     Row& row = line(cursor_.row);
     const std::size_t col = cursor_.col;
     n = std::min(n, cols_ - col);
+    work_ += cols_ - col;
     free_cells(row, col, col + n);
     for (auto& m : row.marks)
         if (m.col >= col + n) m.col -= std::uint32_t(n);
@@ -452,6 +513,7 @@ void Terminal::tab_forward(std::size_t n) {
         ++col;
         while (col + 1 < cols_ && !tab_stops_[col]) ++col;
     }
+    work_ += col - cursor_.col;
     move_to(cursor_.row, col);
 }
 
@@ -461,6 +523,7 @@ void Terminal::tab_backward(std::size_t n) {
         --col;
         while (col > 0 && !tab_stops_[col]) --col;
     }
+    work_ += cursor_.col - col;
     move_to(cursor_.row, col);
 }
 
@@ -659,9 +722,8 @@ void Terminal::csi_dispatch(const vt::Params& params, vt::Intermediates intermed
             erase(row, col, std::min(cols_, col + n));
             cursor_.wrap_pending = false;
             break;
-        case REP:
-            if (last == 0) break;
-            for (std::size_t i = 0; i < n; ++i) print(last);
+        case REP:  // a repeat is no character of its own to repeat again
+            if (last != 0) repeat(last, n);
             break;
         case DA:
             if (param_or(params, 0, 0) == 0) reply(kPrimaryAttributes);

@@ -107,6 +107,9 @@ public:
     // cleared; at most kMaxReplyBytes are kept between takes.
     std::string take_replies() { return std::exchange(replies_, {}); }
     static constexpr std::size_t kMaxReplyBytes = 4096;
+    // Cells written, erased or moved so far by anything but plain printing: what a burst of
+    // output costs beyond its bytes.
+    std::size_t work() const { return work_; }
     // Combining characters kept on one cell; later ones are dropped.
     static constexpr std::size_t kMaxMarksPerCell = 8;
 
@@ -163,6 +166,9 @@ private:
     TerminalCell pen_cell(char32_t c) const { return TerminalCell{c, pen_.colour, pen_.background, pen_.attributes}; }
 
     void put_char(char32_t c, std::size_t width);
+    void repeat(char32_t c, std::size_t n);
+    // Writes n characters of `width` from the cursor, which leaves room for all of them.
+    void put_run(char32_t c, std::size_t width, std::size_t n);
     void join_previous(char32_t mark);
     void wrap_if_pending();
     void index();
@@ -223,6 +229,7 @@ private:
     bool application_keypad_ = false;
     bool bracketed_paste_ = false;
     std::string replies_;
+    std::size_t work_ = 0;
     vt::Parser parser_;
 };
 

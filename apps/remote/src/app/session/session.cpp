@@ -160,7 +160,10 @@ std::optional<SessionStatus> Session::status() const {
 
 bool Session::connected() const { return live_ && live_->status().is_connected(); }
 
-bool Session::wants_frames() { return is_live(status()) || std::exchange(polled_live_, false); }
+bool Session::wants_frames() {
+    const SshSession* ssh = kinds_of(live_).ssh;
+    return is_live(status()) || std::exchange(polled_live_, false) || (ssh && ssh->output_waiting());
+}
 
 bool Session::running_for(const Uuid& id) const { return target_ == id && is_live(status()); }
 

@@ -56,7 +56,8 @@ public:
     bool connected() const;
     // Whether painting must go on for the session: while it is connecting or connected, and once
     // more after a paint that polled it live, so that a worker giving up between a frame's paint
-    // and this question still reaches the screen.
+    // and this question still reaches the screen; and while output waits that the last paint
+    // had no share left for.
     bool wants_frames();
     // Whether the session of `id` is connecting or connected (not failed, ended or refused).
     bool running_for(const Uuid& id) const;
