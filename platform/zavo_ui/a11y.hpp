@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "zavo_ui/geometry.hpp"
@@ -66,6 +67,9 @@ struct AccessNode {
     std::optional<Toggled> expanded;
     std::optional<Live> live;
     bool enabled = true;
+    // A text node's caret and selected range (either end first), as byte offsets into its value.
+    std::optional<std::size_t> caret;
+    std::optional<std::pair<std::size_t, std::size_t>> text_selection;
 
     explicit AccessNode(AccessRole r) : role(r) {}
 
@@ -102,6 +106,11 @@ struct AccessNode {
     }
     AccessNode with_bounds(std::optional<Rect> rect) && {
         bounds = rect;
+        return std::move(*this);
+    }
+    AccessNode with_caret(std::size_t at, std::optional<std::pair<std::size_t, std::size_t>> selected = {}) && {
+        caret = at;
+        text_selection = selected;
         return std::move(*this);
     }
 

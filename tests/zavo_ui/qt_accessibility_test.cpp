@@ -4,6 +4,8 @@
 #include <QWindow>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "qt_test_app.hpp"
 #include "zavo_ui/qt/frames.hpp"
 #include "zavo_ui/theme.hpp"
@@ -29,6 +31,7 @@ public:
         }
         AccessNode field =
             AccessNode(AccessRole::TextField).with_label("Name").with_value(value).with_element_id("demo.field");
+        if (caret) field = std::move(field).with_caret(*caret, selection);
         field.focusable = true;
         field.focused = focused;
         children.push_back(std::move(field));
@@ -41,6 +44,11 @@ public:
         toggle.checked = a11y::toggled(favourite);
         children.push_back(std::move(toggle));
         if (terminal) children.push_back(AccessNode(AccessRole::Terminal).with_label("Shell").with_value(*terminal));
+        if (device)
+            children.push_back(AccessNode(AccessRole::ListItem)
+                                   .with_label("Studio")
+                                   .with_value("1234-abcd")
+                                   .with_description(*device));
         if (dialog) {
             AccessNode ok = AccessNode(AccessRole::Button).with_label("OK").with_element_id("demo.ok");
             AccessNode d = AccessNode(AccessRole::Dialog).with_label("Sure?").with_children({std::move(ok)});
@@ -59,6 +67,9 @@ public:
     bool focused = false, show_status = true, favourite = false, dialog = false;
     std::string status_text = "Ready";
     std::optional<std::string> terminal;  // the screen's text, when there is a terminal
+    std::optional<std::size_t> caret;     // the field's, in bytes
+    std::optional<std::pair<std::size_t, std::size_t>> selection;
+    std::optional<std::string> device;  // a list item's description, when there is one
     std::vector<std::string> calls;
 };
 
@@ -170,8 +181,66 @@ TEST_F(QtAccessibility, ATerminalIsReadAsText) {
     EXPECT_EQ(child(4)->textInterface(), nullptr) << "a toggle has no text";
 }
 
-// A change of the screen is told as the stretch that differs, whole characters only.
-TEST_F(QtAccessibility, ATerminalsChangeIsToldAsTheStretchThatDiffers) {
+// Offsets, counts and edits through the text interfaces are in characters (code points), as
+// AT-SPI counts them, around characters outside the BMP and CJK ones alike.
+TEST_F(QtAccessibility, TextIsCountedAndEditedInCharacters) {
+    widget->value = "\U0001F600\u4E2Dab";
+    widget->caret = 4;  // bytes: after the emoji
+    widget->selection = std::pair<std::size_t, std::size_t>{7, 4};
+    bridge->refresh(true);
+    QAccessibleTextInterface* text = child(2)->textInterface();
+    EXPECT_EQ(text->characterCount(), 4);
+    EXPECT_EQ(text->text(0, 1), "\U0001F600");
+    EXPECT_EQ(text->text(1, 2), "\u4E2D");
+    EXPECT_EQ(text->text(2, -1), "ab");
+    EXPECT_EQ(text->cursorPosition(), 1);
+    ASSERT_EQ(text->selectionCount(), 1);
+    int start = 0, end = 0;
+    text->selection(0, &start, &end);
+    EXPECT_EQ(std::pair(start, end), std::pair(1, 2));
+    text->selection(1, &start, &end);
+    EXPECT_EQ(std::pair(start, end), std::pair(-1, -1)) << "one selection only";
+    EXPECT_EQ(text->textAtOffset(1, QAccessible::CharBoundary, &start, &end), "\u4E2D");
+    EXPECT_EQ(std::pair(start, end), std::pair(1, 2));
+
+    // Each edit works on what the one before it left, until the tree is rebuilt.
+    QAccessibleEditableTextInterface* edit = child(2)->editableTextInterface();
+    const struct {
+        std::function<void()> edit;
+        const char* left;
+    } edits[] = {
+        {[&] { edit->insertText(1, "X"); }, "\U0001F600X\u4E2Dab"},
+        {[&] { edit->insertText(3, "Y"); }, "\U0001F600X\u4E2DYab"},
+        {[&] { edit->deleteText(1, 2); }, "\U0001F600\u4E2DYab"},
+        {[&] { edit->replaceText(0, 1, "\U0001F601"); }, "\U0001F601\u4E2DYab"},
+        // Half a character never reaches the text as a replacement character: a lone half is
+        // dropped, a text cut inside a character (as Qt's bridge cuts inserted text at its
+        // length in characters counted as UTF-16 units) is refused.
+        {[&] { edit->replaceText(5, 5, QString("!\U0001F602").first(2)); }, "\U0001F601\u4E2DYab!"},
+        {[&] { edit->insertText(0, QString("!\U0001F602").first(2)); }, "\U0001F601\u4E2DYab!"},
+    };
+    for (const auto& e : edits) {
+        e.edit();
+        EXPECT_EQ(widget->value, e.left);
+        EXPECT_EQ(text->text(0, -1), e.left);
+    }
+}
+
+// A node that is not text tells its value in its description, ahead of its own.
+TEST_F(QtAccessibility, AValueThatIsNotTextIsReadInTheDescription) {
+    widget->device = "Online";
+    widget->terminal = "$";
+    bridge->refresh(true);
+    EXPECT_EQ(child(6)->text(QAccessible::Description), "1234-abcd, Online");
+    EXPECT_EQ(child(5)->text(QAccessible::Description), "") << "a terminal's value is its text";
+    widget->device = "";
+    bridge->refresh(true);
+    EXPECT_EQ(child(6)->text(QAccessible::Description), "1234-abcd");
+}
+
+// A change of a text is told as the stretch that differs, whole characters only, at a position
+// counted in characters.
+TEST(QtAccessibilityText, AChangeIsToldAsTheStretchThatDiffers) {
     struct Case {
         const char* before;
         const char* after;
@@ -184,12 +253,15 @@ TEST_F(QtAccessibility, ATerminalsChangeIsToldAsTheStretchThatDiffers) {
         // U+1F600 and U+1F601 share their first UTF-16 half, U+1F600 and U+10600 their second.
         {"$ \U0001F600!", "$ \U0001F601!", 2, "\U0001F600", "\U0001F601"},
         {"x\U0001F600", "x\U00010600", 1, "\U0001F600", "\U00010600"},
+        // After characters outside the BMP, the position counts each of them once.
+        {"\U0001F600\U0001F601 ok", "\U0001F600\U0001F601 okay", 5, "", "ay"},
+        {"\U0001F600\u4E2Dab", "\U0001F600X\u4E2Dab", 1, "", "X"},
     };
     for (const Case& c : cases) {
-        const QAccessibleTextUpdateEvent told = text_change(child(0), QString(c.before), QString(c.after));
-        EXPECT_EQ(told.changePosition(), c.position) << c.after;
-        EXPECT_EQ(told.textRemoved(), c.removed) << c.after;
-        EXPECT_EQ(told.textInserted(), c.inserted) << c.after;
+        const TextChange told = text_change(QString(c.before), QString(c.after));
+        EXPECT_EQ(told.position, c.position) << c.after;
+        EXPECT_EQ(told.removed, c.removed) << c.after;
+        EXPECT_EQ(told.inserted, c.inserted) << c.after;
     }
 }
 
@@ -215,10 +287,13 @@ TEST_F(QtAccessibility, TheFocusFollowsTheTreeAndAModalDialogHoldsIt) {
     bridge->refresh(true);
     EXPECT_TRUE(field->state().focused);
 
+    // With nothing focused the window holds the focus, so that it stays on an object that exists.
     widget->focused = false;
     bridge->refresh(true);
     EXPECT_FALSE(field->state().focused);
     EXPECT_EQ(bridge->root()->focusChild(), nullptr);
+    EXPECT_TRUE(bridge->root()->state().focused);
+    EXPECT_EQ(bridge->focus_key(), bridge->root_key());
 }
 
 }  // namespace

@@ -1,5 +1,10 @@
 #include "zavo_ui/qt/accessibility.hpp"
 
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QTimer>
 #include <QWindow>
@@ -37,9 +42,91 @@ bool has_text(const a11y::AccessNode& node) {
     return node.role == AccessRole::TextField || node.role == AccessRole::Terminal;
 }
 
+bool pair_at(QStringView text, qsizetype i) {
+    return text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+}
+
+// Text that came in without the other half of a surrogate pair loses the lone half, which
+// would reach the node's UTF-8 text as a replacement character.
+QString whole_characters(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (pair_at(text, i)) {
+            out += text[i];
+            out += text[++i];
+        } else if (!text[i].isSurrogate()) {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// Words, lines and sentences as Qt's own search finds them, in UTF-16 offsets.
+class Utf16Text : public QAccessibleTextInterface {
+public:
+    explicit Utf16Text(const QString& text) : text_(text) {}
+    void selection(int, int* start, int* end) const override { *start = *end = -1; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QString text(int start, int end) const override { return text_.mid(start, end - start); }
+    int characterCount() const override { return int(text_.size()); }
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int* start, int* end) const override {
+        *start = *end = offset;
+        return {};
+    }
+
+private:
+    const QString& text_;
+};
+
+// Qt's bridge sends a text change with the lengths of its texts in UTF-16 units, where AT-SPI
+// counts characters. A change that holds characters outside the BMP goes out as AT-SPI's own
+// signal instead, on the connection to the accessibility bus that Qt's bridge opened (it names
+// it "a11y") and under the object path that bridge gives the node. False without that
+// connection.
+bool send_text_changed(QAccessible::Id id, const TextChange& change) {
+    QDBusConnection bus(QStringLiteral("a11y"));
+    if (!bus.isConnected()) return false;
+    const auto send = [&](const QString& kind, const QString& text) {
+        if (text.isEmpty()) return true;
+        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/a11y/atspi/accessible/%1").arg(id),
+                                                         QStringLiteral("org.a11y.atspi.Event.Object"),
+                                                         QStringLiteral("TextChanged"));
+        QDBusArgument application;
+        application.beginStructure();
+        application << bus.baseService() << QDBusObjectPath(QStringLiteral("/org/a11y/atspi/accessible/root"));
+        application.endStructure();
+        signal << kind << change.position << code_points(text) << QVariant::fromValue(QDBusVariant(text))
+               << QVariant::fromValue(application);
+        return bus.send(signal);
+    };
+    return send(QStringLiteral("delete"), change.removed) && send(QStringLiteral("insert"), change.inserted);
+}
+
 }  // namespace
 
-QAccessibleTextUpdateEvent text_change(QAccessibleInterface* iface, const QString& before, const QString& after) {
+int code_points(QStringView text) {
+    int n = 0;
+    for (qsizetype i = 0; i < text.size(); ++i, ++n)
+        if (pair_at(text, i)) ++i;
+    return n;
+}
+
+qsizetype utf16_offset(QStringView text, int characters) {
+    qsizetype i = 0;
+    for (int n = 0; n < characters && i < text.size(); ++n) i += pair_at(text, i) ? 2 : 1;
+    return i;
+}
+
+TextChange text_change(const QString& before, const QString& after) {
     qsizetype start = 0;
     const qsizetype shorter = std::min(before.size(), after.size());
     while (start < shorter && before[start] == after[start]) ++start;
@@ -48,9 +135,44 @@ QAccessibleTextUpdateEvent text_change(QAccessibleInterface* iface, const QStrin
     qsizetype tail = 0;
     while (tail < shorter - start && before[before.size() - 1 - tail] == after[after.size() - 1 - tail]) ++tail;
     if (tail > 0 && before[before.size() - tail].isLowSurrogate()) --tail;
-    return QAccessibleTextUpdateEvent(iface, int(start), before.mid(start, before.size() - start - tail),
-                                      after.mid(start, after.size() - start - tail));
+    return {code_points(QStringView(before).first(start)), before.mid(start, before.size() - start - tail),
+            after.mid(start, after.size() - start - tail)};
 }
+
+namespace {
+
+// Characters before a byte offset into UTF-8 text.
+int code_point_of_byte(std::string_view utf8, std::size_t byte) {
+    int n = 0;
+    for (std::size_t i = 0; i < std::min(byte, utf8.size()); ++i)
+        if ((static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80) ++n;
+    return n;
+}
+
+// What assistive technology reads as a node's description: a node that is not text tells its
+// value there, ahead of its own description.
+QString description_of(const a11y::AccessNode& node) {
+    if (has_text(node) || !node.value || node.value->empty()) return qs(node.description);
+    QString out = qs(node.value);
+    if (node.description && !node.description->empty()) out += QStringLiteral(", ") + qs(node.description);
+    return out;
+}
+
+// A text node's caret and selection in characters.
+std::optional<int> caret_of(const a11y::AccessNode& node) {
+    if (!node.caret || !node.value) return std::nullopt;
+    return code_point_of_byte(*node.value, *node.caret);
+}
+
+std::optional<std::pair<int, int>> selection_of(const a11y::AccessNode& node) {
+    if (!node.text_selection || !node.value) return std::nullopt;
+    const int a = code_point_of_byte(*node.value, node.text_selection->first);
+    const int b = code_point_of_byte(*node.value, node.text_selection->second);
+    if (a == b) return std::nullopt;
+    return std::pair(std::min(a, b), std::max(a, b));
+}
+
+}  // namespace
 
 QAccessible::Role qt_role(const a11y::AccessNode& node) {
     if (node.live) return QAccessible::Notification;
@@ -175,13 +297,13 @@ public:
         if (e == nullptr) return {};
         switch (t) {
             case QAccessible::Name: return qs(e->node.label);
-            case QAccessible::Description: return qs(e->node.description);
-            case QAccessible::Value: return qs(e->node.value);
+            case QAccessible::Description: return description_of(e->node);
+            case QAccessible::Value: return qs(e->edited ? e->edited : e->node.value);
             default: return {};
         }
     }
     void setText(QAccessible::Text t, const QString& text) override {
-        if (t == QAccessible::Value) set_value(text);
+        if (t == QAccessible::Value) set_value(whole_characters(text));
     }
     QRect rect() const override {
         const auto* e = bridge_.entry(key_);
@@ -229,17 +351,36 @@ public:
     }
     QStringList keyBindingsForAction(const QString&) const override { return {}; }
 
-    // Text of a field or a terminal: its value.
+    // Text of a field or a terminal: its value. Offsets count characters (code points), as
+    // AT-SPI does; Qt's bridge hands them through as they are.
     QString value() const { return text(QAccessible::Value); }
-    void selection(int, int* start, int* end) const override { *start = *end = 0; }
-    int selectionCount() const override { return 0; }
+    void selection(int index, int* start, int* end) const override {
+        const auto* e = bridge_.entry(key_);
+        const auto range = e != nullptr && index == 0 ? selection_of(e->node) : std::nullopt;
+        *start = range ? range->first : -1;
+        *end = range ? range->second : -1;
+    }
+    int selectionCount() const override {
+        const auto* e = bridge_.entry(key_);
+        return e != nullptr && selection_of(e->node) ? 1 : 0;
+    }
     void addSelection(int, int) override {}
     void removeSelection(int) override {}
     void setSelection(int, int, int) override {}
-    int cursorPosition() const override { return int(value().size()); }
+    // Without a caret of its own, a text is read from its end.
+    int cursorPosition() const override {
+        const auto* e = bridge_.entry(key_);
+        const auto caret = e != nullptr ? caret_of(e->node) : std::nullopt;
+        return caret ? *caret : characterCount();
+    }
     void setCursorPosition(int) override {}
-    QString text(int start, int end) const override { return value().mid(start, end - start); }
-    int characterCount() const override { return int(value().size()); }
+    QString text(int start, int end) const override {
+        const QString v = value();
+        const qsizetype from = utf16_offset(v, start);
+        const qsizetype to = end < 0 ? v.size() : utf16_offset(v, end);
+        return to > from ? v.mid(from, to - from) : QString();
+    }
+    int characterCount() const override { return code_points(value()); }
     QRect characterRect(int) const override { return rect(); }
     int offsetAtPoint(const QPoint&) const override { return -1; }
     void scrollToSubstring(int, int) override {}
@@ -247,25 +388,49 @@ public:
         *start = *end = offset;
         return {};
     }
-    void deleteText(int start, int end) override {
-        QString v = value();
-        v.remove(start, end - start);
-        set_value(v);
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType type, int* start, int* end) const override {
+        return around(offset, start, end,
+                      [&](const Utf16Text& t, int at, int* s, int* e) { return t.textBeforeOffset(at, type, s, e); });
     }
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType type, int* start, int* end) const override {
+        return around(offset, start, end,
+                      [&](const Utf16Text& t, int at, int* s, int* e) { return t.textAfterOffset(at, type, s, e); });
+    }
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType type, int* start, int* end) const override {
+        return around(offset, start, end,
+                      [&](const Utf16Text& t, int at, int* s, int* e) { return t.textAtOffset(at, type, s, e); });
+    }
+    void deleteText(int start, int end) override { replaceText(start, end, QString()); }
+    // Qt's bridge cuts the text it hands on at its length counted in UTF-16 units, where AT-SPI
+    // gives it in characters: a text that ends in half a character arrived cut and is refused
+    // whole rather than inserted in part.
     void insertText(int offset, const QString& text) override {
-        QString v = value();
-        v.insert(std::clamp(offset, 0, int(v.size())), text);
-        set_value(v);
+        if (!text.isEmpty() && text.back().isHighSurrogate()) return;
+        replaceText(offset, offset, text);
     }
     void replaceText(int start, int end, const QString& text) override {
         QString v = value();
-        v.replace(start, end - start, text);
+        const qsizetype from = utf16_offset(v, start);
+        const qsizetype to = std::max(from, end < 0 ? v.size() : utf16_offset(v, end));
+        v.replace(from, to - from, whole_characters(text));
         set_value(v);
     }
 
 private:
     void set_value(const QString& text) {
         bridge_.perform(key_, a11y::SemanticAction{SemanticActionKind::SetValue, text.toStdString()});
+    }
+    // A boundary search of Qt's run over the value in UTF-16 offsets, its offsets (-1 for none)
+    // turned into characters both ways; -2 stands for the caret.
+    template <typename Search>
+    QString around(int offset, int* start, int* end, Search search) const {
+        const QString v = value();
+        if (offset == -2) offset = cursorPosition();
+        const Utf16Text utf16(v);
+        const QString found = search(utf16, offset < 0 ? offset : int(utf16_offset(v, offset)), start, end);
+        for (int* at : {start, end})
+            if (*at >= 0) *at = code_points(QStringView(v).first(std::min<qsizetype>(*at, v.size())));
+        return found;
     }
 
     AccessBridge& bridge_;
@@ -335,9 +500,11 @@ std::uint64_t AccessBridge::walk(a11y::AccessNode& node, std::uint64_t parent, s
     } else {
         const a11y::AccessNode& before = it->second.node;
         visit.name = node.label != before.label;
-        visit.description = node.description != before.description;
         visit.value = node.value != before.value;
-        if (visit.value && node.role == AccessRole::Terminal) visit.text_before = qs(before.value);
+        visit.description = node.description != before.description || (visit.value && !has_text(node));
+        if (visit.value && has_text(node)) visit.text_before = qs(before.value);
+        visit.caret = caret_of(node) != caret_of(before);
+        visit.selection = selection_of(node) != selection_of(before);
         visit.bounds = node.bounds != before.bounds;
         const QAccessible::State was = qt_state(before);
         const QAccessible::State is = qt_state(node);
@@ -352,6 +519,7 @@ std::uint64_t AccessBridge::walk(a11y::AccessNode& node, std::uint64_t parent, s
     e.key = key;
     e.parent = parent;
     e.generation = generation_;
+    e.edited.reset();
     e.actions = node.element_id ? widget::semantic_actions(node) : std::vector<a11y::SemanticActionKind>{};
     std::vector<a11y::AccessNode> children = std::move(node.children);
     node.children.clear();
@@ -409,15 +577,24 @@ void AccessBridge::refresh(bool force) {
         }
         if (visit.name) tell(now.iface, QAccessible::NameChanged);
         if (visit.description) tell(now.iface, QAccessible::DescriptionChanged);
-        if (visit.value && now.node.role == AccessRole::Terminal) {
-            QAccessibleTextUpdateEvent changed = text_change(now.iface, visit.text_before, qs(now.node.value));
-            QAccessible::updateAccessibility(&changed);
-        } else if (visit.value) {
-            tell(now.iface, QAccessible::ValueChanged);
+        // A text's change, then where its caret and selection are, as a line edit tells them.
+        if (visit.value && has_text(now.node)) tell_text_change(now, visit.text_before);
+        if (visit.caret) {
+            QAccessibleTextCursorEvent moved(now.iface, now.iface->cursorPosition());
+            QAccessible::updateAccessibility(&moved);
+        }
+        if (visit.selection) {
+            const auto range = selection_of(now.node).value_or(std::pair(-1, -1));
+            QAccessibleTextSelectionEvent selected(now.iface, range.first, range.second);
+            QAccessible::updateAccessibility(&selected);
         }
         if (visit.bounds) tell(now.iface, QAccessible::LocationChanged);
-        const QAccessible::State& changed = visit.state;
-        if (changed.selected || changed.checked || changed.expanded || changed.collapsed || changed.modal) {
+        // Qt's bridge tells the selected state through selection events, the others as changes.
+        if (visit.state.selected)
+            tell(now.iface, now.node.selected ? QAccessible::SelectionAdd : QAccessible::SelectionRemove);
+        QAccessible::State changed = visit.state;
+        changed.selected = false;
+        if (changed.checked || changed.expanded || changed.collapsed || changed.modal) {
             QAccessibleStateChangeEvent e(now.iface, changed);
             QAccessible::updateAccessibility(&e);
         }
@@ -443,6 +620,16 @@ void AccessBridge::refresh(bool force) {
     since_refresh_.start();
 }
 
+void AccessBridge::tell_text_change(const Entry& e, const QString& before) {
+    const TextChange change = text_change(before, qs(e.node.value));
+    const bool counted_alike = change.removed.size() == code_points(change.removed) &&
+                               change.inserted.size() == code_points(change.inserted);
+    if (counted_alike || !send_text_changed(e.id, change)) {
+        QAccessibleTextUpdateEvent changed(e.iface, change.position, change.removed, change.inserted);
+        QAccessible::updateAccessibility(&changed);
+    }
+}
+
 std::uint64_t AccessBridge::focus_in(const std::vector<Visit>& order) const {
     // A modal node holds the focus: the focused node inside it, else the modal node itself.
     // Without one, the focused node anywhere.
@@ -454,7 +641,8 @@ std::uint64_t AccessBridge::focus_in(const std::vector<Visit>& order) const {
     for (const Visit& v : order) {
         if (v.entry->node.focused && (modal == 0 || inside(v.entry->key, modal))) focused = v.entry->key;
     }
-    return focused != 0 ? focused : modal;
+    if (focused != 0) return focused;
+    return modal != 0 ? modal : root_key_;
 }
 
 bool AccessBridge::inside(std::uint64_t key, std::uint64_t ancestor) const {
@@ -471,7 +659,7 @@ bool AccessBridge::perform(std::uint64_t key, const a11y::SemanticAction& action
     const bool accepted = host_.activate(*e->node.element_id, action);
     // Edits can come in pairs (delete, then insert) before the tree is rebuilt: the second one
     // works on the value the first one set.
-    if (accepted && action.kind == a11y::SemanticActionKind::SetValue) entries_.at(key).node.value = action.text;
+    if (accepted && action.kind == a11y::SemanticActionKind::SetValue) entries_.at(key).edited = action.text;
     // The tree is rebuilt after the caller (the accessibility bridge) is done with this node.
     QTimer::singleShot(0, &window_, [this] {
         refresh();

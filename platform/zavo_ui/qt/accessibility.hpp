@@ -48,13 +48,16 @@ public:
         std::uint64_t parent = 0;  // 0: the root
         std::vector<std::uint64_t> children;
         std::vector<a11y::SemanticActionKind> actions;
+        // The value an edit from assistive technology gave the node, until the next refresh.
+        std::optional<std::string> edited;
         NodeInterface* iface = nullptr;
         QAccessible::Id id = 0;
         std::uint64_t generation = 0;  // the refresh that last saw it
     };
     const Entry* entry(std::uint64_t key) const;
     std::uint64_t root_key() const { return root_key_; }
-    // The node that holds the focus, or 0.
+    // The node that holds the focus: the focused node, else the modal one, else the root; 0
+    // before the first refresh.
     std::uint64_t focus_key() const { return focus_key_; }
     QWindow& window() const { return window_; }
     QRect global_rect(const Entry& e) const;
@@ -65,13 +68,16 @@ private:
     struct Visit {
         Entry* entry = nullptr;
         bool created = false, name = false, description = false, value = false, bounds = false;
+        bool caret = false, selection = false;
         QAccessible::State state;  // the flags that changed
-        QString text_before;       // a terminal's text before it changed
+        QString text_before;       // a text node's text before it changed
     };
     // Moves the node and its children into the entries; returns the node's key.
     std::uint64_t walk(a11y::AccessNode& node, std::uint64_t parent, std::size_t index, std::vector<Visit>& order);
     NodeInterface* create(std::uint64_t key);
     std::uint64_t focus_in(const std::vector<Visit>& order) const;
+    // Tells a text node's change from `before` to its value now.
+    void tell_text_change(const Entry& e, const QString& before);
     bool inside(std::uint64_t key, std::uint64_t ancestor) const;
 
     QWindow& window_;
@@ -90,9 +96,18 @@ private:
 QAccessible::Role qt_role(const a11y::AccessNode& node);
 // The states a node is exported with.
 QAccessible::State qt_state(const a11y::AccessNode& node);
-// The change from `before` to `after` as one replaced stretch, for a text-changed event: what
-// lies between their common start and end, whole characters only.
-QAccessibleTextUpdateEvent text_change(QAccessibleInterface* iface, const QString& before, const QString& after);
+// Characters (code points) in UTF-16 text, and the UTF-16 offset of the character at an offset
+// counted in characters (clamped to the text).
+int code_points(QStringView text);
+qsizetype utf16_offset(QStringView text, int characters);
+// A change of a text as one replaced stretch, for a text-changed event: what lies between the
+// common start and end of the texts before and after, whole characters only, at a position
+// counted in characters.
+struct TextChange {
+    int position = 0;
+    QString removed, inserted;
+};
+TextChange text_change(const QString& before, const QString& after);
 // Action names offered for the semantic actions a node accepts, and back.
 QStringList action_names(const std::vector<a11y::SemanticActionKind>& kinds);
 std::optional<a11y::SemanticActionKind> action_kind(const QString& name);
