@@ -89,7 +89,7 @@ Setup& setup() {
                 for (const auto& cell : t.row(t.cursor_row())) row += char(cell.character);
                 return t.cursor_col() == 0 && row.find("READY") != std::string::npos;
             })) {
-            s.error = "the remote cat did not start; the screen:\n" + views::terminal_text(s.terminal());
+            s.error = "the remote cat did not start; the screen:\n" + views::terminal_text(s.terminal()).text;
             return false;
         }
         return true;

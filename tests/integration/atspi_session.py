@@ -7,6 +7,15 @@ import tempfile
 import time
 
 
+class Heard:
+    def __init__(self, type, source, role, name, detail1, detail2, data):
+        self.type, self.source, self.role, self.name = type, source, role, name
+        self.detail1, self.detail2, self.data = detail1, detail2, data
+
+    def __repr__(self):
+        return f"{self.type}({self.role} {self.name!r}, {self.detail1}, {self.detail2}, {self.data!r})"
+
+
 class AtSpiSession:
     def __init__(self, program, app_name, args=(), env=None):
         self.program = [program, *args]
@@ -14,6 +23,7 @@ class AtSpiSession:
         self.extra_env = env or {}
         self.children = []
         self.events = []
+        self.heard = []
         self.log = None
         self.xlog = None
 
@@ -107,6 +117,20 @@ class AtSpiSession:
                 self.events.append((event.type, None, None))
 
         self.pyatspi.Registry.registerEventListener(record, *names)
+
+    def record(self, *names):
+        """Records events of these types whole, as Heard values in self.heard: the source object
+        and the event's details as the bridge sent them."""
+
+        def keep(event):
+            try:
+                role, name = event.source.getRoleName(), event.source.name
+            except Exception:
+                role = name = None
+            self.heard.append(Heard(event.type, event.source, role, name, event.detail1, event.detail2,
+                                    event.any_data))
+
+        self.pyatspi.Registry.registerEventListener(keep, *names)
 
     def wait_for(self, what, probe, seconds=15.0):
         end = time.time() + seconds

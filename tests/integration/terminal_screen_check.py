@@ -29,7 +29,8 @@ def main(s):
     s.listen(TEXT_CHANGED)
 
     def screen():
-        return s.text(terminal).split("\n")
+        """The rows, without the blanks the cursor's row keeps before the cursor."""
+        return [line.rstrip(" ") for line in s.text(terminal).split("\n")]
 
     def current():
         """The last line that holds anything: the one the cursor is on while the screen is not full."""

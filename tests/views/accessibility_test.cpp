@@ -136,6 +136,14 @@ protected:
         return app->activate_element(id, SemanticAction{kind, std::move(text)}, ctx);
     }
 
+    // A key as the window hands it on.
+    void key(zavo_ui::event::Event event, zavo_ui::event::Modifiers modifiers = {}) {
+        zavo_ui::EventContext ctx;
+        ctx.document = &doc;
+        bool handled = false;
+        app->handle_event(event, modifiers, ctx, handled, 1.0);
+    }
+
     test_support::EnvGuard env;
     ProfileDocument doc;
     std::unique_ptr<RemoteApp> app;
@@ -153,7 +161,7 @@ TEST_F(Accessibility, TheListScreenNamesEveryRowAndItsControls) {
               "  button \"New connection\" #remote.connection.new focusable @10,10,100,40\n"
               "  field \"Search saved connections\" #remote.field:search =\"\" (Shortcut: slash or Control F) "
               "focusable focused @0,100,500,136\n"
-              "  list \"Saved connections\"\n"
+              "  list \"Saved connections\" focusable\n"
               "    item \"Build box, SSH, online, ready to connect, last used just now\" #remote.connection:<Build "
               "box>:select =\"build.lab:22\" 1/3 focusable selected @0,150,900,222\n"
               "      toggle \"Remove from favourites\" #remote.connection:<Build box>:favorite focusable checked\n"
@@ -175,6 +183,70 @@ TEST_F(Accessibility, TheListScreenNamesEveryRowAndItsControls) {
     EXPECT_EQ(root.bounds, (zavo_ui::Rect{0, 0, 1280, 800}));
     EXPECT_EQ(root.children.size(), 2u) << "no dialog, no notice";
     EXPECT_EQ(content().children[3].node_id, zavo_ui::a11y::node_id_for("remote.list"));
+}
+
+// What a row shows besides its name: the target as its value, the group as its description.
+TEST_F(Accessibility, RowsTellTheirTargetAndGroup) {
+    SavedConnection lab = connection("Lab", ConnectionKind::Ssh, "lab.lan", 2222, AuthKind::PublicKey);
+    lab.user = "ops";
+    lab.group = "Racks";
+    make({lab, connection("Cam", ConnectionKind::Vnc, "cam.local", 5900, AuthKind::Password)});
+    const AccessNode list = content().children.at(3);
+    ASSERT_EQ(list.children.size(), 2u);
+    EXPECT_EQ(list.children[0].value, "cam.local:5900");
+    EXPECT_EQ(list.children[0].description, std::nullopt) << "no group";
+    EXPECT_EQ(list.children[1].value, "ops@lab.lan:2222");
+    EXPECT_EQ(list.children[1].description, "group Racks");
+}
+
+// The focus is on what takes the keys: a focused field, else on the list screen the selected
+// row (the list itself without one); the terminal of a connected session; never under a dialog.
+TEST_F(Accessibility, TheFocusIsOnWhatTakesTheKeys) {
+    const auto focused = [&] {
+        std::vector<std::string> out;
+        const AccessNode root = tree();
+        for (const AccessNode* n : all_nodes(root))
+            if (n->focused) out.push_back(n->label.value_or(""));
+        return out;
+    };
+    app->selected = id_of("Office NAS");
+    EXPECT_EQ(focused(), (std::vector<std::string>{"Office NAS, VNC, offline, ready to connect, last used Never"}));
+    app->search_query = "Build";
+    EXPECT_EQ(focused(), (std::vector<std::string>{"Saved connections"})) << "the selected row is not shown";
+    app->search_query.clear();
+    app->focus_input(InputSlot::Search);
+    EXPECT_EQ(focused(), (std::vector<std::string>{"Search saved connections"}));
+    app->blur_input();
+    app->confirmation = ConfirmationRequest{ConfirmationRequest::Kind::Connect, "key", {}, id_of("Office NAS")};
+    EXPECT_EQ(focused(), std::vector<std::string>{});
+    app->confirmation.reset();
+    app->screen = Screen::new_form();
+    EXPECT_EQ(focused(), std::vector<std::string>{});
+    app->screen = Screen::session(id_of("Build box"));
+    app->session.hold(id_of("Build box"), LiveSession{LiveSession::Preview{SessionStatus::connecting()}});
+    EXPECT_EQ(focused(), std::vector<std::string>{}) << "no terminal yet";
+    app->session.hold(id_of("Build box"), LiveSession{LiveSession::Preview{SessionStatus::connected()}});
+    EXPECT_EQ(focused(), (std::vector<std::string>{"Interactive SSH terminal"}));
+}
+
+// A field tells where its caret is and what is selected, in bytes of its text, as keys move them.
+TEST_F(Accessibility, AFieldTellsItsCaretAndSelection) {
+    using zavo_ui::event::Modifiers;
+    using zavo_ui::event::named_key;
+    using zavo_ui::event::NamedKey;
+    app->execute(UiCommand::plain(Cmd::NewConnectionForm), doc);
+    EXPECT_TRUE(activate("remote.field:name", SemanticActionKind::SetValue, "\U0001F600\u4E2Dab"));
+    const auto name = [&] { return *by_element_id(tree(), "remote.field:name"); };
+    EXPECT_EQ(name().caret, 0u) << "a new form's field keeps its caret at the start";
+    key(named_key(NamedKey::End));
+    EXPECT_EQ(name().caret, 9u);
+    EXPECT_EQ(name().text_selection, std::nullopt);
+    key(named_key(NamedKey::Home));
+    key(named_key(NamedKey::ArrowRight));
+    EXPECT_EQ(name().caret, 4u);
+    key(named_key(NamedKey::ArrowRight), Modifiers{Modifiers::SHIFT});
+    EXPECT_EQ(name().caret, 7u);
+    EXPECT_EQ(name().text_selection, (std::pair<std::size_t, std::size_t>{4, 7}));
 }
 
 TEST_F(Accessibility, RowsSayWhyTheyCannotConnect) {
@@ -217,7 +289,7 @@ TEST_F(Accessibility, EmptyListsSayWhy) {
               "  button \"New connection\" #remote.connection.new focusable\n"
               "  field \"Search saved connections\" #remote.field:search =\"nothing like this\" (Shortcut: slash or "
               "Control F) focusable\n"
-              "  list \"Saved connections\"\n"
+              "  list \"Saved connections\" focusable focused\n"
               "  text \"No machines match your search.\" live\n");
     make({});
     EXPECT_EQ(content().children.back().label,
@@ -375,13 +447,15 @@ TEST_F(Accessibility, TheSessionScreenFollowsTheStatus) {
          "group \"Remote session\"\n"
          "  heading \"Build box\"\n"
          "  text \"Connected\" live\n"
-         "  terminal \"Interactive SSH terminal\" (Keyboard and pointer input are sent to the remote machine)\n"
+         "  terminal \"Interactive SSH terminal\" (Keyboard and pointer input are sent to the remote machine) "
+         "focusable focused\n"
          "  button \"Disconnect\" #remote.session.disconnect focusable\n"},
         {"Office NAS", SessionStatus::connected(),
          "group \"Remote session\"\n"
          "  heading \"Office NAS\"\n"
          "  text \"Connected\" live\n"
-         "  canvas \"Interactive remote desktop\" (Keyboard and pointer input are sent to the remote machine)\n"
+         "  canvas \"Interactive remote desktop\" (Keyboard and pointer input are sent to the remote machine) "
+         "focusable focused\n"
          "  toggle \"Scale remote desktop to fit\" #remote.session.scale focusable checked\n"
          "  button \"Enter fullscreen\" #remote.session.fullscreen focusable\n"
          "  button \"Disconnect\" #remote.session.disconnect focusable\n"},
@@ -389,7 +463,8 @@ TEST_F(Accessibility, TheSessionScreenFollowsTheStatus) {
          "group \"Remote session\"\n"
          "  heading \"Remote session\"\n"
          "  text \"Connected\" live\n"
-         "  canvas \"Interactive remote desktop\" (Keyboard and pointer input are sent to the remote machine)\n"
+         "  canvas \"Interactive remote desktop\" (Keyboard and pointer input are sent to the remote machine) "
+         "focusable focused\n"
          "  button \"Disconnect\" #remote.session.disconnect focusable\n"},
         {"Office NAS", SessionStatus::failed("Connection refused"),
          "group \"Remote session\"\n"
@@ -445,6 +520,11 @@ TEST_F(Accessibility, TheTerminalReadsAsItsScreen) {
     EXPECT_EQ(surface().value, "\n\n");  // not drained yet
     app->session.poll();
     EXPECT_EQ(surface().value, "$ echo hello world\nhello world\n$ ls");
+    EXPECT_EQ(surface().caret, surface().value->size()) << "the cursor after ls";
+    const std::string left = "\x1b[2D";
+    ASSERT_TRUE(otx.try_send(SshChunk(left.begin(), left.end())));
+    app->session.poll();
+    EXPECT_EQ(surface().caret, surface().value->size() - 2) << "the cursor on the l";
 }
 
 // The session card's host-key decision is reachable without a pointer.

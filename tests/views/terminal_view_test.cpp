@@ -17,6 +17,7 @@ using remote::Terminal;
 using remote::views::paint_terminal;
 using remote::views::terminal_palette_colour;
 using remote::views::terminal_text;
+using remote::views::TerminalText;
 using zavo_ui::Color;
 using zavo_ui::DrawRecord;
 using zavo_ui::Rect;
@@ -214,8 +215,33 @@ TEST_F(TerminalView, TextIsTheVisibleGridRowByRow) {
     terminal.feed({reinterpret_cast<const std::uint8_t*>(out.data()), out.size()});
     std::string expected = "$ echo hi\nhi\n\n日本 e\u0301       .";
     expected += std::string(20, '\n');
-    EXPECT_EQ(terminal_text(terminal), expected);
-    EXPECT_EQ(terminal_text(Terminal(80, 3)), "\n\n");
+    EXPECT_EQ(terminal_text(terminal).text, expected);
+    EXPECT_EQ(terminal_text(Terminal(80, 3)).text, "\n\n");
+}
+
+// The cursor's row keeps the blanks before the cursor, and the cursor is the byte offset of its
+// cell in the text.
+TEST_F(TerminalView, TheCursorIsAnOffsetIntoTheText) {
+    const struct {
+        const char* output;
+        const char* text;
+        std::size_t cursor;
+    } cases[] = {
+        {"$ ", "$ \n", 2},
+        {"$ echo ab\x1b[D", "$ echo ab\n", 8},
+        // On the right half of a wide character: its start.
+        {"\U0001F600\U0001F601 ok\r\n$ x\x1b[A", "\U0001F600\U0001F601 ok\n$ x", 4},
+        {"\U0001F600\x1b[1D", "\U0001F600\n", 0},
+        {"ab\x1b[1;6Hx\x1b[2;1H", "ab   x\n", 7},
+    };
+    for (const auto& c : cases) {
+        Terminal t(80, 2);
+        const std::string out = c.output;
+        t.feed({reinterpret_cast<const std::uint8_t*>(out.data()), out.size()});
+        const TerminalText screen = terminal_text(t);
+        EXPECT_EQ(screen.text, c.text) << c.output;
+        EXPECT_EQ(screen.cursor, c.cursor) << c.output;
+    }
 }
 
 }  // namespace

@@ -92,12 +92,20 @@ AuthKind auth_from_suffix(std::string_view suffix) {
 }
 
 AccessNode text_field(const RemoteApp& app, InputSlot slot, std::string label) {
+    const auto& input = app.inputs[static_cast<std::size_t>(slot)];
     AccessNode node = actionable(AccessRole::TextField, std::move(label),
                                  std::string(kFieldPrefix) + std::string(field_suffix(slot)),
                                  app.hit_region_rect(UiCommand::focus_input(slot)))
-                          .with_value(app.model_text(slot));
+                          .with_value(app.model_text(slot))
+                          .with_caret(input.cursor(), input.selection());
     node.focused = app.focused == slot;
     return node;
+}
+
+// On the list screen with no field focused and no dialog open, the keys move the list's
+// selection: the selected row holds the focus, or the list itself when none is shown.
+bool list_takes_keys(const RemoteApp& app) {
+    return app.screen.kind == Screen::Kind::List && !app.focused && !app.confirmation;
 }
 
 std::vector<AccessNode> navigation_items(const RemoteApp& app) {
@@ -155,7 +163,9 @@ AccessNode connection_row(const RemoteApp& app, const SavedConnection& c, std::s
                                 id_prefix + "select", app.hit_region_rect(UiCommand::with_id(Cmd::Select, c.id)))
                          .with_value(target_label(c))
                          .with_children(std::move(children));
+    if (!c.group.empty()) row.description = "group " + c.group;
     row.selected = app.selected == c.id;
+    row.focused = row.selected && list_takes_keys(app);
     row.set_size = static_cast<std::uint32_t>(count);
     row.position_in_set = static_cast<std::uint32_t>(position);
     return row;
@@ -172,10 +182,15 @@ AccessNode list_screen(RemoteApp& app) {
     const std::vector<std::size_t>& rows = app.list_cache.visible(app.connections, app.search_query);
     std::vector<AccessNode> items;
     items.reserve(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i)
+    bool row_focused = false;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
         items.push_back(connection_row(app, app.connections[rows[i]], i + 1, rows.size()));
-    children.push_back(
-        structural(AccessRole::List, "Saved connections", "remote.list").with_children(std::move(items)));
+        row_focused = row_focused || items.back().focused;
+    }
+    AccessNode list = structural(AccessRole::List, "Saved connections", "remote.list").with_children(std::move(items));
+    list.focusable = true;
+    list.focused = !row_focused && list_takes_keys(app);
+    children.push_back(std::move(list));
     if (rows.empty())
         children.push_back(live_text(app.connections.empty()
                                          ? "No machines yet. Add a connection to reach it over SSH, "
@@ -295,9 +310,14 @@ AccessNode session_screen(const RemoteApp& app) {
                                         terminal ? "Interactive SSH terminal" : "Interactive remote desktop",
                                         "remote.session.surface")
                                  .with_description("Keyboard and pointer input are sent to the remote machine");
-        // The terminal's text is what its screen shows.
-        if (const Terminal* grid = terminal ? app.session.terminal() : nullptr)
-            surface = std::move(surface).with_value(views::terminal_text(*grid));
+        // The terminal's text is what its screen shows, its caret the cursor.
+        if (const Terminal* grid = terminal ? app.session.terminal() : nullptr) {
+            views::TerminalText screen = views::terminal_text(*grid);
+            surface = std::move(surface).with_value(std::move(screen.text)).with_caret(screen.cursor);
+        }
+        // It takes the keys, which go to the remote machine.
+        surface.focusable = true;
+        surface.focused = !app.confirmation;
         children.push_back(std::move(surface));
         if (c != nullptr && !terminal) {
             AccessNode scale = actionable(AccessRole::ToggleButton, "Scale remote desktop to fit",

@@ -377,19 +377,29 @@ void paint_terminal(const PaintContext& ctx, const Terminal& terminal, const Rec
     ctx.scene.pop_layer();
 }
 
-std::string terminal_text(const Terminal& terminal) {
-    std::string out;
+TerminalText terminal_text(const Terminal& terminal) {
+    TerminalText out;
+    std::string& text = out.text;
     for (std::size_t r = 0; r < terminal.rows(); ++r) {
-        if (r > 0) out += '\n';
+        if (r > 0) text += '\n';
         const auto row = terminal.row(r);
+        const bool cursor_row = r == terminal.cursor_row();
+        std::size_t kept = text.size();  // the row ends here unless what follows shows
+        std::size_t last = text.size();  // where the last character starts
         for (std::size_t c = 0; c < row.size(); ++c) {
+            if (cursor_row && c == terminal.cursor_col()) {
+                out.cursor = row[c].has(kWideTail) ? last : text.size();
+                kept = text.size();
+            }
             if (row[c].has(kWideTail)) continue;
+            last = text.size();
             if (row[c].has(kInvisible))
-                out += ' ';
+                text += ' ';
             else
-                append_cell(out, terminal, r, c);
+                append_cell(text, terminal, r, c);
+            if (text.back() != ' ') kept = text.size();
         }
-        while (!out.empty() && out.back() == ' ') out.pop_back();
+        text.resize(kept);
     }
     return out;
 }

@@ -1,5 +1,6 @@
 #pragma once
 // The terminal grid as the session screen draws it and as a screen reader reads it.
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -21,9 +22,15 @@ void paint_terminal(const PaintContext& ctx, const Terminal& terminal, const zav
 // inverse, underline or strike-through, is blank (bold is not looked at).
 std::span<const TerminalCell> trim_terminal_rows(std::span<const TerminalCell> row);
 
-// The screen as text: its rows joined by line feeds, each without trailing spaces. Combining
-// characters follow their character; an invisible character reads as a space.
-std::string terminal_text(const Terminal& terminal);
+// The screen as text: its rows joined by line feeds, each without trailing spaces, except those
+// before the cursor on its row. Combining characters follow their character; an invisible
+// character reads as a space. The cursor is the byte offset in the text of the cell it is on (of
+// a wide character's start).
+struct TerminalText {
+    std::string text;
+    std::size_t cursor = 0;
+};
+TerminalText terminal_text(const Terminal& terminal);
 
 // xterm's colour of palette index 0-255: the sixteen of the dark terminal palette, the 6 x 6 x 6
 // cube, then 24 greys.
