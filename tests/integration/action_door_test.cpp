@@ -2,14 +2,7 @@
 // session bus, the private sshd, and gdbus as the only client.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <filesystem>
@@ -26,273 +19,21 @@
 #include "support/saved_connection.hpp"
 #include "support/temp_dir.hpp"
 #include "support/wait.hpp"
+#include "tests/integration/door_client.hpp"
 #include "tests/integration/ssh_fixture.hpp"
 #include "tests/integration/ssh_server.hpp"
 #include "zavo_ui/persist.hpp"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using nlohmann::json;
-using test_support::read_text;
-
-constexpr const char* kService = "dev.zavo.remote";
-constexpr const char* kPath = "/dev/zavo/remote";
-constexpr const char* kInterface = "dev.zavo.remote.Actions";
-
-// The environment with `changes` applied (an empty value removes the variable).
-std::vector<std::string> environment(const std::map<std::string, std::string>& changes) {
-    std::vector<std::string> out;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        if (!changes.contains(entry.substr(0, entry.find('=')))) out.push_back(entry);
-    }
-    for (const auto& [name, value] : changes)
-        if (!value.empty()) out.push_back(name + "=" + value);
-    return out;
-}
-
-// Starts a program with its standard output and error going to files.
-pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, const fs::path& out,
-            const fs::path& err, int in_fd = -1) {
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (in_fd >= 0) posix_spawn_file_actions_adddup2(&actions, in_fd, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0].c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-// A private session bus: dbus-run-session around a shell that prints the bus address and waits
-// for its standard input to close.
-class PrivateBus {
-public:
-    explicit PrivateBus(const fs::path& dir) : address_file_(dir / "bus-address") {
-        fs::create_directories(dir);
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-        keep_alive_ = fds[1];
-        pid_ = spawn({"dbus-run-session", "--", "sh", "-c", "echo \"$DBUS_SESSION_BUS_ADDRESS\"; exec cat >/dev/null"},
-                     environment({}), address_file_, dir / "bus-log", fds[0]);
-        ::close(fds[0]);
-        if (pid_ < 0) throw std::runtime_error("cannot start dbus-run-session");
-        if (!test_support::eventually([&] { return read_text(address_file_).find('\n') != std::string::npos; }, 10s))
-            throw std::runtime_error("no bus address: " + read_text(dir / "bus-log"));
-        address_ = read_text(address_file_);
-        address_.pop_back();
-    }
-    ~PrivateBus() {
-        ::close(keep_alive_);
-        int status;
-        if (!test_support::eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 5s)) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-        }
-    }
-    const std::string& address() const { return address_; }
-
-private:
-    fs::path address_file_;
-    int keep_alive_ = -1;
-    pid_t pid_ = -1;
-    std::string address_;
-};
-
-// A GVariant text string literal.
-std::string gvariant_string(std::string_view text) {
-    std::string out = "'";
-    for (char c : text) {
-        if (c == '\'' || c == '\\') out += '\\';
-        if (c == '\n') {
-            out += "\\n";
-            continue;
-        }
-        out += c;
-    }
-    return out + "'";
-}
-
-// The strings of a tuple as gdbus prints it: ('a', "b's", ...).
-std::vector<std::string> gvariant_strings(std::string_view text) {
-    std::vector<std::string> out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char quote = text[i];
-        if (quote != '\'' && quote != '"') continue;
-        std::string s;
-        for (++i; i < text.size() && text[i] != quote; ++i) {
-            if (text[i] != '\\') {
-                s += text[i];
-                continue;
-            }
-            const char e = text[++i];
-            if (e == 'n')
-                s += '\n';
-            else if (e == 't')
-                s += '\t';
-            else if (e == 'u' || e == 'U') {
-                const int digits = e == 'u' ? 4 : 8;
-                const auto code = static_cast<char32_t>(
-                    std::stoul(std::string(text.substr(i + 1, digits)), nullptr, 16));
-                i += digits;
-                if (code < 0x80)
-                    s += char(code);
-                else
-                    s += "?";  // not in the texts checked here
-            } else
-                s += e;
-        }
-        out.push_back(std::move(s));
-    }
-    return out;
-}
-
-struct Reply {
-    bool ok = false;
-    std::vector<std::string> values;
-    std::string error;    // the D-Bus error name
-    std::string message;  // its text
-};
-
-// gdbus on the bus, as a user would run it.
-class Gdbus {
-public:
-    Gdbus(std::string address, fs::path dir) : address_(std::move(address)), dir_(std::move(dir)) {}
-
-    Reply call(const std::string& method, const std::vector<std::string>& args = {}) const {
-        std::vector<std::string> argv = {"gdbus",  "call",     "--session",
-                                         "--dest", kService,   "--object-path",
-                                         kPath,    "--method", std::string(kInterface) + "." + method};
-        argv.insert(argv.end(), args.begin(), args.end());
-        const fs::path out = dir_ / "gdbus-out";
-        const fs::path err = dir_ / "gdbus-err";
-        const pid_t pid = spawn(argv, environment({{"DBUS_SESSION_BUS_ADDRESS", address_}}), out, err);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        Reply reply;
-        reply.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        if (reply.ok) {
-            reply.values = gvariant_strings(read_text(out));
-            return reply;
-        }
-        // Error: GDBus.Error:NAME: MESSAGE
-        const std::string text = read_text(err);
-        const std::string marker = "GDBus.Error:";
-        const auto at = text.find(marker);
-        if (at == std::string::npos) {
-            reply.message = text;
-            return reply;
-        }
-        const auto name_end = text.find(": ", at);
-        reply.error = text.substr(at + marker.size(), name_end - at - marker.size());
-        reply.message = text.substr(name_end + 2, text.find('\n', name_end) - name_end - 2);
-        return reply;
-    }
-
-    json resources() const {
-        const Reply r = call("ListResources");
-        EXPECT_TRUE(r.ok) << r.error << ": " << r.message;
-        return r.ok ? json::parse(r.values.at(0)) : json::array();
-    }
-    Reply invoke(const std::string& resource, const std::string& action,
-                 const std::map<std::string, std::string>& args = {}) const {
-        std::string dict = "{";
-        for (const auto& [name, value] : args)
-            dict += (dict.size() > 1 ? ", " : "") + gvariant_string(name) + ": " + gvariant_string(value);
-        dict += "}";
-        return call("Invoke", {gvariant_string(resource), gvariant_string(action), dict});
-    }
-    // Polls until the operation is no longer pending; its final reply.
-    Reply poll_until_done(const std::string& operation) const {
-        Reply r;
-        test_support::eventually(
-            [&] {
-                r = call("Poll", {gvariant_string(operation)});
-                return !r.ok || r.values.at(0) != "pending";
-            },
-            30s, 50ms);
-        return r;
-    }
-
-private:
-    std::string address_;
-    fs::path dir_;
-};
-
-const json* find(const json& tree, const std::string& id) {
-    for (const auto& r : tree) {
-        if (r["id"] == id) return &r;
-        if (const json* child = find(r["children"], id)) return child;
-    }
-    return nullptr;
-}
-
-const json* find_action(const json& tree, const std::string& resource, const std::string& action) {
-    const json* r = find(tree, resource);
-    if (r == nullptr) return nullptr;
-    for (const auto& a : (*r)["actions"])
-        if (a["id"] == action) return &a;
-    return nullptr;
-}
-
-// The program on one bus, with its own device state and the shared data folder.
-class Program {
-public:
-    Program(const fs::path& dir, const std::string& name, const std::string& bus_address,
-            std::map<std::string, std::string> env)
-        : dir_(dir / name) {
-        fs::create_directories(dir_ / "runtime");
-        fs::permissions(dir_ / "runtime", fs::perms::owner_all);
-        env["DBUS_SESSION_BUS_ADDRESS"] = bus_address;
-        env["QT_QPA_PLATFORM"] = "offscreen";
-        env["XDG_RUNTIME_DIR"] = (dir_ / "runtime").string();
-        env["XDG_STATE_HOME"] = (dir_ / "state").string();
-        env["DISPLAY"] = "";
-        env["WAYLAND_DISPLAY"] = "";
-        env["ZAVO_REMOTE_SAMPLE"] = "";
-        pid_ = spawn({std::string(REMOTE_BINARY_DIR) + "/remote"}, environment(env), dir_ / "stdout", dir_ / "stderr");
-    }
-    ~Program() { stop(); }
-
-    // SIGTERM, like closing the window; the exit status.
-    int stop() {
-        if (pid_ <= 0) return status_;
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        if (!test_support::eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 10s)) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-        }
-        pid_ = -1;
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        return status_;
-    }
-    bool running() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
-    std::string stderr_text() const { return read_text(dir_ / "stderr"); }
-
-private:
-    fs::path dir_;
-    pid_t pid_ = -1;
-    int status_ = -1;
-};
+using namespace door_test;
 
 class ActionDoor : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* tool : {"dbus-run-session", "gdbus"})
-            if (!test_support::on_path(tool))
-                GTEST_SKIP() << tool << " is not installed (scripts/install-deps installs it)";
+        if (const std::string why = door_test::unavailable(); !why.empty()) GTEST_SKIP() << why;
         if (const std::string why = ssh_test::SshServer::unavailable(); !why.empty()) GTEST_SKIP() << why;
         server_ = std::make_unique<ssh_test::SshServer>();
         // A throwaway account with a plain shell: root's login shell runs whatever its profile says.
@@ -304,12 +45,8 @@ protected:
         client_ = std::make_unique<Gdbus>(bus_->address(), dir_);
     }
 
-    // Saves connections into the shared folder, as another device would have.
     void seed(const std::vector<remote::SavedConnection>& connections) {
-        auto store = zavo_ui::persist::open_at({data_ / "zavo" / "remote", dir_ / "seed" / "document"});
-        ASSERT_TRUE(store) << store.error();
-        for (const auto& c : connections) remote::store_connection((*store)->document(), c);
-        ASSERT_TRUE((*store)->save_changes());
+        door_test::seed(data_, dir_ / "seed", connections);
     }
 
     remote::SavedConnection ssh_connection(std::string name) const {
