@@ -265,5 +265,40 @@ TEST(ActionDoor, NamesFollowTheApplicationId) {
     }
 }
 
+// Whose calls the door carries out, by what the bus answered about each sender.
+TEST(ActionDoor, CallsAreCarriedOutForThisUserOnly) {
+    constexpr uid_t me = 1000, other = 1001;
+    struct Answer {
+        std::string sender;
+        std::optional<uid_t> user;
+        bool gone;
+    };
+    struct Case {
+        const char* what;
+        std::optional<uid_t> bus_user;
+        std::vector<Answer> answers;
+        std::string asked;
+        std::optional<bool> allowed;
+    } cases[] = {
+        {"not looked up yet", me, {}, ":1.1", std::nullopt},
+        {"this user", me, {{":1.1", me, false}}, ":1.1", true},
+        {"another user", me, {{":1.1", other, false}}, ":1.1", false},
+        {"no user in the answer", me, {{":1.1", std::nullopt, false}}, ":1.1", false},
+        {"left, on this user's bus", me, {{":1.1", std::nullopt, true}}, ":1.1", true},
+        {"left, on another user's bus", other, {{":1.1", std::nullopt, true}}, ":1.1", false},
+        {"left, on a bus whose user is not known", std::nullopt, {{":1.1", std::nullopt, true}}, ":1.1", false},
+        {"left, once another user was seen", me, {{":1.1", other, false}, {":1.2", std::nullopt, true}}, ":1.2", false},
+    };
+    for (const auto& c : cases) {
+        qt::DoorCallers callers(me, c.bus_user);
+        for (const auto& a : c.answers) callers.learned(a.sender, a.user, a.gone);
+        EXPECT_EQ(callers.allowed(c.asked), c.allowed) << c.what;
+    }
+    qt::DoorCallers many(me, me);
+    for (std::size_t i = 0; i <= qt::DoorCallers::kRemembered; ++i) many.learned(":1." + std::to_string(i), me, false);
+    EXPECT_EQ(many.allowed(":1.0"), std::nullopt) << "the oldest is forgotten";
+    EXPECT_EQ(many.allowed(":1.1"), true);
+}
+
 }  // namespace
 }  // namespace zavo_ui::action_executor

@@ -4,12 +4,15 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusVirtualObject>
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <fmt/format.h>
+#include <set>
 
 namespace zavo_ui::qt {
 namespace {
@@ -51,10 +54,28 @@ std::optional<DoorNames> door_names(std::string_view app_id) {
     return DoorNames{id, path, id + ".Actions", id + ".Error."};
 }
 
+std::optional<bool> DoorCallers::allowed(const std::string& sender) const {
+    const auto it = allowed_.find(sender);
+    if (it == allowed_.end()) return std::nullopt;
+    return it->second;
+}
+
+void DoorCallers::learned(const std::string& sender, std::optional<uid_t> user, bool gone) {
+    if (user && *user != user_) others_seen_ = true;  // this bus admits other users
+    const bool allowed = user ? *user == user_ : gone && bus_user_ == user_ && !others_seen_;
+    if (!allowed_.insert_or_assign(sender, allowed).second) return;
+    order_.push_back(sender);
+    if (order_.size() > kRemembered) {
+        allowed_.erase(order_.front());
+        order_.pop_front();
+    }
+}
+
 // Receives the calls on the object's path and answers them on the UI thread.
 class ActionDoor::Object final : public QDBusVirtualObject {
 public:
-    Object(const DoorNames& names, action_executor::ActionExecutor& executor) : names_(names), executor_(executor) {}
+    Object(const DoorNames& names, action_executor::ActionExecutor& executor, std::optional<uid_t> bus_user)
+        : names_(names), executor_(executor), callers_(::getuid(), bus_user) {}
 
     QString introspect(const QString&) const override {
         return q(fmt::format(R"(<interface name="{}">
@@ -87,12 +108,54 @@ public:
         if (message.interface().isEmpty() && !kMethods.contains(message.member())) return false;
         // Whatever thread this runs on, the executor runs on the UI thread, one call after another.
         QMetaObject::invokeMethod(
-            this, [this, message, connection]() mutable { connection.send(answer(message, connection)); },
+            this,
+            [this, message, connection] {
+                waiting_.push_back({message, connection});
+                answer_waiting();
+            },
             Qt::QueuedConnection);
         return true;
     }
 
 private:
+    struct Waiting {
+        QDBusMessage call;
+        QDBusConnection connection;
+    };
+
+    // Answers the calls in the order they came, as far as their senders' users are known; asks
+    // the bus, without waiting, for the first one's that is not.
+    void answer_waiting() {
+        while (!waiting_.empty()) {
+            const Waiting& first = waiting_.front();
+            const std::string sender = first.call.service().toStdString();
+            const auto allowed = callers_.allowed(sender);
+            if (!allowed) return look_up(sender, first.connection);
+            const Waiting call = waiting_.front();
+            waiting_.pop_front();
+            const QDBusMessage reply = *allowed ? answer(call.call)
+                                                : error(call.call, "org.freedesktop.DBus.Error.AccessDenied",
+                                                        "only the user who runs the program may use its actions");
+            if (call.call.isReplyRequired()) call.connection.send(reply);
+        }
+    }
+
+    void look_up(const std::string& sender, QDBusConnection connection) {
+        if (!asking_.insert(sender).second) return;
+        QDBusMessage ask = QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                          "org.freedesktop.DBus", "GetConnectionUnixUser");
+        ask << q(sender);
+        auto* watcher = new QDBusPendingCallWatcher(connection.asyncCall(ask), this);
+        QObject::connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, sender](QDBusPendingCallWatcher* w) {
+            const QDBusPendingReply<uint> reply = *w;
+            w->deleteLater();
+            asking_.erase(sender);
+            const bool gone = reply.isError() && reply.error().name() == "org.freedesktop.DBus.Error.NameHasNoOwner";
+            callers_.learned(sender, reply.isValid() ? std::optional<uid_t>(reply.value()) : std::nullopt, gone);
+            answer_waiting();
+        });
+    }
+
     QDBusMessage error(const QDBusMessage& call, std::string_view name, std::string_view text) const {
         return call.createErrorReply(q(name), q(text));
     }
@@ -132,12 +195,7 @@ private:
         return args;
     }
 
-    QDBusMessage answer(const QDBusMessage& call, const QDBusConnection& connection) {
-        const auto caller = connection.interface()->serviceUid(call.service());
-        if (!caller.isValid() || caller.value() != ::getuid())
-            return error(call, "org.freedesktop.DBus.Error.AccessDenied",
-                         "only the user who runs the program may use its actions");
-
+    QDBusMessage answer(const QDBusMessage& call) {
         const QString member = call.member();
         const QString signature = call.signature();
         const QList<QVariant> in = call.arguments();
@@ -172,6 +230,9 @@ private:
 
     DoorNames names_;
     action_executor::ActionExecutor& executor_;
+    DoorCallers callers_;
+    std::deque<Waiting> waiting_;
+    std::set<std::string> asking_;  // senders the bus is being asked about
 };
 
 ActionDoor::ActionDoor(std::string_view app_id, action_executor::ActionExecutor& executor, std::string_view program,
@@ -194,7 +255,10 @@ ActionDoor::ActionDoor(std::string_view app_id, action_executor::ActionExecutor&
         closed(fmt::format("no D-Bus session bus ({})", session.lastError().message().toStdString()));
         return;
     }
-    object_ = std::make_unique<Object>(*names_, executor);
+    // The user the bus runs as: a session bus admits that user alone unless configured otherwise.
+    const auto bus_user = session.interface()->serviceUid("org.freedesktop.DBus");
+    object_ = std::make_unique<Object>(*names_, executor,
+                                       bus_user.isValid() ? std::optional<uid_t>(bus_user.value()) : std::nullopt);
     if (!session.registerVirtualObject(q(names_->path), object_.get(), QDBusConnection::SingleNode)) {
         closed(fmt::format("the object {} is already registered", names_->path));
         object_.reset();
