@@ -29,6 +29,9 @@ namespace zavo_ui::launch {
 // What the framework hands the state factory that takes options.
 struct LaunchOptions {
     std::optional<std::string> view_state;  // --view-state NAME
+    // This device's replica of the saved document, the same at each of its starts and unlike
+    // any other device's; none when the document is not kept.
+    std::optional<std::string> document_identity = std::nullopt;
 };
 
 struct WindowSize {

@@ -99,14 +99,16 @@ TEST(RemoteAppState, SampleDataHoldsTheEightConnectionsAndFourDevices) {
     EXPECT_EQ(app->devices[3], (DiscoveredDevice{"Garage Pi", sim[3].endpoint_id(), false}));
     EXPECT_EQ(app->devices[0].name, "Studio Node");
     EXPECT_TRUE(app->devices[2].online);
-    // The same ids at every start, one for each connection.
-    auto again = RemoteApp::with_sample_data();
+    // The same ids at every start of one device, one for each connection.
+    const std::string replica = "0123456789abcdef0123456789abcdef";
+    auto mine = RemoteApp::with_sample_data(replica);
+    auto again = RemoteApp::with_sample_data(replica);
     std::set<Uuid> ids;
-    for (std::size_t i = 0; i < app->connections.size(); ++i) {
-        EXPECT_EQ(again->connections[i].id, app->connections[i].id) << i;
-        ids.insert(app->connections[i].id);
+    for (std::size_t i = 0; i < mine->connections.size(); ++i) {
+        EXPECT_EQ(again->connections[i].id, mine->connections[i].id) << i;
+        ids.insert(mine->connections[i].id);
     }
-    EXPECT_EQ(ids.size(), app->connections.size());
+    EXPECT_EQ(ids.size(), mine->connections.size());
 }
 
 TEST(RemoteAppState, ViewStateChoosesTheNavigationOnlyForItsTwoNames) {

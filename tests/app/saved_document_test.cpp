@@ -1,9 +1,12 @@
 // The application over its persisted document: connections survive a restart, and two copies
 // of the program sharing one folder follow each other's edits.
+#include "app/launch_record.hpp"
 #include "app/remote_app.hpp"
 #include "codecs/codecs.hpp"
 #include "doc/profile_document.hpp"
 #include "profiles/connection_list.hpp"
+#include "support/env.hpp"
+#include "support/saved_connection.hpp"
 #include "support/temp_dir.hpp"
 #include "zavo_ui/persist.hpp"
 
@@ -13,7 +16,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
+#include <set>
 #include <string>
+#include <utility>
 
 namespace fs = std::filesystem;
 using namespace remote;
@@ -95,4 +101,62 @@ TEST_F(SavedDocument, TwoDevicesStartingOnAnEmptyFolderBothKeepTheirConnections)
         app->sync_document(store->document());
         EXPECT_EQ(sorted_names(*app), (std::vector<std::string>{"From the desk", "From the laptop"}));
     }
+}
+
+// Two devices start in sample mode apart, each seeding a folder of its own, and meet later: what
+// device A did to its samples holds once B's log arrives, whichever replica wins a conflict.
+TEST_F(SavedDocument, SampleEditsOfOneDeviceHoldWhenAnotherDevicesSamplesArrive) {
+    test_support::EnvGuard env;
+    env.set("ZAVO_REMOTE_SAMPLE", "1");
+    for (int run = 0; run < 10; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        const fs::path at = root_ / std::to_string(run);
+        const auto start = [&](const std::string& name) {
+            auto store = open_device({at / name / "shared", at / name / "document"});
+            auto built = app::build_initial_state({std::nullopt, store->actor()});
+            std::unique_ptr<RemoteApp> app(dynamic_cast<RemoteApp*>(built->release()));
+            app->sync_document(store->document());
+            EXPECT_TRUE(store->save_changes());
+            return std::pair{std::move(store), std::move(app)};
+        };
+        auto [a_store, a] = start("a");
+        auto [b_store, b] = start("b");
+        const Uuid box = test_support::id_named(a->connections, "Build Box");
+        const Uuid nas = test_support::id_named(a->connections, "Office NAS");
+        a->action_host.dispatch_with_context(a_store->document(), "remote.action", rename_action(box, "A's box"));
+        a->action_host.dispatch_with_context(a_store->document(), "remote.action",
+                                             RemoteAction{RemoteAction::DeleteConnection{nas}});
+        ASSERT_TRUE(a_store->save_changes());
+
+        // B's log reaches A's folder.
+        const fs::path b_log = at / "b" / "shared" / "changes" / (b_store->actor() + ".log");
+        fs::copy_file(b_log, at / "a" / "shared" / "changes" / b_log.filename());
+        ASSERT_TRUE(a_store->merge_from_folder());
+        a->sync_document(a_store->document());
+        const SavedConnection* renamed = find_connection(a->connections, box);
+        ASSERT_NE(renamed, nullptr);
+        EXPECT_EQ(renamed->name, "A's box");
+        EXPECT_EQ(find_connection(a->connections, nas), nullptr) << "A's deleted sample came back";
+        EXPECT_EQ(a->connections.size(), 8u + 8u - 1u) << "B's samples are its own";
+    }
+}
+
+// A device's samples keep their ids across its starts, and differ from every other device's;
+// without a kept document each start makes new ones.
+TEST(SampleIds, FollowTheDeviceAndTheName) {
+    test_support::EnvGuard env;
+    env.set("ZAVO_REMOTE_SAMPLE", "1");
+    const auto ids = [](std::optional<std::string> device) {
+        auto built = app::build_initial_state({std::nullopt, std::move(device)});
+        std::vector<Uuid> out;
+        for (const auto& c : dynamic_cast<RemoteApp&>(**built).connections) out.push_back(c.id);
+        return out;
+    };
+    const std::string a = "0123456789abcdef0123456789abcdef", b = "fedcba9876543210fedcba9876543210";
+    EXPECT_EQ(ids(a), ids(a));
+    std::set<Uuid> all;
+    for (const auto& device : {std::optional(a), std::optional(b), std::optional<std::string>()})
+        for (const Uuid& id : ids(device)) all.insert(id);
+    for (const Uuid& id : ids(std::nullopt)) all.insert(id);
+    EXPECT_EQ(all.size(), 4u * 8u) << "an id is shared between devices, or between starts without a document";
 }

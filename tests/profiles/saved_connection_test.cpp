@@ -153,11 +153,12 @@ TEST(SavedConnection, EqualityCoversEveryFieldAndListOrder) {
     EXPECT_FALSE(connections_equal(ac, a_only));
 }
 
-TEST(SavedConnection, SampleCopiesTheSpecWithAnIdItsNameFixes) {
+TEST(SavedConnection, SampleCopiesTheSpecWithAnIdItsReplicaAndNameFix) {
     SampleConnectionSpec spec{"Build box",         "10.0.0.2",       "ci", "12m ago", "Lab", 2222, ConnectionKind::Ssh,
                               AuthKind::PublicKey, Presence::Online, true};
-    auto one = sample_connection(spec);
-    auto two = sample_connection(spec);
+    const std::string replica = "0123456789abcdef0123456789abcdef";
+    auto one = sample_connection(spec, replica);
+    auto two = sample_connection(spec, replica);
     EXPECT_EQ(one.name, "Build box");
     EXPECT_EQ(one.host, "10.0.0.2");
     EXPECT_EQ(one.user, "ci");
@@ -168,10 +169,14 @@ TEST(SavedConnection, SampleCopiesTheSpecWithAnIdItsNameFixes) {
     EXPECT_EQ(one.presence, Presence::Online);
     EXPECT_TRUE(one.favorite);
     EXPECT_EQ(one.id, two.id) << "the same at every start";
-    EXPECT_EQ(one.id.bytes[6] >> 4, 4);       // version 4
-    EXPECT_EQ(one.id.bytes[8] & 0xc0, 0x80);  // RFC 4122 variant
+    for (const Uuid& id : {one.id, sample_connection(spec).id}) {
+        EXPECT_EQ(id.bytes[6] >> 4, 4);       // version 4
+        EXPECT_EQ(id.bytes[8] & 0xc0, 0x80);  // RFC 4122 variant
+    }
+    EXPECT_NE(sample_connection(spec, "fedcba9876543210fedcba9876543210").id, one.id) << "another device's";
+    EXPECT_NE(sample_connection(spec).id, sample_connection(spec).id) << "without a replica, random";
     spec.name = "Build box 2";
-    EXPECT_NE(sample_connection(spec).id, one.id);
+    EXPECT_NE(sample_connection(spec, replica).id, one.id);
 }
 
 TEST(SavedConnection, TargetLabelsAndShortIds) {

@@ -36,6 +36,8 @@ public:
     virtual crdt::Document& document() = 0;
     // Makes this replica's new changes durable; on failure they stay for the next call.
     virtual std::expected<bool, std::string> save_changes() = 0;
+    // This device's replica of the document: the same at each start on this device.
+    virtual std::optional<std::string> replica_id() const { return std::nullopt; }
     // Merges what other replicas wrote; true when the document changed.
     virtual bool merge_from_folder() = 0;
     // `listener` runs on another thread whenever other replicas wrote something.

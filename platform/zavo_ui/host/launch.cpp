@@ -27,6 +27,7 @@ public:
 
     crdt::Document& document() override { return document_->document(); }
     std::expected<bool, std::string> save_changes() override { return document_->save_changes(); }
+    std::optional<std::string> replica_id() const override { return document_->actor(); }
     bool merge_from_folder() override { return document_->merge_from_folder(); }
     void set_change_listener(std::function<void()> listener) override {
         document_->set_change_listener(std::move(listener));
@@ -90,10 +91,11 @@ std::optional<std::string> unknown_view_state(const launch::LaunchSpec& spec, co
 }
 
 std::expected<launch::RootWidget, std::string> build_root(const launch::LaunchSpec& spec,
-                                                          const FrameworkOptions& options) {
+                                                          const FrameworkOptions& options, const DocumentStore* store) {
     launch::RootWidget root;
     if (spec.build_initial_state) {
-        auto built = spec.build_initial_state(launch::LaunchOptions{options.view_state});
+        auto built = spec.build_initial_state(
+            launch::LaunchOptions{options.view_state, store ? store->replica_id() : std::nullopt});
         if (!built) return std::unexpected(fmt::format("cannot build the application state: {}", built.error()));
         root = std::move(*built);
     } else if (spec.new_default_state) {

@@ -41,9 +41,11 @@ std::string window_title(const launch::LaunchSpec& spec);
 // none when it lists it, or lists none.
 std::optional<std::string> unknown_view_state(const launch::LaunchSpec& spec, const FrameworkOptions& options);
 
-// The root widget from the launch record's state factory, with the options when it takes them.
+// The root widget from the launch record's state factory, with the options when it takes them
+// (and the replica of `store`, when there is one).
 std::expected<launch::RootWidget, std::string> build_root(const launch::LaunchSpec& spec,
-                                                          const FrameworkOptions& options);
+                                                          const FrameworkOptions& options,
+                                                          const DocumentStore* store = nullptr);
 
 // --size, else the launch record's size, else kDefaultSize (also for a size with a zero side).
 launch::WindowSize first_window_size(const launch::LaunchSpec& spec, const FrameworkOptions& options);

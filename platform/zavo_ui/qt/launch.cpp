@@ -149,7 +149,7 @@ void run_or_exit(const LaunchSpec& spec) {
     if (auto warning = host::unknown_view_state(spec, options)) {
         std::fprintf(stderr, "%s: %s\n", program.c_str(), warning->c_str());
     }
-    auto root = host::build_root(spec, options);
+    auto root = host::build_root(spec, options, store->get());
     if (!root) host::fail(program, root.error());
     zavo_actions::ActionRegistry registry = host::registered_actions(spec);
 

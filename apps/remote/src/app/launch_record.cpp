@@ -17,7 +17,8 @@ bool sample_mode_from_environment() {
 std::expected<zavo_ui::launch::RootWidget, std::string> build_initial_state(
     const zavo_ui::launch::LaunchOptions& options) {
     const std::string view_state = options.view_state.value_or("");
-    return sample_mode_from_environment() ? new_sample_app_state(view_state) : new_app_state(view_state);
+    return sample_mode_from_environment() ? new_sample_app_state(view_state, options.document_identity.value_or(""))
+                                          : new_app_state(view_state);
 }
 
 zavo_ui::launch::RootWidget new_app_state(std::string_view view_state) {
@@ -26,8 +27,8 @@ zavo_ui::launch::RootWidget new_app_state(std::string_view view_state) {
     return app;
 }
 
-zavo_ui::launch::RootWidget new_sample_app_state(std::string_view view_state) {
-    auto app = RemoteApp::with_sample_data();
+zavo_ui::launch::RootWidget new_sample_app_state(std::string_view view_state, std::string_view replica) {
+    auto app = RemoteApp::with_sample_data(replica);
     app->apply_view_state(view_state);
     app->apply_demo_scene(view_state);
     return app;

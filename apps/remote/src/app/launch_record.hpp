@@ -33,11 +33,13 @@ inline constexpr std::array<std::string_view, 13> kViewStates = {
 // Sample mode is on only for ZAVO_REMOTE_SAMPLE set to exactly "1".
 bool sample_mode_from_environment();
 
-// Reads the sample switch once and builds the state for the view-state name (absent: "").
+// Reads the sample switch once and builds the state for the view-state name (absent: ""), the
+// sample connections' ids following the document's identity.
 std::expected<zavo_ui::launch::RootWidget, std::string> build_initial_state(
     const zavo_ui::launch::LaunchOptions& options);
 zavo_ui::launch::RootWidget new_app_state(std::string_view view_state);
-zavo_ui::launch::RootWidget new_sample_app_state(std::string_view view_state);
+// The sample connections' ids follow from `replica` (RemoteApp::with_sample_data).
+zavo_ui::launch::RootWidget new_sample_app_state(std::string_view view_state, std::string_view replica = {});
 // No view state, no sample data; the environment is not read.
 zavo_ui::launch::RootWidget new_default_app_state();
 // Registers the decoder and handler of "remote.action".

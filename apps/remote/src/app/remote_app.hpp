@@ -37,8 +37,11 @@ public:
                                                 std::vector<DiscoveredDevice> devices);
     // No connections and no devices.
     static std::unique_ptr<RemoteApp> new_();
-    // The eight sample connections and the four sample devices.
-    static std::unique_ptr<RemoteApp> with_sample_data();
+    // The eight sample connections and the four sample devices. The connections' ids follow
+    // from `replica` (this device's replica of the document) and their names, so that they stay
+    // the same at each start of one device and differ from every other device's; without a
+    // replica they are random.
+    static std::unique_ptr<RemoteApp> with_sample_data(std::string_view replica = {});
 
     // "narrow" and "narrow-open" choose the navigation's state at the first layout.
     void apply_view_state(std::string_view name);

@@ -170,7 +170,7 @@ bool connections_equal(std::span<const SavedConnection> a, std::span<const Saved
     return std::equal(a.begin(), a.end(), b.begin(), b.end());
 }
 
-SavedConnection sample_connection(const SampleConnectionSpec& spec) {
+SavedConnection sample_connection(const SampleConnectionSpec& spec, std::string_view replica) {
     return SavedConnection{
         .name = std::string(spec.name),
         .host = std::string(spec.host),
@@ -181,7 +181,8 @@ SavedConnection sample_connection(const SampleConnectionSpec& spec) {
         .last_used = std::string(spec.last_used),
         .presence = spec.presence,
         .group = std::string(spec.group),
-        .id = Uuid::v4_from_name(fmt::format("sample connection {}", spec.name)),
+        .id = replica.empty() ? Uuid::new_v4()
+                              : Uuid::v4_from_name(fmt::format("sample connection {} of {}", spec.name, replica)),
         .favorite = spec.favorite,
     };
 }

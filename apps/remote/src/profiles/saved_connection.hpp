@@ -95,8 +95,10 @@ struct SampleConnectionSpec {
     bool favorite;
 };
 
-// A record made from a sample description. Its id follows from its name, so that a document
-// saved by an earlier start still holds the same sample connections.
-SavedConnection sample_connection(const SampleConnectionSpec& spec);
+// A record made from a sample description. With a `replica` (this device's replica of the
+// document) its id follows from the replica and the name, so that a document saved by an
+// earlier start on this device holds the same sample connections while another device's
+// samples are its own; without one the id is random.
+SavedConnection sample_connection(const SampleConnectionSpec& spec, std::string_view replica = {});
 
 }  // namespace remote
