@@ -250,12 +250,8 @@ void PersistedDocument::follow_folder() {
     // Watching starts before the folder is read: its first look at the listing is older than
     // what is read then, so a change made meanwhile is announced.
     watcher_ = std::make_unique<FolderWatcher>(changes, [this] {
-        std::function<void()> listener;
-        {
-            std::lock_guard lock(listener_mutex_);
-            listener = listener_;
-        }
-        if (listener) listener();
+        std::lock_guard lock(listener_mutex_);
+        if (listener_) listener_();
     });
 }
 

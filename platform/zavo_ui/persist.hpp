@@ -65,7 +65,8 @@ public:
     // document changed.
     bool merge_from_folder();
     // Called on the watcher's thread when the folder changed; the owner then calls
-    // merge_from_folder() on its own thread.
+    // merge_from_folder() on its own thread. Setting another listener (or none) waits for a
+    // call of the old one that is running: once it returns, the old one is never called again.
     void set_change_listener(std::function<void()> listener);
 
     // The log size from which it is rewritten (then twice the size it was rewritten at).
@@ -107,7 +108,7 @@ private:
     std::size_t compact_at_ = kCompactAt;
     bool reported_failure_ = false;
     std::string shared_problem_;
-    std::mutex listener_mutex_;
+    std::mutex listener_mutex_;  // held while the listener runs
     std::function<void()> listener_;
     std::unique_ptr<FolderWatcher> watcher_;
 };

@@ -520,3 +520,38 @@ TEST_F(Folder, StartsFromAFolderItCannotWriteAndWritesOnceItMay) {
         EXPECT_EQ(problem, "");
     }
 }
+
+// The watcher calls the listener under the lock that setting a listener takes: once a new
+// listener is set, the old one has returned and is never called again.
+TEST_F(Folder, AListenerReplacedWhileItRunsHasReturned) {
+    auto a = opened(replica("a"));
+    auto b = opened(replica("b"));
+    std::atomic<bool> entered{false}, release{false}, finished{false};
+    std::atomic<int> calls{0};
+    b->set_change_listener([&] {
+        ++calls;
+        entered = true;
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        finished = true;
+    });
+    put(*a, "host", "from a");
+    ASSERT_TRUE(a->save_changes());
+    for (int i = 0; i < 500 && !entered; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(entered) << "the watcher never called";
+
+    std::atomic<bool> replaced{false};
+    std::thread detach([&] {
+        b->set_change_listener({});
+        EXPECT_TRUE(finished) << "set_change_listener returned while the old listener was still running";
+        replaced = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // time to return early, were it to
+    release = true;
+    detach.join();
+    EXPECT_TRUE(replaced);
+    const int seen = calls;
+    put(*a, "host", "again");
+    ASSERT_TRUE(a->save_changes());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(calls, seen) << "the old listener was called after it was replaced";
+}
