@@ -56,8 +56,12 @@ std::optional<operation::OperationId> parse_operation_id(std::string_view text) 
 }
 
 ActionExecutor::ActionExecutor(Widget& root, crdt::Document& document, zavo_actions::ActionRegistry registry,
-                               std::function<void()> changed)
-    : root_(root), document_(document), registry_(std::move(registry)), changed_(std::move(changed)) {}
+                               std::function<void()> changed, Saving saving)
+    : root_(root),
+      document_(document),
+      registry_(std::move(registry)),
+      changed_(std::move(changed)),
+      saving_(std::move(saving)) {}
 
 std::string ActionExecutor::list_resources() {
     return zavo_actions::executor::resources_json(root_.action_resources(document_));
@@ -76,6 +80,10 @@ std::expected<Invoked, Refusal> ActionExecutor::invoke(std::string_view resource
     if ((*spec)->operation_type) {
         done = invoke_operation(**spec, encoded);
     } else {
+        // A change that cannot be kept is not made.
+        if (auto kept = saving_ ? saving_(true) : std::expected<void, std::string>(); !kept)
+            return std::unexpected(
+                refusal(Kind::Failed, fmt::format("nothing was changed: changes cannot be saved ({})", kept.error())));
         zavo_actions::context::ActionContext context;
         context.label = (*spec)->title;
         auto applied = zavo_actions::executor::apply_plain(registry_, document_, encoded, context);
@@ -85,6 +93,12 @@ std::expected<Invoked, Refusal> ActionExecutor::invoke(std::string_view resource
             done = std::unexpected(std::move(applied.error()));
     }
     if (changed_) changed_();
+    if (done && done->state == Invoked::State::Applied && saving_)
+        if (auto kept = saving_(false); !kept)
+            return std::unexpected(
+                refusal(Kind::Failed,
+                        fmt::format("the change is not saved ({}); it is kept in the program until saving works again",
+                                    kept.error())));
     return done;
 }
 

@@ -52,10 +52,16 @@ std::optional<operation::OperationId> parse_operation_id(std::string_view text);
 
 class ActionExecutor {
 public:
+    // Whether the document's changes are kept: an error says why the latest are kept nowhere
+    // but in memory. With `retry`, a save that failed is tried again first.
+    using Saving = std::function<std::expected<void, std::string>(bool retry)>;
+
     // `root` and `document` must outlive the executor. `changed` runs after every request that
-    // reached the widget or the document (to commit, save and repaint).
+    // reached the widget or the document (to commit, save and repaint). A plain action is
+    // answered as applied only once its change is kept: with `saving` failing it is refused
+    // before it is applied (after a retry), or, when its own save fails, after.
     ActionExecutor(Widget& root, crdt::Document& document, zavo_actions::ActionRegistry registry,
-                   std::function<void()> changed);
+                   std::function<void()> changed, Saving saving = {});
 
     // The root widget's resources as JSON (zavo_actions::executor::resources_json).
     std::string list_resources();
@@ -84,6 +90,7 @@ private:
     crdt::Document& document_;
     zavo_actions::ActionRegistry registry_;
     std::function<void()> changed_;
+    Saving saving_;
     struct Started {
         std::uint64_t order = 0;
         std::optional<Polled> outcome;  // set once it ended, until it is polled

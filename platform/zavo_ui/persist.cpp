@@ -288,7 +288,10 @@ std::expected<void, std::string> PersistedDocument::open_logs(bool private_intac
         if (auto ok = rewrite_private(); !ok) return ok;
     // Whatever stands in place of the shared log is moved aside when it is written whole.
     if (shared_problem.empty() && private_intact && shared_same)
-        if (auto shared = AppendLog::open(shared_path(), private_size)) shared_log_ = std::move(*shared);
+        if (auto shared = AppendLog::open(shared_path(), private_size)) {
+            shared_log_ = std::move(*shared);
+            shared_heads_ = saved_heads_;
+        }
     if (!shared_problem.empty()) shared_unwritable(shared_problem);
     if (auto ok = save_changes(); !ok) return std::unexpected(ok.error());
     return {};
@@ -334,6 +337,7 @@ std::expected<void, std::string> PersistedDocument::write_shared() {
     auto shared = AppendLog::create(shared_path(), changes_since({}));
     if (!shared) return std::unexpected(shared.error());
     shared_log_ = std::move(*shared);
+    shared_heads_ = doc_.get_heads();
     return {};
 }
 
@@ -346,51 +350,73 @@ void PersistedDocument::shared_unwritable(const std::string& why) {
     shared_problem_ = why;
 }
 
-void PersistedDocument::sync_shared(std::span<const Bytes> fresh) {
+bool PersistedDocument::sync_shared(const std::vector<crdt::ChangeHash>& heads,
+                                    std::optional<std::span<const Bytes>> lacking) {
     std::expected<void, std::string> ok;
     if (shared_log_.intact() && shared_log_.size() <= compact_at_) {
-        if (fresh.empty()) return;
-        ok = shared_log_.append(fresh);
-        if (!ok) shared_log_ = AppendLog();  // written whole next time
+        if (heads == shared_heads_) return false;
+        ok = lacking ? shared_log_.append(*lacking) : shared_log_.append(changes_since(shared_heads_));
+        if (ok)
+            shared_heads_ = heads;
+        else
+            shared_log_ = AppendLog();  // written whole next time
     } else {
         if (shared_problem_.empty() && shared_log_.size() != 0 && shared_log_.size() <= compact_at_)
             spdlog::warn(
                 "document: this replica's log in the shared folder was changed by something else; writing it "
                 "again");
+        shared_heads_.clear();  // what it holds is not known until it is written whole
         ok = write_shared();
     }
-    if (!ok) return shared_unwritable(ok.error());
+    if (!ok) {
+        shared_unwritable(ok.error());
+        return false;
+    }
     if (!shared_problem_.empty())
         spdlog::info("document: the shared folder {} can be written again; this device's changes were written to it",
                      locations_.folder.string());
     shared_problem_.clear();
+    return true;
+}
+
+std::expected<bool, std::string> PersistedDocument::save_private(const std::vector<crdt::ChangeHash>& heads,
+                                                                 std::span<const Bytes> fresh) {
+    if (heads == saved_heads_) return false;
+    std::expected<void, std::string> ok;
+    const bool intact = private_log_.intact();
+    if (!intact || private_log_.size() > compact_at_) {
+        if (!intact)
+            spdlog::warn("document: this replica's private log was changed by something else; writing it again");
+        ok = rewrite_private();
+    } else {
+        ok = private_log_.append(fresh);
+    }
+    if (!ok) {
+        if (private_problem_.empty())
+            spdlog::error(
+                "document: cannot save changes in this device's copy: {}; its log in the shared folder {} "
+                "keeps them where it can",
+                ok.error(), locations_.folder.string());
+        private_problem_ = ok.error();
+        return std::unexpected(ok.error());
+    }
+    if (!private_problem_.empty())
+        spdlog::info("document: this device's copy {} can be written again", private_path().string());
+    private_problem_.clear();
+    saved_heads_ = heads;
+    return true;
 }
 
 std::expected<bool, std::string> PersistedDocument::save_changes() {
-    std::vector<crdt::ChangeHash> heads = doc_.get_heads();
-    std::vector<Bytes> fresh;
-    if (heads != saved_heads_) {
-        fresh = changes_since(saved_heads_);
-        // The private copy first: once it holds the changes, they are saved.
-        std::expected<void, std::string> ok;
-        const bool intact = private_log_.intact();
-        if (!intact || private_log_.size() > compact_at_) {
-            if (!intact)
-                spdlog::warn("document: this replica's private log was changed by something else; writing it again");
-            ok = rewrite_private();
-        } else {
-            ok = private_log_.append(fresh);
-        }
-        if (!ok) {
-            if (!reported_failure_) spdlog::error("document: cannot save changes: {}", ok.error());
-            reported_failure_ = true;
-            return std::unexpected(ok.error());
-        }
-        reported_failure_ = false;
-        saved_heads_ = std::move(heads);
-    }
-    sync_shared(fresh);
-    return !fresh.empty();
+    const std::vector<crdt::ChangeHash> heads = doc_.get_heads();
+    std::vector<Bytes> fresh;  // what the private copy lacks, and the shared log too when it holds the same
+    if (heads != saved_heads_) fresh = changes_since(saved_heads_);
+    const bool same = shared_heads_ == saved_heads_;
+    // The private copy first; once it, or the shared log, holds the changes, they are saved.
+    const auto kept = save_private(heads, fresh);
+    const bool shared = sync_shared(heads, same ? std::optional<std::span<const Bytes>>(fresh) : std::nullopt);
+    if (!kept && shared_heads_ != heads) return std::unexpected(kept.error());
+    return kept.value_or(false) || shared;
 }
 
 bool PersistedDocument::merge_from_folder() {

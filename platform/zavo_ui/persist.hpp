@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -42,7 +43,9 @@ namespace zavo_ui::persist {
 // replica wrote: cut, corrupt, removed, replaced or rolled back by a file-sync tool.
 // Where the shared folder cannot be written (read-only, another user's, not a folder), the
 // document opens from what can be read, says so once in the log, keeps this device's changes
-// in the private copy and writes the log out as soon as the folder can be written.
+// in the private copy and writes the log out as soon as the folder can be written. Where the
+// private copy cannot be written (its disk full), this replica's log in the shared folder keeps
+// the changes, as a restart reads it too, and the private copy takes them up once it can.
 // Only one process at a time opens a replica. All calls are made on one thread, apart from
 // the listener's.
 class PersistedDocument {
@@ -55,12 +58,15 @@ public:
     const Locations& locations() const { return locations_; }
     const std::string& actor() const { return actor_; }
 
-    // Appends this replica's changes made since the last save to its private copy and syncs
-    // them; true when there were any. On failure they stay pending and the next call tries
-    // again. The shared log follows, or is written out once the folder can be written.
+    // Appends this replica's changes made since the last save to its private copy and to its
+    // log in the shared folder, and syncs them; true when either took new ones. Succeeds when
+    // either holds every change; otherwise the changes stay pending, the next call tries again,
+    // and the error says why the private copy cannot take them.
     std::expected<bool, std::string> save_changes();
     // Why this replica's log cannot be written to the shared folder; empty when it can.
     const std::string& shared_problem() const { return shared_problem_; }
+    // Why the private copy cannot be written; empty when it can.
+    const std::string& private_problem() const { return private_problem_; }
     // Merges what other replicas appended since the last look, then saves; true when the
     // document changed.
     bool merge_from_folder();
@@ -93,8 +99,12 @@ private:
     // Writes the private copy whole; the shared log is then written whole too.
     std::expected<void, std::string> rewrite_private();
     std::expected<void, std::string> write_shared();
-    // Brings the shared log up to the private copy: appends `fresh`, or writes it whole.
-    void sync_shared(std::span<const Bytes> fresh);
+    // Bring the private copy and the shared log up to `heads`: append what they lack (`fresh`,
+    // and `lacking` when known), or write them whole. True when they took anything; a failure
+    // is kept as their problem.
+    std::expected<bool, std::string> save_private(const std::vector<crdt::ChangeHash>& heads,
+                                                  std::span<const Bytes> fresh);
+    bool sync_shared(const std::vector<crdt::ChangeHash>& heads, std::optional<std::span<const Bytes>> lacking);
     void shared_unwritable(const std::string& why);
 
     posix_fd::UniqueFd lock_;  // a lock held while open (one process per replica), let go with it
@@ -104,9 +114,10 @@ private:
     std::unique_ptr<FolderReader> reader_;
     AppendLog shared_log_;  // not open while it cannot be written
     AppendLog private_log_;
-    std::vector<crdt::ChangeHash> saved_heads_;  // what the private copy holds
+    std::vector<crdt::ChangeHash> saved_heads_;   // what the private copy holds
+    std::vector<crdt::ChangeHash> shared_heads_;  // what the shared log holds, while it is open
     std::size_t compact_at_ = kCompactAt;
-    bool reported_failure_ = false;
+    std::string private_problem_;
     std::string shared_problem_;
     std::mutex listener_mutex_;  // held while the listener runs
     std::function<void()> listener_;

@@ -26,6 +26,11 @@ std::string sys_error(std::string_view what, const fs::path& path, int err) {
     return fmt::format("{} {}: {}", what, path.string(), errno_text(err));
 }
 
+std::string_view error_cause(std::string_view error) {
+    const auto colon = error.rfind(": ");
+    return colon == std::string_view::npos ? error : error.substr(colon + 2);
+}
+
 namespace {
 
 // An absolute XDG base directory from the environment, else `home`/`fallback`.

@@ -46,5 +46,8 @@ std::expected<std::string, std::string> load_or_create_actor(const std::filesyst
 // The text of an errno value, and "{what} {path}: {text}" for a failed call.
 std::string errno_text(int err);
 std::string sys_error(std::string_view what, const std::filesystem::path& path, int err = errno);
+// The system's own words that end an error such as sys_error makes ("No space left on
+// device"): what follows its last ": ", or the whole error when there is none.
+std::string_view error_cause(std::string_view error);
 
 }  // namespace zavo_ui::persist

@@ -141,6 +141,10 @@ void Widget::end_sessions() {
     visit_children([](Widget& c) { c.end_sessions(); });
 }
 
+void Widget::document_saving(const DocumentSaving& saving) {
+    visit_children([&](Widget& c) { c.document_saving(saving); });
+}
+
 bool Widget::awaiting_document() {
     bool any = false;
     visit_children([&](Widget& c) {

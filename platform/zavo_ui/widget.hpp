@@ -55,6 +55,21 @@ struct EventContext {
     Instant now = std::chrono::steady_clock::now();
 };
 
+// How the framework keeps the document's changes, as the root widget is told each time it
+// changes.
+struct DocumentSaving {
+    enum class State : std::uint8_t {
+        Saved,          // every change is kept where it belongs
+        KeptElsewhere,  // every change is kept, but not in this device's own copy
+        NotSaved,       // the latest changes are kept in memory only, until a save works again
+    };
+    State state = State::Saved;
+    std::string cause;   // KeptElsewhere, NotSaved: in the system's words ("No space left on device")
+    std::string detail;  // the whole error
+
+    friend bool operator==(const DocumentSaving&, const DocumentSaving&) = default;
+};
+
 namespace widget {
 
 // One element that assistive technology may act on, with the actions it accepts.
@@ -122,6 +137,9 @@ public:
     virtual void end_sessions();
     // True while the widget waits for its first document.
     virtual bool awaiting_document();
+    // How saving the document goes, told whenever its state changes (Saved until told
+    // otherwise). Default: every child's.
+    virtual void document_saving(const DocumentSaving& saving);
 
     // What the widget offers the action framework, judged on `document` (the replicated
     // document, read only): its own resources, then every child's.

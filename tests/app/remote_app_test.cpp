@@ -375,6 +375,26 @@ TEST(FrameworkHooks, DamageIsTheWindowWhileARedrawIsPending) {
     EXPECT_TRUE(damage.empty());
 }
 
+TEST(FrameworkHooks, TheNoticeSaysHowChangesAreSaved) {
+    using State = zavo_ui::DocumentSaving::State;
+    const std::pair<zavo_ui::DocumentSaving, std::string> cases[] = {
+        {{State::KeptElsewhere, "No space left on device", "cannot append to /s/a.log: No space left on device"},
+         "This device cannot save its copy of your connections (No space left on device). Changes are kept in the "
+         "shared folder until it can."},
+        {{State::NotSaved, "Read-only file system", "cannot append to /s/a.log: Read-only file system"},
+         "Changes are not being saved (Read-only file system). They are kept in this window until saving works "
+         "again."},
+        {{State::Saved, "", ""}, "Changes are being saved again."},
+    };
+    auto app = RemoteApp::new_();
+    for (const auto& [saving, notice] : cases) {
+        app->clear_redraw();
+        app->document_saving(saving);
+        EXPECT_EQ(app->notice, notice);
+        EXPECT_TRUE(app->needs_redraw());
+    }
+}
+
 TEST(DeviceSink, EventsReachOnlyTheLiveDeviceSession) {
     auto app = RemoteApp::with_sample_data();
     app->handle_device_event({1, DeviceEvent::Connected{640, 480}});  // no session: ignored

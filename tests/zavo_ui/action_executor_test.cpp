@@ -112,13 +112,17 @@ struct Offering : Widget {
 class Executor : public ::testing::Test {
 protected:
     Executor() {
+        executor.emplace(widget, doc, registry(), [this] { ++changes; });
+    }
+
+    static zavo_actions::ActionRegistry registry() {
         zavo_actions::ActionRegistry registry;
         registry.insert("name",
                         [](std::span<const std::uint8_t> payload)
                             -> std::expected<std::unique_ptr<zavo_actions::action::Action>, ActionError> {
                             return std::make_unique<PutName>(std::string(payload.begin(), payload.end()));
                         });
-        executor.emplace(widget, doc, std::move(registry), [this] { ++changes; });
+        return registry;
     }
 
     std::optional<std::string> stored_name() const {
@@ -185,6 +189,58 @@ TEST_F(Executor, PlainActionsApplyToTheDocumentAsOneChange) {
     EXPECT_EQ(executor->invoke("r", "ask", {}), (Invoked{Invoked::State::Applied, {}}));
     EXPECT_EQ(stored_name(), "plain");
     EXPECT_EQ(changes, 4);
+}
+
+// A plain action is made only while changes can be saved, and answered as applied only once its
+// own change is saved; operations are not held back.
+TEST_F(Executor, AChangeThatCannotBeSavedIsRefused) {
+    std::expected<void, std::string> before, after;  // what saving answers before and after a change
+    std::vector<bool> retries;
+    executor.emplace(
+        widget, doc, registry(), [] {},
+        [&](bool retry) {
+            retries.push_back(retry);
+            return retry ? before : after;
+        });
+    const std::unexpected<std::string> full("cannot write: No space left on device");
+    struct Case {
+        const char* what;
+        std::expected<void, std::string> before, after;
+        std::expected<Invoked, Refusal> answer;
+        std::optional<std::string> stored;
+        std::vector<bool> retries;
+    } cases[] = {
+        {"saved", {}, {}, Invoked{Invoked::State::Applied, {}}, "plain", {true, false}},
+        {"not saved before",
+         full,
+         full,
+         std::unexpected(Refusal{
+             Kind::Failed, "nothing was changed: changes cannot be saved (cannot write: No space left on device)", {}}),
+         std::nullopt,
+         {true}},
+        {"not saved after",
+         {},
+         full,
+         std::unexpected(Refusal{Kind::Failed,
+                                 "the change is not saved (cannot write: No space left on device); it is kept in the "
+                                 "program until saving works again",
+                                 {}}),
+         "plain",
+         {true, false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        doc = crdt::Document();
+        before = c.before;
+        after = c.after;
+        retries.clear();
+        EXPECT_EQ(executor->invoke("r", "plain", {}), c.answer);
+        EXPECT_EQ(stored_name(), c.stored);
+        EXPECT_EQ(retries, c.retries);
+    }
+    retries.clear();
+    EXPECT_EQ(executor->invoke("r.child", "view", {}), (Invoked{Invoked::State::Completed, {}}));
+    EXPECT_TRUE(retries.empty());
 }
 
 TEST_F(Executor, OperationsAreStartedOrRunAndPolledUntilTheyFinish) {

@@ -64,6 +64,7 @@ public:
         ++syncs;
         if (std::exchange(edit_on_sync, false)) type_into(document);
     }
+    void document_saving(const DocumentSaving& saving) override { savings.push_back(saving); }
     device_relay::DeviceSessionSink* device_session_sink() override { return this; }
     std::vector<device_relay::DeviceRequest> take_device_requests() override {
         ++exchanges;
@@ -91,6 +92,7 @@ public:
     std::vector<event::Event> events;
     std::vector<device_relay::DeviceRequest> requests;
     std::vector<device_relay::DeviceEvent> device_events;
+    std::vector<DocumentSaving> savings;
 };
 
 class FakeText : public ScaledTextRenderer {
@@ -162,7 +164,8 @@ public:
     std::vector<DrawRecord> records;
 };
 
-// Saves by counting; the first `failures` saves fail with "disk full".
+// Saves by counting; the first `failures` saves fail with "disk full", and while `elsewhere`
+// holds a reason, saved changes are kept elsewhere only.
 class FakeStore : public DocumentStore {
 public:
     crdt::Document& document() override { return document_; }
@@ -174,6 +177,7 @@ public:
         }
         return true;
     }
+    std::string kept_elsewhere() const override { return elsewhere; }
     bool merge_from_folder() override {
         ++merges;
         return std::exchange(changed_outside, false);
@@ -181,6 +185,7 @@ public:
     void set_change_listener(std::function<void()> l) override { listener = std::move(l); }
 
     int saves = 0, merges = 0, failures = 0;
+    std::string elsewhere;
     bool changed_outside = false;
     std::function<void()> listener;
 
@@ -403,6 +408,40 @@ TEST_F(HostTest, ASaveThatFailedBeforeTheWindowIsTriedAgainOnceItIsThere) {
     ASSERT_EQ(window.delayed.size(), 1u);
     window.delayed[0].second();
     EXPECT_EQ(store.saves, 2);
+}
+
+// The widget hears how saving goes whenever that changes, and standard error says when saving
+// starts failing and when it works again. Changes kept elsewhere only are saved again later too.
+TEST_F(HostTest, TheWidgetHearsWhenSavingStopsAndWorksAgain) {
+    using State = DocumentSaving::State;
+    const std::string full = "cannot append to /x/a.log: No space left on device";
+    host->attach_store(store, "probe");
+    host->attach_window(window);
+    ::testing::internal::CaptureStderr();
+    const auto type = [&] { host->deliver(event::character_key("x"), {}); };
+    type();
+    store.elsewhere = full;
+    type();
+    type();
+    EXPECT_EQ(window.delayed.size(), 2u) << "what is kept elsewhere only is saved again later";
+    store.failures = 2;
+    type();
+    EXPECT_EQ(host->saving(false), std::unexpected(std::string("disk full")));
+    EXPECT_EQ(host->saving(true), std::unexpected(std::string("disk full"))) << "tried again, failed again";
+    EXPECT_EQ(store.saves, 5);
+    EXPECT_EQ(host->saving(true), (std::expected<void, std::string>{})) << "tried again, saved";
+    store.elsewhere.clear();
+    const int frames = window.frames;
+    window.delayed.back().second();
+    EXPECT_EQ(store.saves, 7);
+    EXPECT_EQ(window.frames, frames + 1) << "a retry that found saving working again shows it";
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "probe: could not save the document (will try again): disk full\n"
+              "probe: the document is saved again\n");
+    EXPECT_EQ(probe->savings, (std::vector<DocumentSaving>{{State::KeptElsewhere, "No space left on device", full},
+                                                           {State::NotSaved, "disk full", "disk full"},
+                                                           {State::KeptElsewhere, "No space left on device", full},
+                                                           {State::Saved, "", ""}}));
 }
 
 TEST_F(HostTest, OtherReplicasChangesAreMergedOnTheWindowsThread) {

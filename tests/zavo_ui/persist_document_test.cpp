@@ -1,6 +1,7 @@
 #include "zavo_ui/persist.hpp"
 #include "support/files.hpp"
 #include "support/log.hpp"
+#include "support/small_disk.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -518,6 +519,62 @@ TEST_F(Folder, StartsFromAFolderItCannotWriteAndWritesOnceItMay) {
             },
             test.let_in);
         EXPECT_EQ(problem, "");
+    }
+}
+
+// With the private copy's disk full, this replica's changes go to its log in the shared folder,
+// which a restart reads; with both on the full disk, saving fails and says why.
+TEST_F(Folder, APrivateCopyOnAFullDiskKeepsItsChangesInTheSharedFolder) {
+    test_support::SmallDisk disk(root_ / "disk", 1u << 20);
+    if (!disk.unavailable().empty()) GTEST_SKIP() << "no small disk to fill: " << disk.unavailable();
+    struct Case {
+        const char* what;
+        Locations at;
+        bool durable;
+    } cases[] = {
+        {"shared folder with space", {root_ / "shared", root_ / "disk" / "a" / "document"}, true},
+        {"shared folder on the full disk", {root_ / "disk" / "shared", root_ / "disk" / "b" / "document"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test_support::CapturedLog log;
+        std::string failure;
+        {
+            auto d = opened(c.at);
+            ASSERT_TRUE(d);
+            disk.fill();
+            // A file's last block may take a few changes more: save until one needs a new block.
+            const auto stop = [&] { return c.durable ? !d->private_problem().empty() : !failure.empty(); };
+            for (int i = 0; i < 200 && !stop(); ++i) {
+                put(*d, "key " + std::to_string(i), std::string(64, 'x'));
+                if (auto saved = d->save_changes(); !saved) failure = saved.error();
+            }
+            ASSERT_TRUE(stop()) << "the disk never filled";
+            const std::size_t said = log.count("cannot save changes");
+            EXPECT_GE(said, 1u) << log.text();
+            for (int i = 0; i < 3; ++i) {
+                put(*d, "last", "kept " + std::to_string(i));
+                EXPECT_EQ(d->save_changes().has_value(), c.durable);
+            }
+            EXPECT_EQ(log.count("cannot save changes"), said) << "said again for every change";
+            if (c.durable) {
+                EXPECT_EQ(failure, "");
+                EXPECT_NE(d->private_problem().find("No space left on device"), std::string::npos)
+                    << d->private_problem();
+            } else {
+                EXPECT_NE(failure.find("No space left on device"), std::string::npos) << failure;
+            }
+        }
+        disk.free();
+        if (c.durable) {
+            auto again = opened(c.at);
+            EXPECT_EQ(get(*again, "last"), "kept 2");
+            EXPECT_EQ(again->private_problem(), "");
+            // The private copy took up what the shared log kept meanwhile.
+            again.reset();
+            fs::remove_all(c.at.folder);
+            EXPECT_EQ(get(*opened(c.at), "last"), "kept 2");
+        }
     }
 }
 

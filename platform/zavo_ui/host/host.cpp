@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "zavo_ui/host/damage.hpp"
+#include "zavo_ui/persist_files.hpp"
 #include "zavo_ui/theme.hpp"
 
 namespace zavo_ui::host {
@@ -59,7 +60,7 @@ void Host::attach_window(Window& window) {
             });
         });
     }
-    if (save_failed_) retry_save();
+    if (saving_.state != DocumentSaving::State::Saved) retry_save();
 }
 
 void Host::detach_window() {
@@ -95,12 +96,36 @@ void Host::save() {
     if (store_ == nullptr) return;
     ++saves_;
     auto saved = store_->save_changes();
-    save_failed_ = !saved;
-    if (saved) return;
-    spdlog::warn("could not save the document: {}", saved.error());
-    std::fprintf(stderr, "%s: could not save the document (will try again): %s\n", program_.c_str(),
-                 saved.error().c_str());
-    retry_save();
+    save_failure_ = saved ? std::string() : saved.error();
+    const std::string elsewhere = saved ? store_->kept_elsewhere() : std::string();
+    const std::string& problem = saved ? elsewhere : save_failure_;
+    using State = DocumentSaving::State;
+    tell_saving(DocumentSaving{!saved              ? State::NotSaved
+                               : elsewhere.empty() ? State::Saved
+                                                   : State::KeptElsewhere,
+                               std::string(persist::error_cause(problem)), problem});
+    if (saving_.state != State::Saved) retry_save();  // also for this device's own copy
+}
+
+std::expected<void, std::string> Host::saving(bool retry) {
+    if (retry && !save_failure_.empty()) save();
+    if (!save_failure_.empty()) return std::unexpected(save_failure_);
+    return {};
+}
+
+void Host::tell_saving(DocumentSaving now) {
+    using State = DocumentSaving::State;
+    if (now.state == saving_.state) return;
+    if (now.state == State::NotSaved) {
+        spdlog::warn("could not save the document: {}", now.detail);
+        std::fprintf(stderr, "%s: could not save the document (will try again): %s\n", program_.c_str(),
+                     now.detail.c_str());
+    } else if (saving_.state == State::NotSaved) {
+        std::fprintf(stderr, "%s: the document is saved again\n", program_.c_str());
+    }
+    saving_ = std::move(now);
+    root_->document_saving(saving_);
+    schedule();  // also when a retry found it, with no input to ask for a frame
 }
 
 void Host::retry_save() {

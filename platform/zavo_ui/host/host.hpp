@@ -34,8 +34,12 @@ class DocumentStore {
 public:
     virtual ~DocumentStore() = default;
     virtual crdt::Document& document() = 0;
-    // Makes this replica's new changes durable; on failure they stay for the next call.
+    // Makes this replica's new changes durable; on failure they are kept nowhere but in memory,
+    // and stay for the next call.
     virtual std::expected<bool, std::string> save_changes() = 0;
+    // Why the changes, durable all the same, are not kept in this device's own copy; empty when
+    // they are.
+    virtual std::string kept_elsewhere() const { return {}; }
     // This device's replica of the document: the same at each start on this device.
     virtual std::optional<std::string> replica_id() const { return std::nullopt; }
     // Merges what other replicas wrote; true when the document changed.
@@ -61,8 +65,10 @@ public:
     // The document the widget follows, in memory only.
     void attach_document(crdt::Document& document);
     // The document `store` keeps: every change the widget makes is saved at once, and a save
-    // that fails is tried again with the next change and after kSaveRetry. Its warning on
-    // standard error starts with `program`.
+    // that fails, or keeps the changes elsewhere only, is tried again with the next change and
+    // after kSaveRetry. The widget hears how saving goes whenever that changes (document_saving,
+    // followed by a frame), and standard error says when saving starts failing and when it works
+    // again, prefixed with `program`.
     void attach_store(DocumentStore& store, std::string program);
     crdt::Document* document() { return document_; }
     void set_clipboard(Clipboard* clipboard) { clipboard_ = clipboard; }
@@ -81,6 +87,9 @@ public:
     void after_change();
     // Saves the document's new changes (see attach_store).
     void save();
+    // Why the document's latest changes are kept in memory only (the last save failed); with
+    // `retry`, such a save is tried again first.
+    std::expected<void, std::string> saving(bool retry);
 
     // The window's size in logical pixels and its device pixels per logical pixel; true when
     // either changed.
@@ -132,6 +141,8 @@ private:
     EventContext event_context();
     // Tries the save again after kSaveRetry, unless another save comes first.
     void retry_save();
+    // Tells the widget and standard error when saving changed from one state to another.
+    void tell_saving(DocumentSaving now);
 
     std::unique_ptr<Widget> root_;
     const theme::Theme& theme_;
@@ -160,7 +171,8 @@ private:
     DocumentStore* store_ = nullptr;
     std::string program_;
     std::uint64_t saves_ = 0;
-    bool save_failed_ = false;
+    std::string save_failure_;  // why the last save failed; empty when it worked
+    DocumentSaving saving_;     // what the widget was last told
     Window* window_ = nullptr;
     Clipboard* clipboard_ = nullptr;
     device_relay::DeviceRelay* relay_ = nullptr;

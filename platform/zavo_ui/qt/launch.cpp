@@ -192,10 +192,13 @@ void run_or_exit(const LaunchSpec& spec) {
     });
 
     // Actions and operations invoked from outside the process: the executor and its door.
-    action_executor::ActionExecutor executor(host.root(), *host.document(), std::move(registry), [&host] {
-        host.after_change();
-        host.schedule();
-    });
+    action_executor::ActionExecutor executor(
+        host.root(), *host.document(), std::move(registry),
+        [&host] {
+            host.after_change();
+            host.schedule();
+        },
+        [&host](bool retry) { return host.saving(retry); });
     const qt::ActionDoor door(spec.app_id, executor, program, session_bus);
 
     const auto quit_notifier = quit_on_signals();

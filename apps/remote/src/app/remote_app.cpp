@@ -226,6 +226,25 @@ void RemoteApp::collect_damage(std::vector<zavo_ui::Rect>& damage) {
     if (redraw_needed) damage.push_back(window_bounds);
 }
 
+void RemoteApp::document_saving(const zavo_ui::DocumentSaving& saving) {
+    using State = zavo_ui::DocumentSaving::State;
+    switch (saving.state) {
+        case State::Saved: notice = "Changes are being saved again."; break;
+        case State::KeptElsewhere:
+            notice = fmt::format(
+                "This device cannot save its copy of your connections ({}). Changes are kept in the shared folder "
+                "until it can.",
+                saving.cause);
+            break;
+        case State::NotSaved:
+            notice = fmt::format(
+                "Changes are not being saved ({}). They are kept in this window until saving works again.",
+                saving.cause);
+            break;
+    }
+    redraw_needed = true;
+}
+
 void RemoteApp::handle_device_event(const DeviceEvent& event) {
     if (session.handle_device_event(event)) redraw_needed = true;
 }

@@ -109,6 +109,9 @@ public:
     bool awaiting_document() override { return !loaded; }
     // Quitting ends the live session like any other end.
     void end_sessions() override { end_session(); }
+    // The notice says once that changes are not being saved, or not on this device, and once
+    // that they are saved again.
+    void document_saving(const zavo_ui::DocumentSaving& saving) override;
     bool wants_animation_frame() override;
     bool needs_redraw() override { return redraw_needed; }
     void collect_damage(std::vector<zavo_ui::Rect>& damage) override;
