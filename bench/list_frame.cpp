@@ -6,6 +6,8 @@
 //                            from the frame before, as between two frames of a running window)
 //   BM_ListFrameSceneAfterEdit  the same after a sync that changed one connection (its favourite
 //                            flag, so its row moves), each frame the list a sync would hand over
+//   BM_ListFrameSceneAfterLongRename  the same, the edit making the name of a row in view
+//                            100,000 characters long
 //   BM_ListFrameSceneAfterSync  the same after a sync that changed every connection: names,
 //                            presence and hosts (device rows get another endpoint id)
 //   BM_ListFrameReplay       the Qt backend replaying one such scene into the frame image; sprites_kb
@@ -155,6 +157,22 @@ void BM_ListFrameSceneAfterEdit(benchmark::State& state) {
     frames_after_syncs(state, std::move(edited));
 }
 BENCHMARK(BM_ListFrameSceneAfterEdit)->Unit(benchmark::kMicrosecond);
+
+// As after an edit, the edit making the name of a row in view 100,000 characters long (the
+// row's texts are laid out again every frame).
+void BM_ListFrameSceneAfterLongRename(benchmark::State& state) {
+    ListWindow& w = window();
+    remote::ConnectionList renamed = w.app->connections;
+    const auto shown = std::ranges::find_if(w.app->hit_regions, [](const remote::HitRegion& r) {
+        return r.command.kind == remote::UiCommand::Kind::Select;
+    });
+    if (shown == w.app->hit_regions.end()) return state.SkipWithError("no row in view");
+    for (remote::SavedConnection& c : renamed)
+        if (c.id == *shown->command.id()) c.name += std::string(100'000, 'n');
+    renamed.touch();
+    frames_after_syncs(state, std::move(renamed));
+}
+BENCHMARK(BM_ListFrameSceneAfterLongRename)->Unit(benchmark::kMicrosecond);
 
 void BM_ListFrameSceneAfterSync(benchmark::State& state) {
     using zavo_ui::simulated_devices::SIMULATED_DEVICES;

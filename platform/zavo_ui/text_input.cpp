@@ -347,20 +347,20 @@ TextStyle TextInput::text_style() const {
     return style;
 }
 
-std::size_t TextInput::hit(double x, const text_render::TextRenderer* renderer) const {
-    double local = x - rect_.x0 + scroll_;
-    std::vector<double> offsets;
+std::size_t TextInput::hit(double x, const text_render::TextRenderer* renderer) {
     if (renderer) {
-        offsets = renderer->caret_offsets(text_, text_style());
-    } else if (laid_text_ == text_ && !laid_offsets_.empty()) {
-        offsets = laid_offsets_;
-    } else {
-        return local <= 0.0 ? 0 : text_.size();
+        lay_out(*renderer);
+    } else if (laid_offsets_.empty() || laid_text_ != text_) {
+        return x - rect_.x0 + scroll_ <= 0.0 ? 0 : text_.size();
     }
-    auto cps = code_point_positions(text_);
-    auto carets = caret_positions(text_);
+    const double local = x - rect_.x0 + scroll_;
+    const std::vector<double>& offsets = laid_offsets_;
+    const std::vector<std::size_t>& cps = laid_positions_;
+    const std::size_t from = cps.front();
+    std::vector<std::size_t> carets = caret_positions(std::string_view(text_).substr(from, cps.back() - from));
+    for (auto& c : carets) c += from;
     // Nearest caret position; offsets are indexed by code point boundary.
-    std::size_t best = 0;
+    std::size_t best = from;
     double best_d = INFINITY;
     std::size_t ci = 0;
     for (std::size_t i = 0; i < cps.size() && i < offsets.size(); ++i) {
@@ -375,20 +375,75 @@ std::size_t TextInput::hit(double x, const text_render::TextRenderer* renderer) 
     return best;
 }
 
-// ---- drawing ----
+// ---- layout and drawing ----
 
-void TextInput::update_scroll(const std::vector<double>& offsets, const std::vector<std::size_t>& cps) {
+void TextInput::lay_out(const text_render::TextRenderer& text) {
+    const TextStyle style = text_style();
+    const double room = std::max(rect_.width(), 1.0);
+    const bool laid = !laid_offsets_.empty();
+    const bool windowed = laid && (laid_positions_.front() != 0 || laid_positions_.back() != laid_text_.size());
+    if (laid && laid_text_ == text_ && laid_size_ == style.size && laid_scale_ == text.text_scale()) {
+        if (!windowed) return;
+        const std::size_t first = laid_positions_.front(), last = laid_positions_.back();
+        if (cursor_ >= first && cursor_ <= last) {
+            const double x = laid_x(cursor_);
+            if ((first == 0 || x >= room) && (last == text_.size() || laid_offsets_.back() - x >= room)) return;
+        }
+    }
+    laid_text_ = text_;
+    laid_size_ = style.size;
+    laid_scale_ = text.text_scale();
+    laid_line_height_ = text.measure_styled("Hg", style).height;
+    std::size_t from = 0, to = text_.size();
+    const std::string_view all = text_;
+    if (text_render::first_code_points(all, kLaidWhole).size() < all.size()) {
+        // Twice the field's width of text on either side of the caret, in whole characters.
+        from = cursor_ - text_render::measured_piece(text, all.substr(0, cursor_), style, 2 * room, true).text.size();
+        to = cursor_ + text_render::measured_piece(text, all.substr(cursor_), style, 2 * room).text.size();
+        if (from < all.size()) from = prev_position(all, next_position(all, from));
+        if (to > 0) to = next_position(all, prev_position(all, to));
+    }
+    const std::string_view part = all.substr(from, to - from);
+    laid_offsets_ = text.caret_offsets(part, style);
+    if (laid_offsets_.empty()) laid_offsets_.push_back(0.0);
+    laid_positions_ = code_point_positions(part);
+    for (auto& p : laid_positions_) p += from;
+    // Laid out anew around the caret, the view keeps the caret where it was shown.
+    if (windowed || from != 0 || to != all.size()) scroll_ = laid_x(cursor_) - caret_shown_;
+}
+
+double TextInput::laid_x(std::size_t pos) const {
+    const auto it = std::lower_bound(laid_positions_.begin(), laid_positions_.end(), pos);
+    return laid_offsets_[std::min<std::size_t>(std::size_t(it - laid_positions_.begin()), laid_offsets_.size() - 1)];
+}
+
+void TextInput::update_scroll() {
     double width = std::max(0.0, rect_.width());
-    double text_w = offsets.empty() ? 0.0 : offsets.back();
-    auto it = std::lower_bound(cps.begin(), cps.end(), cursor_);
-    std::size_t idx = std::min<std::size_t>(std::size_t(it - cps.begin()), offsets.size() - 1);
-    double caret = offsets[idx];
+    double caret = laid_x(cursor_);
     constexpr double CARET_ROOM = 2.0;
     if (caret - scroll_ > width - CARET_ROOM) scroll_ = caret - width + CARET_ROOM;
     if (caret - scroll_ < 0.0) scroll_ = caret;
     // Do not leave blank room on the right once the text got shorter.
-    if (text_w - scroll_ < width - CARET_ROOM) scroll_ = text_w - width + CARET_ROOM;
+    const double text_w = laid_offsets_.back();
+    if (laid_positions_.back() == text_.size() && text_w - scroll_ < width - CARET_ROOM)
+        scroll_ = text_w - width + CARET_ROOM;
     scroll_ = std::max(0.0, scroll_);
+}
+
+std::pair<std::size_t, std::size_t> TextInput::shown_part() const {
+    const std::vector<double>& offsets = laid_offsets_;
+    const std::vector<std::size_t>& cps = laid_positions_;
+    if (cps.size() <= kDrawnWhole || offsets.size() != cps.size()) return {cps.front(), cps.back()};
+    // Glyphs reach past their caret positions by less than a line's height.
+    const double margin = laid_line_height_;
+    const auto first = std::upper_bound(offsets.begin(), offsets.end(), scroll_ - margin);
+    const auto last = std::lower_bound(offsets.begin(), offsets.end(), scroll_ + rect_.width() + margin);
+    std::size_t from = cps[std::size_t(std::max(first - offsets.begin(), std::ptrdiff_t(1)) - 1)];
+    std::size_t to = cps[std::min(std::size_t(last - offsets.begin()), cps.size() - 1)];
+    // Whole characters, their marks included.
+    if (from < text_.size()) from = prev_position(text_, next_position(text_, from));
+    if (to > 0) to = next_position(text_, prev_position(text_, to));
+    return {from, to};
 }
 
 void TextInput::draw(Scene& scene, const Affine& transform, const text_render::TextRenderer& text,
@@ -401,25 +456,13 @@ void TextInput::draw(Scene& scene, const Affine& transform, const text_render::T
         if (focused) scene.stroke_color(transform, Stroke::of_width(2.0), c.focus, RoundedRect::from_rect(frame, 8.0));
     }
 
-    // Measure again only when the text, its size or the text scale changed.
-    if (laid_offsets_.empty() || laid_text_ != text_ || laid_size_ != style.size || laid_scale_ != text.text_scale()) {
-        laid_text_ = text_;
-        laid_size_ = style.size;
-        laid_scale_ = text.text_scale();
-        laid_offsets_ = text.caret_offsets(text_, style);
-        if (laid_offsets_.empty()) laid_offsets_.push_back(0.0);
-        laid_line_height_ = text.measure_styled("Hg", style).height;
-    }
-    auto cps = code_point_positions(text_);
-    update_scroll(laid_offsets_, cps);
+    lay_out(text);
+    update_scroll();
+    caret_shown_ = laid_x(cursor_) - scroll_;
 
     const double line_h = laid_line_height_;
     const double top = rect_.center().y - line_h / 2.0;
-    auto x_at = [&](std::size_t pos) {
-        auto it = std::lower_bound(cps.begin(), cps.end(), pos);
-        std::size_t idx = std::min<std::size_t>(std::size_t(it - cps.begin()), laid_offsets_.size() - 1);
-        return rect_.x0 + laid_offsets_[idx] - scroll_;
-    };
+    auto x_at = [&](std::size_t pos) { return rect_.x0 + laid_x(pos) - scroll_; };
 
     scene.push_clip(transform, Rect{rect_.x0 - 2.0, rect_.y0, rect_.x1 + 2.0, rect_.y1});
     if (focused) {
@@ -431,7 +474,9 @@ void TextInput::draw(Scene& scene, const Affine& transform, const text_render::T
         if (!placeholder.empty())
             text.draw_styled(scene, transform.pre_translate(rect_.x0, top), placeholder, style, c.text_secondary);
     } else {
-        text.draw_styled(scene, transform.pre_translate(rect_.x0 - scroll_, top), text_, style, c.text_primary);
+        const auto [from, to] = shown_part();
+        text.draw_styled(scene, transform.pre_translate(x_at(from), top), std::string_view(text_).substr(from, to - from),
+                         style, c.text_primary);
     }
     if (focused && caret_visible) {
         double x = std::clamp(x_at(cursor_), rect_.x0, std::max(rect_.x0, rect_.x1 - 1.5));

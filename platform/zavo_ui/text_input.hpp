@@ -90,10 +90,22 @@ private:
     bool on_key(const event::Key& key, event::Modifiers modifiers, EventContext& ctx);
     void insert(std::string_view typed);
     bool delete_selection();
-    // Caret position under window x, from the renderer when there is one, else from the last
-    // frame's layout.
-    std::size_t hit(double x, const text_render::TextRenderer* renderer) const;
-    void update_scroll(const std::vector<double>& offsets, const std::vector<std::size_t>& bounds);
+    // Caret position under window x, laid out by the renderer when there is one, else from the
+    // last frame's layout.
+    std::size_t hit(double x, const text_render::TextRenderer* renderer);
+    // Lays the text out unless the last layout is of this text, size and scale and holds the
+    // caret with a field's width on either side of it (or the text's end).
+    void lay_out(const text_render::TextRenderer& text);
+    // The x of a byte position in the layout, within the part laid out.
+    double laid_x(std::size_t pos) const;
+    void update_scroll();
+    // The bytes of the text to draw: all of a short text, else what the field shows of it and a
+    // little on either side, in whole characters.
+    std::pair<std::size_t, std::size_t> shown_part() const;
+    // A text of at most this many code points is laid out whole; a longer one around the caret,
+    // as far as twice the field's width on either side: what is shown, whatever the length.
+    static constexpr std::size_t kLaidWhole = 1024;
+    static constexpr std::size_t kDrawnWhole = 256;
 
     std::string text_;
     std::size_t cursor_ = 0;
@@ -102,13 +114,16 @@ private:
     Rect rect_;
     double scroll_ = 0.0;
 
-    // The last frame's layout: the text, size and scale it was made for, the caret offset of
-    // every code point boundary and the line height.
+    // The last frame's layout: the text, size and scale it was made for, the bytes of the code
+    // point boundaries laid out (all, or those around the caret) with their x offsets from the
+    // first of them, and the line height. scroll_ counts from that first one too.
     std::string laid_text_;
     float laid_size_ = 0.0f;
     float laid_scale_ = 0.0f;
     std::vector<double> laid_offsets_;
+    std::vector<std::size_t> laid_positions_;
     double laid_line_height_ = 0.0;
+    double caret_shown_ = 0.0;  // where the field showed the caret in the last frame
 };
 
 // Editing helpers on UTF-8 text, exposed for tests.

@@ -13,6 +13,30 @@ std::size_t code_points(std::string_view s) {
 }
 }  // namespace
 
+std::string_view first_code_points(std::string_view text, std::size_t n) {
+    std::size_t i = 0;
+    for (std::size_t seen = 0; i < text.size(); ++i)
+        if (!is_continuation(static_cast<unsigned char>(text[i])) && seen++ == n) break;
+    return text.substr(0, i);
+}
+
+std::string_view last_code_points(std::string_view text, std::size_t n) {
+    std::size_t i = text.size();
+    while (i > 0 && n > 0)
+        if (!is_continuation(static_cast<unsigned char>(text[--i]))) --n;
+    return text.substr(i);
+}
+
+MeasuredPiece measured_piece(const TextRenderer& renderer, std::string_view text, const TextStyle& style, double width,
+                             bool from_end) {
+    for (std::size_t n = 64;; n = std::min(4 * n, kMeasuredAtMost)) {
+        const std::string_view piece = from_end ? last_code_points(text, n) : first_code_points(text, n);
+        const double w = renderer.measure_styled(piece, style).width;
+        const bool whole = piece.size() == text.size();
+        if (w > width || whole || n == kMeasuredAtMost) return {piece, w, whole};
+    }
+}
+
 std::vector<std::string_view> split_lines(std::string_view text) {
     std::vector<std::string_view> lines;
     std::size_t start = 0;

@@ -75,6 +75,23 @@ private:
 // Whether a UTF-8 byte continues a character rather than starting one.
 inline bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
+// The first `n` code points of `text`, and its last `n`.
+std::string_view first_code_points(std::string_view text, std::size_t n);
+std::string_view last_code_points(std::string_view text, std::size_t n);
+
+// As much of `text`, from its start (or from its end), as measuring it against `width` needs:
+// 64 code points, then four times as many each time, until the piece is wider than `width`, is
+// all of `text`, or is kMeasuredAtMost code points long, more than any window shows. A long text
+// costs what can be shown of it, not its length.
+struct MeasuredPiece {
+    std::string_view text;
+    double width = 0.0;
+    bool whole = false;  // all of the text
+};
+inline constexpr std::size_t kMeasuredAtMost = 4096;
+MeasuredPiece measured_piece(const TextRenderer& renderer, std::string_view text, const TextStyle& style, double width,
+                             bool from_end = false);
+
 // `text` cut at its line breaks, without wrapping.
 std::vector<std::string_view> split_lines(std::string_view text);
 

@@ -301,4 +301,29 @@ TEST_F(ActionDoor, AnswersWhileAHostFloodsTheTerminal) {
     EXPECT_EQ(program->stop(), 0) << program->stderr_text();
 }
 
+// A name of 100,000 characters is kept whole, and the window that shows it answers as usual,
+// also when it starts with it.
+TEST_F(ActionDoor, AVeryLongNameIsKeptAndTheDoorAnswers) {
+    const auto box = ssh_connection("Build Box");
+    seed({box});
+    const std::string connection = "remote.connection:" + box.id.to_string();
+    const std::string name(100'000, 'n');
+    {
+        auto program = start("first", bus_->address());
+        wait_for_door(*client_, *program);
+        Reply renamed = client_->invoke(connection, "rename", {{"value", name}});
+        ASSERT_TRUE(renamed.ok) << renamed.error << ": " << renamed.message;
+        const Reply r = timed("answer_after_rename_ms", [&] { return client_->call("ListResources"); });
+        ASSERT_TRUE(r.ok) << r.error << ": " << r.message;
+        ASSERT_NE(find(json::parse(r.values.at(0)), connection), nullptr);
+        EXPECT_EQ((*find(json::parse(r.values.at(0)), connection))["title"], name);
+        EXPECT_EQ(program->stop(), 0) << program->stderr_text();
+    }
+    auto again = start("again", bus_->address());
+    const json tree = timed("first_answer_after_restart_ms", [&] { return wait_for_door(*client_, *again); });
+    ASSERT_NE(find(tree, connection), nullptr);
+    EXPECT_EQ((*find(tree, connection))["title"], name);
+    EXPECT_EQ(again->stop(), 0) << again->stderr_text();
+}
+
 }  // namespace

@@ -108,6 +108,42 @@ TEST(PaintHelpers, ShortenedTargetsKeepTheirPortWhole) {
     }
 }
 
+// The fake renderer, counting the characters it is asked to measure or lay out.
+class CountingText : public zavo_ui::text_render::FakeTextRenderer {
+public:
+    mutable std::size_t characters = 0;
+    zavo_ui::text_render::TextMetrics measure_styled(std::string_view t, const zavo_ui::TextStyle& style) const override {
+        characters += t.size();
+        return FakeTextRenderer::measure_styled(t, style);
+    }
+    std::vector<double> caret_offsets(std::string_view t, const zavo_ui::TextStyle& style) const override {
+        characters += t.size();
+        return FakeTextRenderer::caret_offsets(t, style);
+    }
+};
+
+// Cutting a text costs what is shown of it, whatever its length; what is shown is what a short
+// text with the same start (and end) shows.
+TEST(PaintHelpers, ShorteningALongTextMeasuresWhatIsShown) {
+    for (std::size_t length : {1'000u, 100'000u, 1'000'000u}) {
+        std::string text;
+        for (std::size_t i = 0; i < length; ++i) text += char('a' + i % 26);
+        SavedConnection conn = connection(ConnectionKind::Ssh);
+        conn.user = text;
+        conn.host = text;
+        CountingText counting;
+        const std::string name = views::elide(counting, text, 16.0f, 2, 300.0);
+        const std::string target = views::elide_target(counting, conn, 13.0f, 0, 400.0);
+        EXPECT_LE(counting.characters, 10'000u) << length;
+
+        const zavo_ui::text_render::FakeTextRenderer fake;
+        SavedConnection short_conn = conn;
+        short_conn.user = short_conn.host = text.substr(0, 100) + text.substr(text.size() - 100);
+        EXPECT_EQ(name, views::elide(fake, text.substr(0, 200), 16.0f, 2, 300.0)) << length;
+        EXPECT_EQ(target, views::elide_target(fake, short_conn, 13.0f, 0, 400.0)) << length;
+    }
+}
+
 TEST(PaintPrimitives, RailItemHeaderButtonAndFieldLabelGeometry) {
     ViewFrame f(RemoteApp::new_());
     auto ctx = f.context();

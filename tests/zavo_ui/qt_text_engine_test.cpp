@@ -105,6 +105,25 @@ TEST_F(QtText, CaretOffsetsFollowEveryCodePoint) {
     EXPECT_NEAR(offsets[1], text.measure_styled("a", style).width, 0.5);
 }
 
+// A long line is laid out in pieces: its offsets still follow every code point and agree with
+// what its starts measure, also across the pieces.
+TEST_F(QtText, CaretOffsetsOfALongLine) {
+    const TextStyle style{14, 0, std::nullopt, FontFamily::Sans};
+    std::string s;
+    for (int i = 0; s.size() < 5000; ++i) s += (i % 3 == 0 ? "Wave " : i % 3 == 1 ? "é€𝄞 " : "AVAVAVAVAVAVAVAVAVAVAV");
+    const auto offsets = text.caret_offsets(s, style);
+    std::size_t points = 0;
+    for (unsigned char c : s) points += (c & 0xC0) != 0x80;
+    ASSERT_EQ(offsets.size(), points + 1);
+    for (std::size_t i = 1; i < offsets.size(); ++i) ASSERT_GT(offsets[i], offsets[i - 1]) << i;
+    std::size_t k = 0;
+    for (std::size_t i = 0; i <= s.size(); ++i) {
+        if (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) continue;
+        if (k++ % 97 != 0) continue;
+        EXPECT_NEAR(offsets[k - 1], text.measure_styled(s.substr(0, i), style).width, 1.0) << k - 1;
+    }
+}
+
 // A line drawn again comes from the shaped-line cache, also after the cache was emptied: it
 // looks the same as the first time, at whole and fractional sizes.
 TEST_F(QtText, LinesDrawnAgainLookTheSame) {

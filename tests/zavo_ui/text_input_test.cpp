@@ -249,6 +249,82 @@ TEST(TextInputDraw, ScrollsToKeepTheCaretInView) {
     EXPECT_DOUBLE_EQ(in.scroll_x(), 0.0);
 }
 
+// The fake renderer, counting the characters it is asked to measure or lay out.
+class CountingText : public text_render::FakeTextRenderer {
+public:
+    mutable std::size_t characters = 0;
+    text_render::TextMetrics measure_styled(std::string_view t, const TextStyle& style) const override {
+        characters += t.size();
+        return FakeTextRenderer::measure_styled(t, style);
+    }
+    std::vector<double> caret_offsets(std::string_view t, const TextStyle& style) const override {
+        characters += t.size();
+        return FakeTextRenderer::caret_offsets(t, style);
+    }
+};
+
+// A long text costs a frame, a keystroke and a click what the field shows of it: drawn as far as
+// shown, where the whole text would be, and nothing measured again while it stays.
+TEST(TextInputDraw, ALongTextCostsWhatTheFieldShows) {
+    CountingText text;
+    const text_render::FakeTextRenderer boxes;  // for the recording's text boxes
+    auto theme = theme::Theme::dark();
+    DrawContext dc;
+    std::string long_text;  // no part of it twice
+    for (int i = 0; long_text.size() < 100'000; ++i) long_text += std::to_string(i) + ",";
+    TextInput in = focused_input(long_text);  // 7 px a character, in a field 200 px wide
+    const auto draw = [&] {
+        Scene scene;
+        in.draw(scene, {}, text, theme, dc);
+        const auto rec = RecordingBackend::of(scene, &boxes);
+        const auto texts = rec.of_kind(DrawRecord::Kind::Text);
+        return texts.empty() ? DrawRecord{} : *texts.front();
+    };
+    EventContext ctx;
+    ctx.text_renderer = &text;
+    const auto click = [&](double x) {
+        ctx.pointer = {x, 18};
+        feed(in, {Button{PointerButton::Primary, ElementState::Pressed}, {}}, ctx);
+        feed(in, {Button{PointerButton::Primary, ElementState::Released}, {}}, ctx);
+    };
+    const auto costs = [&](auto&& action) {
+        const std::size_t before = text.characters;
+        action();
+        return text.characters - before;
+    };
+    EXPECT_LE(costs(draw), 5'000u);
+
+    // At the end: the text ends at the field's right edge, less the caret's room.
+    DrawRecord shown = draw();
+    EXPECT_TRUE(long_text.ends_with(shown.text));
+    EXPECT_LE(shown.text.size(), 200u);
+    EXPECT_DOUBLE_EQ(shown.bounds.x1, 298.0);
+    EXPECT_EQ(costs(draw), 0u);
+    EXPECT_EQ(costs([&] { click(298.0 - 7.0 * 3); }), 0u);
+    EXPECT_EQ(in.cursor(), long_text.size() - 3);
+    EXPECT_LE(costs([&] { feed(in, chr("x"), ctx); draw(); }), 5'000u);
+    EXPECT_TRUE((long_text.substr(0, long_text.size() - 3) + "x" + long_text.substr(long_text.size() - 3))
+                    .ends_with(draw().text));
+
+    // At the start, after Home.
+    EXPECT_LE(costs([&] { feed(in, key(NamedKey::Home), ctx); draw(); }), 5'000u);
+    shown = draw();
+    EXPECT_TRUE(long_text.starts_with(shown.text));
+    EXPECT_LE(shown.text.size(), 200u);
+    EXPECT_DOUBLE_EQ(shown.bounds.x0, 100.0);
+    EXPECT_EQ(costs([&] { click(100.0 + 7.0 * 5 + 1.0); }), 0u);
+    EXPECT_EQ(in.cursor(), 5u);
+
+    // Moving on by characters and words shows the text that follows, where it follows.
+    for (int i = 0; i < 300; ++i) feed(in, key(NamedKey::ArrowRight, i % 2 ? CTRL : 0), ctx);
+    EXPECT_LE(costs(draw), 5'000u);
+    shown = draw();
+    const std::size_t at = long_text.find(shown.text);
+    ASSERT_NE(at, std::string::npos);
+    click(171.0);
+    EXPECT_EQ(in.cursor(), at + std::size_t(std::lround((171.0 - shown.bounds.x0) / 7.0)));
+}
+
 TEST(TextInputDraw, PlaceholderFrameSelectionAndCaret) {
     text_render::FakeTextRenderer fake;
     auto theme = theme::Theme::dark();

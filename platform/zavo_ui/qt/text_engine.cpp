@@ -95,20 +95,46 @@ double TextEngine::line_height(const TextStyle& style, float pixel_size) {
     return entry(key_of(style, pixel_size)).line_height;
 }
 
+namespace {
+
+// Qt finds each caret's x by walking its line from the start, so a long line is laid out in
+// pieces of at most this many code points, cut after a space where one is near the end.
+constexpr std::size_t kLaidAtOnce = 64;
+
+std::size_t piece_end(std::string_view utf8, std::size_t start) {
+    std::size_t end = start;
+    for (std::size_t n = 0; end < utf8.size(); ++end) {
+        if (text_render::is_continuation(static_cast<unsigned char>(utf8[end]))) continue;
+        if (n++ == kLaidAtOnce) break;
+    }
+    if (end == utf8.size()) return end;
+    const std::size_t half = start + (end - start) / 2;
+    const std::size_t space = utf8.substr(half, end - half).rfind(' ');
+    return space == std::string_view::npos ? end : half + space + 1;
+}
+
+}  // namespace
+
 std::vector<double> TextEngine::caret_offsets(std::string_view utf8, const TextStyle& style, float pixel_size) {
     std::vector<double> out{0.0};
-    if (utf8.empty()) return out;
     const Entry& e = entry(key_of(style, pixel_size));
-    QTextLayout layout(to_qstring(utf8), e.font);
-    layout.beginLayout();
-    QTextLine line = layout.createLine();
-    layout.endLayout();
-    int utf16 = 0;
-    for (std::size_t i = 0; i < utf8.size(); ++i) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
-        if (text_render::is_continuation(c)) continue;
-        utf16 += c >= 0xF0 ? 2 : 1;  // four-byte sequences are surrogate pairs in UTF-16
-        out.push_back(line.isValid() ? line.cursorToX(utf16) * e.scale : 0.0);
+    QTextLayout layout(QString(), e.font);
+    for (std::size_t start = 0; start < utf8.size();) {
+        const std::size_t end = piece_end(utf8, start);
+        const std::string_view piece = utf8.substr(start, end - start);
+        layout.setText(to_qstring(piece));
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        layout.endLayout();
+        const double base = out.back();
+        int utf16 = 0;
+        for (std::size_t i = 0; i < piece.size(); ++i) {
+            const auto c = static_cast<unsigned char>(piece[i]);
+            if (text_render::is_continuation(c)) continue;
+            utf16 += c >= 0xF0 ? 2 : 1;  // four-byte sequences are surrogate pairs in UTF-16
+            out.push_back(base + (line.isValid() ? line.cursorToX(utf16) * e.scale : 0.0));
+        }
+        start = end;
     }
     return out;
 }

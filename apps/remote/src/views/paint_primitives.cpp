@@ -5,6 +5,7 @@
 #include "zavo_ui/toggle_group.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <fmt/format.h>
 
 namespace remote::views {
@@ -50,26 +51,49 @@ bool hovered(const RemoteApp& app, const Rect& rect) { return rect.contains(app.
 
 namespace {
 
+using zavo_ui::TextStyle;
+using zavo_ui::text_render::is_continuation;
+using zavo_ui::text_render::measured_piece;
+using Piece = zavo_ui::text_render::MeasuredPiece;
+
 constexpr std::string_view kEllipsis = "…";
+
+// The byte where each character of `s` starts, and its end.
+std::vector<std::size_t> character_starts(std::string_view s) {
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i < s.size(); ++i)
+        if (!is_continuation(static_cast<unsigned char>(s[i]))) starts.push_back(i);
+    starts.push_back(s.size());
+    return starts;
+}
 
 // `s` when it fits, else its start and its end with "…" between them (or "…" alone).
 std::string elide_middle(const zavo_ui::text_render::TextRenderer& text, std::string_view s, float size,
                          std::uint8_t weight, double max_width) {
-    const std::vector<double> offsets = text.caret_offsets(s, zavo_ui::TextStyle::of_size(size, weight));
-    if (offsets.empty() || offsets.back() <= max_width) return std::string(s);
-    // The byte where each character starts, and the end.
-    std::vector<std::size_t> starts;
-    for (std::size_t i = 0; i < s.size(); ++i)
-        if (!zavo_ui::text_render::is_continuation(static_cast<unsigned char>(s[i]))) starts.push_back(i);
-    starts.push_back(s.size());
-    const std::size_t n = std::min(starts.size(), offsets.size()) - 1;
-    const double room = max_width - text.measure_weighted(kEllipsis, size, weight).width;
-    // The most characters that fit, the start keeping the odd one.
-    for (std::size_t keep = n; keep-- > 0;) {
-        const std::size_t head = (keep + 1) / 2;
-        const std::size_t tail = n - (keep - head);
-        if (offsets[head] + (offsets[n] - offsets[tail]) > room) continue;
-        return fmt::format("{}{}{}", s.substr(0, starts[head]), kEllipsis, s.substr(starts[tail]));
+    const TextStyle style = TextStyle::of_size(size, weight);
+    const Piece first = measured_piece(text, s, style, max_width, false);
+    if (first.whole && first.width <= max_width) return std::string(s);
+    // The start and the end, each at least as wide as all the room; where they would overlap
+    // the text is short, and both are all of it.
+    std::string_view head = first.text;
+    std::string_view tail = first.whole ? s : measured_piece(text, s, style, max_width, true).text;
+    if (head.size() + tail.size() > s.size()) head = tail = s;
+    const bool one = head.size() == s.size();
+    const std::vector<double> head_offsets = text.caret_offsets(head, style);
+    const std::vector<double> tail_offsets = one ? head_offsets : text.caret_offsets(tail, style);
+    const std::vector<std::size_t> head_starts = character_starts(head);
+    const std::vector<std::size_t> tail_starts = one ? head_starts : character_starts(tail);
+    const std::size_t hn = std::min(head_starts.size(), head_offsets.size()) - 1;
+    const std::size_t tn = std::min(tail_starts.size(), tail_offsets.size()) - 1;
+    const double room = max_width - text.measure_styled(kEllipsis, style).width;
+    // The most characters that fit, the start keeping the odd one; never all of them.
+    for (std::size_t keep = one ? hn : hn + tn; keep-- > 0;) {
+        const std::size_t from_head = (keep + 1) / 2;
+        const std::size_t from_tail = keep - from_head;
+        if (from_head > hn || from_tail > tn) continue;
+        if (head_offsets[from_head] + (tail_offsets[tn] - tail_offsets[tn - from_tail]) > room) continue;
+        return fmt::format("{}{}{}", head.substr(0, head_starts[from_head]), kEllipsis,
+                           tail.substr(tail_starts[tn - from_tail]));
     }
     return std::string(kEllipsis);
 }
@@ -78,19 +102,21 @@ std::string elide_middle(const zavo_ui::text_render::TextRenderer& text, std::st
 
 std::string elide(const zavo_ui::text_render::TextRenderer& text, std::string_view s, float size, std::uint8_t weight,
                   double max_width) {
-    if (text.measure_weighted(s, size, weight).width <= max_width) return std::string(s);
-    const double room = max_width - text.measure_weighted(kEllipsis, size, weight).width;
-    const std::vector<double> offsets = text.caret_offsets(s, zavo_ui::TextStyle::of_size(size, weight));
+    const TextStyle style = TextStyle::of_size(size, weight);
+    const Piece start = measured_piece(text, s, style, max_width, false);
+    if (start.whole && start.width <= max_width) return std::string(s);
+    const double room = max_width - text.measure_styled(kEllipsis, style).width;
+    const std::vector<double> offsets = text.caret_offsets(start.text, style);
     // offsets[k] is the width of the first k code points; find the byte end of the longest fit.
     std::size_t end = 0;
     std::size_t k = 0;
-    for (std::size_t i = 0; i <= s.size() && k < offsets.size(); ++i) {
-        if (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) continue;
+    for (std::size_t i = 0; i <= start.text.size() && k < offsets.size(); ++i) {
+        if (i < start.text.size() && is_continuation(static_cast<unsigned char>(start.text[i]))) continue;
         if (offsets[k] > room) break;
         end = i;
         ++k;
     }
-    std::string_view kept = s.substr(0, end);
+    std::string_view kept = start.text.substr(0, end);
     while (!kept.empty() && kept.back() == ' ') kept.remove_suffix(1);
     return std::string(kept) + std::string(kEllipsis);
 }
@@ -98,7 +124,11 @@ std::string elide(const zavo_ui::text_render::TextRenderer& text, std::string_vi
 std::string elide_target(const zavo_ui::text_render::TextRenderer& text, const SavedConnection& connection, float size,
                          std::uint8_t weight, double max_width, std::string_view suffix) {
     const std::string whole = target_label(connection) + std::string(suffix);
-    auto width = [&](std::string_view s) { return text.measure_weighted(s, size, weight).width; };
+    // Exact up to max_width; a text measured only in part is wider than anything.
+    auto width = [&](std::string_view s) {
+        const Piece p = measured_piece(text, s, TextStyle::of_size(size, weight), max_width, false);
+        return p.whole ? p.width : std::numeric_limits<double>::infinity();
+    };
     if (width(whole) <= max_width) return whole;
     // A device's label is a short id already.
     if (connection.kind == ConnectionKind::Zavo) return elide(text, whole, size, weight, max_width);

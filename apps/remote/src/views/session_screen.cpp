@@ -102,9 +102,11 @@ void paint_header(RemoteApp& app, const PaintContext& ctx, const SavedConnection
     }
 
     // The name and the detail line stop short of the buttons in a narrow window.
-    const ClippedArea texts(app, ctx, Rect{x0, y0, std::max(x0, buttons_x0 - 8.0), y0 + HEADER_HEIGHT});
-    const auto name = ctx.measure(connection.name, 14.0f, 2);
-    ctx.draw_text(connection.name, x0 + 32.0, ym - name.height / 2.0, 14.0f, 2, colors.text_primary);
+    const double texts_x1 = std::max(x0, buttons_x0 - 8.0);
+    const ClippedArea texts(app, ctx, Rect{x0, y0, texts_x1, y0 + HEADER_HEIGHT});
+    const std::string shown = elide(ctx.text, connection.name, 14.0f, 2, std::max(texts_x1 - (x0 + 32.0), 0.0));
+    const auto name = ctx.measure(shown, 14.0f, 2);
+    ctx.draw_text(shown, x0 + 32.0, ym - name.height / 2.0, 14.0f, 2, colors.text_primary);
     const std::string detail = "· " + target_label(connection) + " · " + detail_suffix(connection.kind);
     const auto detail_box = ctx.measure(detail, 12.0f);
     ctx.draw_text(detail, x0 + 40.0 + name.width, ym - detail_box.height / 2.0, 12.0f, 0, colors.text_secondary);
