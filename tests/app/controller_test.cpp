@@ -17,6 +17,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -175,6 +176,59 @@ TEST_F(Controller, ConnectingTheConnectionOfARunningSessionReturnsToIt) {
     run(K::RequestConnect, id_of("Workshop Laptop"));
     ASSERT_TRUE(app->confirmation);
     EXPECT_EQ(app->confirmation->id, id_of("Workshop Laptop"));
+}
+
+// Connect returns to a running session only while the session is for the target its connection
+// names now: once the target was edited it asks, and the confirmed connect ends the old session
+// and starts one to the edited target.
+TEST_F(Controller, ConnectAfterTheTargetWasEditedAsksAndStartsANewSession) {
+    const Uuid studio = id_of("Studio Node");
+    const std::string laptop = connection("Workshop Laptop").host;
+    const SavedConnection saved = connection("Studio Node");
+    const auto record = [&]() -> SavedConnection& { return *find_connection(app->connections, studio); };
+    const struct {
+        const char* what;
+        std::function<void(SavedConnection&)> edit;
+        bool returns;
+    } cases[] = {
+        {"renamed, regrouped, starred",
+         [](SavedConnection& c) {
+             c.name = "Studio";
+             c.group = "elsewhere";
+             c.favorite = !c.favorite;
+         },
+         true},
+        {"a user, which a device's target does not hold", [](SavedConnection& c) { c.user = "someone"; }, true},
+        {"another device", [&](SavedConnection& c) { c.host = laptop; }, false},
+        {"another port", [](SavedConnection& c) { c.port = 1; }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        record() = saved;
+        run(K::Connect, studio);
+        ASSERT_EQ(app->session.status(), SessionStatus::connecting());
+        c.edit(record());
+        run(K::ShowConnections);
+        app->take_device_requests();
+        const std::uint64_t counter = app->session.counter();
+        run(K::RequestConnect, studio);
+        EXPECT_EQ(app->session.counter(), counter);
+        if (c.returns) {
+            EXPECT_FALSE(app->confirmation);
+            EXPECT_EQ(app->screen, Screen::session(studio));
+            continue;
+        }
+        ASSERT_TRUE(app->confirmation);
+        EXPECT_EQ(app->screen, Screen::list());
+        EXPECT_EQ(app->confirmation->id, studio);
+        run(K::Confirm);
+        EXPECT_EQ(app->session.counter(), counter + 1);
+        EXPECT_EQ(app->session.launched(), record());
+        // The old device session is told to disconnect; a device target gets a new session.
+        const auto requests = app->take_device_requests();
+        ASSERT_FALSE(requests.empty());
+        EXPECT_TRUE(std::holds_alternative<DeviceRequest::Disconnect>(requests.front().value));
+    }
 }
 
 TEST_F(Controller, ConfirmedDeleteRemovesDispatchesAndRepairsTheSelection) {

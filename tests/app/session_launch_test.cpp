@@ -57,7 +57,7 @@ TEST_F(SessionLaunch, RefusedLaunchesShowWhyAndKeepTheLastUse) {
         views_test::VncHarness vnc(*app);  // a connected remote desktop with a button held
         vnc.publish(10, 10);
         app->session.set_surface_rect({0, 0, 10, 10});
-        app->session.pointer_button(zavo_ui::event::PointerButton::Primary, true, {1, 1});
+        app->session.pointer_button(zavo_ui::event::PointerButton::Primary, true, {1, 1}, true);
         ASSERT_EQ(app->session.vnc_buttons(), 1);
         app->start_session(id_of(c.name));
         EXPECT_EQ(app->session.counter(), ++counter);
@@ -148,7 +148,7 @@ TEST_F(SessionLaunch, VncPointerPositionsMapOntoTheFramebuffer) {
     };
     for (const auto& [point, expected] : cases) EXPECT_EQ(app->session.vnc_pointer_position(point), expected) << point.x;
 
-    app->session.pointer_button(zavo_ui::event::PointerButton::Secondary, true, inside);
+    app->session.pointer_button(zavo_ui::event::PointerButton::Secondary, true, inside, true);
     EXPECT_EQ(events.try_recv(), rfb::VncInput::pointer(4, 100, 50));
     app->session.set_surface_rect(zavo_ui::Rect{100, 50, 100, 250});
     EXPECT_EQ(app->session.vnc_pointer_position(inside), std::nullopt) << "an empty surface maps nothing";

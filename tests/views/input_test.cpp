@@ -51,12 +51,28 @@ protected:
         const SavedConnection* c = app->selected ? find_connection(app->connections, *app->selected) : nullptr;
         return c ? c->name : "<none>";
     }
-    // Shows the session screen of the first connection of `kind`, with its picture at (100, 100)-(740, 580).
+    // Shows the session screen of the first connection of `kind`, with its picture at
+    // (100, 100)-(740, 580) as a paint of that screen leaves it.
     void on_session_screen(ConnectionKind kind) {
         const auto id = app->first_connection_of_kind(kind);
         ASSERT_TRUE(id);
         app->screen = Screen::session(*id);
-        app->session.set_surface_rect(zavo_ui::Rect{100, 100, 740, 580});
+        const zavo_ui::Rect picture{100, 100, 740, 580};
+        app->session.set_surface_rect(picture);
+        app->push_hit_region(picture, HitRegion::Role::Picture);
+    }
+    // One frame painted with the deterministic text renderer: the hit regions input then finds.
+    void paint() {
+        zavo_ui::Scene scene;
+        zavo_ui::text_render::FakeTextRenderer text;
+        const zavo_ui::theme::Theme theme = zavo_ui::theme::Theme::dark();
+        zavo_ui::DrawContext draw;
+        app->paint(scene, zavo_ui::Affine::identity(), text, theme, draw);
+    }
+    zavo_ui::Point middle_of(const UiCommand& command) const {
+        const auto rect = app->hit_region_rect(command);
+        EXPECT_TRUE(rect) << int(command.kind);
+        return rect ? rect->center() : zavo_ui::Point{-1, -1};
     }
 
     test_support::EnvGuard env;
@@ -607,6 +623,83 @@ TEST_F(Input, DevicePointerAndButtons) {
     press();
     send(letter('a'));
     EXPECT_TRUE(device_inputs(*app).empty());
+}
+
+}  // namespace
+
+namespace {
+
+// A live session gets the pointer only where the frame on screen shows its picture on top: the
+// list and the form drawn where the picture was take their own clicks, and so does the notice
+// banner over the list.
+TEST_F(Input, PointerReachesTheRemoteOnlyOverThePictureTheFrameShows) {
+    for (const ConnectionKind kind : {ConnectionKind::Vnc, ConnectionKind::Zavo}) {
+        SCOPED_TRACE(stored_name(kind));
+        std::optional<VncHarness> vnc;
+        if (kind == ConnectionKind::Vnc) {
+            vnc.emplace(*app);
+            vnc->publish(640, 480);
+        } else {
+            install_device_session(*app, 1280, 720)
+                .decoded_frame->set(DecodedFrame{std::vector<std::uint8_t>(64 * 36 * 4), 64, 36});
+        }
+        // What the remote was sent since the last call.
+        auto remote_inputs = [&] { return vnc ? vnc->sent().size() : device_inputs(*app).size(); };
+        const Uuid session_id = *app->session.target();
+        app->screen = Screen::session(session_id);
+        paint();
+        const zavo_ui::Rect picture = *app->session.surface_rect();
+        move_to(picture.center().x, picture.center().y);
+        EXPECT_EQ(remote_inputs(), 1u);
+
+        app->execute(UiCommand::plain(K::ShowConnections), doc);
+        paint();
+        const Uuid build = id_of("Build Box");
+        const zavo_ui::Point search = middle_of(UiCommand::focus_input(InputSlot::Search));
+        const zavo_ui::Point edit = middle_of(UiCommand::with_id(K::EditConnection, build));
+        ASSERT_TRUE(picture.contains(search) && picture.contains(edit)) << "the controls lie where the picture was";
+        EXPECT_TRUE(click(search.x, search.y));
+        release();
+        EXPECT_EQ(app->focused, InputSlot::Search);
+        EXPECT_TRUE(click(edit.x, edit.y));
+        release();
+        EXPECT_EQ(app->screen, Screen::edit_form(build));
+        paint();
+        const zavo_ui::Point cancel = middle_of(UiCommand::plain(K::CancelForm));
+        EXPECT_TRUE(click(cancel.x, cancel.y));
+        release();
+        EXPECT_EQ(app->screen, Screen::list());
+
+        // A click on the banner, over a row's control, changes nothing.
+        app->notice = "Action cancelled. No connection or profile was changed.";
+        paint();
+        const auto banner = std::ranges::find(app->hit_regions, HitRegion::Role::Cover, &HitRegion::role);
+        ASSERT_NE(banner, app->hit_regions.end());
+        const zavo_ui::Rect under = std::ranges::find_if(app->hit_regions, [&](const HitRegion& r) {
+                                        return r.role == HitRegion::Role::Control && r.command.id() &&
+                                               !r.rect.intersect(banner->rect).is_empty();
+                                    })->rect.intersect(banner->rect);
+        const Screen before = app->screen;
+        const auto selected = app->selected;
+        EXPECT_TRUE(click(under.center().x, under.center().y));
+        release();
+        EXPECT_EQ(app->screen, before);
+        EXPECT_EQ(app->selected, selected);
+        EXPECT_FALSE(app->confirmation);
+        EXPECT_EQ(remote_inputs(), 0u) << "the remote was sent input from the list or the form";
+
+        // Back on the session screen: the header is not the picture, the picture is.
+        app->notice.reset();
+        app->screen = Screen::session(session_id);
+        paint();
+        EXPECT_FALSE(click(picture.x0 + 40, 24));
+        release();
+        EXPECT_EQ(remote_inputs(), 0u);
+        EXPECT_TRUE(click(picture.center().x, picture.center().y + 10));
+        EXPECT_GE(remote_inputs(), 2u);  // the move and the press
+        release();
+        app->end_session();
+    }
 }
 
 }  // namespace

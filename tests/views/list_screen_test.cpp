@@ -183,6 +183,36 @@ TEST_F(ListScreen, ScrollingClampsAndOnlyRowsInTheViewportAreDrawn) {
     EXPECT_EQ(region_kinds(*big.app).size(), 2 + 3 * shown - 1 + 2);
 }
 
+// The notice banner stays until a dialog clears it: the list scrolls far enough that its last
+// row, and that row's Connect, come into view above it, by the wheel's range and by the keys'.
+TEST_F(ListScreen, TheLastRowScrollsIntoViewAboveTheNoticeBanner) {
+    for (const char* notice : {"Action cancelled.",
+                               "This connection changed while confirmation was open. Review "
+                               "the current profile, then try again. Then once more."}) {
+        SCOPED_TRACE(notice);
+        ViewFrame f(app_with(many(20, ConnectionKind::Zavo)));
+        f.app->notice = notice;
+        f.app->list_scroll = 1e9;
+        f.paint();
+        const Uuid last = f.app->connections[f.app->list_cache.visible(f.app->connections, "").back()].id;
+        const Rect banner = std::ranges::find(f.app->hit_regions, HitRegion::Role::Cover, &HitRegion::role)->rect;
+        const auto row = f.app->hit_region_rect(UiCommand::with_id(K::Select, last));
+        const auto connect = f.app->hit_region_rect(UiCommand::with_id(K::RequestConnect, last));
+        ASSERT_TRUE(row && connect);
+        EXPECT_DOUBLE_EQ(row->y1, banner.y0 - 8);
+        EXPECT_EQ(topmost_command(*f.app, connect->center()), UiCommand::with_id(K::RequestConnect, last));
+        const double wheel_max = f.app->list_scroll_max;
+        f.app->list_scroll = 0;
+        f.app->scroll_row_into_view(19, 20);
+        EXPECT_DOUBLE_EQ(f.app->list_scroll, wheel_max);
+    }
+    // Without a notice the last row ends on the window's bottom.
+    ViewFrame f(app_with(many(20, ConnectionKind::Zavo)));
+    f.app->list_scroll = 1e9;
+    f.paint();
+    EXPECT_DOUBLE_EQ(f.app->list_scroll_max, 20 * 80 - 8 - (800 - kViewportTop));
+}
+
 TEST_F(ListScreen, ARowBehindTheSearchInputIsClickedOnlyWhereItShows) {
     // Row 1 spans 32 above the viewport to 40 into it, 16 of it behind the search input; the
     // last row reaches below the window.

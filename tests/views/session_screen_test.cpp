@@ -110,6 +110,22 @@ TEST_F(SessionScreen, StatusCardsSayWhereTheSessionIs) {
     }
 }
 
+// The header names where the session is connected: the target it was launched for, also once
+// the connection was edited to another one (Connect then asks before it goes there).
+TEST_F(SessionScreen, TheHeaderShowsTheTargetTheSessionIsConnectedTo) {
+    const Uuid id = *frame.app->first_connection_of_kind(ConnectionKind::Zavo);
+    frame.app->start_session(id);
+    const auto requests = frame.app->take_device_requests();
+    ASSERT_FALSE(requests.empty());
+    frame.app->handle_device_event({requests.front().session_id(), DeviceEvent::Connected{640, 360}});
+    const std::string connected = "· " + target_label(connection(id)) + " · workspace stream";
+    connection(id).name = "Renamed";
+    connection(id).host = zavo_ui::simulated_devices::SIMULATED_DEVICES[1].endpoint_id();
+    const auto records = frame.paint();
+    EXPECT_TRUE(records.find_text("Renamed"));
+    EXPECT_TRUE(records.find_text(connected));
+}
+
 TEST_F(SessionScreen, AVanishedConnectionShowsOnlyItsNote) {
     frame.app->screen = Screen::session(Uuid::new_v4());
     const auto records = frame.paint();

@@ -59,18 +59,20 @@ struct ViewFrame {
     const zavo_ui::tokens::colors::Colors& colors() const { return theme.colors; }
 };
 
-// The commands' kinds of the last paint's hit regions, in order.
+// The commands' kinds of the last paint's controls, in order.
 inline std::vector<K> region_kinds(const remote::RemoteApp& app) {
     std::vector<K> out;
-    for (const auto& r : app.hit_regions) out.push_back(r.command.kind);
+    for (const auto& r : app.hit_regions)
+        if (r.role == remote::HitRegion::Role::Control) out.push_back(r.command.kind);
     return out;
 }
 
-// The command of the topmost region under `p`, as a click there finds it.
+// The command of the topmost region under `p`, as a click there finds it: none where nothing
+// or a region without a command (a cover, the remote picture) lies on top.
 inline std::optional<remote::UiCommand> topmost_command(const remote::RemoteApp& app, zavo_ui::Point p) {
-    for (auto it = app.hit_regions.rbegin(); it != app.hit_regions.rend(); ++it)
-        if (it->rect.contains(p)) return it->command;
-    return std::nullopt;
+    const remote::HitRegion* region = app.topmost_region(p);
+    if (!region || region->role != remote::HitRegion::Role::Control) return std::nullopt;
+    return region->command;
 }
 
 // The texts drawn, in order.

@@ -82,10 +82,14 @@ struct UiCommand {
     friend bool operator==(const UiCommand&, const UiCommand&) = default;
 };
 
-// A command and the rectangle (logical pixels) where painting drew its control.
+// A command and the rectangle (logical pixels) where painting drew its control. A region of
+// another role carries no command and still takes the pointer from what lies below it: a cover
+// (the notice banner) keeps its clicks, the remote picture hands them to the live session.
 struct HitRegion {
+    enum class Role : std::uint8_t { Control, Cover, Picture };
     zavo_ui::Rect rect;
     UiCommand command;
+    Role role = Role::Control;
     friend bool operator==(const HitRegion&, const HitRegion&) = default;
 };
 

@@ -273,8 +273,9 @@ void RemoteApp::request_connect(const Uuid& id) {
         notice = std::string(kMissingConnection);
         return;
     }
-    if (session.running_for(id)) {
-        // Its session is still there: back to it, never a second one in its place.
+    if (session.running_for(*c)) {
+        // Its session is still there, to the target it names: back to it, never a second one
+        // in its place. A session to a target edited since asks like any connect.
         screen = Screen::session(id);
         blur_input();
         close_nav_when_narrow();
@@ -368,15 +369,32 @@ std::vector<std::string> RemoteApp::form_problems() const {
     return shown;
 }
 
+namespace {
+
+void push_region(std::vector<HitRegion>& regions, const std::optional<zavo_ui::Rect>& clip, HitRegion region) {
+    if (clip) region.rect = region.rect.intersect(*clip);
+    if (!clip || !region.rect.is_empty()) regions.push_back(std::move(region));
+}
+
+}  // namespace
+
 void RemoteApp::push_hit_region(const zavo_ui::Rect& rect, UiCommand command) {
-    if (!hit_clip) return hit_regions.push_back({rect, std::move(command)});
-    const zavo_ui::Rect shown = rect.intersect(*hit_clip);
-    if (!shown.is_empty()) hit_regions.push_back({shown, std::move(command)});
+    push_region(hit_regions, hit_clip, {rect, std::move(command)});
+}
+
+void RemoteApp::push_hit_region(const zavo_ui::Rect& rect, HitRegion::Role role) {
+    push_region(hit_regions, hit_clip, {rect, {}, role});
+}
+
+const HitRegion* RemoteApp::topmost_region(zavo_ui::Point point) const {
+    for (auto it = hit_regions.rbegin(); it != hit_regions.rend(); ++it)
+        if (it->rect.contains(point)) return &*it;
+    return nullptr;
 }
 
 std::optional<zavo_ui::Rect> RemoteApp::hit_region_rect(const UiCommand& command) const {
     for (auto it = hit_regions.rbegin(); it != hit_regions.rend(); ++it)
-        if (it->command == command) return it->rect;
+        if (it->role == HitRegion::Role::Control && it->command == command) return it->rect;
     return std::nullopt;
 }
 

@@ -73,7 +73,11 @@ public:
     // While `hit_clip` holds a rectangle, a region covers only its part inside it, and one wholly
     // outside is not pushed.
     void push_hit_region(const zavo_ui::Rect& rect, UiCommand command);
-    // The rectangle of the last region drawn for `command`.
+    // A region without a command (a cover or the remote picture), clipped the same way.
+    void push_hit_region(const zavo_ui::Rect& rect, HitRegion::Role role);
+    // The region drawn last under `point`, whatever its role; null where nothing was drawn.
+    const HitRegion* topmost_region(zavo_ui::Point point) const;
+    // The rectangle of the last control drawn for `command`.
     std::optional<zavo_ui::Rect> hit_region_rect(const UiCommand& command) const;
     void close_nav_when_narrow();
 
@@ -186,6 +190,7 @@ public:
     double list_scroll = 0.0;
     double list_scroll_max = 0.0;
     double list_top = 124.0;
+    double list_covered = 0.0;  // the viewport's bottom the notice banner covers, with a gap above it
     bool compact_rows = false;
     ListCache list_cache;  // the list's display order and counts, kept between frames
     std::unordered_map<Uuid, RowTexts, UuidHash> row_texts;  // the rows the last list paint drew

@@ -18,13 +18,6 @@ using Kind = UiCommand::Kind;
 
 constexpr double LOGICAL_PIXELS_PER_LINE = 48.0;
 
-// The region drawn last under the point.
-const HitRegion* topmost_region(const std::vector<HitRegion>& regions, zavo_ui::Point p) {
-    for (auto it = regions.rbegin(); it != regions.rend(); ++it)
-        if (it->rect.contains(p)) return &*it;
-    return nullptr;
-}
-
 std::optional<std::string> hover_tooltip_text(const RemoteApp& app, const UiCommand& command) {
     switch (command.kind) {
         case Kind::ShowConnections: return "Connections";
@@ -74,13 +67,14 @@ private:
 
     void pointer_moved(const ev::PointerMoved& moved) {
         const zavo_ui::Point position{moved.x / scale_, moved.y / scale_};
+        const HitRegion* region = app_.topmost_region(position);
         if (position.x != app_.pointer.x || position.y != app_.pointer.y) {
             app_.pointer = position;
             app_.redraw_needed = true;
-            if (!app_.confirmation) app_.session.pointer_moved(position);
+            if (on_picture(region)) app_.session.pointer_moved(position);
         }
         std::optional<zavo_ui::widget::tooltip::HoverTarget> target;
-        if (const HitRegion* region = topmost_region(app_.hit_regions, position))
+        if (region && region->role == HitRegion::Role::Control)
             if (auto text = hover_tooltip_text(app_, region->command)) target = {{region->rect, std::move(*text)}};
         if (app_.tooltip.on_pointer(std::move(target), ctx_.now)) app_.redraw_needed = true;
         if (app_.focused) route_text_input();  // drag selection
@@ -102,11 +96,19 @@ private:
         handled_ = true;
     }
 
+    // Whether the pointer over `region` is over the remote picture as this frame shows it, with
+    // no dialog above it: only there does the live session get pointer input.
+    bool on_picture(const HitRegion* region) const {
+        return !app_.confirmation && region && region->role == HitRegion::Role::Picture;
+    }
+
     void button(const ev::Button& button) {
         const bool pressed = button.state == ev::ElementState::Pressed;
         const zavo_ui::Point at = app_.pointer;
-        // A connected remote picture under the pointer takes every button.
-        if (!app_.confirmation && app_.session.pointer_button(button.button, pressed, at)) {
+        const HitRegion* region = app_.topmost_region(at);
+        // A connected remote picture under the pointer takes every button; a button it was sent
+        // pressed comes up there wherever the pointer is now.
+        if (app_.session.pointer_button(button.button, pressed, at, on_picture(region))) {
             handled_ = true;
             return;
         }
@@ -116,7 +118,7 @@ private:
         }
         if (button.button != ev::PointerButton::Primary) return;
         if (app_.confirmation) {
-            if (const HitRegion* region = topmost_region(app_.hit_regions, at)) {
+            if (region && region->role == HitRegion::Role::Control) {
                 const UiCommand command = region->command;
                 if (command.kind == Kind::Confirm || command.kind == Kind::CancelConfirmation) execute(command);
             }
@@ -132,11 +134,14 @@ private:
                 return;
             }
         }
-        const HitRegion* region = topmost_region(app_.hit_regions, at);
         if (!region) {
             app_.blur_input();
             return;
         }
+        handled_ = true;
+        // A cover, or a picture whose session no longer takes the pointer: what lies below it
+        // is not what the person clicked.
+        if (region->role != HitRegion::Role::Control) return;
         const UiCommand command = region->command;
         if (command.kind == Kind::FocusInput) {
             app_.focus_input(std::get<InputSlot>(command.value));
@@ -144,7 +149,6 @@ private:
         } else {
             execute(command);
         }
-        handled_ = true;
     }
 
     void key(const ev::Key& key) {

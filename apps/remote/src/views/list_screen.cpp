@@ -326,7 +326,10 @@ void paint_list_screen(RemoteApp& app, const PaintContext& ctx, const Rect& pane
     app.compact_rows = compact_at(app.row_metrics, pane.width());
     const double rh = row_height(app.row_metrics, app.compact_rows);
     const double pitch = rh + kRowGap;
-    app.list_scroll_max = scroll_max(rh, visible.size(), pane.y1 - viewport_top);
+    // The last row scrolls into view above a notice banner, which stays until a dialog clears it.
+    const double shown_bottom = app.notice ? notice_box(ctx, app.window_bounds, *app.notice).y0 - kRowGap : pane.y1;
+    app.list_covered = std::clamp(pane.y1 - shown_bottom, 0.0, std::max(pane.y1 - viewport_top - rh, 0.0));
+    app.list_scroll_max = scroll_max(rh, visible.size(), pane.y1 - viewport_top - app.list_covered);
     app.list_scroll = std::clamp(app.list_scroll, 0.0, app.list_scroll_max);
 
     // A row reaching above the viewport, behind the search input, is clicked only where it shows.
@@ -354,7 +357,7 @@ namespace remote::app {
 void RemoteApp::scroll_row_into_view(std::size_t index, std::size_t count) {
     const double content_width = std::max(window_bounds.width() - views::kRailWidth, 0.0);
     const double h = views::row_height(row_metrics, views::compact_at(row_metrics, content_width));
-    const double viewport = std::max(window_bounds.height() - list_top, h);
+    const double viewport = std::max(window_bounds.height() - list_top - list_covered, h);
     list_scroll_max = views::scroll_max(h, count, viewport);
     const double top = (h + views::kRowGap) * static_cast<double>(index);
     if (top < list_scroll)

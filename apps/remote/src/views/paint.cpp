@@ -39,20 +39,19 @@ void advance_flap(RemoteApp& app, double elapsed) {
     app.flap.set_progress(progress);
 }
 
-// The banner is 54 high, taller when the notice wraps to more lines than its box holds; the
-// tint lies on an opaque ground so that what is below does not show through the text.
-void paint_notice(const PaintContext& ctx, const Rect& window, const std::string& notice) {
+// The tint lies on an opaque ground so that what is below does not show through the text; the
+// banner takes the clicks on it.
+void paint_notice(RemoteApp& app, const PaintContext& ctx, const Rect& window, const std::string& notice) {
     const auto& c = ctx.colors();
-    const double wn = std::min(window.width() - 32.0, 520.0);
-    const double text_height = ctx.measure(notice, 12.0f, 0, wn - 24.0).height;
-    const double height = std::max(54.0, 27.0 + text_height + 9.0);
-    const Rect box{window.x1 - 16.0 - wn, window.y1 - 16.0 - height, window.x1 - 16.0, window.y1 - 16.0};
+    const Rect box = notice_box(ctx, window, notice);
+    const double wn = box.width();
     const auto shape = PaintContext::rounded(box, 10.0);
     ctx.fill(c.background, shape);
     ctx.fill(color_with_alpha(c.warning, 0.18f), shape);
     ctx.stroke(c.warning, shape);
     ctx.draw_text("Action needs review", box.x0 + 12.0, box.y0 + 9.0, 12.5f, 2, c.text_primary);
     ctx.draw_text(notice, box.x0 + 12.0, box.y0 + 27.0, 12.0f, 0, c.text_secondary, wn - 24.0);
+    app.push_hit_region(box, HitRegion::Role::Cover);
 }
 
 struct DialogTexts {
@@ -163,6 +162,14 @@ void paint_navigation(RemoteApp& app, const PaintContext& ctx, double reveal) {
 }
 
 }  // namespace
+
+Rect notice_box(const PaintContext& ctx, const Rect& window, const std::string& notice) {
+    const double wn = std::min(window.width() - 32.0, 520.0);
+    const double text_height = ctx.measure(notice, 12.0f, 0, wn - 24.0).height;
+    const double height = std::max(54.0, 27.0 + text_height + 9.0);
+    return {window.x1 - 16.0 - wn, window.y1 - 16.0 - height, window.x1 - 16.0, window.y1 - 16.0};
+}
+
 }  // namespace remote::views
 
 namespace remote::app {
@@ -197,7 +204,7 @@ void RemoteApp::paint(zavo_ui::Scene& scene, const zavo_ui::Affine& transform, z
         case Screen::Kind::Session: views::paint_session_screen(*this, ctx, pane); break;
     }
 
-    if (notice) views::paint_notice(ctx, window, *notice);
+    if (notice) views::paint_notice(*this, ctx, window, *notice);
     if (confirmation) {
         const ConfirmationRequest request = *confirmation;
         views::paint_dialog(*this, ctx, request);

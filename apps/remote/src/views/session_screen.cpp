@@ -76,7 +76,10 @@ const char* detail_suffix(ConnectionKind kind) {
     return "framebuffer";
 }
 
-void paint_header(RemoteApp& app, const PaintContext& ctx, const SavedConnection& connection, const Rect& pane) {
+// The header of a connected session: the connection's name, then where the session is
+// connected, which is the connection as it was launched.
+void paint_header(RemoteApp& app, const PaintContext& ctx, std::string_view name, const SavedConnection& connection,
+                  const Rect& pane) {
     const auto& colors = ctx.colors();
     const double x0 = pane.x0, y0 = pane.y0, x1 = pane.x1;
     const double ym = y0 + HEADER_HEIGHT / 2.0;
@@ -104,12 +107,12 @@ void paint_header(RemoteApp& app, const PaintContext& ctx, const SavedConnection
     // The name and the detail line stop short of the buttons in a narrow window.
     const double texts_x1 = std::max(x0, buttons_x0 - 8.0);
     const ClippedArea texts(app, ctx, Rect{x0, y0, texts_x1, y0 + HEADER_HEIGHT});
-    const std::string shown = elide(ctx.text, connection.name, 14.0f, 2, std::max(texts_x1 - (x0 + 32.0), 0.0));
-    const auto name = ctx.measure(shown, 14.0f, 2);
-    ctx.draw_text(shown, x0 + 32.0, ym - name.height / 2.0, 14.0f, 2, colors.text_primary);
+    const std::string shown = elide(ctx.text, name, 14.0f, 2, std::max(texts_x1 - (x0 + 32.0), 0.0));
+    const auto name_box = ctx.measure(shown, 14.0f, 2);
+    ctx.draw_text(shown, x0 + 32.0, ym - name_box.height / 2.0, 14.0f, 2, colors.text_primary);
     const std::string detail = "· " + target_label(connection) + " · " + detail_suffix(connection.kind);
     const auto detail_box = ctx.measure(detail, 12.0f);
-    ctx.draw_text(detail, x0 + 40.0 + name.width, ym - detail_box.height / 2.0, 12.0f, 0, colors.text_secondary);
+    ctx.draw_text(detail, x0 + 40.0 + name_box.width, ym - detail_box.height / 2.0, 12.0f, 0, colors.text_secondary);
 }
 
 void paint_picture(RemoteApp& app, const PaintContext& ctx, const Rect& surface) {
@@ -123,6 +126,7 @@ void paint_picture(RemoteApp& app, const PaintContext& ctx, const Rect& surface)
     const zavo_ui::Image& image = *picture;
     const Rect d = picture_rect(surface, image.width, image.height, app.session.scale_to_fit());
     app.session.set_surface_rect(d);
+    app.push_hit_region(d, HitRegion::Role::Picture);
     const double iw = std::max<std::uint32_t>(image.width, 1);
     const double ih = std::max<std::uint32_t>(image.height, 1);
     const zavo_ui::Affine brush = zavo_ui::Affine::translate(d.x0, d.y0) *
@@ -171,11 +175,14 @@ void paint_session_screen(RemoteApp& app, const PaintContext& ctx, const Rect& p
                       ctx.colors().text_secondary);
         return;
     }
+    // Where the session goes: the connection as it was launched.
+    const auto& launched = app.session.launched();
+    const SavedConnection& target = launched && app.session.target() == found->id ? *launched : *found;
     if (auto card = status_card(app.session.status(), *found, pane)) return paint_problem_card(app, ctx, *card);
 
     Rect surface = pane;
     if (!app.session.fullscreen()) {
-        paint_header(app, ctx, *found, pane);
+        paint_header(app, ctx, found->name, target, pane);
         surface.y0 += HEADER_HEIGHT;
     }
     if (const Terminal* terminal = app.session.terminal()) return paint_terminal(ctx, *terminal, surface);

@@ -100,6 +100,7 @@ void Session::drop() {
     if (const DeviceSession* device = kinds_of(live_).device)
         device_requests_.push_back(DeviceRequest::disconnect(device->session_id));
     live_.reset();
+    launched_.reset();
     picture_.reset();
     surface_rect_.reset();
     fullscreen_ = false;
@@ -117,6 +118,7 @@ bool Session::start(const SavedConnection& c) {
     }
     ++counter_;
     drop();
+    launched_ = c;
 
     const ConnectionReadiness readiness = c.readiness();
     if (readiness != ConnectionReadiness::Ready) {
@@ -149,6 +151,7 @@ void Session::hold(const Uuid& target, LiveSession session) {
     target_ = target;
     held_keys_.clear();
     live_.reset();
+    launched_.reset();
     live_ = std::move(session);
     polled_live_ = false;
 }
@@ -165,7 +168,14 @@ bool Session::wants_frames() {
     return is_live(status()) || std::exchange(polled_live_, false) || (ssh && ssh->output_waiting());
 }
 
-bool Session::running_for(const Uuid& id) const { return target_ == id && is_live(status()); }
+bool Session::running_for(const SavedConnection& connection) const {
+    if (target_ != connection.id || !is_live(status())) return false;
+    if (!launched_) return true;
+    // The same machine as the launch reached: its kind, host and port, and for SSH the account.
+    const SavedConnection& then = *launched_;
+    return then.kind == connection.kind && then.host == connection.host && then.port == connection.port &&
+           (connection.kind != ConnectionKind::Ssh || then.user == connection.user);
+}
 
 const Terminal* Session::terminal() const {
     const SshSession* ssh = kinds_of(live_).ssh;
@@ -218,11 +228,13 @@ void Session::pointer_moved(zavo_ui::Point point) {
         send_device_input(DeviceInput::pointer_move(device->x, device->y));
 }
 
-bool Session::pointer_button(ev::PointerButton button, bool pressed, zavo_ui::Point point) {
+bool Session::pointer_button(ev::PointerButton button, bool pressed, zavo_ui::Point point, bool on_picture) {
     const auto [bit, code] = button_bit_and_code(button);
+    const bool held = !pressed && ((vnc_buttons_ | device_buttons_) & bit);
+    if (!on_picture && !held) return false;
     // A button the remote holds is released also when the pointer left the picture since its
     // press, at the picture's nearest edge; the remote would hold it otherwise.
-    if (!pressed && ((vnc_buttons_ | device_buttons_) & bit) && surface_rect_) {
+    if (held && surface_rect_) {
         const zavo_ui::Rect& r = *surface_rect_;
         point = {std::clamp(point.x, r.x0, std::max(r.x0, std::nextafter(r.x1, r.x0))),
                  std::clamp(point.y, r.y0, std::max(r.y0, std::nextafter(r.y1, r.y0)))};

@@ -59,10 +59,14 @@ public:
     // and this question still reaches the screen; and while output waits that the last paint
     // had no share left for.
     bool wants_frames();
-    // Whether the session of `id` is connecting or connected (not failed, ended or refused).
-    bool running_for(const Uuid& id) const;
+    // Whether the session of `connection` is connecting or connected (not failed, ended or
+    // refused) to the target the connection names now.
+    bool running_for(const SavedConnection& connection) const;
     // The saved connection the session belongs to.
     const std::optional<Uuid>& target() const { return target_; }
+    // That connection as it was when the session was launched, naming where the session goes;
+    // none for a session held from elsewhere.
+    const std::optional<SavedConnection>& launched() const { return launched_; }
     std::uint64_t counter() const { return counter_; }
     // The SSH session's terminal; null for other sessions.
     const Terminal* terminal() const;
@@ -94,12 +98,14 @@ public:
     // whether anything changed. Never waits. Painting calls it before it shows the session.
     bool poll();
 
-    // --- input
-    // A connected VNC or device session under `point` (logical pixels) is told the pointer moved.
+    // --- input: the window tells which points lie on the picture as it shows it now
+    // A connected VNC or device session is told the pointer moved to `point` (logical pixels)
+    // on its picture.
     void pointer_moved(zavo_ui::Point point);
-    // A button went down or up at `point`: true when a connected VNC or device picture there
-    // took it. The release of a button the picture was sent pressed is taken wherever `point` is.
-    bool pointer_button(zavo_ui::event::PointerButton button, bool pressed, zavo_ui::Point point);
+    // A button went down or up at `point`, on the picture when `on_picture`: true when a
+    // connected VNC or device session took it. The release of a button the session was sent
+    // pressed is taken wherever `point` is.
+    bool pointer_button(zavo_ui::event::PointerButton button, bool pressed, zavo_ui::Point point, bool on_picture);
     // What became of a key offered to a connected device session.
     enum class DeviceKey : std::uint8_t { NotTaken, Sent, Dropped };
     // A connected device takes every key that has a physical key: a press it lists is sent, the
@@ -145,6 +151,7 @@ private:
 
     std::optional<LiveSession> live_;
     std::optional<Uuid> target_;
+    std::optional<SavedConnection> launched_;
     std::uint64_t counter_ = 0;
     std::uint64_t device_counter_ = 1;
     std::vector<DeviceRequest> device_requests_;
