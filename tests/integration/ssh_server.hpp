@@ -140,6 +140,14 @@ public:
         run("ssh-keygen -q -N '' -t ed25519 -f " + host_key().string());
         start();
     }
+    // Restarts the server on the same port with the Ed25519 key in `key` and `key`.pub.
+    void use_host_key(const fs::path& key) {
+        stop();
+        fs::copy_file(key, host_key(), fs::copy_options::overwrite_existing);
+        fs::copy_file(key.string() + ".pub", host_key().string() + ".pub", fs::copy_options::overwrite_existing);
+        ::chmod(host_key().c_str(), 0600);
+        start();
+    }
 
     // The account sessions log in as; removed with the server.
     const std::string& user() const { return user_; }

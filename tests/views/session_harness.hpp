@@ -22,6 +22,8 @@ struct SshHarness {
     Sender<SshChunk> output;
     Receiver<SshInput> input;
     SharedCellPtr<SessionStatus> status = make_shared_cell(SessionStatus::connected());
+    SharedCellPtr<std::optional<HostKeyProblem>> host_key = make_shared_cell<std::optional<HostKeyProblem>>(
+        std::nullopt);
 
     // Installs an 80 x 24 session as the application's live session.
     explicit SshHarness(RemoteApp& app) {
@@ -29,10 +31,9 @@ struct SshHarness {
         auto [itx, irx] = make_bounded_channel<SshInput>(kSshInputCapacity);
         output = std::move(otx);
         input = std::move(irx);
-        hold_session(
-            app, ConnectionKind::Ssh,
-            LiveSession{std::make_unique<SshSession>(Terminal(80, 24), status, std::move(orx), std::move(itx),
-                                                     make_shared_cell<std::optional<HostKeyProblem>>(std::nullopt))});
+        hold_session(app, ConnectionKind::Ssh,
+                     LiveSession{std::make_unique<SshSession>(Terminal(80, 24), status, std::move(orx), std::move(itx),
+                                                              host_key)});
     }
 
     void write(std::string_view text) { (void)output.try_send(SshChunk(text.begin(), text.end())); }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "known_hosts/known_hosts.hpp"
 #include "profiles/connection_list.hpp"
 #include "support/env.hpp"
 #include "tests/views/session_harness.hpp"
@@ -110,6 +111,67 @@ TEST_F(SessionScreen, StatusCardsSayWhereTheSessionIs) {
     }
 }
 
+// A refused host key: the card says what happened in a sentence, and each key follows it in a
+// block of its own, drawn as exactly its characters in the monospaced face and broken into lines
+// of whole characters where the card is narrow.
+TEST_F(SessionScreen, ARefusedHostKeyIsSetApartFromItsSentence) {
+    const HostKeyIdentity seen{"ssh-ed25519", "SHA256:vmbxoEV6x9mNq0Zr1dS4Gk7TyhW2pLcA8uFjB3eXo5s"};
+    const HostKeyIdentity pinned{"ssh-rsa", "SHA256:Qw1x2Er3Ty4Ui5Op6As7Df8Gh9Jk0LzXcVbNm12345"};
+    struct Case {
+        HostKeyProblem problem;
+        std::vector<std::string> captions;
+        std::vector<HostKeyIdentity> keys;
+    } cases[] = {
+        {HostKeyUnknown{seen}, {}, {seen}},
+        {HostKeyChanged{pinned, seen}, {"Expected", "Received"}, {pinned, seen}},
+    };
+    for (const auto& c : cases) {
+        for (const double width : {1280.0, 420.0}) {
+            SshHarness ssh(*frame.app);
+            const Uuid id = show(ConnectionKind::Ssh);
+            const SavedConnection& target = connection(id);
+            ssh.host_key->set(c.problem);
+            ssh.status->set(SessionStatus::failed(message(c.problem, target.host, target.port)));
+            frame.resize(width, 800);
+            const auto records = frame.paint();
+            SCOPED_TRACE(width);
+
+            const std::string sentence = message_without_keys(c.problem, target.host, target.port);
+            EXPECT_TRUE(has_text(records, sentence));
+            for (const auto& caption : c.captions) EXPECT_TRUE(records.find_text(caption)) << caption;
+            // Each key's characters, in order, in verbatim monospaced lines that only it fills.
+            std::string keys;
+            double last_bottom = 0;
+            for (const DrawRecord* t : records.texts()) {
+                if (!t->style.verbatim || t->style.family != zavo_ui::FontFamily::Mono) continue;
+                keys += t->text;
+                EXPECT_LE(t->bounds.x1, width - 40) << t->text;
+                last_bottom = std::max(last_bottom, t->bounds.y1);
+            }
+            std::string expected;
+            for (const auto& k : c.keys) expected += k.algorithm + k.fingerprint;
+            EXPECT_EQ(keys, expected);
+            for (const DrawRecord* t : records.texts()) {
+                if (!t->style.verbatim) {
+                    EXPECT_EQ(t->text.find("SHA256:"), std::string::npos) << t->text;
+                }
+            }
+            // The sentence after the keys, then the card's buttons.
+            const auto drawn = records.texts();
+            const auto after = std::ranges::find_if(
+                drawn, [](const DrawRecord* t) { return t->text.starts_with("This is the real error"); });
+            ASSERT_NE(after, drawn.end());
+            EXPECT_GT((*after)->bounds.y0, last_bottom);
+            const auto key_button = frame.app->hit_region_rect(UiCommand::with_id(
+                std::holds_alternative<HostKeyUnknown>(c.problem) ? K::RequestTrustHostKey : K::RequestForgetHostKey,
+                id));
+            ASSERT_TRUE(key_button);
+            EXPECT_GT(key_button->y0, last_bottom);
+            frame.app->session.end();
+        }
+    }
+}
+
 // The header names where the session is connected: the target it was launched for, also once
 // the connection was edited to another one (Connect then asks before it goes there).
 TEST_F(SessionScreen, TheHeaderShowsTheTargetTheSessionIsConnectedTo) {
@@ -123,7 +185,9 @@ TEST_F(SessionScreen, TheHeaderShowsTheTargetTheSessionIsConnectedTo) {
     connection(id).host = zavo_ui::simulated_devices::SIMULATED_DEVICES[1].endpoint_id();
     const auto records = frame.paint();
     EXPECT_TRUE(records.find_text("Renamed"));
-    EXPECT_TRUE(records.find_text(connected));
+    const DrawRecord* detail = records.find_text(connected);
+    ASSERT_NE(detail, nullptr);
+    EXPECT_TRUE(detail->style.verbatim);
 }
 
 TEST_F(SessionScreen, AVanishedConnectionShowsOnlyItsNote) {

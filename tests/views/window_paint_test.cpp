@@ -118,9 +118,8 @@ TEST_F(WindowPaint, DialogTextsByRequestAndForAVanishedConnection) {
           "sent.",
           "Cancel", "Connect"}},
         {{R::TrustHostKey, key, {"ssh-ed25519", "SHA256:abc"}, c.id},
-         {"Trust SSH key for " + c.name + "?", target_label(c),
-          "Verify this out of band before trusting: ssh-ed25519 SHA256:abc. This pin is private to this device.",
-          "Cancel", "Trust key"}},
+         {"Trust SSH key for " + c.name + "?", target_label(c), "Verify this out of band before trusting:",
+          "ssh-ed25519", "SHA256:abc", "This pin is private to this device.", "Cancel", "Trust key"}},
         {{R::ForgetHostKey, key, {}, c.id},
          {"Forget SSH key for " + c.name + "?", target_label(c),
           "This removes only this device's saved host-key pin. Reconnect to inspect and explicitly trust a "
@@ -136,6 +135,33 @@ TEST_F(WindowPaint, DialogTextsByRequestAndForAVanishedConnection) {
         const auto all = texts(f.paint());
         const std::vector<std::string> last(all.end() - std::ptrdiff_t(c.shown.size()), all.end());
         EXPECT_EQ(last, c.shown);
+    }
+}
+
+// The key to trust is set apart from the sentences around it, as exactly its characters in the
+// monospaced face; the panel grows to keep the buttons below it, in a narrow window too, where
+// the fingerprint breaks into lines of whole characters.
+TEST_F(WindowPaint, TheTrustDialogSetsTheKeyApart) {
+    const HostKeyIdentity identity{"ssh-ed25519", "SHA256:vmbxoEV6x9mNq0Zr1dS4Gk7TyhW2pLcA8uFjB3eXo5s"};
+    for (const double width : {1280.0, 320.0}) {
+        SCOPED_TRACE(width);
+        ViewFrame f(RemoteApp::with_sample_data(), width, 800);
+        const SavedConnection& c = f.app->connections.front();
+        f.app->confirmation = ConfirmationRequest{ConfirmationRequest::Kind::TrustHostKey, confirmation_key(c),
+                                                  identity, c.id};
+        const auto records = f.paint();
+        std::string key;
+        double bottom = 0;
+        for (const DrawRecord* t : records.texts()) {
+            if (t->style.family != zavo_ui::FontFamily::Mono) continue;
+            EXPECT_TRUE(t->style.verbatim) << t->text;
+            key += t->text;
+            bottom = std::max(bottom, t->bounds.y1);
+        }
+        EXPECT_EQ(key, identity.algorithm + identity.fingerprint);
+        EXPECT_GT(records.find_text("This pin is private to this device.")->bounds.y0, bottom);
+        EXPECT_GT(f.app->hit_region_rect(UiCommand::plain(K::Confirm))->y0, bottom);
+        EXPECT_TRUE(records.find_text(target_label(c))->style.verbatim);
     }
 }
 

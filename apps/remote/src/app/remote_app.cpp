@@ -22,6 +22,8 @@ zavo_ui::widget::text_input::TextInput make_form_input(InputSlot slot) {
     auto input = zavo_ui::widget::text_input::TextInput::local().with_placeholder(std::string(field_placeholder(slot)));
     input.text_size = 14.0f;
     input.external_frame = true;  // painting draws the card and focus ring around it
+    // A host, an endpoint id or a port shows exactly what was typed.
+    input.verbatim = slot == InputSlot::Host || slot == InputSlot::Port;
     return input;
 }
 

@@ -49,9 +49,17 @@ std::expected<std::string, std::string> read_file(const fs::path& path, bool& mi
 
 }  // namespace
 
+std::string message_without_keys(const HostKeyProblem& problem, std::string_view host, std::uint16_t port) {
+    if (std::holds_alternative<HostKeyUnknown>(problem))
+        return fmt::format("SSH host key for {}:{} needs explicit trust:", host, port);
+    if (std::holds_alternative<HostKeyChanged>(problem))
+        return fmt::format("SSH host key changed for {}:{}. Connection blocked.", host, port);
+    return message(problem, host, port);
+}
+
 std::string message(const HostKeyProblem& problem, std::string_view host, std::uint16_t port) {
     if (auto* u = std::get_if<HostKeyUnknown>(&problem))
-        return fmt::format("SSH host key for {}:{} needs explicit trust: {} {}", host, port, u->presented.algorithm,
+        return fmt::format("{} {} {}", message_without_keys(problem, host, port), u->presented.algorithm,
                            u->presented.fingerprint);
     if (auto* c = std::get_if<HostKeyChanged>(&problem))
         return fmt::format("SSH host key changed for {}:{}. Expected {} {}; received {} {}. Connection blocked.", host,

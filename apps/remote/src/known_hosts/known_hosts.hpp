@@ -38,6 +38,8 @@ using HostKeyProblem = std::variant<HostKeyUnknown, HostKeyChanged, HostKeyStore
 
 // The text shown for a problem with the key of host:port.
 std::string message(const HostKeyProblem& problem, std::string_view host, std::uint16_t port);
+// The same without the keys it names, for a screen that sets them apart from the sentence.
+std::string message_without_keys(const HostKeyProblem& problem, std::string_view host, std::uint16_t port);
 
 // REMOTE_SSH_KNOWN_HOSTS as given, else zavo/remote/known-hosts.json under XDG_STATE_HOME or
 // HOME/.local/state; the default store directory is created with mode 0700 when missing.

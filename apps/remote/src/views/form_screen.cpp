@@ -86,7 +86,7 @@ double paint_devices(RemoteApp& app, const PaintContext& ctx, double fx0, double
         ctx.fill(device.online ? c.success : c.text_secondary, zavo_ui::Circle{{fx0 + 16.0, mid}, 4.0});
         ctx.draw_text(elide(ctx.text, device.name, 13.0f, 1, std::max(fx1 - 172.0 - (fx0 + 30.0), 0.0)), fx0 + 30.0,
                       mid - 8.0, 13.0f, 1, c.text_primary);
-        ctx.draw_text(shorten_id(device.endpoint_id), fx1 - 160.0, mid - 7.0, 12.0f, 0, c.text_secondary);
+        ctx.draw_verbatim(shorten_id(device.endpoint_id), fx1 - 160.0, mid - 7.0, 12.0f, c.text_secondary);
         app.push_hit_region(row, UiCommand::use_discovered_device(k));
     }
     return top + 44.0 * static_cast<double>(app.devices.size()) + 8.0;

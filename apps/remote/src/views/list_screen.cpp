@@ -194,7 +194,7 @@ const RowTexts& row_texts(RemoteApp& app, const PaintContext& ctx, const SavedCo
     t.chip_height = chip.height;
     const double target_x = tx + chip.width + 16.0 + 12.0;
     t.target = elide_target(ctx.text, row, 13.0f, 0, std::max(text_end - target_x, 0.0));
-    t.target_width = ctx.measure(t.target, 13.0f).width;
+    t.target_width = ctx.measure_verbatim(t.target, 13.0f).width;
     t.last_used.clear();
     if (!compact && !row.last_used.empty()) {
         std::string used = fmt::format("· {}", row.last_used);
@@ -256,7 +256,7 @@ void paint_row(RemoteApp& app, const PaintContext& ctx, const SavedConnection& r
     ctx.draw_text(stored_name(row.kind), chip.x0 + 8.0, chip.y0 + 2.0, 11.0f, 2, kind);
 
     const double target_x = chip.x1 + 12.0;
-    ctx.draw_text(t.target, target_x, chip.y0, 13.0f, 0, c.text_secondary);
+    ctx.draw_verbatim(t.target, target_x, chip.y0, 13.0f, c.text_secondary);
     if (!t.last_used.empty())
         ctx.draw_text(t.last_used, target_x + t.target_width + 14.0, chip.y0 + 1.0, 12.0f, 0, c.text_secondary);
 

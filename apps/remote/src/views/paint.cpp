@@ -58,6 +58,8 @@ struct DialogTexts {
     const char* title;  // "{}" is the subject
     std::string body;
     const char* confirm;
+    std::optional<KeyBlock> key = std::nullopt;  // set apart after the body
+    std::string after = {};                      // the sentence after the key
 };
 
 DialogTexts dialog_texts(const ConfirmationRequest& request) {
@@ -73,10 +75,8 @@ DialogTexts dialog_texts(const ConfirmationRequest& request) {
                     "This removes the shared saved profile from Remote. It does not modify the remote machine.",
                     "Delete"};
         case R::TrustHostKey:
-            return {"Trust SSH key for {}?",
-                    fmt::format("Verify this out of band before trusting: {} {}. This pin is private to this device.",
-                                request.identity.algorithm, request.identity.fingerprint),
-                    "Trust key"};
+            return {"Trust SSH key for {}?", "Verify this out of band before trusting:", "Trust key",
+                    KeyBlock{"", request.identity}, "This pin is private to this device."};
         case R::ForgetHostKey: break;
     }
     return {"Forget SSH key for {}?",
@@ -103,18 +103,32 @@ void paint_dialog(RemoteApp& app, const PaintContext& ctx, const ConfirmationReq
 
     ctx.fill(color_with_alpha(c.scrim, 0.62f), window);
     const double dw = std::min(std::max(window.width() - 32.0, 280.0), 460.0);
+    const double wrap = dw - 48.0;
+    // A key set apart below the body, and the sentence after it, may make the panel taller: the
+    // buttons' row keeps 16 below them.
+    const double body_height = ctx.measure(texts.body, 13.0f, 0, wrap).height;
+    double dh = 224.0;
+    if (texts.key) {
+        const double bottom = 92.0 + body_height + 8.0 + key_block_height(ctx, *texts.key, wrap) + 8.0 +
+                              ctx.measure(texts.after, 13.0f, 0, wrap).height;
+        dh = std::max(dh, bottom + 16.0 + 58.0);
+    }
     const auto [cx, cy] = window.center();
-    const Rect panel{cx - dw / 2.0, cy - 112.0, cx + dw / 2.0, cy + 112.0};
+    const Rect panel{cx - dw / 2.0, cy - dh / 2.0, cx + dw / 2.0, cy + dh / 2.0};
     ctx.fill(zavo_ui::chrome::shell::panel_ground(ctx.theme), PaintContext::rounded(panel, 14.0));
     ctx.stroke(zavo_ui::chrome::shell::panel_border(ctx.theme), zavo_ui::surface::edge_outline(panel, 14.0));
 
-    const double wrap = dw - 48.0;
     ctx.draw_text(dialog_title(ctx, texts.title, subject, wrap), panel.x0 + 24.0, panel.y0 + 28.0, 18.0f, 3,
                   c.text_primary, wrap);
     if (connection)
-        ctx.draw_text(elide_target(ctx.text, *connection, 12.5f, 0, wrap), panel.x0 + 24.0, panel.y0 + 58.0,
-                      12.5f, 0, c.text_secondary, wrap);
+        ctx.draw_verbatim(elide_target(ctx.text, *connection, 12.5f, 0, wrap), panel.x0 + 24.0, panel.y0 + 58.0, 12.5f,
+                          c.text_secondary, zavo_ui::FontFamily::Sans, wrap);
     ctx.draw_text(texts.body, panel.x0 + 24.0, panel.y0 + 92.0, 13.0f, 0, c.text_secondary, wrap);
+    if (texts.key) {
+        const double key_top = panel.y0 + 92.0 + body_height + 8.0;
+        const double key_height = paint_key_block(ctx, *texts.key, panel.x0 + 24.0, key_top, wrap);
+        ctx.draw_text(texts.after, panel.x0 + 24.0, key_top + key_height + 8.0, 13.0f, 0, c.text_secondary, wrap);
+    }
 
     const Rect cancel{panel.x1 - 244.0, panel.y1 - 58.0, panel.x1 - 132.0, panel.y1 - 18.0};
     const Rect confirm{panel.x1 - 120.0, panel.y1 - 58.0, panel.x1 - 18.0, panel.y1 - 18.0};

@@ -5,6 +5,7 @@
 #include "zavo_ui/toggle_group.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <fmt/format.h>
 
@@ -212,6 +213,80 @@ Rect paint_header_button(const RemoteApp& app, const PaintContext& ctx, const He
     return rect;
 }
 
+namespace {
+
+constexpr float kKeySize = 12.5f;
+constexpr float kKeyCaptionSize = 11.5f;
+constexpr double kKeyPadX = 12.0;
+constexpr double kKeyPadY = 8.0;
+
+// The key's algorithm, then its fingerprint, each cut into as many lines of whole characters
+// as the monospaced face needs in a block `width` wide.
+struct KeyLines {
+    std::vector<std::string> lines;
+    std::size_t algorithm_lines = 0;  // the first lines
+};
+
+KeyLines key_lines(const PaintContext& ctx, const HostKeyIdentity& key, double width) {
+    const double advance = std::max(ctx.measure_verbatim("0", kKeySize, zavo_ui::FontFamily::Mono).width, 1.0);
+    const auto per_line = static_cast<std::size_t>(std::max(std::floor((width - 2.0 * kKeyPadX) / advance), 1.0));
+    KeyLines out;
+    auto cut = [&](std::string_view text) {
+        std::size_t start = 0;
+        std::size_t chars = 0;
+        for (std::size_t i = 0; i <= text.size(); ++i) {
+            if (i < text.size() && zavo_ui::text_render::is_continuation(static_cast<unsigned char>(text[i]))) continue;
+            if (i == text.size() || chars == per_line) {
+                if (i > start) out.lines.emplace_back(text.substr(start, i - start));
+                start = i;
+                chars = 0;
+            }
+            ++chars;
+        }
+    };
+    cut(key.algorithm);
+    out.algorithm_lines = out.lines.size();
+    cut(key.fingerprint);
+    return out;
+}
+
+double key_line_height(const PaintContext& ctx) {
+    return ctx.measure_verbatim("Hg", kKeySize, zavo_ui::FontFamily::Mono).height;
+}
+
+double caption_height(const PaintContext& ctx, const KeyBlock& block) {
+    return block.caption.empty() ? 0.0 : ctx.measure(block.caption, kKeyCaptionSize, 2).height + 4.0;
+}
+
+}  // namespace
+
+double key_block_height(const PaintContext& ctx, const KeyBlock& block, double width) {
+    const double lines = static_cast<double>(key_lines(ctx, block.identity, width).lines.size());
+    return 2.0 * kKeyPadY + caption_height(ctx, block) + lines * key_line_height(ctx);
+}
+
+double paint_key_block(const PaintContext& ctx, const KeyBlock& block, double x, double y, double width) {
+    const auto& c = ctx.colors();
+    const auto [lines, algorithm_lines] = key_lines(ctx, block.identity, width);
+    const double line_height = key_line_height(ctx);
+    const double height = key_block_height(ctx, block, width);
+    const Rect box{x, y, x + width, y + height};
+    ctx.fill(c.background, PaintContext::rounded(box, 8.0));
+    ctx.stroke(surface_edges(c.surface).second, zavo_ui::surface::edge_outline(box, 8.0));
+    double top = y + kKeyPadY;
+    if (!block.caption.empty()) {
+        ctx.draw_text(block.caption, x + kKeyPadX, top, kKeyCaptionSize, 2, c.text_secondary);
+        top += caption_height(ctx, block);
+    }
+    // The algorithm's lines in the secondary colour, the fingerprint's in the primary one.
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        ctx.draw_verbatim(lines[i], x + kKeyPadX, top, kKeySize,
+                          i < algorithm_lines ? c.text_secondary : c.text_primary, zavo_ui::FontFamily::Mono);
+        top += line_height;
+    }
+    return height;
+}
+
 void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCard& card) {
     const auto& c = ctx.colors();
     const Rect& area = card.area;
@@ -219,13 +294,20 @@ void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCa
 
     const double w = std::min(area.width() - 40.0, 460.0);
     const double room = w - 48.0;
+    // Each paragraph's lines; the key blocks come after the first paragraph's.
     std::vector<std::string_view> lines;
-    for (const std::string& p : card.paragraphs)
+    std::size_t keys_after = 0;
+    for (const std::string& p : card.paragraphs) {
         for (std::string_view line :
              zavo_ui::text_render::wrap_lines(p, room, [&](std::string_view l) { return ctx.measure(l, 13.0f).width; }))
             lines.push_back(line);
+        if (&p == &card.paragraphs.front()) keys_after = lines.size();
+    }
+    constexpr double kKeyGap = 10.0;
+    double keys_height = 0.0;
+    for (const KeyBlock& key : card.keys) keys_height += key_block_height(ctx, key, room) + kKeyGap;
     const double n = static_cast<double>(lines.size());
-    const double h = 336.0 + 22.0 * n;
+    const double h = 336.0 + 22.0 * n + keys_height;
     const double left = area.x0 + (area.width() - w) / 2.0;
     const double top = area.y0 + std::max((area.height() - h) / 2.0, 16.0);
     const double cx = left + w / 2.0;
@@ -241,7 +323,8 @@ void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCa
     ctx.draw_text_centered(elide(ctx.text, connection.name, 20.0f, 3, room), cx, top + 124.0, 20.0f, 3, c.text_primary);
     const std::string target = elide_target(ctx.text, connection, 13.0f, 0, room,
                                             fmt::format(" · {}", label(connection.kind)));
-    ctx.draw_text_centered(target, cx, top + 154.0, 13.0f, 0, c.text_secondary);
+    ctx.draw_verbatim(target, cx - ctx.measure_verbatim(target, 13.0f).width / 2.0, top + 154.0, 13.0f,
+                      c.text_secondary);
 
     const double tw = ctx.measure(card.title, 13.0f, 2).width;
     const Rect pill{cx - (tw + 44.0) / 2.0, top + 184.0, cx + (tw + 44.0) / 2.0, top + 214.0};
@@ -251,8 +334,15 @@ void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCa
     ctx.fill(mode, zavo_ui::Circle{{pill.x0 + 16.0, pill_mid}, 4.0});
     ctx.draw_text(card.title, pill.x0 + 28.0, pill_mid - 8.0, 13.0f, 2, c.text_primary);
 
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        ctx.draw_text_centered(lines[i], cx, top + 230.0 + 22.0 * static_cast<double>(i), 13.0f, 0, c.text_secondary);
+    double y = top + 230.0;
+    for (std::size_t i = 0; i <= lines.size(); ++i) {
+        if (i == keys_after)
+            for (const KeyBlock& key : card.keys)
+                y += paint_key_block(ctx, key, cx - room / 2.0, y + 2.0, room) + kKeyGap;
+        if (i == lines.size()) break;
+        ctx.draw_text_centered(lines[i], cx, y, 13.0f, 0, c.text_secondary);
+        y += 22.0;
+    }
 
     struct CardButton {
         std::string_view label;
@@ -272,7 +362,7 @@ void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCa
         buttons.push_back({"Retry", UiCommand::with_id(K::RequestConnect, connection.id)});
     if (card.offer_edit) buttons.push_back({"Edit profile", UiCommand::with_id(K::EditConnection, connection.id)});
 
-    const double row_top = top + 244.0 + 22.0 * n;
+    const double row_top = y + 14.0;
     double x = buttons.empty() ? cx - 66.0 : cx - 124.0;
     for (auto& b : buttons) {
         const Rect rect{x, row_top, x + 104.0, row_top + 38.0};

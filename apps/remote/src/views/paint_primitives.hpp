@@ -59,6 +59,24 @@ struct PaintContext {
                    std::optional<double> wrap = std::nullopt) const {
         text.draw_text_weighted(scene, transform.pre_translate(x, y), s, size, weight, color, wrap);
     }
+    // A text drawn as exactly its characters (hosts, ports, ids, key fingerprints), measured
+    // and drawn in the same style.
+    static zavo_ui::TextStyle verbatim_style(float size, zavo_ui::FontFamily family = zavo_ui::FontFamily::Sans,
+                                             std::optional<double> wrap = std::nullopt) {
+        zavo_ui::TextStyle style{size, 0, wrap, family};
+        style.verbatim = true;
+        return style;
+    }
+    zavo_ui::text_render::TextMetrics measure_verbatim(std::string_view s, float size,
+                                                       zavo_ui::FontFamily family = zavo_ui::FontFamily::Sans,
+                                                       std::optional<double> wrap = std::nullopt) const {
+        return text.measure_styled(s, verbatim_style(size, family, wrap));
+    }
+    void draw_verbatim(std::string_view s, double x, double y, float size, const zavo_ui::Color& color,
+                       zavo_ui::FontFamily family = zavo_ui::FontFamily::Sans,
+                       std::optional<double> wrap = std::nullopt) const {
+        text.draw_styled(scene, transform.pre_translate(x, y), s, verbatim_style(size, family, wrap), color);
+    }
     // Draws `s` centred horizontally on `cx`, top at `y`; returns its measured box.
     zavo_ui::text_render::TextMetrics draw_text_centered(std::string_view s, double cx, double y, float size,
                                                          std::uint8_t weight, const zavo_ui::Color& color,
@@ -123,6 +141,13 @@ struct RailItem {
     bool selected = false;
 };
 
+// An SSH host key set apart from the sentence about it: a caption (may be empty), then its
+// algorithm and fingerprint drawn as exactly their characters, broken only where a line is full.
+struct KeyBlock {
+    std::string caption;
+    HostKeyIdentity identity;
+};
+
 struct ProblemCard {
     zavo_ui::Rect area;  // the card is centred in it
     std::string_view title;
@@ -130,6 +155,7 @@ struct ProblemCard {
     const SavedConnection& connection;
     std::uint8_t mode = 0;  // 0 neutral, 1 pending, 2 error
     bool offer_edit = false;
+    std::vector<KeyBlock> keys = {};  // shown after the first paragraph
 };
 
 // One of the six text inputs on a card of `rect`, with the focus ring when it has the focus.
@@ -145,8 +171,13 @@ double paint_field_label(const PaintContext& ctx, std::string_view label, double
 zavo_ui::Rect paint_rail_item(const RemoteApp& app, const PaintContext& ctx, const RailItem& item);
 // A secondary button sized to its label, right-aligned; returns its rectangle.
 zavo_ui::Rect paint_header_button(const RemoteApp& app, const PaintContext& ctx, const HeaderButtonSpec& spec);
+// The height of `block` set `width` wide.
+double key_block_height(const PaintContext& ctx, const KeyBlock& block, double width);
+// Draws `block` `width` wide with its top-left corner at (x, y); returns its height.
+double paint_key_block(const PaintContext& ctx, const KeyBlock& block, double x, double y, double width);
 // The large status card of the session screen; pushes the hit regions of its buttons. A
-// paragraph wider than the card is wrapped, each of its lines taking a paragraph's place.
+// paragraph wider than the card is wrapped, each of its lines taking a paragraph's place; the
+// key blocks follow the first paragraph.
 void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCard& card);
 
 }  // namespace remote::views

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "known_hosts/known_hosts.hpp"
 #include "profiles/connection_list.hpp"
 #include "views/terminal_view.hpp"
 #include "zavo_ui/surface.hpp"
@@ -18,8 +19,22 @@ using zavo_ui::Rect;
 
 constexpr double HEADER_HEIGHT = 48.0;
 
-// The status card for a session that is not connected; none when it is.
+// A refused host key: the sentence without the keys, and the keys set apart after it.
+void set_keys_apart(ProblemCard& card, const HostKeyProblem& problem, const SavedConnection& target) {
+    if (const auto* unknown = std::get_if<HostKeyUnknown>(&problem)) {
+        card.keys = {{"", unknown->presented}};
+    } else if (const auto* changed = std::get_if<HostKeyChanged>(&problem)) {
+        card.keys = {{"Expected", changed->stored}, {"Received", changed->presented}};
+    } else {
+        return;
+    }
+    card.paragraphs.front() = message_without_keys(problem, target.host, target.port);
+}
+
+// The status card for a session that is not connected; none when it is. `target` is where the
+// session went, `key_problem` the host key its SSH session refused.
 std::optional<ProblemCard> status_card(const std::optional<SessionStatus>& status, const SavedConnection& connection,
+                                       const SavedConnection& target, const std::optional<HostKeyProblem>& key_problem,
                                        const Rect& pane) {
     ProblemCard card{.area = pane, .title = "Not connected", .paragraphs = {}, .connection = connection};
     using S = SessionStatus::Kind;
@@ -44,6 +59,7 @@ std::optional<ProblemCard> status_card(const std::optional<SessionStatus>& statu
             card.mode = 2;
             card.title = "Connection failed";
             card.paragraphs = {status->text, "This is the real error — nothing is simulated."};
+            if (key_problem) set_keys_apart(card, *key_problem, target);
             return card;
         case S::Ended:
             card.title = "Session ended";
@@ -111,8 +127,8 @@ void paint_header(RemoteApp& app, const PaintContext& ctx, std::string_view name
     const auto name_box = ctx.measure(shown, 14.0f, 2);
     ctx.draw_text(shown, x0 + 32.0, ym - name_box.height / 2.0, 14.0f, 2, colors.text_primary);
     const std::string detail = "· " + target_label(connection) + " · " + detail_suffix(connection.kind);
-    const auto detail_box = ctx.measure(detail, 12.0f);
-    ctx.draw_text(detail, x0 + 40.0 + name_box.width, ym - detail_box.height / 2.0, 12.0f, 0, colors.text_secondary);
+    const double detail_height = ctx.measure_verbatim(detail, 12.0f).height;
+    ctx.draw_verbatim(detail, x0 + 40.0 + name_box.width, ym - detail_height / 2.0, 12.0f, colors.text_secondary);
 }
 
 void paint_picture(RemoteApp& app, const PaintContext& ctx, const Rect& surface) {
@@ -178,7 +194,8 @@ void paint_session_screen(RemoteApp& app, const PaintContext& ctx, const Rect& p
     // Where the session goes: the connection as it was launched.
     const auto& launched = app.session.launched();
     const SavedConnection& target = launched && app.session.target() == found->id ? *launched : *found;
-    if (auto card = status_card(app.session.status(), *found, pane)) return paint_problem_card(app, ctx, *card);
+    if (auto card = status_card(app.session.status(), *found, target, app.session.host_key_problem(found->id), pane))
+        return paint_problem_card(app, ctx, *card);
 
     Rect surface = pane;
     if (!app.session.fullscreen()) {
