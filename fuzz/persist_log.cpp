@@ -1,7 +1,12 @@
 // The replica-log parser on arbitrary file contents: it must never read past the input, what it
-// accepts whole must encode back to the same bytes, and no record it keeps may be empty.
+// accepts whole must encode back to the same bytes, no record it keeps may be empty, and read
+// from a file a piece at a time the same bytes give the same log.
 #include "zavo_ui/persist_log.hpp"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
@@ -26,5 +31,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const ParsedLog rest = parse_log(bytes.subspan(kLogMagic.size()), kLogMagic.size());
         if (rest.records.size() != parsed.records.size() || rest.end != parsed.end) std::abort();
     }
+    const int fd = ::memfd_create("log", MFD_CLOEXEC);
+    if (fd >= 0 && ::write(fd, data, size) == static_cast<ssize_t>(size)) {
+        const auto read = read_log(fd, 0, size, "memfd");
+        if (!read || read->end != parsed.end || read->tail != parsed.tail || read->problem != parsed.problem ||
+            read->records.size() != parsed.records.size())
+            std::abort();
+        for (std::size_t i = 0; i < parsed.records.size(); ++i) {
+            const auto [offset, length] = read->records[i];
+            if (!std::ranges::equal(std::span(read->bytes).subspan(offset, length), parsed.records[i])) std::abort();
+        }
+    }
+    if (fd >= 0) ::close(fd);
     return 0;
 }

@@ -233,7 +233,7 @@ std::expected<std::unique_ptr<PersistedDocument>, std::string> open_at(const Loc
     self->doc_ = load_private_copy(*copy, self->private_path(), private_aside, damaged);
     // What the private copy already holds; everything else is appended below.
     std::vector<crdt::ChangeHash> logged_heads = self->doc_.get_heads();
-    const bool shared_same = self->merge_folder_at_open(copy->log.records, copy->bytes);
+    const bool shared_same = self->merge_folder_at_open(copy->log.records);
     self->doc_.set_actor(std::move(*actor_id));
 
     const bool private_intact = copy->found && copy->log.tail == LogTail::Clean && !damaged;
@@ -255,15 +255,20 @@ void PersistedDocument::follow_folder() {
     });
 }
 
-bool PersistedDocument::merge_folder_at_open(std::span<const std::span<const std::uint8_t>> private_records,
-                                             std::span<const std::uint8_t> private_bytes) {
+bool PersistedDocument::merge_folder_at_open(std::span<const std::span<const std::uint8_t>> private_records) {
     const std::string own = actor_ + ".log";
     std::vector<FolderReader::FileRead> reads = reader_->read_new(/*include_skipped=*/true);
     bool shared_same = false;
     std::unordered_set<std::string_view> seen;
     for (auto rec : private_records) seen.emplace(reinterpret_cast<const char*>(rec.data()), rec.size());
+    // Whole records to its end, the private copy's: the same bytes.
+    const auto same_records = [&](const FolderReader::FileRead& r) {
+        return std::ranges::equal(r.records, private_records, [&](auto rec, auto mine) {
+            return std::ranges::equal(std::span(r.bytes).subspan(rec.first, rec.second), mine);
+        });
+    };
     for (const auto& r : reads)
-        if (r.name == own) shared_same = !r.set_aside && r.from_start && std::ranges::equal(r.bytes, private_bytes);
+        if (r.name == own) shared_same = !r.set_aside && r.from_start && r.clean && same_records(r);
     std::vector<crdt::Change> others;
     for (const std::string& name : take_changes(reads, *reader_, seen, others))
         if (name == own) shared_same = false;

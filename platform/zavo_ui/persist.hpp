@@ -87,8 +87,7 @@ private:
     // what the private copy does; opens both logs for appending, writing either whole where it
     // must (`private_size` is the length of a private copy found intact), and saves.
     void follow_folder();
-    bool merge_folder_at_open(std::span<const std::span<const std::uint8_t>> private_records,
-                              std::span<const std::uint8_t> private_bytes);
+    bool merge_folder_at_open(std::span<const std::span<const std::uint8_t>> private_records);
     std::expected<void, std::string> open_logs(bool private_intact, std::size_t private_size,
                                                std::vector<crdt::ChangeHash> logged_heads, bool shared_same,
                                                std::string shared_problem);

@@ -60,22 +60,20 @@ std::vector<FolderReader::FileRead> FolderReader::read_new(bool include_skipped)
         if (!same_file) seen = Seen{st.st_dev, st.st_ino, 0, 0, {}, false};
         seen.size = size;
         seen.mtime = st.st_mtim;
-        auto bytes = read_from(fd.get(), from, entry.path());
-        if (!bytes) {
-            spdlog::warn("document: {}", bytes.error());
+        auto log = read_log(fd.get(), from, size, entry.path());
+        if (!log) {
+            spdlog::warn("document: {}", log.error());
             continue;
         }
         FileRead read;
         read.name = name;
         read.from_start = from == 0;
-        const ParsedLog parsed = parse_log(*bytes, from);
-        for (auto rec : parsed.records)
-            read.records.emplace_back(static_cast<std::size_t>(rec.data() - bytes->data()), rec.size());
-        seen.offset = parsed.end;
-        if (parsed.tail == LogTail::Corrupt)
-            read.set_aside = set_aside_damaged(name, parsed.problem, parsed.records.size());
-        if (!read.records.empty() || read.set_aside) {
-            read.bytes = std::move(*bytes);
+        read.clean = log->tail == LogTail::Clean;
+        seen.offset = log->end;
+        if (log->tail == LogTail::Corrupt) read.set_aside = set_aside_damaged(name, log->problem, log->records.size());
+        if (!log->records.empty() || read.set_aside) {
+            read.bytes = std::move(log->bytes);
+            read.records = std::move(log->records);
             out.push_back(std::move(read));
         }
     }

@@ -21,17 +21,19 @@
 namespace zavo_ui::persist {
 
 // Follows every log in a folder of replica logs: each read returns the records that are new
-// since the last read. A damaged file gives its intact records, then is set aside; where it
-// cannot be moved, the damage is reported once and the file is still followed.
+// since the last read, reading each file a piece at a time. A damaged file gives its intact
+// records, then is set aside; where it cannot be moved, the damage is reported once and the
+// file is still followed.
 class FolderReader {
 public:
     FolderReader(std::filesystem::path changes_dir, std::filesystem::path set_aside_dir, std::string skip_name);
 
     struct FileRead {
         std::string name;
-        Bytes bytes;                                               // the file's new bytes
+        Bytes bytes;                                               // the new records' payloads
         std::vector<std::pair<std::size_t, std::size_t>> records;  // (offset, length) in bytes
         bool from_start = false;
+        bool clean = false;      // whole records up to the end
         bool set_aside = false;  // found damaged and moved
     };
     // New records of every file; `skip_name` is left out unless `include_skipped`.

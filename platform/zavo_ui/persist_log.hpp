@@ -2,9 +2,9 @@
 // The replica log: the magic "ZVDLOG01" followed by records: payload length (u32 LE), CRC-32 of
 // the payload (u32 LE), payload (one automerge change chunk, never empty). A record cut short at
 // the end of a file, or an end that reads as zeros (what a crash leaves of an unfinished write),
-// is a torn tail: it is ignored, and read again once the file grows. Anything else that does not
-// check out is damage: the reader skips to the next whole record, keeps every intact one, and
-// the file counts as corrupt.
+// is a torn tail: it is ignored, and read again once the file grows; no crash leaves more than one
+// record's length of it. Anything else that does not check out is damage: the reader skips to the
+// next whole record within that length, keeps every intact one, and the file counts as corrupt.
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "posix_fd/unique_fd.hpp"
@@ -33,6 +34,20 @@ struct ParsedLog {
 
 // Parses `bytes`, which start at file offset `from` (0: the magic comes first).
 ParsedLog parse_log(std::span<const std::uint8_t> bytes, std::size_t from = 0);
+
+// A log read from a file, its intact records copied out.
+struct LogRead {
+    Bytes bytes;                                               // the records' payloads, one after another
+    std::vector<std::pair<std::size_t, std::size_t>> records;  // (offset, length) in bytes
+    std::size_t end = 0;
+    LogTail tail = LogTail::Clean;
+    std::string problem;
+};
+// Reads the log in the open file `fd` from offset `from` to `size` as parse_log would, in
+// pieces: besides its records it holds at most a piece of the file, or one record, at a time.
+// Holes are passed over unread.
+std::expected<LogRead, std::string> read_log(int fd, std::size_t from, std::size_t size,
+                                             const std::filesystem::path& path);
 void append_record(Bytes& out, std::span<const std::uint8_t> payload);
 // The magic followed by one record per payload.
 Bytes encode_log(std::span<const Bytes> payloads);

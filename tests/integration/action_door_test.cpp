@@ -326,4 +326,37 @@ TEST_F(ActionDoor, AVeryLongNameIsKeptAndTheDoorAnswers) {
     EXPECT_EQ(again->stop(), 0) << again->stderr_text();
 }
 
+// A 3 GiB file that starts like a log, in the shared folder: it cannot be a log of its size (no
+// crash leaves that many unwritten bytes), so it is set aside, and never read into memory whole.
+// The first answer and the peak memory are kept as properties, beside those of a start without it.
+TEST_F(ActionDoor, AHugeFileInTheSharedFolderIsSetAsideUnread) {
+    const auto box = ssh_connection("Build Box");
+    seed({box});
+    long usual = 0;
+    {
+        auto program = start("usual", bus_->address());
+        timed("usual_first_answer_ms", [&] { return wait_for_door(*client_, *program); });
+        usual = program->peak_memory_kb();
+        RecordProperty("usual_peak_memory_kb", int(usual));
+        EXPECT_EQ(program->stop(), 0) << program->stderr_text();
+    }
+    const fs::path huge = data_ / "zavo" / "remote" / "changes" / "huge.log";
+    {
+        std::ofstream(huge, std::ios::binary) << "ZVDLOG01";
+    }
+    fs::resize_file(huge, 3ull << 30);
+    auto program = start("first", bus_->address());
+    const json tree = timed("first_answer_ms", [&] { return wait_for_door(*client_, *program); });
+    EXPECT_NE(find(tree, "remote.connection:" + box.id.to_string()), nullptr) << tree.dump(2);
+    EXPECT_FALSE(fs::exists(huge));
+    const fs::path aside = data_ / "zavo" / "remote" / "set-aside";
+    ASSERT_TRUE(fs::is_directory(aside));
+    ASSERT_EQ(std::distance(fs::directory_iterator(aside), fs::directory_iterator()), 1);
+    EXPECT_EQ(fs::file_size(fs::directory_iterator(aside)->path()), 3ull << 30);
+    const long peak = program->peak_memory_kb();
+    RecordProperty("peak_memory_kb", int(peak));
+    EXPECT_LT(peak, usual + 256 * 1024) << "KiB";
+    EXPECT_EQ(program->stop(), 0) << program->stderr_text();
+}
+
 }  // namespace

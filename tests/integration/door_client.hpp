@@ -337,6 +337,12 @@ public:
     }
     bool running() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
     std::string stderr_text() const { return read_text(dir_ / "stderr"); }
+    // The most memory the process has held so far, in KiB.
+    long peak_memory_kb() const {
+        const std::string status = read_text("/proc/" + std::to_string(pid_) + "/status");
+        const auto at = status.find("VmHWM:");
+        return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
+    }
 
 private:
     fs::path dir_;

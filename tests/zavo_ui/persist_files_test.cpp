@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -244,6 +247,113 @@ TEST(PersistFiles, CorruptFileIsSetAsideUntouchedAndOthersStillLoad) {
     write_bytes(changes / "bad.log", bad);
     reader.read_new();
     EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path() / "set-aside"), fs::directory_iterator()), 2);
+}
+
+// Read from a file a piece at a time, a log gives what it gives parsed whole: logs of a few
+// pieces, records of every size up to more than a piece, damaged across the pieces' edges.
+TEST(PersistLog, ReadingAFileInPiecesFindsWhatParsingItWholeFinds) {
+    test_support::TempDir tmp("persist-test-");
+    std::vector<Bytes> payloads;
+    for (std::size_t i = 0; i < 500; ++i) payloads.emplace_back(1 + (i * 7919) % 4000, std::uint8_t(i));
+    payloads.emplace_back(1280u << 10, 7);  // more than a piece
+    for (std::size_t i = 0; i < 200; ++i) payloads.emplace_back(1 + (i * 104729) % 6000, std::uint8_t(i));
+    const Bytes log = encode_log(payloads);
+    const std::size_t mib = 1u << 20;
+    struct Case {
+        const char* what;
+        std::function<void(Bytes&)> damage;
+    } cases[] = {
+        {"intact", [](Bytes&) {}},
+        {"a flipped byte at each piece's edge", [&](Bytes& l) { l[mib - 1] ^= 1, l[2 * mib] ^= 4, l[2 * mib + 5] ^= 8; }},
+        {"zeros across an edge", [&](Bytes& l) { std::fill_n(l.begin() + mib - 5000, 12000, 0); }},
+        {"cut in the large record", [&](Bytes& l) { l.resize(l.size() / 2); }},
+        {"a zero end", [&](Bytes& l) { std::fill(l.begin() + std::ptrdiff_t(l.size() - mib - 100), l.end(), 0); }},
+        {"garbage from the middle", [&](Bytes& l) {
+             for (std::size_t i = l.size() * 2 / 3; i < l.size(); ++i) l[i] = std::uint8_t(i * 2654435761u >> 13);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes damaged = log;
+        c.damage(damaged);
+        const fs::path path = tmp.path() / "log";
+        write_bytes(path, damaged);
+        const ParsedLog whole = parse_log(damaged);
+        for (std::size_t from : {std::size_t(0), whole.end > 4000 ? std::size_t(4000) : std::size_t(0)}) {
+            if (from != 0 && whole.records.empty()) continue;
+            const ParsedLog expected = from == 0 ? whole : parse_log(std::span(damaged).subspan(from), from);
+            const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            auto read = read_log(fd, from, damaged.size(), path);
+            ::close(fd);
+            ASSERT_TRUE(read) << read.error();
+            EXPECT_EQ(read->end, expected.end);
+            EXPECT_EQ(read->tail, expected.tail);
+            EXPECT_EQ(read->problem, expected.problem);
+            ASSERT_EQ(read->records.size(), expected.records.size());
+            for (std::size_t i = 0; i < expected.records.size(); ++i)
+                ASSERT_TRUE(std::ranges::equal(std::span(read->bytes).subspan(read->records[i].first, read->records[i].second),
+                                               expected.records[i])) << i;
+        }
+    }
+}
+
+long peak_memory_kb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Files far larger than what they hold, sparse: the reader passes their holes unread and holds
+// no more of them than a piece. One whose end reads as zeros for longer than any record cannot
+// be a log of its size; a short zero end is an unfinished write, as ever.
+TEST(PersistFiles, FilesLargerThanALogCanBeAreSetAsideUnread) {
+    test_support::TempDir tmp("persist-test-");
+    const fs::path changes = tmp.path() / "changes";
+    fs::create_directories(changes);
+    const Bytes log = encode_log(kThree);
+    const std::uint64_t huge = 1ull << 30;
+    struct Case {
+        const char* name;
+        Bytes start;
+        std::uint64_t size;
+        std::size_t records;
+        bool set_aside;
+    } cases[] = {
+        {"magic.log", bytes_of("ZVDLOG01"), huge, 0, true},
+        {"zeros.log", {}, huge, 0, true},
+        {"records-then-zeros.log", log, huge, 3, true},
+        {"short-zero-end.log", log, log.size() + (64u << 20), 3, false},
+    };
+    for (const auto& c : cases) {
+        write_bytes(changes / c.name, c.start);
+        fs::resize_file(changes / c.name, c.size);
+    }
+    // A whole record past a stretch of zeros longer than any record is not looked for.
+    write_bytes(changes / "far.log", log);
+    fs::resize_file(changes / "far.log", log.size() + (257u << 20));
+    Bytes record;
+    append_record(record, bytes_of("far"));
+    append_bytes(changes / "far.log", record);
+
+    FolderReader reader(changes, tmp.path() / "set-aside", "mine.log");
+    const long before = peak_memory_kb();
+    auto reads = reader.read_new();
+    EXPECT_LT(peak_memory_kb() - before, 64 * 1024) << "KiB";
+    std::map<std::string, const FolderReader::FileRead*> by_name;
+    for (const auto& r : reads) by_name[r.name] = &r;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(fs::exists(changes / c.name), !c.set_aside);
+        const auto* r = by_name[c.name];
+        ASSERT_EQ(r ? r->records.size() : 0u, c.records);
+        if (c.records != 0) {
+            EXPECT_EQ(records_of(*r), (std::vector<std::string>{"first", "second record", "third"}));
+        }
+    }
+    EXPECT_FALSE(fs::exists(changes / "far.log"));
+    ASSERT_NE(by_name["far.log"], nullptr);
+    EXPECT_EQ(by_name["far.log"]->records.size(), 3u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path() / "set-aside"), fs::directory_iterator()), 4);
 }
 
 TEST(PersistFiles, WatcherWakesOnChangesWithAndWithoutInotify) {
