@@ -222,3 +222,26 @@ TEST_F(FormScreen, DeviceIdentityCardHoldsItsWrappedText) {
         EXPECT_EQ(hint->bounds.y0, card_bottom + 16) << pane;  // 56 below the card's top when it is 40 high
     }
 }
+
+// What a person compares character by character is drawn verbatim: the host and port typed into
+// the form, a discovered device's id; the name and the labels keep the interface font's shaping.
+TEST_F(FormScreen, HostsPortsAndEndpointIdsAreDrawnVerbatim) {
+    new_form(ConnectionKind::Ssh);
+    frame.app->form.name = "Box 6x9";
+    frame.app->form.host = "node6x9.lab";
+    frame.app->form.port = "2222";
+    frame.app->load_form_into_inputs();
+    auto records = frame.paint();
+    for (const auto& [text, verbatim] : {std::pair{"node6x9.lab", true}, {"2222", true}, {"Box 6x9", false}}) {
+        const DrawRecord* drawn = records.find_text(text);
+        ASSERT_NE(drawn, nullptr) << text;
+        EXPECT_EQ(drawn->style.verbatim, verbatim) << text;
+    }
+    new_form(ConnectionKind::Zavo);
+    records = frame.paint();
+    const DiscoveredDevice& device = frame.app->devices.front();
+    const DrawRecord* id = records.find_text(shorten_id(device.endpoint_id));
+    ASSERT_NE(id, nullptr);
+    EXPECT_TRUE(id->style.verbatim);
+    EXPECT_FALSE(records.find_text(device.name)->style.verbatim);
+}
