@@ -119,6 +119,14 @@ def main(s, port, user):
     text = name.queryText()
     assert text.characterCount == 4, text.characterCount
     assert [text.getText(i, i + 1) for i in range(4)] == ["\U0001F600", "\u4E2D", "a", "b"]
+    # Stepping by words and characters up to the end and past it: every question is answered.
+    for step, told in (
+        (lambda: text.getTextAtOffset(2, pyatspi.TEXT_BOUNDARY_WORD_START), ("ab", 2, 4)),
+        (lambda: text.getTextAtOffset(4, pyatspi.TEXT_BOUNDARY_WORD_START), ("", -1, -1)),
+        (lambda: text.getTextBeforeOffset(4, pyatspi.TEXT_BOUNDARY_CHAR), ("b", 3, 4)),
+        (lambda: text.getTextBeforeOffset(5, pyatspi.TEXT_BOUNDARY_CHAR), ("", -1, -1)),
+    ):
+        assert tuple(step()) == told, (tuple(step()), told)
     key("Home", "Right")
     s.wait_for("the caret after the emoji", lambda: caret_told(name) == 1 == text.caretOffset)
     key("shift+Right")

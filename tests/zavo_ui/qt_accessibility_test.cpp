@@ -226,6 +226,80 @@ TEST_F(QtAccessibility, TextIsCountedAndEditedInCharacters) {
     }
 }
 
+// Characters, words, sentences and lines around an offset in characters, as a reader steps
+// through a text: at the end and past it, before a word and around characters outside the BMP.
+// Each search ends (Qt's own loops for ever at the end of a text and before a sign).
+TEST_F(QtAccessibility, ItemsAroundAnOffsetAreFoundInCharacters) {
+    enum Search { At, Before, After };
+    const struct {
+        const char* text;
+        Search search;
+        QAccessible::TextBoundaryType type;
+        int offset;
+        int start, end;
+        const char* found;
+    } cases[] = {
+        {"\U0001F600\u4E2Dab", At, QAccessible::CharBoundary, 0, 0, 1, "\U0001F600"},
+        {"\U0001F600\u4E2Dab", At, QAccessible::CharBoundary, 1, 1, 2, "\u4E2D"},
+        {"\U0001F600\u4E2Dab", After, QAccessible::CharBoundary, 1, 2, 3, "a"},
+        {"\U0001F600\u4E2Dab", Before, QAccessible::CharBoundary, 1, 0, 1, "\U0001F600"},
+        {"\U0001F600\u4E2Dab", Before, QAccessible::CharBoundary, -1, 3, 4, "b"},
+        {"\U0001F600\u4E2Dab", Before, QAccessible::CharBoundary, 4, 3, 4, "b"},
+        {"\U0001F600\u4E2Dab", At, QAccessible::CharBoundary, 4, -1, -1, ""},
+        {"\U0001F600\u4E2Dab", Before, QAccessible::CharBoundary, 5, -1, -1, ""},
+        {"\U0001F600\u4E2Dab", At, QAccessible::CharBoundary, -7, -1, -1, ""},
+        {"\U0001F600\u4E2Dab", After, QAccessible::CharBoundary, 99, -1, -1, ""},
+        // A character with its combining mark is one.
+        {"e\u0301x", At, QAccessible::CharBoundary, 1, 0, 2, "e\u0301"},
+        {"e\u0301x", After, QAccessible::CharBoundary, 0, 2, 3, "x"},
+        {"hello world", At, QAccessible::WordBoundary, 3, 0, 5, "hello"},
+        {"hello world", At, QAccessible::WordBoundary, 5, 5, 6, " "},
+        {"hello world", At, QAccessible::WordBoundary, 11, -1, -1, ""},
+        {"hello world", At, QAccessible::WordBoundary, -1, -1, -1, ""},
+        {"hello world", Before, QAccessible::WordBoundary, -1, 6, 11, "world"},
+        {"hello world", Before, QAccessible::WordBoundary, 7, 5, 6, " "},
+        {"hello world", Before, QAccessible::WordBoundary, 2, -1, -1, ""},
+        {"hello world", After, QAccessible::WordBoundary, 0, 5, 6, " "},
+        {"hello world", After, QAccessible::WordBoundary, 7, -1, -1, ""},
+        {"$ ls", At, QAccessible::WordBoundary, 0, 0, 2, "$ "},
+        {"\u4E2D\u6587 \U0001F600 ok", At, QAccessible::WordBoundary, 5, 5, 7, "ok"},
+        {"One. Two.", At, QAccessible::SentenceBoundary, 1, 0, 5, "One. "},
+        {"One. Two.", At, QAccessible::SentenceBoundary, -1, -1, -1, ""},
+        {"One. Two.", Before, QAccessible::SentenceBoundary, -1, 5, 9, "Two."},
+        // A line holds its line feed; the end of the text is on the last line.
+        {"l1\nl2 \U0001F600\n", At, QAccessible::LineBoundary, 4, 3, 8, "l2 \U0001F600\n"},
+        {"l1\nl2 \U0001F600\n", At, QAccessible::LineBoundary, -1, 8, 8, ""},
+        {"l1\nl2 \U0001F600\n", Before, QAccessible::LineBoundary, 8, 3, 8, "l2 \U0001F600\n"},
+        {"l1\nl2 \U0001F600\n", After, QAccessible::LineBoundary, 0, 3, 8, "l2 \U0001F600\n"},
+        {"l1\nl2 \U0001F600\n", Before, QAccessible::LineBoundary, 2, -1, -1, ""},
+        {"hello world", At, QAccessible::LineBoundary, 11, 0, 11, "hello world"},
+        {"hello world", At, QAccessible::NoBoundary, 4, 0, 11, "hello world"},
+        {"", At, QAccessible::LineBoundary, 0, -1, -1, ""},
+        {"", Before, QAccessible::CharBoundary, -1, -1, -1, ""},
+    };
+    for (const auto& c : cases) {
+        widget->value = c.text;
+        bridge->refresh(true);
+        QAccessibleTextInterface* text = child(2)->textInterface();
+        int start = -9, end = -9;
+        const QString found = c.search == At       ? text->textAtOffset(c.offset, c.type, &start, &end)
+                              : c.search == Before ? text->textBeforeOffset(c.offset, c.type, &start, &end)
+                                                   : text->textAfterOffset(c.offset, c.type, &start, &end);
+        const std::string what = std::string(c.text) + " " + std::to_string(int(c.search)) + "/" +
+                                 std::to_string(int(c.type)) + " at " + std::to_string(c.offset);
+        EXPECT_EQ(found, QString(c.found)) << what;
+        EXPECT_EQ(std::pair(start, end), std::pair(c.start, c.end)) << what;
+    }
+
+    // -2 stands for the caret.
+    widget->value = "hello world";
+    widget->caret = 7;
+    bridge->refresh(true);
+    int start = 0, end = 0;
+    EXPECT_EQ(child(2)->textInterface()->textAtOffset(-2, QAccessible::WordBoundary, &start, &end), "world");
+    EXPECT_EQ(std::pair(start, end), std::pair(6, 11));
+}
+
 // A node that is not text tells its value in its description, ahead of its own.
 TEST_F(QtAccessibility, AValueThatIsNotTextIsReadInTheDescription) {
     widget->device = "Online";

@@ -6,6 +6,7 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QGuiApplication>
+#include <QTextBoundaryFinder>
 #include <QTimer>
 #include <QWindow>
 
@@ -62,31 +63,6 @@ QString whole_characters(const QString& text) {
     return out;
 }
 
-// Words, lines and sentences as Qt's own search finds them, in UTF-16 offsets.
-class Utf16Text : public QAccessibleTextInterface {
-public:
-    explicit Utf16Text(const QString& text) : text_(text) {}
-    void selection(int, int* start, int* end) const override { *start = *end = -1; }
-    int selectionCount() const override { return 0; }
-    void addSelection(int, int) override {}
-    void removeSelection(int) override {}
-    void setSelection(int, int, int) override {}
-    int cursorPosition() const override { return 0; }
-    void setCursorPosition(int) override {}
-    QString text(int start, int end) const override { return text_.mid(start, end - start); }
-    int characterCount() const override { return int(text_.size()); }
-    QRect characterRect(int) const override { return {}; }
-    int offsetAtPoint(const QPoint&) const override { return -1; }
-    void scrollToSubstring(int, int) override {}
-    QString attributes(int offset, int* start, int* end) const override {
-        *start = *end = offset;
-        return {};
-    }
-
-private:
-    const QString& text_;
-};
-
 // Qt's bridge sends a text change with the lengths of its texts in UTF-16 units, where AT-SPI
 // counts characters. A change that holds characters outside the BMP goes out as AT-SPI's own
 // signal instead, on the connection to the accessibility bus that Qt's bridge opened (it names
@@ -125,6 +101,78 @@ qsizetype utf16_offset(QStringView text, int characters) {
     for (int n = 0; n < characters && i < text.size(); ++n) i += pair_at(text, i) ? 2 : 1;
     return i;
 }
+
+namespace {
+
+struct Item {
+    qsizetype start = 0, end = 0;  // UTF-16 offsets
+};
+
+// What a boundary search steps through, in order: characters (a character with its combining
+// marks is one), words and the runs between them, sentences, lines (each with its line feed, and
+// after a final line feed an empty last line); without a boundary, the whole text.
+std::vector<Item> items_of(const QString& text, QAccessible::TextBoundaryType type) {
+    std::vector<Item> items;
+    if (type == QAccessible::LineBoundary || type == QAccessible::ParagraphBoundary) {
+        qsizetype start = 0;
+        for (qsizetype nl = text.indexOf(u'\n'); nl >= 0; nl = text.indexOf(u'\n', start)) {
+            items.push_back({start, nl + 1});
+            start = nl + 1;
+        }
+        items.push_back({start, text.size()});
+        return items;
+    }
+    if (type == QAccessible::NoBoundary) return {{0, text.size()}};
+    const auto kind = type == QAccessible::WordBoundary       ? QTextBoundaryFinder::Word
+                      : type == QAccessible::SentenceBoundary ? QTextBoundaryFinder::Sentence
+                                                              : QTextBoundaryFinder::Grapheme;
+    QTextBoundaryFinder finder(kind, text);
+    qsizetype start = 0;
+    for (qsizetype at = finder.toNextBoundary(); at > 0; at = finder.toNextBoundary()) {
+        // Words end where a word starts or ends: the signs and blanks between two are one run.
+        const bool edge = finder.boundaryReasons() &
+                          (QTextBoundaryFinder::StartOfItem | QTextBoundaryFinder::EndOfItem);
+        if (kind == QTextBoundaryFinder::Word && !edge && at < text.size()) continue;
+        items.push_back({start, at});
+        start = at;
+    }
+    if (start < text.size()) items.push_back({start, text.size()});
+    return items;
+}
+
+enum class TextSearch { At, Before, After };
+
+// The item at an offset counted in characters (-1: the end), or the one before or after it, with
+// where it starts and ends in characters; -1 for both and no text when there is none (an empty
+// text, an offset outside it, a search past either end).
+QString text_around(const QString& text, TextSearch search, QAccessible::TextBoundaryType type, int offset, int* start,
+                    int* end) {
+    *start = *end = -1;
+    const int count = code_points(text);
+    if (offset == -1) offset = count;
+    if (text.isEmpty() || offset < 0 || offset > count) return {};
+    const qsizetype at = utf16_offset(text, offset);
+    const std::vector<Item> items = items_of(text, type);
+    std::size_t i = 0;
+    while (i < items.size() && items[i].end <= at) ++i;
+    // The end of the text is past the last character, word or sentence, but on the last line.
+    const bool lines = type == QAccessible::LineBoundary || type == QAccessible::ParagraphBoundary ||
+                       type == QAccessible::NoBoundary;
+    if (i == items.size() && lines) --i;
+    if (search == TextSearch::Before) {
+        if (i == 0) return {};
+        --i;
+    } else if (search == TextSearch::After) {
+        ++i;
+    }
+    if (i >= items.size()) return {};
+    const Item& found = items[i];
+    *start = code_points(QStringView(text).first(found.start));
+    *end = *start + code_points(QStringView(text).sliced(found.start, found.end - found.start));
+    return text.mid(found.start, found.end - found.start);
+}
+
+}  // namespace
 
 TextChange text_change(const QString& before, const QString& after) {
     qsizetype start = 0;
@@ -388,17 +436,15 @@ public:
         *start = *end = offset;
         return {};
     }
+    // -2 stands for the caret.
     QString textBeforeOffset(int offset, QAccessible::TextBoundaryType type, int* start, int* end) const override {
-        return around(offset, start, end,
-                      [&](const Utf16Text& t, int at, int* s, int* e) { return t.textBeforeOffset(at, type, s, e); });
+        return text_around(value(), TextSearch::Before, type, offset == -2 ? cursorPosition() : offset, start, end);
     }
     QString textAfterOffset(int offset, QAccessible::TextBoundaryType type, int* start, int* end) const override {
-        return around(offset, start, end,
-                      [&](const Utf16Text& t, int at, int* s, int* e) { return t.textAfterOffset(at, type, s, e); });
+        return text_around(value(), TextSearch::After, type, offset == -2 ? cursorPosition() : offset, start, end);
     }
     QString textAtOffset(int offset, QAccessible::TextBoundaryType type, int* start, int* end) const override {
-        return around(offset, start, end,
-                      [&](const Utf16Text& t, int at, int* s, int* e) { return t.textAtOffset(at, type, s, e); });
+        return text_around(value(), TextSearch::At, type, offset == -2 ? cursorPosition() : offset, start, end);
     }
     void deleteText(int start, int end) override { replaceText(start, end, QString()); }
     // Qt's bridge cuts the text it hands on at its length counted in UTF-16 units, where AT-SPI
@@ -420,19 +466,6 @@ private:
     void set_value(const QString& text) {
         bridge_.perform(key_, a11y::SemanticAction{SemanticActionKind::SetValue, text.toStdString()});
     }
-    // A boundary search of Qt's run over the value in UTF-16 offsets, its offsets (-1 for none)
-    // turned into characters both ways; -2 stands for the caret.
-    template <typename Search>
-    QString around(int offset, int* start, int* end, Search search) const {
-        const QString v = value();
-        if (offset == -2) offset = cursorPosition();
-        const Utf16Text utf16(v);
-        const QString found = search(utf16, offset < 0 ? offset : int(utf16_offset(v, offset)), start, end);
-        for (int* at : {start, end})
-            if (*at >= 0) *at = code_points(QStringView(v).first(std::min<qsizetype>(*at, v.size())));
-        return found;
-    }
-
     AccessBridge& bridge_;
     std::uint64_t key_;
 };
