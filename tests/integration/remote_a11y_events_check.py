@@ -136,6 +136,10 @@ def main(s, port, user):
     for edit, expected in (
         (lambda: editable.insertText(1, "X", 1), "\U0001F600X\u4E2Dab"),
         (lambda: editable.insertText(3, "Y", 1), "\U0001F600X\u4E2DYab"),
+        # The length in UTF-8 bytes, as AT-SPI counts it; a position before the start inserts nothing.
+        (lambda: editable.insertText(1, "\U0001F601", 4), "\U0001F600\U0001F601X\u4E2DYab"),
+        (lambda: editable.insertText(-1, "Z", 1), "\U0001F600\U0001F601X\u4E2DYab"),
+        (lambda: editable.deleteText(1, 2), "\U0001F600X\u4E2DYab"),
         (lambda: editable.deleteText(1, 2), EDITED_NAME),
     ):
         edit()

@@ -218,6 +218,13 @@ TEST_F(QtAccessibility, TextIsCountedAndEditedInCharacters) {
         // length in characters counted as UTF-16 units) is refused.
         {[&] { edit->replaceText(5, 5, QString("!\U0001F602").first(2)); }, "\U0001F601\u4E2DYab!"},
         {[&] { edit->insertText(0, QString("!\U0001F602").first(2)); }, "\U0001F601\u4E2DYab!"},
+        // Given a length in UTF-8 bytes, as AT-SPI counts it, Qt's bridge pads the text with NULs
+        // to that many UTF-16 units: the text ends at the first.
+        {[&] { edit->insertText(1, QString("\u00E9") + QChar(0)); }, "\U0001F601\u00E9\u4E2DYab!"},
+        {[&] { edit->insertText(0, QString("\U0001F602") + QChar(0) + QChar(u'?')); },
+         "\U0001F602\U0001F601\u00E9\u4E2DYab!"},
+        // An offset before the start inserts nothing, as in Qt's line edits.
+        {[&] { edit->insertText(-1, "Z"); }, "\U0001F602\U0001F601\u00E9\u4E2DYab!"},
     };
     for (const auto& e : edits) {
         e.edit();

@@ -447,12 +447,16 @@ public:
         return text_around(value(), TextSearch::At, type, offset == -2 ? cursorPosition() : offset, start, end);
     }
     void deleteText(int start, int end) override { replaceText(start, end, QString()); }
-    // Qt's bridge cuts the text it hands on at its length counted in UTF-16 units, where AT-SPI
-    // gives it in characters: a text that ends in half a character arrived cut and is refused
-    // whole rather than inserted in part.
+    // Qt's bridge cuts or pads the text it hands on to the length the client gave, as UTF-16
+    // units, where AT-SPI counts it in UTF-8 bytes and clients also in characters. The padding
+    // starts with a NUL, which D-Bus text never holds: the text ends there. A text that ends in
+    // half a character arrived cut and is refused whole rather than inserted in part; so is an
+    // offset before the start, as Qt's line edits refuse it.
     void insertText(int offset, const QString& text) override {
-        if (!text.isEmpty() && text.back().isHighSurrogate()) return;
-        replaceText(offset, offset, text);
+        const qsizetype nul = text.indexOf(QChar(0));
+        const QStringView given = QStringView(text).first(nul < 0 ? text.size() : nul);
+        if (offset < 0 || (!given.isEmpty() && given.back().isHighSurrogate())) return;
+        replaceText(offset, offset, given.toString());
     }
     void replaceText(int start, int end, const QString& text) override {
         QString v = value();
