@@ -70,6 +70,13 @@ std::vector<std::size_t> ChangeGraph::changes_since(std::span<const ChangeHash> 
     return out;
 }
 
+std::vector<ChangePtr> ChangeGraph::queued_changes() const {
+    std::vector<ChangePtr> out;
+    out.reserve(queued_.size());
+    for (const auto& [hash, change] : queued_) out.push_back(change);
+    return out;
+}
+
 bool ChangeGraph::deps_present(const ChangeData& c) const {
     return std::all_of(c.deps.begin(), c.deps.end(), [&](const ChangeHash& d) { return by_hash_.contains(d); });
 }

@@ -46,6 +46,7 @@ public:
     // --- the waiting queue
 
     std::size_t queued() const { return queued_.size(); }
+    std::vector<ChangePtr> queued_changes() const;
     // Applies the change through `apply` (which records it) once its dependencies are here, then
     // every queued change that waited for it; a change already seen is skipped, one whose
     // dependencies are missing waits. The first failure of `apply` is the result.

@@ -429,6 +429,19 @@ Document Document::fork() {
     return Document(std::move(copy));
 }
 
+Document Document::fork_at(std::span<const ChangeHash> heads) {
+    commit();
+    const auto& history = impl_->graph.history();
+    std::vector<bool> later(history.size(), false);
+    for (auto i : impl_->graph.changes_since(heads)) later[i] = true;
+    Document copy;
+    // In the order this document applied them, each one fits what came before.
+    for (std::size_t i = 0; i < history.size(); ++i)
+        if (!later[i]) (void)copy.impl_->receive(history[i]);
+    for (auto& waiting : impl_->graph.queued_changes()) (void)copy.impl_->receive(std::move(waiting));
+    return copy;
+}
+
 Result<void> Document::merge(Document& other) {
     commit();
     other.commit();

@@ -256,6 +256,9 @@ public:
 
     // A copy of this document with a new random actor.
     Document fork();
+    // A copy of this document as it was at `heads` (the changes in their history, and those
+    // still waiting for their dependencies), with a new random actor. Unknown hashes are ignored.
+    Document fork_at(std::span<const ChangeHash> heads);
     // Applies every change of `other` that this document lacks.
     Result<void> merge(Document& other);
 

@@ -76,30 +76,27 @@ std::expected<Invoked, Refusal> ActionExecutor::invoke(std::string_view resource
     if (!spec) return std::unexpected(std::move(spec.error()));
     const auto encoded = (*spec)->invoke(args);
 
-    std::expected<Invoked, Refusal> done;
     if ((*spec)->operation_type) {
-        done = invoke_operation(**spec, encoded);
-    } else {
-        // A change that cannot be kept is not made.
-        if (auto kept = saving_ ? saving_(true) : std::expected<void, std::string>(); !kept)
-            return std::unexpected(
-                refusal(Kind::Failed, fmt::format("nothing was changed: changes cannot be saved ({})", kept.error())));
-        zavo_actions::context::ActionContext context;
-        context.label = (*spec)->title;
-        auto applied = zavo_actions::executor::apply_plain(registry_, document_, encoded, context);
-        if (applied)
-            done = Invoked{Invoked::State::Applied, {}};
-        else
-            done = std::unexpected(std::move(applied.error()));
+        auto done = invoke_operation(**spec, encoded);
+        if (changed_) changed_();
+        return done;
     }
+    const std::vector<crdt::ChangeHash> before = document_.get_heads();
+    zavo_actions::context::ActionContext context;
+    context.label = (*spec)->title;
+    auto applied = zavo_actions::executor::apply_plain(registry_, document_, encoded, context);
     if (changed_) changed_();
-    if (done && done->state == Invoked::State::Applied && saving_)
-        if (auto kept = saving_(false); !kept)
-            return std::unexpected(
-                refusal(Kind::Failed,
-                        fmt::format("the change is not saved ({}); it is kept in the program until saving works again",
-                                    kept.error())));
-    return done;
+    if (!applied) return std::unexpected(std::move(applied.error()));
+    // A change that could not be saved is taken back, so that a refusal leaves nothing made.
+    if (auto kept = saving_ ? saving_() : std::expected<void, std::string>(); !kept && document_.get_heads() != before) {
+        crdt::ActorId actor = document_.actor_id();
+        document_ = document_.fork_at(before);
+        document_.set_actor(std::move(actor));
+        if (changed_) changed_();
+        return std::unexpected(
+            refusal(Kind::Failed, fmt::format("nothing was changed: changes cannot be saved ({})", kept.error())));
+    }
+    return Invoked{Invoked::State::Applied, {}};
 }
 
 std::expected<Invoked, Refusal> ActionExecutor::invoke_operation(const zavo_actions::resource::ActionSpec& spec,

@@ -52,14 +52,15 @@ std::optional<operation::OperationId> parse_operation_id(std::string_view text);
 
 class ActionExecutor {
 public:
-    // Whether the document's changes are kept: an error says why the latest are kept nowhere
-    // but in memory. With `retry`, a save that failed is tried again first.
-    using Saving = std::function<std::expected<void, std::string>(bool retry)>;
+    // Whether the document's latest changes are kept: an error says why they are kept nowhere
+    // but in memory.
+    using Saving = std::function<std::expected<void, std::string>()>;
 
     // `root` and `document` must outlive the executor. `changed` runs after every request that
     // reached the widget or the document (to commit, save and repaint). A plain action is
-    // answered as applied only once its change is kept: with `saving` failing it is refused
-    // before it is applied (after a retry), or, when its own save fails, after.
+    // answered as applied only once `saving` says its change is kept; otherwise the change is
+    // taken back (the document returns to what it held before, `changed` runs again) and the
+    // action is refused.
     ActionExecutor(Widget& root, crdt::Document& document, zavo_actions::ActionRegistry registry,
                    std::function<void()> changed, Saving saving = {});
 

@@ -217,6 +217,52 @@ TEST(Document, ChangesCarryHistoryAndApplyInAnyOrder) {
     EXPECT_EQ(b.keys(ROOT).value(), (std::vector<std::string>{"one", "three", "two"}));
 }
 
+// A fork at earlier heads holds what the document held then: the changes in their history and
+// the changes still waiting for theirs. Taking this replica's actor, it goes on as if the later
+// changes had never been made, and the replicas that never saw them accept what it makes next.
+TEST(Document, AForkAtEarlierHeadsHoldsWhatTheDocumentHeldThen) {
+    Document a(crdt::ActorId({1}));
+    Document b(crdt::ActorId({2}));
+    ASSERT_TRUE(a.put(ROOT, "name", std::string("one")));
+    a.commit();
+    ASSERT_TRUE(b.merge(a));
+    ASSERT_TRUE(b.put(ROOT, "from b", std::int64_t{1}));
+    b.commit();
+    ASSERT_TRUE(a.merge(b));
+    const auto then = a.get_heads();
+    Document c(crdt::ActorId({3}));
+    ASSERT_TRUE(c.merge(b));
+    ASSERT_TRUE(c.put(ROOT, "from c", std::int64_t{2}));
+    c.commit();
+    ASSERT_TRUE(c.put(ROOT, "queued", std::int64_t{3}));
+    c.commit();
+    const auto from_c = c.get_changes(then);
+    ASSERT_EQ(from_c.size(), 2u);
+
+    ASSERT_TRUE(a.put(ROOT, "name", std::string("later")));
+    ASSERT_TRUE(a.put_object(ROOT, "made later", ObjType::Map));
+    a.commit();
+    ASSERT_TRUE(a.apply_changes(std::span(from_c).subspan(1)));  // waits for the first
+    ASSERT_EQ(a.queued_changes(), 1u);
+
+    Document back = a.fork_at(then);
+    EXPECT_NE(back.actor_id(), a.actor_id());
+    EXPECT_EQ(back.get_heads(), then);
+    EXPECT_EQ(back.keys(ROOT).value(), (std::vector<std::string>{"from b", "name"}));
+    EXPECT_EQ(scalar_at(back, ROOT, "name"), ScalarValue(std::string("one")));
+    EXPECT_EQ(back.queued_changes(), 1u) << "a change waiting for its dependency waits in the fork too";
+    EXPECT_TRUE(a.fork_at({}).get_heads().empty());
+
+    back.set_actor(crdt::ActorId({1}));
+    ASSERT_TRUE(back.put(ROOT, "name", std::string("instead")));
+    back.commit();
+    ASSERT_TRUE(b.merge(back)) << "what it makes next follows what b saw of it";
+    EXPECT_EQ(scalar_at(b, ROOT, "name"), ScalarValue(std::string("instead")));
+    ASSERT_TRUE(back.apply_changes(std::span(from_c).subspan(0, 1)));
+    EXPECT_EQ(back.queued_changes(), 0u);
+    EXPECT_EQ(scalar_at(back, ROOT, "queued"), ScalarValue(std::int64_t{3}));
+}
+
 TEST(Document, NestedObjectsAndLists) {
     Document doc;
     auto m = doc.put_object(ROOT, "m", ObjType::Map).value();

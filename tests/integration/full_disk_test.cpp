@@ -37,8 +37,8 @@ protected:
 };
 
 // Twenty renames through the door while this device's state is on a full disk, with the shared
-// folder on a disk with space or on the full one too. Each is refused, or once answered applied
-// it is there after a kill, the space freed and a new start.
+// folder on a disk with space or on the full one too. Each is refused and not made, or once
+// answered applied it is there after a kill, the space freed and a new start.
 TEST_F(FullDisk, WhatTheDoorAnswersAsAppliedSurvivesAKillAndARestart) {
     struct Case {
         const char* what;
@@ -63,7 +63,7 @@ TEST_F(FullDisk, WhatTheDoorAnswersAsAppliedSurvivesAKillAndARestart) {
 
         disk_->fill();
         std::map<std::string, std::string> applied;  // connection id to the name answered applied
-        int refused = 0;
+        std::map<std::string, std::string> refused;  // connection id to the name it keeps
         for (std::size_t i = 0; i < list.size(); ++i) {
             const std::string id = list[i].id.to_string();
             const std::string name = "Renamed " + std::to_string(i + 1);
@@ -74,22 +74,30 @@ TEST_F(FullDisk, WhatTheDoorAnswersAsAppliedSurvivesAKillAndARestart) {
             } else {
                 EXPECT_EQ(r.error, "dev.zavo.remote.Error.Failed") << r.message;
                 EXPECT_NE(r.message.find("No space left on device"), std::string::npos) << r.message;
-                ++refused;
+                refused[id] = list[i].name;
+                const json shown = client.resources();
+                const json* now = find(shown, "remote.connection:" + id);
+                ASSERT_NE(now, nullptr) << id;
+                EXPECT_EQ((*now)["title"], list[i].name) << "refused, yet made";
             }
         }
-        EXPECT_TRUE(refused == 0 || !c.all_applied) << refused << " refused";
-        program->kill_hard();
+        EXPECT_EQ(refused.empty(), c.all_applied) << refused.size() << " refused";
+        // With space again, a change is saved with whatever the program still held.
         disk_->free();
+        EXPECT_TRUE(client.invoke("remote.connection:" + list[0].id.to_string(), "favorite").ok);
+        program->kill_hard();
 
         program = std::make_unique<Program>(dir_, "program", bus.address(), env);
         ASSERT_TRUE(test_support::eventually([&] { return client.call("ListResources").ok; }, 15s, 50ms))
             << program->stderr_text();
         const json tree = client.resources();
-        for (const auto& [id, name] : applied) {
-            const json* r = find(tree, "remote.connection:" + id);
-            ASSERT_NE(r, nullptr) << id;
-            EXPECT_EQ((*r)["title"], name) << "answered applied, then lost";
-        }
+        for (const auto& [answered, kept] : {std::pair(&applied, "answered applied, then lost"),
+                                             std::pair(&refused, "refused, then made")})
+            for (const auto& [id, name] : *answered) {
+                const json* r = find(tree, "remote.connection:" + id);
+                ASSERT_NE(r, nullptr) << id;
+                EXPECT_EQ((*r)["title"], name) << kept;
+            }
         EXPECT_EQ(program->stop(), 0) << program->stderr_text();
         for (const fs::path& used : {state, c.data, dir_ / "seed"}) fs::remove_all(used);
     }

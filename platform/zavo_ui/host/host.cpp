@@ -100,15 +100,15 @@ void Host::save() {
     const std::string elsewhere = saved ? store_->kept_elsewhere() : std::string();
     const std::string& problem = saved ? elsewhere : save_failure_;
     using State = DocumentSaving::State;
-    tell_saving(DocumentSaving{!saved              ? State::NotSaved
-                               : elsewhere.empty() ? State::Saved
-                                                   : State::KeptElsewhere,
-                               std::string(persist::error_cause(problem)), problem});
+    // With nothing new to write, the copies' last writes tell whether saving works.
+    const State state = !saved || (!elsewhere.empty() && !store_->shared_problem().empty()) ? State::NotSaved
+                        : elsewhere.empty()                                                 ? State::Saved
+                                                                                            : State::KeptElsewhere;
+    tell_saving(DocumentSaving{state, std::string(persist::error_cause(problem)), problem});
     if (saving_.state != State::Saved) retry_save();  // also for this device's own copy
 }
 
-std::expected<void, std::string> Host::saving(bool retry) {
-    if (retry && !save_failure_.empty()) save();
+std::expected<void, std::string> Host::saving() const {
     if (!save_failure_.empty()) return std::unexpected(save_failure_);
     return {};
 }

@@ -40,6 +40,8 @@ public:
     // Why the changes, durable all the same, are not kept in this device's own copy; empty when
     // they are.
     virtual std::string kept_elsewhere() const { return {}; }
+    // Why the last write to the shared folder failed; empty when it worked.
+    virtual std::string shared_problem() const { return {}; }
     // This device's replica of the document: the same at each start on this device.
     virtual std::optional<std::string> replica_id() const { return std::nullopt; }
     // Merges what other replicas wrote; true when the document changed.
@@ -87,9 +89,8 @@ public:
     void after_change();
     // Saves the document's new changes (see attach_store).
     void save();
-    // Why the document's latest changes are kept in memory only (the last save failed); with
-    // `retry`, such a save is tried again first.
-    std::expected<void, std::string> saving(bool retry);
+    // Why the document's latest changes are kept in memory only (the last save failed).
+    std::expected<void, std::string> saving() const;
 
     // The window's size in logical pixels and its device pixels per logical pixel; true when
     // either changed.

@@ -28,6 +28,7 @@ public:
     crdt::Document& document() override { return document_->document(); }
     std::expected<bool, std::string> save_changes() override { return document_->save_changes(); }
     std::string kept_elsewhere() const override { return document_->private_problem(); }
+    std::string shared_problem() const override { return document_->shared_problem(); }
     std::optional<std::string> replica_id() const override { return document_->actor(); }
     bool merge_from_folder() override { return document_->merge_from_folder(); }
     void set_change_listener(std::function<void()> listener) override {

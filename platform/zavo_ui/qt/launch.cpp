@@ -198,7 +198,7 @@ void run_or_exit(const LaunchSpec& spec) {
             host.after_change();
             host.schedule();
         },
-        [&host](bool retry) { return host.saving(retry); });
+        [&host] { return host.saving(); });
     const qt::ActionDoor door(spec.app_id, executor, program, session_bus);
 
     const auto quit_notifier = quit_on_signals();
