@@ -1,10 +1,12 @@
 #include "views/paint_primitives.hpp"
 
+#include "session_harness.hpp"
 #include "view_frame.hpp"
 #include "zavo_ui/surface.hpp"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -141,6 +143,42 @@ TEST(PaintHelpers, ShorteningALongTextMeasuresWhatIsShown) {
         short_conn.user = short_conn.host = text.substr(0, 100) + text.substr(text.size() - 100);
         EXPECT_EQ(name, views::elide(fake, text.substr(0, 200), 16.0f, 2, 300.0)) << length;
         EXPECT_EQ(target, views::elide_target(fake, short_conn, 13.0f, 0, 400.0)) << length;
+    }
+}
+
+// Every screen that shows a connection's name, with a name of 100,000 characters: a frame
+// measures what it shows, the first one after a change too.
+TEST(PaintHelpers, FramesShowingAVeryLongNameMeasureWhatTheyShow) {
+    SavedConnection conn = connection(ConnectionKind::Ssh, std::string(100'000, 'n'));
+    conn.host = std::string(100'000, 'h');
+    auto app = RemoteApp::with_data({conn}, {});
+    app->window_bounds = {0, 0, 1280, 800};
+    app->last_narrow = false;
+    app->snap_nav_flap();
+    views_test::SshHarness ssh(*app);
+    crdt::Document scratch;
+    CountingText text;
+    const auto theme = zavo_ui::theme::Theme::dark();
+    zavo_ui::DrawContext draw;
+    const auto frame = [&] {
+        zavo_ui::Scene scene;
+        const std::size_t before = text.characters;
+        app->paint(scene, zavo_ui::Affine::identity(), text, theme, draw);
+        return text.characters - before;
+    };
+    const std::pair<const char*, std::function<void()>> screens[] = {
+        {"list", [] {}},
+        {"delete dialog", [&] { app->request_delete(conn.id); }},
+        {"form", [&] {
+             app->confirmation.reset();
+             app->execute(UiCommand::with_id(K::EditConnection, conn.id), scratch);
+         }},
+        {"session", [&] { app->screen = Screen::session(conn.id); }},
+    };
+    for (const auto& [name, show] : screens) {
+        show();
+        EXPECT_LE(frame(), 50'000u) << name << ", the first frame";
+        EXPECT_LE(frame(), 50'000u) << name;
     }
 }
 

@@ -126,9 +126,14 @@ void paint_header(RemoteApp& app, const PaintContext& ctx, std::string_view name
     const std::string shown = elide(ctx.text, name, 14.0f, 2, std::max(texts_x1 - (x0 + 32.0), 0.0));
     const auto name_box = ctx.measure(shown, 14.0f, 2);
     ctx.draw_text(shown, x0 + 32.0, ym - name_box.height / 2.0, 14.0f, 2, colors.text_primary);
-    const std::string detail = "· " + target_label(connection) + " · " + detail_suffix(connection.kind);
+    // The detail line gives way as the rows' target lines do.
+    const double detail_x = x0 + 40.0 + name_box.width;
+    const double detail_room = texts_x1 - detail_x - ctx.measure("· ", 12.0f).width;
+    const std::string detail =
+        "· " + elide_target(ctx.text, connection, 12.0f, 0, std::max(detail_room, 0.0),
+                            " · " + std::string(detail_suffix(connection.kind)));
     const double detail_height = ctx.measure_verbatim(detail, 12.0f).height;
-    ctx.draw_verbatim(detail, x0 + 40.0 + name_box.width, ym - detail_height / 2.0, 12.0f, colors.text_secondary);
+    ctx.draw_verbatim(detail, detail_x, ym - detail_height / 2.0, 12.0f, colors.text_secondary);
 }
 
 void paint_picture(RemoteApp& app, const PaintContext& ctx, const Rect& surface) {
