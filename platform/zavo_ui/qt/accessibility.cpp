@@ -637,16 +637,10 @@ void AccessBridge::refresh(bool force) {
             QAccessible::updateAccessibility(&e);
         }
     }
+    // Some node always holds the focus (the window when no other does).
     if (focus_key_ != was_focus) {
-        if (focus_key_ != 0) {
-            QAccessibleEvent e(entries_.at(focus_key_).iface, QAccessible::Focus);
-            QAccessible::updateAccessibility(&e);
-        } else if (const Entry* left = entry(was_focus); left != nullptr && left->generation == generation_) {
-            QAccessible::State changed;
-            changed.focused = true;
-            QAccessibleStateChangeEvent e(left->iface, changed);
-            QAccessible::updateAccessibility(&e);
-        }
+        QAccessibleEvent e(entries_.at(focus_key_).iface, QAccessible::Focus);
+        QAccessible::updateAccessibility(&e);
     }
     for (const auto& [key, id] : removed) {
         entries_.erase(key);
