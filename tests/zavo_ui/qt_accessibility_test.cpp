@@ -142,6 +142,14 @@ TEST_F(QtAccessibility, ActionsAndEditsReachTheWidget) {
     EXPECT_EQ(child(3)->actionInterface(), nullptr) << "a status line takes no action";
 }
 
+// The rebuild that follows an action is the bridge's: gone with it, it does not run.
+TEST_F(QtAccessibility, TheRebuildAfterAnActionGoesWithTheBridge) {
+    child(1)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    bridge.reset();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(activations, 0);
+}
+
 TEST_F(QtAccessibility, ObjectsKeepTheirIdentityAcrossRebuilds) {
     QAccessibleInterface* field = child(2);
     QAccessibleInterface* status = child(3);

@@ -692,8 +692,9 @@ bool AccessBridge::perform(std::uint64_t key, const a11y::SemanticAction& action
     // Edits can come in pairs (delete, then insert) before the tree is rebuilt: the second one
     // works on the value the first one set.
     if (accepted && action.kind == a11y::SemanticActionKind::SetValue) entries_.at(key).edited = action.text;
-    // The tree is rebuilt after the caller (the accessibility bridge) is done with this node.
-    QTimer::singleShot(0, &window_, [this] {
+    // The tree is rebuilt after the caller (the accessibility bridge) is done with this node, by
+    // this bridge while it is there (its timer is the context).
+    QTimer::singleShot(0, &pending_, [this] {
         refresh();
         if (activated_) activated_();
     });
