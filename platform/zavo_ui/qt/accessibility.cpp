@@ -47,6 +47,21 @@ bool pair_at(QStringView text, qsizetype i) {
     return text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
 }
 
+// Characters (code points) in UTF-16 text, and the UTF-16 offset of the character at an offset
+// counted in characters (clamped to the text).
+int code_points(QStringView text) {
+    int n = 0;
+    for (qsizetype i = 0; i < text.size(); ++i, ++n)
+        if (pair_at(text, i)) ++i;
+    return n;
+}
+
+qsizetype utf16_offset(QStringView text, int characters) {
+    qsizetype i = 0;
+    for (int n = 0; n < characters && i < text.size(); ++n) i += pair_at(text, i) ? 2 : 1;
+    return i;
+}
+
 // Text that came in without the other half of a surrogate pair loses the lone half, which
 // would reach the node's UTF-8 text as a replacement character.
 QString whole_characters(const QString& text) {
@@ -87,23 +102,6 @@ bool send_text_changed(QAccessible::Id id, const TextChange& change) {
     }
     return true;
 }
-
-}  // namespace
-
-int code_points(QStringView text) {
-    int n = 0;
-    for (qsizetype i = 0; i < text.size(); ++i, ++n)
-        if (pair_at(text, i)) ++i;
-    return n;
-}
-
-qsizetype utf16_offset(QStringView text, int characters) {
-    qsizetype i = 0;
-    for (int n = 0; n < characters && i < text.size(); ++n) i += pair_at(text, i) ? 2 : 1;
-    return i;
-}
-
-namespace {
 
 struct Item {
     qsizetype start = 0, end = 0;  // UTF-16 offsets

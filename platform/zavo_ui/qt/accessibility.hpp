@@ -96,10 +96,6 @@ private:
 QAccessible::Role qt_role(const a11y::AccessNode& node);
 // The states a node is exported with.
 QAccessible::State qt_state(const a11y::AccessNode& node);
-// Characters (code points) in UTF-16 text, and the UTF-16 offset of the character at an offset
-// counted in characters (clamped to the text).
-int code_points(QStringView text);
-qsizetype utf16_offset(QStringView text, int characters);
 // A change of a text as one replaced stretch, for a text-changed event: what lies between the
 // common start and end of the texts before and after, whole characters only, at a position
 // counted in characters.
