@@ -289,6 +289,23 @@ def device(s):
     r.list_and_form_take_their_clicks()
     print("list ok")
 
+    # Typed text goes to the field the person sees focused, not to the device.
+    search = lambda: s.wait_node("text", "Search saved connections")  # noqa: E731
+    w.click(search)
+    w.xdo("type", "--delay", "30", "Studio")
+    s.wait_for("typing to reach the search", lambda: s.text(search()) == "Studio")
+    w.xdo("key", "Escape")
+    s.wait_for("Escape to clear the search", lambda: s.text(search()) == "")
+    w.click(r.control("Studio Node", "Edit connection"))
+    name = lambda: s.wait_node("text", "Connection name")  # noqa: E731
+    w.click(name)
+    w.xdo("key", "End")
+    w.xdo("type", "--delay", "30", " 2")
+    s.wait_for("typing to reach the name", lambda: s.text(name()) == "Studio Node 2")
+    w.click(r.button("Cancel"))
+    r.on_list()
+    print("typing ok")
+
     # Connect on its row returns to the session, and the device saw no pointer: no crosshair.
     w.click(r.control("Studio Node", "Connect"))
     r.named("Connected")

@@ -527,6 +527,7 @@ TEST_F(Input, NothingStaysPressedOnTheRemoteDesktop) {
     {
         // A device session is released on focus loss too.
         install_device_session(*app);
+        on_session_screen(ConnectionKind::Zavo);
         send(letter('q'));
         send(ev::FocusLost{});
         EXPECT_EQ(device_inputs(*app), (std::vector<DeviceInput>{DeviceInput::key(true, 16), DeviceInput::key(false, 16)}));
@@ -535,7 +536,6 @@ TEST_F(Input, NothingStaysPressedOnTheRemoteDesktop) {
 
         // Escape held as fullscreen starts (by the header's button): the device had its press,
         // so it gets its release.
-        on_session_screen(ConnectionKind::Zavo);
         send(escape());
         app->session.set_fullscreen(true);
         EXPECT_TRUE(send(key_event(KeyCode::Escape, NamedKey::Escape, std::nullopt, ev::ElementState::Released)));
@@ -545,25 +545,41 @@ TEST_F(Input, NothingStaysPressedOnTheRemoteDesktop) {
     }
 }
 
-TEST_F(Input, DeviceSessionTakesKeysByPhysicalKeyOnEveryScreen) {
+TEST_F(Input, DeviceSessionTakesKeysByPhysicalKeyOnItsScreenOnly) {
     install_device_session(*app);
-    app->focus_input(InputSlot::Search);
     using Di = DeviceInput;
+    const auto up = [](ev::Key key) {
+        key.state = ev::ElementState::Released;
+        return key;
+    };
 
-    // On the list, with the search field focused: mapped keys go to the device, unmapped nowhere.
+    // On the list and the form the keys go where they go without a session: into the field
+    // that has the focus, and Control+N is the application's.
+    app->focus_input(InputSlot::Search);
     EXPECT_TRUE(send(letter('a')));
-    EXPECT_TRUE(send(letter('a', ev::ElementState::Released)));
+    EXPECT_FALSE(send(up(letter('a'))));
     EXPECT_TRUE(send(key_event(KeyCode::Slash, ev::CharacterKey{"/"}, "/")));
-    EXPECT_TRUE(send(key_event(KeyCode::Slash, ev::CharacterKey{"/"}, "/", ev::ElementState::Released)));
-    EXPECT_FALSE(send(key_event(KeyCode::Hyper, ev::OtherKey{}, std::nullopt)));  // no code for it
-    EXPECT_TRUE(send(letter('n'), CONTROL));  // no shortcut while a device takes the keys
-    EXPECT_EQ(device_inputs(*app), (std::vector<Di>{Di::key(true, 30), Di::key(false, 30), Di::key(true, 53),
-                                                    Di::key(false, 53), Di::key(true, 49)}));
-    EXPECT_EQ(app->search_query, "");
-    EXPECT_EQ(app->screen, Screen::list());
-    // Keys without a physical key follow the usual path.
-    EXPECT_TRUE(send(ev::character_key("q")));
-    EXPECT_EQ(app->search_query, "q");
+    EXPECT_EQ(app->search_query, "a/");
+    EXPECT_TRUE(send(letter('n'), CONTROL));
+    EXPECT_EQ(app->screen, Screen::new_form());
+    app->focus_input(InputSlot::Name);
+    EXPECT_TRUE(send(letter('b')));
+    EXPECT_EQ(app->form.name, "b");
+    EXPECT_TRUE(device_inputs(*app).empty());
+
+    // On its screen: mapped keys go to the device, unmapped nowhere, Control+N is the device's.
+    on_session_screen(ConnectionKind::Zavo);
+    EXPECT_TRUE(send(letter('a')));
+    EXPECT_TRUE(send(up(letter('a'))));
+    EXPECT_TRUE(send(key_event(KeyCode::Hyper, ev::OtherKey{}, std::nullopt)));  // no code for it
+    EXPECT_TRUE(send(letter('n'), CONTROL));
+    EXPECT_EQ(device_inputs(*app), (std::vector<Di>{Di::key(true, 30), Di::key(false, 30), Di::key(true, 49)}));
+    EXPECT_EQ(app->screen.kind, Screen::Kind::Session);
+    // A key pressed there and let go on the list comes up on the device; the list keeps its keys.
+    app->execute(UiCommand::plain(K::ShowConnections), doc);
+    EXPECT_TRUE(send(up(letter('n')), CONTROL));
+    send(letter('c'));
+    EXPECT_EQ(device_inputs(*app), std::vector<Di>{Di::key(false, 49)});
 
     // Escape in fullscreen leaves fullscreen instead of reaching the device.
     on_session_screen(ConnectionKind::Zavo);
@@ -587,7 +603,7 @@ TEST_F(Input, DeviceSessionTakesKeysByPhysicalKeyOnEveryScreen) {
     EXPECT_TRUE(send(letter('w'), CONTROL_SHIFT));
     EXPECT_FALSE(app->session.active());
     // The keys it still held go up before it is told to disconnect, the last pressed first.
-    EXPECT_EQ(device_inputs(*app), (std::vector<Di>{Di::key(false, 17), Di::key(false, 1), Di::key(false, 49)}));
+    EXPECT_EQ(device_inputs(*app), (std::vector<Di>{Di::key(false, 17), Di::key(false, 1)}));
 }
 
 TEST_F(Input, DevicePointerAndButtons) {

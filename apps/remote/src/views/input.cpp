@@ -155,7 +155,6 @@ private:
         // A connected session on its screen takes every key but the application's shortcuts.
         const bool remote = app_.session_has_keyboard() && !app_.confirmation;
         if (remote && key.pressed() && shortcut(key)) return;
-        if (forward_to_device(key)) return;
         if (!key.pressed()) {
             if (app_.session.send_key(key, modifiers_)) handled_ = true;  // what a remote desktop holds
             return;
@@ -183,19 +182,6 @@ private:
     void done_with(const UiCommand& command) {
         execute(command);
         handled_ = true;
-    }
-
-    // Keys go to a connected device by physical key, on every screen; true when the walk ends.
-    bool forward_to_device(const ev::Key& key) {
-        if (app_.confirmation && key.pressed()) return false;
-        // Escape leaves fullscreen; the release of a press the device had still goes to it.
-        if (app_.session.fullscreen() && key.physical == ev::KeyCode::Escape && key.pressed()) return false;
-        switch (app_.session.device_key(key)) {
-            case Session::DeviceKey::NotTaken: return false;
-            case Session::DeviceKey::Sent: handled_ = true; return true;
-            case Session::DeviceKey::Dropped: return true;
-        }
-        return false;
     }
 
     // Control or Super with N, F or W; Control+Shift where a session has the keyboard, as

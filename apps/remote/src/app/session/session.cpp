@@ -260,38 +260,26 @@ std::vector<Session::HeldKey>::iterator Session::held_key(const std::optional<ev
     });
 }
 
-Session::DeviceKey Session::device_key(const ev::Key& key) {
-    if (!key.physical || !connected_device()) return DeviceKey::NotTaken;
-    const auto code = device_key_code(*key.physical);
-    if (!code) return DeviceKey::Dropped;
-    const auto it = held_key(key.physical, *code);
-    if (key.pressed()) {
-        if (it == held_keys_.end()) held_keys_.push_back({key.physical, *code});
-    } else {
-        if (it == held_keys_.end()) return DeviceKey::Dropped;  // its press went elsewhere
-        held_keys_.erase(it);
-    }
-    send_device_input(DeviceInput::key(key.pressed(), *code));
-    return DeviceKey::Sent;
-}
-
 bool Session::send_key(const ev::Key& key, ev::Modifiers modifiers) {
     const auto live = kinds_of(live_);
-    if (live.vnc) {
-        // Presses and releases as they happen; a release sends what its press sent.
-        const auto keysym = vnc_keysym_for_key(key);
-        auto it = held_key(key.physical, keysym.value_or(0));
+    if (live.vnc || live.device) {
+        // Presses and releases as they happen; a release sends what its press sent. A device
+        // takes every key that has a physical key: one it has no code for goes nowhere.
+        if (live.device && !key.physical) return false;
+        const bool connected = live.vnc ? live.vnc->status().is_connected() : live.device->status.is_connected();
+        const auto code = live.vnc ? vnc_keysym_for_key(key) : device_key_code(*key.physical);
+        auto it = held_key(key.physical, code.value_or(0));
         if (key.pressed()) {
-            if (!live.vnc->status().is_connected()) return false;
+            if (!connected) return false;
             if (it == held_keys_.end()) {
-                if (!keysym) return false;
-                it = held_keys_.insert(held_keys_.end(), {key.physical, *keysym});
+                if (!code) return live.device != nullptr;
+                it = held_keys_.insert(held_keys_.end(), {key.physical, *code});
             }
-            (void)live.vnc->send_input(rfb::VncInput::key(true, it->code));
+            send_remote_key(true, it->code);
             return true;
         }
         if (it == held_keys_.end()) return false;
-        (void)live.vnc->send_input(rfb::VncInput::key(false, it->code));
+        send_remote_key(false, it->code);
         held_keys_.erase(it);
         return true;
     }
@@ -306,12 +294,14 @@ bool Session::send_key(const ev::Key& key, ev::Modifiers modifiers) {
     return false;
 }
 
-void Session::release_keys() {
+void Session::send_remote_key(bool pressed, std::uint32_t code) {
     const auto live = kinds_of(live_);
-    for (auto it = held_keys_.rbegin(); it != held_keys_.rend(); ++it) {
-        if (live.vnc) (void)live.vnc->send_input(rfb::VncInput::key(false, it->code));
-        if (live.device) send_device_input(DeviceInput::key(false, it->code));
-    }
+    if (live.vnc) (void)live.vnc->send_input(rfb::VncInput::key(pressed, code));
+    if (live.device) send_device_input(DeviceInput::key(pressed, code));
+}
+
+void Session::release_keys() {
+    for (auto it = held_keys_.rbegin(); it != held_keys_.rend(); ++it) send_remote_key(false, it->code);
     held_keys_.clear();
 }
 

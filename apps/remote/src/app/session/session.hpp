@@ -106,13 +106,10 @@ public:
     // connected VNC or device session took it. The release of a button the session was sent
     // pressed is taken wherever `point` is.
     bool pointer_button(zavo_ui::event::PointerButton button, bool pressed, zavo_ui::Point point, bool on_picture);
-    // What became of a key offered to a connected device session.
-    enum class DeviceKey : std::uint8_t { NotTaken, Sent, Dropped };
-    // A connected device takes every key that has a physical key: a press it lists is sent, the
-    // release of a key it was sent pressed too; the rest is dropped.
-    DeviceKey device_key(const zavo_ui::event::Key& key);
-    // Sends a key to a connected SSH or VNC session: a press to either, a release to the VNC
-    // session that was sent its press, with the keysym the press had. False when nothing went.
+    // Sends a key to a connected session: a press to any, a release to the VNC or device
+    // session that was sent its press, with what the press sent (a keysym, a device key code).
+    // A device takes every key that has a physical key; one without a code is dropped. False
+    // when the session did not take the key.
     bool send_key(const zavo_ui::event::Key& key, zavo_ui::event::Modifiers modifiers);
     // Releases every key a VNC or device session was sent pressed and not released: the window
     // lost the focus, or the session ends.
@@ -146,6 +143,8 @@ private:
     // The held entry of a key by its physical key, or (for a key without one) by its code.
     std::vector<HeldKey>::iterator held_key(const std::optional<zavo_ui::event::KeyCode>& physical, std::uint32_t code);
 
+    // A key's press or release to the VNC or device session, whatever its state.
+    void send_remote_key(bool pressed, std::uint32_t code);
     // Drops the live session and what the window kept of it.
     void drop();
 
