@@ -188,7 +188,7 @@ TEST(SshSessionOutput, APumpEndsWhileTheWorkerKeepsWriting) {
 // would have all at once.
 TEST(SshSessionOutput, CostlyOutputIsTakenAShareAPump) {
     // Each sequence writes at least a row of cells: twice a pump's share, and more.
-    const std::size_t count = 2 * kSshPumpBudget / 80;
+    const std::size_t count = 2 * kSshPumpBudget * kSshCellsPerByte / 80;
     std::string repeats, clears = "some text";
     for (std::size_t i = 0; i < count; ++i) {
         repeats += "x\x1b[65535b";

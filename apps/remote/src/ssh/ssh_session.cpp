@@ -46,7 +46,7 @@ bool SshSession::pump_output() {
     std::size_t bytes = 0;
     std::size_t chunks = 0;
     output_waiting_ = true;
-    while (bytes + (terminal.work() - work_before) < kSshPumpBudget) {
+    while (bytes + (terminal.work() - work_before) / kSshCellsPerByte < kSshPumpBudget) {
         if (held_fed_ == held_.size()) {
             if (chunks == kSshOutputCapacity) break;
             auto chunk = output_.try_recv();

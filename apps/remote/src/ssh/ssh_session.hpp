@@ -59,10 +59,12 @@ using SshChunk = std::vector<std::uint8_t>;
 inline constexpr std::size_t kSshOutputCapacity = 128;
 inline constexpr std::size_t kSshInputCapacity = 256;
 inline constexpr std::size_t kSshInputLimit = 64 * 1024;
-// The UI thread's share of host output in one frame, in bytes fed plus the terminal's work
-// (Terminal::work): a few milliseconds of the costliest output; the rest waits for the next
-// frame. Output is fed in slices of kSshPumpSlice bytes, and the share checked between them.
+// The UI thread's share of host output in one frame: bytes fed, and the terminal's work
+// (Terminal::work) at kSshCellsPerByte cells a byte, which cost about the same; a few
+// milliseconds of the costliest output. The rest waits for the next frame. Output is fed in
+// slices of kSshPumpSlice bytes, and the share checked between them.
 inline constexpr std::size_t kSshPumpBudget = 1u << 20;
+inline constexpr std::size_t kSshCellsPerByte = 4;
 inline constexpr std::size_t kSshPumpSlice = 1024;
 
 using HostKeyCell = SharedCellPtr<std::optional<HostKeyProblem>>;
