@@ -329,13 +329,16 @@ std::expected<void, std::string> AppendLog::append(std::span<const Bytes> payloa
     if (!fd_) return std::unexpected("log is not open");
     Bytes out;
     for (const auto& p : payloads) append_record(out, p);
-    if (auto written = atomic_file::write_all(fd_.get(), out); !written) {
-        // Leave no partial record behind for the next append to follow.
+    // What failed to be written or synced is cut off: no partial record for the next append to
+    // follow, and no record of a change that was reported unsaved (and may be taken back).
+    const auto cut_back = [&](std::string_view what, int err) {
         if (::ftruncate(fd_.get(), static_cast<off_t>(end_)) != 0)
             spdlog::error("document: cannot cut {} back after a failed write", path_.string());
-        return std::unexpected(sys_error("cannot append to", path_, written.error().value()));
-    }
-    if (::fdatasync(fd_.get()) != 0) return std::unexpected(sys_error("cannot sync", path_));
+        return std::unexpected(sys_error(what, path_, err));
+    };
+    if (auto written = atomic_file::write_all(fd_.get(), out); !written)
+        return cut_back("cannot append to", written.error().value());
+    if (::fdatasync(fd_.get()) != 0) return cut_back("cannot sync", errno);
     end_ += out.size();
     return {};
 }

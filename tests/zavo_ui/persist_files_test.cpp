@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -40,7 +41,21 @@ std::vector<std::string> records_of(const FolderReader::FileRead& r) {
 
 const std::vector<Bytes> kThree = {bytes_of("first"), bytes_of("second record"), bytes_of("third")};
 
+// How many of the next fdatasync calls fail with ENOSPC, as on a network file system that takes
+// a write and finds the disk full only when it is synced.
+std::atomic<int> failing_syncs{0};
+
 }  // namespace
+
+extern "C" int fdatasync(int fd) {
+    if (failing_syncs > 0) {
+        --failing_syncs;
+        errno = ENOSPC;
+        return -1;
+    }
+    static const auto real = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fdatasync"));
+    return real(fd);
+}
 
 TEST(PersistLog, EveryCutOfALogKeepsItsCompleteRecords) {
     const Bytes log = encode_log(kThree);
@@ -184,6 +199,27 @@ TEST(PersistFiles, AppendLogAppendsDurablyAndNoticesReplacement) {
     // A sync tool putting an older copy in its place.
     write_bytes(path, encode_log(std::span(kThree).first(1)));
     EXPECT_FALSE(log->intact());
+}
+
+// An append that is written but cannot be synced is cut off again: the log holds only what was
+// reported saved, and the next append follows it.
+TEST(PersistFiles, AnAppendThatCannotBeSyncedLeavesNothingBehind) {
+    test_support::TempDir tmp("persist-test-");
+    const fs::path path = tmp.path() / "a.log";
+    auto log = AppendLog::create(path, std::span(kThree).first(1));
+    ASSERT_TRUE(log) << log.error();
+    const std::size_t size = log->size();
+    failing_syncs = 1;
+    const auto failed = log->append(std::span(kThree).subspan(1, 1));
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error(), "cannot sync " + path.string() + ": No space left on device");
+    EXPECT_EQ(fs::file_size(path), size);
+    EXPECT_TRUE(log->intact());
+    ASSERT_TRUE(log->append(std::span(kThree).subspan(2)));
+    const ParsedLog parsed = parse_log(*read_file(path));
+    EXPECT_EQ(parsed.tail, LogTail::Clean);
+    ASSERT_EQ(parsed.records.size(), 2u);
+    EXPECT_EQ(text_of(parsed.records[1]), "third");
 }
 
 TEST(PersistFiles, FolderReaderFollowsGrowingTornAndReplacedFiles) {
