@@ -203,7 +203,7 @@ void scan_log(Source& in, std::size_t from, ParsedLog& out, Keep&& keep) {
     if (from == 0) {
         pos = std::min(size, kLogMagic.size());
         const auto magic = in.at(0, pos);
-        if (magic.size() < pos || std::memcmp(magic.data(), kLogMagic.data(), pos) != 0) {
+        if (magic.size() < pos || (pos != 0 && std::memcmp(magic.data(), kLogMagic.data(), pos) != 0)) {
             // Nothing written yet, unless there are more zeros than a crash leaves.
             if (size <= kLogMagic.size() + kMaxGap && in.next_nonzero(0, size) == size) {
                 out.tail = LogTail::Torn;
