@@ -259,6 +259,20 @@ def vnc(s, display, events, second_port):
     assert recorded().count("ButtonPress") == 1, "a click on the header reached the desktop"
     print("header ok")
 
+    # In a narrow window the open navigation's scrim lies over the picture: a click there only
+    # closes the navigation.
+    w.xdo("windowsize", w.id, 600, height)
+    s.wait_for("the window 600 wide", lambda: w.extents(s.frame)[2] == 600)
+    w.click(r.button("Open navigation"))
+    r.button("Close navigation")()
+    w.click_at(x + 64 + (600 - 64) // 2, y + 48 + (height - 48) // 2)
+    r.button("Open navigation")()
+    time.sleep(0.5)
+    assert recorded().count("ButtonPress") == 1, "a click on the scrim reached the desktop"
+    w.xdo("windowsize", w.id, width, height)
+    s.wait_for("the window as wide as before", lambda: w.extents(s.frame)[2] == width)
+    print("scrim ok")
+
     # The connection's port edited to the second server's: Connect asks, then connects there.
     r.show_list()
     w.click(r.control("Lab desktop", "Edit connection"))

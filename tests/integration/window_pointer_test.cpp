@@ -81,7 +81,7 @@ TEST(WindowPointer, AVncSessionGetsThePointerOnlyOverItsPictureAndAnEditedTarget
         "session_pointer_check.py",
         {program(), "vnc", ":" + std::to_string(first.display()), events, std::to_string(second.port())}, 150);
     EXPECT_TRUE(run.ok) << run.output << "\n--- desktop events\n" << test_support::read_text(events);
-    for (const char* step : {"list ok", "banner ok", "last row ok", "picture ok", "header ok", "reconnect ok"})
+    for (const char* step : {"list ok", "banner ok", "last row ok", "picture ok", "header ok", "scrim ok", "reconnect ok"})
         EXPECT_NE(run.output.find(step), std::string::npos) << step << "\n" << run.output;
     EXPECT_NE(second.log().find("Connections: accepted"), std::string::npos) << second.log();
 }

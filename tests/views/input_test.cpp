@@ -719,3 +719,35 @@ TEST_F(Input, PointerReachesTheRemoteOnlyOverThePictureTheFrameShows) {
 }
 
 }  // namespace
+
+namespace {
+
+// In a narrow window the open navigation's scrim lies over the picture: a click there closes
+// the navigation and the remote gets neither the pointer nor the button.
+TEST_F(Input, TheNavigationScrimCoversThePicture) {
+    VncHarness vnc(*app);
+    vnc.publish(640, 480);
+    app->window_bounds = {0, 0, 600, 800};
+    app->narrow = true;
+    app->reduced_motion = true;
+    app->screen = Screen::session(*app->session.target());
+    app->nav_choice = true;
+    paint();
+    const zavo_ui::Rect picture = *app->session.surface_rect();
+    const zavo_ui::Point middle = picture.center();
+    ASSERT_GT(middle.x, 64.0) << "beside the rail";
+    move_to(middle.x, middle.y);
+    press();
+    release();
+    EXPECT_EQ(app->nav_choice, false);
+    EXPECT_TRUE(vnc.sent().empty());
+
+    // Once it is closed the picture takes the pointer again.
+    paint();
+    move_to(middle.x + 1, middle.y);
+    press();
+    release();
+    EXPECT_EQ(vnc.sent().size(), 3u);
+}
+
+}  // namespace

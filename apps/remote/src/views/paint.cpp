@@ -146,8 +146,11 @@ void paint_navigation(RemoteApp& app, const PaintContext& ctx, double reveal) {
     const auto& c = ctx.colors();
     const Rect& window = app.window_bounds;
     if (app.narrow) {
-        if (reveal > kRevealShown)
+        if (reveal > kRevealShown) {
+            // The scrim covers the pane: a click on it only closes the navigation.
             ctx.fill(color_with_alpha(zavo_ui::colors::BLACK, static_cast<float>(0.26 * reveal)), window);
+            app.push_hit_region(window, HitRegion::Role::Cover);
+        }
         const Rect toggle{window.x0 + 12.0, window.y0 + 12.0, window.x0 + 52.0, window.y0 + 52.0};
         zavo_ui::surface::card(ctx.scene, ctx.transform, toggle, c.surface, 8.0);
         if (hovered(app, toggle))
