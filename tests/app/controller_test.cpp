@@ -73,18 +73,20 @@ TEST_F(Controller, MissingConnectionsAndStaleDialogsLeaveNotices) {
     struct Case {
         const char* what;
         std::function<void()> act;
-        std::optional<std::string> notice;
+        std::optional<Notice> notice;
     } cases[] = {
-        {"connect a missing one", [&] { run(K::RequestConnect, gone); }, "That saved connection no longer exists."},
-        {"delete a missing one", [&] { run(K::RequestDelete, gone); }, "That saved connection no longer exists."},
-        {"cancel without a dialog", [&] { run(K::CancelConfirmation); }, kCancelled},
+        {"connect a missing one", [&] { run(K::RequestConnect, gone); },
+         Notice{"That saved connection no longer exists."}},
+        {"delete a missing one", [&] { run(K::RequestDelete, gone); },
+         Notice{"That saved connection no longer exists."}},
+        {"cancel without a dialog", [&] { run(K::CancelConfirmation); }, Notice{kCancelled}},
         {"confirm without a dialog", [&] { run(K::Confirm); }, std::nullopt},
         {"edit a missing one", [&] { run(K::EditConnection, gone); }, std::nullopt},
         {"trust without a session", [&] { run(K::RequestTrustHostKey, id_of("Build Box")); },
-         "No new SSH host key is waiting for trust. Changed keys must be forgotten before they can be reviewed "
-         "again."},
+         Notice{"No new SSH host key is waiting for trust. Changed keys must be forgotten before they can be "
+                "reviewed again."}},
         {"forget without a session", [&] { run(K::RequestForgetHostKey, id_of("Build Box")); },
-         "Only a currently changed SSH host key can be forgotten. Reconnect to revalidate this target first."},
+         Notice{"Only a currently changed SSH host key can be forgotten. Reconnect to revalidate this target first."}},
         {"trust a missing one", [&] { run(K::RequestTrustHostKey, gone); }, std::nullopt},
         {"confirm after the connection went",
          [&] {
@@ -92,14 +94,14 @@ TEST_F(Controller, MissingConnectionsAndStaleDialogsLeaveNotices) {
              remove_connection(app->connections, id_of("Office NAS"));
              run(K::Confirm);
          },
-         "The saved connection was removed before confirmation."},
+         Notice{"The saved connection was removed before confirmation."}},
         {"confirm after the target changed",
          [&] {
              run(K::RequestConnect, id_of("Studio Node"));
              connection("Studio Node").user = "someone";
              run(K::Confirm);
          },
-         "This connection changed while confirmation was open. Review the current profile, then try again."},
+         Notice{"This connection changed while confirmation was open. Review the current profile, then try again."}},
     };
     for (auto& c : cases) {
         SetUp();
@@ -116,7 +118,7 @@ TEST_F(Controller, MissingConnectionsAndStaleDialogsLeaveNotices) {
 
 TEST_F(Controller, RenamingOrStarringKeepsADialogValidChangingThePortDoesNot) {
     const Uuid studio = id_of("Studio Node");
-    app->notice = "old";
+    app->notice = Notice{"old"};
     run(K::RequestConnect, studio);
     ASSERT_TRUE(app->confirmation);
     EXPECT_EQ(app->confirmation->kind, ConfirmationRequest::Kind::Connect);
@@ -131,8 +133,9 @@ TEST_F(Controller, RenamingOrStarringKeepsADialogValidChangingThePortDoesNot) {
     run(K::RequestDelete, studio);
     connection("Renamed").port = 7;
     run(K::Confirm);
-    EXPECT_EQ(app->notice,
-              "This connection changed while confirmation was open. Review the current profile, then try again.");
+    EXPECT_EQ(
+        app->notice,
+        Notice{"This connection changed while confirmation was open. Review the current profile, then try again."});
     EXPECT_TRUE(find_connection(app->connections, studio)) << "not deleted";
 }
 
@@ -248,7 +251,7 @@ TEST_F(Controller, ConfirmedDeleteRemovesDispatchesAndRepairsTheSelection) {
     run(K::SaveForm);
     EXPECT_FALSE(find_connection(app->connections, box));
     EXPECT_FALSE(stored(box));
-    EXPECT_EQ(app->notice, kRemovedWhileEdited);
+    EXPECT_EQ(app->notice, Notice{kRemovedWhileEdited});
     EXPECT_EQ(app->screen, Screen::edit_form(box)) << "what was typed stays on screen";
 
     // Deleting another connection leaves the form shown; cancelling leaves everything as it was.
@@ -260,7 +263,7 @@ TEST_F(Controller, ConfirmedDeleteRemovesDispatchesAndRepairsTheSelection) {
     EXPECT_EQ(app->screen, Screen::edit_form(id_of("Edge Gateway")));
     run(K::RequestDelete, id_of("Edge Gateway"));
     run(K::CancelConfirmation);
-    EXPECT_EQ(app->notice, kCancelled);
+    EXPECT_EQ(app->notice, Notice{kCancelled});
     EXPECT_TRUE(stored(id_of("Edge Gateway")));
 }
 
@@ -293,7 +296,7 @@ TEST_F(Controller, AFormWhoseConnectionAnotherDeviceDeletedIsNotSavedBack) {
     run(K::SaveForm);
     EXPECT_FALSE(stored(box));
     EXPECT_FALSE(find_connection(app->connections, box));
-    EXPECT_EQ(app->notice, kRemovedWhileEdited);
+    EXPECT_EQ(app->notice, Notice{kRemovedWhileEdited});
     EXPECT_EQ(app->form.group, "moved");
 }
 
@@ -366,10 +369,10 @@ TEST_F(Controller, ConfirmedHostKeyDialogsPinOrForgetOrSayWhyNot) {
             EXPECT_EQ(app->notice, std::nullopt);
         } else if (c.error_follows) {
             ASSERT_TRUE(app->notice);
-            EXPECT_EQ(app->notice->rfind(c.notice, 0), 0u) << *app->notice;
-            EXPECT_GT(app->notice->size(), c.notice.size()) << "with the store's error";
+            EXPECT_EQ(app->notice->text.rfind(c.notice, 0), 0u) << app->notice->text;
+            EXPECT_GT(app->notice->text.size(), c.notice.size()) << "with the store's error";
         } else {
-            EXPECT_EQ(app->notice, c.notice);
+            EXPECT_EQ(app->notice, Notice{c.notice});
         }
         EXPECT_EQ(app->session.counter(), counter + (c.then == Then::Kept ? 0 : 1));
         EXPECT_EQ(app->session.active(), c.then != Then::Ended);

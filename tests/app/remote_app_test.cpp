@@ -174,7 +174,7 @@ TEST(RemoteAppState, EndSessionQueuesADeviceDisconnectAndReturnsToTheList) {
     app->screen = Screen::session(studio);
     app->session.set_fullscreen(true);
     app->take_device_requests();
-    app->notice = "kept";
+    app->notice = Notice{"kept"};
     app->end_session();
     EXPECT_EQ(app->take_device_requests(), std::vector<DeviceRequest>{DeviceRequest::disconnect(2)});
     EXPECT_TRUE(app->take_device_requests().empty()) << "taken whole";
@@ -183,7 +183,7 @@ TEST(RemoteAppState, EndSessionQueuesADeviceDisconnectAndReturnsToTheList) {
     EXPECT_EQ(app->session.counter(), 1u);
     EXPECT_FALSE(app->session.fullscreen());
     EXPECT_EQ(app->screen, Screen::list());
-    EXPECT_EQ(app->notice, "kept");
+    EXPECT_EQ(app->notice, Notice{"kept"});
 
     app->session = Session(std::numeric_limits<std::uint64_t>::max());
     app->end_session();
@@ -390,7 +390,8 @@ TEST(FrameworkHooks, TheNoticeSaysHowChangesAreSaved) {
     for (const auto& [saving, notice] : cases) {
         app->clear_redraw();
         app->document_saving(saving);
-        EXPECT_EQ(app->notice, notice);
+        ASSERT_TRUE(app->notice);
+        EXPECT_EQ(app->notice->text, notice);
         EXPECT_TRUE(app->needs_redraw());
     }
 }

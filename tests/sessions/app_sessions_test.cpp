@@ -166,7 +166,8 @@ TEST_F(SshAppSessions, AChangedKeyIsForgottenThroughItsDialog) {
     run(K::RequestForgetHostKey, id);
     ASSERT_TRUE(app->confirmation);
     run(K::Confirm);
-    EXPECT_EQ(app->notice, "Forgot the local SSH host-key pin. Reconnect to review the next key before trusting it.");
+    EXPECT_EQ(app->notice,
+              Notice{"Forgot the local SSH host-key pin. Reconnect to review the next key before trusting it."});
     EXPECT_FALSE(app->session.active());
     EXPECT_EQ(app->screen, Screen::list());
 

@@ -587,7 +587,7 @@ TEST_F(Accessibility, DialogsAreModalAndNoticesLive) {
          "Forget key"},
     };
     app->push_hit_region({5, 6, 7, 8}, UiCommand::plain(Cmd::Confirm));
-    app->notice = "Action cancelled. No connection or profile was changed.";
+    app->notice = Notice{"Action cancelled. No connection or profile was changed."};
     for (const auto& c : cases) {
         app->confirmation = ConfirmationRequest{c.kind, "key", {"ssh-ed25519", "SHA256:abc"}, c.id};
         const AccessNode root = tree();
@@ -679,7 +679,7 @@ struct Snapshot {
     std::string search_query;
     std::vector<SavedConnection> connections;
     std::optional<ConfirmationRequest> confirmation;
-    std::optional<std::string> notice;
+    std::optional<Notice> notice;
     std::optional<bool> nav_choice;
     bool scale_to_fit, fullscreen, redraw;
     double list_scroll;
@@ -876,7 +876,7 @@ TEST_F(Accessibility, ConnectionIdsRunTheirCommands) {
     EXPECT_EQ(app->confirmation->kind, ConfirmationRequest::Kind::Connect);
     EXPECT_TRUE(activate("remote.confirmation.cancel"));
     EXPECT_FALSE(app->confirmation);
-    EXPECT_EQ(app->notice, "Action cancelled. No connection or profile was changed.");
+    EXPECT_EQ(app->notice, Notice{"Action cancelled. No connection or profile was changed."});
 
     EXPECT_TRUE(activate(b + ":edit"));
     EXPECT_EQ(app->screen, Screen::edit_form(box));

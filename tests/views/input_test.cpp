@@ -170,7 +170,7 @@ TEST_F(Input, ADialogSwallowsClicksAndTakesEnterAndEscape) {
     EXPECT_FALSE(send(ev::character_key("x")));
     EXPECT_TRUE(click(20, 20));
     EXPECT_FALSE(app->confirmation);
-    EXPECT_EQ(app->notice, "Action cancelled. No connection or profile was changed.");
+    EXPECT_EQ(app->notice, Notice{"Action cancelled. No connection or profile was changed."});
 
     app->request_connect(id_of("Studio Node"));
     EXPECT_TRUE(send(escape()));
@@ -180,8 +180,9 @@ TEST_F(Input, ADialogSwallowsClicksAndTakesEnterAndEscape) {
     find_connection(app->connections, id_of("Studio Node"))->port = 1;
     EXPECT_TRUE(send(ev::named_key(NamedKey::Enter)));
     EXPECT_FALSE(app->confirmation);
-    EXPECT_EQ(app->notice,
-              "This connection changed while confirmation was open. Review the current profile, then try again.");
+    EXPECT_EQ(
+        app->notice,
+        Notice{"This connection changed while confirmation was open. Review the current profile, then try again."});
 }
 
 TEST_F(Input, NarrowNavigationClosesOnAClickBesideIt) {
@@ -687,7 +688,7 @@ TEST_F(Input, PointerReachesTheRemoteOnlyOverThePictureTheFrameShows) {
         EXPECT_EQ(app->screen, Screen::list());
 
         // A click on the banner, over a row's control, changes nothing.
-        app->notice = "Action cancelled. No connection or profile was changed.";
+        app->notice = Notice{"Action cancelled. No connection or profile was changed."};
         paint();
         const auto banner = std::ranges::find(app->hit_regions, HitRegion::Role::Cover, &HitRegion::role);
         ASSERT_NE(banner, app->hit_regions.end());

@@ -191,7 +191,7 @@ TEST_F(ListScreen, TheLastRowScrollsIntoViewAboveTheNoticeBanner) {
                                "the current profile, then try again. Then once more."}) {
         SCOPED_TRACE(notice);
         ViewFrame f(app_with(many(20, ConnectionKind::Zavo)));
-        f.app->notice = notice;
+        f.app->notice = Notice{notice};
         f.app->list_scroll = 1e9;
         f.paint();
         const Uuid last = f.app->connections[f.app->list_cache.visible(f.app->connections, "").back()].id;

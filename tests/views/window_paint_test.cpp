@@ -176,7 +176,7 @@ TEST_F(WindowPaint, NoticeBannerAtTheBottomRight) {
     } cases[] = {{300, one_line, 268, 54}, {1280, two_lines, 520, 54}, {300, two_lines, 268, 27 + 30 + 9}};
     for (const auto& c : cases) {
         ViewFrame f(RemoteApp::new_(), c.width, 800);
-        f.app->notice = c.notice;
+        f.app->notice = Notice{c.notice};
         const auto records = f.paint();
         const Rect box{c.width - 16 - c.banner, 784 - c.height, c.width - 16, 784};
         EXPECT_TRUE(filled(records, f.colors().background, box)) << c.width;  // opaque under the tint
@@ -187,6 +187,29 @@ TEST_F(WindowPaint, NoticeBannerAtTheBottomRight) {
         EXPECT_EQ(notice->bounds.y0, box.y0 + 27);
         EXPECT_EQ(notice->style.wrap_width, c.banner - 24);
     }
+}
+
+// A notice about saving is titled by what it says; a notice of an action after it is titled
+// as one again.
+TEST_F(WindowPaint, TheBannerIsTitledByItsNotice) {
+    using State = zavo_ui::DocumentSaving::State;
+    const std::pair<zavo_ui::DocumentSaving, const char*> cases[] = {
+        {{State::NotSaved, "Read-only file system", ""}, "Changes are not saved"},
+        {{State::KeptElsewhere, "No space left on device", ""}, "Not saved on this device"},
+        {{State::Saved, "", ""}, "Saving works again"},
+    };
+    ViewFrame f(RemoteApp::new_(), 420, 560);
+    for (const auto& [saving, title] : cases) {
+        f.app->document_saving(saving);
+        const auto records = f.paint();
+        const DrawRecord* drawn = records.find_text(title);
+        ASSERT_NE(drawn, nullptr) << title;
+        EXPECT_EQ(drawn->bounds.x0, 16 + 12);  // the banner is 388 wide, 16 from the right
+        EXPECT_FALSE(records.find_text("Action needs review")) << title;
+    }
+    crdt::Document doc;
+    f.app->execute(UiCommand::plain(K::CancelConfirmation), doc);
+    EXPECT_TRUE(f.paint().find_text("Action needs review"));
 }
 
 TEST_F(WindowPaint, NavigationByLayout) {

@@ -25,9 +25,9 @@ namespace {
 using namespace remote;
 using K = UiCommand::Kind;
 
-const std::vector<std::string> kScenes = {"list-10k",      "long-names", "search-none", "notice", "dialog-long",
-                                          "form-problems", "form-rdp",   "card-long",   "tooltip",
-                                          "terminal"};
+const std::vector<std::string> kScenes = {"list-10k",      "long-names",  "search-none",   "notice",
+                                          "notice-saving", "dialog-long", "form-problems", "form-rdp",
+                                          "card-long",     "tooltip",     "terminal"};
 
 SavedConnection connection(std::string name, ConnectionKind kind, std::string host, std::string group,
                            Presence presence = Presence::Online, bool favorite = false) {
@@ -154,9 +154,12 @@ std::unique_ptr<RemoteApp> build(const std::string& scene) {
     if (scene == "search-none") {
         app->search_query = "no such machine";
     } else if (scene == "notice") {
-        app->notice =
+        app->notice = Notice{
             "No new SSH host key is waiting for trust. Changed keys must be forgotten before they can be reviewed "
-            "again.";
+            "again."};
+    } else if (scene == "notice-saving") {
+        app->document_saving({zavo_ui::DocumentSaving::State::NotSaved, "No space left on device",
+                              "cannot append to the log: No space left on device"});
     } else if (scene == "form-problems") {
         app->execute(UiCommand::plain(K::NewConnectionForm), scratch);
         app->form.port = "";

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace remote {
@@ -80,6 +81,14 @@ struct UiCommand {
     // The connection id of the commands that carry one.
     const Uuid* id() const { return std::get_if<Uuid>(&value); }
     friend bool operator==(const UiCommand&, const UiCommand&) = default;
+};
+
+// The notice banner's sentence under its title: an action's outcome to review, unless the
+// notice is about something else (saving).
+struct Notice {
+    std::string text;
+    std::string_view title = "Action needs review";
+    friend bool operator==(const Notice&, const Notice&) = default;
 };
 
 // A command and the rectangle (logical pixels) where painting drew its control. A region of

@@ -103,9 +103,9 @@ void RemoteApp::execute(const UiCommand& command, crdt::Document& document) {
                     confirmation = ConfirmationRequest{ConfirmationRequest::Kind::TrustHostKey, confirmation_key(*c),
                                                        unknown->presented, *id};
                 else
-                    notice =
+                    notice = Notice{
                         "No new SSH host key is waiting for trust. Changed keys must be forgotten before they can be "
-                        "reviewed again.";
+                        "reviewed again."};
             }
             break;
         case K::RequestForgetHostKey:
@@ -115,9 +115,9 @@ void RemoteApp::execute(const UiCommand& command, crdt::Document& document) {
                     confirmation = ConfirmationRequest{
                         ConfirmationRequest::Kind::ForgetHostKey, confirmation_key(*c), {}, *id};
                 else
-                    notice =
+                    notice = Notice{
                         "Only a currently changed SSH host key can be forgotten. Reconnect to revalidate this target "
-                        "first.";
+                        "first."};
             }
             break;
         case K::Confirm:
@@ -125,7 +125,7 @@ void RemoteApp::execute(const UiCommand& command, crdt::Document& document) {
             break;
         case K::CancelConfirmation:
             confirmation.reset();
-            notice = "Action cancelled. No connection or profile was changed.";
+            notice = Notice{"Action cancelled. No connection or profile was changed."};
             break;
         case K::FocusInput:
             if (const auto* slot = std::get_if<InputSlot>(&command.value)) focus_input(*slot);
@@ -169,11 +169,12 @@ void RemoteApp::confirm(const ConfirmationRequest& request, crdt::Document& docu
     using Kind = ConfirmationRequest::Kind;
     const SavedConnection* found = find_connection(connections, request.id);
     if (!found) {
-        notice = "The saved connection was removed before confirmation.";
+        notice = Notice{"The saved connection was removed before confirmation."};
         return;
     }
     if (confirmation_key(*found) != request.key) {
-        notice = "This connection changed while confirmation was open. Review the current profile, then try again.";
+        notice = Notice{
+            "This connection changed while confirmation was open. Review the current profile, then try again."};
         return;
     }
     switch (request.kind) {
@@ -193,9 +194,9 @@ void RemoteApp::confirm(const ConfirmationRequest& request, crdt::Document& docu
         case Kind::TrustHostKey:
             // Host and port as stored now; the key check makes them the ones the dialog showed.
             if (auto trusted = session.trust_host_key(*found, request.identity); !trusted) {
-                notice = trusted.error().text(
-                    "The observed SSH host key changed before it was trusted. Review it again.", kStorageUnavailable,
-                    "Could not save SSH host-key trust: {}");
+                notice = Notice{
+                    trusted.error().text("The observed SSH host key changed before it was trusted. Review it again.",
+                                         kStorageUnavailable, "Could not save SSH host-key trust: {}")};
                 return;
             }
             start_session(request.id);
@@ -203,15 +204,16 @@ void RemoteApp::confirm(const ConfirmationRequest& request, crdt::Document& docu
         case Kind::ForgetHostKey: {
             const auto removed = session.forget_host_key(*found);
             if (!removed) {
-                notice = removed.error().text(
+                notice = Notice{removed.error().text(
                     "The SSH host key is no longer the changed key you approved for removal. Reconnect to review it "
                     "again.",
-                    kStorageUnavailable, "Could not forget SSH host-key trust: {}");
+                    kStorageUnavailable, "Could not forget SSH host-key trust: {}")};
             } else if (*removed) {
-                notice = "Forgot the local SSH host-key pin. Reconnect to review the next key before trusting it.";
+                notice = Notice{
+                    "Forgot the local SSH host-key pin. Reconnect to review the next key before trusting it."};
                 end_session();
             } else {
-                notice = "No local SSH host-key pin was found for this target.";
+                notice = Notice{"No local SSH host-key pin was found for this target."};
             }
             return;
         }
@@ -239,7 +241,7 @@ void RemoteApp::save_form(crdt::Document& document) {
     const bool editing = screen.kind == Screen::Kind::EditForm;
     const SavedConnection* existing = editing ? find_connection(connections, screen.id) : nullptr;
     if (editing && !existing) {  // deleted while the form was open: not brought back under its id
-        notice = "The saved connection was removed while it was being edited, so it was not saved again.";
+        notice = Notice{"The saved connection was removed while it was being edited, so it was not saved again."};
         return;
     }
     if (!form.problems().empty()) {
@@ -270,7 +272,7 @@ void RemoteApp::save_form(crdt::Document& document) {
 void RemoteApp::request_connect(const Uuid& id) {
     const SavedConnection* c = find_connection(connections, id);
     if (!c) {
-        notice = std::string(kMissingConnection);
+        notice = Notice{std::string(kMissingConnection)};
         return;
     }
     if (session.running_for(*c)) {
@@ -293,7 +295,7 @@ void RemoteApp::request_connect(const Uuid& id) {
 void RemoteApp::request_delete(const Uuid& id) {
     const SavedConnection* c = find_connection(connections, id);
     if (!c) {
-        notice = std::string(kMissingConnection);
+        notice = Notice{std::string(kMissingConnection)};
         return;
     }
     notice.reset();

@@ -231,17 +231,18 @@ void RemoteApp::collect_damage(std::vector<zavo_ui::Rect>& damage) {
 void RemoteApp::document_saving(const zavo_ui::DocumentSaving& saving) {
     using State = zavo_ui::DocumentSaving::State;
     switch (saving.state) {
-        case State::Saved: notice = "Changes are being saved again."; break;
+        case State::Saved: notice = Notice{"Changes are being saved again.", "Saving works again"}; break;
         case State::KeptElsewhere:
-            notice = fmt::format(
-                "This device cannot save its copy of your connections ({}). Changes are kept in the shared folder "
-                "until it can.",
-                saving.cause);
+            notice = Notice{fmt::format("This device cannot save its copy of your connections ({}). Changes are kept "
+                                        "in the shared folder until it can.",
+                                        saving.cause),
+                            "Not saved on this device"};
             break;
         case State::NotSaved:
-            notice = fmt::format(
-                "Changes are not being saved ({}). They are kept in this window until saving works again.",
-                saving.cause);
+            notice = Notice{fmt::format("Changes are not being saved ({}). They are kept in this window until saving "
+                                        "works again.",
+                                        saving.cause),
+                            "Changes are not saved"};
             break;
     }
     redraw_needed = true;

@@ -160,7 +160,7 @@ public:
     zavo_ui::action_host::ActionHost action_host;
     PendingOperation pending_operation;
     std::optional<ConfirmationRequest> confirmation;
-    std::optional<std::string> notice;
+    std::optional<Notice> notice;
     zavo_ui::widget::tooltip::TooltipHost tooltip;
 
     Screen screen = Screen::list();

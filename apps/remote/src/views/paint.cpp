@@ -41,16 +41,16 @@ void advance_flap(RemoteApp& app, double elapsed) {
 
 // The tint lies on an opaque ground so that what is below does not show through the text; the
 // banner takes the clicks on it.
-void paint_notice(RemoteApp& app, const PaintContext& ctx, const Rect& window, const std::string& notice) {
+void paint_notice(RemoteApp& app, const PaintContext& ctx, const Rect& window, const Notice& notice) {
     const auto& c = ctx.colors();
-    const Rect box = notice_box(ctx, window, notice);
+    const Rect box = notice_box(ctx, window, notice.text);
     const double wn = box.width();
     const auto shape = PaintContext::rounded(box, 10.0);
     ctx.fill(c.background, shape);
     ctx.fill(color_with_alpha(c.warning, 0.18f), shape);
     ctx.stroke(c.warning, shape);
-    ctx.draw_text("Action needs review", box.x0 + 12.0, box.y0 + 9.0, 12.5f, 2, c.text_primary);
-    ctx.draw_text(notice, box.x0 + 12.0, box.y0 + 27.0, 12.0f, 0, c.text_secondary, wn - 24.0);
+    ctx.draw_text(notice.title, box.x0 + 12.0, box.y0 + 9.0, 12.5f, 2, c.text_primary);
+    ctx.draw_text(notice.text, box.x0 + 12.0, box.y0 + 27.0, 12.0f, 0, c.text_secondary, wn - 24.0);
     app.push_hit_region(box, HitRegion::Role::Cover);
 }
 
