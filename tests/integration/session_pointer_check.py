@@ -320,6 +320,32 @@ def device(s):
     r.on_list()
     print("typing ok")
 
+    # In a 420 x 560 window the notice banner lies over the form's buttons: the form scrolls
+    # them out from under it, and Save takes its click.
+    w.xdo("windowsize", w.id, 420, 560)
+    s.wait_for("the window at 420 x 560", lambda: w.extents(s.frame)[2:] == (420, 560))
+    w.xdo("key", "ctrl+n")
+    s.wait_node("heading", "New connection")
+    w.xdo("mousemove", x + 250, y + 300)
+    w.xdo("click", "--repeat", "10", "--delay", "30", "5")
+    save = r.button("Save connection")
+    shown = None
+    for _ in range(20):  # until the form stops scrolling
+        time.sleep(0.2)
+        now = w.box(save)
+        if now == shown:
+            break
+        shown = now
+    assert not overlaps(shown, banner(w, s)), f"Save {shown} lies under the banner"
+    w.click(save)
+    s.wait_for("Save to check the form",
+               lambda: next((n for n in s.nodes() if n.name.startswith("Name is required")), None))
+    w.click(r.button("Cancel"))
+    r.on_list()
+    w.xdo("windowsize", w.id, width, height)
+    s.wait_for("the window as large as before", lambda: w.extents(s.frame)[2:] == (width, height))
+    print("form ok")
+
     # Connect on its row returns to the session, and the device saw no pointer: no crosshair.
     w.click(r.control("Studio Node", "Connect"))
     r.named("Connected")

@@ -94,7 +94,7 @@ TEST(WindowPointer, WithADeviceSessionTheListTakesItsClicksAndLeadsBackToTheSess
 
     const auto run = atspi_test::run_checker("session_pointer_check.py", {program(), "device"}, 120);
     EXPECT_TRUE(run.ok) << run.output;
-    for (const char* step : {"list ok", "typing ok", "session ok", "disconnect ok"})
+    for (const char* step : {"list ok", "typing ok", "form ok", "session ok", "disconnect ok"})
         EXPECT_NE(run.output.find(step), std::string::npos) << step << "\n" << run.output;
 }
 

@@ -103,7 +103,7 @@ TEST_F(FormScreen, ColumnGeometry) {
         EXPECT_EQ(regions[10].rect, (Rect{x1 - 120, 391 + 56 + 28, x1, 391 + 56 + 68}));  // Save
         EXPECT_EQ(regions[11].rect, (Rect{x1 - 230, 475, x1 - 132, 515}));                // Cancel
     }
-    // The column does not scroll; it is cut to the main pane. In a short window the controls
+    // Unscrolled, the column is cut to the main pane. In a short window the controls
     // below its bottom have no region; in a narrow one Cancel is cut where the rail's strip begins.
     frame.resize(1280, 300);
     frame.close_navigation();

@@ -214,8 +214,13 @@ TEST_F(Input, WheelScrollsTheListWithinItsRange) {
     EXPECT_TRUE(send(ev::Wheel{ev::LineDelta{0, 1}}));
     EXPECT_EQ(app->list_scroll, 0);
     EXPECT_FALSE(app->needs_redraw());
-    // Not on the list.
+    // The form scrolls within its own range; the session screen takes no wheel.
     app->execute(UiCommand::plain(K::NewConnectionForm), doc);
+    app->form_scroll_max = 100;
+    EXPECT_TRUE(send(ev::Wheel{ev::LineDelta{0, -1}}));
+    EXPECT_EQ(app->form_scroll, 48);
+    EXPECT_EQ(app->list_scroll, 0);
+    app->screen = Screen::session(id_of("Build Box"));
     EXPECT_FALSE(send(ev::Wheel{ev::LineDelta{0, -1}}));
 }
 
@@ -749,6 +754,69 @@ TEST_F(Input, TheNavigationScrimCoversThePicture) {
     press();
     release();
     EXPECT_EQ(vnc.sent().size(), 3u);
+}
+
+}  // namespace
+
+namespace {
+
+// In a small window with a notice the form scrolls: every control it draws in a tall window
+// comes out from under the banner and below the window's bottom, and takes its click there.
+TEST_F(Input, EveryFormControlIsReachableInASmallWindowWithANotice) {
+    const Uuid device = *app->first_connection_of_kind(ConnectionKind::Zavo);
+    for (const UiCommand& open :
+         {UiCommand::plain(K::NewConnectionForm), UiCommand::with_id(K::EditConnection, device)}) {
+        SCOPED_TRACE(int(open.kind));
+        const auto form_controls = [&] {
+            std::vector<UiCommand> out;
+            for (const HitRegion& r : app->hit_regions)
+                if (r.role == HitRegion::Role::Control && r.command.kind != K::ToggleNavigation)
+                    out.push_back(r.command);
+            return out;
+        };
+        app->window_bounds = {0, 0, 420, 2000};
+        app->narrow = true;
+        app->reduced_motion = true;
+        app->execute(open, doc);
+        paint();
+        const std::vector<UiCommand> all = form_controls();
+
+        app->window_bounds = {0, 0, 420, 560};
+        app->notice = Notice{"Action cancelled. No connection or profile was changed."};
+        paint();
+        std::vector<UiCommand> reached;
+        const auto reach = [&] {
+            for (const UiCommand& command : form_controls())
+                if (const auto rect = app->hit_region_rect(command);
+                    rect && app->topmost_region(rect->center()) &&
+                    app->topmost_region(rect->center())->command == command &&
+                    app->topmost_region(rect->center())->role == HitRegion::Role::Control)
+                    if (std::ranges::find(reached, command) == reached.end()) reached.push_back(command);
+        };
+        reach();
+        for (int step = 0; step < 40; ++step) {
+            move_to(300, 300);
+            send(ev::Wheel{ev::LineDelta{0, -1}});
+            paint();
+            reach();
+        }
+        for (const UiCommand& command : all)
+            EXPECT_NE(std::ranges::find(reached, command), reached.end()) << "unreachable: " << int(command.kind);
+
+        // Scrolled to its end, Save takes its click; the form opened again starts at its top.
+        const zavo_ui::Point save = middle_of(UiCommand::plain(K::SaveForm));
+        EXPECT_TRUE(click(save.x, save.y));
+        release();
+        if (open.kind == K::NewConnectionForm)
+            EXPECT_TRUE(app->touched.show_all) << "Save checked the empty form";
+        else
+            EXPECT_EQ(app->screen, Screen::list()) << "Save saved the connection";
+        app->execute(open, doc);
+        paint();
+        EXPECT_EQ(app->hit_region_rect(UiCommand::set_kind(ConnectionKind::Ssh))->y0, 91);
+        app->notice.reset();
+        app->execute(UiCommand::plain(K::ShowConnections), doc);
+    }
 }
 
 }  // namespace

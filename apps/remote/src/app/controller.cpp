@@ -63,6 +63,7 @@ void RemoteApp::execute(const UiCommand& command, crdt::Document& document) {
             form = ConnectionForm{};
             touched = {};
             screen = Screen::new_form();
+            form_scroll = 0.0;
             load_form_into_inputs();
             focus_input(InputSlot::Name);
             close_nav_when_narrow();
@@ -73,6 +74,7 @@ void RemoteApp::execute(const UiCommand& command, crdt::Document& document) {
                 form = ConnectionForm::from_connection(*c);
                 touched = {};
                 screen = Screen::edit_form(*id);
+                form_scroll = 0.0;
                 load_form_into_inputs();
                 focus_input(InputSlot::Name);
             }

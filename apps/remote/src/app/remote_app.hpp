@@ -191,6 +191,8 @@ public:
     double list_scroll_max = 0.0;
     double list_top = 124.0;
     double list_covered = 0.0;  // the viewport's bottom the notice banner covers, with a gap above it
+    double form_scroll = 0.0;   // how far the form is scrolled up; a form opens at its top
+    double form_scroll_max = 0.0;
     bool compact_rows = false;
     ListCache list_cache;  // the list's display order and counts, kept between frames
     std::unordered_map<Uuid, RowTexts, UuidHash> row_texts;  // the rows the last list paint drew

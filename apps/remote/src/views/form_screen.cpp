@@ -1,6 +1,7 @@
 // The connection form: the protocol, the legacy RDP notice, discovered devices for a Zavo
 // device, the fields of the kind, authentication, the problems and the buttons, in one centred
-// column that does not scroll and is clipped to the main pane.
+// column clipped to the main pane, which scrolls where the window or a notice banner leaves
+// too little room for it.
 #include "views/paint_primitives.hpp"
 #include "views/screens.hpp"
 #include "zavo_ui/surface.hpp"
@@ -124,14 +125,14 @@ void paint_form_screen(RemoteApp& app, const PaintContext& ctx, const Rect& pane
     // What a narrow or short window cannot hold (under the rail, below the bottom) is not clicked.
     const ClippedArea column(app, ctx, pane);
 
-    ctx.draw_text(editing ? "Edit connection" : "New connection", pane.x0 + 24.0, pane.y0 + 18.0, 22.0f, 3,
-                  c.text_primary);
+    const double y0 = pane.y0 - app.form_scroll;
+    ctx.draw_text(editing ? "Edit connection" : "New connection", pane.x0 + 24.0, y0 + 18.0, 22.0f, 3, c.text_primary);
 
     const double f = std::min(pane.width() - 48.0, 560.0);
     const double fx0 = pane.x0 + (pane.width() - f) / 2.0;
     const double fx1 = fx0 + f;
 
-    double y = paint_protocol(app, ctx, fx0, fx1, pane.y0 + 72.0);
+    double y = paint_protocol(app, ctx, fx0, fx1, y0 + 72.0);
     if (kind == ConnectionKind::Rdp) y = paint_legacy_card(ctx, fx0, fx1, y);
     if (zavo) y = paint_devices(app, ctx, fx0, fx1, y);
 
@@ -171,6 +172,14 @@ void paint_form_screen(RemoteApp& app, const PaintContext& ctx, const Rect& pane
         const Rect remove{fx0, by, fx0 + 120.0, by + kFieldHeight};
         paint_button(app, ctx, {"Delete", remove, zavo_ui::widget::button::DESTRUCTIVE_OUTLINE});
         app.push_hit_region(remove, UiCommand::with_id(K::RequestDelete, app.screen.id));
+    }
+
+    // The buttons scroll into view above a notice banner or the pane's bottom. A form that
+    // became shorter (another kind, a taller window) is shown scrolled less from the next frame.
+    app.form_scroll_max = std::max(by + kFieldHeight + app.form_scroll - shown_bottom(app, ctx, pane), 0.0);
+    if (app.form_scroll > app.form_scroll_max) {
+        app.form_scroll = app.form_scroll_max;
+        app.redraw_needed = true;
     }
 }
 

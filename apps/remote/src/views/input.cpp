@@ -80,17 +80,21 @@ private:
         if (app_.focused) route_text_input();  // drag selection
     }
 
+    // The wheel scrolls the list or the form within the range their last paint left.
     void wheel(const ev::Wheel& wheel) {
-        if (app_.confirmation || app_.screen.kind != Screen::Kind::List) return;
+        const bool list = app_.screen.kind == Screen::Kind::List;
+        if (app_.confirmation || !(list || app_.screen.is_form())) return;
+        double& scroll = list ? app_.list_scroll : app_.form_scroll;
+        const double max = list ? app_.list_scroll_max : app_.form_scroll_max;
         const double delta = std::visit(
             Overloaded{
                 [&](const ev::PixelDelta& d) { return -d.y / scale_; },
                 [](const ev::LineDelta& d) { return static_cast<double>(d.y) * -LOGICAL_PIXELS_PER_LINE; },
             },
             wheel.delta);
-        const double scrolled = std::max(0.0, std::min(app_.list_scroll + delta, app_.list_scroll_max));
-        if (std::abs(scrolled - app_.list_scroll) > std::numeric_limits<double>::epsilon()) {
-            app_.list_scroll = scrolled;
+        const double scrolled = std::max(0.0, std::min(scroll + delta, max));
+        if (std::abs(scrolled - scroll) > std::numeric_limits<double>::epsilon()) {
+            scroll = scrolled;
             app_.redraw_needed = true;
         }
         handled_ = true;

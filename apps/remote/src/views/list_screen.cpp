@@ -326,10 +326,9 @@ void paint_list_screen(RemoteApp& app, const PaintContext& ctx, const Rect& pane
     app.compact_rows = compact_at(app.row_metrics, pane.width());
     const double rh = row_height(app.row_metrics, app.compact_rows);
     const double pitch = rh + kRowGap;
-    // The last row scrolls into view above a notice banner, which stays until a dialog clears it.
-    const double shown_bottom = app.notice ? notice_box(ctx, app.window_bounds, app.notice->text).y0 - kRowGap
-                                           : pane.y1;
-    app.list_covered = std::clamp(pane.y1 - shown_bottom, 0.0, std::max(pane.y1 - viewport_top - rh, 0.0));
+    // The last row scrolls into view above a notice banner.
+    app.list_covered = std::clamp(pane.y1 - shown_bottom(app, ctx, pane), 0.0,
+                                  std::max(pane.y1 - viewport_top - rh, 0.0));
     app.list_scroll_max = scroll_max(rh, visible.size(), pane.y1 - viewport_top - app.list_covered);
     app.list_scroll = std::clamp(app.list_scroll, 0.0, app.list_scroll_max);
 

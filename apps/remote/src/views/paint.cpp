@@ -39,6 +39,15 @@ void advance_flap(RemoteApp& app, double elapsed) {
     app.flap.set_progress(progress);
 }
 
+// Where the notice banner lies in `window`: at the bottom right, taller when the notice wraps
+// to more lines than its usual box holds.
+Rect notice_box(const PaintContext& ctx, const Rect& window, const std::string& notice) {
+    const double wn = std::min(window.width() - 32.0, 520.0);
+    const double text_height = ctx.measure(notice, 12.0f, 0, wn - 24.0).height;
+    const double height = std::max(54.0, 27.0 + text_height + 9.0);
+    return {window.x1 - 16.0 - wn, window.y1 - 16.0 - height, window.x1 - 16.0, window.y1 - 16.0};
+}
+
 // The tint lies on an opaque ground so that what is below does not show through the text; the
 // banner takes the clicks on it.
 void paint_notice(RemoteApp& app, const PaintContext& ctx, const Rect& window, const Notice& notice) {
@@ -181,11 +190,9 @@ void paint_navigation(RemoteApp& app, const PaintContext& ctx, double reveal) {
 
 }  // namespace
 
-Rect notice_box(const PaintContext& ctx, const Rect& window, const std::string& notice) {
-    const double wn = std::min(window.width() - 32.0, 520.0);
-    const double text_height = ctx.measure(notice, 12.0f, 0, wn - 24.0).height;
-    const double height = std::max(54.0, 27.0 + text_height + 9.0);
-    return {window.x1 - 16.0 - wn, window.y1 - 16.0 - height, window.x1 - 16.0, window.y1 - 16.0};
+double shown_bottom(const RemoteApp& app, const PaintContext& ctx, const Rect& pane) {
+    if (!app.notice) return pane.y1;
+    return std::min(pane.y1, notice_box(ctx, app.window_bounds, app.notice->text).y0 - 8.0);
 }
 
 }  // namespace remote::views
