@@ -361,6 +361,31 @@ TEST(FrameworkHooks, AnimationFollowsTooltipsAndLiveSessions) {
     EXPECT_FALSE(app->wants_animation_frame());
 }
 
+// Output that one frame had no share left for keeps painting going while painting takes it, also
+// after the session ended; a frame that does not take it (another screen) lets painting rest.
+TEST(FrameworkHooks, OutputLeftWaitingAnimatesWhilePaintingTakesIt) {
+    auto app = RemoteApp::with_sample_data();
+    app->set_reduced_motion(true);
+    views_test::SshHarness ssh(*app);
+    std::string erases;
+    while (erases.size() < 32 * 1024) erases += "\x1b[2J";
+    for (int i = 0; i < 8; ++i) ssh.write(erases);
+    ssh.write("the end");
+    ssh.status->set(SessionStatus::ended());
+
+    ASSERT_TRUE(app->session.poll());
+    ASSERT_TRUE(app->session.terminal());
+    EXPECT_TRUE(app->wants_animation_frame()) << "output waits for the next frame";
+    EXPECT_FALSE(app->wants_animation_frame()) << "no frame took it";
+    int frames = 0;
+    while (frames < 1000 && (app->session.poll(), app->wants_animation_frame())) ++frames;
+    EXPECT_GT(frames, 0);
+    std::string shown;
+    for (const auto& cell : app->session.terminal()->row(0)) shown += char(cell.character);
+    EXPECT_TRUE(shown.starts_with("the end ")) << "drained in " << frames << " frames";
+    EXPECT_FALSE(app->wants_animation_frame());
+}
+
 TEST(FrameworkHooks, DamageIsTheWindowWhileARedrawIsPending) {
     auto app = RemoteApp::new_();
     Window window(*app);

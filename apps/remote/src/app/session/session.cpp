@@ -163,10 +163,7 @@ std::optional<SessionStatus> Session::status() const {
 
 bool Session::connected() const { return live_ && live_->status().is_connected(); }
 
-bool Session::wants_frames() {
-    const SshSession* ssh = kinds_of(live_).ssh;
-    return is_live(status()) || std::exchange(polled_live_, false) || (ssh && ssh->output_waiting());
-}
+bool Session::wants_frames() { return is_live(status()) || std::exchange(polled_live_, false); }
 
 bool Session::running_for(const SavedConnection& connection) const {
     if (target_ != connection.id || !is_live(status())) return false;
@@ -206,7 +203,11 @@ std::optional<HostKeyProblem> Session::host_key_problem(const Uuid& id) const {
 bool Session::poll() {
     polled_live_ = is_live(status());
     const auto live = kinds_of(live_);
-    if (live.ssh) return live.ssh->pump_output();
+    if (live.ssh) {
+        const bool fed = live.ssh->pump_output();
+        polled_live_ = polled_live_ || live.ssh->output_waiting();
+        return fed;
+    }
     if (live.vnc) {
         auto snapshot = live.vnc->take_new_frame();
         if (!snapshot) return false;

@@ -56,8 +56,8 @@ public:
     bool connected() const;
     // Whether painting must go on for the session: while it is connecting or connected, and once
     // more after a paint that polled it live, so that a worker giving up between a frame's paint
-    // and this question still reaches the screen; and while output waits that the last paint
-    // had no share left for.
+    // and this question still reaches the screen; and once more after a paint that left output
+    // waiting for the next one (no frame that does not take it).
     bool wants_frames();
     // Whether the session of `connection` is connecting or connected (not failed, ended or
     // refused) to the target the connection names now.
@@ -161,7 +161,7 @@ private:
     std::vector<HeldKey> held_keys_;
     bool fullscreen_ = false;
     bool scale_to_fit_ = true;
-    bool polled_live_ = false;  // the last poll found the session connecting or connected
+    bool polled_live_ = false;  // the last poll found the session live, or left output waiting
 };
 
 }  // namespace remote
