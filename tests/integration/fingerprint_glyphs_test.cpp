@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/remote_app.hpp"
+#include "views/paint_primitives.hpp"
 #include "support/env.hpp"
 #include "support/offscreen_app.hpp"
 #include "support/saved_connection.hpp"
@@ -157,6 +158,33 @@ TEST_F(FingerprintGlyphs, TheCardsAndTheTrustDialogShowTheFingerprintAsSshKeygen
         const zavo_ui::Scene scene = paint(width);
         expect_drawn_as_characters(scene, fingerprint, "the changed-key card");
         expect_drawn_as_characters(scene, pinned.fingerprint, "the changed-key card");
+    }
+}
+
+// A target shortened to its room is measured as it is drawn, verbatim: kerned, the interface
+// font sets "AVATAR.WAVE" narrower than its characters one by one, and a target shortened by
+// that measure ran past its room.
+TEST(VerbatimTargets, AShortenedTargetFitsItsRoomAsDrawn) {
+    test_support::TempDir runtime{"remote-elide-runtime-"};
+    fs::permissions(runtime.path(), fs::perms::owner_all);
+    test_support::EnvGuard env;
+    env.set("XDG_RUNTIME_DIR", runtime.path().c_str());
+    test_support::offscreen_app();
+    zavo_ui::qt::TextEngine engine;
+    zavo_ui::qt::QtTextRenderer text{engine};
+    const SavedConnection targets[] = {
+        test_support::saved("kerned", ConnectionKind::Ssh, "AVATAR.WAVE.TAVERN.TAVA.example", 2222, "VAWATAVA",
+                            AuthKind::Password),
+        test_support::saved("vnc", ConnectionKind::Vnc, "WAVE-AVATAR-TAVERN-YAWATA.example", 5901, "",
+                            AuthKind::Password),
+    };
+    for (const SavedConnection& c : targets) {
+        const double whole = text.measure_styled(target_label(c), views::PaintContext::verbatim_style(13)).width;
+        for (double room = whole - 1; room > whole / 2; room -= 3) {
+            const std::string shown = views::elide_target(text, c, 13.0f, 0, room);
+            EXPECT_LE(text.measure_styled(shown, views::PaintContext::verbatim_style(13)).width, room)
+                << shown << " in " << room;
+        }
     }
 }
 

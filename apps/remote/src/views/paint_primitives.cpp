@@ -69,9 +69,8 @@ std::vector<std::size_t> character_starts(std::string_view s) {
 }
 
 // `s` when it fits, else its start and its end with "…" between them (or "…" alone).
-std::string elide_middle(const zavo_ui::text_render::TextRenderer& text, std::string_view s, float size,
-                         std::uint8_t weight, double max_width) {
-    const TextStyle style = TextStyle::of_size(size, weight);
+std::string elide_middle(const zavo_ui::text_render::TextRenderer& text, std::string_view s, const TextStyle& style,
+                         double max_width) {
     const Piece first = measured_piece(text, s, style, max_width, false);
     if (first.whole && first.width <= max_width) return std::string(s);
     // The start and the end, each at least as wide as all the room; where they would overlap
@@ -99,11 +98,9 @@ std::string elide_middle(const zavo_ui::text_render::TextRenderer& text, std::st
     return std::string(kEllipsis);
 }
 
-}  // namespace
-
-std::string elide(const zavo_ui::text_render::TextRenderer& text, std::string_view s, float size, std::uint8_t weight,
-                  double max_width) {
-    const TextStyle style = TextStyle::of_size(size, weight);
+// `s` when it fits, else its longest start that fits followed by "…" (or "…" alone).
+std::string elide_end(const zavo_ui::text_render::TextRenderer& text, std::string_view s, const TextStyle& style,
+                      double max_width) {
     const Piece start = measured_piece(text, s, style, max_width, false);
     if (start.whole && start.width <= max_width) return std::string(s);
     const double room = max_width - text.measure_styled(kEllipsis, style).width;
@@ -122,17 +119,27 @@ std::string elide(const zavo_ui::text_render::TextRenderer& text, std::string_vi
     return std::string(kept) + std::string(kEllipsis);
 }
 
+}  // namespace
+
+std::string elide(const zavo_ui::text_render::TextRenderer& text, std::string_view s, float size, std::uint8_t weight,
+                  double max_width) {
+    return elide_end(text, s, TextStyle::of_size(size, weight), max_width);
+}
+
 std::string elide_target(const zavo_ui::text_render::TextRenderer& text, const SavedConnection& connection, float size,
                          std::uint8_t weight, double max_width, std::string_view suffix) {
     const std::string whole = target_label(connection) + std::string(suffix);
+    // Measured as it is drawn, each character its own glyph.
+    TextStyle style = TextStyle::of_size(size, weight);
+    style.verbatim = true;
     // Exact up to max_width; a text measured only in part is wider than anything.
     auto width = [&](std::string_view s) {
-        const Piece p = measured_piece(text, s, TextStyle::of_size(size, weight), max_width, false);
+        const Piece p = measured_piece(text, s, style, max_width, false);
         return p.whole ? p.width : std::numeric_limits<double>::infinity();
     };
     if (width(whole) <= max_width) return whole;
     // A device's label is a short id already.
-    if (connection.kind == ConnectionKind::Zavo) return elide(text, whole, size, weight, max_width);
+    if (connection.kind == ConnectionKind::Zavo) return elide_end(text, whole, style, max_width);
     const std::string_view user = connection.kind == ConnectionKind::Ssh ? connection.user : std::string_view{};
     const std::string rest = (connection.port != 0 ? fmt::format(":{}", connection.port) : "") + std::string(suffix);
     const double room = max_width - width(rest) - (user.empty() ? 0.0 : width("@"));
@@ -146,8 +153,8 @@ std::string elide_target(const zavo_ui::text_render::TextRenderer& text, const S
         for_host = room - for_user;
     }
     std::string out;
-    if (!user.empty()) out = elide_middle(text, user, size, weight, for_user) + "@";
-    return out + elide_middle(text, connection.host, size, weight, for_host) + rest;
+    if (!user.empty()) out = elide_middle(text, user, style, for_user) + "@";
+    return out + elide_middle(text, connection.host, style, for_host) + rest;
 }
 
 void paint_input_card(RemoteApp& app, const PaintContext& ctx, const Rect& rect, InputSlot slot) {

@@ -117,8 +117,9 @@ bool hovered(const RemoteApp& app, const zavo_ui::Rect& rect);
 // that fits followed by "…" (or "…" alone).
 std::string elide(const zavo_ui::text_render::TextRenderer& text, std::string_view s, float size, std::uint8_t weight,
                   double max_width);
-// The connection's target (`target_label`) followed by `suffix`, in at most `max_width`: the
-// ":port" and the suffix stay whole while the host, or a long user, gives way in its middle.
+// The connection's target (`target_label`) followed by `suffix`, in at most `max_width` as
+// drawn verbatim: the ":port" and the suffix stay whole while the host, or a long user, gives
+// way in its middle.
 std::string elide_target(const zavo_ui::text_render::TextRenderer& text, const SavedConnection& connection, float size,
                          std::uint8_t weight, double max_width, std::string_view suffix = {});
 
