@@ -4,10 +4,12 @@
 
 #include "profiles/connection_list.hpp"
 #include "support/env.hpp"
+#include "support/saved_connection.hpp"
 #include "tests/views/view_frame.hpp"
 #include "zavo_ui/surface.hpp"
 
 #include <chrono>
+#include <functional>
 #include <cmath>
 
 using namespace remote;
@@ -210,6 +212,37 @@ TEST_F(WindowPaint, TheBannerIsTitledByItsNotice) {
     crdt::Document doc;
     f.app->execute(UiCommand::plain(K::CancelConfirmation), doc);
     EXPECT_TRUE(f.paint().find_text("Action needs review"));
+}
+
+// A control under a cover the pointer is on (the notice banner, a dialog, the narrow
+// navigation's scrim) shows no hover: the cover takes the click.
+TEST_F(WindowPaint, AControlUnderACoverShowsNoHover) {
+    struct Case {
+        const char* what;
+        double width;
+        const char* row;
+        std::function<void(RemoteApp&)> cover;
+    } cases[] = {
+        {"banner", 1280, "Workshop Laptop", [](RemoteApp& a) { a.notice = Notice{"Action cancelled."}; }},
+        {"dialog", 1280, "Build Box", [](RemoteApp& a) { a.request_delete(a.connections.front().id); }},
+        {"scrim", 600, "Build Box", [](RemoteApp& a) { a.nav_choice = true; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ViewFrame f(RemoteApp::with_sample_data(), c.width, 800);
+        f.app->reduced_motion = true;
+        f.paint();
+        const UiCommand edit = UiCommand::with_id(K::EditConnection, test_support::id_named(f.app->connections, c.row));
+        const Rect button = *f.app->hit_region_rect(edit);
+        // Where the banner will lie over the button; its middle for the others.
+        const Rect banner{1280 - 16 - 520, 800 - 70, 1280 - 16, 800 - 16};
+        f.app->pointer = std::string_view(c.what) == "banner" ? button.intersect(banner).center() : button.center();
+        const zavo_ui::Color hovered = f.colors().lift(1.6f);
+        EXPECT_TRUE(filled(f.paint(), hovered, button)) << "hovered without a cover";
+        c.cover(*f.app);
+        f.app->snap_nav_flap();
+        EXPECT_FALSE(filled(f.paint(), hovered, button));
+    }
 }
 
 TEST_F(WindowPaint, NavigationByLayout) {

@@ -185,6 +185,7 @@ public:
     bool reduced_motion = false;
     std::chrono::steady_clock::time_point last_frame = std::chrono::steady_clock::now();
     zavo_ui::Point pointer;
+    bool pointer_covered = false;  // while painting what lies under a cover the pointer is on
     std::optional<double> metrics_scale;
     RowMetrics row_metrics;
     double list_scroll = 0.0;

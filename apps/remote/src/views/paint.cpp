@@ -222,12 +222,17 @@ void RemoteApp::paint(zavo_ui::Scene& scene, const zavo_ui::Affine& transform, z
                               : narrow           ? window.x0 + views::kRailWidth
                                                  : window.x0 + views::kRailWidth * reveal;
     const zavo_ui::Rect pane{content_x0, window.y0, window.x1, window.y1};
+    // Under a dialog, the narrow navigation's scrim or the banner the pointer is on, the main
+    // pane's controls show no hover: the cover takes the click.
+    pointer_covered = confirmation || (narrow && !fullscreen_session && reveal > views::kRevealShown) ||
+                      (notice && views::notice_box(ctx, window, notice->text).contains(pointer));
     switch (screen.kind) {
         case Screen::Kind::List: views::paint_list_screen(*this, ctx, pane); break;
         case Screen::Kind::NewForm:
         case Screen::Kind::EditForm: views::paint_form_screen(*this, ctx, pane); break;
         case Screen::Kind::Session: views::paint_session_screen(*this, ctx, pane); break;
     }
+    pointer_covered = false;
 
     if (notice) views::paint_notice(*this, ctx, window, *notice);
     if (confirmation) {

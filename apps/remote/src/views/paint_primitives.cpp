@@ -48,7 +48,7 @@ std::pair<Color, Color> surface_edges(const Color& color) {
     return {zavo_ui::surface::edge_on(color), zavo_ui::surface::edge_on_with(color, 92)};
 }
 
-bool hovered(const RemoteApp& app, const Rect& rect) { return rect.contains(app.pointer); }
+bool hovered(const RemoteApp& app, const Rect& rect) { return !app.pointer_covered && rect.contains(app.pointer); }
 
 namespace {
 

@@ -111,7 +111,8 @@ zavo_ui::Color rgba8_to_color(std::uint8_t r, std::uint8_t g, std::uint8_t b, st
 zavo_ui::Color color_with_alpha(const zavo_ui::Color& color, float alpha);
 // The selected-card fill and the outline on a surface of `color`.
 std::pair<zavo_ui::Color, zavo_ui::Color> surface_edges(const zavo_ui::Color& color);
-// The last pointer position lies in `rect` (x0 <= x < x1, y0 <= y < y1).
+// The last pointer position lies in `rect` (x0 <= x < x1, y0 <= y < y1), and no cover drawn
+// later in the frame lies over it there.
 bool hovered(const RemoteApp& app, const zavo_ui::Rect& rect);
 // `s` when it is at most `max_width` wide at this size and weight, else its longest prefix
 // that fits followed by "…" (or "…" alone).
