@@ -33,6 +33,24 @@ std::optional<Rect> filled(const zavo_ui::RecordingBackend& rec, const zavo_ui::
     return std::nullopt;
 }
 
+// The fake renderer setting verbatim text (targets, ids) a fifth wider than other text, in its
+// monospace advance, as a font without its kerning may set it.
+class WiderVerbatimText : public zavo_ui::text_render::FakeTextRenderer {
+public:
+    zavo_ui::text_render::TextMetrics measure_styled(std::string_view t, const zavo_ui::TextStyle& style) const override {
+        return FakeTextRenderer::measure_styled(t, as_set(style));
+    }
+    std::vector<double> caret_offsets(std::string_view t, const zavo_ui::TextStyle& style) const override {
+        return FakeTextRenderer::caret_offsets(t, as_set(style));
+    }
+
+private:
+    static zavo_ui::TextStyle as_set(zavo_ui::TextStyle style) {
+        if (style.verbatim) style.family = zavo_ui::FontFamily::Mono;
+        return style;
+    }
+};
+
 }  // namespace
 
 TEST(PaintHelpers, ColorWithAlphaTruncatesTheClampedAlphaByte) {
@@ -76,9 +94,9 @@ TEST(PaintPrimitives, AClippedAreaCutsDrawingAndHitRegionsAlike) {
 }
 
 TEST(PaintHelpers, ShortenedTargetsKeepTheirPortWhole) {
-    // 10 px in the fake renderer: every character, "…" included, is 5 wide.
-    const zavo_ui::text_render::FakeTextRenderer text;
-    constexpr double kChar = 5.0;
+    // 10 px, drawn verbatim: every character, "…" included, is 6 wide (other text 5).
+    const WiderVerbatimText text;
+    constexpr double kChar = 6.0;
     const std::string endpoint = "d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a";
     struct Case {
         ConnectionKind kind;
@@ -106,7 +124,8 @@ TEST(PaintHelpers, ShortenedTargetsKeepTheirPortWhole) {
         conn.port = c.port;
         const std::string shown = views::elide_target(text, conn, 10.0f, 0, c.chars * kChar, c.suffix);
         EXPECT_EQ(shown, c.shown) << c.chars;
-        EXPECT_LE(text.measure(shown, 10.0f).width, c.chars * kChar) << shown;
+        EXPECT_LE(text.measure_styled(shown, views::PaintContext::verbatim_style(10.0f)).width, c.chars * kChar)
+            << shown;
     }
 }
 

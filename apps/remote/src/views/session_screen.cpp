@@ -128,7 +128,7 @@ void paint_header(RemoteApp& app, const PaintContext& ctx, std::string_view name
     ctx.draw_text(shown, x0 + 32.0, ym - name_box.height / 2.0, 14.0f, 2, colors.text_primary);
     // The detail line gives way as the rows' target lines do.
     const double detail_x = x0 + 40.0 + name_box.width;
-    const double detail_room = texts_x1 - detail_x - ctx.measure("· ", 12.0f).width;
+    const double detail_room = texts_x1 - detail_x - ctx.measure_verbatim("· ", 12.0f).width;
     const std::string detail =
         "· " + elide_target(ctx.text, connection, 12.0f, 0, std::max(detail_room, 0.0),
                             " · " + std::string(detail_suffix(connection.kind)));
