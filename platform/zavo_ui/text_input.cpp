@@ -348,9 +348,11 @@ TextStyle TextInput::text_style() const {
 }
 
 std::size_t TextInput::hit(double x, const text_render::TextRenderer* renderer) {
-    if (renderer) {
+    // The layout shown last, where the caret may since have moved off it; the text laid out
+    // anew only where it changed.
+    if (renderer && !laid_for(*renderer)) {
         lay_out(*renderer);
-    } else if (laid_offsets_.empty() || laid_text_ != text_) {
+    } else if (!renderer && (laid_offsets_.empty() || laid_text_ != text_)) {
         return x - rect_.x0 + scroll_ <= 0.0 ? 0 : text_.size();
     }
     const double local = x - rect_.x0 + scroll_;
@@ -377,12 +379,17 @@ std::size_t TextInput::hit(double x, const text_render::TextRenderer* renderer) 
 
 // ---- layout and drawing ----
 
+bool TextInput::laid_for(const text_render::TextRenderer& text) const {
+    return !laid_offsets_.empty() && laid_text_ == text_ && laid_size_ == text_style().size &&
+           laid_scale_ == text.text_scale();
+}
+
 void TextInput::lay_out(const text_render::TextRenderer& text) {
     const TextStyle style = text_style();
     const double room = std::max(rect_.width(), 1.0);
     const bool laid = !laid_offsets_.empty();
     const bool windowed = laid && (laid_positions_.front() != 0 || laid_positions_.back() != laid_text_.size());
-    if (laid && laid_text_ == text_ && laid_size_ == style.size && laid_scale_ == text.text_scale()) {
+    if (laid_for(text)) {
         if (!windowed) return;
         const std::size_t first = laid_positions_.front(), last = laid_positions_.back();
         if (cursor_ >= first && cursor_ <= last) {

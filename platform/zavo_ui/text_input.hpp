@@ -93,6 +93,8 @@ private:
     // Caret position under window x, laid out by the renderer when there is one, else from the
     // last frame's layout.
     std::size_t hit(double x, const text_render::TextRenderer* renderer);
+    // Whether the last layout is of this text, size and scale.
+    bool laid_for(const text_render::TextRenderer& text) const;
     // Lays the text out unless the last layout is of this text, size and scale and holds the
     // caret with a field's width on either side of it (or the text's end).
     void lay_out(const text_render::TextRenderer& text);

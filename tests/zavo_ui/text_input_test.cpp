@@ -325,6 +325,36 @@ TEST(TextInputDraw, ALongTextCostsWhatTheFieldShows) {
     EXPECT_EQ(in.cursor(), at + std::size_t(std::lround((171.0 - shown.bounds.x0) / 7.0)));
 }
 
+// A click places the caret under the pointer in what the field showed last, also after keys moved
+// the caret far from it before the next frame: in a short text, in one scrolled along, and in one
+// laid out only around its caret.
+TEST(TextInputDraw, AClickLandsOnWhatTheFieldShowed) {
+    const text_render::FakeTextRenderer text;  // 7 px a character, in a field 200 px wide
+    auto theme = theme::Theme::dark();
+    DrawContext dc;
+    for (std::size_t length : {20u, 600u, 100'000u}) {
+        SCOPED_TRACE(length);
+        std::string s;  // no part of it twice
+        for (int i = 0; s.size() < length; ++i) s += std::to_string(i) + ",";
+        TextInput in = focused_input(s);
+        Scene scene;
+        in.draw(scene, {}, text, theme, dc);
+        const auto rec = RecordingBackend::of(scene, &text);
+        const auto texts = rec.of_kind(DrawRecord::Kind::Text);
+        ASSERT_EQ(texts.size(), 1u);
+        const DrawRecord& shown = *texts.front();
+        const std::size_t at = s.rfind(shown.text);
+        ASSERT_NE(at, std::string::npos);
+
+        EventContext ctx;
+        ctx.text_renderer = &text;
+        feed(in, key(NamedKey::Home), ctx);
+        ctx.pointer = {171.0, 18};
+        feed(in, {Button{PointerButton::Primary, ElementState::Pressed}, {}}, ctx);
+        EXPECT_EQ(in.cursor(), at + std::size_t(std::lround((171.0 - shown.bounds.x0) / 7.0)));
+    }
+}
+
 TEST(TextInputDraw, PlaceholderFrameSelectionAndCaret) {
     text_render::FakeTextRenderer fake;
     auto theme = theme::Theme::dark();
