@@ -52,6 +52,17 @@ class Window:
 
         return self.s.wait_for("a node's box", probe)
 
+    def settled_box(self, find):
+        """The box of `find` once scrolling has stopped moving it."""
+        shown = None
+        for _ in range(20):
+            time.sleep(0.2)
+            now = self.box(find)
+            if now == shown:
+                break
+            shown = now
+        return shown
+
     def click(self, find):
         x0, y0, x1, y1 = self.box(find)
         self.click_at((x0 + x1) // 2, (y0 + y1) // 2)
@@ -197,13 +208,7 @@ def notice_takes_its_clicks(r):
     w.xdo("mousemove", x + 200, y + height // 2)
     w.xdo("click", "--repeat", "30", "--delay", "20", "5")
     connect = r.control(last, "Connect")
-    shown = None
-    for _ in range(20):  # until the list stops scrolling
-        time.sleep(0.2)
-        now = w.box(connect)
-        if now == shown:
-            break
-        shown = now
+    shown = w.settled_box(connect)
     assert shown[3] <= y + height and not overlaps(shown, b), f"the last row's Connect {shown} lies under {b}"
     w.click(connect)
     w.click(r.button("Cancel", r.dialog(f"Connect to {last}?")))
@@ -329,13 +334,7 @@ def device(s):
     w.xdo("mousemove", x + 250, y + 300)
     w.xdo("click", "--repeat", "10", "--delay", "30", "5")
     save = r.button("Save connection")
-    shown = None
-    for _ in range(20):  # until the form stops scrolling
-        time.sleep(0.2)
-        now = w.box(save)
-        if now == shown:
-            break
-        shown = now
+    shown = w.settled_box(save)
     assert not overlaps(shown, banner(w, s)), f"Save {shown} lies under the banner"
     w.click(save)
     s.wait_for("Save to check the form",
