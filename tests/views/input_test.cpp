@@ -6,6 +6,7 @@
 #include "support/env.hpp"
 #include "support/saved_connection.hpp"
 #include "tests/views/key_events.hpp"
+#include "views/keys.hpp"
 #include "tests/views/session_harness.hpp"
 
 using namespace remote;
@@ -816,6 +817,33 @@ TEST_F(Input, EveryFormControlIsReachableInASmallWindowWithANotice) {
         EXPECT_EQ(app->hit_region_rect(UiCommand::set_kind(ConnectionKind::Ssh))->y0, 91);
         app->notice.reset();
         app->execute(UiCommand::plain(K::ShowConnections), doc);
+    }
+}
+
+// Tab brings the field it focuses out from under the banner and the window's bottom, and
+// back up when it wraps to the first field.
+TEST_F(Input, TabScrollsTheFormToTheFieldItFocuses) {
+    app->window_bounds = {0, 0, 420, 420};
+    app->narrow = true;
+    app->reduced_motion = true;
+    app->notice = Notice{"Action cancelled. No connection or profile was changed."};
+    app->execute(UiCommand::plain(K::NewConnectionForm), doc);
+    paint();
+    const auto order = views::form_tab_order(app->form.kind);
+    for (std::size_t step = 1; step <= order.size(); ++step) {
+        const InputSlot slot = order[step % order.size()];
+        SCOPED_TRACE(int(slot));
+        EXPECT_TRUE(send(ev::named_key(NamedKey::Tab)));
+        ASSERT_EQ(app->focused, slot);
+        paint();
+        paint();
+        const auto field = app->hit_region_rect(UiCommand::focus_input(slot));
+        ASSERT_TRUE(field);
+        for (const zavo_ui::Point p : {zavo_ui::Point{field->center().x, field->y0 + 1},
+                                       zavo_ui::Point{field->center().x, field->y1 - 1}}) {
+            const HitRegion* top = app->topmost_region(p);
+            EXPECT_TRUE(top && top->command == UiCommand::focus_input(slot)) << "at y " << p.y;
+        }
     }
 }
 

@@ -308,6 +308,7 @@ void RemoteApp::request_delete(const Uuid& id) {
 void RemoteApp::focus_input(InputSlot slot) {
     blur_input();
     focused = slot;
+    form_reveal_focus = true;
     input_mut(slot).focus();
 }
 

@@ -194,6 +194,7 @@ public:
     double list_covered = 0.0;  // the viewport's bottom the notice banner covers, with a gap above it
     double form_scroll = 0.0;   // how far the form is scrolled up; a form opens at its top
     double form_scroll_max = 0.0;
+    bool form_reveal_focus = false;  // the next form paint scrolls the focused field into view
     bool compact_rows = false;
     ListCache list_cache;  // the list's display order and counts, kept between frames
     std::unordered_map<Uuid, RowTexts, UuidHash> row_texts;  // the rows the last list paint drew

@@ -23,6 +23,7 @@ using K = UiCommand::Kind;
 
 constexpr double kFieldHeight = 40.0;
 constexpr double kRowPitch = 56.0;  // from one row's controls to the next row's label
+constexpr double kLabelRoom = 24.0;  // a field's label above its box
 
 // A segmented control of `values` in equal segments across `rect`, the one equal to `current`
 // selected, each segment's region carrying its value's command.
@@ -43,9 +44,23 @@ void paint_choice(RemoteApp& app, const PaintContext& ctx, const Rect& rect, std
     for (std::size_t i = 0; i < values.size(); ++i) app.push_hit_region(rects[i], command_of(values[i]));
 }
 
-void input(RemoteApp& app, const PaintContext& ctx, const Rect& rect, InputSlot slot) {
+// An input field; the focused one's box, with its label, goes to `focused`.
+void input(RemoteApp& app, const PaintContext& ctx, const Rect& rect, InputSlot slot, std::optional<Rect>& focused) {
     paint_input_card(app, ctx, rect, slot);
     app.push_hit_region(rect, UiCommand::focus_input(slot));
+    if (app.focused == slot) focused = Rect{rect.x0, rect.y0 - kLabelRoom, rect.x1, rect.y1};
+}
+
+// Scrolls the form so that `field` lies between the pane's top and what the banner leaves shown.
+void reveal(RemoteApp& app, const Rect& field, double top, double bottom) {
+    double scroll = app.form_scroll;
+    if (field.y1 > bottom) scroll += field.y1 - bottom;
+    if (field.y0 < top) scroll -= top - field.y0;
+    scroll = std::clamp(scroll, 0.0, app.form_scroll_max);
+    if (scroll != app.form_scroll) {
+        app.form_scroll = scroll;
+        app.redraw_needed = true;
+    }
 }
 
 // The protocol choice; returns where the next element starts.
@@ -136,21 +151,22 @@ void paint_form_screen(RemoteApp& app, const PaintContext& ctx, const Rect& pane
     if (kind == ConnectionKind::Rdp) y = paint_legacy_card(ctx, fx0, fx1, y);
     if (zavo) y = paint_devices(app, ctx, fx0, fx1, y);
 
+    std::optional<Rect> focused;
     double top = paint_field_label(ctx, "Name", fx0, y);
-    input(app, ctx, Rect{fx0, top, fx1, top + kFieldHeight}, InputSlot::Name);
+    input(app, ctx, Rect{fx0, top, fx1, top + kFieldHeight}, InputSlot::Name, focused);
 
     top = paint_field_label(ctx, zavo ? "Device node" : "Host", fx0, top + kRowPitch);
     const double host_x1 = zavo ? fx1 : fx1 - 130.0;
-    input(app, ctx, Rect{fx0, top, host_x1, top + kFieldHeight}, InputSlot::Host);
-    if (!zavo) input(app, ctx, Rect{host_x1 + 12.0, top, fx1, top + kFieldHeight}, InputSlot::Port);
+    input(app, ctx, Rect{fx0, top, host_x1, top + kFieldHeight}, InputSlot::Host, focused);
+    if (!zavo) input(app, ctx, Rect{host_x1 + 12.0, top, fx1, top + kFieldHeight}, InputSlot::Port, focused);
 
     if (kind == ConnectionKind::Vnc) {
         top = paint_field_label(ctx, "Group", fx0, top + kRowPitch);
-        input(app, ctx, Rect{fx0, top, fx1, top + kFieldHeight}, InputSlot::Group);
+        input(app, ctx, Rect{fx0, top, fx1, top + kFieldHeight}, InputSlot::Group, focused);
     } else if (!zavo) {
         top = paint_field_label(ctx, "User", fx0, top + kRowPitch);
-        input(app, ctx, Rect{fx0, top, fx0 + (f - 12.0) / 2.0, top + kFieldHeight}, InputSlot::User);
-        input(app, ctx, Rect{fx0 + (f + 12.0) / 2.0, top, fx1, top + kFieldHeight}, InputSlot::Group);
+        input(app, ctx, Rect{fx0, top, fx0 + (f - 12.0) / 2.0, top + kFieldHeight}, InputSlot::User, focused);
+        input(app, ctx, Rect{fx0 + (f + 12.0) / 2.0, top, fx1, top + kFieldHeight}, InputSlot::Group, focused);
     }
 
     const double problems_y = paint_authentication(app, ctx, fx0, fx1, top + kRowPitch);
@@ -181,6 +197,9 @@ void paint_form_screen(RemoteApp& app, const PaintContext& ctx, const Rect& pane
         app.form_scroll = app.form_scroll_max;
         app.redraw_needed = true;
     }
+    // A field the focus moved to (Tab, a reader) comes into view from the next frame.
+    if (std::exchange(app.form_reveal_focus, false) && focused)
+        reveal(app, *focused, pane.y0, shown_bottom(app, ctx, pane) - 8.0);
 }
 
 }  // namespace remote::views
