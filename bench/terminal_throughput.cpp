@@ -157,6 +157,19 @@ const std::string& flood(int kind) {
             return s;
         }(),
         stream().substr(0, 4u << 20),
+        [] {
+            // A row of accented letters, then combining marks on its last cell.
+            std::string s = "\x1b[H";
+            for (int i = 0; i < 80; ++i) s += "e\xcc\x81";
+            while (s.size() < (4u << 20)) s += "\xcc\x81";
+            return s;
+        }(),
+        [] {
+            // Cursor reports asked for.
+            std::string s;
+            while (s.size() < (4u << 20)) s += "\x1b[6n";
+            return s;
+        }(),
     };
     return floods[kind];
 }
@@ -198,11 +211,12 @@ void BM_PumpFlood(benchmark::State& state) {
     state.counters["longest_ms"] = longest;
     state.counters["pumps"] = double(pumps);
     state.counters["total_ms"] = total;
-    state.SetLabel(state.range(0) == 0 ? "160 KiB of x REP 65535" : state.range(0) == 1 ? "4 MiB of ED 2"
-                                                                                       : "4 MiB of mixed output");
+    static const char* const labels[] = {"160 KiB of x REP 65535", "4 MiB of ED 2", "4 MiB of mixed output",
+                                         "4 MiB of combining marks on a marked row", "4 MiB of cursor reports asked"};
+    state.SetLabel(labels[state.range(0)]);
 }
 
-BENCHMARK(BM_PumpFlood)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_PumpFlood)->DenseRange(0, 4)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_TerminalOurs)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_TerminalLibvterm)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ParserOurs)->Unit(benchmark::kMillisecond)->MinTime(2.0);

@@ -187,14 +187,19 @@ TEST(SshSessionOutput, APumpEndsWhileTheWorkerKeepsWriting) {
 // Output that costs much for its bytes is taken a frame's share at a time, and ends where it
 // would have all at once.
 TEST(SshSessionOutput, CostlyOutputIsTakenAShareAPump) {
-    // Each sequence writes at least a row of cells: twice a pump's share, and more.
+    // Each sequence writes at least a row of cells, or looks through a row of combining
+    // characters: twice a pump's share, and more.
     const std::size_t count = 2 * kSshPumpBudget * kSshCellsPerByte / 80;
-    std::string repeats, clears = "some text";
+    std::string repeats, clears = "some text", marked_row = "\x1b[H";
+    for (int c = 0; c < 80; ++c) marked_row += "e\xcc\x81";
+    std::string marks = marked_row, overwrites = marked_row;
     for (std::size_t i = 0; i < count; ++i) {
         repeats += "x\x1b[65535b";
         clears += "\x1b[2J";
+        marks += "\xcc\x81";
+        overwrites += "\bx";
     }
-    for (const std::string& flood : {repeats, clears}) {
+    for (const std::string& flood : {repeats, clears, marks, overwrites}) {
         SCOPED_TRACE(flood.substr(0, 12));
         Harness h;
         const std::string end = "\r\nend of it";

@@ -368,9 +368,10 @@ void Terminal::join_previous(char32_t mark) {
         cell.flags |= kMarks;
         return;
     }
-    for (auto& m : row.marks) {
-        if (m.col == col && m.text.size() < kMaxMarksPerCell) m.text += mark;
-    }
+    // Finding the cell's marks looks through the row's.
+    work_ += row.marks.size();
+    const auto m = std::ranges::find(row.marks, std::uint32_t(col), &Mark::col);
+    if (m != row.marks.end() && m->text.size() < kMaxMarksPerCell) m->text += mark;
 }
 
 void Terminal::unpair(Row& row, std::size_t col) {
@@ -392,6 +393,7 @@ void Terminal::unpair(Row& row, std::size_t col) {
 }
 
 void Terminal::erase_marks(Row& row, std::size_t from, std::size_t to) {
+    work_ += row.marks.size();
     std::erase_if(row.marks, [&](const Mark& m) {
         if (m.col < from || m.col >= to) return false;
         row.cells[m.col].flags &= ~kMarks;

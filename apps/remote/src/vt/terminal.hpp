@@ -107,8 +107,8 @@ public:
     // cleared; at most kMaxReplyBytes are kept between takes.
     std::string take_replies() { return std::exchange(replies_, {}); }
     static constexpr std::size_t kMaxReplyBytes = 4096;
-    // Cells written, erased or moved so far by anything but plain printing: what a burst of
-    // output costs beyond its bytes.
+    // Cells written, erased or moved, and combining characters looked through, so far by
+    // anything but plain printing: what a burst of output costs beyond its bytes.
     std::size_t work() const { return work_; }
     // Combining characters kept on one cell; later ones are dropped.
     static constexpr std::size_t kMaxMarksPerCell = 8;
