@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <optional>
 
-#include <fmt/format.h>
 
 #include "vt/char_width.hpp"
 
@@ -739,8 +738,7 @@ void Terminal::csi_dispatch(const vt::Params& params, vt::Intermediates intermed
         case SGR: set_graphic_rendition(params); break;
         case DSR:
             if (param_or(params, 0, 0) == 5) reply(kStatusOk);
-            if (param_or(params, 0, 0) == 6)
-                reply(fmt::format("\x1b[{};{}R", row + 1 - (origin_ ? top_ : 0), col + 1));
+            if (param_or(params, 0, 0) == 6) report_cursor(row + 1 - (origin_ ? top_ : 0), col + 1);
             break;
         case DECSTBM: {
             const std::size_t top = position_param(params, 0);
@@ -817,6 +815,24 @@ void Terminal::set_graphic_rendition(const vt::Params& params) {
                 break;  // blink and the rest: consumed
         }
     }
+}
+
+// CSI row ; col R, written digit by digit: a host may ask for it with every four bytes, and a
+// format string costs several times what the rest of the sequence does.
+void Terminal::report_cursor(std::size_t row, std::size_t col) {
+    std::array<char, 48> text{'\x1b', '['};
+    std::size_t n = 2;
+    const auto put = [&](std::size_t v, char after) {
+        std::array<char, 20> digits;
+        std::size_t k = 0;
+        do digits[k++] = char('0' + v % 10);
+        while ((v /= 10) != 0);
+        while (k > 0) text[n++] = digits[--k];
+        text[n++] = after;
+    };
+    put(row, ';');
+    put(col, 'R');
+    reply(std::string_view(text.data(), n));
 }
 
 void Terminal::reply(std::string_view bytes) {

@@ -206,6 +206,7 @@ private:
     void set_mode(const vt::Params& params, bool dec, bool on);
     void set_graphic_rendition(const vt::Params& params);
     void reset(bool hard);
+    void report_cursor(std::size_t row, std::size_t col);
     void reply(std::string_view bytes);
 
     std::size_t cols_;
