@@ -177,8 +177,15 @@ const RowTexts& row_texts(RemoteApp& app, const PaintContext& ctx, const SavedCo
     const RowColumns columns = row_columns(0.0, width, m, compact);
     const double tx = columns.text_x;
     const double edit_x0 = columns.edit_x0;
-    // A wide row's group text takes at most half of the room left of Edit.
-    t.group = compact ? row.group : elide(ctx.text, row.group, 12.0f, 0, std::max((edit_x0 - 16.0 - tx) / 2.0, 0.0));
+    // A wide row's group text takes at most half of the room left of Edit; a compact row shows
+    // it whole under the name, left of Edit, or not at all.
+    if (compact) {
+        const double room = edit_x0 - 12.0 - tx;
+        const auto fits = zavo_ui::text_render::measured_piece(ctx.text, row.group, zavo_ui::TextStyle::of_size(12.0f), room);
+        t.group = fits.whole && fits.width <= room ? row.group : std::string();
+    } else {
+        t.group = elide(ctx.text, row.group, 12.0f, 0, std::max((edit_x0 - 16.0 - tx) / 2.0, 0.0));
+    }
     const auto group = ctx.measure(t.group, 12.0f);
     t.group_width = group.width;
     t.group_height = group.height;
@@ -275,7 +282,7 @@ void paint_row(RemoteApp& app, const PaintContext& ctx, const SavedConnection& r
 
     if (!compact)
         ctx.draw_text(t.group, group_x, mid - t.group_height / 2.0, 12.0f, 0, c.text_secondary);
-    else if (tx + t.group_width <= edit.x0 - 12.0)
+    else if (!t.group.empty())
         ctx.draw_text(t.group, group_x, edit.center().y - t.group_height / 2.0, 12.0f, 0, c.text_secondary);
 }
 
