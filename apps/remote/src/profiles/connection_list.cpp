@@ -2,6 +2,8 @@
 
 #include "profiles/text.hpp"
 
+#include <string.h>
+
 #include <algorithm>
 #include <atomic>
 #include <string>
@@ -15,13 +17,19 @@ bool is_ascii(std::string_view text) {
 
 char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
-// Whether the lower-cased `text` contains `query`; ASCII text is searched without copying.
+// Whether the lower-cased `text` contains `query`, in time linear in both (memmem's two-way
+// search): a long name and a long pasted query that nearly match everywhere cost no more than
+// reading them. ASCII text is lowered into a buffer kept from call to call.
 bool contains_lowered(std::string_view text, std::string_view query) {
-    if (!is_ascii(text)) return to_lower_full(text).find(query) != std::string::npos;
-    if (query.size() > text.size()) return false;
-    auto hit = std::search(text.begin(), text.end(), query.begin(), query.end(),
-                           [](char t, char q) { return ascii_lower(t) == q; });
-    return hit != text.end();
+    thread_local std::string lowered;
+    if (is_ascii(text)) {
+        if (query.size() > text.size()) return false;
+        lowered.resize(text.size());
+        std::transform(text.begin(), text.end(), lowered.begin(), ascii_lower);
+    } else {
+        lowered = to_lower_full(text);
+    }
+    return ::memmem(lowered.data(), lowered.size(), query.data(), query.size()) != nullptr;
 }
 
 std::string_view lowered_stored_name(ConnectionKind kind) {
