@@ -21,11 +21,18 @@ namespace fs = std::filesystem;
 namespace {
 
 // The changes in one record: a single change chunk, or several (a log written elsewhere);
-// nullopt when it holds none.
+// nullopt when it holds none. A record that does not start as every chunk does holds none,
+// found without a document made to load it.
 std::optional<std::vector<crdt::Change>> changes_of(std::span<const std::uint8_t> payload) {
+    static constexpr std::uint8_t kChunkMagic[] = {0x85, 0x6f, 0x4a, 0x83};
+    if (payload.size() < sizeof kChunkMagic || !std::ranges::equal(payload.first(sizeof kChunkMagic), kChunkMagic))
+        return std::nullopt;
     if (auto one = crdt::Change::from_bytes(payload)) return std::vector<crdt::Change>{std::move(*one)};
-    if (auto many = crdt::Document::load(payload)) {
-        auto changes = many->get_changes({});
+    // Loaded as Document::load does, by a document that makes no change and so needs no actor
+    // drawn at random.
+    crdt::Document many(crdt::ActorId({1}));
+    if (many.load_incremental(payload) && many.queued_changes() == 0) {
+        auto changes = many.get_changes({});
         if (!changes.empty()) return changes;
     }
     return std::nullopt;
@@ -63,18 +70,17 @@ crdt::Document load_records(std::span<const std::span<const std::uint8_t>> recor
 // a record that is no change is set aside by `reader`. Returns the names of files set aside.
 std::vector<std::string> take_changes(const std::vector<FolderReader::FileRead>& reads, FolderReader& reader,
                                       std::unordered_set<std::string_view>& seen, std::vector<crdt::Change>& out) {
-    std::unordered_set<std::string_view> bad;
     std::vector<std::string> moved;
     for (const auto& r : reads) {
         std::size_t bad_here = 0;
         for (auto [off, len] : r.records) {
             const std::string_view key(reinterpret_cast<const char*>(r.bytes.data() + off), len);
-            if (bad.contains(key)) ++bad_here;
-            if (!seen.emplace(key).second) continue;
+            if (seen.contains(key)) continue;
+            // A record that holds no change is not kept: it costs its reading, not memory.
             if (auto found = changes_of(std::span(r.bytes).subspan(off, len))) {
+                seen.insert(key);
                 out.insert(out.end(), found->begin(), found->end());
             } else {
-                bad.insert(key);
                 ++bad_here;
             }
         }
