@@ -202,6 +202,12 @@ TEST(PaintHelpers, FramesShowingAVeryLongTextMeasureWhatTheyShow) {
                      app->execute(UiCommand::with_id(K::EditConnection, conn.id), scratch);
                  }},
                 {"session", [&] { app->screen = Screen::session(conn.id); }},
+                // A server may give its reason for refusing at any length (VNC's up to 64 KiB).
+                {"failed session", [&] {
+                     std::string reason;
+                     while (reason.size() < 65'536) reason += "refused ";
+                     ssh.status->set(SessionStatus::failed(reason));
+                 }},
             };
             for (const auto& [name, show] : screens) {
                 show();

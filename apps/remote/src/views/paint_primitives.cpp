@@ -301,12 +301,17 @@ void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCa
 
     const double w = std::min(area.width() - 40.0, 460.0);
     const double room = w - 48.0;
-    // Each paragraph's lines; the key blocks come after the first paragraph's.
+    // Each paragraph's lines; the key blocks come after the first paragraph's. A paragraph is
+    // wrapped as far as a window shows of it: a server's reason for refusing may be of any length.
+    std::vector<std::string> cut;
+    cut.reserve(card.paragraphs.size());  // the lines' views into it stay where they are
     std::vector<std::string_view> lines;
     std::size_t keys_after = 0;
     for (const std::string& p : card.paragraphs) {
-        for (std::string_view line :
-             zavo_ui::text_render::wrap_lines(p, room, [&](std::string_view l) { return ctx.measure(l, 13.0f).width; }))
+        std::string_view shown = zavo_ui::text_render::first_code_points(p, zavo_ui::text_render::kMeasuredAtMost);
+        if (shown.size() < p.size()) shown = cut.emplace_back(std::string(shown) + "…");
+        for (std::string_view line : zavo_ui::text_render::wrap_lines(
+                 shown, room, [&](std::string_view l) { return ctx.measure(l, 13.0f).width; }))
             lines.push_back(line);
         if (&p == &card.paragraphs.front()) keys_after = lines.size();
     }
