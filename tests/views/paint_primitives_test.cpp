@@ -321,6 +321,35 @@ TEST(PaintPrimitives, ProblemCardTexts) {
     EXPECT_DOUBLE_EQ(second->bounds.y0 - rec.find_text("Connection refused")->bounds.y0, 22);
 }
 
+// A reason too long for the window gives up its last lines, ended by "…", so that the card's
+// buttons stay in the window; the sentences after it keep theirs.
+TEST(PaintPrimitives, ProblemCardLongReasonKeepsItsButtonsInTheWindow) {
+    std::string reason;
+    while (reason.size() < 3000) reason += "refused ";
+    for (const Rect area : {Rect{0, 0, 1000, 800}, Rect{0, 0, 1000, 500}}) {
+        SCOPED_TRACE(area.y1);
+        ViewFrame f(RemoteApp::new_());
+        auto ctx = f.context();
+        views::paint_problem_card(*f.app, ctx,
+                                  {area, "Connection failed", {reason, "Second."}, connection(ConnectionKind::Vnc), 2,
+                                   false});
+        ASSERT_FALSE(f.app->hit_regions.empty());
+        EXPECT_LE(f.app->hit_regions.back().rect.y1, area.y1 - 16);
+        const auto rec = f.records();
+        const auto card = filled(rec, f.colors().surface);
+        ASSERT_TRUE(card);
+        EXPECT_GE(card->y0, area.y0 + 16);
+        EXPECT_LE(card->y1, area.y1 - 16);
+        std::vector<std::string> shown;
+        for (const auto* t : rec.texts())
+            if (t->text.starts_with("refused")) shown.push_back(t->text);
+        ASSERT_FALSE(shown.empty());
+        EXPECT_TRUE(shown.back().ends_with("…")) << shown.back();
+        for (const std::string& line : shown) EXPECT_LE(ctx.measure(line, 13.0f).width, 460.0 - 48.0);  // the card's text room
+        EXPECT_TRUE(rec.find_text("Second."));
+    }
+}
+
 TEST(ScrollRowIntoView, KeepsTheRowInsideTheViewport) {
     auto app = RemoteApp::new_();
     app->window_bounds = {0, 0, 1280, 524};  // wide rows: 72 high, pitch 80

@@ -27,7 +27,7 @@ using K = UiCommand::Kind;
 
 const std::vector<std::string> kScenes = {"list-10k",      "long-names",  "search-none",   "notice",
                                           "notice-saving", "dialog-long", "form-problems", "form-rdp",
-                                          "card-long",     "tooltip",     "terminal"};
+                                          "card-long",     "card-refused", "tooltip",     "terminal"};
 
 SavedConnection connection(std::string name, ConnectionKind kind, std::string host, std::string group,
                            Presence presence = Presence::Online, bool favorite = false) {
@@ -138,6 +138,14 @@ std::unique_ptr<RemoteApp> build(const std::string& scene) {
     if (scene == "list-10k") return ten_thousand();
     if (scene == "long-names") return long_names();
     if (scene == "terminal") return terminal_session();
+    if (scene == "card-refused") {
+        // A server's reason for refusing, longer than the window holds.
+        auto app = RemoteApp::with_sample_data();
+        std::string reason;
+        while (reason.size() < 6000) reason += "The server refused this client for a reason it states at length. ";
+        app->show_preview_session(ConnectionKind::Vnc, SessionStatus::failed(std::move(reason)));
+        return app;
+    }
     if (scene == "dialog-long" || scene == "card-long") {
         auto app = long_names();
         const Uuid id = app->connections.front().id;

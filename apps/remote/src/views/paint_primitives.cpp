@@ -301,23 +301,45 @@ void paint_problem_card(RemoteApp& app, const PaintContext& ctx, const ProblemCa
 
     const double w = std::min(area.width() - 40.0, 460.0);
     const double room = w - 48.0;
-    // Each paragraph's lines; the key blocks come after the first paragraph's. A paragraph is
-    // wrapped as far as a window shows of it: a server's reason for refusing may be of any length.
-    std::vector<std::string> cut;
-    cut.reserve(card.paragraphs.size());  // the lines' views into it stay where they are
-    std::vector<std::string_view> lines;
-    std::size_t keys_after = 0;
-    for (const std::string& p : card.paragraphs) {
-        std::string_view shown = zavo_ui::text_render::first_code_points(p, zavo_ui::text_render::kMeasuredAtMost);
-        if (shown.size() < p.size()) shown = cut.emplace_back(std::string(shown) + "…");
-        for (std::string_view line : zavo_ui::text_render::wrap_lines(
-                 shown, room, [&](std::string_view l) { return ctx.measure(l, 13.0f).width; }))
-            lines.push_back(line);
-        if (&p == &card.paragraphs.front()) keys_after = lines.size();
-    }
     constexpr double kKeyGap = 10.0;
     double keys_height = 0.0;
     for (const KeyBlock& key : card.keys) keys_height += key_block_height(ctx, key, room) + kKeyGap;
+
+    // Each paragraph's lines; the key blocks come after the first paragraph's. A paragraph is
+    // wrapped as far as a window shows of it: a server's reason for refusing may be of any length.
+    std::vector<std::string> cut;
+    cut.reserve(2 * card.paragraphs.size());  // the lines' views into it stay where they are
+    std::vector<std::vector<std::string_view>> wrapped;
+    std::size_t count = 0;
+    for (const std::string& p : card.paragraphs) {
+        std::string_view shown = zavo_ui::text_render::first_code_points(p, zavo_ui::text_render::kMeasuredAtMost);
+        if (shown.size() < p.size()) shown = cut.emplace_back(std::string(shown) + "…");
+        wrapped.push_back(zavo_ui::text_render::wrap_lines(
+            shown, room, [&](std::string_view l) { return ctx.measure(l, 13.0f).width; }));
+        count += wrapped.back().size();
+    }
+    // Lines the window leaves room for (every paragraph keeps one): the longest paragraph gives
+    // up its last lines, the one it ends on closed by "…", so that the buttons stay in view.
+    const double spare = area.height() - 32.0 - 336.0 - keys_height;
+    const auto room_for = std::max(static_cast<std::size_t>(std::max(spare, 0.0) / 22.0), card.paragraphs.size());
+    if (count > room_for) {
+        std::vector<bool> shortened(wrapped.size(), false);
+        for (; count > room_for; --count) {
+            auto& longest = *std::ranges::max_element(wrapped, {}, &std::vector<std::string_view>::size);
+            longest.pop_back();
+            shortened[static_cast<std::size_t>(&longest - wrapped.data())] = true;
+        }
+        for (std::size_t i = 0; i < wrapped.size(); ++i)
+            if (shortened[i])
+                wrapped[i].back() = cut.emplace_back(
+                    elide(ctx.text, std::string(wrapped[i].back()) + "…", 13.0f, 0, room));
+    }
+    std::vector<std::string_view> lines;
+    std::size_t keys_after = 0;
+    for (const auto& paragraph : wrapped) {
+        lines.insert(lines.end(), paragraph.begin(), paragraph.end());
+        if (&paragraph == &wrapped.front()) keys_after = lines.size();
+    }
     const double n = static_cast<double>(lines.size());
     const double h = 336.0 + 22.0 * n + keys_height;
     const double left = area.x0 + (area.width() - w) / 2.0;
