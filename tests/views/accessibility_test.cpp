@@ -597,7 +597,9 @@ TEST_F(Accessibility, DialogsAreModalAndNoticesLive) {
                               "  button \"Cancel\" #remote.confirmation.cancel focusable\n"
                               "  button \"{}\" #remote.confirmation.confirm focusable @5,6,7,8\n",
                               c.title, c.body, c.confirm));
-        EXPECT_EQ(text_of(root.children[3]), "text \"Action cancelled. No connection or profile was changed.\" live\n");
+        // The banner's title, which says what the notice is about, is its description.
+        EXPECT_EQ(text_of(root.children[3]),
+                  "text \"Action cancelled. No connection or profile was changed.\" (Action needs review) live\n");
         EXPECT_EQ(root.children[3].node_id, zavo_ui::a11y::node_id_for("remote.action.notice"));
     }
 }

@@ -478,7 +478,11 @@ std::optional<zavo_ui::a11y::AccessNode> RemoteApp::accessibility_tree() {
         case Screen::Kind::Session: children.push_back(session_screen(*this)); break;
     }
     if (confirmation) children.push_back(dialog(*this, *confirmation));
-    if (notice) children.push_back(live_text(notice->text, "remote.action.notice"));
+    if (notice) {
+        // The banner's title says what the notice is about.
+        children.push_back(live_text(notice->text, "remote.action.notice"));
+        children.back().description = std::string(notice->title);
+    }
     AccessNode root = AccessNode(AccessRole::Window).with_label("Remote").with_children(std::move(children));
     root.bounds = window_bounds;
     return root;
