@@ -132,7 +132,9 @@ class Remote:
         return lambda: self.s.wait_node("dialog", title)
 
     def show_list(self):
-        self.w.click(self.button("Connections"))
+        # The rail may still be sliding in after the window grew: click where it came to rest.
+        x0, y0, x1, y1 = self.w.settled_box(self.button("Connections"))
+        self.w.click_at((x0 + x1) // 2, (y0 + y1) // 2)
         self.on_list()
 
     def connect(self, row_name):
