@@ -4,14 +4,12 @@
 
 namespace zavo_ui::text_render {
 
-namespace {
 std::size_t code_points(std::string_view s) {
     std::size_t n = 0;
     for (unsigned char c : s)
         if (!is_continuation(c)) ++n;
     return n;
 }
-}  // namespace
 
 std::string_view first_code_points(std::string_view text, std::size_t n) {
     std::size_t i = 0;

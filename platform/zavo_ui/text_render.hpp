@@ -75,6 +75,8 @@ private:
 // Whether a UTF-8 byte continues a character rather than starting one.
 inline bool is_continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
+// The code points in UTF-8 `s`.
+std::size_t code_points(std::string_view s);
 // The first `n` code points of `text`, and its last `n`.
 std::string_view first_code_points(std::string_view text, std::size_t n);
 std::string_view last_code_points(std::string_view text, std::size_t n);
@@ -87,6 +89,8 @@ struct MeasuredPiece {
     std::string_view text;
     double width = 0.0;
     bool whole = false;  // all of the text
+    // Whether all of the text fits in `room`.
+    bool fits(double room) const { return whole && width <= room; }
 };
 inline constexpr std::size_t kMeasuredAtMost = 4096;
 MeasuredPiece measured_piece(const TextRenderer& renderer, std::string_view text, const TextStyle& style, double width,

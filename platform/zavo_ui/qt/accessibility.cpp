@@ -14,6 +14,7 @@
 #include <cmath>
 
 #include "zavo_ui/qt/text_engine.hpp"
+#include "zavo_ui/text_render.hpp"
 
 namespace zavo_ui::qt {
 
@@ -190,10 +191,7 @@ namespace {
 
 // Characters before a byte offset into UTF-8 text.
 int code_point_of_byte(std::string_view utf8, std::size_t byte) {
-    int n = 0;
-    for (std::size_t i = 0; i < std::min(byte, utf8.size()); ++i)
-        if ((static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80) ++n;
-    return n;
+    return static_cast<int>(text_render::code_points(utf8.substr(0, std::min(byte, utf8.size()))));
 }
 
 // What assistive technology reads as a node's description: a node that is not text tells its

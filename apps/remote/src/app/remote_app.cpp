@@ -27,13 +27,6 @@ zavo_ui::widget::text_input::TextInput make_form_input(InputSlot slot) {
     return input;
 }
 
-SavedConnection sample(std::string_view replica, std::string_view name, ConnectionKind kind, std::string_view host,
-                       std::uint16_t port, std::string_view user, AuthKind auth, Presence presence, bool favorite,
-                       std::string_view last_used, std::string_view group) {
-    return sample_connection(
-        SampleConnectionSpec{name, host, user, last_used, group, port, kind, auth, presence, favorite}, replica);
-}
-
 }  // namespace
 
 std::unique_ptr<RemoteApp> RemoteApp::with_data(std::vector<SavedConnection> connections,
@@ -55,24 +48,28 @@ std::unique_ptr<RemoteApp> RemoteApp::with_sample_data(std::string_view replica)
     namespace sim = zavo_ui::simulated_devices;
     const std::string device1 = sim::SIMULATED_DEVICES[0].endpoint_id();
     const std::string device2 = sim::SIMULATED_DEVICES[1].endpoint_id();
+    const auto sample = [replica](std::string_view name, ConnectionKind kind, std::string_view host, std::uint16_t port,
+                                  std::string_view user, AuthKind auth, Presence presence, bool favorite,
+                                  std::string_view last_used, std::string_view group) {
+        return sample_connection(
+            SampleConnectionSpec{name, host, user, last_used, group, port, kind, auth, presence, favorite}, replica);
+    };
     std::vector<SavedConnection> connections;
     for (SavedConnection c : {
-             sample(replica, "Build Box", K::Ssh, "build.lab.internal", 22, "admin", A::PublicKey, P::Online, true,
-                    "12m ago", "lab"),
-             sample(replica, "Studio Node", K::Zavo, device1, 0, "", A::DeviceIdentity, P::Online, true, "just now",
-                    "Zavo"),
-             sample(replica, "Office NAS", K::Vnc, "192.168.1.20", 5900, "media", A::Password, P::Online, false,
-                    "2h ago", "home"),
-             sample(replica, "Win Workstation", K::Rdp, "10.0.0.45", 3389, "maria", A::Password, P::Offline, false,
-                    "yesterday", "work"),
-             sample(replica, "Edge Gateway", K::Ssh, "edge.example.net", 2222, "root", A::PublicKey, P::Online, false,
-                    "3d ago", "prod"),
-             sample(replica, "Pi Cluster Head", K::Ssh, "192.168.1.50", 22, "pi", A::Password, P::Offline, false,
-                    "1w ago", "lab"),
-             sample(replica, "Workshop Laptop", K::Zavo, device2, 0, "", A::DeviceIdentity, P::Online, false, "5h ago",
-                    "Zavo"),
-             sample(replica, "Backup Vault", K::Vnc, "vault.example.com", 5901, "ops", A::Password, P::Unknown, false,
-                    "Never", "prod"),
+             sample("Build Box", K::Ssh, "build.lab.internal", 22, "admin", A::PublicKey, P::Online, true, "12m ago",
+                    "lab"),
+             sample("Studio Node", K::Zavo, device1, 0, "", A::DeviceIdentity, P::Online, true, "just now", "Zavo"),
+             sample("Office NAS", K::Vnc, "192.168.1.20", 5900, "media", A::Password, P::Online, false, "2h ago",
+                    "home"),
+             sample("Win Workstation", K::Rdp, "10.0.0.45", 3389, "maria", A::Password, P::Offline, false, "yesterday",
+                    "work"),
+             sample("Edge Gateway", K::Ssh, "edge.example.net", 2222, "root", A::PublicKey, P::Online, false, "3d ago",
+                    "prod"),
+             sample("Pi Cluster Head", K::Ssh, "192.168.1.50", 22, "pi", A::Password, P::Offline, false, "1w ago",
+                    "lab"),
+             sample("Workshop Laptop", K::Zavo, device2, 0, "", A::DeviceIdentity, P::Online, false, "5h ago", "Zavo"),
+             sample("Backup Vault", K::Vnc, "vault.example.com", 5901, "ops", A::Password, P::Unknown, false, "Never",
+                    "prod"),
          })
         upsert_connection(connections, std::move(c));
     std::vector<DiscoveredDevice> devices;

@@ -181,8 +181,8 @@ const RowTexts& row_texts(RemoteApp& app, const PaintContext& ctx, const SavedCo
     // it whole under the name, left of Edit, or not at all.
     if (compact) {
         const double room = edit_x0 - 12.0 - tx;
-        const auto fits = zavo_ui::text_render::measured_piece(ctx.text, row.group, zavo_ui::TextStyle::of_size(12.0f), room);
-        t.group = fits.whole && fits.width <= room ? row.group : std::string();
+        const auto shown = zavo_ui::text_render::measured_piece(ctx.text, row.group, zavo_ui::TextStyle::of_size(12.0f), room);
+        t.group = shown.fits(room) ? row.group : std::string();
     } else {
         t.group = elide(ctx.text, row.group, 12.0f, 0, std::max((edit_x0 - 16.0 - tx) / 2.0, 0.0));
     }

@@ -98,8 +98,8 @@ DialogTexts dialog_texts(const ConfirmationRequest& request) {
 // is below it).
 std::string dialog_title(const PaintContext& ctx, const char* pattern, const std::string& subject, double width) {
     const std::string whole = fmt::format(fmt::runtime(pattern), subject);
-    const auto fits = zavo_ui::text_render::measured_piece(ctx.text, whole, zavo_ui::TextStyle::of_size(18.0f, 3), width);
-    if (fits.whole && fits.width <= width) return whole;
+    if (zavo_ui::text_render::measured_piece(ctx.text, whole, zavo_ui::TextStyle::of_size(18.0f, 3), width).fits(width))
+        return whole;
     const double rest = ctx.measure(fmt::format(fmt::runtime(pattern), ""), 18.0f, 3).width;
     return fmt::format(fmt::runtime(pattern), elide(ctx.text, subject, 18.0f, 3, width - rest));
 }

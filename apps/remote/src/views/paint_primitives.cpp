@@ -72,7 +72,7 @@ std::vector<std::size_t> character_starts(std::string_view s) {
 std::string elide_middle(const zavo_ui::text_render::TextRenderer& text, std::string_view s, const TextStyle& style,
                          double max_width) {
     const Piece first = measured_piece(text, s, style, max_width, false);
-    if (first.whole && first.width <= max_width) return std::string(s);
+    if (first.fits(max_width)) return std::string(s);
     // The start and the end, each at least as wide as all the room; where they would overlap
     // the text is short, and both are all of it.
     std::string_view head = first.text;
@@ -102,18 +102,13 @@ std::string elide_middle(const zavo_ui::text_render::TextRenderer& text, std::st
 std::string elide_end(const zavo_ui::text_render::TextRenderer& text, std::string_view s, const TextStyle& style,
                       double max_width) {
     const Piece start = measured_piece(text, s, style, max_width, false);
-    if (start.whole && start.width <= max_width) return std::string(s);
+    if (start.fits(max_width)) return std::string(s);
     const double room = max_width - text.measure_styled(kEllipsis, style).width;
     const std::vector<double> offsets = text.caret_offsets(start.text, style);
+    const std::vector<std::size_t> starts = character_starts(start.text);
     // offsets[k] is the width of the first k code points; find the byte end of the longest fit.
     std::size_t end = 0;
-    std::size_t k = 0;
-    for (std::size_t i = 0; i <= start.text.size() && k < offsets.size(); ++i) {
-        if (i < start.text.size() && is_continuation(static_cast<unsigned char>(start.text[i]))) continue;
-        if (offsets[k] > room) break;
-        end = i;
-        ++k;
-    }
+    for (std::size_t k = 0; k < std::min(offsets.size(), starts.size()) && offsets[k] <= room; ++k) end = starts[k];
     std::string_view kept = start.text.substr(0, end);
     while (!kept.empty() && kept.back() == ' ') kept.remove_suffix(1);
     return std::string(kept) + std::string(kEllipsis);
@@ -242,7 +237,7 @@ KeyLines key_lines(const PaintContext& ctx, const HostKeyIdentity& key, double w
         std::size_t start = 0;
         std::size_t chars = 0;
         for (std::size_t i = 0; i <= text.size(); ++i) {
-            if (i < text.size() && zavo_ui::text_render::is_continuation(static_cast<unsigned char>(text[i]))) continue;
+            if (i < text.size() && is_continuation(static_cast<unsigned char>(text[i]))) continue;
             if (i == text.size() || chars == per_line) {
                 if (i > start) out.lines.emplace_back(text.substr(start, i - start));
                 start = i;
@@ -265,18 +260,21 @@ double caption_height(const PaintContext& ctx, const KeyBlock& block) {
     return block.caption.empty() ? 0.0 : ctx.measure(block.caption, kKeyCaptionSize, 2).height + 4.0;
 }
 
+double block_height(const PaintContext& ctx, const KeyBlock& block, std::size_t lines) {
+    return 2.0 * kKeyPadY + caption_height(ctx, block) + static_cast<double>(lines) * key_line_height(ctx);
+}
+
 }  // namespace
 
 double key_block_height(const PaintContext& ctx, const KeyBlock& block, double width) {
-    const double lines = static_cast<double>(key_lines(ctx, block.identity, width).lines.size());
-    return 2.0 * kKeyPadY + caption_height(ctx, block) + lines * key_line_height(ctx);
+    return block_height(ctx, block, key_lines(ctx, block.identity, width).lines.size());
 }
 
 double paint_key_block(const PaintContext& ctx, const KeyBlock& block, double x, double y, double width) {
     const auto& c = ctx.colors();
     const auto [lines, algorithm_lines] = key_lines(ctx, block.identity, width);
     const double line_height = key_line_height(ctx);
-    const double height = key_block_height(ctx, block, width);
+    const double height = block_height(ctx, block, lines.size());
     const Rect box{x, y, x + width, y + height};
     ctx.fill(c.background, PaintContext::rounded(box, 8.0));
     ctx.stroke(surface_edges(c.surface).second, zavo_ui::surface::edge_outline(box, 8.0));

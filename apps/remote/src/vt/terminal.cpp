@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <optional>
 
-
 #include "vt/char_width.hpp"
 
 namespace remote {
